@@ -1,0 +1,47 @@
+#pragma once
+
+#include "relay/KeychainBackend.h"
+#include "relay/KeychainError.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace korvo {
+
+// The connector's secrets (the device token) as generic-password items of one service.
+// Synchronous: every call may block on D-Bus or disk, so callers keep it off the GUI thread.
+// Copies share the backend.
+class KeychainStore {
+public:
+    static constexpr const char* kDefaultService = "com.korvo.connector";
+    static constexpr const char* kDeviceTokenAccount = "connectorDeviceToken";
+
+    KeychainStore(std::string service, std::shared_ptr<KeychainBackend> backend);
+
+    const std::string& service() const { return service_; }
+
+    // Which secret store holds the items, for diagnostics and the support bundle.
+    std::string backendName() const;
+
+    // Replaces any item of `account` with `value`: delete, then add. When the add fails the
+    // account is left empty and the error carries the store's status.
+    std::optional<KeychainError> save(const std::string& value, const std::string& account) const;
+
+    // The stored string; nothing when there is no item, it cannot be read, or its bytes are not
+    // UTF-8.
+    std::optional<std::string> read(const std::string& account) const;
+
+    // Removes the item of `account` if there is one. Never fails.
+    void remove(const std::string& account) const;
+
+private:
+    std::string service_;
+    std::shared_ptr<KeychainBackend> backend_;
+};
+
+// The Secret Service when one answers on the session bus, otherwise the per-user file at
+// FileKeychain::defaultPath(). Probing may block for a D-Bus round trip.
+std::shared_ptr<KeychainBackend> makeDefaultKeychainBackend();
+
+} // namespace korvo

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "relay/KeychainBackend.h"
+
+namespace korvo {
+
+// Items in the desktop's Secret Service (GNOME Keyring, KWallet) through libsecret's
+// synchronous API. Items carry the attributes "service" and "account" and go to the default
+// collection.
+class SecretServiceKeychain final : public KeychainBackend {
+public:
+    // True when a Secret Service answers on the session bus. Never starts a bus: without a
+    // session bus address (or the standard socket under XDG_RUNTIME_DIR) the answer is false.
+    static bool available();
+
+    std::string name() const override;
+    void removeItems(const std::string& service, const std::string& account) override;
+    std::int32_t addItem(const std::string& service, const std::string& account,
+                         std::string_view data) override;
+    std::optional<std::string> copyItem(const std::string& service,
+                                        const std::string& account) override;
+};
+
+} // namespace korvo
