@@ -1,0 +1,178 @@
+#include "model/TimeText.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+namespace korvo {
+namespace {
+
+using namespace std::chrono;
+
+// Reads exactly `count` ASCII digits at `pos`.
+std::optional<int> readDigits(std::string_view text, std::size_t pos, std::size_t count) {
+    if (pos + count > text.size()) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (std::size_t i = pos; i < pos + count; ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+bool hasChar(std::string_view text, std::size_t pos, char expected) {
+    return pos < text.size() && text[pos] == expected;
+}
+
+std::optional<Instant> parse(std::string_view text, bool allowFraction) {
+    // YYYY-MM-DDTHH:MM:SS
+    const auto year = readDigits(text, 0, 4);
+    const auto month = readDigits(text, 5, 2);
+    const auto day = readDigits(text, 8, 2);
+    const auto hour = readDigits(text, 11, 2);
+    const auto minute = readDigits(text, 14, 2);
+    const auto second = readDigits(text, 17, 2);
+    if (!year || !month || !day || !hour || !minute || !second || !hasChar(text, 4, '-') ||
+        !hasChar(text, 7, '-') || !(hasChar(text, 10, 'T') || hasChar(text, 10, 't')) ||
+        !hasChar(text, 13, ':') || !hasChar(text, 16, ':')) {
+        return std::nullopt;
+    }
+    const year_month_day date{std::chrono::year(*year), std::chrono::month(unsigned(*month)),
+                              std::chrono::day(unsigned(*day))};
+    if (!date.ok() || *hour > 23 || *minute > 59 || *second > 59) {
+        return std::nullopt;
+    }
+
+    std::size_t pos = 19;
+    nanoseconds fraction{0};
+    if (hasChar(text, pos, '.')) {
+        if (!allowFraction) {
+            return std::nullopt;
+        }
+        ++pos;
+        const std::size_t start = pos;
+        std::int64_t nanos = 0;
+        std::int64_t scale = 100'000'000;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            nanos += (text[pos] - '0') * scale; // digits beyond nanoseconds are dropped
+            scale /= 10;
+            ++pos;
+        }
+        if (pos == start) {
+            return std::nullopt;
+        }
+        fraction = nanoseconds(nanos);
+    }
+
+    seconds offset{0};
+    if (hasChar(text, pos, 'Z') || hasChar(text, pos, 'z')) {
+        ++pos;
+    } else if (hasChar(text, pos, '+') || hasChar(text, pos, '-')) {
+        const bool negative = text[pos] == '-';
+        const auto offsetHours = readDigits(text, pos + 1, 2);
+        const auto offsetMinutes = readDigits(text, pos + 4, 2);
+        if (!offsetHours || !offsetMinutes || !hasChar(text, pos + 3, ':') || *offsetHours > 23 ||
+            *offsetMinutes > 59) {
+            return std::nullopt;
+        }
+        offset = hours(*offsetHours) + minutes(*offsetMinutes);
+        if (negative) {
+            offset = -offset;
+        }
+        pos += 6;
+    } else {
+        return std::nullopt;
+    }
+    if (pos != text.size()) {
+        return std::nullopt;
+    }
+
+    const sys_seconds local = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second);
+    return Instant(local - offset) + fraction;
+}
+
+} // namespace
+
+std::optional<Instant> parseInternetDateTime(std::string_view text) {
+    return parse(text, true);
+}
+
+std::optional<Instant> parseInternetDateTimeWholeSeconds(std::string_view text) {
+    return parse(text, false);
+}
+
+std::string formatInternetDateTime(Instant instant) {
+    const auto whole = floor<seconds>(instant);
+    const auto dayStart = floor<days>(whole);
+    const year_month_day date{dayStart};
+    const hh_mm_ss<seconds> time{whole - dayStart};
+    std::array<char, 32> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
+                  int(time.minutes().count()), int(time.seconds().count()));
+    return buffer.data();
+}
+
+std::string relativeTimePhrase(Instant target, Instant now) {
+    struct Unit {
+        std::int64_t seconds;
+        const char* name;
+    };
+    static constexpr std::array<Unit, 7> units{{
+        {1, "second"},
+        {60, "minute"},
+        {3'600, "hour"},
+        {86'400, "day"},
+        {604'800, "week"},
+        {2'592'000, "month"},
+        {31'536'000, "year"},
+    }};
+    // Each unit is used below the next unit's length (a week is used until 30 days).
+    const double distance = duration<double>(target - now).count();
+    const double rounded = std::round(distance);
+    const bool future = rounded >= 0;
+    const double magnitude = std::fabs(rounded);
+
+    std::size_t index = 0;
+    while (index + 1 < units.size() && magnitude >= double(units[index + 1].seconds)) {
+        ++index;
+    }
+    double count = std::round(magnitude / double(units[index].seconds));
+    // Rounding up can reach the next unit: 59.6 minutes is "1 hour", not "60 minutes".
+    if (index + 1 < units.size() &&
+        count * double(units[index].seconds) >= double(units[index + 1].seconds)) {
+        ++index;
+        count = std::round(magnitude / double(units[index].seconds));
+    }
+
+    std::string phrase = wholeNumberText(count) + " " + units[index].name;
+    if (count != 1) {
+        phrase += "s";
+    }
+    return future ? "in " + phrase : phrase + " ago";
+}
+
+std::string wholeNumberText(double value) {
+    if (std::isnan(value)) {
+        return "NaN";
+    }
+    if (std::isinf(value)) {
+        return value > 0 ? "Infinity" : "-Infinity";
+    }
+    // std::round rounds halves away from zero; adding 0.0 turns -0 into 0.
+    const double rounded = std::round(value) + 0.0;
+    std::array<char, 400> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "%.0f", rounded);
+    return buffer.data();
+}
+
+std::string wholePercentText(double percent) {
+    return wholeNumberText(percent) + "%";
+}
+
+} // namespace korvo
