@@ -1,0 +1,240 @@
+#include "cli/ClaudeStatusLine.h"
+
+#include <simdjson.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace korvo {
+namespace {
+
+using std::chrono::sys_seconds;
+
+// 9999-12-31T23:59:59Z; later moments cannot be written in the four-digit year form.
+constexpr double kLatestSecond = 253402300799.0;
+
+std::optional<double> numberValue(simdjson::dom::element value) {
+    double number = 0;
+    if (value.is_int64()) {
+        number = static_cast<double>(value.get_int64().value_unsafe());
+    } else if (value.is_uint64()) {
+        number = static_cast<double>(value.get_uint64().value_unsafe());
+    } else if (value.get_double().get(number) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    if (!std::isfinite(number)) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+// A reset moment given as a number since 1970; the unit follows from the size, as the adapters
+// read it (nanoseconds, microseconds, milliseconds or seconds).
+std::optional<sys_seconds> momentValue(simdjson::dom::element value) {
+    auto number = numberValue(value);
+    if (!number) {
+        return std::nullopt;
+    }
+    double seconds = *number;
+    if (seconds > 1e17) {
+        seconds /= 1e9;
+    } else if (seconds > 1e14) {
+        seconds /= 1e6;
+    } else if (seconds > 1e10) {
+        seconds /= 1e3;
+    }
+    if (seconds < 0 || seconds > kLatestSecond) {
+        return std::nullopt;
+    }
+    return sys_seconds{std::chrono::seconds{static_cast<long long>(std::floor(seconds))}};
+}
+
+std::optional<StatusLineWindow> windowValue(simdjson::dom::object limits, std::string_view key) {
+    simdjson::dom::object window;
+    if (limits[key].get_object().get(window) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    simdjson::dom::element used;
+    if (window["used_percentage"].get(used) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    auto percentage = numberValue(used);
+    if (!percentage) {
+        return std::nullopt;
+    }
+    StatusLineWindow result;
+    result.usedPercentage = std::clamp(*percentage, 0.0, 100.0);
+    simdjson::dom::element resets;
+    if (window["resets_at"].get(resets) == simdjson::SUCCESS) {
+        result.resetsAt = momentValue(resets);
+    }
+    return result;
+}
+
+std::string isoText(sys_seconds moment) {
+    auto day = std::chrono::floor<std::chrono::days>(moment);
+    std::chrono::year_month_day date{day};
+    std::chrono::hh_mm_ss time{moment - day};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
+                  int(time.minutes().count()), int(time.seconds().count()));
+    return text;
+}
+
+std::string numberText(double value) {
+    char text[32];
+    auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return error == std::errc{} ? std::string(text, end) : std::string("0");
+}
+
+void appendWindow(std::string& out, std::string_view name, const StatusLineWindow& window,
+                  bool last) {
+    out += "    \"";
+    out += name;
+    out += "\" : {\n";
+    if (window.resetsAt) {
+        out += "      \"resets_at\" : \"" + isoText(*window.resetsAt) + "\",\n";
+    }
+    out += "      \"used_percentage\" : " + numberText(window.usedPercentage) + "\n";
+    out += last ? "    }\n" : "    },\n";
+}
+
+int wholePercent(double value) {
+    return static_cast<int>(std::round(std::clamp(value, 0.0, 100.0)));
+}
+
+std::string readBounded(int fd) {
+    std::string input;
+    char buffer[65536];
+    while (input.size() <= kStatusLineInputLimit) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        input.append(buffer, static_cast<std::size_t>(count));
+    }
+    return input;
+}
+
+} // namespace
+
+std::optional<StatusLineLimits> parseStatusLineLimits(std::string_view json) {
+    if (json.size() > kStatusLineInputLimit) {
+        return std::nullopt;
+    }
+    simdjson::dom::parser parser;
+    simdjson::padded_string padded(json);
+    simdjson::dom::object root;
+    if (parser.parse(padded).get_object().get(root) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    simdjson::dom::object limits;
+    if (root["rate_limits"].get_object().get(limits) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    StatusLineLimits result{windowValue(limits, "five_hour"), windowValue(limits, "seven_day")};
+    if (!result.fiveHour && !result.sevenDay) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+std::string encodeBridgeFile(const StatusLineLimits& limits, sys_seconds observedAt) {
+    // The project's JSON form: two-space indentation, "key" : value, members sorted by name.
+    std::string out = "{\n  \"observed_at\" : \"" + isoText(observedAt) + "\",\n";
+    out += "  \"rate_limits\" : {\n";
+    if (limits.fiveHour) {
+        appendWindow(out, "five_hour", *limits.fiveHour, !limits.sevenDay);
+    }
+    if (limits.sevenDay) {
+        appendWindow(out, "seven_day", *limits.sevenDay, true);
+    }
+    out += "  }\n}\n";
+    return out;
+}
+
+std::string statusLineText(const std::optional<StatusLineLimits>& limits) {
+    if (!limits) {
+        return "Korvo · no rate limits yet";
+    }
+    std::string text = "Korvo";
+    if (limits->fiveHour) {
+        text += " · 5h " + std::to_string(100 - wholePercent(limits->fiveHour->usedPercentage)) +
+                "% left";
+    }
+    if (limits->sevenDay) {
+        text += " · 7d " + std::to_string(100 - wholePercent(limits->sevenDay->usedPercentage)) +
+                "% left";
+    }
+    return text;
+}
+
+std::filesystem::path bridgeFilePath(const std::filesystem::path& home) {
+    return home / ".korvo" / "claude-statusline.json";
+}
+
+bool writeBridgeFile(const std::filesystem::path& home, std::string_view contents) {
+    const auto target = bridgeFilePath(home);
+    const auto folder = target.parent_path();
+    struct stat info{};
+    if (::stat(folder.c_str(), &info) != 0) {
+        if (errno != ENOENT || (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ||
+            ::stat(folder.c_str(), &info) != 0) {
+            return false;
+        }
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return false;
+    }
+    std::string temporary = (folder / ".claude-statusline.json.XXXXXX").string();
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = ::fchmod(fd, 0600) == 0;
+    std::size_t written = 0;
+    while (ok && written < contents.size()) {
+        ssize_t count = ::write(fd, contents.data() + written, contents.size() - written);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = count > 0;
+        if (ok) {
+            written += static_cast<std::size_t>(count);
+        }
+    }
+    // No fsync: the hook runs on every status refresh, and a reader copes with a missing or
+    // malformed file after a crash; rename still makes every reader see a whole file.
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+    }
+    return ok;
+}
+
+void runClaudeStatusLine(int inputFd, std::ostream& out, const std::filesystem::path& home,
+                         std::chrono::system_clock::time_point now) {
+    std::optional<StatusLineLimits> limits;
+    try {
+        limits = parseStatusLineLimits(readBounded(inputFd));
+        if (limits && !home.empty()) {
+            writeBridgeFile(home, encodeBridgeFile(*limits, std::chrono::floor<std::chrono::seconds>(now)));
+        }
+    } catch (...) {
+        // Out of memory or a filesystem error: Claude Code still gets its status line.
+    }
+    out << statusLineText(limits) << '\n' << std::flush;
+}
+
+} // namespace korvo
