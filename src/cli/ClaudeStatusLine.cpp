@@ -1,6 +1,6 @@
 #include "cli/ClaudeStatusLine.h"
 
-#include <simdjson.h>
+#include "model/TimeText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,13 +8,12 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
+#include <simdjson.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace korvo {
 namespace {
-
-using std::chrono::sys_seconds;
 
 // 9999-12-31T23:59:59Z; later moments cannot be written in the four-digit year form.
 constexpr double kLatestSecond = 253402300799.0;
@@ -34,9 +33,19 @@ std::optional<double> numberValue(simdjson::dom::element value) {
     return number;
 }
 
-// A reset moment given as a number since 1970; the unit follows from the size, as the adapters
-// read it (nanoseconds, microseconds, milliseconds or seconds).
-std::optional<sys_seconds> momentValue(simdjson::dom::element value) {
+// A reset moment: a number since 1970 whose unit follows from its size (nanoseconds,
+// microseconds, milliseconds or seconds), as the adapters read it, or an internet date-time text.
+// Kept in whole seconds, the precision of the bridge file.
+std::optional<Instant> momentValue(simdjson::dom::element value) {
+    std::string_view text;
+    if (value.get_string().get(text) == simdjson::SUCCESS) {
+        auto moment = parseInternetDateTime(text);
+        if (!moment || moment->time_since_epoch().count() < 0 ||
+            unixSecondsTruncated(*moment) > static_cast<std::int64_t>(kLatestSecond)) {
+            return std::nullopt;
+        }
+        return std::chrono::floor<std::chrono::seconds>(*moment);
+    }
     auto number = numberValue(value);
     if (!number) {
         return std::nullopt;
@@ -52,7 +61,7 @@ std::optional<sys_seconds> momentValue(simdjson::dom::element value) {
     if (seconds < 0 || seconds > kLatestSecond) {
         return std::nullopt;
     }
-    return sys_seconds{std::chrono::seconds{static_cast<long long>(std::floor(seconds))}};
+    return instantFromUnixSeconds(static_cast<std::int64_t>(std::floor(seconds)));
 }
 
 std::optional<StatusLineWindow> windowValue(simdjson::dom::object limits, std::string_view key) {
@@ -77,17 +86,6 @@ std::optional<StatusLineWindow> windowValue(simdjson::dom::object limits, std::s
     return result;
 }
 
-std::string isoText(sys_seconds moment) {
-    auto day = std::chrono::floor<std::chrono::days>(moment);
-    std::chrono::year_month_day date{day};
-    std::chrono::hh_mm_ss time{moment - day};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
-                  unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
-                  int(time.minutes().count()), int(time.seconds().count()));
-    return text;
-}
-
 std::string numberText(double value) {
     char text[32];
     auto [end, error] = std::to_chars(text, text + sizeof text, value);
@@ -100,7 +98,7 @@ void appendWindow(std::string& out, std::string_view name, const StatusLineWindo
     out += name;
     out += "\" : {\n";
     if (window.resetsAt) {
-        out += "      \"resets_at\" : \"" + isoText(*window.resetsAt) + "\",\n";
+        out += "      \"resets_at\" : \"" + formatInternetDateTime(*window.resetsAt) + "\",\n";
     }
     out += "      \"used_percentage\" : " + numberText(window.usedPercentage) + "\n";
     out += last ? "    }\n" : "    },\n";
@@ -149,9 +147,9 @@ std::optional<StatusLineLimits> parseStatusLineLimits(std::string_view json) {
     return result;
 }
 
-std::string encodeBridgeFile(const StatusLineLimits& limits, sys_seconds observedAt) {
+std::string encodeBridgeFile(const StatusLineLimits& limits, Instant observedAt) {
     // The project's JSON form: two-space indentation, "key" : value, members sorted by name.
-    std::string out = "{\n  \"observed_at\" : \"" + isoText(observedAt) + "\",\n";
+    std::string out = "{\n  \"observed_at\" : \"" + formatInternetDateTime(observedAt) + "\",\n";
     out += "  \"rate_limits\" : {\n";
     if (limits.fiveHour) {
         appendWindow(out, "five_hour", *limits.fiveHour, !limits.sevenDay);
@@ -186,7 +184,7 @@ std::filesystem::path bridgeFilePath(const std::filesystem::path& home) {
 bool writeBridgeFile(const std::filesystem::path& home, std::string_view contents) {
     const auto target = bridgeFilePath(home);
     const auto folder = target.parent_path();
-    struct stat info{};
+    struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) {
         if (errno != ENOENT || (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ||
             ::stat(folder.c_str(), &info) != 0) {
@@ -224,12 +222,12 @@ bool writeBridgeFile(const std::filesystem::path& home, std::string_view content
 }
 
 void runClaudeStatusLine(int inputFd, std::ostream& out, const std::filesystem::path& home,
-                         std::chrono::system_clock::time_point now) {
+                         const Clock& clock) {
     std::optional<StatusLineLimits> limits;
     try {
         limits = parseStatusLineLimits(readBounded(inputFd));
         if (limits && !home.empty()) {
-            writeBridgeFile(home, encodeBridgeFile(*limits, std::chrono::floor<std::chrono::seconds>(now)));
+            writeBridgeFile(home, encodeBridgeFile(*limits, clock()));
         }
     } catch (...) {
         // Out of memory or a filesystem error: Claude Code still gets its status line.

@@ -5,7 +5,9 @@
 // input and stores them in ~/.korvo/claude-statusline.json, where the Claude Code adapter reads
 // them. Nothing else of the input (prompts, paths, session ids, costs) is ever written.
 
-#include <chrono>
+#include "model/Clock.h"
+#include "model/Instant.h"
+
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -18,8 +20,8 @@ namespace korvo {
 inline constexpr std::size_t kStatusLineInputLimit = 1024 * 1024;
 
 struct StatusLineWindow {
-    double usedPercentage = 0; // 0...100
-    std::optional<std::chrono::sys_seconds> resetsAt;
+    double usedPercentage = 0;       // 0...100
+    std::optional<Instant> resetsAt; // whole seconds
 
     bool operator==(const StatusLineWindow&) const = default;
 };
@@ -36,7 +38,7 @@ struct StatusLineLimits {
 std::optional<StatusLineLimits> parseStatusLineLimits(std::string_view json);
 
 // The bridge file's contents: observed_at and the windows present, dates as ISO 8601 UTC text.
-std::string encodeBridgeFile(const StatusLineLimits& limits, std::chrono::sys_seconds observedAt);
+std::string encodeBridgeFile(const StatusLineLimits& limits, Instant observedAt);
 
 // The one line printed for Claude Code to show, for example "Korvo · 5h 58% left · 7d 97% left".
 std::string statusLineText(const std::optional<StatusLineLimits>& limits);
@@ -52,6 +54,6 @@ bool writeBridgeFile(const std::filesystem::path& home, std::string_view content
 // inputFd, writes the bridge file when the input has rate limits, and prints the status line.
 // Never throws; the caller exits 0 whatever happened.
 void runClaudeStatusLine(int inputFd, std::ostream& out, const std::filesystem::path& home,
-                         std::chrono::system_clock::time_point now);
+                         const Clock& clock);
 
 } // namespace korvo

@@ -15,7 +15,8 @@ const CommandInfo kCommands[] = {
     {"snapshot", "snapshot",
      "Collect now and print the local snapshot JSON; exit 1 when no tool produced a row."},
     {"diagnose", "diagnose", "Refresh the sources; print the status line and the source blocks."},
-    {"support-bundle", "support-bundle", "Refresh sources and local limits; print the support bundle."},
+    {"support-bundle", "support-bundle",
+     "Refresh sources and local limits; print the support bundle."},
     {"status", "status", "Print one line per status field."},
     {"pair", "pair [--relay URL]",
      "Create a pairing code, show it with its QR code and wait until the phone pairs."},
@@ -39,22 +40,20 @@ const QStringList& commandNames() {
 }
 
 QString helpText() {
-    QString text = QStringLiteral(
-        "Usage: korvo-connector [--relay URL] [command]\n"
-        "\n"
-        "Without a command, the desktop application starts.\n"
-        "\n"
-        "Commands:\n");
+    QString text = QStringLiteral("Usage: korvo-connector [--relay URL] [command]\n"
+                                  "\n"
+                                  "Without a command, the desktop application starts.\n"
+                                  "\n"
+                                  "Commands:\n");
     for (const auto& command : kCommands) {
         text += QStringLiteral("  %1\n      %2\n")
                     .arg(QString::fromLatin1(command.usage), QString::fromUtf8(command.summary));
     }
-    text += QStringLiteral(
-        "\n"
-        "Options:\n"
-        "  --relay URL   Save this relay base URL and use it for the command.\n"
-        "  -h, --help    Show this help.\n"
-        "  --version     Show the version, build and build channel.\n");
+    text += QStringLiteral("\n"
+                           "Options:\n"
+                           "  --relay URL   Save this relay base URL and use it for the command.\n"
+                           "  -h, --help    Show this help.\n"
+                           "  --version     Show the version, build and build channel.\n");
     return text;
 }
 
@@ -62,8 +61,7 @@ CommandLineResult parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption relay(QStringLiteral("relay"), QString(), QStringLiteral("URL"));
-    const QCommandLineOption help(
-        QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOption(relay);
     parser.addOption(help);

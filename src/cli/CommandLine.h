@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 namespace korvo {
@@ -13,8 +12,8 @@ namespace korvo {
 struct CommandLineRequest {
     enum class Action { help, version, command };
     Action action = Action::help;
-    QString command;               // the subcommand; empty means none was given
-    std::optional<QString> relay;  // --relay URL, as typed
+    QString command;              // the subcommand; empty means none was given
+    std::optional<QString> relay; // --relay URL, as typed
 };
 
 struct CommandLineResult {

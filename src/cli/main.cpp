@@ -2,9 +2,10 @@
 
 #include "cli/ClaudeStatusLine.h"
 #include "cli/CommandLine.h"
+#include "model/DisplayText.h"
+#include "model/UsageSnapshot.h"
 
 #include <QCoreApplication>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -36,8 +37,7 @@ int main(int argc, char** argv) {
     // and it exits 0 whatever its input, so Claude Code's status line never breaks.
     if (argc == 2 && std::string_view(argv[1]) == "claude-statusline") {
         std::signal(SIGPIPE, SIG_IGN);
-        korvo::runClaudeStatusLine(STDIN_FILENO, std::cout, homeDirectory(),
-                                   std::chrono::system_clock::now());
+        korvo::runClaudeStatusLine(STDIN_FILENO, std::cout, homeDirectory(), korvo::systemClock());
         return 0;
     }
 
@@ -55,10 +55,17 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(korvo::helpText()), stdout);
         return 0;
     case korvo::CommandLineRequest::Action::version:
-        std::printf("korvo-connector %s (%s)\n", KORVO_VERSION, KORVO_BUILD_NUMBER);
+        std::printf("Korvo Connector %s (%s)\nBuild channel: %s\n", KORVO_VERSION,
+                    KORVO_BUILD_NUMBER,
+                    korvo::buildChannelLabel(korvo::KorvoBuildChannel::current()).c_str());
         return 0;
     case korvo::CommandLineRequest::Action::command:
         break;
+    }
+    if (request.command == QLatin1String("claude-statusline")) {
+        std::signal(SIGPIPE, SIG_IGN);
+        korvo::runClaudeStatusLine(STDIN_FILENO, std::cout, homeDirectory(), korvo::systemClock());
+        return 0;
     }
     printError(QStringLiteral("'%1' is not available in this build yet.").arg(request.command));
     return 1;

@@ -2,9 +2,8 @@
 
 #include "Subprocess.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace korvo {
@@ -15,7 +14,7 @@ using test::readFile;
 using test::runConnector;
 using test::TempHome;
 
-constexpr sys_seconds kObserved{seconds{1767225600}}; // 2026-01-01T00:00:00Z
+const Instant kObserved = instantFromUnixSeconds(1767225600); // 2026-01-01T00:00:00Z
 
 const char* kFullInput = R"({
   "session_id": "SESSION-SECRET",
@@ -53,7 +52,7 @@ struct ParseCase {
 StatusLineWindow window(double used, std::optional<long long> resetsAt = std::nullopt) {
     StatusLineWindow result{used, std::nullopt};
     if (resetsAt) {
-        result.resetsAt = sys_seconds{seconds{*resetsAt}};
+        result.resetsAt = instantFromUnixSeconds(*resetsAt);
     }
     return result;
 }
@@ -71,9 +70,12 @@ TEST(ClaudeStatusLine, ParsesOnlyUsableRateLimits) {
         {"used percentage as text", R"({"rate_limits": {"five_hour": {"used_percentage": "42"}}})",
          std::nullopt},
         {"empty windows", R"({"rate_limits": {"five_hour": {}, "seven_day": {}}})", std::nullopt},
-        {"five hour only, reset as text is dropped",
+        {"five hour only, reset text that is no date is dropped",
          R"({"rate_limits": {"five_hour": {"used_percentage": 42, "resets_at": "soon"}}})",
          StatusLineLimits{window(42), std::nullopt}},
+        {"reset as date text with offset and fraction",
+         R"({"rate_limits": {"five_hour": {"used_percentage": 42, "resets_at": "2026-01-01T03:00:00.750+01:00"}}})",
+         StatusLineLimits{window(42, 1767232800), std::nullopt}},
         {"seven day only",
          R"({"rate_limits": {"seven_day": {"used_percentage": 0.6, "resets_at": 1767744000}}})",
          StatusLineLimits{std::nullopt, window(0.6, 1767744000)}},
@@ -86,9 +88,9 @@ TEST(ClaudeStatusLine, ParsesOnlyUsableRateLimits) {
         {"negative reset moment is dropped",
          R"({"rate_limits": {"five_hour": {"used_percentage": 5, "resets_at": -20}}})",
          StatusLineLimits{window(5), std::nullopt}},
-        {"large unsigned reset moment is dropped",
-         R"({"rate_limits": {"five_hour": {"used_percentage": 5, "resets_at": 18446744073709551615}}})",
-         StatusLineLimits{window(5, 18446744073), std::nullopt}},
+        {"nanoseconds read as the same moment",
+         R"({"rate_limits": {"five_hour": {"used_percentage": 5, "resets_at": 1767232800123456789}}})",
+         StatusLineLimits{window(5, 1767232800), std::nullopt}},
     };
     for (const auto& testCase : cases) {
         EXPECT_EQ(parseStatusLineLimits(testCase.input), testCase.expected) << testCase.name;
@@ -117,7 +119,7 @@ TEST(ClaudeStatusLineProgram, WritesTheBridgeFileWithPrivateModes) {
     EXPECT_EQ(result.err, "");
 
     const auto folder = home.home() / ".korvo";
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::stat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
     ASSERT_EQ(::stat(bridgeFilePath(home.home()).c_str(), &info), 0);
@@ -151,7 +153,8 @@ TEST(ClaudeStatusLineProgram, BadInputWritesNothingAndExitsZero) {
         {"invalid json", "not json at all"},
         {"truncated", std::string(kFullInput).substr(0, 120)},
         {"five mebibytes", huge},
-        {"wrong types", R"({"rate_limits": {"five_hour": "42", "seven_day": {"used_percentage": true}}})"},
+        {"wrong types",
+         R"({"rate_limits": {"five_hour": "42", "seven_day": {"used_percentage": true}}})"},
         {"binary", std::string("\0\xff\xfe{\x01", 5)},
     };
     for (const auto& testCase : cases) {

@@ -61,7 +61,8 @@ std::map<std::string, std::string> TempHome::environment() const {
     result["XDG_DATA_HOME"] = (root_ / "data").string();
     result["XDG_CACHE_HOME"] = (root_ / "cache").string();
     // Tools' environment variables of the developer's own session must not leak into a test.
-    for (const char* name : {"CODEX_HOME", "CLAUDE_CONFIG_DIR", "COPILOT_OTEL_FILE_EXPORTER_PATH"}) {
+    for (const char* name :
+         {"CODEX_HOME", "CLAUDE_CONFIG_DIR", "COPILOT_OTEL_FILE_EXPORTER_PATH"}) {
         result.erase(name);
     }
     return result;

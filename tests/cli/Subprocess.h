@@ -47,7 +47,8 @@ public:
     Subprocess(const Subprocess&) = delete;
     Subprocess& operator=(const Subprocess&) = delete;
 
-    // Reads output until the predicate holds for stdout or the time runs out; returns whether it held.
+    // Reads output until the predicate holds for stdout or the time runs out; returns whether it
+    // held.
     bool waitForOutput(const std::function<bool(const std::string&)>& predicate,
                        std::chrono::milliseconds timeout);
     // Waits for the exit, killing the child when the time runs out.

@@ -55,8 +55,8 @@ TEST(TerminalQr, ScannerReadsThePayloadBackFromTheDrawing) {
     const std::vector<std::string> payloads = {
         "korvo://pair?session=6F9619FF-8B86-D011-B42D-00C04FC964FF&code=042917&secret="
         "q8Zr3kP0vXw1yT5uN7mB2cL4hJ6gF9dS0aE_-Qw",
-        "x",                      // version 1: 21 modules, an odd number of rows
-        "Büro · ✓ 東京 🚀",        // UTF-8 bytes travel unchanged
+        "x",               // version 1: 21 modules, an odd number of rows
+        "Büro · ✓ 東京 🚀", // UTF-8 bytes travel unchanged
     };
     for (const auto& payload : payloads) {
         const std::string drawn = renderTerminalQr(payload, TerminalColors::none);
