@@ -17,14 +17,14 @@ std::string KeychainStore::backendName() const {
     return backend_->name();
 }
 
-std::optional<KeychainError> KeychainStore::save(const std::string& value,
-                                                 const std::string& account) const {
+Result<std::monostate, KeychainError> KeychainStore::save(const std::string& value,
+                                                          const std::string& account) const {
     backend_->removeItems(service_, account);
     const std::int32_t status = backend_->addItem(service_, account, value);
     if (status != 0) {
         return KeychainError::unhandled(status);
     }
-    return std::nullopt;
+    return std::monostate{};
 }
 
 std::optional<std::string> KeychainStore::read(const std::string& account) const {

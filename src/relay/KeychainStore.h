@@ -1,11 +1,13 @@
 #pragma once
 
+#include "model/Result.h"
 #include "relay/KeychainBackend.h"
 #include "relay/KeychainError.h"
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace korvo {
 
@@ -26,7 +28,8 @@ public:
 
     // Replaces any item of `account` with `value`: delete, then add. When the add fails the
     // account is left empty and the error carries the store's status.
-    std::optional<KeychainError> save(const std::string& value, const std::string& account) const;
+    Result<std::monostate, KeychainError> save(const std::string& value,
+                                               const std::string& account) const;
 
     // The stored string; nothing when there is no item, it cannot be read, or its bytes are not
     // UTF-8.

@@ -131,7 +131,7 @@ TEST_P(KeychainBackendTest, SequencesOfSaveAndDeleteReadBackAsExpected) {
         const KeychainStore store(freshService(), backend_);
         for (const auto& step : c.steps) {
             if (step.kind == Step::save) {
-                EXPECT_EQ(store.save(step.value, "connectorDeviceToken"), std::nullopt);
+                EXPECT_TRUE(store.save(step.value, "connectorDeviceToken").ok());
             } else {
                 store.remove("connectorDeviceToken");
             }
@@ -151,8 +151,8 @@ TEST_P(KeychainBackendTest, SequencesOfSaveAndDeleteReadBackAsExpected) {
 TEST_P(KeychainBackendTest, ServicesAndAccountsAreSeparate) {
     const KeychainStore mine(freshService(), backend_);
     const KeychainStore other(freshService(), backend_);
-    ASSERT_EQ(mine.save("mine", "connectorDeviceToken"), std::nullopt);
-    ASSERT_EQ(mine.save("second account", "otherAccount"), std::nullopt);
+    ASSERT_TRUE(mine.save("mine", "connectorDeviceToken").ok());
+    ASSERT_TRUE(mine.save("second account", "otherAccount").ok());
 
     EXPECT_EQ(other.read("connectorDeviceToken"), std::nullopt);
     other.remove("connectorDeviceToken");
@@ -189,7 +189,7 @@ protected:
 
 TEST_F(FileKeychainTest, FileIsPrivateToTheUser) {
     const KeychainStore store("svc", std::make_shared<FileKeychain>(file_));
-    ASSERT_EQ(store.save("secret", "connectorDeviceToken"), std::nullopt);
+    ASSERT_TRUE(store.save("secret", "connectorDeviceToken").ok());
     struct stat info {};
     ASSERT_EQ(::stat(file_.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -210,10 +210,10 @@ TEST_F(FileKeychainTest, DamagedFileReadsAsNothingAndIsNeverOverwritten) {
         std::ofstream(file_, std::ios::trunc) << content;
         const KeychainStore store("svc", std::make_shared<FileKeychain>(file_));
         EXPECT_EQ(store.read("connectorDeviceToken"), std::nullopt);
-        const auto error = store.save("new", "connectorDeviceToken");
-        ASSERT_TRUE(error.has_value());
-        EXPECT_EQ(error->code, KeychainError::Code::unhandled);
-        EXPECT_NE(error->status, 0);
+        const auto saved = store.save("new", "connectorDeviceToken");
+        ASSERT_FALSE(saved.ok());
+        EXPECT_EQ(saved.error().code, KeychainError::Code::unhandled);
+        EXPECT_NE(saved.error().status, 0);
         store.remove("connectorDeviceToken");
         std::ifstream in(file_);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
@@ -225,9 +225,9 @@ TEST_F(FileKeychainTest, UnusableDirectoryFailsTheSaveWithItsStatus) {
     fs::create_directories(directory_);
     std::ofstream(directory_ / "korvo-connector") << "in the way";
     const KeychainStore store("svc", std::make_shared<FileKeychain>(file_));
-    const auto error = store.save("token", "connectorDeviceToken");
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->status, ENOTDIR);
+    const auto saved = store.save("token", "connectorDeviceToken");
+    ASSERT_FALSE(saved.ok());
+    EXPECT_EQ(saved.error(), KeychainError::unhandled(ENOTDIR));
     EXPECT_EQ(store.read("connectorDeviceToken"), std::nullopt);
     store.remove("connectorDeviceToken");
 }

@@ -1,0 +1,406 @@
+#include "RelayStore.h"
+
+#include "RelayCrypto.h"
+
+#include <ctime>
+#include <sqlite3.h>
+#include <stdexcept>
+
+namespace korvo::relayserver {
+namespace {
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS pairing_sessions (
+    id TEXT PRIMARY KEY,
+    code TEXT NOT NULL,
+    secret_hash BLOB NOT NULL,
+    connector_device_id TEXT NOT NULL,
+    connector_device_name TEXT NOT NULL,
+    connector_token_hash BLOB NOT NULL,
+    connector_token_sealed BLOB,
+    expires_at INTEGER NOT NULL,
+    sync_space_id TEXT
+);
+CREATE INDEX IF NOT EXISTS pairing_sessions_code ON pairing_sessions (code, expires_at);
+CREATE TABLE IF NOT EXISTS sync_spaces (
+    id TEXT PRIMARY KEY,
+    created_at INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS devices (
+    sync_space_id TEXT NOT NULL,
+    id TEXT NOT NULL,
+    name TEXT NOT NULL,
+    kind TEXT NOT NULL,
+    role TEXT NOT NULL,
+    token_hash BLOB NOT NULL UNIQUE,
+    created_at INTEGER NOT NULL,
+    last_seen_at INTEGER,
+    PRIMARY KEY (sync_space_id, id)
+);
+CREATE TABLE IF NOT EXISTS snapshots (
+    sync_space_id TEXT PRIMARY KEY,
+    snapshot_id TEXT NOT NULL,
+    body BLOB NOT NULL,
+    updated_at INTEGER NOT NULL
+);
+)sql";
+
+std::string hashText(std::string_view secret) {
+    const auto digest = sha256(secret);
+    return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
+}
+
+// XOR with a key stream derived from the pairing secret; sealing and unsealing are the same.
+std::string seal(const std::string& bytes, const std::string& secret) {
+    const auto key = sha256("korvo-relay connector token\n" + secret);
+    std::string out = bytes;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<char>(out[i] ^ static_cast<char>(key[i % key.size()]));
+    }
+    return out;
+}
+
+} // namespace
+
+std::string isoTime(UnixTime time) {
+    const std::time_t t = static_cast<std::time_t>(time);
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+// A prepared statement borrowed for one use: bound, stepped, then reset on scope exit.
+class RelayStore::Statement {
+public:
+    Statement(RelayStore& store, const char* sql) : stmt_(store.prepare(sql)) {}
+    ~Statement() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& text(int index, const std::string& value) {
+        sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& blob(int index, const std::string& value) {
+        sqlite3_bind_blob(stmt_, index, value.data(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& integer(int index, std::int64_t value) {
+        sqlite3_bind_int64(stmt_, index, value);
+        return *this;
+    }
+    // True while a row is available.
+    bool step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) {
+            return true;
+        }
+        if (rc != SQLITE_DONE) {
+            throw std::runtime_error(sqlite3_errmsg(sqlite3_db_handle(stmt_)));
+        }
+        return false;
+    }
+    std::string columnText(int index) const {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt_, index));
+        return std::string(data != nullptr ? data : "",
+                           static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
+    }
+    bool isNull(int index) const { return sqlite3_column_type(stmt_, index) == SQLITE_NULL; }
+    std::int64_t columnInteger(int index) const { return sqlite3_column_int64(stmt_, index); }
+
+private:
+    sqlite3_stmt* stmt_;
+};
+
+RelayStore::RelayStore(const std::filesystem::path& file) {
+    if (sqlite3_open_v2(file.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw std::runtime_error("cannot open " + file.string() + ": " + message);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    try {
+        execute("PRAGMA journal_mode=WAL");
+        // With WAL, NORMAL loses nothing when the process ends; only a power cut can undo the
+        // last commits.
+        execute("PRAGMA synchronous=NORMAL");
+        execute("PRAGMA foreign_keys=ON");
+        execute(kSchema);
+    } catch (...) {
+        sqlite3_close(db_);
+        throw;
+    }
+}
+
+RelayStore::~RelayStore() {
+    for (auto& [sql, stmt] : statements_) {
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db_);
+}
+
+void RelayStore::execute(const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error != nullptr ? error : "unknown error";
+        sqlite3_free(error);
+        throw std::runtime_error(message);
+    }
+}
+
+sqlite3_stmt* RelayStore::prepare(const char* sql) {
+    auto found = statements_.find(sql);
+    if (found != statements_.end()) {
+        return found->second;
+    }
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+        throw std::runtime_error(sqlite3_errmsg(db_));
+    }
+    statements_.emplace(sql, stmt);
+    return stmt;
+}
+
+namespace {
+
+// BEGIN IMMEDIATE ... COMMIT, rolled back when the scope is left by an exception.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db) : db_(db) { run("BEGIN IMMEDIATE"); }
+    ~Transaction() {
+        if (!done_) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+    void commit() {
+        run("COMMIT");
+        done_ = true;
+    }
+
+private:
+    void run(const char* sql) {
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            throw std::runtime_error(sqlite3_errmsg(db_));
+        }
+    }
+    sqlite3* db_;
+    bool done_ = false;
+};
+
+} // namespace
+
+void RelayStore::expireSessions(UnixTime now) {
+    Statement(*this, "UPDATE pairing_sessions SET connector_token_sealed = NULL "
+                     "WHERE expires_at <= ? AND connector_token_sealed IS NOT NULL")
+        .integer(1, now)
+        .step();
+}
+
+std::optional<CreatedSession> RelayStore::createSession(const std::string& connectorDeviceId,
+                                                        const std::string& connectorDeviceName,
+                                                        UnixTime now) {
+    std::lock_guard lock(mutex_);
+    Transaction transaction(db_);
+    expireSessions(now);
+    CreatedSession session;
+    for (int attempt = 0; attempt < 64 && session.code.empty(); ++attempt) {
+        std::string code = randomDigits(6);
+        Statement taken(*this, "SELECT 1 FROM pairing_sessions WHERE code = ? AND expires_at > ?");
+        taken.text(1, code).integer(2, now);
+        if (!taken.step()) {
+            session.code = std::move(code);
+        }
+    }
+    if (session.code.empty()) {
+        return std::nullopt;
+    }
+    session.id = "ps_" + randomToken();
+    session.secret = randomToken();
+    session.expiresAt = now + kSessionLifetime;
+    const std::string tokenBytes = randomBytes(32);
+    Statement insert(*this,
+                     "INSERT INTO pairing_sessions (id, code, secret_hash, connector_device_id, "
+                     "connector_device_name, connector_token_hash, connector_token_sealed, "
+                     "expires_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    insert.text(1, session.id)
+        .text(2, session.code)
+        .blob(3, hashText(session.secret))
+        .text(4, connectorDeviceId)
+        .text(5, connectorDeviceName)
+        .blob(6, hashText(base64Url(tokenBytes)))
+        .blob(7, seal(tokenBytes, session.secret))
+        .integer(8, session.expiresAt)
+        .step();
+    transaction.commit();
+    return session;
+}
+
+SessionPoll RelayStore::pollSession(const std::string& sessionId, const std::string& secret,
+                                    UnixTime now) {
+    std::lock_guard lock(mutex_);
+    Statement query(*this, "SELECT secret_hash, connector_device_id, connector_token_sealed, "
+                           "expires_at, sync_space_id FROM pairing_sessions WHERE id = ?");
+    query.text(1, sessionId);
+    SessionPoll poll;
+    if (!query.step()) {
+        return poll;
+    }
+    if (query.columnText(0) != hashText(secret)) {
+        poll.outcome = SessionPoll::Outcome::forbidden;
+        return poll;
+    }
+    const bool live = now < query.columnInteger(3);
+    if (query.isNull(4)) {
+        poll.outcome = live ? SessionPoll::Outcome::pending : SessionPoll::Outcome::expired;
+        return poll;
+    }
+    poll.outcome = SessionPoll::Outcome::paired;
+    poll.connectorDeviceId = query.columnText(1);
+    poll.syncSpaceId = query.columnText(4);
+    if (live && !query.isNull(2)) {
+        poll.connectorDeviceToken = base64Url(seal(query.columnText(2), secret));
+    }
+    return poll;
+}
+
+Claim RelayStore::claim(const std::string& code, const std::string& phoneDeviceName, UnixTime now) {
+    std::lock_guard lock(mutex_);
+    Transaction transaction(db_);
+    Claim claim;
+    std::string sessionId, connectorId, connectorName, connectorTokenHash;
+    {
+        Statement query(*this, "SELECT id, connector_device_id, connector_device_name, "
+                               "connector_token_hash, sync_space_id FROM pairing_sessions "
+                               "WHERE code = ? AND expires_at > ?");
+        query.text(1, code).integer(2, now);
+        if (!query.step()) {
+            return claim;
+        }
+        if (!query.isNull(4)) {
+            claim.outcome = Claim::Outcome::alreadyClaimed;
+            return claim;
+        }
+        sessionId = query.columnText(0);
+        connectorId = query.columnText(1);
+        connectorName = query.columnText(2);
+        connectorTokenHash = query.columnText(3);
+    }
+    claim.outcome = Claim::Outcome::claimed;
+    claim.syncSpaceId = "ss_" + base64Url(randomBytes(16));
+    claim.phoneDeviceId = "phone_" + base64Url(randomBytes(16));
+    claim.phoneDeviceToken = randomToken();
+    Statement(*this, "INSERT INTO sync_spaces (id, created_at) VALUES (?, ?)")
+        .text(1, claim.syncSpaceId)
+        .integer(2, now)
+        .step();
+    const char* insertDevice = "INSERT INTO devices (sync_space_id, id, name, kind, role, "
+                               "token_hash, created_at) VALUES (?, ?, ?, ?, ?, ?, ?)";
+    Statement(*this, insertDevice)
+        .text(1, claim.syncSpaceId)
+        .text(2, connectorId)
+        .text(3, connectorName)
+        .text(4, "connector")
+        .text(5, "connector")
+        .blob(6, connectorTokenHash)
+        .integer(7, now)
+        .step();
+    Statement(*this, insertDevice)
+        .text(1, claim.syncSpaceId)
+        .text(2, claim.phoneDeviceId)
+        .text(3, phoneDeviceName)
+        .text(4, "phone")
+        .text(5, "phone")
+        .blob(6, hashText(claim.phoneDeviceToken))
+        .integer(7, now)
+        .step();
+    Statement(*this, "UPDATE pairing_sessions SET sync_space_id = ? WHERE id = ?")
+        .text(1, claim.syncSpaceId)
+        .text(2, sessionId)
+        .step();
+    transaction.commit();
+    return claim;
+}
+
+std::optional<AuthenticatedDevice>
+RelayStore::authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) {
+    std::lock_guard lock(mutex_);
+    AuthenticatedDevice device;
+    {
+        Statement query(*this,
+                        "SELECT id, role FROM devices WHERE sync_space_id = ? AND token_hash = ?");
+        query.text(1, syncSpaceId).blob(2, hashText(token));
+        if (!query.step()) {
+            return std::nullopt;
+        }
+        device.id = query.columnText(0);
+        device.role = query.columnText(1) == "phone" ? DeviceRole::phone : DeviceRole::connector;
+    }
+    Statement(*this, "UPDATE devices SET last_seen_at = ? WHERE sync_space_id = ? AND id = ?")
+        .integer(1, now)
+        .text(2, syncSpaceId)
+        .text(3, device.id)
+        .step();
+    return device;
+}
+
+void RelayStore::putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
+                             const std::string& body, UnixTime now) {
+    std::lock_guard lock(mutex_);
+    Statement(*this, "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
+                     "VALUES (?, ?, ?, ?) ON CONFLICT (sync_space_id) DO UPDATE SET "
+                     "snapshot_id = excluded.snapshot_id, body = excluded.body, "
+                     "updated_at = excluded.updated_at")
+        .text(1, syncSpaceId)
+        .text(2, snapshotId)
+        .blob(3, body)
+        .integer(4, now)
+        .step();
+}
+
+std::optional<std::string> RelayStore::latestSnapshot(const std::string& syncSpaceId) {
+    std::lock_guard lock(mutex_);
+    Statement query(*this, "SELECT body FROM snapshots WHERE sync_space_id = ?");
+    query.text(1, syncSpaceId);
+    if (!query.step()) {
+        return std::nullopt;
+    }
+    return query.columnText(0);
+}
+
+std::vector<StoredDevice> RelayStore::devices(const std::string& syncSpaceId) {
+    std::lock_guard lock(mutex_);
+    Statement query(*this, "SELECT id, name, kind, created_at, last_seen_at FROM devices "
+                           "WHERE sync_space_id = ? ORDER BY created_at, rowid");
+    query.text(1, syncSpaceId);
+    std::vector<StoredDevice> result;
+    while (query.step()) {
+        StoredDevice device{query.columnText(0), query.columnText(1), query.columnText(2),
+                            isoTime(query.columnInteger(3)), std::nullopt};
+        if (!query.isNull(4)) {
+            device.lastSeenAt = isoTime(query.columnInteger(4));
+        }
+        result.push_back(std::move(device));
+    }
+    return result;
+}
+
+bool RelayStore::deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) {
+    std::lock_guard lock(mutex_);
+    Statement(*this, "DELETE FROM devices WHERE sync_space_id = ? AND id = ?")
+        .text(1, syncSpaceId)
+        .text(2, deviceId)
+        .step();
+    return sqlite3_changes(db_) > 0;
+}
+
+} // namespace korvo::relayserver

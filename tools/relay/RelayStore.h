@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace korvo::relayserver {
+
+// Seconds since the Unix epoch; the relay's clock is injected by the caller of every method.
+using UnixTime = std::int64_t;
+
+struct CreatedSession {
+    std::string id;
+    std::string code;
+    std::string secret;
+    UnixTime expiresAt = 0;
+};
+
+struct SessionPoll {
+    enum class Outcome { unknown, forbidden, pending, paired, expired };
+    Outcome outcome = Outcome::unknown;
+    std::string connectorDeviceId;
+    std::string syncSpaceId;
+    std::optional<std::string> connectorDeviceToken; // only while the session lives
+};
+
+struct Claim {
+    enum class Outcome { unknown, alreadyClaimed, claimed };
+    Outcome outcome = Outcome::unknown;
+    std::string syncSpaceId;
+    std::string phoneDeviceId;
+    std::string phoneDeviceToken;
+};
+
+struct StoredDevice {
+    std::string id;
+    std::string name;
+    std::string kind;
+    std::string createdAt;
+    std::optional<std::string> lastSeenAt;
+};
+
+enum class DeviceRole { connector, phone };
+
+struct AuthenticatedDevice {
+    std::string id;
+    DeviceRole role = DeviceRole::connector;
+};
+
+// The relay's state in one SQLite database (WAL). Every method is one transaction; a mutex
+// serialises them, so the store may be used from the server's worker threads.
+//
+// Secrets and tokens are kept only as SHA-256 hashes. The connector's token, which the status
+// poll must hand out until the session expires, is kept sealed with a key derived from the
+// pairing secret; only a caller that knows the secret can unseal it, and the sealed copy is
+// erased once the session has expired.
+class RelayStore {
+public:
+    static constexpr UnixTime kSessionLifetime = 600;
+
+    // Opens (creating when needed) the database. Throws std::runtime_error on failure.
+    explicit RelayStore(const std::filesystem::path& file);
+    ~RelayStore();
+    RelayStore(const RelayStore&) = delete;
+    RelayStore& operator=(const RelayStore&) = delete;
+
+    // Nothing when no free pairing code could be found.
+    std::optional<CreatedSession> createSession(const std::string& connectorDeviceId,
+                                                const std::string& connectorDeviceName,
+                                                UnixTime now);
+    SessionPoll pollSession(const std::string& sessionId, const std::string& secret, UnixTime now);
+    Claim claim(const std::string& code, const std::string& phoneDeviceName, UnixTime now);
+
+    // The device that holds `token` in `syncSpaceId`; marks it seen at `now`.
+    std::optional<AuthenticatedDevice> authenticate(const std::string& syncSpaceId,
+                                                    const std::string& token, UnixTime now);
+
+    void putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
+                     const std::string& body, UnixTime now);
+    std::optional<std::string> latestSnapshot(const std::string& syncSpaceId);
+
+    std::vector<StoredDevice> devices(const std::string& syncSpaceId);
+    bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId);
+
+private:
+    class Statement;
+    void execute(const char* sql);
+    sqlite3_stmt* prepare(const char* sql);
+    void expireSessions(UnixTime now);
+
+    std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+    std::map<const char*, sqlite3_stmt*> statements_;
+};
+
+// ISO 8601 UTC text without fractional seconds.
+std::string isoTime(UnixTime time);
+
+} // namespace korvo::relayserver
