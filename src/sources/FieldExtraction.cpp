@@ -1,0 +1,246 @@
+#include "sources/FieldExtraction.h"
+
+#include "sources/FileReaders.h"
+
+#include <array>
+
+namespace korvo {
+
+namespace {
+
+enum class Field {
+    usedPercent,
+    remainingPercent,
+    inputTokens,
+    outputTokens,
+    cacheCount,
+    cachedInputTokens,
+    costUsd,
+    remainingText,
+    windowLabel,
+    status,
+    observedAt,
+};
+
+struct KeyRule {
+    std::string_view key;
+    Field field;
+};
+
+// Normalized keys of every rule in rule order, except the reset rule, which takes any key
+// containing "reset".
+constexpr std::array<KeyRule, 39> kKeyRules{{
+    {"usedpercent", Field::usedPercent},
+    {"usagepercent", Field::usedPercent},
+    {"usagepercentage", Field::usedPercent},
+    {"percentused", Field::usedPercent},
+    {"limitusedpercent", Field::usedPercent},
+    {"remainingpercent", Field::remainingPercent},
+    {"remainingpercentage", Field::remainingPercent},
+    {"percentremaining", Field::remainingPercent},
+    {"limitremainingpercent", Field::remainingPercent},
+    {"inputtokens", Field::inputTokens},
+    {"prompttokens", Field::inputTokens},
+    {"totalinputtokens", Field::inputTokens},
+    {"outputtokens", Field::outputTokens},
+    {"completiontokens", Field::outputTokens},
+    {"totaloutputtokens", Field::outputTokens},
+    {"cachecreationinputtokens", Field::cacheCount},
+    {"cachereadinputtokens", Field::cacheCount},
+    {"cachedinputtokens", Field::cachedInputTokens},
+    {"cacheinputtokens", Field::cachedInputTokens},
+    {"cachedtokens", Field::cachedInputTokens},
+    {"costusd", Field::costUsd},
+    {"totalcostusd", Field::costUsd},
+    {"usd", Field::costUsd},
+    {"cost", Field::costUsd},
+    {"remainingtext", Field::remainingText},
+    {"remaining", Field::remainingText},
+    {"ratelimitremaining", Field::remainingText},
+    {"limitremaining", Field::remainingText},
+    {"window", Field::windowLabel},
+    {"windowlabel", Field::windowLabel},
+    {"period", Field::windowLabel},
+    {"limitwindow", Field::windowLabel},
+    {"status", Field::status},
+    {"state", Field::status},
+    {"ratelimitstatus", Field::status},
+    {"observedat", Field::observedAt},
+    {"updatedat", Field::observedAt},
+    {"timestamp", Field::observedAt},
+    {"time", Field::observedAt},
+}};
+
+bool isAsciiAlnum(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+void normalizeInto(std::string_view key, std::string& out) {
+    out.clear();
+    for (const char raw : key) {
+        char c = raw;
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        if (isAsciiAlnum(c) || static_cast<unsigned char>(c) >= 0x80) {
+            out.push_back(c);
+        }
+    }
+}
+
+template <typename T, typename Convert>
+void fillIfAbsent(std::optional<T>& field, const JsonValue& value, Convert convert) {
+    if (!field) {
+        if (auto converted = convert(value)) {
+            field = std::move(converted);
+        }
+    }
+}
+
+std::optional<Field> fieldForKey(std::string_view key) {
+    for (const KeyRule& rule : kKeyRules) {
+        if (rule.key == key) {
+            return rule.field;
+        }
+    }
+    return std::nullopt;
+}
+
+void walk(const JsonValue& value, std::string_view key, bool hasKey,
+          SanitizedUsageCandidate& candidate, std::string& scratch) {
+    switch (value.type()) {
+    case simdjson::dom::element_type::OBJECT:
+        for (const auto field : value.get_object().value_unsafe()) {
+            walk(field.value, field.key, true, candidate, scratch);
+        }
+        return;
+    case simdjson::dom::element_type::ARRAY:
+        for (const auto element : value.get_array().value_unsafe()) {
+            walk(element, key, hasKey, candidate, scratch);
+        }
+        return;
+    default:
+        if (hasKey) {
+            normalizeInto(key, scratch);
+            applyField(scratch, value, candidate);
+        }
+        return;
+    }
+}
+
+} // namespace
+
+std::string normalizeKey(std::string_view key) {
+    std::string out;
+    out.reserve(key.size());
+    normalizeInto(key, out);
+    return out;
+}
+
+void applyField(std::string_view key, const JsonValue& value, SanitizedUsageCandidate& candidate) {
+    const auto number = [](const JsonValue& v) { return parseNumber(v); };
+    const auto text = [](const JsonValue& v) { return parseText(v); };
+    const auto date = [](const JsonValue& v) { return parseDate(v); };
+
+    const std::optional<Field> field = fieldForKey(key);
+    if (!field) {
+        if (key.find("reset") != std::string_view::npos) {
+            fillIfAbsent(candidate.resetAt, value, date);
+        }
+        return;
+    }
+    switch (*field) {
+    case Field::usedPercent:
+        fillIfAbsent(candidate.usedPercent, value, number);
+        break;
+    case Field::remainingPercent:
+        fillIfAbsent(candidate.remainingPercent, value, number);
+        break;
+    case Field::inputTokens:
+        fillIfAbsent(candidate.inputTokens, value, number);
+        break;
+    case Field::outputTokens:
+        fillIfAbsent(candidate.outputTokens, value, number);
+        break;
+    case Field::cacheCount:
+        if (const auto count = parseNumber(value)) {
+            candidate.cachedInputTokens = candidate.cachedInputTokens.value_or(0) + *count;
+        }
+        break;
+    case Field::cachedInputTokens:
+        fillIfAbsent(candidate.cachedInputTokens, value, number);
+        break;
+    case Field::costUsd:
+        fillIfAbsent(candidate.costUsd, value, number);
+        break;
+    case Field::remainingText:
+        fillIfAbsent(candidate.remainingText, value, text);
+        break;
+    case Field::windowLabel:
+        fillIfAbsent(candidate.windowLabel, value, text);
+        break;
+    case Field::status:
+        fillIfAbsent(candidate.status, value,
+                     [](const JsonValue& v) { return parseStatusText(v); });
+        break;
+    case Field::observedAt:
+        fillIfAbsent(candidate.observedAt, value, date);
+        break;
+    }
+}
+
+void collectCandidate(const JsonValue& value, std::string_view key,
+                      SanitizedUsageCandidate& candidate) {
+    std::string scratch;
+    walk(value, key, !key.empty(), candidate, scratch);
+}
+
+std::optional<SanitizedUsageCandidate> candidateFromDocument(const JsonValue& document) {
+    SanitizedUsageCandidate candidate;
+    std::string scratch;
+    walk(document, {}, false, candidate, scratch);
+    if (!candidate.hasUsefulData()) {
+        return std::nullopt;
+    }
+    return candidate;
+}
+
+std::optional<SanitizedUsageCandidate> parseJSONCandidate(simdjson::dom::parser& parser,
+                                                          std::string_view paddedBytes) {
+    JsonValue document;
+    if (parser.parse(paddedBytes.data(), paddedBytes.size(), false).get(document)) {
+        return std::nullopt;
+    }
+    return candidateFromDocument(document);
+}
+
+std::optional<SanitizedUsageCandidate> parseJSONCandidate(std::string_view bytes) {
+    simdjson::dom::parser parser;
+    JsonValue document;
+    if (parser.parse(bytes.data(), bytes.size(), true).get(document)) {
+        return std::nullopt;
+    }
+    return candidateFromDocument(document);
+}
+
+std::optional<JsonValue> firstMember(const simdjson::dom::object& object,
+                                     std::initializer_list<std::string_view> keys) {
+    for (const std::string_view key : keys) {
+        JsonValue value;
+        if (!object.at_key(key).get(value)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<simdjson::dom::object> objectMember(const simdjson::dom::object& object,
+                                                  std::string_view key) {
+    simdjson::dom::object member;
+    if (object.at_key(key).get(member)) {
+        return std::nullopt;
+    }
+    return member;
+}
+
+} // namespace korvo
