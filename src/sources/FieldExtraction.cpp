@@ -109,16 +109,20 @@ std::optional<Field> fieldForKey(std::string_view key) {
 void walk(const JsonValue& value, std::string_view key, bool hasKey,
           SanitizedUsageCandidate& candidate, std::string& scratch) {
     switch (value.type()) {
-    case simdjson::dom::element_type::OBJECT:
-        for (const auto field : value.get_object().value_unsafe()) {
+    case simdjson::dom::element_type::OBJECT: {
+        const simdjson::dom::object object(value);
+        for (const auto field : object) {
             walk(field.value, field.key, true, candidate, scratch);
         }
         return;
-    case simdjson::dom::element_type::ARRAY:
-        for (const auto element : value.get_array().value_unsafe()) {
+    }
+    case simdjson::dom::element_type::ARRAY: {
+        const simdjson::dom::array array(value);
+        for (const auto element : array) {
             walk(element, key, hasKey, candidate, scratch);
         }
         return;
+    }
     default:
         if (hasKey) {
             normalizeInto(key, scratch);

@@ -13,7 +13,8 @@
 
 namespace korvo {
 
-static_assert(kParsePadding >= simdjson::SIMDJSON_PADDING, "buffers must satisfy the parser's padding");
+static_assert(kParsePadding >= simdjson::SIMDJSON_PADDING,
+              "buffers must satisfy the parser's padding");
 
 namespace {
 
@@ -44,8 +45,8 @@ int openForReading(const std::filesystem::path& path) {
 long long readAt(int fd, char* buffer, std::size_t length, off_t offset) {
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t got = ::pread(fd, buffer + done, length - done,
-                                    offset + static_cast<off_t>(done));
+        const ssize_t got =
+            ::pread(fd, buffer + done, length - done, offset + static_cast<off_t>(done));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -87,8 +88,7 @@ constexpr int kMaxWalkDepth = 64;
 // Walks `root` depth first, never following symlinks. `onFile` is called for every regular file
 // whose extension is wanted, with the open directory's descriptor and the entry's name; it
 // returns false to stop the walk.
-using FileVisitor =
-    std::function<bool(int dirFd, const std::string& directory, const char* name)>;
+using FileVisitor = std::function<bool(int dirFd, const std::string& directory, const char* name)>;
 
 bool walkDirectory(const std::string& directory, const std::set<std::string, std::less<>>& wanted,
                    const FileVisitor& onFile, int depth) {

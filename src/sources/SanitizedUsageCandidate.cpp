@@ -13,9 +13,8 @@ bool containsIgnoringCase(std::string_view text, std::string_view word) {
     }
     for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
         std::size_t j = 0;
-        while (j < word.size() &&
-               std::tolower(static_cast<unsigned char>(text[i + j])) ==
-                   std::tolower(static_cast<unsigned char>(word[j]))) {
+        while (j < word.size() && std::tolower(static_cast<unsigned char>(text[i + j])) ==
+                                      std::tolower(static_cast<unsigned char>(word[j]))) {
             ++j;
         }
         if (j == word.size()) {
@@ -25,8 +24,7 @@ bool containsIgnoringCase(std::string_view text, std::string_view word) {
     return false;
 }
 
-template <typename T>
-void takeIfAbsent(std::optional<T>& target, const std::optional<T>& source) {
+template <typename T> void takeIfAbsent(std::optional<T>& target, const std::optional<T>& source) {
     if (!target && source) {
         target = source;
     }

@@ -36,8 +36,8 @@ std::optional<Instant> instantFromSeconds(double seconds) {
         return std::nullopt;
     }
     const double whole = std::floor(seconds);
-    const auto nanos = static_cast<long long>(whole) * 1'000'000'000LL +
-                       std::llround((seconds - whole) * 1e9);
+    const auto nanos =
+        static_cast<long long>(whole) * 1'000'000'000LL + std::llround((seconds - whole) * 1e9);
     return Instant{std::chrono::nanoseconds{nanos}};
 }
 

@@ -1,5 +1,6 @@
-#include "ScratchHome.h"
 #include "sources/FileReaders.h"
+
+#include "ScratchHome.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
