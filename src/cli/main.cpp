@@ -4,6 +4,7 @@
 #include "cli/CommandLine.h"
 #include "model/DisplayText.h"
 #include "model/UsageSnapshot.h"
+#include "platform/BuildInfo.h"
 
 #include <QCoreApplication>
 #include <csignal>
@@ -54,11 +55,17 @@ int main(int argc, char** argv) {
     case korvo::CommandLineRequest::Action::help:
         std::fputs(qPrintable(korvo::helpText()), stdout);
         return 0;
-    case korvo::CommandLineRequest::Action::version:
-        std::printf("Korvo Connector %s (%s)\nBuild channel: %s\n", KORVO_VERSION,
-                    KORVO_BUILD_NUMBER,
-                    korvo::buildChannelLabel(korvo::KorvoBuildChannel::current()).c_str());
+    case korvo::CommandLineRequest::Action::version: {
+        const auto info = korvo::BuildInfo::current();
+        const auto channel =
+            info.channel ? std::optional<std::string>(info.channel->toStdString()) : std::nullopt;
+        std::printf("Korvo Connector %s (%s)\nBuild channel: %s\n",
+                    qPrintable(info.version.value_or(QStringLiteral("unknown"))),
+                    qPrintable(info.build.value_or(QStringLiteral("unknown"))),
+                    korvo::buildChannelLabel(korvo::KorvoBuildChannel::fromConfiguredValue(channel))
+                        .c_str());
         return 0;
+    }
     case korvo::CommandLineRequest::Action::command:
         break;
     }
