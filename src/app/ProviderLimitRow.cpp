@@ -1,0 +1,73 @@
+#include "app/ProviderLimitRow.h"
+
+#include "app/ViewSupport.h"
+#include "app/ViewText.h"
+#include "model/DisplayText.h"
+
+#include <QHBoxLayout>
+#include <QProgressBar>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace korvo {
+
+ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now, QWidget* parent)
+    : QWidget(parent), provider_(provider) {
+    const Tint tint = statusTint(provider.status);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 4, 0, 4);
+    layout->setSpacing(4);
+
+    auto* top = new QHBoxLayout;
+    auto* names = new QVBoxLayout;
+    names->setSpacing(2);
+    names->addWidget(makeLabel(qs(provider.displayName), TextStyle::headline, Tint::primary, this));
+    names->addWidget(
+        makeLabel(qs(sourceLabel(provider.source) + " · " + confidenceLabel(provider.confidence)),
+                  TextStyle::caption, Tint::secondary, this));
+    names->addStretch();
+    top->addLayout(names, 1);
+
+    auto* figures = new QVBoxLayout;
+    figures->setSpacing(0);
+    auto* figure =
+        makeLabel(qs(primaryRemainingText(provider)), TextStyle::title2, tint, this, true);
+    figure->setAlignment(Qt::AlignRight);
+    figures->addWidget(figure);
+    auto* captionRow = new QHBoxLayout;
+    captionRow->setSpacing(6);
+    captionRow->addStretch();
+    captionRow->addWidget(
+        makeLabel(QStringLiteral("remaining"), TextStyle::caption, Tint::secondary, this));
+    captionRow->addWidget(
+        makeLabel(qs(providerStatusLabel(provider.status)), TextStyle::caption, tint, this, true));
+    figures->addLayout(captionRow);
+    top->addLayout(figures);
+    layout->addLayout(top);
+
+    if (const auto value = limitGaugeValue(provider)) {
+        gauge_ = new QProgressBar(this);
+        gauge_->setRange(0, 100);
+        gauge_->setValue(static_cast<int>(std::lround(*value)));
+        gauge_->setTextVisible(false);
+        gauge_->setFixedHeight(8);
+        QPalette palette = gauge_->palette();
+        palette.setColor(QPalette::Highlight, tintColor(tint, palette));
+        gauge_->setPalette(palette);
+        layout->addWidget(gauge_);
+    }
+
+    const auto caption = [this, layout](const std::string& text) {
+        auto* label = makeLabel(qs(text), TextStyle::caption, Tint::secondary, this);
+        label->setWordWrap(true);
+        layout->addWidget(label);
+    };
+    caption("Used " + primaryUsedText(provider));
+    caption("Window " + primaryWindowText(provider));
+    caption("Reset " + resetText(provider, now));
+    if (const auto details = tokenDetailsText(provider)) {
+        caption(*details);
+    }
+}
+
+} // namespace korvo

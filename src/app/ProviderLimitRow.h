@@ -1,0 +1,28 @@
+#pragma once
+
+#include "model/Instant.h"
+#include "model/UsageSnapshot.h"
+
+#include <QWidget>
+
+class QProgressBar;
+
+namespace korvo {
+
+// One provider of a snapshot: name, source and confidence, the remaining figure coloured by
+// status, a gauge when a percentage is known, and the used, window, reset and token lines.
+class ProviderLimitRow : public QWidget {
+    Q_OBJECT
+public:
+    ProviderLimitRow(const ProviderUsage& provider, Instant now, QWidget* parent = nullptr);
+
+    const ProviderUsage& provider() const { return provider_; }
+    // The gauge, or null when the row has no percentage.
+    QProgressBar* gauge() const { return gauge_; }
+
+private:
+    ProviderUsage provider_;
+    QProgressBar* gauge_ = nullptr;
+};
+
+} // namespace korvo

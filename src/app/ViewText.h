@@ -1,0 +1,52 @@
+#pragma once
+
+#include "app/AppStyle.h"
+#include "model/Instant.h"
+#include "model/UsageSnapshot.h"
+#include "sources/AdapterDiagnostic.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvo {
+
+// Texts and choices of the window and menu that are computed from the model's records.
+
+// Colour of a provider's remaining figure and status word.
+Tint statusTint(ProviderStatus status);
+
+// "Pairing" while a pairing session is being created, else "Paired" or "Not paired".
+std::string pairingStateText(bool isPairing, bool isPaired);
+
+// Display names of the detected command-line tools other than the two main ones and the
+// demo source, in list order, joined with ", "; "None" when there are none.
+std::string detectedCliText(const std::vector<AdapterDiagnostic>& diagnostics);
+
+// The tracking status of the diagnostic with this id, or "Not checked".
+std::string trackingStatusOf(const std::vector<AdapterDiagnostic>& diagnostics,
+                             std::string_view id);
+
+// The date relative to now ("3 minutes ago"), or "Never" when there is none.
+std::string relativeOrNever(const std::optional<Instant>& date, Instant now);
+
+// Value of a provider's gauge, 0 to 100: the remaining percentage, else 100 minus the used
+// one; nothing when the row has neither.
+std::optional<double> limitGaugeValue(const ProviderUsage& provider);
+
+// "37% remaining · 63% used · 120000 input · 18000 output · 50000 cached" from the figures
+// the row has, or "Usage unknown".
+std::string snapshotSummaryText(const ProviderUsage& provider);
+
+// Symbol and tint of a source: in the connected panel (gauge when limits were found) and in
+// the diagnostics panel (check mark when limits were found).
+struct SymbolChoice {
+    std::string_view symbol;
+    Tint tint;
+    bool operator==(const SymbolChoice&) const = default;
+};
+SymbolChoice connectedSourceSymbol(const AdapterDiagnostic& diagnostic);
+SymbolChoice diagnosticSourceSymbol(const AdapterDiagnostic& diagnostic);
+
+} // namespace korvo
