@@ -122,17 +122,18 @@ std::string relativeTimePhrase(Instant target, Instant now) {
     struct Unit {
         std::int64_t seconds;
         const char* name;
+        double perNextUnit; // a count this large reads better in the next unit
     };
     static constexpr std::array<Unit, 7> units{{
-        {1, "second"},
-        {60, "minute"},
-        {3'600, "hour"},
-        {86'400, "day"},
-        {604'800, "week"},
-        {2'592'000, "month"},
-        {31'536'000, "year"},
+        {1, "second", 60},
+        {60, "minute", 60},
+        {3'600, "hour", 24},
+        {86'400, "day", 7},
+        {604'800, "week", 5},
+        {2'592'000, "month", 12},
+        {31'536'000, "year", 0},
     }};
-    // Each unit is used below the next unit's length (a week is used until 30 days).
+    // Each unit is used below the next unit's length (weeks up to 30 days).
     const double distance = duration<double>(target - now).count();
     const double rounded = std::round(distance);
     const bool future = rounded >= 0;
@@ -143,9 +144,8 @@ std::string relativeTimePhrase(Instant target, Instant now) {
         ++index;
     }
     double count = std::round(magnitude / double(units[index].seconds));
-    // Rounding up can reach the next unit: 59.6 minutes is "1 hour", not "60 minutes".
-    if (index + 1 < units.size() &&
-        count * double(units[index].seconds) >= double(units[index + 1].seconds)) {
+    // Rounding up can reach the next unit: 59.6 minutes is "1 hour", 11.6 months "1 year".
+    if (index + 1 < units.size() && count >= units[index].perNextUnit) {
         ++index;
         count = std::round(magnitude / double(units[index].seconds));
     }

@@ -161,12 +161,12 @@ template <class E> constexpr std::optional<E> enumFromRawValue(std::string_view 
     return std::nullopt;
 }
 
+template <class E, std::size_t... I> constexpr auto allCasesImpl(std::index_sequence<I...>) {
+    return std::array<E, sizeof...(I)>{EnumRawValues<E>::table[I].first...};
+}
+
 template <class E> constexpr auto allCases() {
-    std::array<E, EnumRawValues<E>::table.size()> cases{EnumRawValues<E>::table[0].first};
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        cases[i] = EnumRawValues<E>::table[i].first;
-    }
-    return cases;
+    return allCasesImpl<E>(std::make_index_sequence<EnumRawValues<E>::table.size()>());
 }
 
 // The device kind of the platform this program was built for.
