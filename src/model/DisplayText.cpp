@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace korvo {
 namespace {
@@ -154,9 +154,12 @@ std::optional<std::string> tokenDetailsText(const ProviderUsage& row) {
         append("Cached " + wholeNumberText(*row.usage.cachedInputTokens));
     }
     if (row.usage.costUsd) {
+        // Two decimals; to_chars, unlike printf, ignores the process locale.
         std::array<char, 400> buffer{};
-        std::snprintf(buffer.data(), buffer.size(), "Cost $%.2f", *row.usage.costUsd);
-        append(buffer.data());
+        const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                       *row.usage.costUsd, std::chars_format::fixed, 2)
+                             .ptr;
+        append("Cost $" + std::string(buffer.data(), end));
     }
     if (text.empty()) {
         return std::nullopt;

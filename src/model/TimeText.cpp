@@ -1,6 +1,7 @@
 #include "model/TimeText.h"
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -92,8 +93,15 @@ std::optional<Instant> parse(std::string_view text, bool allowFraction) {
         return std::nullopt;
     }
 
-    const sys_seconds local = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second);
-    return Instant(local - offset) + fraction;
+    const sys_seconds utc =
+        sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) - offset;
+    // Instants count nanoseconds in 64 bits (about the years 1678 to 2261); a date outside
+    // that range is refused rather than wrapped around.
+    if (utc < floor<seconds>(Instant::min()) + seconds(1) ||
+        utc > floor<seconds>(Instant::max()) - seconds(1)) {
+        return std::nullopt;
+    }
+    return Instant(utc) + fraction;
 }
 
 } // namespace
@@ -166,9 +174,12 @@ std::string wholeNumberText(double value) {
     }
     // std::round rounds halves away from zero; adding 0.0 turns -0 into 0.
     const double rounded = std::round(value) + 0.0;
+    // to_chars, unlike printf, ignores the process locale.
     std::array<char, 400> buffer{};
-    std::snprintf(buffer.data(), buffer.size(), "%.0f", rounded);
-    return buffer.data();
+    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), rounded,
+                                   std::chars_format::fixed, 0)
+                         .ptr;
+    return std::string(buffer.data(), end);
 }
 
 std::string wholePercentText(double percent) {

@@ -56,7 +56,12 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseCase{"2026-03-01T09:14:05+24:00", invalid, false},
                     ParseCase{"2026-03-01T09:14:05Z ", invalid, false},
                     ParseCase{"2026-03-01", invalid, false}, ParseCase{"", invalid, false},
-                    ParseCase{"+2026-03-01T09:14:05Z", invalid, false}));
+                    ParseCase{"+2026-03-01T09:14:05Z", invalid, false},
+                    // Instants span about 1678 to 2261; dates beyond are refused, not wrapped.
+                    ParseCase{"2262-04-11T23:47:15Z", instantFromUnixSeconds(9223372035), true},
+                    ParseCase{"2262-04-11T23:47:17Z", invalid, false},
+                    ParseCase{"9999-12-31T23:59:59Z", invalid, false},
+                    ParseCase{"0001-01-01T00:00:00Z", invalid, false}));
 
 struct FormatCase {
     Instant instant;
