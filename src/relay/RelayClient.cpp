@@ -1,0 +1,227 @@
+#include "relay/RelayClient.h"
+
+#include "model/SnapshotJson.h"
+#include "relay/Utf8.h"
+
+#include <QCoroNetworkReply>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <memory>
+
+namespace korvo {
+namespace {
+
+enum class Method { get, post, deleteResource };
+
+struct Request {
+    Method method = Method::get;
+    std::string path;
+    std::vector<std::pair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+};
+
+struct ReplyDeleter {
+    void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
+};
+
+// A path character that may stand in a URL unescaped (RFC 3986 unreserved, reserved and '%').
+bool isURLCharacter(char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        return true;
+    }
+    return std::string_view("-._~:/?#[]@!$&'()*+,;=%").find(c) != std::string_view::npos;
+}
+
+// The absolute URL of `path` resolved against `base`, or nothing when the path is not a valid
+// URL reference (identifiers are inserted unescaped, so they can break it) or the result is not
+// an absolute http(s) URL.
+std::optional<QUrl> resolve(const QUrl& base, const std::string& path) {
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (!isURLCharacter(path[i])) {
+            return std::nullopt;
+        }
+        if (path[i] == '%' &&
+            (i + 2 >= path.size() || !std::isxdigit(static_cast<unsigned char>(path[i + 1])) ||
+             !std::isxdigit(static_cast<unsigned char>(path[i + 2])))) {
+            return std::nullopt;
+        }
+    }
+    const QUrl reference(QString::fromStdString(path), QUrl::StrictMode);
+    if (!reference.isValid()) {
+        return std::nullopt;
+    }
+    QUrl url = base.resolved(reference);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty() ||
+        (url.scheme() != "http" && url.scheme() != "https")) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+std::optional<std::string> bodyText(const QByteArray& body) {
+    return utf8Text(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+}
+
+// Starts the request; nothing when it cannot be built (then `problem` says why).
+QNetworkReply* start(QNetworkAccessManager* network, const QUrl& base,
+                     std::chrono::milliseconds timeout, const Request& request,
+                     std::optional<RelayError>& problem) {
+    const auto url = resolve(base, request.path);
+    if (!url) {
+        problem = RelayError{RelayRequestError{"The relay URL for \"" + request.path +
+                                               "\" is not valid; nothing was sent."}};
+        return nullptr;
+    }
+    QNetworkRequest http(*url);
+    http.setTransferTimeout(static_cast<int>(timeout.count()));
+    for (const auto& header : request.headers) {
+        http.setRawHeader(header.first, header.second);
+    }
+    switch (request.method) {
+    case Method::get:
+        return network->get(http);
+    case Method::post:
+        return network->post(http, request.body);
+    case Method::deleteResource:
+        return network->deleteResource(http);
+    }
+    return nullptr;
+}
+
+// The body of a 2xx answer, or the failure of a finished reply.
+Result<QByteArray, RelayError> finish(QNetworkReply& reply) {
+    QByteArray body = reply.isOpen() ? reply.readAll() : QByteArray();
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid()) {
+        const int code = status.toInt();
+        if (code < 200 || code > 299) {
+            return RelayError{RelayClientError::badResponse(code, bodyText(body))};
+        }
+        return body;
+    }
+    if (reply.error() == QNetworkReply::OperationCanceledError) {
+        // The client never aborts a request itself: a cancelled reply is the transfer time-out
+        // firing, which the network layer reports only as "Operation canceled".
+        return RelayError{RelayTransportError{static_cast<int>(QNetworkReply::TimeoutError),
+                                              "The request timed out."}};
+    }
+    if (reply.error() != QNetworkReply::NoError) {
+        return RelayError{RelayTransportError{static_cast<int>(reply.error()),
+                                              reply.errorString().toStdString()}};
+    }
+    return RelayError{RelayClientError::badResponse(-1, bodyText(body))};
+}
+
+// Sends one request and answers the body of a 2xx response.
+QCoro::Task<Result<QByteArray, RelayError>> send(QNetworkAccessManager* network, QUrl base,
+                                                 std::chrono::milliseconds timeout,
+                                                 Request request) {
+    std::optional<RelayError> problem;
+    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(
+        start(network, base, timeout, request, problem));
+    if (!reply) {
+        co_return Result<QByteArray, RelayError>::failure(std::move(*problem));
+    }
+    co_await reply.get();
+    co_return finish(*reply);
+}
+
+template <class T, class Decode>
+QCoro::Task<RelayResult<T>> perform(QNetworkAccessManager* network, QUrl base,
+                                    std::chrono::milliseconds timeout, Request request,
+                                    Decode decode) {
+    auto sent = co_await send(network, std::move(base), timeout, std::move(request));
+    if (!sent.ok()) {
+        co_return std::move(sent).error();
+    }
+    const QByteArray& body = sent.value();
+    auto decoded =
+        decode(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+    if (!decoded.ok()) {
+        co_return RelayError{
+            RelayClientError::decodeFailed(bodyText(body), decoded.error().description())};
+    }
+    co_return std::move(decoded).value();
+}
+
+QByteArray bearer(const std::string& token) {
+    return QByteArray("Bearer ") + QByteArray::fromStdString(token);
+}
+
+} // namespace
+
+RelayClient::RelayClient(QNetworkAccessManager* network, QUrl baseURL,
+                         std::chrono::milliseconds timeout)
+    : network_(network), baseURL_(std::move(baseURL)), timeout_(timeout) {}
+
+QCoro::Task<RelayResult<PairingSessionResponse>>
+RelayClient::createPairingSession(std::string connectorDeviceId, std::string connectorDeviceName) {
+    if (!isValidUtf8(connectorDeviceId) || !isValidUtf8(connectorDeviceName)) {
+        co_return RelayError{RelayRequestError{
+            "The pairing request could not be encoded: the device id and name must be UTF-8."}};
+    }
+    Request request{
+        Method::post, "/v1/pairing/sessions", {{"content-type", "application/json"}}, {}};
+    request.body = QByteArray::fromStdString(
+        "{" + jsonQuoted("connectorDeviceId") + ":" + jsonQuoted(connectorDeviceId) + "," +
+        jsonQuoted("connectorDeviceName") + ":" + jsonQuoted(connectorDeviceName) + "}");
+    co_return co_await perform<PairingSessionResponse>(
+        network_, baseURL_, timeout_, std::move(request), decodePairingSessionResponse);
+}
+
+QCoro::Task<RelayResult<PairingStatusResponse>>
+RelayClient::pairingStatus(std::string pairingSessionId, std::string pairingSecret) {
+    Request request{Method::get,
+                    "/v1/pairing/sessions/" + pairingSessionId,
+                    {{"x-pairing-secret", QByteArray::fromStdString(pairingSecret)}},
+                    {}};
+    co_return co_await perform<PairingStatusResponse>(
+        network_, baseURL_, timeout_, std::move(request), decodePairingStatusResponse);
+}
+
+QCoro::Task<RelayResult<SnapshotUploadResponse>>
+RelayClient::uploadSnapshot(UsageSnapshot snapshot, std::string deviceToken) {
+    Request request{Method::post,
+                    "/v1/sync-spaces/" + snapshot.syncSpaceId + "/snapshots",
+                    {{"content-type", "application/json"}, {"authorization", bearer(deviceToken)}},
+                    {}};
+    auto encoded = encodeSnapshot(snapshot);
+    if (!encoded.ok()) {
+        co_return RelayError{RelayRequestError{"The snapshot could not be encoded: " +
+                                               encoded.error().description()}};
+    }
+    request.body = QByteArray::fromStdString(encoded.value());
+    co_return co_await perform<SnapshotUploadResponse>(
+        network_, baseURL_, timeout_, std::move(request), decodeSnapshotUploadResponse);
+}
+
+QCoro::Task<RelayResult<HealthResponse>> RelayClient::health() {
+    // A named request: a temporary in a co_await operand does not survive the suspension with
+    // every compiler.
+    Request request{Method::get, "/health", {}, {}};
+    co_return co_await perform<HealthResponse>(network_, baseURL_, timeout_, std::move(request),
+                                               decodeHealthResponse);
+}
+
+QCoro::Task<RelayResult<DevicesResponse>> RelayClient::listDevices(std::string syncSpaceId,
+                                                                   std::string deviceToken) {
+    Request request{Method::get,
+                    "/v1/sync-spaces/" + syncSpaceId + "/devices",
+                    {{"authorization", bearer(deviceToken)}},
+                    {}};
+    co_return co_await perform<DevicesResponse>(network_, baseURL_, timeout_, std::move(request),
+                                                decodeDevicesResponse);
+}
+
+QCoro::Task<RelayResult<DeleteDeviceResponse>>
+RelayClient::deleteDevice(std::string syncSpaceId, std::string deviceId, std::string deviceToken) {
+    Request request{Method::deleteResource,
+                    "/v1/sync-spaces/" + syncSpaceId + "/devices/" + deviceId,
+                    {{"authorization", bearer(deviceToken)}},
+                    {}};
+    co_return co_await perform<DeleteDeviceResponse>(
+        network_, baseURL_, timeout_, std::move(request), decodeDeleteDeviceResponse);
+}
+
+} // namespace korvo

@@ -1,0 +1,159 @@
+#include "relay/RelayMessages.h"
+
+#include "model/TimeText.h"
+
+#include <simdjson.h>
+
+namespace korvo {
+namespace {
+
+using simdjson::dom::element;
+using simdjson::dom::object;
+
+// Thrown inside a decoder only; every public function catches it and returns it as a value.
+struct Failure {
+    RelayDecodeError error;
+};
+
+[[noreturn]] void failWith(std::string message) {
+    throw Failure{{std::move(message)}};
+}
+
+std::string where(std::string_view path, std::string_view key) {
+    return path.empty() ? std::string(key) : std::string(path) + "." + std::string(key);
+}
+
+std::optional<std::string> optionalString(object o, std::string_view key, std::string_view path) {
+    element value;
+    if (o[key].get(value) != simdjson::SUCCESS || value.is_null()) {
+        return std::nullopt;
+    }
+    std::string_view text;
+    if (value.get_string().get(text) != simdjson::SUCCESS) {
+        failWith("the member \"" + where(path, key) + "\" is not a string");
+    }
+    return std::string(text);
+}
+
+std::string requiredString(object o, std::string_view key, std::string_view path = {}) {
+    auto value = optionalString(o, key, path);
+    if (!value) {
+        failWith("the member \"" + where(path, key) + "\" is missing");
+    }
+    return std::move(*value);
+}
+
+Instant requiredDate(object o, std::string_view key) {
+    const std::string text = requiredString(o, key);
+    auto instant = parseInternetDateTimeWholeSeconds(text);
+    if (!instant) {
+        failWith("the member \"" + std::string(key) +
+                 "\" is not an ISO 8601 date-time without fractional seconds: \"" + text + "\"");
+    }
+    return *instant;
+}
+
+template <class T, class Build>
+Result<T, RelayDecodeError> decodeObject(std::string_view body, Build build) {
+    simdjson::dom::parser parser;
+    element root;
+    if (body.empty()) {
+        return RelayDecodeError{"the body is empty"};
+    }
+    if (parser.parse(body.data(), body.size()).get(root) != simdjson::SUCCESS) {
+        return RelayDecodeError{"the body is not valid JSON"};
+    }
+    object o;
+    if (root.get_object().get(o) != simdjson::SUCCESS) {
+        return RelayDecodeError{"the body is not a JSON object"};
+    }
+    try {
+        return build(o);
+    } catch (const Failure& failure) {
+        return failure.error;
+    }
+}
+
+} // namespace
+
+Result<PairingSessionResponse, RelayDecodeError> decodePairingSessionResponse(std::string_view b) {
+    return decodeObject<PairingSessionResponse>(b, [](object o) {
+        PairingSessionResponse r;
+        r.pairingSessionId = requiredString(o, "pairingSessionId");
+        r.pairingCode = requiredString(o, "pairingCode");
+        r.qrPayload = requiredString(o, "qrPayload");
+        r.expiresAt = requiredDate(o, "expiresAt");
+        return r;
+    });
+}
+
+Result<PairingStatusResponse, RelayDecodeError> decodePairingStatusResponse(std::string_view b) {
+    return decodeObject<PairingStatusResponse>(b, [](object o) {
+        PairingStatusResponse r;
+        r.status = requiredString(o, "status");
+        r.connectorDeviceId = optionalString(o, "connectorDeviceId", {});
+        r.syncSpaceId = optionalString(o, "syncSpaceId", {});
+        r.connectorDeviceToken = optionalString(o, "connectorDeviceToken", {});
+        return r;
+    });
+}
+
+Result<SnapshotUploadResponse, RelayDecodeError> decodeSnapshotUploadResponse(std::string_view b) {
+    return decodeObject<SnapshotUploadResponse>(b, [](object o) {
+        SnapshotUploadResponse r;
+        r.status = requiredString(o, "status");
+        r.snapshotId = requiredString(o, "snapshotId");
+        r.updatedAt = requiredDate(o, "updatedAt");
+        return r;
+    });
+}
+
+Result<HealthResponse, RelayDecodeError> decodeHealthResponse(std::string_view b) {
+    return decodeObject<HealthResponse>(b, [](object o) {
+        HealthResponse r;
+        r.status = requiredString(o, "status");
+        r.environment = optionalString(o, "environment", {});
+        return r;
+    });
+}
+
+Result<DevicesResponse, RelayDecodeError> decodeDevicesResponse(std::string_view b) {
+    return decodeObject<DevicesResponse>(b, [](object o) {
+        element list;
+        if (o["devices"].get(list) != simdjson::SUCCESS || list.is_null()) {
+            failWith("the member \"devices\" is missing");
+        }
+        simdjson::dom::array items;
+        if (list.get_array().get(items) != simdjson::SUCCESS) {
+            failWith("the member \"devices\" is not an array");
+        }
+        DevicesResponse r;
+        std::size_t index = 0;
+        for (element item : items) {
+            const std::string path = "devices[" + std::to_string(index++) + "]";
+            object device;
+            if (item.get_object().get(device) != simdjson::SUCCESS) {
+                failWith("\"" + path + "\" is not an object");
+            }
+            RelayDevice d;
+            d.id = requiredString(device, "id", path);
+            d.name = requiredString(device, "name", path);
+            d.kind = requiredString(device, "kind", path);
+            d.createdAt = requiredString(device, "createdAt", path);
+            d.lastSeenAt = optionalString(device, "lastSeenAt", path);
+            r.devices.push_back(std::move(d));
+        }
+        return r;
+    });
+}
+
+Result<DeleteDeviceResponse, RelayDecodeError> decodeDeleteDeviceResponse(std::string_view b) {
+    return decodeObject<DeleteDeviceResponse>(b, [](object o) {
+        DeleteDeviceResponse r;
+        r.status = requiredString(o, "status");
+        r.deviceId = requiredString(o, "deviceId");
+        return r;
+    });
+}
+
+} // namespace korvo

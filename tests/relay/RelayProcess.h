@@ -1,0 +1,43 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace korvo::test {
+
+// korvo-relay started as a child process on 127.0.0.1 with a free port. Stopped (SIGTERM, then
+// waited for) when destroyed or by stop().
+class RelayProcess {
+public:
+    // `extra` are further command-line arguments (--environment, --manifest, --clock-file).
+    explicit RelayProcess(std::filesystem::path db, std::vector<std::string> extra = {});
+    ~RelayProcess();
+    RelayProcess(const RelayProcess&) = delete;
+    RelayProcess& operator=(const RelayProcess&) = delete;
+
+    int port() const { return port_; }
+    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    // Exit status of the process after a clean SIGTERM (0 expected).
+    int stop();
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// A fresh, empty directory under the system temporary directory, removed on destruction.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory();
+    ~TemporaryDirectory();
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace korvo::test
