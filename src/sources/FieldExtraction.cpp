@@ -228,11 +228,21 @@ std::optional<SanitizedUsageCandidate> parseJSONCandidate(std::string_view bytes
 }
 
 std::optional<JsonValue> firstMember(const simdjson::dom::object& object,
-                                     std::initializer_list<std::string_view> keys) {
+                                     std::span<const std::string_view> keys) {
     for (const std::string_view key : keys) {
         JsonValue value;
         if (!object.at_key(key).get(value)) {
             return value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<simdjson::dom::object> firstObjectMember(const simdjson::dom::object& object,
+                                                       std::span<const std::string_view> keys) {
+    for (const std::string_view key : keys) {
+        if (auto member = objectMember(object, key)) {
+            return member;
         }
     }
     return std::nullopt;
@@ -245,6 +255,18 @@ std::optional<simdjson::dom::object> objectMember(const simdjson::dom::object& o
         return std::nullopt;
     }
     return member;
+}
+
+std::optional<double> numberMember(const simdjson::dom::object& object,
+                                   std::span<const std::string_view> keys) {
+    const auto member = firstMember(object, keys);
+    return member ? parseNumber(*member) : std::nullopt;
+}
+
+std::optional<Instant> dateMember(const simdjson::dom::object& object,
+                                  std::span<const std::string_view> keys) {
+    const auto member = firstMember(object, keys);
+    return member ? parseDate(*member) : std::nullopt;
 }
 
 } // namespace korvo

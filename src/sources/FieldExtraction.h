@@ -5,9 +5,11 @@
 #include "sources/SanitizedUsageCandidate.h"
 #include "sources/ValueParsers.h"
 
+#include <array>
 #include <initializer_list>
 #include <optional>
 #include <simdjson.h>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -40,9 +42,39 @@ std::optional<SanitizedUsageCandidate> parseJSONCandidate(std::string_view bytes
 
 /// The first of `keys` that `object` has as a member (a null member counts as present).
 std::optional<JsonValue> firstMember(const simdjson::dom::object& object,
-                                     std::initializer_list<std::string_view> keys);
+                                     std::span<const std::string_view> keys);
+inline std::optional<JsonValue> firstMember(const simdjson::dom::object& object,
+                                            std::initializer_list<std::string_view> keys) {
+    return firstMember(object, std::span<const std::string_view>(keys.begin(), keys.size()));
+}
+/// The first of `keys` whose member is an object.
+std::optional<simdjson::dom::object> firstObjectMember(const simdjson::dom::object& object,
+                                                       std::span<const std::string_view> keys);
+inline std::optional<simdjson::dom::object>
+firstObjectMember(const simdjson::dom::object& object,
+                  std::initializer_list<std::string_view> keys) {
+    return firstObjectMember(object, std::span<const std::string_view>(keys.begin(), keys.size()));
+}
 /// The member `key` when it is an object.
 std::optional<simdjson::dom::object> objectMember(const simdjson::dom::object& object,
                                                   std::string_view key);
+
+/// parseNumber / parseDate of the first of `keys` that `object` has.
+std::optional<double> numberMember(const simdjson::dom::object& object,
+                                   std::span<const std::string_view> keys);
+std::optional<Instant> dateMember(const simdjson::dom::object& object,
+                                  std::span<const std::string_view> keys);
+inline std::optional<double> numberMember(const simdjson::dom::object& object,
+                                          std::initializer_list<std::string_view> keys) {
+    return numberMember(object, std::span<const std::string_view>(keys.begin(), keys.size()));
+}
+inline std::optional<Instant> dateMember(const simdjson::dom::object& object,
+                                         std::initializer_list<std::string_view> keys) {
+    return dateMember(object, std::span<const std::string_view>(keys.begin(), keys.size()));
+}
+
+/// Reset-time keys of a quota window, in the order they are looked up.
+inline constexpr std::array<std::string_view, 4> kWindowResetKeys = {"resets_at", "resetsAt",
+                                                                     "reset_at", "resetAt"};
 
 } // namespace korvo

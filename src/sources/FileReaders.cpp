@@ -292,10 +292,15 @@ TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines)
     }
     std::reverse(lines.begin(), lines.end());
 
-    result.storage_ = std::move(storage);
-    result.size_ = size;
-    result.lines_ = std::move(lines);
+    result.m_storage = std::move(storage);
+    result.m_size = size;
+    result.m_lines = std::move(lines);
     return result;
+}
+
+bool existsAsNonDirectory(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 std::size_t countFiles(const std::filesystem::path& directory,

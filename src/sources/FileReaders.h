@@ -44,25 +44,28 @@ class TailLines {
 public:
     TailLines() = default;
 
-    const std::vector<std::string_view>& lines() const { return lines_; }
-    bool empty() const { return lines_.empty(); }
-    std::size_t size() const { return lines_.size(); }
-    auto begin() const { return lines_.begin(); }
-    auto end() const { return lines_.end(); }
+    const std::vector<std::string_view>& lines() const { return m_lines; }
+    bool empty() const { return m_lines.empty(); }
+    std::size_t size() const { return m_lines.size(); }
+    auto begin() const { return m_lines.begin(); }
+    auto end() const { return m_lines.end(); }
     /// Bytes held, the padding not included.
-    std::size_t byteCount() const { return size_; }
+    std::size_t byteCount() const { return m_size; }
 
 private:
     friend TailLines readTailLines(const std::filesystem::path&, std::size_t);
-    std::unique_ptr<char[]> storage_;
-    std::size_t size_ = 0;
-    std::vector<std::string_view> lines_;
+    std::unique_ptr<char[]> m_storage;
+    std::size_t m_size = 0;
+    std::vector<std::string_view> m_lines;
 };
 
 /// The last `maxLines` non-empty lines within the last kTailWindowBytes of a file. A line cut by
 /// the start of that window is left out. A file that cannot be opened is read whole when it is at
 /// most kWholeLogFileLimit bytes. Invalid UTF-8 gives no lines.
 TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines);
+
+/// True when something other than a directory exists at `path` (links followed).
+bool existsAsNonDirectory(const std::filesystem::path& path);
 
 /// Number of regular files below `directory` (recursively, hidden entries included, directory
 /// symlinks never followed) whose lower-cased extension, without the dot, is in `extensions`.

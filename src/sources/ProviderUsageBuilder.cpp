@@ -11,7 +11,11 @@ double normalizedPercent(double value) {
 }
 
 std::string percentRemainingText(std::string_view label, double used) {
-    const long long usedWhole = std::llround(normalizedPercent(used));
+    return percentRemainingTextForPercent(label, normalizedPercent(used));
+}
+
+std::string percentRemainingTextForPercent(std::string_view label, double usedPercent) {
+    const long long usedWhole = std::llround(std::clamp(usedPercent, 0.0, 100.0));
     const long long remainingWhole = 100 - usedWhole;
     std::string text(label);
     text += ' ';

@@ -18,8 +18,11 @@ inline constexpr std::string_view kWindowResetText =
 /// A share given as 0 to 1 or 0 to 100 as a percentage in 0...100 (exactly 1 means 100 %).
 double normalizedPercent(double value);
 
-/// "<label> <r>% remaining · <u>% used" with whole percentages rounded half away from zero.
+/// "<label> <r>% remaining · <u>% used" for a used share given as 0 to 1 or 0 to 100, with whole
+/// percentages rounded half away from zero.
 std::string percentRemainingText(std::string_view label, double used);
+/// The same line for a used value that is already a percentage (clamped, never rescaled).
+std::string percentRemainingTextForPercent(std::string_view label, double usedPercent);
 
 /// The row for a candidate: percentages normalised and completed, a window that reset since the
 /// sample dropped, status from the source or from thresholds, `now` as the observation time when

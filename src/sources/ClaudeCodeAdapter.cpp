@@ -1,0 +1,296 @@
+#include "sources/ClaudeCodeAdapter.h"
+
+#include "model/TimeText.h"
+#include "sources/DiagnosticLines.h"
+#include "sources/FieldExtraction.h"
+#include "sources/FileReaders.h"
+#include "sources/ProviderUsageBuilder.h"
+
+#include <array>
+
+namespace korvo {
+
+namespace {
+
+constexpr std::string_view kId = "claude-code";
+constexpr std::string_view kDisplayName = "Claude Code";
+constexpr std::string_view kCommand = "claude";
+constexpr std::size_t kLogFiles = 20;
+constexpr std::size_t kLogLines = 500;
+constexpr std::size_t kCountLimit = 500;
+
+const std::set<std::string, std::less<>>& jsonlExtension() {
+    static const std::set<std::string, std::less<>> extensions{"jsonl"};
+    return extensions;
+}
+
+constexpr std::array<std::string_view, 5> kUsedKeys = {
+    "used_percentage", "used_percent", "usedPercentage", "usedPercent", "utilization"};
+constexpr std::array<std::string_view, 4> kRemainingKeys = {
+    "remaining_percentage", "remaining_percent", "remainingPercentage", "remainingPercent"};
+
+std::optional<SanitizedUsageCandidate>
+bridgeCandidateMember(const simdjson::dom::element& document) {
+    simdjson::dom::object top;
+    if (document.get(top)) {
+        return std::nullopt;
+    }
+    const simdjson::dom::object root = objectMember(top, "payload").value_or(top);
+    const auto limits = firstObjectMember(root, {"rate_limits", "rateLimits"});
+    if (!limits) {
+        return candidateFromDocument(document);
+    }
+    SanitizedUsageCandidate candidate;
+    if (const auto fiveHour = firstObjectMember(*limits, {"five_hour", "fiveHour", "primary"})) {
+        candidate.usedPercent = numberMember(*fiveHour, kUsedKeys);
+        candidate.remainingPercent = numberMember(*fiveHour, kRemainingKeys);
+        candidate.resetAt = dateMember(*fiveHour, kWindowResetKeys);
+        candidate.windowLabel = "5h";
+    }
+    if (const auto sevenDay =
+            firstObjectMember(*limits, {"seven_day", "sevenDay", "weekly", "secondary"})) {
+        if (const auto used = numberMember(*sevenDay, kUsedKeys)) {
+            std::string text = percentRemainingTextForPercent("7d", normalizedPercent(*used));
+            if (const auto reset = dateMember(*sevenDay, kWindowResetKeys)) {
+                text += " · resets ";
+                text += formatInternetDateTime(*reset);
+            }
+            candidate.remainingText = std::move(text);
+        }
+    }
+    candidate.observedAt =
+        dateMember(root, {"observed_at", "observedAt", "updated_at", "updatedAt", "timestamp"});
+    if (candidate.hasUsefulData()) {
+        return candidate;
+    }
+    return candidateFromDocument(document);
+}
+
+std::optional<SanitizedUsageCandidate> readBridge(const std::filesystem::path& path,
+                                                  simdjson::dom::parser& parser) {
+    const auto bytes = readSmallFile(path, kSmallFileLimit);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    simdjson::dom::element document;
+    if (parser.parse(*bytes).get(document)) {
+        return std::nullopt;
+    }
+    return bridgeCandidateMember(document);
+}
+
+std::optional<SanitizedUsageCandidate> readUsageStatus(const std::filesystem::path& path,
+                                                       simdjson::dom::parser& parser) {
+    const auto bytes = readSmallFile(path, kSmallFileLimit);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return parseJSONCandidate(parser, *bytes);
+}
+
+std::optional<SanitizedUsageCandidate> readLogs(const std::filesystem::path& projects,
+                                                simdjson::dom::parser& parser) {
+    std::optional<SanitizedUsageCandidate> kept;
+    for (const auto& file : recentFiles(projects, jsonlExtension(), kLogFiles)) {
+        const TailLines lines = readTailLines(file, kLogLines);
+        for (const std::string_view line : lines) {
+            if (auto candidate = ClaudeCodeAdapter::logLineCandidate(parser, line)) {
+                kept = preferNewer(kept, *candidate);
+            }
+        }
+    }
+    return kept;
+}
+
+} // namespace
+
+struct ClaudeCodeAdapter::Probe {
+    std::optional<std::filesystem::path> executable;
+    bool bridgeExists = false;
+    bool usageStatusExists = false;
+    std::size_t logCount = 0;
+    std::optional<SanitizedUsageCandidate> bridge;
+    std::optional<SanitizedUsageCandidate> usageStatus;
+    std::optional<SanitizedUsageCandidate> logs;
+};
+
+ClaudeCodeAdapter::ClaudeCodeAdapter(std::filesystem::path home,
+                                     std::vector<std::filesystem::path> searchPaths, Clock clock,
+                                     const Environment& environment)
+    : m_home(std::move(home)), m_searchPaths(std::move(searchPaths)), m_clock(std::move(clock)) {
+    std::filesystem::path configDirectory = m_home / ".claude";
+    if (environment) {
+        if (const auto configured = environment("CLAUDE_CONFIG_DIR");
+            configured && !configured->empty()) {
+            configDirectory = *configured;
+        }
+    }
+    m_statusLineBridge = m_home / ".korvo/claude-statusline.json";
+    m_usageStatus = configDirectory / "usage-status.json";
+    m_projects = configDirectory / "projects";
+}
+
+std::string ClaudeCodeAdapter::id() const {
+    return std::string(kId);
+}
+
+std::string ClaudeCodeAdapter::displayName() const {
+    return std::string(kDisplayName);
+}
+
+std::optional<SanitizedUsageCandidate> ClaudeCodeAdapter::bridgeCandidate(std::string_view bytes) {
+    simdjson::dom::parser parser;
+    simdjson::dom::element document;
+    if (parser.parse(bytes.data(), bytes.size(), true).get(document)) {
+        return std::nullopt;
+    }
+    return bridgeCandidateMember(document);
+}
+
+std::optional<SanitizedUsageCandidate>
+ClaudeCodeAdapter::logLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine) {
+    simdjson::dom::element document;
+    simdjson::dom::object line;
+    if (parser.parse(paddedLine.data(), paddedLine.size(), false).get(document) ||
+        document.get(line)) {
+        return std::nullopt;
+    }
+    const auto message = objectMember(line, "message");
+    const auto usage = message ? objectMember(*message, "usage") : std::nullopt;
+    if (!usage) {
+        return candidateFromDocument(document);
+    }
+    SanitizedUsageCandidate candidate;
+    candidate.inputTokens = numberMember(*usage, {"input_tokens", "inputTokens"});
+    candidate.outputTokens = numberMember(*usage, {"output_tokens", "outputTokens"});
+    const auto creation =
+        numberMember(*usage, {"cache_creation_input_tokens", "cacheCreationInputTokens"});
+    const auto read = numberMember(*usage, {"cache_read_input_tokens", "cacheReadInputTokens"});
+    if (creation.value_or(0) > 0 || read.value_or(0) > 0) {
+        candidate.cachedInputTokens = creation.value_or(0) + read.value_or(0);
+    }
+    candidate.costUsd = numberMember(line, {"costUSD", "costUsd", "cost_usd"});
+    candidate.observedAt = dateMember(line, {"timestamp"});
+    if (candidate.hasUsefulData()) {
+        return candidate;
+    }
+    return candidateFromDocument(document);
+}
+
+ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool withCommand) const {
+    simdjson::dom::parser parser;
+    Probe probe;
+    if (withCommand) {
+        probe.executable = findExecutable(kCommand, m_searchPaths);
+    }
+    probe.bridgeExists = existsAsNonDirectory(m_statusLineBridge);
+    if (probe.bridgeExists) {
+        probe.bridge = readBridge(m_statusLineBridge, parser);
+    }
+    probe.usageStatusExists = existsAsNonDirectory(m_usageStatus);
+    if (probe.usageStatusExists) {
+        probe.usageStatus = readUsageStatus(m_usageStatus, parser);
+    }
+    probe.logCount = countFiles(m_projects, jsonlExtension(), kCountLimit);
+    probe.logs = readLogs(m_projects, parser);
+    return probe;
+}
+
+std::optional<ProviderUsage> ClaudeCodeAdapter::readUsage() const {
+    try {
+        const Probe found = probe(false);
+        const Instant now = m_clock();
+        if (const auto merged = mergeCandidates({found.bridge, found.usageStatus, found.logs})) {
+            return makeProviderUsage(std::string(kId), std::string(kDisplayName),
+                                     SourceType::localCli, Confidence::cliReported, *merged, now);
+        }
+        if (found.logCount > 0) {
+            return makePlaceholderUsage(
+                std::string(kId), std::string(kDisplayName),
+                "Local Claude Code logs detected; usage format not recognized yet", now);
+        }
+        return std::nullopt;
+    } catch (...) {
+        // Files are read defensively; an exhausted allocator is the one thing left that throws.
+        return std::nullopt;
+    }
+}
+
+AdapterDiagnostic ClaudeCodeAdapter::diagnose() const {
+    AdapterDiagnostic diagnostic;
+    diagnostic.id = std::string(kId);
+    diagnostic.displayName = std::string(kDisplayName);
+    diagnostic.warnings = {
+        "Claude limit percentages require Claude Code statusLine rate_limits",
+        "Claude statusLine bridge stores sanitized rate limit fields only",
+        "Read-only probe; raw Claude logs are not uploaded",
+        "Only sanitized usage fields are collected",
+    };
+    Probe found;
+    try {
+        found = probe(true);
+    } catch (...) {
+        found = Probe{};
+    }
+    const auto anyHas = [&](bool (SanitizedUsageCandidate::*test)() const) {
+        for (const auto* candidate : {&found.bridge, &found.usageStatus, &found.logs}) {
+            if (*candidate && ((**candidate).*test)()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    diagnostic.cliInstalled = found.executable.has_value();
+    diagnostic.usageSourceFound =
+        found.bridgeExists || found.usageStatusExists || found.logCount > 0;
+    diagnostic.tokenDataFound = anyHas(&SanitizedUsageCandidate::hasTokenData);
+    diagnostic.limitDataFound = anyHas(&SanitizedUsageCandidate::hasLimitData);
+    diagnostic.canUploadProvider = diagnostic.limitDataFound || diagnostic.tokenDataFound;
+    diagnostic.isAvailable = diagnostic.cliInstalled || diagnostic.usageSourceFound;
+
+    if (diagnostic.limitDataFound) {
+        diagnostic.trackingStatus = "Tracked with quota";
+        diagnostic.summary = "Limit data ready";
+    } else if (diagnostic.tokenDataFound) {
+        diagnostic.trackingStatus = "Tracked without quota";
+        diagnostic.summary = "Token data only; limit data missing";
+        diagnostic.whyNoQuota =
+            "Claude subscription-limit percentages require sanitized statusLine rate_limits.";
+    } else if (found.bridgeExists) {
+        diagnostic.trackingStatus = "Source found, no usage data";
+        diagnostic.summary = "statusLine bridge installed; no usage fields found";
+        diagnostic.whyNoQuota =
+            "The statusLine bridge exists, but no parseable rate_limits were found.";
+    } else if (diagnostic.usageSourceFound) {
+        diagnostic.trackingStatus = "Source found, parser needs sample";
+        diagnostic.summary = "Source detected; usage format not recognized";
+        diagnostic.whyNoQuota =
+            "Local Claude files exist, but no recognized token or limit fields were found.";
+    } else if (diagnostic.cliInstalled) {
+        diagnostic.trackingStatus = "CLI detected, no local data";
+        diagnostic.summary = "CLI installed; no usage source found";
+        diagnostic.whyNoQuota = "Claude CLI is installed, but Korvo did not find usage-status, "
+                                "statusLine bridge, or project JSONL data.";
+    } else {
+        diagnostic.trackingStatus = "Not found";
+        diagnostic.summary = "No local Claude Code source found";
+    }
+
+    const std::string bridgeLine =
+        displayPath(m_statusLineBridge, m_home) +
+        (found.bridgeExists
+             ? std::string(" - found, ") + (found.bridge && found.bridge->hasLimitData()
+                                                ? "rate_limits available"
+                                                : "rate_limits missing")
+             : std::string(" - missing"));
+    diagnostic.checkedPaths = {
+        commandCheckLine(kCommand, found.executable),
+        bridgeLine,
+        displayPath(m_usageStatus, m_home) + (found.usageStatusExists ? " - found" : " - missing"),
+        displayPath(m_projects, m_home) + (found.logCount > 0 ? " - found, " : " - missing, ") +
+            std::to_string(found.logCount) + " jsonl files",
+    };
+    return diagnostic;
+}
+
+} // namespace korvo

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "model/Clock.h"
+#include "sources/Environment.h"
+#include "sources/SanitizedUsageCandidate.h"
+#include "sources/UsageAdapter.h"
+
+#include <filesystem>
+#include <optional>
+#include <simdjson.h>
+#include <string_view>
+#include <vector>
+
+namespace korvo {
+
+// Claude Code: limit percentages from the status-line bridge file that a hook of the user's
+// configuration writes, then the tool's usage-status file, then token counts from the newest
+// project conversation logs. Only sanitized fields leave this class.
+class ClaudeCodeAdapter final : public UsageAdapter {
+public:
+    /// The tool's own folder is $CLAUDE_CONFIG_DIR when set and non-empty, else ~/.claude; the
+    /// bridge file always lives under the home directory.
+    ClaudeCodeAdapter(std::filesystem::path home, std::vector<std::filesystem::path> searchPaths,
+                      Clock clock = systemClock(),
+                      const Environment& environment = processEnvironment());
+
+    std::string id() const override;
+    std::string displayName() const override;
+    AdapterDiagnostic diagnose() const override;
+    std::optional<ProviderUsage> readUsage() const override;
+
+    const std::filesystem::path& statusLineBridgePath() const { return m_statusLineBridge; }
+    const std::filesystem::path& usageStatusPath() const { return m_usageStatus; }
+    const std::filesystem::path& projectsPath() const { return m_projects; }
+
+    /// The candidate of a bridge file's content.
+    static std::optional<SanitizedUsageCandidate> bridgeCandidate(std::string_view bytes);
+    /// The candidate of one project log line.
+    static std::optional<SanitizedUsageCandidate> logLineCandidate(simdjson::dom::parser& parser,
+                                                                   std::string_view paddedLine);
+
+private:
+    struct Probe;
+    Probe probe(bool withCommand) const;
+
+    std::filesystem::path m_home;
+    std::filesystem::path m_statusLineBridge;
+    std::filesystem::path m_usageStatus;
+    std::filesystem::path m_projects;
+    std::vector<std::filesystem::path> m_searchPaths;
+    Clock m_clock;
+};
+
+} // namespace korvo

@@ -1,0 +1,285 @@
+#include "sources/CodexAdapter.h"
+
+#include "model/TimeText.h"
+#include "sources/DiagnosticLines.h"
+#include "sources/FieldExtraction.h"
+#include "sources/FileReaders.h"
+#include "sources/ProviderUsageBuilder.h"
+
+#include <array>
+#include <cmath>
+
+namespace korvo {
+
+namespace {
+
+constexpr std::string_view kId = "codex";
+constexpr std::string_view kDisplayName = "Codex CLI";
+constexpr std::string_view kCommand = "codex";
+constexpr std::size_t kSessionFiles = 20;
+constexpr std::size_t kSessionLines = 200;
+constexpr std::size_t kCountLimit = 500;
+
+const std::set<std::string, std::less<>>& jsonlExtension() {
+    static const std::set<std::string, std::less<>> extensions{"jsonl"};
+    return extensions;
+}
+
+constexpr std::array<std::string_view, 2> kUsedKeys = {"used_percent", "usedPercent"};
+
+// The used share of a window. The tool's own windows (recognisable by their length in minutes)
+// always write a percentage from 0 to 100; elsewhere 0 to 1 is read as a fraction.
+struct WindowUse {
+    double percent;      // 0 to 100
+    bool writtenAsShare; // the raw value was taken as 0 to 1
+};
+
+std::optional<WindowUse> windowUse(const simdjson::dom::object& window) {
+    const auto used = numberMember(window, kUsedKeys);
+    if (!used) {
+        return std::nullopt;
+    }
+    if (firstMember(window, {"window_minutes", "windowMinutes"})) {
+        return WindowUse{std::clamp(*used, 0.0, 100.0), false};
+    }
+    return WindowUse{normalizedPercent(*used), *used <= 1};
+}
+
+// A window's reset time: an absolute time, else a delay counted from the line's own time.
+std::optional<Instant> windowReset(const simdjson::dom::object& window,
+                                   const std::optional<Instant>& lineTime) {
+    if (auto reset = dateMember(window, kWindowResetKeys)) {
+        return reset;
+    }
+    const auto delay = numberMember(window, {"resets_in_seconds", "resetsInSeconds"});
+    if (!delay || !lineTime || std::abs(*delay) > 1e9) {
+        return std::nullopt;
+    }
+    return *lineTime + std::chrono::nanoseconds(std::llround(*delay * 1e9));
+}
+
+std::optional<std::string> windowLabel(const simdjson::dom::object& window) {
+    for (const std::string_view key : {"window", "label"}) {
+        simdjson::dom::element value;
+        if (!window.at_key(key).get(value)) {
+            if (auto text = parseText(value)) {
+                return text;
+            }
+        }
+    }
+    if (const auto minutes = numberMember(window, {"window_minutes", "windowMinutes"})) {
+        if (auto label = CodexAdapter::windowLabelFromMinutes(*minutes)) {
+            return label;
+        }
+    }
+    return "5h";
+}
+
+} // namespace
+
+CodexAdapter::CodexAdapter(std::filesystem::path home,
+                           std::vector<std::filesystem::path> searchPaths, Clock clock,
+                           const Environment& environment)
+    : m_home(std::move(home)), m_searchPaths(std::move(searchPaths)), m_clock(std::move(clock)) {
+    std::filesystem::path codexHome = m_home / ".codex";
+    if (environment) {
+        if (const auto configured = environment("CODEX_HOME"); configured && !configured->empty()) {
+            codexHome = *configured;
+        }
+    }
+    m_sessions = codexHome / "sessions";
+    m_state = codexHome / "state_5.sqlite";
+}
+
+std::string CodexAdapter::id() const {
+    return std::string(kId);
+}
+
+std::string CodexAdapter::displayName() const {
+    return std::string(kDisplayName);
+}
+
+std::optional<std::string> CodexAdapter::windowLabelFromMinutes(double minutes) {
+    if (!std::isfinite(minutes) || minutes < 0.5 || minutes > 1e9) {
+        return std::nullopt;
+    }
+    const long long whole = std::llround(minutes);
+    if (whole % 1440 == 0) {
+        return std::to_string(whole / 1440) + "d";
+    }
+    if (whole % 60 == 0) {
+        return std::to_string(whole / 60) + "h";
+    }
+    return std::to_string(whole) + "m";
+}
+
+std::optional<SanitizedUsageCandidate>
+CodexAdapter::sessionLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine) {
+    simdjson::dom::element document;
+    simdjson::dom::object line;
+    if (parser.parse(paddedLine.data(), paddedLine.size(), false).get(document) ||
+        document.get(line)) {
+        return std::nullopt;
+    }
+    const auto payload = objectMember(line, "payload");
+    const simdjson::dom::object root = payload.value_or(line);
+
+    SanitizedUsageCandidate candidate;
+    // The tool writes its time on the line and everything else in the payload.
+    candidate.observedAt = dateMember(root, {"timestamp"});
+    if (!candidate.observedAt && payload) {
+        candidate.observedAt = dateMember(line, {"timestamp"});
+    }
+
+    auto tokens = firstObjectMember(root, {"token_count", "tokenCount"});
+    if (!tokens) {
+        if (const auto info = objectMember(root, "info")) {
+            tokens = objectMember(*info, "total_token_usage");
+        }
+    }
+    if (tokens) {
+        candidate.inputTokens = numberMember(*tokens, {"input_tokens", "inputTokens"});
+        candidate.outputTokens = numberMember(*tokens, {"output_tokens", "outputTokens"});
+        candidate.cachedInputTokens =
+            numberMember(*tokens, {"cached_input_tokens", "cachedInputTokens"});
+    }
+
+    if (const auto limits = firstObjectMember(root, {"rate_limits", "rateLimits"})) {
+        if (const auto primary = objectMember(*limits, "primary")) {
+            if (const auto use = windowUse(*primary)) {
+                if (use->writtenAsShare || use->percent > 1) {
+                    candidate.usedPercent = numberMember(*primary, kUsedKeys);
+                } else {
+                    // A percentage of at most 1 would be read as a share of 1 further on; the
+                    // remaining side carries the same information unambiguously.
+                    candidate.remainingPercent = 100 - use->percent;
+                }
+            }
+            if (!candidate.remainingPercent) {
+                candidate.remainingPercent =
+                    numberMember(*primary, {"remaining_percent", "remainingPercent"});
+            }
+            candidate.resetAt = windowReset(*primary, candidate.observedAt);
+            candidate.windowLabel = windowLabel(*primary);
+        }
+        if (const auto secondary = objectMember(*limits, "secondary")) {
+            if (const auto use = windowUse(*secondary)) {
+                std::string text = percentRemainingTextForPercent("Weekly", use->percent);
+                if (const auto reset = windowReset(*secondary, candidate.observedAt)) {
+                    text += " · resets ";
+                    text += formatInternetDateTime(*reset);
+                }
+                candidate.remainingText = std::move(text);
+            }
+        }
+    }
+
+    candidate.costUsd = numberMember(root, {"costUSD", "costUsd", "cost_usd"});
+    if (candidate.hasUsefulData()) {
+        return candidate;
+    }
+    return candidateFromDocument(document);
+}
+
+std::optional<SanitizedUsageCandidate> CodexAdapter::sessionCandidate() const {
+    simdjson::dom::parser parser;
+    std::optional<SanitizedUsageCandidate> kept;
+    for (const auto& file : recentFiles(m_sessions, jsonlExtension(), kSessionFiles)) {
+        const TailLines lines = readTailLines(file, kSessionLines);
+        for (const std::string_view line : lines) {
+            if (auto candidate = sessionLineCandidate(parser, line)) {
+                kept = preferNewer(kept, *candidate);
+            }
+        }
+    }
+    return kept;
+}
+
+std::optional<ProviderUsage> CodexAdapter::readUsage() const {
+    try {
+        const Instant now = m_clock();
+        if (const auto session = sessionCandidate()) {
+            return makeProviderUsage(std::string(kId), std::string(kDisplayName),
+                                     SourceType::localCli, Confidence::cliReported, *session, now);
+        }
+        if (countFiles(m_sessions, jsonlExtension(), kCountLimit) > 0 ||
+            existsAsNonDirectory(m_state)) {
+            return makePlaceholderUsage(
+                std::string(kId), std::string(kDisplayName),
+                "Local Codex state detected; usage format not recognized yet", now);
+        }
+        return std::nullopt;
+    } catch (...) {
+        // Files are read defensively; an exhausted allocator is the one thing left that throws.
+        return std::nullopt;
+    }
+}
+
+AdapterDiagnostic CodexAdapter::diagnose() const {
+    AdapterDiagnostic diagnostic;
+    diagnostic.id = std::string(kId);
+    diagnostic.displayName = std::string(kDisplayName);
+    diagnostic.warnings = {
+        "~/.codex/auth.json is intentionally ignored",
+        "Read-only probe; raw Codex logs are not uploaded",
+        "Only sanitized usage fields are collected",
+    };
+    std::optional<std::filesystem::path> executable;
+    std::size_t sessionCount = 0;
+    bool stateExists = false;
+    std::optional<SanitizedUsageCandidate> session;
+    try {
+        executable = findExecutable(kCommand, m_searchPaths);
+        sessionCount = countFiles(m_sessions, jsonlExtension(), kCountLimit);
+        stateExists = existsAsNonDirectory(m_state);
+        session = sessionCandidate();
+    } catch (...) {
+        session.reset();
+    }
+
+    diagnostic.cliInstalled = executable.has_value();
+    diagnostic.usageSourceFound = sessionCount > 0 || stateExists;
+    diagnostic.tokenDataFound = session && session->hasTokenData();
+    diagnostic.limitDataFound = session && session->hasLimitData();
+    diagnostic.canUploadProvider = diagnostic.limitDataFound || diagnostic.tokenDataFound;
+    diagnostic.isAvailable = diagnostic.cliInstalled || diagnostic.usageSourceFound;
+
+    if (diagnostic.limitDataFound) {
+        diagnostic.trackingStatus = "Tracked with quota";
+        diagnostic.summary =
+            diagnostic.tokenDataFound ? "Limit and token data ready" : "Limit data ready";
+    } else if (diagnostic.tokenDataFound) {
+        diagnostic.trackingStatus = "Tracked without quota";
+        diagnostic.summary = "Token data only; limit data missing";
+        diagnostic.whyNoQuota = "Codex local session data exposed token counts, but no "
+                                "rate_limits fields were found.";
+    } else if (sessionCount > 0) {
+        diagnostic.trackingStatus = "Source found, parser needs sample";
+        diagnostic.summary = "Session logs found; usage format not recognized";
+        diagnostic.whyNoQuota = "Codex session JSONL exists, but no recognized token_count or "
+                                "rate_limits fields were found.";
+    } else if (stateExists) {
+        diagnostic.trackingStatus = "Source found, no usage data";
+        diagnostic.summary = "State database found; parser not enabled";
+        diagnostic.whyNoQuota =
+            "Korvo does not query Codex sqlite state for limits yet, and never reads auth.json.";
+    } else if (diagnostic.cliInstalled) {
+        diagnostic.trackingStatus = "CLI detected, no local data";
+        diagnostic.summary = "CLI installed; no usage source found";
+        diagnostic.whyNoQuota =
+            "Codex CLI is installed, but Korvo did not find session JSONL or state data.";
+    } else {
+        diagnostic.trackingStatus = "Not found";
+        diagnostic.summary = "No local Codex source found";
+    }
+
+    diagnostic.checkedPaths = {
+        commandCheckLine(kCommand, executable),
+        displayPath(m_sessions, m_home) + (sessionCount > 0 ? " - found, " : " - missing, ") +
+            std::to_string(sessionCount) + " jsonl files",
+        displayPath(m_state, m_home) + (stateExists ? " - found" : " - missing"),
+    };
+    return diagnostic;
+}
+
+} // namespace korvo

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "model/Clock.h"
+#include "sources/Environment.h"
+#include "sources/SanitizedUsageCandidate.h"
+#include "sources/UsageAdapter.h"
+
+#include <filesystem>
+#include <optional>
+#include <simdjson.h>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvo {
+
+// Codex CLI: token counts and both quota windows from the token-count events of the newest
+// session logs. The state database is only checked for presence; the credential file is never
+// opened.
+class CodexAdapter final : public UsageAdapter {
+public:
+    /// The tool's folder is $CODEX_HOME when set and non-empty, else ~/.codex.
+    CodexAdapter(std::filesystem::path home, std::vector<std::filesystem::path> searchPaths,
+                 Clock clock = systemClock(),
+                 const Environment& environment = processEnvironment());
+
+    std::string id() const override;
+    std::string displayName() const override;
+    AdapterDiagnostic diagnose() const override;
+    std::optional<ProviderUsage> readUsage() const override;
+
+    const std::filesystem::path& sessionsPath() const { return m_sessions; }
+    const std::filesystem::path& statePath() const { return m_state; }
+
+    /// The candidate of one session log line; `paddedLine` must be followed by kParsePadding
+    /// readable bytes.
+    static std::optional<SanitizedUsageCandidate>
+    sessionLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine);
+
+    /// Label of a window that only gives its length: "5h", "7d", "90m".
+    static std::optional<std::string> windowLabelFromMinutes(double minutes);
+
+private:
+    std::optional<SanitizedUsageCandidate> sessionCandidate() const;
+
+    std::filesystem::path m_home;
+    std::filesystem::path m_sessions;
+    std::filesystem::path m_state;
+    std::vector<std::filesystem::path> m_searchPaths;
+    Clock m_clock;
+};
+
+} // namespace korvo
