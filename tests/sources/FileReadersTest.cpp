@@ -3,7 +3,9 @@
 #include "ScratchHome.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <vector>
 
 namespace korvo {
@@ -55,6 +57,23 @@ TEST(ReadSmallFile, UnreadableFileIsAbsent) {
     const auto file = home.write("locked.json", "{}");
     ::chmod(file.c_str(), 0);
     EXPECT_FALSE(readSmallFile(file).has_value());
+}
+
+TEST(ReadersOnUnopenableFiles, ASocketIsNeitherReadNorWaitedOn) {
+    // open() refuses a socket for every user, root included.
+    ScratchHome home;
+    const auto path = home / "s.jsonl";
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.native().size(), sizeof address.sun_path);
+    std::copy(path.native().begin(), path.native().end(), address.sun_path);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_FALSE(readSmallFile(path).has_value());
+    EXPECT_TRUE(readTailLines(path, 10).empty());
+    EXPECT_EQ(countFiles(home.path(), kJsonl, 10), 0u);
+    ::close(fd);
 }
 
 std::vector<std::string> linesOf(const TailLines& tail) {
