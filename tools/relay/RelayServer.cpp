@@ -2,9 +2,14 @@
 
 #include "RelayJson.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <fstream>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <simdjson.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace korvo::relayserver {
 namespace {
@@ -96,16 +101,53 @@ RelayServer::RelayServer(RelayStore& store, RelayOptions options, SnapshotValida
     };
     server_->set_payload_max_length(kMaxBodyBytes);
     server_->set_keep_alive_max_count(1000);
+    // Headers and body go out in separate writes; without this, Nagle's algorithm and the
+    // peer's delayed acknowledgement add tens of milliseconds to every answer.
+    server_->set_tcp_nodelay(true);
     routes();
 }
 
 RelayServer::~RelayServer() = default;
 
-int RelayServer::bind(const std::string& host, int port) {
-    if (port == 0) {
-        return server_->bind_to_any_port(host);
+namespace {
+
+// The HTTP library listens with a backlog of 5; a burst of connecting clients overflows it and
+// the kernel drops their handshakes, which then wait a second for a retransmission. Raise the
+// backlog of our listening socket (found by its port) to the system maximum.
+void widenBacklog(int port) {
+    const int limit = static_cast<int>(::sysconf(_SC_OPEN_MAX));
+    for (int fd = 3; fd < std::min(limit, 4096); ++fd) {
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening) {
+            continue;
+        }
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            continue;
+        }
+        int bound = -1;
+        if (address.ss_family == AF_INET) {
+            bound = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+        } else if (address.ss_family == AF_INET6) {
+            bound = ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+        }
+        if (bound == port) {
+            ::listen(fd, SOMAXCONN);
+        }
     }
-    return server_->bind_to_port(host, port) ? port : -1;
+}
+
+} // namespace
+
+int RelayServer::bind(const std::string& host, int port) {
+    const int bound = port == 0 ? server_->bind_to_any_port(host)
+                                : (server_->bind_to_port(host, port) ? port : -1);
+    if (bound > 0) {
+        widenBacklog(bound);
+    }
+    return bound;
 }
 
 bool RelayServer::listen() {

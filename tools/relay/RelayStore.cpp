@@ -345,7 +345,9 @@ RelayStore::authenticate(const std::string& syncSpaceId, const std::string& toke
         device.id = query.columnText(0);
         device.role = query.columnText(1) == "phone" ? DeviceRole::phone : DeviceRole::connector;
     }
-    Statement(*this, "UPDATE devices SET last_seen_at = ? WHERE sync_space_id = ? AND id = ?")
+    // At most one write per device and second.
+    Statement(*this, "UPDATE devices SET last_seen_at = ?1 WHERE sync_space_id = ?2 AND id = ?3 "
+                     "AND (last_seen_at IS NULL OR last_seen_at <> ?1)")
         .integer(1, now)
         .text(2, syncSpaceId)
         .text(3, device.id)

@@ -5,14 +5,15 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace korvo::test {
+namespace korvo::relayserver {
 
-// korvo-relay started as a child process on 127.0.0.1 with a free port. Stopped (SIGTERM, then
-// waited for) when destroyed or by stop().
+// korvo-relay started as a child process on 127.0.0.1 with a free port, for tests and the load
+// benchmark. Stopped (SIGTERM, then waited for) when destroyed or by stop().
 class RelayProcess {
 public:
     // `extra` are further command-line arguments (--environment, --manifest, --clock-file).
-    explicit RelayProcess(std::filesystem::path db, std::vector<std::string> extra = {});
+    RelayProcess(std::filesystem::path executable, std::filesystem::path db,
+                 std::vector<std::string> extra = {});
     ~RelayProcess();
     RelayProcess(const RelayProcess&) = delete;
     RelayProcess& operator=(const RelayProcess&) = delete;
@@ -40,4 +41,4 @@ private:
     std::filesystem::path path_;
 };
 
-} // namespace korvo::test
+} // namespace korvo::relayserver

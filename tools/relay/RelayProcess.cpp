@@ -8,11 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace korvo::test {
+namespace korvo::relayserver {
 
-RelayProcess::RelayProcess(std::filesystem::path db, std::vector<std::string> extra) {
-    std::vector<std::string> args = {KORVO_BIN_DIR "/korvo-relay", "--listen", "127.0.0.1:0",
-                                     "--db", db.string()};
+RelayProcess::RelayProcess(std::filesystem::path executable, std::filesystem::path db,
+                           std::vector<std::string> extra) {
+    std::vector<std::string> args = {executable.string(), "--listen", "127.0.0.1:0", "--db",
+                                     db.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     int out[2];
     if (::pipe(out) != 0) {
@@ -87,4 +88,4 @@ TemporaryDirectory::~TemporaryDirectory() {
     std::filesystem::remove_all(path_, ec);
 }
 
-} // namespace korvo::test
+} // namespace korvo::relayserver

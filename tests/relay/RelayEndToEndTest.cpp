@@ -1,0 +1,108 @@
+#include "CannedServer.h"
+#include "RelayLoad.h"
+#include "RelayProcess.h"
+#include "TestSnapshot.h"
+#include "model/SnapshotJson.h"
+#include "relay/RelayClient.h"
+
+#include <QNetworkAccessManager>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <simdjson.h>
+
+namespace korvo {
+namespace {
+
+using relayserver::RelayProcess;
+using relayserver::TemporaryDirectory;
+
+// The connector's client and a phone (plain HTTP) against a real korvo-relay.
+TEST(RelayEndToEnd, PairUploadListAndUnlinkThroughTheClient) {
+    test::ensureApplication();
+    TemporaryDirectory dir;
+    RelayProcess relay(KORVO_BIN_DIR "/korvo-relay", dir.path() / "relay.db",
+                       {"--environment", "test"});
+    QNetworkAccessManager network;
+    RelayClient client(&network, QUrl(QString::fromStdString(relay.baseURL() + "/ignored/path/")));
+
+    const auto health = test::runTask(client.health());
+    ASSERT_TRUE(health.ok()) << health.error().description();
+    EXPECT_EQ(health.value(), (HealthResponse{"ok", "test"}));
+
+    const auto session = test::runTask(client.createPairingSession("CONNECTOR-9", "Build Box"));
+    ASSERT_TRUE(session.ok()) << session.error().description();
+    const std::string payload = session.value().qrPayload;
+    const std::string secret = payload.substr(payload.find("secret=") + 7);
+
+    auto status = test::runTask(client.pairingStatus(session.value().pairingSessionId, secret));
+    ASSERT_TRUE(status.ok());
+    EXPECT_EQ(status.value(), (PairingStatusResponse{"pending", {}, {}, {}}));
+
+    const auto wrong = test::runTask(client.pairingStatus(session.value().pairingSessionId, "x"));
+    ASSERT_FALSE(wrong.ok());
+    EXPECT_EQ(wrong.error().description(),
+              R"(Relay returned HTTP 403: {"error":"Wrong pairing secret"})");
+
+    httplib::Client phone("127.0.0.1", relay.port());
+    auto claimed = phone.Post("/v1/pairing/claim",
+                              R"({"pairingCode":")" + session.value().pairingCode + R"("})",
+                              "application/json");
+    ASSERT_TRUE(claimed && claimed->status == 200);
+
+    status = test::runTask(client.pairingStatus(session.value().pairingSessionId, secret));
+    ASSERT_TRUE(status.ok());
+    EXPECT_EQ(status.value().status, "paired");
+    EXPECT_EQ(status.value().connectorDeviceId, "CONNECTOR-9");
+    ASSERT_TRUE(status.value().syncSpaceId && status.value().connectorDeviceToken);
+    const std::string space = *status.value().syncSpaceId;
+    const std::string token = *status.value().connectorDeviceToken;
+
+    const UsageSnapshot snapshot = test::testSnapshot(space, 5, "CONNECTOR-9");
+    const auto uploaded = test::runTask(client.uploadSnapshot(snapshot, token));
+    ASSERT_TRUE(uploaded.ok()) << uploaded.error().description();
+    EXPECT_EQ(uploaded.value().snapshotId, snapshot.snapshotId);
+
+    const auto refused = test::runTask(client.uploadSnapshot(snapshot, "stolen"));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().description(),
+              R"(Relay returned HTTP 401: {"error":"Invalid token for this sync space"})");
+
+    // The phone reads exactly the bytes the connector's encoder produced.
+    simdjson::dom::parser parser;
+    const std::string phoneToken(
+        std::string_view(parser.parse(claimed->body)["phoneDeviceToken"].get_string()));
+    auto latest = phone.Get(("/v1/sync-spaces/" + space + "/snapshots/latest").c_str(),
+                            {{"authorization", "Bearer " + phoneToken}});
+    ASSERT_TRUE(latest);
+    EXPECT_EQ(latest->body, encodeSnapshot(snapshot).value());
+
+    const auto devices = test::runTask(client.listDevices(space, token));
+    ASSERT_TRUE(devices.ok()) << devices.error().description();
+    ASSERT_EQ(devices.value().devices.size(), 2u);
+    EXPECT_EQ(devices.value().devices[0].id, "CONNECTOR-9");
+    EXPECT_EQ(devices.value().devices[0].kind, "connector");
+    EXPECT_TRUE(devices.value().devices[0].lastSeenAt.has_value());
+
+    const auto unlinked = test::runTask(client.deleteDevice(space, "CONNECTOR-9", token));
+    ASSERT_TRUE(unlinked.ok()) << unlinked.error().description();
+    EXPECT_EQ(unlinked.value(), (DeleteDeviceResponse{"deleted", "CONNECTOR-9"}));
+    EXPECT_FALSE(test::runTask(client.listDevices(space, token)).ok());
+}
+
+// The load target, run in full: it takes about a second. The latency bound here is looser than
+// the benchmark's 50 ms because the test suite runs other tests beside it on the same cores.
+TEST(RelayLoad, TenThousandUploadsFromFiftyDevicesLoseNothing) {
+    TemporaryDirectory dir;
+    RelayProcess relay(KORVO_BIN_DIR "/korvo-relay", dir.path() / "relay.db");
+    const auto report = relayserver::runUploadLoad("127.0.0.1", relay.port(), 50, 10'000);
+    std::printf("%s\n", report.summary().c_str());
+    for (const auto& problem : report.problems) {
+        ADD_FAILURE() << problem;
+    }
+    EXPECT_EQ(report.uploads, 10'000);
+    EXPECT_TRUE(report.lostNothing());
+    EXPECT_LT(report.p99Ms, 250.0);
+}
+
+} // namespace
+} // namespace korvo
