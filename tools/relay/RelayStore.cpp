@@ -200,6 +200,10 @@ private:
 } // namespace
 
 void RelayStore::expireSessions(UnixTime now) {
+    // Sessions are forgotten a day after they expired; their polls then answer "unknown".
+    Statement(*this, "DELETE FROM pairing_sessions WHERE expires_at <= ?")
+        .integer(1, now - 86'400)
+        .step();
     Statement(*this, "UPDATE pairing_sessions SET connector_token_sealed = NULL "
                      "WHERE expires_at <= ? AND connector_token_sealed IS NOT NULL")
         .integer(1, now)
