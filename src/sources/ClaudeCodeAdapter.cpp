@@ -4,6 +4,7 @@
 #include "sources/DiagnosticLines.h"
 #include "sources/FieldExtraction.h"
 #include "sources/FileReaders.h"
+#include "sources/LogScan.h"
 #include "sources/ProviderUsageBuilder.h"
 
 #include <array>
@@ -88,18 +89,36 @@ std::optional<SanitizedUsageCandidate> readUsageStatus(const std::filesystem::pa
     return parseJSONCandidate(parser, *bytes);
 }
 
-std::optional<SanitizedUsageCandidate> readLogs(const std::filesystem::path& projects,
-                                                simdjson::dom::parser& parser) {
-    std::optional<SanitizedUsageCandidate> kept;
-    for (const auto& file : recentFiles(projects, jsonlExtension(), kLogFiles)) {
-        const TailLines lines = readTailLines(file, kLogLines);
-        for (const std::string_view line : lines) {
-            if (auto candidate = ClaudeCodeAdapter::logLineCandidate(parser, line)) {
-                kept = preferNewer(kept, *candidate);
-            }
-        }
+LogLineOutcome readLogLine(simdjson::dom::parser& parser, std::string_view paddedLine) {
+    LogLineOutcome outcome;
+    simdjson::dom::element document;
+    simdjson::dom::object line;
+    if (!parseLogLine(parser, paddedLine, document, outcome) || document.get(line)) {
+        return outcome;
     }
-    return kept;
+    const auto message = objectMember(line, "message");
+    const auto usage = message ? objectMember(*message, "usage") : std::nullopt;
+    if (!usage) {
+        outcome.candidate = candidateFromDocument(document);
+        return outcome;
+    }
+    SanitizedUsageCandidate candidate;
+    candidate.inputTokens = numberMember(*usage, {"input_tokens", "inputTokens"});
+    candidate.outputTokens = numberMember(*usage, {"output_tokens", "outputTokens"});
+    const auto creation =
+        numberMember(*usage, {"cache_creation_input_tokens", "cacheCreationInputTokens"});
+    const auto read = numberMember(*usage, {"cache_read_input_tokens", "cacheReadInputTokens"});
+    if (creation.value_or(0) > 0 || read.value_or(0) > 0) {
+        candidate.cachedInputTokens = creation.value_or(0) + read.value_or(0);
+    }
+    candidate.costUsd = numberMember(line, {"costUSD", "costUsd", "cost_usd"});
+    candidate.observedAt = dateMember(line, {"timestamp"});
+    if (candidate.hasUsefulData()) {
+        outcome.candidate = std::move(candidate);
+    } else {
+        outcome.candidate = candidateFromDocument(document);
+    }
+    return outcome;
 }
 
 } // namespace
@@ -149,38 +168,13 @@ std::optional<SanitizedUsageCandidate> ClaudeCodeAdapter::bridgeCandidate(std::s
 
 std::optional<SanitizedUsageCandidate>
 ClaudeCodeAdapter::logLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine) {
-    simdjson::dom::element document;
-    simdjson::dom::object line;
-    if (parser.parse(paddedLine.data(), paddedLine.size(), false).get(document) ||
-        document.get(line)) {
-        return std::nullopt;
-    }
-    const auto message = objectMember(line, "message");
-    const auto usage = message ? objectMember(*message, "usage") : std::nullopt;
-    if (!usage) {
-        return candidateFromDocument(document);
-    }
-    SanitizedUsageCandidate candidate;
-    candidate.inputTokens = numberMember(*usage, {"input_tokens", "inputTokens"});
-    candidate.outputTokens = numberMember(*usage, {"output_tokens", "outputTokens"});
-    const auto creation =
-        numberMember(*usage, {"cache_creation_input_tokens", "cacheCreationInputTokens"});
-    const auto read = numberMember(*usage, {"cache_read_input_tokens", "cacheReadInputTokens"});
-    if (creation.value_or(0) > 0 || read.value_or(0) > 0) {
-        candidate.cachedInputTokens = creation.value_or(0) + read.value_or(0);
-    }
-    candidate.costUsd = numberMember(line, {"costUSD", "costUsd", "cost_usd"});
-    candidate.observedAt = dateMember(line, {"timestamp"});
-    if (candidate.hasUsefulData()) {
-        return candidate;
-    }
-    return candidateFromDocument(document);
+    return readLogLine(parser, paddedLine).candidate;
 }
 
-ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool withCommand) const {
+ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool forDiagnostic) const {
     simdjson::dom::parser parser;
     Probe probe;
-    if (withCommand) {
+    if (forDiagnostic) {
         probe.executable = findExecutable(kCommand, m_searchPaths);
     }
     probe.bridgeExists = existsAsNonDirectory(m_statusLineBridge);
@@ -191,8 +185,11 @@ ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool withCommand) const {
     if (probe.usageStatusExists) {
         probe.usageStatus = readUsageStatus(m_usageStatus, parser);
     }
-    probe.logCount = countFiles(m_projects, jsonlExtension(), kCountLimit);
-    probe.logs = readLogs(m_projects, parser);
+    // Reading usage needs the count only when no source gave a candidate.
+    const FileSurvey logs =
+        surveyFiles(m_projects, jsonlExtension(), forDiagnostic ? kCountLimit : 1, kLogFiles);
+    probe.logCount = forDiagnostic ? logs.count : 0;
+    probe.logs = newestLogCandidate(logs.recent, kLogLines, parser, &readLogLine);
     return probe;
 }
 
@@ -204,7 +201,7 @@ std::optional<ProviderUsage> ClaudeCodeAdapter::readUsage() const {
             return makeProviderUsage(std::string(kId), std::string(kDisplayName),
                                      SourceType::localCli, Confidence::cliReported, *merged, now);
         }
-        if (found.logCount > 0) {
+        if (countFiles(m_projects, jsonlExtension(), kCountLimit) > 0) {
             return makePlaceholderUsage(
                 std::string(kId), std::string(kDisplayName),
                 "Local Claude Code logs detected; usage format not recognized yet", now);

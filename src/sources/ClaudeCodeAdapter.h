@@ -41,7 +41,7 @@ public:
 
 private:
     struct Probe;
-    Probe probe(bool withCommand) const;
+    Probe probe(bool forDiagnostic) const;
 
     std::filesystem::path m_home;
     std::filesystem::path m_statusLineBridge;

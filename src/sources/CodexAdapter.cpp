@@ -4,6 +4,7 @@
 #include "sources/DiagnosticLines.h"
 #include "sources/FieldExtraction.h"
 #include "sources/FileReaders.h"
+#include "sources/LogScan.h"
 #include "sources/ProviderUsageBuilder.h"
 
 #include <array>
@@ -115,11 +116,16 @@ std::optional<std::string> CodexAdapter::windowLabelFromMinutes(double minutes) 
 
 std::optional<SanitizedUsageCandidate>
 CodexAdapter::sessionLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine) {
+    return readSessionLine(parser, paddedLine).candidate;
+}
+
+LogLineOutcome CodexAdapter::readSessionLine(simdjson::dom::parser& parser,
+                                             std::string_view paddedLine) {
+    LogLineOutcome outcome;
     simdjson::dom::element document;
     simdjson::dom::object line;
-    if (parser.parse(paddedLine.data(), paddedLine.size(), false).get(document) ||
-        document.get(line)) {
-        return std::nullopt;
+    if (!parseLogLine(parser, paddedLine, document, outcome) || document.get(line)) {
+        return outcome;
     }
     const auto payload = objectMember(line, "payload");
     const simdjson::dom::object root = payload.value_or(line);
@@ -176,29 +182,24 @@ CodexAdapter::sessionLineCandidate(simdjson::dom::parser& parser, std::string_vi
 
     candidate.costUsd = numberMember(root, {"costUSD", "costUsd", "cost_usd"});
     if (candidate.hasUsefulData()) {
-        return candidate;
+        outcome.candidate = std::move(candidate);
+    } else {
+        outcome.candidate = candidateFromDocument(document);
     }
-    return candidateFromDocument(document);
+    return outcome;
 }
 
-std::optional<SanitizedUsageCandidate> CodexAdapter::sessionCandidate() const {
+std::optional<SanitizedUsageCandidate>
+CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files) const {
     simdjson::dom::parser parser;
-    std::optional<SanitizedUsageCandidate> kept;
-    for (const auto& file : recentFiles(m_sessions, jsonlExtension(), kSessionFiles)) {
-        const TailLines lines = readTailLines(file, kSessionLines);
-        for (const std::string_view line : lines) {
-            if (auto candidate = sessionLineCandidate(parser, line)) {
-                kept = preferNewer(kept, *candidate);
-            }
-        }
-    }
-    return kept;
+    return newestLogCandidate(files, kSessionLines, parser, &CodexAdapter::readSessionLine);
 }
 
 std::optional<ProviderUsage> CodexAdapter::readUsage() const {
     try {
         const Instant now = m_clock();
-        if (const auto session = sessionCandidate()) {
+        if (const auto session =
+                sessionCandidate(recentFiles(m_sessions, jsonlExtension(), kSessionFiles))) {
             return makeProviderUsage(std::string(kId), std::string(kDisplayName),
                                      SourceType::localCli, Confidence::cliReported, *session, now);
         }
@@ -230,9 +231,11 @@ AdapterDiagnostic CodexAdapter::diagnose() const {
     std::optional<SanitizedUsageCandidate> session;
     try {
         executable = findExecutable(kCommand, m_searchPaths);
-        sessionCount = countFiles(m_sessions, jsonlExtension(), kCountLimit);
+        const FileSurvey sessions =
+            surveyFiles(m_sessions, jsonlExtension(), kCountLimit, kSessionFiles);
+        sessionCount = sessions.count;
         stateExists = existsAsNonDirectory(m_state);
-        session = sessionCandidate();
+        session = sessionCandidate(sessions.recent);
     } catch (...) {
         session.reset();
     }

@@ -2,6 +2,7 @@
 
 #include "model/Clock.h"
 #include "sources/Environment.h"
+#include "sources/LogScan.h"
 #include "sources/SanitizedUsageCandidate.h"
 #include "sources/UsageAdapter.h"
 
@@ -41,7 +42,10 @@ public:
     static std::optional<std::string> windowLabelFromMinutes(double minutes);
 
 private:
-    std::optional<SanitizedUsageCandidate> sessionCandidate() const;
+    static LogLineOutcome readSessionLine(simdjson::dom::parser& parser,
+                                          std::string_view paddedLine);
+    std::optional<SanitizedUsageCandidate>
+    sessionCandidate(const std::vector<std::filesystem::path>& files) const;
 
     std::filesystem::path m_home;
     std::filesystem::path m_sessions;

@@ -226,7 +226,7 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path,
     return bytes;
 }
 
-TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines) {
+TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines, Utf8Check check) {
     TailLines result;
     std::unique_ptr<char[]> storage;
     std::size_t size = 0;
@@ -274,17 +274,18 @@ TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines)
         }
         begin = static_cast<const char*>(newline) + 1;
     }
-    if (!simdjson::validate_utf8(begin, static_cast<std::size_t>(end - begin))) {
+    if (check == Utf8Check::wholeWindow &&
+        !simdjson::validate_utf8(begin, static_cast<std::size_t>(end - begin))) {
         return result;
     }
 
     std::vector<std::string_view> lines;
     const char* lineEnd = end;
     while (lineEnd > begin && lines.size() < maxLines) {
-        const char* cursor = lineEnd;
-        while (cursor > begin && cursor[-1] != '\n') {
-            --cursor;
-        }
+        const void* previousBreak =
+            ::memrchr(begin, '\n', static_cast<std::size_t>(lineEnd - begin));
+        const char* cursor =
+            previousBreak != nullptr ? static_cast<const char*>(previousBreak) + 1 : begin;
         if (cursor < lineEnd) {
             lines.emplace_back(cursor, static_cast<std::size_t>(lineEnd - cursor));
         }
@@ -303,29 +304,14 @@ bool existsAsNonDirectory(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-std::size_t countFiles(const std::filesystem::path& directory,
-                       const std::set<std::string, std::less<>>& extensions, std::size_t limit) {
-    const std::size_t cap = std::max<std::size_t>(limit, 1);
+FileSurvey surveyFiles(const std::filesystem::path& directory,
+                       const std::set<std::string, std::less<>>& extensions, std::size_t countLimit,
+                       std::size_t recentLimit) {
+    FileSurvey survey;
     if (!isDirectory(directory)) {
-        return 0;
+        return survey;
     }
-    std::size_t count = 0;
-    walkDirectory(
-        directory.native(), extensions,
-        [&](int, const std::string&, const char*) {
-            ++count;
-            return count < cap;
-        },
-        0);
-    return count;
-}
-
-std::vector<std::filesystem::path> recentFiles(const std::filesystem::path& directory,
-                                               const std::set<std::string, std::less<>>& extensions,
-                                               std::size_t limit) {
-    if (!isDirectory(directory) || limit == 0) {
-        return {};
-    }
+    const std::size_t countCap = std::max<std::size_t>(countLimit, 1);
     struct Found {
         std::string path;
         long long seconds;
@@ -335,14 +321,17 @@ std::vector<std::filesystem::path> recentFiles(const std::filesystem::path& dire
     walkDirectory(
         directory.native(), extensions,
         [&](int dirFd, const std::string& parent, const char* name) {
+            if (survey.count < countCap) {
+                ++survey.count;
+            }
+            if (recentLimit == 0) {
+                return survey.count < countCap;
+            }
             struct stat info {};
             // A file whose time cannot be read sorts as the oldest.
             long long seconds = std::numeric_limits<long long>::min();
             long nanoseconds = 0;
             if (::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
-                if (!S_ISREG(info.st_mode)) {
-                    return true;
-                }
                 seconds = static_cast<long long>(info.st_mtim.tv_sec);
                 nanoseconds = info.st_mtim.tv_nsec;
             }
@@ -358,13 +347,26 @@ std::vector<std::filesystem::path> recentFiles(const std::filesystem::path& dire
     std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
         return a.seconds != b.seconds ? a.seconds > b.seconds : a.nanoseconds > b.nanoseconds;
     });
-    std::vector<std::filesystem::path> result;
-    const std::size_t count = std::min(limit, found.size());
-    result.reserve(count);
+    const std::size_t count = std::min(recentLimit, found.size());
+    survey.recent.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        result.emplace_back(std::move(found[i].path));
+        survey.recent.emplace_back(std::move(found[i].path));
     }
-    return result;
+    return survey;
+}
+
+std::vector<std::filesystem::path> recentFiles(const std::filesystem::path& directory,
+                                               const std::set<std::string, std::less<>>& extensions,
+                                               std::size_t limit) {
+    if (limit == 0) {
+        return {};
+    }
+    return surveyFiles(directory, extensions, 1, limit).recent;
+}
+
+std::size_t countFiles(const std::filesystem::path& directory,
+                       const std::set<std::string, std::less<>>& extensions, std::size_t limit) {
+    return surveyFiles(directory, extensions, limit, 0).count;
 }
 
 } // namespace korvo

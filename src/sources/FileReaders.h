@@ -38,6 +38,16 @@ std::string displayPath(const std::filesystem::path& path, const std::filesystem
 std::optional<std::string> readSmallFile(const std::filesystem::path& path,
                                          std::uintmax_t maxBytes = kSmallFileLimit);
 
+/// Who checks that the lines of a tail are valid UTF-8.
+enum class Utf8Check {
+    /// The reader: invalid UTF-8 anywhere in the window gives no lines at all.
+    wholeWindow,
+    /// The caller's parser, which validates every line it parses anyway (simdjson reports
+    /// UTF8_ERROR). A caller that chooses this must drop everything it took from the file when a
+    /// line fails that way, so that a file with invalid text still yields nothing.
+    leaveToParser,
+};
+
 /// Non-empty lines of the end of a log file, in file order. The views point into one buffer that
 /// the object owns; each is followed by at least kParsePadding readable bytes.
 class TailLines {
@@ -53,7 +63,7 @@ public:
     std::size_t byteCount() const { return m_size; }
 
 private:
-    friend TailLines readTailLines(const std::filesystem::path&, std::size_t);
+    friend TailLines readTailLines(const std::filesystem::path&, std::size_t, Utf8Check);
     std::unique_ptr<char[]> m_storage;
     std::size_t m_size = 0;
     std::vector<std::string_view> m_lines;
@@ -62,7 +72,8 @@ private:
 /// The last `maxLines` non-empty lines within the last kTailWindowBytes of a file. A line cut by
 /// the start of that window is left out. A file that cannot be opened is read whole when it is at
 /// most kWholeLogFileLimit bytes. Invalid UTF-8 gives no lines.
-TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines);
+TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines,
+                        Utf8Check check = Utf8Check::wholeWindow);
 
 /// True when something other than a directory exists at `path` (links followed).
 bool existsAsNonDirectory(const std::filesystem::path& path);
@@ -72,6 +83,15 @@ bool existsAsNonDirectory(const std::filesystem::path& path);
 /// Counting stops at `limit` (at least 1). A missing path or a non-directory gives 0.
 std::size_t countFiles(const std::filesystem::path& directory,
                        const std::set<std::string, std::less<>>& extensions, std::size_t limit);
+
+/// What one walk of a log folder finds: the count of countFiles and the list of recentFiles.
+struct FileSurvey {
+    std::size_t count = 0;
+    std::vector<std::filesystem::path> recent;
+};
+FileSurvey surveyFiles(const std::filesystem::path& directory,
+                       const std::set<std::string, std::less<>>& extensions, std::size_t countLimit,
+                       std::size_t recentLimit);
 
 /// Up to `limit` such files, most recently modified first; files modified at the same moment keep
 /// the order in which the walk met them.

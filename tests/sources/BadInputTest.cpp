@@ -123,15 +123,21 @@ std::vector<Case> badHomes() {
              home.write(".codex/sessions/a.jsonl", kCodexLine + "\n" + huge);
          },
          inputIs(42)},
-        {"invalid UTF-8 in one log, a good log beside it",
+        {"invalid UTF-8 in one log discards that log's newer good lines too",
          [=](const ScratchHome& home) {
+             const std::string newer = R"({"timestamp":"2026-01-05T08:50:00Z","input_tokens":7})"
+                                       "\n";
              home.write(".claude/projects/p/bad.jsonl",
-                        R"({"timestamp":"2026-01-05T08:50:00Z","input_tokens":7,"x":"\xC3\x28"})"
-                        "\n");
+                        newer + R"({"timestamp":"2026-01-05T08:51:00Z","x":")"
+                                "\xC3\x28"
+                                R"("})"
+                                "\n");
              home.write(".claude/projects/p/good.jsonl", kClaudeLine + "\n");
              home.write(".codex/sessions/bad.jsonl",
-                        R"({"timestamp":"2026-01-05T08:50:00Z","input_tokens":7,"x":"\xFF"})"
-                        "\n");
+                        newer + R"({"timestamp":"2026-01-05T08:51:00Z","x":")"
+                                "\xFF"
+                                R"("})"
+                                "\n");
              home.write(".codex/sessions/good.jsonl", kCodexLine + "\n");
          },
          inputIs(42)},

@@ -1,0 +1,373 @@
+// One collection pass over a worst-case home, against the floor of the same work: reading the
+// same tail bytes and parsing every line with simdjson, nothing else.
+//
+//   bench_sources_pass                      Google Benchmark figures
+//   bench_sources_pass --peak-memory        peak resident memory of one pass above its baseline
+
+#include "model/Clock.h"
+#include "sources/ClaudeCodeAdapter.h"
+#include "sources/CodexAdapter.h"
+#include "sources/Environment.h"
+#include "sources/FileReaders.h"
+#include "sources/MockAdapter.h"
+
+#if __has_include("sources/SourceRegistry.h")
+#include "sources/SourceRegistry.h"
+#define KORVO_BENCH_HAS_REGISTRY 1
+#endif
+
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <simdjson.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using korvo::UsageAdapter;
+using AdapterList = std::vector<std::shared_ptr<const UsageAdapter>>;
+
+constexpr std::size_t kBigLogs = 20;
+constexpr std::size_t kSmallLogs = 520;
+constexpr std::size_t kBigLogBytes = 2'300'000;
+
+void writeFile(const fs::path& path, const std::string& content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+void setTime(const fs::path& path, long long seconds) {
+    fs::last_write_time(path, fs::file_time_type::clock::from_sys(
+                                  std::chrono::sys_seconds{std::chrono::seconds{seconds}}));
+}
+
+std::string words(std::size_t bytes, unsigned seed) {
+    static const char* const vocabulary[] = {"refactor", "the",  "parser", "so",   "that",
+                                             "every",    "line", "is",     "read", "once",
+                                             "é",        "→",    "tests",  "pass", "quickly"};
+    std::string text;
+    unsigned state = seed * 2654435761u + 1;
+    while (text.size() < bytes) {
+        state = state * 1103515245u + 12345u;
+        text += vocabulary[(state >> 16) % 15];
+        text += ' ';
+    }
+    return text;
+}
+
+std::string isoTime(int minute, int second) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "2026-01-05T%02d:%02d:%02d.000Z", 8 + minute / 60,
+                  minute % 60, second);
+    return buffer;
+}
+
+// A Claude Code conversation log: old short lines first, then long lines in the last 512 KiB.
+std::string claudeLog(unsigned seed) {
+    std::string text;
+    int minute = 0;
+    while (text.size() < kBigLogBytes - 600'000) {
+        text += R"({"type":"user","timestamp":")" + isoTime(minute % 50, 1) +
+                R"(","message":{"role":"user","content":")" + words(300, seed++) + "\"}}\n";
+    }
+    int second = 0;
+    while (text.size() < kBigLogBytes) {
+        ++second;
+        if (second % 2 == 0) {
+            text +=
+                R"({"parentUuid":"a1","isSidechain":false,"type":"assistant","timestamp":")" +
+                isoTime(minute % 50, second % 60) +
+                R"(","message":{"id":"msg_1","role":"assistant","model":"m","content":[{"type":"text","text":")" +
+                words(9000, seed++) + R"("}],"stop_reason":"end_turn","usage":{"input_tokens":)" +
+                std::to_string(1000 + second) +
+                R"(,"cache_creation_input_tokens":200,"cache_read_input_tokens":24000,"output_tokens":640}},"costUSD":0.42})"
+                "\n";
+        } else {
+            text +=
+                R"({"parentUuid":"a0","type":"user","timestamp":")" +
+                isoTime(minute % 50, second % 60) +
+                R"(","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t1","content":")" +
+                words(14000, seed++) +
+                R"("}]},"toolUseResult":{"stdout":"ok","stderr":""}})"
+                "\n";
+        }
+        minute += second % 60 == 0 ? 1 : 0;
+    }
+    return text;
+}
+
+// A Codex session log in the tool's current line shape.
+std::string codexLog(unsigned seed) {
+    std::string text;
+    int second = 0;
+    while (text.size() < kBigLogBytes - 600'000) {
+        text +=
+            R"({"timestamp":")" + isoTime(0, (second++) % 60) +
+            R"(","type":"response_item","payload":{"type":"message","role":"user","content":[{"type":"input_text","text":")" +
+            words(300, seed++) + "\"}]}}\n";
+    }
+    while (text.size() < kBigLogBytes) {
+        ++second;
+        if (second % 3 == 0) {
+            text +=
+                R"({"timestamp":")" + isoTime(30, second % 60) +
+                R"(","type":"event_msg","payload":{"type":"token_count","info":{"total_token_usage":{"input_tokens":52000,"cached_input_tokens":31000,"output_tokens":2100,"reasoning_output_tokens":900,"total_tokens":54100},"last_token_usage":{"input_tokens":8000,"cached_input_tokens":7000,"output_tokens":300,"reasoning_output_tokens":100,"total_tokens":8300},"model_context_window":272000},"rate_limits":{"primary":{"used_percent":30.0,"window_minutes":300,"resets_at":1767607200},"secondary":{"used_percent":10.0,"window_minutes":10080,"resets_at":1768212000}}}})"
+                "\n";
+        } else {
+            text +=
+                R"({"timestamp":")" + isoTime(30, second % 60) +
+                R"(","type":"response_item","payload":{"type":"function_call_output","call_id":"c1","output":")" +
+                words(12000, seed++) + "\"}}\n";
+        }
+    }
+    return text;
+}
+
+std::string telemetryLine(unsigned i, const char* metric) {
+    const char* types[] = {"input", "output", "thought", "cache", "tool"};
+    return R"({"resourceMetrics":[{"resource":{"attributes":[{"key":"service.name","value":{"stringValue":"cli"}}]},"scopeMetrics":[{"scope":{"name":"cli"},"metrics":[{"name":")" +
+           std::string(metric) +
+           R"(","sum":{"dataPoints":[{"attributes":[{"key":"type","value":{"stringValue":")" +
+           types[i % 5] + R"("}},{"key":"model","value":{"stringValue":"m"}}],"timeUnixNano":")" +
+           std::to_string(1767600000000000000ULL + i * 1000000000ULL) + R"(","asInt":")" +
+           std::to_string(100 + i) + R"("}]}}]}]}]})";
+}
+
+struct WorstCaseHome {
+    fs::path root;
+    std::vector<fs::path> searchPaths;
+    std::vector<fs::path> tailFiles; // every file whose tail a pass reads
+
+    WorstCaseHome() {
+        std::string pattern = (fs::temp_directory_path() / "korvo-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        root = pattern;
+        const long long now = 1767603600;
+        for (std::size_t i = 0; i < kBigLogs; ++i) {
+            const auto claude =
+                root / (".claude/projects/-home-dev-p" + std::to_string(i) + "/s.jsonl");
+            writeFile(claude, claudeLog(static_cast<unsigned>(i)));
+            setTime(claude, now - static_cast<long long>(i));
+            const auto codex =
+                root / (".codex/sessions/2026/01/05/rollout-" + std::to_string(i) + ".jsonl");
+            writeFile(codex, codexLog(static_cast<unsigned>(i) + 100));
+            setTime(codex, now - static_cast<long long>(i));
+            tailFiles.push_back(claude);
+            tailFiles.push_back(codex);
+        }
+        for (std::size_t i = 0; i < kSmallLogs; ++i) {
+            const auto claude = root / (".claude/projects/-old-" + std::to_string(i % 40) + "/o" +
+                                        std::to_string(i) + ".jsonl");
+            writeFile(claude, R"({"type":"summary","summary":"old"})"
+                              "\n");
+            setTime(claude, now - 100'000 - static_cast<long long>(i));
+            const auto codex = root / (".codex/sessions/2025/12/" + std::to_string(i % 30) + "/r" +
+                                       std::to_string(i) + ".jsonl");
+            writeFile(codex, R"({"timestamp":"2025-12-01T00:00:00Z","type":"session_meta"})"
+                             "\n");
+            setTime(codex, now - 100'000 - static_cast<long long>(i));
+        }
+        writeFile(root / ".codex/state_5.sqlite", "SQLite format 3");
+        writeFile(root / ".gemini/settings.json",
+                  R"({"telemetry":{"enabled":true,"target":"local","logPrompts":false}})");
+        std::string telemetry;
+        for (unsigned i = 0; i < 3000; ++i) {
+            telemetry += telemetryLine(i, "gemini_cli.token.usage") + "\n";
+        }
+        writeFile(root / ".gemini/telemetry.log", telemetry);
+        tailFiles.push_back(root / ".gemini/telemetry.log");
+        for (const char* exporter :
+             {".korvo/copilot-otel.jsonl", ".config/github-copilot/otel.jsonl"}) {
+            std::string lines;
+            for (unsigned i = 0; i < 1500; ++i) {
+                lines += telemetryLine(i, "gen_ai.client.token.usage") + "\n";
+            }
+            writeFile(root / exporter, lines);
+            tailFiles.push_back(root / exporter);
+        }
+        for (const char* command : {"claude", "codex", "gemini", "copilot"}) {
+            writeFile(root / "bin" / command, "#!/bin/sh\n");
+            ::chmod((root / "bin" / command).c_str(), 0755);
+        }
+        searchPaths = {root / "bin", "/usr/local/bin", "/usr/bin", "/bin"};
+    }
+    ~WorstCaseHome() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+};
+
+WorstCaseHome& home() {
+    static WorstCaseHome instance;
+    return instance;
+}
+
+struct Pass {
+    AdapterList real;
+    AdapterList sources;
+};
+
+Pass makePass() {
+    const auto& h = home();
+    const korvo::Environment environment = korvo::fixedEnvironment({});
+#ifdef KORVO_BENCH_HAS_REGISTRY
+    return {korvo::realAdapters(h.root, h.searchPaths, korvo::systemClock(), environment),
+            korvo::sourceAdapters(h.root, h.searchPaths, korvo::systemClock(), environment)};
+#else
+    auto claude = std::make_shared<const korvo::ClaudeCodeAdapter>(
+        h.root, h.searchPaths, korvo::systemClock(), environment);
+    auto codex = std::make_shared<const korvo::CodexAdapter>(h.root, h.searchPaths,
+                                                             korvo::systemClock(), environment);
+    auto mock = std::make_shared<const korvo::MockAdapter>();
+    return {{claude, codex}, {mock, claude, codex}};
+#endif
+}
+
+std::size_t runPass(const Pass& pass) {
+    std::size_t rows = 0;
+    for (const auto& adapter : pass.real) {
+        try {
+            rows += adapter->readUsage().has_value() ? 1 : 0;
+        } catch (...) {
+        }
+    }
+    for (const auto& adapter : pass.sources) {
+        const auto diagnostic = adapter->diagnose();
+        benchmark::DoNotOptimize(diagnostic.trackingStatus.data());
+    }
+    return rows;
+}
+
+void BM_FullPass(benchmark::State& state) {
+    const Pass pass = makePass();
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        rows = runPass(pass);
+        benchmark::DoNotOptimize(rows);
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["diagnosed"] = static_cast<double>(pass.sources.size());
+}
+BENCHMARK(BM_FullPass)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Reads the tail of every file the pass reads, `reads` times each (a pass reads each once for
+// readUsage and once more for diagnose), splits it at line breaks and parses every line;
+// nothing else.
+void BM_Floor(benchmark::State& state) {
+    const auto reads = static_cast<int>(state.range(0));
+    simdjson::dom::parser parser;
+    std::vector<char> buffer(korvo::kTailWindowBytes + simdjson::SIMDJSON_PADDING);
+    std::size_t lines = 0;
+    for (auto _ : state) {
+        lines = 0;
+        for (int r = 0; r < reads; ++r) {
+            for (const auto& file : home().tailFiles) {
+                const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+                struct stat info {};
+                ::fstat(fd, &info);
+                const off_t start =
+                    std::max<off_t>(0, info.st_size - static_cast<off_t>(korvo::kTailWindowBytes));
+                const ssize_t got = ::pread(fd, buffer.data(), korvo::kTailWindowBytes, start);
+                ::close(fd);
+                const char* cursor = buffer.data();
+                const char* end = cursor + std::max<ssize_t>(got, 0);
+                while (cursor < end) {
+                    const char* lineEnd = static_cast<const char*>(
+                        std::memchr(cursor, '\n', static_cast<std::size_t>(end - cursor)));
+                    if (lineEnd == nullptr) {
+                        lineEnd = end;
+                    }
+                    if (lineEnd > cursor) {
+                        simdjson::dom::element document;
+                        const auto error =
+                            parser.parse(cursor, static_cast<std::size_t>(lineEnd - cursor), false)
+                                .get(document);
+                        benchmark::DoNotOptimize(error);
+                        ++lines;
+                    }
+                    cursor = lineEnd + 1;
+                }
+            }
+        }
+        benchmark::DoNotOptimize(lines);
+    }
+    state.counters["lines"] = static_cast<double>(lines);
+}
+BENCHMARK(BM_Floor)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+long statusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::size_t length = std::strlen(field);
+    while (std::getline(status, line)) {
+        if (line.compare(0, length, field) == 0) {
+            return std::strtol(line.c_str() + length + 1, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+// Runs one pass over an existing home in this fresh process and reports its peak memory.
+int measurePass(const fs::path& root) {
+    const korvo::Environment environment = korvo::fixedEnvironment({});
+    const std::vector<fs::path> searchPaths = {root / "bin", "/usr/local/bin", "/usr/bin", "/bin"};
+#ifdef KORVO_BENCH_HAS_REGISTRY
+    const Pass pass{korvo::realAdapters(root, searchPaths, korvo::systemClock(), environment),
+                    korvo::sourceAdapters(root, searchPaths, korvo::systemClock(), environment)};
+#else
+    auto claude = std::make_shared<const korvo::ClaudeCodeAdapter>(
+        root, searchPaths, korvo::systemClock(), environment);
+    auto codex = std::make_shared<const korvo::CodexAdapter>(root, searchPaths,
+                                                             korvo::systemClock(), environment);
+    const Pass pass{{claude, codex}, {std::make_shared<const korvo::MockAdapter>(), claude, codex}};
+#endif
+    const long baseline = statusKiB("VmRSS");
+    {
+        std::ofstream reset("/proc/self/clear_refs");
+        reset << "5";
+    }
+    const std::size_t rows = runPass(pass);
+    const long peak = statusKiB("VmHWM");
+    std::printf("rows %zu, baseline VmRSS %ld KiB, VmHWM after one pass %ld KiB\n"
+                "peak above baseline: %.2f MiB\n",
+                rows, baseline, peak, static_cast<double>(peak - baseline) / 1024.0);
+    return 0;
+}
+
+// Builds the worst-case home, then measures a pass in a separate process so that neither the
+// home's generation nor the heap it leaves behind count.
+int peakMemory(const char* self) {
+    const std::string command = std::string(self) + " --measure-pass " + home().root.string();
+    return std::system(command.c_str()) == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--peak-memory") == 0) {
+        return peakMemory(argv[0]);
+    }
+    if (argc > 2 && std::strcmp(argv[1], "--measure-pass") == 0) {
+        return measurePass(argv[2]);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+// The scan that the log-reading adapters share: the tails of the newest log files, one parsed
+// line at a time, keeping the newest dated candidate.
+
+#include "sources/SanitizedUsageCandidate.h"
+
+#include <filesystem>
+#include <optional>
+#include <simdjson.h>
+#include <string_view>
+#include <vector>
+
+namespace korvo {
+
+/// What one log line gave.
+struct LogLineOutcome {
+    std::optional<SanitizedUsageCandidate> candidate;
+    /// The line is not valid UTF-8; the whole file then counts as unreadable text.
+    bool invalidText = false;
+};
+
+using LogLineReader = LogLineOutcome (*)(simdjson::dom::parser& parser,
+                                         std::string_view paddedLine);
+
+/// preferNewer over the candidates of the last `maxLines` lines of each file, in file order.
+/// A file holding invalid UTF-8 contributes nothing, as if its tail had not been readable.
+std::optional<SanitizedUsageCandidate>
+newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t maxLines,
+                   simdjson::dom::parser& parser, LogLineReader readLine);
+
+/// Parses one padded line into `document`; an outcome with `invalidText` set when the bytes are
+/// not UTF-8. Returns false when the line gives nothing.
+bool parseLogLine(simdjson::dom::parser& parser, std::string_view paddedLine,
+                  simdjson::dom::element& document, LogLineOutcome& outcome);
+
+} // namespace korvo
