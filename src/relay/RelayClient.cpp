@@ -7,7 +7,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <cctype>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace korvo {
 namespace {

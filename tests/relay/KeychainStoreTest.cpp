@@ -9,7 +9,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <libsecret/secret.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace korvo {
@@ -230,6 +232,58 @@ TEST_F(FileKeychainTest, UnusableDirectoryFailsTheSaveWithItsStatus) {
     EXPECT_EQ(saved.error(), KeychainError::unhandled(ENOTDIR));
     EXPECT_EQ(store.read("connectorDeviceToken"), std::nullopt);
     store.remove("connectorDeviceToken");
+}
+
+// Runs in a child copy of this test program whose environment has no usable session bus; the
+// parent sets KORVO_KEYCHAIN_CHILD and checks the exit status.
+TEST(KeychainDefaultBackend, FallsBackToTheFileWhenNoSecretServiceAnswers) {
+    if (const char* file = std::getenv("KORVO_KEYCHAIN_CHILD_FILE")) {
+        const auto backend = makeDefaultKeychainBackend();
+        EXPECT_EQ(backend->name(), "File (" + std::string(file) + ")");
+        const KeychainStore store("svc", backend);
+        EXPECT_TRUE(store.save("token", "connectorDeviceToken").ok());
+        EXPECT_EQ(store.read("connectorDeviceToken"), "token");
+        return;
+    }
+    const fs::path scratch = fs::temp_directory_path() / ("korvo-nobus-" + freshService());
+    fs::create_directories(scratch / "runtime");
+    struct Case {
+        const char* name;
+        std::vector<std::string> environment;
+        fs::path expectedFile;
+    };
+    const std::vector<Case> cases = {
+        {"no bus address and no bus socket",
+         {"XDG_DATA_HOME=" + (scratch / "data").string()},
+         scratch / "data" / "korvo-connector" / "keychain"},
+        {"a bus address where nothing listens, no XDG_DATA_HOME",
+         {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (scratch / "dead").string()},
+         scratch / ".local" / "share" / "korvo-connector" / "keychain"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> environment = c.environment;
+        environment.push_back("KORVO_KEYCHAIN_CHILD_FILE=" + c.expectedFile.string());
+        environment.push_back("XDG_RUNTIME_DIR=" + (scratch / "runtime").string());
+        environment.push_back("HOME=" + scratch.string());
+        environment.push_back("PATH=/usr/bin:/bin");
+        std::vector<char*> envp;
+        for (auto& entry : environment) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        std::string self = fs::read_symlink("/proc/self/exe").string();
+        std::string filter =
+            "--gtest_filter=KeychainDefaultBackend.FallsBackToTheFileWhenNoSecretServiceAnswers";
+        char* argv[] = {self.data(), filter.data(), nullptr};
+        pid_t child = 0;
+        ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
 }
 
 TEST(KeychainDefaultBackend, PrefersTheSecretServiceWhenOneAnswers) {
