@@ -157,20 +157,6 @@ std::string ClaudeCodeAdapter::displayName() const {
     return std::string(kDisplayName);
 }
 
-std::optional<SanitizedUsageCandidate> ClaudeCodeAdapter::bridgeCandidate(std::string_view bytes) {
-    simdjson::dom::parser parser;
-    simdjson::dom::element document;
-    if (parser.parse(bytes.data(), bytes.size(), true).get(document)) {
-        return std::nullopt;
-    }
-    return bridgeCandidateMember(document);
-}
-
-std::optional<SanitizedUsageCandidate>
-ClaudeCodeAdapter::logLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine) {
-    return readLogLine(parser, paddedLine).candidate;
-}
-
 ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool forDiagnostic) const {
     simdjson::dom::parser parser;
     Probe probe;

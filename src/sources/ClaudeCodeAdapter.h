@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <optional>
-#include <simdjson.h>
 #include <string_view>
 #include <vector>
 
@@ -32,12 +31,6 @@ public:
     const std::filesystem::path& statusLineBridgePath() const { return m_statusLineBridge; }
     const std::filesystem::path& usageStatusPath() const { return m_usageStatus; }
     const std::filesystem::path& projectsPath() const { return m_projects; }
-
-    /// The candidate of a bridge file's content.
-    static std::optional<SanitizedUsageCandidate> bridgeCandidate(std::string_view bytes);
-    /// The candidate of one project log line.
-    static std::optional<SanitizedUsageCandidate> logLineCandidate(simdjson::dom::parser& parser,
-                                                                   std::string_view paddedLine);
 
 private:
     struct Probe;
