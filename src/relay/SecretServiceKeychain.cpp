@@ -48,18 +48,26 @@ bool SecretServiceKeychain::available() {
     if (!sessionBusConfigured()) {
         return false;
     }
-    // A lookup of an item that never exists: a running service answers with nothing, a
-    // missing one with an error.
     GError* error = nullptr;
-    gchar* found =
-        secret_password_lookup_sync(schema(), nullptr, &error, "service",
-                                    "com.korvo.connector.probe", "account", "probe", nullptr);
-    secret_password_free(found);
-    if (error != nullptr) {
-        g_error_free(error);
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
+    if (service == nullptr) {
+        g_clear_error(&error);
         return false;
     }
-    return true;
+    // The items go to the default collection. Without one, or with a locked one and no display
+    // to show the unlock prompt on (an SSH session, a user service), every write would fail.
+    SecretCollection* collection = secret_collection_for_alias_sync(
+        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
+    g_object_unref(service);
+    if (collection == nullptr) {
+        g_clear_error(&error);
+        return false;
+    }
+    const bool locked = secret_collection_get_locked(collection);
+    g_object_unref(collection);
+    const bool display = std::getenv("DISPLAY") != nullptr ||
+                         std::getenv("WAYLAND_DISPLAY") != nullptr;
+    return !locked || display;
 }
 
 std::string SecretServiceKeychain::name() const {

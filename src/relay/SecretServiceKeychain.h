@@ -9,8 +9,10 @@ namespace korvo {
 // collection.
 class SecretServiceKeychain final : public KeychainBackend {
 public:
-    // True when a Secret Service answers on the session bus. Never starts a bus: without a
-    // session bus address (or the standard socket under XDG_RUNTIME_DIR) the answer is false.
+    // True when a Secret Service answers on the session bus with a default collection that is
+    // unlocked, or locked while a display can show its unlock prompt. Never starts a bus:
+    // without a session bus address (or the standard socket under XDG_RUNTIME_DIR) the answer
+    // is false.
     static bool available();
 
     std::string name() const override;

@@ -234,8 +234,32 @@ TEST_F(FileKeychainTest, UnusableDirectoryFailsTheSaveWithItsStatus) {
     store.remove("connectorDeviceToken");
 }
 
-// Runs in a child copy of this test program whose environment has no usable session bus; the
-// parent sets KORVO_KEYCHAIN_CHILD and checks the exit status.
+// Runs `argv` with exactly `environment`; answers its exit status (-1 when it did not exit).
+int runChild(std::vector<std::string> argv, std::vector<std::string> environment) {
+    std::vector<char*> args;
+    for (auto& a : argv) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : environment) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    pid_t child = 0;
+    if (::posix_spawnp(&child, args[0], nullptr, nullptr, args.data(), envp.data()) != 0) {
+        return -1;
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Runs in a child copy of this test program whose environment offers no usable Secret Service;
+// the parent sets KORVO_KEYCHAIN_CHILD_FILE and checks the exit status. The children with a
+// keyring run it inside their own private bus (dbus-run-session), where the bus activates it.
 TEST(KeychainDefaultBackend, FallsBackToTheFileWhenNoSecretServiceAnswers) {
     if (const char* file = std::getenv("KORVO_KEYCHAIN_CHILD_FILE")) {
         const auto backend = makeDefaultKeychainBackend();
@@ -246,41 +270,55 @@ TEST(KeychainDefaultBackend, FallsBackToTheFileWhenNoSecretServiceAnswers) {
         return;
     }
     const fs::path scratch = fs::temp_directory_path() / ("korvo-nobus-" + freshService());
-    fs::create_directories(scratch / "runtime");
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string filter =
+        "--gtest_filter=KeychainDefaultBackend.FallsBackToTheFileWhenNoSecretServiceAnswers";
     struct Case {
         const char* name;
-        std::vector<std::string> environment;
-        fs::path expectedFile;
+        bool privateBus;        // run inside dbus-run-session
+        bool lockedLogin;       // a login keyring exists but nobody unlocked it
+        std::string busAddress; // DBUS_SESSION_BUS_ADDRESS when not privateBus
+        bool dataHome;          // XDG_DATA_HOME set (else ~/.local/share)
     };
     const std::vector<Case> cases = {
-        {"no bus address and no bus socket",
-         {"XDG_DATA_HOME=" + (scratch / "data").string()},
-         scratch / "data" / "korvo-connector" / "keychain"},
-        {"a bus address where nothing listens, no XDG_DATA_HOME",
-         {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (scratch / "dead").string()},
-         scratch / ".local" / "share" / "korvo-connector" / "keychain"},
+        {"no bus address and no bus socket", false, false, "", true},
+        {"a bus address where nothing listens", false, false,
+         "unix:path=" + (scratch / "dead").string(), false},
+        {"a keyring without a default collection", true, false, "", true},
+        {"a locked login keyring and no display", true, true, "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> environment = c.environment;
-        environment.push_back("KORVO_KEYCHAIN_CHILD_FILE=" + c.expectedFile.string());
-        environment.push_back("XDG_RUNTIME_DIR=" + (scratch / "runtime").string());
-        environment.push_back("HOME=" + scratch.string());
-        environment.push_back("PATH=/usr/bin:/bin");
-        std::vector<char*> envp;
-        for (auto& entry : environment) {
-            envp.push_back(entry.data());
+        std::error_code ec;
+        fs::remove_all(scratch, ec);
+        fs::create_directories(scratch / "runtime");
+        fs::permissions(scratch / "runtime", fs::perms::owner_all);
+        const fs::path data = c.dataHome ? scratch / "data" : scratch / ".local" / "share";
+        std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + (scratch / "runtime").string(),
+                                                "HOME=" + scratch.string(), "PATH=/usr/bin:/bin"};
+        if (c.dataHome) {
+            environment.push_back("XDG_DATA_HOME=" + data.string());
         }
-        envp.push_back(nullptr);
-        std::string self = fs::read_symlink("/proc/self/exe").string();
-        std::string filter =
-            "--gtest_filter=KeychainDefaultBackend.FallsBackToTheFileWhenNoSecretServiceAnswers";
-        char* argv[] = {self.data(), filter.data(), nullptr};
-        pid_t child = 0;
-        ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        if (!c.busAddress.empty()) {
+            environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + c.busAddress);
+        }
+        if (c.lockedLogin) {
+            // A first private session creates the login keyring with a password, then ends.
+            ASSERT_EQ(runChild({"dbus-run-session", "--", "sh", "-c",
+                                "printf pw | gnome-keyring-daemon --foreground --unlock "
+                                "--components=secrets >/dev/null 2>&1 & p=$!; sleep 0.5; "
+                                "kill $p; wait $p; exit 0"},
+                               environment),
+                      0);
+            ASSERT_TRUE(fs::exists(data / "keyrings" / "login.keyring"));
+        }
+        environment.push_back("KORVO_KEYCHAIN_CHILD_FILE=" +
+                              (data / "korvo-connector" / "keychain").string());
+        std::vector<std::string> argv = {self, filter};
+        if (c.privateBus) {
+            argv.insert(argv.begin(), {"dbus-run-session", "--"});
+        }
+        EXPECT_EQ(runChild(argv, environment), 0);
     }
     std::error_code ec;
     fs::remove_all(scratch, ec);
