@@ -92,6 +92,13 @@ std::string numberText(double value) {
     return error == std::errc{} ? std::string(text, end) : std::string("0");
 }
 
+// The value written for a used percentage. Readers of the bridge take a value up to 1 as a
+// fraction (0.42 means 42 %), so a percentage of at most 1 is written as its fraction: 1 % stays
+// 1 % instead of reading as 100 %. Larger percentages are written unchanged.
+double bridgeUsedValue(double percentage) {
+    return percentage > 1 ? percentage : percentage / 100;
+}
+
 void appendWindow(std::string& out, std::string_view name, const StatusLineWindow& window,
                   bool last) {
     out += "    \"";
@@ -100,7 +107,8 @@ void appendWindow(std::string& out, std::string_view name, const StatusLineWindo
     if (window.resetsAt) {
         out += "      \"resets_at\" : \"" + formatInternetDateTime(*window.resetsAt) + "\",\n";
     }
-    out += "      \"used_percentage\" : " + numberText(window.usedPercentage) + "\n";
+    out +=
+        "      \"used_percentage\" : " + numberText(bridgeUsedValue(window.usedPercentage)) + "\n";
     out += last ? "    }\n" : "    },\n";
 }
 

@@ -105,6 +105,17 @@ TEST(ClaudeStatusLine, BridgeKeepsOnlyTheRateLimitFields) {
     EXPECT_EQ(statusLineText(std::nullopt), "Korvo · no rate limits yet");
 }
 
+TEST(ClaudeStatusLine, PercentagesUpToOneAreWrittenAsFractions) {
+    const std::string written =
+        encodeBridgeFile(StatusLineLimits{window(1), window(0.6)}, kObserved);
+    EXPECT_NE(written.find("\"five_hour\" : {\n      \"used_percentage\" : 0.01\n"),
+              std::string::npos)
+        << written;
+    EXPECT_NE(written.find("\"seven_day\" : {\n      \"used_percentage\" : 0.006\n"),
+              std::string::npos)
+        << written;
+}
+
 TEST(ClaudeStatusLine, RemainingPercentRoundsHalvesAwayFromZero) {
     EXPECT_EQ(statusLineText(StatusLineLimits{window(12.5), window(99.5)}),
               "Korvo · 5h 87% left · 7d 0% left");
