@@ -1,0 +1,81 @@
+#include "sources/GenericCliDetectionAdapter.h"
+
+#include "sources/CommandCheckLine.h"
+#include "sources/FileReaders.h"
+
+#include <system_error>
+
+namespace korvo {
+namespace {
+
+bool passes(const LocalPath& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path.url, error);
+    if (error || !std::filesystem::exists(status)) {
+        return false;
+    }
+    switch (path.kind) {
+    case PathKind::file:
+        return !std::filesystem::is_directory(status);
+    case PathKind::directory:
+        return std::filesystem::is_directory(status);
+    case PathKind::any:
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+GenericCliDetectionAdapter::GenericCliDetectionAdapter(
+    std::string id, std::string displayName, std::vector<std::string> commands,
+    std::vector<LocalPath> localPaths, std::string capabilitySummary,
+    std::string unavailableSummary, std::vector<std::string> warnings,
+    std::vector<std::filesystem::path> searchPaths)
+    : m_id(std::move(id)), m_displayName(std::move(displayName)), m_commands(std::move(commands)),
+      m_localPaths(std::move(localPaths)), m_capabilitySummary(std::move(capabilitySummary)),
+      m_unavailableSummary(std::move(unavailableSummary)), m_warnings(std::move(warnings)),
+      m_searchPaths(std::move(searchPaths)) {}
+
+std::string GenericCliDetectionAdapter::id() const {
+    return m_id;
+}
+
+std::string GenericCliDetectionAdapter::displayName() const {
+    return m_displayName;
+}
+
+std::optional<ProviderUsage> GenericCliDetectionAdapter::readUsage() const {
+    return std::nullopt;
+}
+
+AdapterDiagnostic GenericCliDetectionAdapter::diagnose() const {
+    AdapterDiagnostic d;
+    d.id = m_id;
+    d.displayName = m_displayName;
+    for (const auto& command : m_commands) {
+        const auto found = findExecutable(command, m_searchPaths);
+        d.cliInstalled = d.cliInstalled || found.has_value();
+        d.checkedPaths.push_back(commandCheckLine(command, found));
+    }
+    for (const auto& path : m_localPaths) {
+        const bool found = passes(path);
+        d.usageSourceFound = d.usageSourceFound || found;
+        d.checkedPaths.push_back((found ? "✓ " : "• ") + path.label +
+                                 (found ? ": found" : ": not found"));
+    }
+    d.isAvailable = d.cliInstalled || d.usageSourceFound;
+    if (d.isAvailable) {
+        d.trackingStatus = "Detected only";
+        d.whyNoQuota = "Korvo can detect this CLI, but no safe schema-specific usage parser exists "
+                       "yet.";
+        d.summary = m_capabilitySummary;
+    } else {
+        d.trackingStatus = "Not found";
+        d.summary = m_unavailableSummary;
+    }
+    d.warnings = m_warnings;
+    return d;
+}
+
+} // namespace korvo

@@ -1,0 +1,191 @@
+#include "sources/GitHubCopilotCliAdapter.h"
+
+#include "sources/FileReaders.h"
+#include "sources/ProviderUsageBuilder.h"
+#include "sources/OTelTokenTotal.h"
+#include "sources/TelemetryDocuments.h"
+
+#include <array>
+#include <set>
+#include <string_view>
+#include <system_error>
+
+namespace korvo {
+namespace {
+
+constexpr std::array<std::string_view, 1> kMetricNames{"gen_ai.client.token.usage"};
+constexpr std::string_view kWindowLabel = "local OTel";
+constexpr std::string_view kEnvironmentVariable = "COPILOT_OTEL_FILE_EXPORTER_PATH";
+constexpr std::size_t kMaxDocuments = 2'000;
+
+bool isFileNotDirectory(const std::filesystem::path& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+bool isDirectory(const std::filesystem::path& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+std::string trimmed(std::string_view text) {
+    constexpr std::string_view kSpace = " \t\n\r\v\f";
+    const auto first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(kSpace);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+std::filesystem::path standardized(const std::filesystem::path& path) {
+    std::error_code error;
+    auto absolute = std::filesystem::absolute(path, error);
+    if (error) {
+        absolute = path;
+    }
+    auto normal = absolute.lexically_normal();
+    if (!normal.has_filename() && normal.has_parent_path()) {
+        normal = normal.parent_path();
+    }
+    return normal;
+}
+
+} // namespace
+
+GitHubCopilotCliAdapter::GitHubCopilotCliAdapter(std::filesystem::path home,
+                                                 std::vector<std::filesystem::path> searchPaths,
+                                                 Environment environment,
+                                                 std::optional<std::filesystem::path> explicitOTelFile,
+                                                 Clock clock)
+    : m_home(std::move(home)), m_config(m_home / ".config/github-copilot"),
+      m_searchPaths(std::move(searchPaths)), m_environment(std::move(environment)),
+      m_explicitOTelFile(std::move(explicitOTelFile)), m_clock(std::move(clock)) {}
+
+std::string GitHubCopilotCliAdapter::id() const {
+    return "github-copilot-cli";
+}
+
+std::string GitHubCopilotCliAdapter::displayName() const {
+    return "GitHub Copilot CLI";
+}
+
+std::vector<GitHubCopilotCliAdapter::ExporterCandidate>
+GitHubCopilotCliAdapter::exporterCandidates() const {
+    std::vector<ExporterCandidate> all;
+    if (m_explicitOTelFile) {
+        all.push_back({*m_explicitOTelFile, "explicit"});
+    }
+    if (m_environment) {
+        if (auto value = m_environment(kEnvironmentVariable)) {
+            const std::string path = trimmed(*value);
+            if (!path.empty()) {
+                // A relative path names a file under the connector's working directory.
+                std::error_code error;
+                auto file = std::filesystem::absolute(path, error);
+                all.push_back({error ? std::filesystem::path(path) : file,
+                               std::string(kEnvironmentVariable)});
+            }
+        }
+    }
+    all.push_back({m_home / ".korvo/copilot-otel.jsonl", "~/.korvo/copilot-otel.jsonl"});
+    all.push_back(
+        {m_home / ".config/github-copilot/otel.jsonl", "~/.config/github-copilot/otel.jsonl"});
+
+    std::vector<ExporterCandidate> unique;
+    std::set<std::filesystem::path> seen;
+    for (auto& candidate : all) {
+        if (seen.insert(standardized(candidate.file)).second) {
+            unique.push_back(std::move(candidate));
+        }
+    }
+    return unique;
+}
+
+std::optional<SanitizedUsageCandidate> GitHubCopilotCliAdapter::readExporterFiles() const {
+    OTelTokenTotal total;
+    for (const auto& candidate : exporterCandidates()) {
+        if (isFileNotDirectory(candidate.file)) {
+            readTelemetryTokens(candidate.file, kMetricNames, kWindowLabel, kMaxDocuments, total);
+        }
+    }
+    return total.total();
+}
+
+std::optional<ProviderUsage> GitHubCopilotCliAdapter::readUsage() const {
+    auto candidate = readExporterFiles();
+    if (!candidate) {
+        return std::nullopt;
+    }
+    if (!candidate->windowLabel) {
+        candidate->windowLabel = std::string(kWindowLabel);
+    }
+    return makeProviderUsage(id(), displayName(), SourceType::localCli, Confidence::cliReported,
+                             *candidate, m_clock());
+}
+
+AdapterDiagnostic GitHubCopilotCliAdapter::diagnose() const {
+    auto cli = findExecutable("copilot", m_searchPaths);
+    if (!cli) {
+        cli = findExecutable("gh-copilot", m_searchPaths);
+    }
+    const bool configFound = isDirectory(m_config);
+    const auto candidates = exporterCandidates();
+    bool anyFileExists = false;
+    std::vector<std::string> candidateLines;
+    for (const auto& candidate : candidates) {
+        const bool exists = isFileNotDirectory(candidate.file);
+        anyFileExists = anyFileExists || exists;
+        candidateLines.push_back(displayPath(candidate.file, m_home) +
+                                 (exists ? " - found, " : " - missing, ") + candidate.label);
+    }
+    const auto usage = readExporterFiles();
+
+    AdapterDiagnostic d;
+    d.id = id();
+    d.displayName = displayName();
+    d.cliInstalled = cli.has_value();
+    d.usageSourceFound = configFound || anyFileExists;
+    d.tokenDataFound = usage && usage->hasTokenData();
+    d.limitDataFound = false;
+    d.canUploadProvider = d.tokenDataFound;
+    d.isAvailable = d.cliInstalled || d.usageSourceFound;
+
+    if (d.tokenDataFound) {
+        d.trackingStatus = "Tracked without quota";
+        d.whyNoQuota = "Copilot OTel exposes token usage; remaining premium requests are "
+                       "account-level and not available from this local file.";
+        d.summary = "OTel token data ready";
+    } else if (anyFileExists) {
+        d.trackingStatus = "Source found, parser needs sample";
+        d.whyNoQuota =
+            "Korvo found a Copilot OTel file, but no gen_ai.client.token.usage metrics.";
+        d.summary = "OTel file found; token metrics not recognized";
+    } else if (configFound) {
+        d.trackingStatus = "Source found, no usage data";
+        d.whyNoQuota = "Set COPILOT_OTEL_FILE_EXPORTER_PATH to a local JSONL file to track token "
+                       "usage.";
+        d.summary = "Config found; OTel file export not configured";
+    } else if (d.cliInstalled) {
+        d.trackingStatus = "CLI detected, no local data";
+        d.whyNoQuota =
+            "Copilot CLI is installed, but Korvo did not find an OTel file exporter path.";
+        d.summary = "CLI installed; OTel not configured";
+    } else {
+        d.trackingStatus = "Not found";
+        d.summary = "No local Copilot CLI source found";
+    }
+
+    d.checkedPaths.push_back(cli ? "✓ command copilot: " + cli->string()
+                                 : "• command copilot/gh-copilot: not found");
+    d.checkedPaths.push_back(displayPath(m_config, m_home) +
+                             (configFound ? " - found" : " - missing"));
+    d.checkedPaths.insert(d.checkedPaths.end(), candidateLines.begin(), candidateLines.end());
+    d.warnings = {"Set COPILOT_OTEL_FILE_EXPORTER_PATH to enable local token metrics",
+                  "Keep OTEL_INSTRUMENTATION_GENAI_CAPTURE_MESSAGE_CONTENT unset or false",
+                  "Korvo parses token metrics only and never reads GitHub tokens"};
+    return d;
+}
+
+} // namespace korvo

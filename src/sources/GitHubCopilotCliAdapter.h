@@ -1,0 +1,53 @@
+#pragma once
+
+#include "model/Clock.h"
+#include "sources/Environment.h"
+#include "sources/SanitizedUsageCandidate.h"
+#include "sources/UsageAdapter.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvo {
+
+// Reads the token-usage metrics that the GitHub Copilot CLI exports to a local OpenTelemetry
+// file: the file named by COPILOT_OTEL_FILE_EXPORTER_PATH and two default places. Reports token
+// counts only; remaining premium requests are an account figure no local file holds.
+class GitHubCopilotCliAdapter final : public UsageAdapter {
+public:
+    // An exporter file to probe and the label shown beside it.
+    struct ExporterCandidate {
+        std::filesystem::path file;
+        std::string label;
+        friend bool operator==(const ExporterCandidate&, const ExporterCandidate&) = default;
+    };
+
+    GitHubCopilotCliAdapter(std::filesystem::path home,
+                            std::vector<std::filesystem::path> searchPaths,
+                            Environment environment = processEnvironment(),
+                            std::optional<std::filesystem::path> explicitOTelFile = std::nullopt,
+                            Clock clock = systemClock());
+
+    std::string id() const override;
+    std::string displayName() const override;
+    AdapterDiagnostic diagnose() const override;
+    std::optional<ProviderUsage> readUsage() const override;
+
+    // The explicit file, the environment's file, then the two defaults; a path seen before
+    // (after resolving "." and "..") is dropped, so the first label wins.
+    std::vector<ExporterCandidate> exporterCandidates() const;
+    // The token metrics of every existing candidate file, added up; nothing when none.
+    std::optional<SanitizedUsageCandidate> readExporterFiles() const;
+
+private:
+    std::filesystem::path m_home;
+    std::filesystem::path m_config;
+    std::vector<std::filesystem::path> m_searchPaths;
+    Environment m_environment;
+    std::optional<std::filesystem::path> m_explicitOTelFile;
+    Clock m_clock;
+};
+
+} // namespace korvo

@@ -1,0 +1,89 @@
+#include "sources/TelemetryDocuments.h"
+
+#include "sources/FileReaders.h"
+
+#include <deque>
+#include <limits>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace korvo {
+namespace {
+
+// `padded` tells that readable bytes follow the text, so the parser needs no copy of it.
+std::optional<simdjson::dom::element> parseDocument(simdjson::dom::parser& parser,
+                                                    std::string_view text, bool padded) {
+    simdjson::dom::element document;
+    if (parser.parse(text.data(), text.size(), !padded).get(document) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    if (!document.is_object() && !document.is_array()) {
+        return std::nullopt;
+    }
+    return document;
+}
+
+bool startsDocument(std::string_view line) {
+    return !line.empty() && (line.front() == '{' || line.front() == '[');
+}
+
+} // namespace
+
+void forEachTailDocument(const std::filesystem::path& file, simdjson::dom::parser& parser,
+                         const std::function<void(simdjson::dom::element)>& visit) {
+    // Every line of the tail: the byte bound of the tail reader is the limit here.
+    const TailLines tail = readTailLines(file, std::numeric_limits<std::size_t>::max());
+    const std::vector<std::string_view>& lines = tail.lines();
+    std::size_t i = 0;
+    while (i < lines.size()) {
+        if (auto document = parseDocument(parser, lines[i], true)) {
+            visit(*document);
+            ++i;
+            continue;
+        }
+        if (startsDocument(lines[i])) {
+            std::size_t end = i + 1;
+            while (end < lines.size() && !startsDocument(lines[end])) {
+                ++end;
+            }
+            if (end > i + 1) {
+                std::string text(lines[i]);
+                for (std::size_t k = i + 1; k < end; ++k) {
+                    text += '\n';
+                    text += lines[k];
+                }
+                if (auto document = parseDocument(parser, text, false)) {
+                    visit(*document);
+                    i = end;
+                    continue;
+                }
+            }
+        }
+        ++i;
+    }
+}
+
+void readTelemetryTokens(const std::filesystem::path& file,
+                         std::span<const std::string_view> acceptedNames,
+                         std::string_view windowLabel, std::size_t maxDocuments,
+                         OTelTokenTotal& total) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error) || maxDocuments == 0) {
+        return;
+    }
+    simdjson::dom::parser parser;
+    std::deque<std::vector<OTelTokenPoint>> documents;
+    forEachTailDocument(file, parser, [&](simdjson::dom::element document) {
+        documents.push_back(walkMetrics(document, acceptedNames, windowLabel));
+        if (documents.size() > maxDocuments) {
+            documents.pop_front();
+        }
+    });
+    for (auto& points : documents) {
+        total.addDocument(std::move(points));
+    }
+}
+
+} // namespace korvo

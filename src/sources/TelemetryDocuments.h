@@ -1,0 +1,30 @@
+#pragma once
+
+#include "sources/OTelTokenTotal.h"
+
+#include <simdjson.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string_view>
+
+namespace korvo {
+
+// Visits, in file order, the JSON documents (objects or arrays) held by the bounded tail of a
+// telemetry file: one document per line, or documents pretty-printed over several lines one
+// after another (each beginning with "{" or "[" at the start of a line). A document cut by the
+// start of the tail, and lines that are not JSON, are skipped. The element passed to `visit`
+// is valid only during the call.
+void forEachTailDocument(const std::filesystem::path& file, simdjson::dom::parser& parser,
+                         const std::function<void(simdjson::dom::element)>& visit);
+
+// Adds the token points of the accepted metrics found in the last `maxDocuments` documents of
+// the file's tail to `total`. Only regular files are read.
+void readTelemetryTokens(const std::filesystem::path& file,
+                         std::span<const std::string_view> acceptedNames,
+                         std::string_view windowLabel, std::size_t maxDocuments,
+                         OTelTokenTotal& total);
+
+} // namespace korvo
