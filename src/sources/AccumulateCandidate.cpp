@@ -5,7 +5,8 @@
 namespace korvo {
 namespace {
 
-template <typename T> std::optional<T> firstPresent(const std::optional<T>& a, const std::optional<T>& b) {
+template <typename T>
+std::optional<T> firstPresent(const std::optional<T>& a, const std::optional<T>& b) {
     return a ? a : b;
 }
 

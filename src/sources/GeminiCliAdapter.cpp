@@ -2,13 +2,12 @@
 
 #include "sources/CommandCheckLine.h"
 #include "sources/FileReaders.h"
-#include "sources/ProviderUsageBuilder.h"
 #include "sources/OTelTokenTotal.h"
+#include "sources/ProviderUsageBuilder.h"
 #include "sources/TelemetryDocuments.h"
 
-#include <simdjson.h>
-
 #include <array>
+#include <simdjson.h>
 #include <string_view>
 #include <system_error>
 
@@ -20,6 +19,8 @@ constexpr std::array<std::string_view, 2> kMetricNames{"gemini_cli.token.usage",
 constexpr std::string_view kWindowLabel = "local telemetry";
 constexpr std::size_t kSettingsLimit = 1'048'576;
 constexpr std::size_t kMaxDocuments = 2'000;
+constexpr std::string_view kPromptLoggingWarning =
+    "Gemini telemetry logPrompts is true; set it to false before using Korvo telemetry parsing.";
 
 bool isFileNotDirectory(const std::filesystem::path& path) {
     std::error_code error;
@@ -48,7 +49,7 @@ std::string GeminiCliAdapter::displayName() const {
     return "Gemini CLI";
 }
 
-bool GeminiCliAdapter::promptLoggingEnabled() const {
+bool GeminiCliAdapter::promptLoggingEnabled() const try {
     const auto bytes = readSmallFile(m_settings, kSettingsLimit);
     if (!bytes) {
         return false;
@@ -63,23 +64,27 @@ bool GeminiCliAdapter::promptLoggingEnabled() const {
         return false;
     }
     return logPrompts;
+} catch (...) {
+    // Out of memory: when in doubt, the telemetry file stays unread.
+    return true;
 }
 
 std::optional<std::string> GeminiCliAdapter::promptLoggingWarning() const {
     if (!promptLoggingEnabled()) {
         return std::nullopt;
     }
-    return "Gemini telemetry logPrompts is true; set it to false before using Korvo telemetry "
-           "parsing.";
+    return std::string(kPromptLoggingWarning);
 }
 
-std::optional<SanitizedUsageCandidate> GeminiCliAdapter::readTelemetry() const {
+std::optional<SanitizedUsageCandidate> GeminiCliAdapter::readTelemetry() const try {
     if (!isFileNotDirectory(m_telemetry)) {
         return std::nullopt;
     }
     OTelTokenTotal total;
     readTelemetryTokens(m_telemetry, kMetricNames, kWindowLabel, kMaxDocuments, total);
     return total.total();
+} catch (...) {
+    return std::nullopt;
 }
 
 std::optional<ProviderUsage> GeminiCliAdapter::readUsage() const {
@@ -143,14 +148,14 @@ AdapterDiagnostic GeminiCliAdapter::diagnose() const {
         d.summary = "No local Gemini CLI source found";
     }
 
-    d.checkedPaths = {commandCheckLine("gemini", cli), foundOrMissing(m_settings, m_home, settingsFound),
+    d.checkedPaths = {commandCheckLine("gemini", cli),
+                      foundOrMissing(m_settings, m_home, settingsFound),
                       foundOrMissing(m_telemetry, m_home, telemetryFound)};
     d.warnings = {"Gemini telemetry should be configured with logPrompts=false before parsing",
                   "Detailed traces may include prompts or tool output; Korvo parses token "
                   "metrics only"};
     if (logPrompts) {
-        d.warnings.push_back("Gemini telemetry logPrompts is true; set it to false before using "
-                             "Korvo telemetry parsing.");
+        d.warnings.emplace_back(kPromptLoggingWarning);
     }
     d.warnings.push_back("Only sanitized token fields are collected");
     return d;

@@ -1,8 +1,8 @@
 #include "sources/GitHubCopilotCliAdapter.h"
 
 #include "sources/FileReaders.h"
-#include "sources/ProviderUsageBuilder.h"
 #include "sources/OTelTokenTotal.h"
+#include "sources/ProviderUsageBuilder.h"
 #include "sources/TelemetryDocuments.h"
 
 #include <array>
@@ -54,11 +54,9 @@ std::filesystem::path standardized(const std::filesystem::path& path) {
 
 } // namespace
 
-GitHubCopilotCliAdapter::GitHubCopilotCliAdapter(std::filesystem::path home,
-                                                 std::vector<std::filesystem::path> searchPaths,
-                                                 Environment environment,
-                                                 std::optional<std::filesystem::path> explicitOTelFile,
-                                                 Clock clock)
+GitHubCopilotCliAdapter::GitHubCopilotCliAdapter(
+    std::filesystem::path home, std::vector<std::filesystem::path> searchPaths,
+    Environment environment, std::optional<std::filesystem::path> explicitOTelFile, Clock clock)
     : m_home(std::move(home)), m_config(m_home / ".config/github-copilot"),
       m_searchPaths(std::move(searchPaths)), m_environment(std::move(environment)),
       m_explicitOTelFile(std::move(explicitOTelFile)), m_clock(std::move(clock)) {}
@@ -103,7 +101,7 @@ GitHubCopilotCliAdapter::exporterCandidates() const {
     return unique;
 }
 
-std::optional<SanitizedUsageCandidate> GitHubCopilotCliAdapter::readExporterFiles() const {
+std::optional<SanitizedUsageCandidate> GitHubCopilotCliAdapter::readExporterFiles() const try {
     OTelTokenTotal total;
     for (const auto& candidate : exporterCandidates()) {
         if (isFileNotDirectory(candidate.file)) {
@@ -111,6 +109,8 @@ std::optional<SanitizedUsageCandidate> GitHubCopilotCliAdapter::readExporterFile
         }
     }
     return total.total();
+} catch (...) {
+    return std::nullopt;
 }
 
 std::optional<ProviderUsage> GitHubCopilotCliAdapter::readUsage() const {
@@ -159,8 +159,7 @@ AdapterDiagnostic GitHubCopilotCliAdapter::diagnose() const {
         d.summary = "OTel token data ready";
     } else if (anyFileExists) {
         d.trackingStatus = "Source found, parser needs sample";
-        d.whyNoQuota =
-            "Korvo found a Copilot OTel file, but no gen_ai.client.token.usage metrics.";
+        d.whyNoQuota = "Korvo found a Copilot OTel file, but no gen_ai.client.token.usage metrics.";
         d.summary = "OTel file found; token metrics not recognized";
     } else if (configFound) {
         d.trackingStatus = "Source found, no usage data";

@@ -13,7 +13,6 @@ namespace {
 
 using simdjson::dom::array;
 using simdjson::dom::element;
-using simdjson::dom::element_type;
 using simdjson::dom::object;
 
 constexpr std::array<std::string_view, 2> kMetricNameKeys{"name", "metricName"};
@@ -21,7 +20,7 @@ constexpr std::array<std::string_view, 3> kContainerKeys{"sum", "gauge", "histog
 constexpr std::array<std::string_view, 5> kTokenTypeAttributeKeys{
     "type", "token.type", "token_type", "gen_ai.token.type", "gen_ai.token_type"};
 constexpr std::array<std::string_view, 2> kTokenTypePointKeys{"type", "token_type"};
-constexpr std::array<std::string_view, 7> kValueKeys{"value", "count",        "sum",        "asDouble",
+constexpr std::array<std::string_view, 7> kValueKeys{"value", "count",    "sum",        "asDouble",
                                                      "asInt", "intValue", "doubleValue"};
 // Exporters built on the JavaScript SDK write "endTime" and "startTime" as [seconds, nanoseconds].
 constexpr std::array<std::string_view, 6> kPointTimeKeys{
@@ -260,8 +259,9 @@ void readMetric(std::string_view name, object metric, std::string_view label,
 
 void walk(element value, std::span<const std::string_view> acceptedNames, std::string_view label,
           std::vector<OTelTokenPoint>& out) {
-    if (value.type() == element_type::OBJECT) {
-        const object obj = value.get_object().value_unsafe();
+    object obj;
+    array list;
+    if (value.get_object().get(obj) == simdjson::SUCCESS) {
         if (auto name = metricName(obj); name && isAccepted(*name, acceptedNames)) {
             readMetric(*name, obj, label, out);
             return;
@@ -269,8 +269,8 @@ void walk(element value, std::span<const std::string_view> acceptedNames, std::s
         for (auto field : obj) {
             walk(field.value, acceptedNames, label, out);
         }
-    } else if (value.type() == element_type::ARRAY) {
-        for (element item : value.get_array().value_unsafe()) {
+    } else if (value.get_array().get(list) == simdjson::SUCCESS) {
+        for (element item : list) {
             walk(item, acceptedNames, label, out);
         }
     }

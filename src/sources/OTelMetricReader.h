@@ -3,11 +3,10 @@
 #include "model/Instant.h"
 #include "sources/SanitizedUsageCandidate.h"
 
-#include <simdjson.h>
-
 #include <functional>
 #include <map>
 #include <optional>
+#include <simdjson.h>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,8 +16,7 @@ namespace korvo {
 
 // Attributes of a metric, a container or a data point: key -> value with typed OpenTelemetry
 // values unwrapped. A key that is present with a null value maps to nullopt.
-using OTelAttributes =
-    std::map<std::string, std::optional<simdjson::dom::element>, std::less<>>;
+using OTelAttributes = std::map<std::string, std::optional<simdjson::dom::element>, std::less<>>;
 
 // One token-usage data point of an accepted metric.
 struct OTelTokenPoint {
@@ -30,8 +28,7 @@ struct OTelTokenPoint {
 
 // Unwraps OpenTelemetry typed values such as {"stringValue": "input"} or {"intValue": "812"},
 // nested ones included. Null becomes nullopt; an object without a typed key is returned as is.
-std::optional<simdjson::dom::element>
-unwrapTypedValue(std::optional<simdjson::dom::element> value);
+std::optional<simdjson::dom::element> unwrapTypedValue(std::optional<simdjson::dom::element> value);
 
 // Reads an attribute object ({"type": "input"}) or an OTLP key/value list
 // ([{"key": "type", "value": {"stringValue": "input"}}]). Anything else gives an empty map.

@@ -2,11 +2,10 @@
 
 #include "sources/OTelTokenTotal.h"
 
-#include <simdjson.h>
-
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <simdjson.h>
 #include <span>
 #include <string_view>
 

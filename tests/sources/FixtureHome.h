@@ -20,11 +20,10 @@ inline void copyFixture(const ScratchHome& home, std::string_view name) {
 /// A shell script at home-relative `relative` with its executable bits set.
 inline std::filesystem::path makeExecutable(const ScratchHome& home, std::string_view relative) {
     const auto file = home.write(relative, "#!/bin/sh\nexit 0\n");
-    std::filesystem::permissions(file, std::filesystem::perms::owner_all |
-                                           std::filesystem::perms::group_read |
-                                           std::filesystem::perms::group_exec |
-                                           std::filesystem::perms::others_read |
-                                           std::filesystem::perms::others_exec);
+    std::filesystem::permissions(
+        file, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                  std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                  std::filesystem::perms::others_exec);
     return file;
 }
 

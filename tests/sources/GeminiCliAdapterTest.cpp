@@ -1,20 +1,18 @@
-#include "FixtureHome.h"
-
 #include "sources/GeminiCliAdapter.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
+#include "FixtureHome.h"
 
 #include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace korvo {
 namespace {
 
-using testing::ScratchHome;
 using testing::copyFixture;
 using testing::makeExecutable;
+using testing::ScratchHome;
 
 constexpr Instant kNow = instantFromUnixSeconds(1790000000);
 
@@ -32,6 +30,8 @@ struct LadderCase {
     bool tokenDataFound;
     std::size_t warningCount;
     std::vector<std::string> pathLines; // the settings and telemetry lines
+
+    friend void PrintTo(const LadderCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class GeminiLadder : public ::testing::TestWithParam<LadderCase> {};
@@ -83,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "Needs settings change",
                    "Telemetry prompt logging is enabled; collection paused for privacy", false,
                    true, false, 4, kBothFound},
-        LadderCase{"OtlpLinesTracked", [](const ScratchHome& h) { copyFixture(h, "gemini-otlp-lines"); },
+        LadderCase{"OtlpLinesTracked",
+                   [](const ScratchHome& h) { copyFixture(h, "gemini-otlp-lines"); },
                    "Tracked without quota", "Local telemetry token data ready", false, true, true,
                    3, kBothFound},
         LadderCase{"PrettyPrintedExportsTracked",
@@ -100,8 +101,12 @@ INSTANTIATE_TEST_SUITE_P(
                        copyFixture(h, "gemini-settings-only");
                        makeExecutable(h, "bin/gemini");
                    },
-                   "Source found, no usage data", "Settings found; local telemetry not enabled",
-                   true, true, false, 3,
+                   "Source found, no usage data",
+                   "Settings found; local telemetry not enabled",
+                   true,
+                   true,
+                   false,
+                   3,
                    {"~/.gemini/settings.json - found", "~/.gemini/telemetry.log - missing"}},
         LadderCase{"CommandOnly", [](const ScratchHome& h) { makeExecutable(h, "bin/gemini"); },
                    "CLI detected, no local data", "CLI installed; telemetry not configured", true,
@@ -150,8 +155,7 @@ TEST(GeminiCliAdapter, RowFromPrettyPrintedCumulativeExports) {
     EXPECT_EQ(row->usage.outputTokens, 1002);
     EXPECT_EQ(row->usage.cachedInputTokens, 1500);
     EXPECT_EQ(row->usage.remainingText, "Thought 120 tokens");
-    EXPECT_EQ(row->observedAt,
-              instantFromUnixSeconds(1780000180) + std::chrono::milliseconds(250));
+    EXPECT_EQ(row->observedAt, instantFromUnixSeconds(1780000180) + std::chrono::milliseconds(250));
 }
 
 std::string tokenLine(int input) {
@@ -180,7 +184,8 @@ TEST(GeminiCliAdapter, DocumentCutByTheTailIsSkipped) {
     while (log.size() < 600 * 1024) {
         log += filler;
     }
-    log += "    {\n      \"attributes\": {\"type\": \"input\"},\n      \"value\": 999999\n    }\n  ]\n}\n";
+    log += "    {\n      \"attributes\": {\"type\": \"input\"},\n      \"value\": 999999\n    }\n  "
+           "]\n}\n";
     log += "{\n  \"name\": \"gemini_cli.token.usage\",\n  \"attributes\": {\"type\": \"input\"},\n"
            "  \"value\": 12\n}\n";
     log += "{\n  \"name\": \"gemini_cli.token.usage\",\n  \"attributes\": {\"type\": \"output\"},\n"

@@ -1,18 +1,17 @@
-#include "FixtureHome.h"
-
 #include "sources/GitHubCopilotCliAdapter.h"
 
-#include <gtest/gtest.h>
+#include "FixtureHome.h"
 
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 
 namespace korvo {
 namespace {
 
-using testing::ScratchHome;
 using testing::copyFixture;
 using testing::makeExecutable;
+using testing::ScratchHome;
 
 constexpr Instant kNow = instantFromUnixSeconds(1790000000);
 const std::string kEnvLabel = "COPILOT_OTEL_FILE_EXPORTER_PATH";
@@ -39,6 +38,8 @@ struct LadderCase {
     bool usageSourceFound;
     bool tokenDataFound;
     std::vector<std::string> pathLines; // after the command line
+
+    friend void PrintTo(const LadderCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CopilotLadder : public ::testing::TestWithParam<LadderCase> {};
@@ -77,7 +78,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LadderCase{"CumulativeHistogramsTracked",
                    [](const ScratchHome& h) { copyFixture(h, "copilot-otel-cumulative"); },
-                   "Tracked without quota", "OTel token data ready", false, true, true,
+                   "Tracked without quota",
+                   "OTel token data ready",
+                   false,
+                   true,
+                   true,
                    {"~/.config/github-copilot - found",
                     "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl",
                     "~/.config/github-copilot/otel.jsonl - found, "
@@ -85,15 +90,21 @@ INSTANTIATE_TEST_SUITE_P(
         LadderCase{"OtherMetricsOnly",
                    [](const ScratchHome& h) { copyFixture(h, "copilot-otel-other-metrics"); },
                    "Source found, parser needs sample",
-                   "OTel file found; token metrics not recognized", false, true, false,
+                   "OTel file found; token metrics not recognized",
+                   false,
+                   true,
+                   false,
                    {"~/.config/github-copilot - missing",
                     "~/.korvo/copilot-otel.jsonl - found, ~/.korvo/copilot-otel.jsonl",
                     "~/.config/github-copilot/otel.jsonl - missing, "
                     "~/.config/github-copilot/otel.jsonl"}},
         LadderCase{"ConfigDirectoryOnly",
                    [](const ScratchHome& h) { h.mkdir(".config/github-copilot"); },
-                   "Source found, no usage data", "Config found; OTel file export not configured",
-                   false, true, false,
+                   "Source found, no usage data",
+                   "Config found; OTel file export not configured",
+                   false,
+                   true,
+                   false,
                    {"~/.config/github-copilot - found",
                     "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl",
                     "~/.config/github-copilot/otel.jsonl - missing, "
@@ -103,15 +114,22 @@ INSTANTIATE_TEST_SUITE_P(
                        h.write(".config/github-copilot", "{}");
                        makeExecutable(h, "bin/copilot");
                    },
-                   "CLI detected, no local data", "CLI installed; OTel not configured", true,
-                   false, false,
+                   "CLI detected, no local data",
+                   "CLI installed; OTel not configured",
+                   true,
+                   false,
+                   false,
                    {"~/.config/github-copilot - missing",
                     "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl",
                     "~/.config/github-copilot/otel.jsonl - missing, "
                     "~/.config/github-copilot/otel.jsonl"}},
         LadderCase{"ExporterPathIsADirectory",
                    [](const ScratchHome& h) { h.mkdir(".korvo/copilot-otel.jsonl"); },
-                   "Not found", "No local Copilot CLI source found", false, false, false,
+                   "Not found",
+                   "No local Copilot CLI source found",
+                   false,
+                   false,
+                   false,
                    {"~/.config/github-copilot - missing",
                     "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl",
                     "~/.config/github-copilot/otel.jsonl - missing, "
@@ -168,7 +186,8 @@ TEST(GitHubCopilotCliAdapter, ExporterCandidates) {
 
     const std::string spelledOtherwise =
         "  " + (home / ".config/./github-copilot/../github-copilot/otel.jsonl").string() + "\n";
-    const auto sameAsDefault = adapterFor(home, {{kEnvLabel, spelledOtherwise}}).exporterCandidates();
+    const auto sameAsDefault =
+        adapterFor(home, {{kEnvLabel, spelledOtherwise}}).exporterCandidates();
     ASSERT_EQ(sameAsDefault.size(), 2u);
     EXPECT_EQ(sameAsDefault[0].label, kEnvLabel);
     EXPECT_EQ(sameAsDefault[1], defaults[0]);
@@ -177,10 +196,10 @@ TEST(GitHubCopilotCliAdapter, ExporterCandidates) {
         adapterFor(home, {{kEnvLabel, (home / "env.jsonl").string()}}, home / "explicit.jsonl")
             .exporterCandidates();
     ASSERT_EQ(withExplicit.size(), 4u);
-    EXPECT_EQ(withExplicit[0], (GitHubCopilotCliAdapter::ExporterCandidate{
-                                   home / "explicit.jsonl", "explicit"}));
-    EXPECT_EQ(withExplicit[1], (GitHubCopilotCliAdapter::ExporterCandidate{
-                                   home / "env.jsonl", kEnvLabel}));
+    EXPECT_EQ(withExplicit[0],
+              (GitHubCopilotCliAdapter::ExporterCandidate{home / "explicit.jsonl", "explicit"}));
+    EXPECT_EQ(withExplicit[1],
+              (GitHubCopilotCliAdapter::ExporterCandidate{home / "env.jsonl", kEnvLabel}));
 }
 
 TEST(GitHubCopilotCliAdapter, FilesAddUpAndADuplicateIsReadOnce) {

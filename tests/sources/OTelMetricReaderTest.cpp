@@ -1,10 +1,10 @@
-#include "sources/AccumulateCandidate.h"
 #include "sources/OTelMetricReader.h"
+
+#include "sources/AccumulateCandidate.h"
 #include "sources/OTelTokenTotal.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace korvo {
@@ -15,11 +15,11 @@ constexpr std::array<std::string_view, 2> kGeminiNames{"gemini_cli.token.usage",
 constexpr std::array<std::string_view, 1> kCopilotNames{"gen_ai.client.token.usage"};
 
 struct Expected {
-    std::optional<double> input;
-    std::optional<double> output;
-    std::optional<double> cached;
-    std::optional<std::string> text;
-    std::optional<std::int64_t> observedSeconds;
+    std::optional<double> input = {};
+    std::optional<double> output = {};
+    std::optional<double> cached = {};
+    std::optional<std::string> text = {};
+    std::optional<std::int64_t> observedSeconds = {};
 };
 
 // What the reader makes of the documents, each read as one document of a file.
@@ -58,6 +58,8 @@ struct ShapeCase {
     bool copilotNames;
     std::vector<std::string> documents;
     std::optional<Expected> expected;
+
+    friend void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 const std::string kOtlpInputOutput = R"({"resourceMetrics":[{"scopeMetrics":[{"metrics":[
@@ -81,11 +83,14 @@ TEST_P(OTelShapes, ReadsTokenPoints) {
 INSTANTIATE_TEST_SUITE_P(
     Reader, OTelShapes,
     ::testing::Values(
-        ShapeCase{"OtlpTypedAttributeList", true, {kOtlpInputOutput}, Expected{120, 30}},
+        ShapeCase{"OtlpTypedAttributeList",
+                  true,
+                  {kOtlpInputOutput},
+                  Expected{.input = 120, .output = 30}},
         ShapeCase{"VendorPrefixMatches",
                   false,
                   {flat("vendor.gemini_cli.token.usage", R"({"type":"input"})", "9")},
-                  Expected{9}},
+                  Expected{.input = 9}},
         ShapeCase{"OtherNamesDoNotMatch",
                   false,
                   {flat("token.usage", R"({"type":"input"})", "9"),
@@ -99,44 +104,45 @@ INSTANTIATE_TEST_SUITE_P(
         ShapeCase{"FlatThoughtRoundsHalfAway",
                   false,
                   {flat("gemini_cli.token.usage", R"({"type":"thought"})", "41.5")},
-                  Expected{{}, {}, {}, "Thought 42 tokens"}},
+                  Expected{.text = "Thought 42 tokens"}},
         ShapeCase{"InputsAddUp",
                   false,
                   {flat("gemini_cli.token.usage", R"({"type":"input"})", "10"),
                    flat("gemini_cli.token.usage", R"({"type":"input"})", "5")},
-                  Expected{15}},
+                  Expected{.input = 15}},
         ShapeCase{"TextsJoinedPerDocument",
                   false,
                   {flat("gemini_cli.token.usage", R"({"type":"thought"})", "3"),
                    flat("gemini_cli.token.usage", R"({"type":"tool"})", "4"),
                    flat("gemini_cli.token.usage", R"({"type":"tool"})", "4")},
-                  Expected{{}, {}, {}, "Thought 3 tokens · Tool 4 tokens · Tool 4 tokens"}},
+                  Expected{.text = "Thought 3 tokens · Tool 4 tokens · Tool 4 tokens"}},
         ShapeCase{"SameTextTwiceKeptOnce",
                   false,
                   {flat("gemini_cli.token.usage", R"({"type":"tool"})", "4"),
                    flat("gemini_cli.token.usage", R"({"type":"tool"})", "4")},
-                  Expected{{}, {}, {}, "Tool 4 tokens"}},
+                  Expected{.text = "Tool 4 tokens"}},
         ShapeCase{"OtherTypeKeepsItsSpelling",
                   false,
                   {flat("gemini_cli.token.usage", R"({"type":"Audio"})", "2")},
-                  Expected{{}, {}, {}, "Audio 2 tokens"}},
+                  Expected{.text = "Audio 2 tokens"}},
         ShapeCase{"CacheAndCachedInput",
                   false,
                   {flat("gemini_cli.token.usage", R"({"type":"cache"})", "7"),
                    flat("gemini_cli.token.usage", R"({"type":"cached_input"})", "3")},
-                  Expected{3, {}, 7}},
+                  Expected{.input = 3, .cached = 7}},
         ShapeCase{"TypeOnPointValueTyped",
                   false,
                   {R"({"name":"gemini_cli.token.usage","type":"output","value":{"asInt":"7"}})"},
-                  Expected{{}, 7}},
-        ShapeCase{"NestedTypedValues",
-                  false,
-                  {R"({"name":"gemini_cli.token.usage","attributes":[{"name":" type ","value":{"value":{"stringValue":"input"}}}],"value":{"intValue":"812"}})"},
-                  Expected{812}},
+                  Expected{.output = 7}},
+        ShapeCase{
+            "NestedTypedValues",
+            false,
+            {R"({"name":"gemini_cli.token.usage","attributes":[{"name":" type ","value":{"value":{"stringValue":"input"}}}],"value":{"intValue":"812"}})"},
+            Expected{.input = 812}},
         ShapeCase{"NormalizedAttributeKey",
                   true,
                   {flat("gen_ai.client.token.usage", R"({"Gen_AI.Token.Type":"completion"})", "6")},
-                  Expected{{}, 6}},
+                  Expected{.output = 6}},
         ShapeCase{"MissingTypeOrValueAddsNothing",
                   false,
                   {flat("gemini_cli.token.usage", R"({"model":"m"})", "5"),
@@ -148,32 +154,32 @@ INSTANTIATE_TEST_SUITE_P(
                   {R"({"name":"gemini_cli.token.usage","dataPoints":[
                       {"attributes":{"type":"input"},"value":1,"timeUnixNano":"1733356800000000000"},
                       {"attributes":{"type":"input"},"value":1,"timeUnixNano":1733356700000000000}]})"},
-                  Expected{2, {}, {}, {}, 1733356800}},
+                  Expected{.input = 2, .observedSeconds = 1733356800}},
         ShapeCase{"TimeFromAttributes",
                   false,
-                  {flat("gemini_cli.token.usage", R"({"type":"input","time":"2024-12-05T00:00:00Z"})",
-                        "1")},
-                  Expected{1, {}, {}, {}, 1733356800}},
+                  {flat("gemini_cli.token.usage",
+                        R"({"type":"input","time":"2024-12-05T00:00:00Z"})", "1")},
+                  Expected{.input = 1, .observedSeconds = 1733356800}},
         ShapeCase{"AttributeOverrides",
                   false,
                   {R"({"name":"gemini_cli.token.usage","attributes":{"type":"tool"},
                       "sum":{"attributes":{"type":"output"},"dataPoints":[{"value":4},
                         {"attributes":{"type":"input"},"value":9}]},
                       "dataPoints":[{"value":2}]})"},
-                  Expected{9, 4, {}, "Tool 2 tokens"}},
+                  Expected{.input = 9, .output = 4, .text = "Tool 2 tokens"}},
         ShapeCase{"OtlpHistogramCountsSumNotCount",
                   true,
                   {R"({"name":"gen_ai.client.token.usage","histogram":{"dataPoints":[
                       {"attributes":[{"key":"gen_ai.token.type","value":{"stringValue":"input"}}],
                        "count":"3","sum":1450,"bucketCounts":["0","3"]}]}})"},
-                  Expected{1450}},
+                  Expected{.input = 1450}},
         ShapeCase{"JavaScriptDescriptorHistogramAndArrayTimes",
                   true,
                   {R"({"descriptor":{"name":"gen_ai.client.token.usage","type":"HISTOGRAM"},
                       "dataPointType":0,"dataPoints":[{"attributes":{"gen_ai.token.type":"output"},
-                      "startTime":[1733356000,0],"endTime":[1733356800,500000000],
+                      "startTime":[1733356000,0],"endTime":[1733356800,0],
                       "value":{"min":10,"max":90,"sum":100,"count":2}}]})"},
-                  Expected{{}, 100, {}, {}, 1733356800}},
+                  Expected{.output = 100, .observedSeconds = 1733356800}},
         ShapeCase{"UnrepresentableCountsAddNothing",
                   false,
                   {flat("gemini_cli.token.usage", R"({"type":"thought"})", "1e300"),
@@ -208,16 +214,12 @@ TEST(OTelSeries, CumulativePointsCountOnce) {
         {"attribute sets are separate series",
          {point("a", 100, 160, 10), point("b", 100, 160, 7), point("a", 100, 220, 25)},
          32},
-        {"a restart starts a new series",
-         {point("a", 100, 160, 10), point("a", 300, 360, 4)},
-         14},
+        {"a restart starts a new series", {point("a", 100, 160, 10), point("a", 300, 360, 4)}, 14},
         {"points without start time add up",
          {flat("gemini_cli.token.usage", R"({"type":"input"})", "10"),
           flat("gemini_cli.token.usage", R"({"type":"input"})", "10")},
          20},
-        {"same time: the one read last",
-         {point("a", 100, 160, 10), point("a", 100, 160, 12)},
-         12},
+        {"same time: the one read last", {point("a", 100, 160, 10), point("a", 100, 160, 12)}, 12},
     };
     for (const auto& c : cases) {
         const auto total = readDocuments(kGeminiNames, c.documents);
@@ -229,11 +231,12 @@ TEST(OTelSeries, CumulativePointsCountOnce) {
 TEST(OTelAttributes, ListAndObjectForms) {
     simdjson::dom::parser parser;
     simdjson::dom::element list;
-    ASSERT_EQ(parser
-                  .parse(std::string(R"([{"key":"a","value":{"stringValue":"1"}},{"key":null,"name":"b"},
+    ASSERT_EQ(
+        parser
+            .parse(std::string(R"([{"key":"a","value":{"stringValue":"1"}},{"key":null,"name":"b"},
         {"name":"c","value":{"intValue":"3"}},{"key":"a","value":{"stringValue":"2"}},{"key":"  "},7])"))
-                  .get(list),
-              simdjson::SUCCESS);
+            .get(list),
+        simdjson::SUCCESS);
     const OTelAttributes attributes = parseAttributes(list);
     ASSERT_EQ(attributes.size(), 2u);
     EXPECT_EQ(std::string(attributes.at("a")->get_string().value()), "2");
