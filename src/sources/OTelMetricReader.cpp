@@ -3,10 +3,10 @@
 #include "sources/FieldExtraction.h"
 #include "sources/ValueParsers.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <set>
 
 namespace korvo {
 namespace {
@@ -19,14 +19,9 @@ constexpr std::array<std::string_view, 2> kMetricNameKeys{"name", "metricName"};
 constexpr std::array<std::string_view, 3> kContainerKeys{"sum", "gauge", "histogram"};
 constexpr std::array<std::string_view, 5> kTokenTypeAttributeKeys{
     "type", "token.type", "token_type", "gen_ai.token.type", "gen_ai.token_type"};
-constexpr std::array<std::string_view, 2> kTokenTypePointKeys{"type", "token_type"};
 constexpr std::array<std::string_view, 7> kValueKeys{"value", "count",    "sum",        "asDouble",
                                                      "asInt", "intValue", "doubleValue"};
-// Exporters built on the JavaScript SDK write "endTime" and "startTime" as [seconds, nanoseconds].
-constexpr std::array<std::string_view, 6> kPointTimeKeys{
-    "timestamp", "time", "timeUnixNano", "endTime", "startTimeUnixNano", "startTime"};
 constexpr std::array<std::string_view, 3> kAttributeTimeKeys{"timestamp", "time", "timeUnixNano"};
-constexpr std::array<std::string_view, 2> kStartTimeKeys{"startTimeUnixNano", "startTime"};
 constexpr std::array<std::string_view, 5> kTypedValueKeys{"stringValue", "intValue", "doubleValue",
                                                           "boolValue", "value"};
 
@@ -65,6 +60,51 @@ std::optional<element> firstPresent(object obj, const std::array<std::string_vie
     return std::nullopt;
 }
 
+// The members under `keys`, found in one pass over the object (the first of equal keys wins).
+template <std::size_t N>
+std::array<std::optional<element>, N> gather(object obj,
+                                             const std::array<std::string_view, N>& keys) {
+    std::array<std::optional<element>, N> found;
+    for (auto field : obj) {
+        const std::string_view key = field.key;
+        for (std::size_t i = 0; i < N; ++i) {
+            // Sizes and first letters tell most keys apart before any comparison of bytes.
+            if (key.size() == keys[i].size() && !key.empty() && key[0] == keys[i][0] && !found[i] &&
+                key == keys[i]) {
+                found[i] = field.value;
+            }
+        }
+    }
+    return found;
+}
+
+template <std::size_t N>
+std::optional<element> firstOf(const std::array<std::optional<element>, N>& found, std::size_t from,
+                               std::size_t to) {
+    for (std::size_t i = from; i < to && i < N; ++i) {
+        if (found[i]) {
+            return found[i];
+        }
+    }
+    return std::nullopt;
+}
+
+// The members a data point is read from, grouped in the order of the lookups that use them.
+enum PointKey : std::size_t {
+    attributesKey,
+    typeKeys,                 // "type", "token_type"
+    valueKeys = typeKeys + 2, // the seven value keys; "sum" is the third
+    sumKey = valueKeys + 2,
+    timeKeys = valueKeys + 7,     // the six point time keys; the last two are start times
+    startTimeKeys = timeKeys + 4, // (exporters built on the JavaScript SDK write "endTime"
+    pointKeyCount = timeKeys + 6, // and "startTime" as [seconds, nanoseconds])
+};
+constexpr std::array<std::string_view, pointKeyCount> kPointKeys{
+    "attributes",   "type",    "token_type",        "value",       "count",     "sum",
+    "asDouble",     "asInt",   "intValue",          "doubleValue", "timestamp", "time",
+    "timeUnixNano", "endTime", "startTimeUnixNano", "startTime"};
+static_assert(kPointKeys[sumKey] == "sum" && kPointKeys[startTimeKeys] == "startTimeUnixNano");
+
 std::optional<double> numberOf(std::optional<element> value) {
     if (!value) {
         return std::nullopt;
@@ -80,10 +120,13 @@ std::optional<std::string> textOf(std::optional<element> value) {
 }
 
 std::optional<std::string> metricName(object obj) {
-    if (auto name = firstPresent(obj, kMetricNameKeys)) {
+    static constexpr std::array<std::string_view, 3> kKeys{kMetricNameKeys[0], kMetricNameKeys[1],
+                                                           "descriptor"};
+    const auto found = gather(obj, kKeys);
+    if (auto name = firstOf(found, 0, 2)) {
         return parseText(*name);
     }
-    if (auto descriptor = asObject(member(obj, "descriptor"))) {
+    if (auto descriptor = asObject(found[2])) {
         return textOf(member(*descriptor, "name"));
     }
     return std::nullopt;
@@ -102,38 +145,32 @@ bool isAccepted(std::string_view name, std::span<const std::string_view> accepte
     return false;
 }
 
-OTelAttributes merged(const OTelAttributes& base, const OTelAttributes& overriding) {
-    OTelAttributes result = base;
-    for (const auto& [key, value] : overriding) {
-        result.insert_or_assign(key, value);
+std::string_view trimmedView(std::string_view text) {
+    constexpr std::string_view kSpace = " \t\n\r\v\f";
+    const auto first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) {
+        return {};
     }
-    return result;
+    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
 }
 
 // A histogram's "sum" is the token total; its "count" is only the number of measurements.
-std::optional<double> histogramSum(object obj) {
-    if (auto sum = member(obj, "sum")) {
-        return numberOf(unwrapTypedValue(sum));
-    }
-    return std::nullopt;
-}
-
-std::optional<double> pointValue(object point) {
-    if (auto sum = histogramSum(point)) {
+std::optional<double> pointValue(const std::array<std::optional<element>, pointKeyCount>& found) {
+    if (auto sum = numberOf(unwrapTypedValue(found[sumKey]))) {
         return sum;
     }
-    const auto nested = asObject(member(point, "value"));
+    const auto nested = asObject(found[valueKeys]);
     if (nested) {
-        if (auto sum = histogramSum(*nested)) {
+        if (auto sum = numberOf(unwrapTypedValue(member(*nested, "sum")))) {
             return sum;
         }
     }
-    if (auto first = firstPresent(point, kValueKeys)) {
+    if (auto first = firstOf(found, valueKeys, valueKeys + 7)) {
         if (auto value = parseNumber(*first)) {
             return value;
         }
     }
-    if (auto unwrapped = numberOf(unwrapTypedValue(member(point, "value")))) {
+    if (auto unwrapped = numberOf(unwrapTypedValue(found[valueKeys]))) {
         return unwrapped;
     }
     // A value object that names its own kind, such as {"asInt": "7"}.
@@ -203,17 +240,30 @@ bool classify(const std::string& type, double value, SanitizedUsageCandidate& ca
     return true;
 }
 
+// Appends a value in a form that tells values of different kinds apart.
+void appendValue(std::string& key, element value) {
+    std::string_view text;
+    if (value.get_string().get(text) == simdjson::SUCCESS) {
+        key += 's';
+        key += text;
+    } else {
+        key += simdjson::minify(value);
+    }
+}
+
 std::string seriesKey(std::string_view metricName, element startTime,
                       const OTelAttributes& attributes) {
-    std::string key(metricName);
+    std::string key;
+    key.reserve(160);
+    key += metricName;
     key += '\x1d';
-    key += simdjson::minify(startTime);
-    for (const auto& [name, value] : attributes) {
+    appendValue(key, startTime);
+    for (const auto& [name, value] : attributes.effective()) {
         key += '\x1e';
         key += name;
         key += '\x1f';
         if (value) {
-            key += simdjson::minify(*value);
+            appendValue(key, *value);
         }
     }
     return key;
@@ -242,19 +292,23 @@ void collectPoints(std::string_view name, std::string_view label, std::optional<
 
 void readMetric(std::string_view name, object metric, std::string_view label,
                 std::vector<OTelTokenPoint>& out) {
-    const OTelAttributes metricAttributes = parseAttributes(member(metric, "attributes"));
+    static constexpr std::array<std::string_view, 5> kKeys{
+        "attributes", kContainerKeys[0], kContainerKeys[1], kContainerKeys[2], "dataPoints"};
+    static constexpr std::array<std::string_view, 2> kContainerMembers{"attributes", "dataPoints"};
+    const auto found = gather(metric, kKeys);
+    const OTelAttributes metricAttributes = parseAttributes(found[0]);
     collectPoint(name, label, metric, metricAttributes, out);
-    for (std::string_view key : kContainerKeys) {
-        const auto container = asObject(member(metric, key));
+    for (std::size_t i = 1; i <= kContainerKeys.size(); ++i) {
+        const auto container = asObject(found[i]);
         if (!container) {
             continue;
         }
-        const OTelAttributes attributes =
-            merged(metricAttributes, parseAttributes(member(*container, "attributes")));
+        const auto members = gather(*container, kContainerMembers);
+        const OTelAttributes attributes = parseAttributes(members[0], metricAttributes);
         collectPoint(name, label, *container, attributes, out);
-        collectPoints(name, label, member(*container, "dataPoints"), attributes, out);
+        collectPoints(name, label, members[1], attributes, out);
     }
-    collectPoints(name, label, member(metric, "dataPoints"), metricAttributes, out);
+    collectPoints(name, label, found[4], metricAttributes, out);
 }
 
 void walk(element value, std::span<const std::string_view> acceptedNames, std::string_view label,
@@ -285,8 +339,7 @@ std::optional<element> unwrapTypedValue(std::optional<element> value) {
             return value;
         }
         std::optional<element> typed;
-        for (std::string_view key : kTypedValueKeys) {
-            auto candidate = member(*obj, key);
+        for (const auto& candidate : gather(*obj, kTypedValueKeys)) {
             if (candidate && !candidate->is_null()) {
                 typed = candidate;
                 break;
@@ -300,14 +353,45 @@ std::optional<element> unwrapTypedValue(std::optional<element> value) {
     return std::nullopt;
 }
 
+const OTelAttributes::Value* OTelAttributes::find(std::string_view key) const {
+    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
+        if (it->first == key) {
+            return &it->second;
+        }
+    }
+    return m_inherited ? m_inherited->find(key) : nullptr;
+}
+
+std::vector<OTelAttributes::Entry> OTelAttributes::effective() const {
+    std::vector<Entry> result;
+    for (const OTelAttributes* layer = this; layer; layer = layer->m_inherited) {
+        for (auto it = layer->m_entries.rbegin(); it != layer->m_entries.rend(); ++it) {
+            const bool replaced = std::any_of(result.begin(), result.end(), [&](const Entry& kept) {
+                return kept.first == it->first;
+            });
+            if (!replaced) {
+                result.push_back(*it);
+            }
+        }
+    }
+    std::sort(result.begin(), result.end(),
+              [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    return result;
+}
+
 OTelAttributes parseAttributes(std::optional<element> value) {
-    OTelAttributes attributes;
+    return parseAttributes(value, OTelAttributes());
+}
+
+OTelAttributes parseAttributes(std::optional<element> value, const OTelAttributes& inherited) {
+    OTelAttributes attributes =
+        inherited.empty() ? OTelAttributes() : OTelAttributes::over(inherited);
     if (!value) {
         return attributes;
     }
     if (auto obj = asObject(value)) {
         for (auto field : *obj) {
-            attributes.insert_or_assign(std::string(field.key), unwrapTypedValue(field.value));
+            attributes.set(field.key, unwrapTypedValue(field.value));
         }
     } else if (auto list = asArray(value)) {
         for (element item : *list) {
@@ -315,15 +399,17 @@ OTelAttributes parseAttributes(std::optional<element> value) {
             if (!entry) {
                 continue;
             }
-            auto keyValue = member(*entry, "key");
-            if (!keyValue) {
-                keyValue = member(*entry, "name");
-            }
-            const auto key = textOf(keyValue);
-            if (!key) {
+            static constexpr std::array<std::string_view, 3> kEntryKeys{"key", "name", "value"};
+            const auto members = gather(*entry, kEntryKeys);
+            const auto keyValue = members[0] ? members[0] : members[1];
+            std::string_view key;
+            if (!keyValue || keyValue->get_string().get(key) != simdjson::SUCCESS) {
                 continue;
             }
-            attributes.insert_or_assign(*key, unwrapTypedValue(member(*entry, "value")));
+            key = trimmedView(key);
+            if (!key.empty()) {
+                attributes.set(key, unwrapTypedValue(members[2]));
+            }
         }
     }
     return attributes;
@@ -331,22 +417,28 @@ OTelAttributes parseAttributes(std::optional<element> value) {
 
 std::optional<std::string> textForKeys(const OTelAttributes& attributes,
                                        std::span<const std::string_view> keys) {
+    if (attributes.empty()) {
+        return std::nullopt;
+    }
+    std::optional<std::string> result;
     for (std::string_view key : keys) {
-        const auto found = attributes.find(key);
-        if (found != attributes.end()) {
-            if (auto text = textOf(found->second)) {
-                return text;
+        if (const auto* value = attributes.find(key); value && *value) {
+            if ((result = parseText(**value))) {
+                return result;
             }
         }
     }
-    std::set<std::string, std::less<>> normalized;
-    for (std::string_view key : keys) {
-        normalized.insert(normalizeKey(key));
-    }
-    for (const auto& [key, value] : attributes) {
-        if (normalized.contains(normalizeKey(key))) {
-            if (auto text = textOf(value)) {
-                return text;
+    for (const auto& [key, value] : attributes.effective()) {
+        if (!value) {
+            continue;
+        }
+        const std::string normalized = normalizeKey(key);
+        for (std::string_view search : keys) {
+            if (normalized == normalizeKey(search)) {
+                if ((result = parseText(*value))) {
+                    return result;
+                }
+                break;
             }
         }
     }
@@ -355,22 +447,27 @@ std::optional<std::string> textForKeys(const OTelAttributes& attributes,
 
 std::optional<Instant> dateForKeys(const OTelAttributes& attributes,
                                    std::span<const std::string_view> keys) {
+    if (attributes.empty()) {
+        return std::nullopt;
+    }
     for (std::string_view key : keys) {
-        const auto found = attributes.find(key);
-        if (found != attributes.end() && found->second) {
-            if (auto date = parseOTelDate(*found->second)) {
+        if (const auto* value = attributes.find(key); value && *value) {
+            if (auto date = parseOTelDate(**value)) {
                 return date;
             }
         }
     }
-    std::set<std::string, std::less<>> normalized;
-    for (std::string_view key : keys) {
-        normalized.insert(normalizeKey(key));
-    }
-    for (const auto& [key, value] : attributes) {
-        if (value && normalized.contains(normalizeKey(key))) {
-            if (auto date = parseOTelDate(*value)) {
-                return date;
+    for (const auto& [key, value] : attributes.effective()) {
+        if (!value) {
+            continue;
+        }
+        const std::string normalized = normalizeKey(key);
+        for (std::string_view search : keys) {
+            if (normalized == normalizeKey(search)) {
+                if (auto date = parseOTelDate(*value)) {
+                    return date;
+                }
+                break;
             }
         }
     }
@@ -405,19 +502,22 @@ std::optional<Instant> parseOTelDate(element value) {
 std::optional<OTelTokenPoint> readDataPoint(std::string_view metricName,
                                             std::string_view windowLabel, object point,
                                             const OTelAttributes& inherited) {
-    const OTelAttributes attributes =
-        merged(inherited, parseAttributes(member(point, "attributes")));
+    const auto found = gather(point, kPointKeys);
+    const OTelAttributes attributes = parseAttributes(found[attributesKey], inherited);
     auto type = textForKeys(attributes, kTokenTypeAttributeKeys);
     if (!type) {
-        type = textOf(firstPresent(point, kTokenTypePointKeys));
+        type = textOf(firstOf(found, typeKeys, typeKeys + 2));
     }
-    const auto value = pointValue(point);
-    if (!type || !value || !std::isfinite(*value)) {
+    if (!type) {
+        return std::nullopt;
+    }
+    const auto value = pointValue(found);
+    if (!value || !std::isfinite(*value)) {
         return std::nullopt;
     }
     OTelTokenPoint result;
     result.candidate.windowLabel = std::string(windowLabel);
-    if (auto time = firstPresent(point, kPointTimeKeys)) {
+    if (auto time = firstOf(found, timeKeys, pointKeyCount)) {
         result.candidate.observedAt = parseOTelDate(*time);
     }
     if (!result.candidate.observedAt) {
@@ -426,7 +526,7 @@ std::optional<OTelTokenPoint> readDataPoint(std::string_view metricName,
     if (!classify(*type, *value, result.candidate)) {
         return std::nullopt;
     }
-    if (auto start = firstPresent(point, kStartTimeKeys); start && !start->is_null()) {
+    if (auto start = firstOf(found, startTimeKeys, pointKeyCount); start && !start->is_null()) {
         result.series = seriesKey(metricName, *start, attributes);
     }
     return result;

@@ -4,7 +4,6 @@
 #include "sources/SanitizedUsageCandidate.h"
 
 #include <functional>
-#include <map>
 #include <optional>
 #include <simdjson.h>
 #include <span>
@@ -15,8 +14,31 @@
 namespace korvo {
 
 // Attributes of a metric, a container or a data point: key -> value with typed OpenTelemetry
-// values unwrapped. A key that is present with a null value maps to nullopt.
-using OTelAttributes = std::map<std::string, std::optional<simdjson::dom::element>, std::less<>>;
+// values unwrapped (a null value is nullopt). A later entry replaces an earlier one with the same
+// key. Keys and values point into the parsed document and live as long as it does.
+class OTelAttributes {
+public:
+    using Value = std::optional<simdjson::dom::element>;
+    using Entry = std::pair<std::string_view, Value>;
+
+    // Empty attributes on top of `inherited`, which must outlive them: their own entries win.
+    static OTelAttributes over(const OTelAttributes& inherited) {
+        OTelAttributes attributes;
+        attributes.m_inherited = &inherited;
+        return attributes;
+    }
+
+    void set(std::string_view key, Value value) { m_entries.emplace_back(key, value); }
+    bool empty() const { return m_entries.empty() && (!m_inherited || m_inherited->empty()); }
+    // The value under `key`, or nullptr when the key is not present.
+    const Value* find(std::string_view key) const;
+    // One entry per key, the one that wins, sorted by key.
+    std::vector<Entry> effective() const;
+
+private:
+    std::vector<Entry> m_entries;
+    const OTelAttributes* m_inherited = nullptr;
+};
 
 // One token-usage data point of an accepted metric.
 struct OTelTokenPoint {
@@ -31,8 +53,11 @@ struct OTelTokenPoint {
 std::optional<simdjson::dom::element> unwrapTypedValue(std::optional<simdjson::dom::element> value);
 
 // Reads an attribute object ({"type": "input"}) or an OTLP key/value list
-// ([{"key": "type", "value": {"stringValue": "input"}}]). Anything else gives an empty map.
+// ([{"key": "type", "value": {"stringValue": "input"}}]) on top of `inherited`. Anything else
+// adds nothing.
 OTelAttributes parseAttributes(std::optional<simdjson::dom::element> value);
+OTelAttributes parseAttributes(std::optional<simdjson::dom::element> value,
+                               const OTelAttributes& inherited);
 
 // The first exact key that holds non-empty text, else the first attribute whose normalized key
 // equals a normalized search key (so "Gen_AI.Token.Type" matches "gen_ai.token.type").

@@ -25,6 +25,12 @@ std::optional<simdjson::dom::element> parseDocument(simdjson::dom::parser& parse
     return document;
 }
 
+// Only an object or an array is a document, so other lines need no parse.
+bool mayBeDocument(std::string_view line) {
+    const auto first = line.find_first_not_of(" \t\r");
+    return first != std::string_view::npos && (line[first] == '{' || line[first] == '[');
+}
+
 bool startsDocument(std::string_view line) {
     return !line.empty() && (line.front() == '{' || line.front() == '[');
 }
@@ -38,6 +44,10 @@ void forEachTailDocument(const std::filesystem::path& file, simdjson::dom::parse
     const std::vector<std::string_view>& lines = tail.lines();
     std::size_t i = 0;
     while (i < lines.size()) {
+        if (!mayBeDocument(lines[i])) {
+            ++i;
+            continue;
+        }
         if (auto document = parseDocument(parser, lines[i], true)) {
             visit(*document);
             ++i;
