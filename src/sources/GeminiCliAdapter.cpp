@@ -1,6 +1,6 @@
 #include "sources/GeminiCliAdapter.h"
 
-#include "sources/CommandCheckLine.h"
+#include "sources/DiagnosticLines.h"
 #include "sources/FileReaders.h"
 #include "sources/OTelTokenTotal.h"
 #include "sources/ProviderUsageBuilder.h"

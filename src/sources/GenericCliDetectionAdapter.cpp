@@ -1,6 +1,6 @@
 #include "sources/GenericCliDetectionAdapter.h"
 
-#include "sources/CommandCheckLine.h"
+#include "sources/DiagnosticLines.h"
 #include "sources/FileReaders.h"
 
 #include <system_error>

@@ -1,5 +1,7 @@
 #include "sources/SourceRegistry.h"
 
+#include "sources/ClaudeCodeAdapter.h"
+#include "sources/CodexAdapter.h"
 #include "sources/DetectionCatalog.h"
 #include "sources/GeminiCliAdapter.h"
 #include "sources/GitHubCopilotCliAdapter.h"
@@ -14,6 +16,8 @@ AdapterList realAdapters(const std::filesystem::path& home,
                          const std::vector<std::filesystem::path>& searchPaths, Clock clock,
                          Environment environment) {
     return {
+        std::make_shared<const ClaudeCodeAdapter>(home, searchPaths, clock, environment),
+        std::make_shared<const CodexAdapter>(home, searchPaths, clock, environment),
         std::make_shared<const GeminiCliAdapter>(home, searchPaths, clock),
         std::make_shared<const GitHubCopilotCliAdapter>(home, searchPaths, std::move(environment),
                                                         std::nullopt, clock),
