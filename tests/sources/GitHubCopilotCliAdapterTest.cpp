@@ -5,6 +5,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/stat.h>
 
 namespace korvo {
 namespace {
@@ -121,6 +122,20 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    {"~/.config/github-copilot - missing",
                     "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl",
+                    "~/.config/github-copilot/otel.jsonl - missing, "
+                    "~/.config/github-copilot/otel.jsonl"}},
+        LadderCase{"FifoIsFoundButNeverOpened",
+                   [](const ScratchHome& h) {
+                       h.mkdir(".korvo");
+                       ASSERT_EQ(mkfifo((h / ".korvo/copilot-otel.jsonl").c_str(), 0600), 0);
+                   },
+                   "Source found, parser needs sample",
+                   "OTel file found; token metrics not recognized",
+                   false,
+                   true,
+                   false,
+                   {"~/.config/github-copilot - missing",
+                    "~/.korvo/copilot-otel.jsonl - found, ~/.korvo/copilot-otel.jsonl",
                     "~/.config/github-copilot/otel.jsonl - missing, "
                     "~/.config/github-copilot/otel.jsonl"}},
         LadderCase{"ExporterPathIsADirectory",
