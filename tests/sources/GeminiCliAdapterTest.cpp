@@ -241,6 +241,14 @@ TEST(GeminiCliAdapter, BadTelemetryFiles) {
     };
     std::string deep(5000, '[');
     deep += std::string(5000, ']');
+    // As deep as the parser accepts: the walk recurses this far.
+    std::string deepest;
+    for (int i = 0; i < 500; ++i) {
+        deepest += R"({"type":"input","value":1,"a":[)";
+    }
+    for (int i = 0; i < 500; ++i) {
+        deepest += "]}";
+    }
     const std::vector<Case> cases{
         {"empty", ""},
         {"invalid JSON", "{\"name\": \"gemini_cli.token.usage\", \n}}}\n"},
@@ -251,6 +259,7 @@ TEST(GeminiCliAdapter, BadTelemetryFiles) {
          R"({"name":"gemini_cli.token.usage","attributes":{"type":"thought"},"value":123456789012345678901234567890})"
          "\n"},
         {"nested thousands deep", deep + "\n"},
+        {"nested as deep as parsed", deepest + "\n"},
         {"cut last line", R"({"name":"gemini_cli.token.usage","attributes":{"type":"input"},"val)"},
         {"one line longer than the tail",
          R"({"name":"gemini_cli.token.usage","attributes":{"type":"input"},"value":5,"pad":")" +
