@@ -1,0 +1,302 @@
+// ConnectorModel: construction, published state, pairing state and the start-up refresh.
+#include "core/ConnectorModel.h"
+
+#include "platform/HostInfo.h"
+#include "platform/LoginItem.h"
+#include "platform/PowerEvents.h"
+#include "platform/UserDefaults.h"
+#include "sources/ExecutableSearchPaths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QNetworkAccessManager>
+#include <QRegularExpression>
+#include <QUuid>
+#include <qcoro/qcorofuture.h>
+
+#if __has_include("sources/SourceRegistry.h")
+#include "sources/SourceRegistry.h"
+#define KORVO_HAS_SOURCE_REGISTRY 1
+#endif
+
+namespace korvo {
+
+// The keychain store, used only on the keychain thread. The backend is chosen there on first
+// use, because finding out whether a Secret Service answers can take a D-Bus round trip.
+class ConnectorModel::KeychainWorker {
+public:
+    KeychainWorker(std::string service, std::shared_ptr<KeychainBackend> backend)
+        : service_(std::move(service)), backend_(std::move(backend)) {}
+
+    const KeychainStore& store() {
+        if (!store_) {
+            if (!backend_) {
+                backend_ = makeDefaultKeychainBackend();
+            }
+            store_.emplace(service_, backend_);
+        }
+        return *store_;
+    }
+
+private:
+    std::string service_;
+    std::shared_ptr<KeychainBackend> backend_;
+    std::optional<KeychainStore> store_;
+};
+
+namespace {
+
+// A device id as this program writes it, or as another build may have: letters, digits, "_",
+// "-" and ".", at most 128 characters. Anything else (empty, spaces, "/", control characters)
+// would not survive a URL path and is replaced.
+bool isUsableDeviceId(const QString& id) {
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_.-]{1,128}$"));
+    return pattern.match(id).hasMatch();
+}
+
+AdapterList defaultRealAdapters([[maybe_unused]] const ConnectorModelOptions& options,
+                                [[maybe_unused]] const std::filesystem::path& home) {
+#ifdef KORVO_HAS_SOURCE_REGISTRY
+    return korvo::realAdapters(home, defaultExecutableSearchPaths(options.environment),
+                               options.clock, options.environment);
+#else
+    return {};
+#endif
+}
+
+AdapterList defaultSourceAdapters([[maybe_unused]] const ConnectorModelOptions& options,
+                                  [[maybe_unused]] const std::filesystem::path& home,
+                                  const std::shared_ptr<const MockAdapter>& mock) {
+#ifdef KORVO_HAS_SOURCE_REGISTRY
+    return korvo::sourceAdapters(home, defaultExecutableSearchPaths(options.environment),
+                                 options.clock, options.environment);
+#else
+    return {mock};
+#endif
+}
+
+// The failure of a keychain save, whether the store reports it as an optional error or as a
+// result without a value.
+template <class SaveOutcome> std::optional<KeychainError> saveFailure(const SaveOutcome& outcome) {
+    if constexpr (std::is_same_v<SaveOutcome, std::optional<KeychainError>>) {
+        return outcome;
+    } else {
+        return outcome.ok() ? std::nullopt : std::optional<KeychainError>(outcome.error());
+    }
+}
+
+} // namespace
+
+ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {
+    // 1. Published fields start with their initial values (member initialisers).
+    adapterPool_.setMaxThreadCount(1);
+    keychainPool_.setMaxThreadCount(1);
+    // Keep the worker threads: a pass every 30 seconds should not create a thread each time.
+    adapterPool_.setExpiryTimeout(-1);
+    keychainPool_.setExpiryTimeout(-1);
+
+    if (options_.home.empty()) {
+        options_.home = QDir::homePath().toStdString();
+    }
+    userDefaults_ =
+        options_.userDefaults ? options_.userDefaults : std::make_shared<SettingsUserDefaults>();
+    loginItem_ =
+        options_.loginItem
+            ? options_.loginItem
+            : std::make_shared<XdgAutostartLoginItem>(
+                  XdgAutostartLoginItem::forCurrentUser(QCoreApplication::applicationFilePath()));
+    hostInfo_ = options_.hostInfo ? options_.hostInfo : std::make_shared<SystemHostInfo>();
+
+    // 2. The relay client, on the default base URL and the shared HTTP session.
+    network_ = options_.network ? options_.network : new QNetworkAccessManager(this);
+    relayClient_ = std::make_shared<RelayClient>(network_, options_.defaultRelayURL);
+
+    // 3. Keychain, mock adapter and the two adapter lists. Nothing is probed here.
+    keychain_ =
+        std::make_shared<KeychainWorker>(options_.keychainService, options_.keychainBackend);
+    mockAdapter_ = std::make_shared<MockAdapter>(options_.clock);
+    realAdapters_ = options_.realAdapters ? *options_.realAdapters
+                                          : defaultRealAdapters(options_, options_.home);
+    sourceAdapters_ = options_.sourceAdapters
+                          ? *options_.sourceAdapters
+                          : defaultSourceAdapters(options_, options_.home, mockAdapter_);
+
+    // 4. No tasks yet (the three handles start empty).
+
+    // 5. The relay URL as the user saved it, untrimmed, else the default.
+    relayBaseURLString_ = userDefaults_->string(QLatin1String(kRelayBaseURLKey))
+                              .value_or(options_.defaultRelayURL.toString());
+
+    // 6. The device id, generated once and kept.
+    const std::optional<QString> storedId =
+        userDefaults_->string(QLatin1String(kConnectorDeviceIdKey));
+    if (storedId && isUsableDeviceId(*storedId)) {
+        connectorDeviceId_ = *storedId;
+    } else {
+        connectorDeviceId_ = QStringLiteral("mac_") + QString::fromStdString(randomHex(12));
+        userDefaults_->setString(QLatin1String(kConnectorDeviceIdKey), connectorDeviceId_);
+    }
+
+    // 7. A saved URL that normalises replaces the client's default.
+    if (const std::optional<QUrl> url = normalizedRelayURL(relayBaseURLString_)) {
+        relayClient_->setBaseURL(*url);
+    }
+
+    if (options_.powerEvents) {
+        connect(options_.powerEvents, &PowerEvents::willSleep, this, &ConnectorModel::handleSleep);
+        connect(options_.powerEvents, &PowerEvents::didWake, this, &ConnectorModel::handleWake);
+    }
+}
+
+ConnectorModel::~ConnectorModel() {
+    // The tasks hold the model through QPointer; ending their pauses lets them notice that the
+    // model is gone on a later turn of the event loop.
+    for (std::optional<TaskHandle>* handle :
+         {&pairingPollTask_, &autoSyncTask_, &wakeRefreshTask_}) {
+        if (*handle) {
+            (*handle)->flag->cancel();
+        }
+    }
+    adapterPool_.waitForDone();
+    keychainPool_.waitForDone();
+}
+
+std::optional<QUrl> ConnectorModel::normalizedRelayURL(const QString& text) {
+    QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        return std::nullopt;
+    }
+    if (!trimmed.contains(QLatin1String("://"))) {
+        trimmed.prepend(QLatin1String("http://"));
+    }
+    const QUrl url(trimmed, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+bool ConnectorModel::isPaired() const {
+    return syncSpaceId_.has_value() && tokenPresent_;
+}
+
+const std::optional<UsageSnapshot>& ConnectorModel::displaySnapshot() const {
+    return latestSnapshot_ ? latestSnapshot_ : localLimitSnapshot_;
+}
+
+std::string ConnectorModel::randomHex(int count) const {
+    QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    uuid.remove(u'-');
+    return uuid.left(count).toStdString();
+}
+
+QString ConnectorModel::fallbackDeviceName(const QString& name) const {
+    return name.isEmpty() ? QStringLiteral("Mac") : name;
+}
+
+QCoro::Task<std::optional<std::string>> ConnectorModel::readToken() {
+    QPointer<ConnectorModel> self(this);
+    auto keychain = keychain_;
+    // The future is a named local: temporaries inside a co_await expression are not safe
+    // with every compiler.
+    auto future = runInPool(keychainPool_, [keychain] {
+        return keychain->store().read(KeychainStore::kDeviceTokenAccount);
+    });
+    const std::optional<std::string> token = co_await future;
+    if (self) {
+        tokenPresent_ = token.has_value();
+    }
+    co_return token;
+}
+
+QCoro::Task<std::optional<KeychainError>> ConnectorModel::saveToken(std::string token) {
+    QPointer<ConnectorModel> self(this);
+    auto keychain = keychain_;
+    auto future = runInPool(keychainPool_, [keychain, token = std::move(token)] {
+        return saveFailure(keychain->store().save(token, KeychainStore::kDeviceTokenAccount));
+    });
+    const std::optional<KeychainError> error = co_await future;
+    if (self) {
+        // A failed save leaves the account empty.
+        tokenPresent_ = !error.has_value();
+    }
+    co_return error;
+}
+
+QCoro::Task<> ConnectorModel::removeToken() {
+    QPointer<ConnectorModel> self(this);
+    auto keychain = keychain_;
+    auto future = runInPool(keychainPool_, [keychain] {
+        keychain->store().remove(KeychainStore::kDeviceTokenAccount);
+    });
+    co_await future;
+    if (self) {
+        tokenPresent_ = false;
+    }
+}
+
+QCoro::Task<QString> ConnectorModel::lookUpDeviceName() {
+    auto hostInfo = hostInfo_;
+    auto future = runInPool(adapterPool_, [hostInfo] { return hostInfo->deviceName(); });
+    const QString name = co_await future;
+    co_return fallbackDeviceName(name);
+}
+
+QCoro::Task<bool> ConnectorModel::refreshPairedState() {
+    QPointer<ConnectorModel> self(this);
+    co_await readToken();
+    co_return self&& isPaired();
+}
+
+QCoro::Task<> ConnectorModel::start() {
+    QPointer<ConnectorModel> self(this);
+    set(syncSpaceId_, userDefaults_->string(QLatin1String(kSyncSpaceIdKey)),
+        &ConnectorModel::syncSpaceIdChanged);
+    const bool paired = co_await refreshPairedState();
+    if (!self) {
+        co_return;
+    }
+    set(statusMessage_,
+        paired ? QStringLiteral("Connected to iPhone") : QStringLiteral("Not paired"),
+        &ConnectorModel::statusMessageChanged);
+    refreshLaunchAtLoginStatus();
+    co_await refreshSourceDiagnostics();
+    if (!self) {
+        co_return;
+    }
+    co_await refreshLocalLimits();
+    if (!self) {
+        co_return;
+    }
+    co_await checkForUpdates(true);
+    if (!self) {
+        co_return;
+    }
+    if (isPaired()) {
+        startAutoSync();
+    }
+}
+
+void ConnectorModel::setRelayBaseURLString(const QString& text) {
+    set(relayBaseURLString_, text, &ConnectorModel::relayBaseURLStringChanged);
+}
+
+} // namespace korvo
+
+namespace korvo {
+
+void ConnectorModel::cancelTask(std::optional<TaskHandle>& slot) {
+    if (slot) {
+        slot->flag->cancel();
+        slot.reset();
+    }
+}
+
+void ConnectorModel::clearTask(std::optional<TaskHandle>& slot, const CancellationFlag* flag) {
+    if (slot && slot->flag.get() == flag) {
+        slot.reset();
+    }
+}
+
+} // namespace korvo

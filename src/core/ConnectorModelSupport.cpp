@@ -1,0 +1,189 @@
+// ConnectorModel: the support bundle and the snapshot export.
+#include "core/ConnectorModel.h"
+#include "core/ConnectorModelText.h"
+#include "model/DisplayText.h"
+#include "model/SnapshotJson.h"
+#include "platform/Pasteboard.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QStringList>
+
+namespace korvo {
+
+namespace {
+
+// The locale's date without the weekday and with the abbreviated month ("MMM d, yyyy" in
+// English), built from its long date format.
+QString abbreviatedDateFormat(const QLocale& locale) {
+    QString format = locale.dateFormat(QLocale::LongFormat);
+    static const QRegularExpression weekday(QStringLiteral("^dddd[,\\s]*|[,\\s]*dddd"));
+    format.remove(weekday);
+    format.replace(QLatin1String("MMMM"), QLatin1String("MMM"));
+    return format.trimmed();
+}
+
+// The locale's time with seconds and without the time zone ("h:mm:ss AP" in English).
+QString standardTimeFormat(const QLocale& locale) {
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
+    format.remove(zone);
+    return format.trimmed();
+}
+
+QString joined(const std::vector<std::string>& parts, const QString& separator) {
+    QStringList list;
+    list.reserve(qsizetype(parts.size()));
+    for (const std::string& part : parts) {
+        list.append(qText(part));
+    }
+    return list.join(separator);
+}
+
+} // namespace
+
+QString ConnectorModel::bundleDateText(const std::optional<Instant>& date) const {
+    if (!date) {
+        return QStringLiteral("never");
+    }
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(date->time_since_epoch()).count();
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(milliseconds, QTimeZone::utc())
+                                .toTimeZone(options_.timeZone);
+    const QLocale& locale = options_.locale;
+    const QString separator =
+        locale.language() == QLocale::English ? QStringLiteral(" at ") : QStringLiteral(", ");
+    return locale.toString(local.date(), abbreviatedDateFormat(locale)) + separator +
+           locale.toString(local.time(), standardTimeFormat(locale));
+}
+
+QString ConnectorModel::supportBundleText() const {
+    const BuildInfo& build = options_.buildInfo;
+    const std::optional<std::string> channel =
+        build.channel ? std::optional<std::string>(stdText(*build.channel)) : std::nullopt;
+    const KorvoBuildChannel buildChannel = KorvoBuildChannel::fromConfiguredValue(channel);
+    const std::optional<UsageSnapshot>& snapshot = displaySnapshot();
+
+    QString text;
+    text += QStringLiteral("Korvo Connector Support Bundle\nGenerated: ") +
+            bundleDateText(options_.clock());
+    text += QStringLiteral("\nApp surface: macOS Connector\nApp version: ") +
+            build.version.value_or(QStringLiteral("unknown")) + QStringLiteral(" (") +
+            build.build.value_or(QStringLiteral("unknown")) + QStringLiteral(")\nBuild channel: ") +
+            qText(buildChannelLabel(buildChannel));
+    text += QStringLiteral(
+                "\nSafety: sanitized Connector state only; no provider API keys, cookies, OAuth "
+                "tokens, session keys, auth files, raw provider logs, or raw prompts.\nTester "
+                "note: Describe what looked wrong, then paste this bundle and the iPhone support "
+                "bundle if available.\n\nStatus: ") +
+            statusMessage_;
+    text += QStringLiteral("\nRelay URL: ") + relayBaseURLString_;
+    text += QStringLiteral("\nRelay health: ") + relayHealthStatus_;
+    text += QStringLiteral("\nRelay env: ") + relayEnvironment_;
+    text +=
+        QStringLiteral("\nPaired: ") + (isPaired() ? QStringLiteral("yes") : QStringLiteral("no"));
+    text += QStringLiteral("\nSync space: ") + syncSpaceId_.value_or(QStringLiteral("none"));
+    text += QStringLiteral("\nConnector device: ") + connectorDeviceId_;
+    text += QStringLiteral("\nAuto sync: ") + autoSyncStatus_;
+    text += QStringLiteral("\nSync interval: 30 seconds");
+    text += QStringLiteral("\nMac power: ") + powerStatus_;
+    text += QStringLiteral("\nLast sleep: ") + bundleDateText(lastSleepAt_);
+    text += QStringLiteral("\nLast wake: ") + bundleDateText(lastWakeAt_);
+    text += QStringLiteral("\nOpen at Login: ") + launchAtLoginStatus_;
+    text += QStringLiteral("\nUpdate status: ") + updateStatus_;
+    text += QStringLiteral("\nLast update check: ") + bundleDateText(lastUpdateCheckAt_);
+    text += QStringLiteral("\nLast collect: ") + bundleDateText(lastSuccessfulCollectAt_);
+    text += QStringLiteral("\nCollect status: ") + lastCollectStatus_;
+    text += QStringLiteral("\nParser error: ") + lastParserError_;
+    text += QStringLiteral("\nLast upload: ") + lastUploadStatus_;
+    text += QStringLiteral("\nLast upload at: ") + bundleDateText(lastUploadAt_);
+    text += QStringLiteral("\nLast upload error: ") + lastUploadError_;
+    text += QStringLiteral("\nDevices: ") + deviceListStatus_;
+    text += QStringLiteral("\nDevice list error: ") + lastDeviceListError_;
+
+    text += QStringLiteral("\n\nLatest snapshot:\n") +
+            (snapshot ? qText(snapshot->snapshotId) : QStringLiteral("none")) + u'\n' +
+            bundleDateText(snapshot ? std::optional<Instant>(snapshot->updatedAt) : std::nullopt);
+
+    QStringList providerBlocks;
+    if (snapshot) {
+        for (const ProviderUsage& row : snapshot->providers) {
+            const std::optional<Instant> resetAt =
+                row.window ? row.window->resetAt : std::optional<Instant>();
+            QString block = QStringLiteral("- ") + qText(row.displayName);
+            block += QStringLiteral("\n  primary remaining: ") + qText(primaryRemainingText(row));
+            block += QStringLiteral("\n  primary used: ") + qText(primaryUsedText(row));
+            block += QStringLiteral("\n  primary window: ") + qText(primaryWindowText(row));
+            block += QStringLiteral("\n  reset: ") +
+                     (resetAt ? bundleDateText(resetAt) : QStringLiteral("unavailable"));
+            block += QStringLiteral("\n  additional limits: ") +
+                     qText(row.usage.remainingText).value_or(QStringLiteral("none"));
+            block += QStringLiteral("\n  source: ") + qText(sourceLabel(row.source));
+            block += QStringLiteral("\n  confidence: ") + qText(confidenceLabel(row.confidence));
+            block += QStringLiteral("\n  status: ") + qText(std::string(rawValue(row.status)));
+            block += QStringLiteral("\n  observed: ") + bundleDateText(row.observedAt);
+            providerBlocks.append(block);
+        }
+    }
+    text += QStringLiteral("\n\nProviders:\n") +
+            (snapshot ? providerBlocks.join(u'\n') : QStringLiteral("- no latest snapshot"));
+
+    QStringList sourceBlocks;
+    for (const AdapterDiagnostic& diagnostic : sourceDiagnostics_) {
+        QString block =
+            QStringLiteral("- ") + qText(diagnostic.displayName) + QStringLiteral(": ") +
+            (diagnostic.isAvailable ? QStringLiteral("found") : QStringLiteral("not found"));
+        block += QStringLiteral("\n  ") + qText(diagnostic.summary);
+        block += QStringLiteral("\n  capabilities: ") +
+                 joined(diagnostic.detailLines(), QStringLiteral("; "));
+        block +=
+            QStringLiteral("\n  paths: ") + joined(diagnostic.checkedPaths, QStringLiteral("; "));
+        block +=
+            QStringLiteral("\n  warnings: ") + joined(diagnostic.warnings, QStringLiteral("; "));
+        sourceBlocks.append(block);
+    }
+    const QString sources = sourceBlocks.join(u'\n');
+    text += QStringLiteral("\n\nSources:\n") +
+            (sources.isEmpty() ? QStringLiteral("- not checked") : sources);
+
+    QStringList deviceLines;
+    for (const RelayDevice& device : relayDevices_) {
+        deviceLines.append(QStringLiteral("- ") + qText(device.name) + QStringLiteral(" (") +
+                           qText(device.kind) + QStringLiteral("): ") + qText(device.id) +
+                           QStringLiteral(", lastSeenAt: ") +
+                           qText(device.lastSeenAt).value_or(QStringLiteral("never")));
+    }
+    const QString devices = deviceLines.join(u'\n');
+    text += QStringLiteral("\n\nRelay devices:\n") +
+            (devices.isEmpty() ? QStringLiteral("- not loaded") : devices);
+    return text;
+}
+
+void ConnectorModel::copySupportBundle() {
+    if (options_.pasteboard) {
+        options_.pasteboard->setText(supportBundleText());
+    }
+}
+
+std::optional<QString> ConnectorModel::latestSnapshotJSON() const {
+    const std::optional<UsageSnapshot>& snapshot = displaySnapshot();
+    if (!snapshot) {
+        return std::nullopt;
+    }
+    const auto encoded = encodeSnapshot(*snapshot);
+    if (!encoded.ok()) {
+        return std::nullopt;
+    }
+    return qText(encoded.value());
+}
+
+void ConnectorModel::copyLatestSnapshotJSON() {
+    if (!options_.pasteboard) {
+        return;
+    }
+    if (const std::optional<QString> json = latestSnapshotJSON()) {
+        options_.pasteboard->setText(*json);
+    }
+}
+
+} // namespace korvo
