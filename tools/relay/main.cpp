@@ -65,6 +65,10 @@ std::optional<Arguments> parse(int argc, char** argv) {
                 return std::nullopt;
             }
             args.host = value.substr(0, colon);
+            // "[::1]:8787": the brackets only separate an IPv6 address from the port.
+            if (args.host.size() > 2 && args.host.front() == '[' && args.host.back() == ']') {
+                args.host = args.host.substr(1, args.host.size() - 2);
+            }
         } else if (flag == "--db") {
             args.db = value;
         } else if (flag == "--environment") {
@@ -144,7 +148,9 @@ int main(int argc, char** argv) {
             sigwait(&signals, &received);
             server.stop();
         });
-        std::printf("listening on http://%s:%d\n", args->host.c_str(), port);
+        const bool v6 = args->host.find(':') != std::string::npos;
+        std::printf("listening on http://%s%s%s:%d\n", v6 ? "[" : "", args->host.c_str(),
+                    v6 ? "]" : "", port);
         std::fflush(stdout);
         const bool served = server.listen();
         // listen() ends only after stop(); the stopper has returned by then unless serving
