@@ -5,16 +5,9 @@
 //   bench_sources_pass --peak-memory        peak resident memory of one pass above its baseline
 
 #include "model/Clock.h"
-#include "sources/ClaudeCodeAdapter.h"
-#include "sources/CodexAdapter.h"
 #include "sources/Environment.h"
 #include "sources/FileReaders.h"
-#include "sources/MockAdapter.h"
-
-#if __has_include("sources/SourceRegistry.h")
 #include "sources/SourceRegistry.h"
-#define KORVO_BENCH_HAS_REGISTRY 1
-#endif
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -147,9 +140,7 @@ std::string telemetryLine(unsigned i, const char* metric) {
 struct WorstCaseHome {
     fs::path root;
     std::vector<fs::path> searchPaths;
-    // Every log whose tail the pass reads; the telemetry files only once the pass includes their
-    // adapters.
-    std::vector<fs::path> tailFiles;
+    std::vector<fs::path> tailFiles; // every log whose tail a pass reads
 
     WorstCaseHome() {
         std::string pattern = (fs::temp_directory_path() / "korvo-bench-XXXXXX").string();
@@ -190,9 +181,7 @@ struct WorstCaseHome {
             telemetry += telemetryLine(i, "gemini_cli.token.usage") + "\n";
         }
         writeFile(root / ".gemini/telemetry.log", telemetry);
-#ifdef KORVO_BENCH_HAS_REGISTRY
         tailFiles.push_back(root / ".gemini/telemetry.log");
-#endif
         for (const char* exporter :
              {".korvo/copilot-otel.jsonl", ".config/github-copilot/otel.jsonl"}) {
             std::string lines;
@@ -200,9 +189,7 @@ struct WorstCaseHome {
                 lines += telemetryLine(i, "gen_ai.client.token.usage") + "\n";
             }
             writeFile(root / exporter, lines);
-#ifdef KORVO_BENCH_HAS_REGISTRY
             tailFiles.push_back(root / exporter);
-#endif
         }
         for (const char* command : {"claude", "codex", "gemini", "copilot"}) {
             writeFile(root / "bin" / command, "#!/bin/sh\n");
@@ -229,17 +216,8 @@ struct Pass {
 Pass makePass() {
     const auto& h = home();
     const korvo::Environment environment = korvo::fixedEnvironment({});
-#ifdef KORVO_BENCH_HAS_REGISTRY
     return {korvo::realAdapters(h.root, h.searchPaths, korvo::systemClock(), environment),
             korvo::sourceAdapters(h.root, h.searchPaths, korvo::systemClock(), environment)};
-#else
-    auto claude = std::make_shared<const korvo::ClaudeCodeAdapter>(
-        h.root, h.searchPaths, korvo::systemClock(), environment);
-    auto codex = std::make_shared<const korvo::CodexAdapter>(h.root, h.searchPaths,
-                                                             korvo::systemClock(), environment);
-    auto mock = std::make_shared<const korvo::MockAdapter>();
-    return {{claude, codex}, {mock, claude, codex}};
-#endif
 }
 
 std::size_t runPass(const Pass& pass) {
@@ -268,6 +246,22 @@ void BM_FullPass(benchmark::State& state) {
     state.counters["diagnosed"] = static_cast<double>(pass.sources.size());
 }
 BENCHMARK(BM_FullPass)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// One real adapter's share of a pass: its readUsage and its diagnose.
+void BM_AdapterShare(benchmark::State& state) {
+    const Pass pass = makePass();
+    const auto& adapter = pass.real.at(static_cast<std::size_t>(state.range(0)));
+    state.SetLabel(adapter->id());
+    for (auto _ : state) {
+        try {
+            benchmark::DoNotOptimize(adapter->readUsage());
+        } catch (...) {
+        }
+        const auto diagnostic = adapter->diagnose();
+        benchmark::DoNotOptimize(diagnostic.trackingStatus.data());
+    }
+}
+BENCHMARK(BM_AdapterShare)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 // Reads the tail of every file the pass reads, `reads` times each (a pass reads each once for
 // readUsage and once more for diagnose), splits it at line breaks and parses every line;
@@ -345,16 +339,8 @@ long statusKiB(const char* field) {
 int measurePass(const fs::path& root) {
     const korvo::Environment environment = korvo::fixedEnvironment({});
     const std::vector<fs::path> searchPaths = {root / "bin", "/usr/local/bin", "/usr/bin", "/bin"};
-#ifdef KORVO_BENCH_HAS_REGISTRY
     const Pass pass{korvo::realAdapters(root, searchPaths, korvo::systemClock(), environment),
                     korvo::sourceAdapters(root, searchPaths, korvo::systemClock(), environment)};
-#else
-    auto claude = std::make_shared<const korvo::ClaudeCodeAdapter>(
-        root, searchPaths, korvo::systemClock(), environment);
-    auto codex = std::make_shared<const korvo::CodexAdapter>(root, searchPaths,
-                                                             korvo::systemClock(), environment);
-    const Pass pass{{claude, codex}, {std::make_shared<const korvo::MockAdapter>(), claude, codex}};
-#endif
     const long baseline = statusKiB("VmRSS");
     {
         std::ofstream reset("/proc/self/clear_refs");
