@@ -14,11 +14,6 @@
 #include <QUuid>
 #include <qcoro/qcorofuture.h>
 
-#if __has_include("sources/SourceRegistry.h")
-#include "sources/SourceRegistry.h"
-#define KORVO_HAS_SOURCE_REGISTRY 1
-#endif
-
 namespace korvo {
 
 // The keychain store, used only on the keychain thread. The backend is chosen there on first
@@ -52,27 +47,6 @@ namespace {
 bool isUsableDeviceId(const QString& id) {
     static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_.-]{1,128}$"));
     return pattern.match(id).hasMatch();
-}
-
-AdapterList defaultRealAdapters([[maybe_unused]] const ConnectorModelOptions& options,
-                                [[maybe_unused]] const std::filesystem::path& home) {
-#ifdef KORVO_HAS_SOURCE_REGISTRY
-    return korvo::realAdapters(home, defaultExecutableSearchPaths(options.environment),
-                               options.clock, options.environment);
-#else
-    return {};
-#endif
-}
-
-AdapterList defaultSourceAdapters([[maybe_unused]] const ConnectorModelOptions& options,
-                                  [[maybe_unused]] const std::filesystem::path& home,
-                                  const std::shared_ptr<const MockAdapter>& mock) {
-#ifdef KORVO_HAS_SOURCE_REGISTRY
-    return korvo::sourceAdapters(home, defaultExecutableSearchPaths(options.environment),
-                                 options.clock, options.environment);
-#else
-    return {mock};
-#endif
 }
 
 // The failure of a keychain save, whether the store reports it as an optional error or as a
@@ -115,12 +89,21 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     // 3. Keychain, mock adapter and the two adapter lists. Nothing is probed here.
     keychain_ =
         std::make_shared<KeychainWorker>(options_.keychainService, options_.keychainBackend);
-    mockAdapter_ = std::make_shared<MockAdapter>(options_.clock);
-    realAdapters_ = options_.realAdapters ? *options_.realAdapters
-                                          : defaultRealAdapters(options_, options_.home);
-    sourceAdapters_ = options_.sourceAdapters
-                          ? *options_.sourceAdapters
-                          : defaultSourceAdapters(options_, options_.home, mockAdapter_);
+    mockAdapter_ = makeMockAdapter(options_.clock);
+    if (!options_.realAdapters || !options_.sourceAdapters) {
+        const std::vector<std::filesystem::path> searchPaths =
+            defaultExecutableSearchPaths(options_.environment);
+        if (!options_.realAdapters) {
+            options_.realAdapters = korvo::realAdapters(options_.home, searchPaths, options_.clock,
+                                                        options_.environment);
+        }
+        if (!options_.sourceAdapters) {
+            options_.sourceAdapters = korvo::sourceAdapters(options_.home, searchPaths,
+                                                            options_.clock, options_.environment);
+        }
+    }
+    realAdapters_ = *options_.realAdapters;
+    sourceAdapters_ = *options_.sourceAdapters;
 
     // 4. No tasks yet (the three handles start empty).
 

@@ -10,6 +10,7 @@
 #include "sources/AdapterDiagnostic.h"
 #include "sources/Environment.h"
 #include "sources/MockAdapter.h"
+#include "sources/SourceRegistry.h"
 #include "sources/UsageAdapter.h"
 
 #include <QLocale>
@@ -38,8 +39,6 @@ class Pasteboard;
 class PowerEvents;
 class UrlOpener;
 class UserDefaults;
-
-using AdapterList = std::vector<std::shared_ptr<const UsageAdapter>>;
 
 // Everything the model is built from. main() passes the real services; tests pass their own.
 // Members left empty get the platform's real service.

@@ -185,3 +185,36 @@ TEST(ConnectorModelCollectTest, SyncNowUnpairedOnlySetsTheErrorMessage) {
 
 } // namespace
 } // namespace korvo
+
+namespace korvo {
+namespace {
+
+TEST(ConnectorModelRegistryTest, WithoutInjectedAdaptersTheRegistryListsAreUsed) {
+    test::ModelHarness h;
+    h.options.realAdapters.reset();
+    h.options.sourceAdapters.reset();
+    ConnectorModel& m = h.make();
+    std::vector<std::string> real;
+    for (const auto& adapter : m.realAdapters()) {
+        real.push_back(adapter->id());
+    }
+    EXPECT_EQ(real, (std::vector<std::string>{"claude-code", "codex", "gemini-cli",
+                                              "github-copilot-cli"}));
+    ASSERT_FALSE(m.sourceAdapters().empty());
+    EXPECT_EQ(m.sourceAdapters().front()->id(), "mock");
+
+    // An empty home: only the demo source is found; the list comes back sorted by name.
+    test::finish(m.refreshSourceDiagnostics());
+    ASSERT_EQ(m.sourceDiagnostics().size(), m.sourceAdapters().size());
+    EXPECT_TRUE(std::is_sorted(m.sourceDiagnostics().begin(), m.sourceDiagnostics().end(),
+                               [](const AdapterDiagnostic& a, const AdapterDiagnostic& b) {
+                                   return a.displayName < b.displayName;
+                               }));
+    EXPECT_EQ(m.sourceDiagnosticStatus(), QStringLiteral("1 detected · 1 usage · 1 quota"));
+    test::finish(m.refreshLocalLimits());
+    EXPECT_EQ(m.lastCollectStatus(), QStringLiteral("No real providers; using demo fallback"));
+    EXPECT_FALSE(m.localLimitSnapshot().has_value());
+}
+
+} // namespace
+} // namespace korvo

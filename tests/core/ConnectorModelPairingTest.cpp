@@ -60,8 +60,16 @@ protected:
 
 TEST_F(RelayEndToEndTest, PairingStoresCredentialsUploadsAndStartsAutoSync) {
     h_.options.syncInterval = std::chrono::milliseconds(300);
+    auto keychain = std::make_shared<test::ThreadRecordingKeychain>(h_.keychain);
+    h_.options.keychainBackend = keychain;
     ConnectorModel& m = h_.make();
     const test::PhoneClaim claim = pair(m);
+
+    // Disk work stayed off the GUI thread.
+    EXPECT_NE(h_.claude->calledOn.load(), nullptr);
+    EXPECT_NE(h_.claude->calledOn.load(), QThread::currentThread());
+    EXPECT_FALSE(keychain->touchedFrom(QThread::currentThread()));
+    EXPECT_FALSE(keychain->touchedFrom(h_.claude->calledOn.load()));
 
     EXPECT_EQ(m.statusMessage(), QStringLiteral("Connected to iPhone"));
     EXPECT_FALSE(m.isPollingForPairing());

@@ -12,11 +12,14 @@
 #include <QByteArray>
 #include <QNetworkAccessManager>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -63,6 +66,7 @@ public:
         return d;
     }
     std::optional<ProviderUsage> readUsage() const override {
+        calledOn = QThread::currentThread();
         if (failure) {
             throw std::runtime_error(*failure);
         }
@@ -72,6 +76,7 @@ public:
     std::optional<ProviderUsage> row;
     std::optional<std::string> failure;
     AdapterDiagnostic diagnostic;
+    mutable std::atomic<QThread*> calledOn{nullptr};
 
 private:
     std::string id_;
@@ -80,6 +85,41 @@ private:
 
 // A provider row as a reading adapter would build it.
 ProviderUsage sampleRow(const std::string& id, const std::string& name, Instant observedAt);
+
+// The file keychain, noting every thread that touched it.
+class ThreadRecordingKeychain final : public KeychainBackend {
+public:
+    explicit ThreadRecordingKeychain(std::shared_ptr<KeychainBackend> inner)
+        : inner_(std::move(inner)) {}
+    std::string name() const override { return inner_->name(); }
+    void removeItems(const std::string& service, const std::string& account) override {
+        note();
+        inner_->removeItems(service, account);
+    }
+    std::int32_t addItem(const std::string& service, const std::string& account,
+                         std::string_view data) override {
+        note();
+        return inner_->addItem(service, account, data);
+    }
+    std::optional<std::string> copyItem(const std::string& service,
+                                        const std::string& account) override {
+        note();
+        return inner_->copyItem(service, account);
+    }
+    bool touchedFrom(const QThread* thread) {
+        std::lock_guard lock(mutex_);
+        return threads_.contains(thread);
+    }
+
+private:
+    void note() {
+        std::lock_guard lock(mutex_);
+        threads_.insert(QThread::currentThread());
+    }
+    std::shared_ptr<KeychainBackend> inner_;
+    std::mutex mutex_;
+    QSet<const QThread*> threads_;
+};
 
 class RecordingPasteboard final : public Pasteboard {
 public:
