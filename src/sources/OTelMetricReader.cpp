@@ -182,16 +182,6 @@ std::optional<double> pointValue(const std::array<std::optional<element>, pointK
     return std::nullopt;
 }
 
-std::optional<std::string> wholeNumberText(double value) {
-    const double rounded = std::round(value);
-    // 2^63 is the first value a signed 64-bit integer cannot hold.
-    if (!std::isfinite(rounded) || rounded >= 9223372036854775808.0 ||
-        rounded < -9223372036854775808.0) {
-        return std::nullopt;
-    }
-    return std::to_string(static_cast<std::int64_t>(rounded));
-}
-
 std::string lowerCased(std::string_view text) {
     std::string result(text);
     for (char& c : result) {
@@ -212,32 +202,30 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
 }
 
 // Fills the field the token type names; false when the value cannot be written as text.
-bool classify(const std::string& type, double value, SanitizedUsageCandidate& candidate) {
+bool classify(const std::string& type, double value, OTelTokenPoint& point) {
     const std::string lower = lowerCased(type);
     if (containsAny(lower, {"input", "prompt"})) {
-        candidate.inputTokens = value;
+        point.candidate.inputTokens = value;
         return true;
     }
     if (containsAny(lower, {"output", "completion"})) {
-        candidate.outputTokens = value;
+        point.candidate.outputTokens = value;
         return true;
     }
     if (containsAny(lower, {"cache", "cached"})) {
-        candidate.cachedInputTokens = value;
+        point.candidate.cachedInputTokens = value;
         return true;
     }
-    const auto count = wholeNumberText(value);
-    if (!count) {
-        return false;
-    }
     if (containsAny(lower, {"thought", "reasoning"})) {
-        candidate.remainingText = "Thought " + *count + " tokens";
+        point.textLabel = "Thought";
     } else if (containsAny(lower, {"tool"})) {
-        candidate.remainingText = "Tool " + *count + " tokens";
+        point.textLabel = "Tool";
     } else {
-        candidate.remainingText = type + " " + *count + " tokens";
+        point.textLabel = type;
     }
-    return true;
+    point.value = value;
+    point.candidate.remainingText = tokenCountText(point.textLabel, value);
+    return point.candidate.remainingText.has_value();
 }
 
 // Appends a value in a form that tells values of different kinds apart.
@@ -331,6 +319,17 @@ void walk(element value, std::span<const std::string_view> acceptedNames, std::s
 }
 
 } // namespace
+
+std::optional<std::string> tokenCountText(std::string_view label, double value) {
+    const double rounded = std::round(value);
+    // 2^63 is the first value a signed 64-bit integer cannot hold.
+    if (!std::isfinite(rounded) || rounded >= 9223372036854775808.0 ||
+        rounded < -9223372036854775808.0) {
+        return std::nullopt;
+    }
+    return std::string(label) + " " + std::to_string(static_cast<std::int64_t>(rounded)) +
+           " tokens";
+}
 
 std::optional<element> unwrapTypedValue(std::optional<element> value) {
     while (value && !value->is_null()) {
@@ -523,7 +522,7 @@ std::optional<OTelTokenPoint> readDataPoint(std::string_view metricName,
     if (!result.candidate.observedAt) {
         result.candidate.observedAt = dateForKeys(attributes, kAttributeTimeKeys);
     }
-    if (!classify(*type, *value, result.candidate)) {
+    if (!classify(*type, *value, result)) {
         return std::nullopt;
     }
     if (auto start = firstOf(found, startTimeKeys, pointKeyCount); start && !start->is_null()) {

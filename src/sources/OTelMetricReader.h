@@ -43,10 +43,18 @@ private:
 // One token-usage data point of an accepted metric.
 struct OTelTokenPoint {
     SanitizedUsageCandidate candidate;
+    // For a token type without a field of its own ("Thought", "Tool", or the type as written):
+    // the label and the value behind the candidate's remaining text.
+    std::string textLabel;
+    double value = 0;
     // Identity of the cumulative series the point belongs to (metric name, attribute set and
     // start time); absent when the point carries no start time.
     std::optional<std::string> series;
 };
+
+// "<label> <value rounded half away from zero> tokens"; nothing when the rounded value does not
+// fit a signed 64-bit integer.
+std::optional<std::string> tokenCountText(std::string_view label, double value);
 
 // Unwraps OpenTelemetry typed values such as {"stringValue": "input"} or {"intValue": "812"},
 // nested ones included. Null becomes nullopt; an object without a typed key is returned as is.

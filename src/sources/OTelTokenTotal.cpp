@@ -2,6 +2,8 @@
 
 #include "sources/AccumulateCandidate.h"
 
+#include <algorithm>
+
 namespace korvo {
 
 void OTelTokenTotal::addDocument(std::vector<OTelTokenPoint> points) {
@@ -31,16 +33,39 @@ void OTelTokenTotal::addDocument(std::vector<OTelTokenPoint> points) {
 
 std::optional<SanitizedUsageCandidate> OTelTokenTotal::total() const {
     std::optional<SanitizedUsageCandidate> total;
+    std::vector<std::pair<std::string_view, double>> texts;
     for (const auto& slots : documents_) {
-        std::optional<SanitizedUsageCandidate> document;
         for (const auto& point : slots) {
-            if (point) {
-                document = accumulateCandidate(document, point->candidate);
+            if (!point) {
+                continue;
+            }
+            SanitizedUsageCandidate counts = point->candidate;
+            counts.remainingText.reset();
+            total = accumulateCandidate(total, counts);
+            if (point->textLabel.empty()) {
+                continue;
+            }
+            const auto same = std::find_if(texts.begin(), texts.end(), [&](const auto& text) {
+                return text.first == point->textLabel;
+            });
+            if (same != texts.end()) {
+                same->second += point->value;
+            } else {
+                texts.emplace_back(point->textLabel, point->value);
             }
         }
-        if (document && document->hasUsefulData()) {
-            total = accumulateCandidate(total, *document);
+    }
+    std::string joined;
+    for (const auto& [label, value] : texts) {
+        if (auto text = tokenCountText(label, value)) {
+            joined += joined.empty() ? *text : " · " + *text;
         }
+    }
+    if (total && !joined.empty()) {
+        total->remainingText = std::move(joined);
+    }
+    if (total && !total->hasUsefulData()) {
+        return std::nullopt;
     }
     return total;
 }

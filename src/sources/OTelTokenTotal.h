@@ -19,8 +19,9 @@ public:
     // Adds the points of one document, in document order; documents arrive in file order.
     void addDocument(std::vector<OTelTokenPoint> points);
 
-    // Each document's surviving points are combined first, then the documents in order;
-    // absent when no point survived.
+    // The surviving points added up; token types without a field of their own are summed per
+    // label and listed in the order first met ("Thought 8 tokens · Tool 4 tokens"). Absent when
+    // no point survived.
     std::optional<SanitizedUsageCandidate> total() const;
 
 private:
