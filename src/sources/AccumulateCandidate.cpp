@@ -5,53 +5,60 @@
 namespace korvo {
 namespace {
 
-template <typename T>
-std::optional<T> firstPresent(const std::optional<T>& a, const std::optional<T>& b) {
-    return a ? a : b;
+template <typename T> void keepFirst(std::optional<T>& running, const std::optional<T>& added) {
+    if (!running) {
+        running = added;
+    }
 }
 
-std::optional<double> sum(const std::optional<double>& a, const std::optional<double>& b) {
-    if (a && b) {
-        return *a + *b;
+void add(std::optional<double>& running, const std::optional<double>& added) {
+    if (running && added) {
+        *running += *added;
+    } else if (added) {
+        running = added;
     }
-    return a ? a : b;
 }
 
-std::optional<std::string> joined(const std::optional<std::string>& a,
-                                  const std::optional<std::string>& b) {
-    if (a && b) {
-        return *a == *b ? *a : *a + " · " + *b;
+void join(std::optional<std::string>& running, const std::optional<std::string>& added) {
+    if (running && added) {
+        if (*running != *added) {
+            *running += " · ";
+            *running += *added;
+        }
+    } else if (added) {
+        running = added;
     }
-    return a ? a : b;
 }
 
-std::optional<Instant> later(const std::optional<Instant>& a, const std::optional<Instant>& b) {
-    if (a && b) {
-        return *b > *a ? b : a;
+void keepLater(std::optional<Instant>& running, const std::optional<Instant>& added) {
+    if (added && (!running || *added > *running)) {
+        running = added;
     }
-    return a ? a : b;
 }
 
 } // namespace
+
+void accumulateInto(SanitizedUsageCandidate& running, const SanitizedUsageCandidate& added) {
+    keepFirst(running.usedPercent, added.usedPercent);
+    keepFirst(running.remainingPercent, added.remainingPercent);
+    add(running.inputTokens, added.inputTokens);
+    add(running.outputTokens, added.outputTokens);
+    add(running.cachedInputTokens, added.cachedInputTokens);
+    add(running.costUsd, added.costUsd);
+    join(running.remainingText, added.remainingText);
+    keepFirst(running.resetAt, added.resetAt);
+    keepFirst(running.windowLabel, added.windowLabel);
+    keepFirst(running.status, added.status);
+    keepLater(running.observedAt, added.observedAt);
+}
 
 SanitizedUsageCandidate accumulateCandidate(const std::optional<SanitizedUsageCandidate>& running,
                                             const SanitizedUsageCandidate& added) {
     if (!running) {
         return added;
     }
-    const SanitizedUsageCandidate& r = *running;
-    SanitizedUsageCandidate result;
-    result.usedPercent = firstPresent(r.usedPercent, added.usedPercent);
-    result.remainingPercent = firstPresent(r.remainingPercent, added.remainingPercent);
-    result.inputTokens = sum(r.inputTokens, added.inputTokens);
-    result.outputTokens = sum(r.outputTokens, added.outputTokens);
-    result.cachedInputTokens = sum(r.cachedInputTokens, added.cachedInputTokens);
-    result.costUsd = sum(r.costUsd, added.costUsd);
-    result.remainingText = joined(r.remainingText, added.remainingText);
-    result.resetAt = firstPresent(r.resetAt, added.resetAt);
-    result.windowLabel = firstPresent(r.windowLabel, added.windowLabel);
-    result.status = firstPresent(r.status, added.status);
-    result.observedAt = later(r.observedAt, added.observedAt);
+    SanitizedUsageCandidate result = *running;
+    accumulateInto(result, added);
     return result;
 }
 

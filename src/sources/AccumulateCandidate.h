@@ -12,4 +12,7 @@ namespace korvo {
 SanitizedUsageCandidate accumulateCandidate(const std::optional<SanitizedUsageCandidate>& running,
                                             const SanitizedUsageCandidate& added);
 
+// The same, adding into `running` in place.
+void accumulateInto(SanitizedUsageCandidate& running, const SanitizedUsageCandidate& added);
+
 } // namespace korvo

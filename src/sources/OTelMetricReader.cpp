@@ -224,8 +224,7 @@ bool classify(const std::string& type, double value, OTelTokenPoint& point) {
         point.textLabel = type;
     }
     point.value = value;
-    point.candidate.remainingText = tokenCountText(point.textLabel, value);
-    return point.candidate.remainingText.has_value();
+    return tokenCountText(point.textLabel, value).has_value();
 }
 
 // Appends a value in a form that tells values of different kinds apart.
@@ -264,6 +263,16 @@ void collectPoint(std::string_view name, std::string_view label, object point,
     }
 }
 
+// A metric or a container read as a data point of its own: without attributes and without a type
+// member it has no token type, so the common nested shapes skip the full read.
+void collectItself(std::string_view name, std::string_view label, object obj,
+                   const OTelAttributes& attributes, std::vector<OTelTokenPoint>& out) {
+    if (attributes.empty() && !member(obj, "type") && !member(obj, "token_type")) {
+        return;
+    }
+    collectPoint(name, label, obj, attributes, out);
+}
+
 void collectPoints(std::string_view name, std::string_view label, std::optional<element> points,
                    const OTelAttributes& attributes, std::vector<OTelTokenPoint>& out) {
     const auto list = asArray(points);
@@ -285,7 +294,7 @@ void readMetric(std::string_view name, object metric, std::string_view label,
     static constexpr std::array<std::string_view, 2> kContainerMembers{"attributes", "dataPoints"};
     const auto found = gather(metric, kKeys);
     const OTelAttributes metricAttributes = parseAttributes(found[0]);
-    collectPoint(name, label, metric, metricAttributes, out);
+    collectItself(name, label, metric, metricAttributes, out);
     for (std::size_t i = 1; i <= kContainerKeys.size(); ++i) {
         const auto container = asObject(found[i]);
         if (!container) {
@@ -293,7 +302,7 @@ void readMetric(std::string_view name, object metric, std::string_view label,
         }
         const auto members = gather(*container, kContainerMembers);
         const OTelAttributes attributes = parseAttributes(members[0], metricAttributes);
-        collectPoint(name, label, *container, attributes, out);
+        collectItself(name, label, *container, attributes, out);
         collectPoints(name, label, members[1], attributes, out);
     }
     collectPoints(name, label, found[4], metricAttributes, out);
@@ -531,12 +540,9 @@ std::optional<OTelTokenPoint> readDataPoint(std::string_view metricName,
     return result;
 }
 
-std::vector<OTelTokenPoint> walkMetrics(element value,
-                                        std::span<const std::string_view> acceptedNames,
-                                        std::string_view windowLabel) {
-    std::vector<OTelTokenPoint> points;
+void walkMetrics(element value, std::span<const std::string_view> acceptedNames,
+                 std::string_view windowLabel, std::vector<OTelTokenPoint>& points) {
     walk(value, acceptedNames, windowLabel, points);
-    return points;
 }
 
 } // namespace korvo

@@ -42,9 +42,10 @@ private:
 
 // One token-usage data point of an accepted metric.
 struct OTelTokenPoint {
+    // The token count in its field, the window label and the time.
     SanitizedUsageCandidate candidate;
     // For a token type without a field of its own ("Thought", "Tool", or the type as written):
-    // the label and the value behind the candidate's remaining text.
+    // its label and value, written as a remaining text once the points are added up.
     std::string textLabel;
     double value = 0;
     // Identity of the cumulative series the point belongs to (metric name, attribute set and
@@ -87,10 +88,9 @@ std::optional<OTelTokenPoint> readDataPoint(std::string_view metricName,
                                             const OTelAttributes& inherited);
 
 // Finds every metric in `value` whose name equals an accepted name or ends with "." followed by
-// one, and returns the token points of those metrics in document order. The members of a
-// matching metric are not searched for further metrics.
-std::vector<OTelTokenPoint> walkMetrics(simdjson::dom::element value,
-                                        std::span<const std::string_view> acceptedNames,
-                                        std::string_view windowLabel);
+// one, and appends the token points of those metrics to `points` in document order. The members
+// of a matching metric are not searched for further metrics.
+void walkMetrics(simdjson::dom::element value, std::span<const std::string_view> acceptedNames,
+                 std::string_view windowLabel, std::vector<OTelTokenPoint>& points);
 
 } // namespace korvo

@@ -11,13 +11,13 @@
 
 namespace korvo {
 
-// Sums the token points of several telemetry documents without counting a cumulative series
-// more than once: of the points that share a series, only the newest (by its time, else the
-// one read last) is added. Points without a series always add up.
+// Sums token points read from telemetry files without counting a cumulative series more than
+// once: of the points that share a series, only the newest (by its time, else the one read last)
+// is added. Points without a series always add up.
 class OTelTokenTotal {
 public:
-    // Adds the points of one document, in document order; documents arrive in file order.
-    void addDocument(std::vector<OTelTokenPoint> points);
+    // Adds one point; points arrive in file order.
+    void add(OTelTokenPoint point);
 
     // The surviving points added up; token types without a field of their own are summed per
     // label and listed in the order first met ("Thought 8 tokens · Tool 4 tokens"). Absent when
@@ -25,13 +25,8 @@ public:
     std::optional<SanitizedUsageCandidate> total() const;
 
 private:
-    struct Slot {
-        std::size_t document;
-        std::size_t index;
-    };
-
-    std::vector<std::vector<std::optional<OTelTokenPoint>>> documents_;
-    std::unordered_map<std::string, Slot> newestOfSeries_;
+    std::vector<std::optional<OTelTokenPoint>> m_points;
+    std::unordered_map<std::string, std::size_t> m_newestOfSeries;
 };
 
 } // namespace korvo

@@ -2,7 +2,6 @@
 
 #include "sources/FileReaders.h"
 
-#include <deque>
 #include <limits>
 #include <optional>
 #include <string>
@@ -84,15 +83,17 @@ void readTelemetryTokens(const std::filesystem::path& file,
         return;
     }
     simdjson::dom::parser parser;
-    std::deque<std::vector<OTelTokenPoint>> documents;
+    std::vector<OTelTokenPoint> points;
+    std::vector<std::size_t> documentStarts; // where each document's points begin
     forEachTailDocument(file, parser, [&](simdjson::dom::element document) {
-        documents.push_back(walkMetrics(document, acceptedNames, windowLabel));
-        if (documents.size() > maxDocuments) {
-            documents.pop_front();
-        }
+        documentStarts.push_back(points.size());
+        walkMetrics(document, acceptedNames, windowLabel, points);
     });
-    for (auto& points : documents) {
-        total.addDocument(std::move(points));
+    const std::size_t first = documentStarts.size() > maxDocuments
+                                  ? documentStarts[documentStarts.size() - maxDocuments]
+                                  : 0;
+    for (std::size_t i = first; i < points.size(); ++i) {
+        total.add(std::move(points[i]));
     }
 }
 

@@ -30,7 +30,11 @@ std::optional<SanitizedUsageCandidate> readDocuments(std::span<const std::string
     for (const auto& text : documents) {
         simdjson::dom::element document;
         EXPECT_EQ(parser.parse(text).get(document), simdjson::SUCCESS) << text;
-        total.addDocument(walkMetrics(document, names, "local telemetry"));
+        std::vector<OTelTokenPoint> points;
+        walkMetrics(document, names, "local telemetry", points);
+        for (auto& point : points) {
+            total.add(std::move(point));
+        }
     }
     return total.total();
 }
