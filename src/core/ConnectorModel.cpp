@@ -174,7 +174,7 @@ std::string ConnectorModel::randomHex(int count) const {
     return uuid.left(count).toStdString();
 }
 
-QString ConnectorModel::fallbackDeviceName(const QString& name) const {
+QString ConnectorModel::fallbackDeviceName(const QString& name) {
     return name.isEmpty() ? QStringLiteral("Mac") : name;
 }
 

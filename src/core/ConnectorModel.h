@@ -281,7 +281,8 @@ private:
                                    const QString& deviceName,
                                    std::vector<ProviderUsage> rows) const;
     std::string randomHex(int count) const;
-    QString fallbackDeviceName(const QString& name) const;
+    // The host name, or "Mac" when the system gives none.
+    static QString fallbackDeviceName(const QString& name);
 
     static QCoro::Task<> runPairingPoll(QPointer<ConnectorModel> model,
                                         std::shared_ptr<CancellationFlag> flag,
