@@ -70,13 +70,13 @@ TEST_F(SleepWakeTest, SleepMarksTheMachineAndWakeUploadsShortlyAfter) {
 }
 
 TEST_F(SleepWakeTest, TwoWakesWithinTheDelayGiveOneCatchUp) {
-    h_.options.wakeDelay = std::chrono::milliseconds(300);
+    h_.options.wakeDelay = std::chrono::milliseconds(500);
     ConnectorModel& m = pairedModel();
     m.handleWake();
-    QTest::qWait(100);
+    QTest::qWait(50);
     m.handleWake();
     ASSERT_TRUE(test::eventually([&] { return !m.hasWakeRefreshTask(); }));
-    QTest::qWait(400);
+    QTest::qWait(600);
     EXPECT_EQ(uploads(), 1);
 }
 
@@ -108,9 +108,9 @@ TEST_F(SleepWakeTest, OneLoopAtATimeAndNothingAfterStop) {
     m.stopAutoSync();
     EXPECT_EQ(m.autoSyncStatus(), QStringLiteral("Paused"));
     EXPECT_FALSE(m.hasAutoSyncTask());
-    QTest::qWait(50); // an upload already in flight may still land
+    QTest::qWait(200); // a cycle already running completes
     const int stopped = uploads();
-    QTest::qWait(350);
+    QTest::qWait(400);
     EXPECT_EQ(uploads(), stopped);
 }
 
