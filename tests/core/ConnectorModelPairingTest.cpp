@@ -384,6 +384,31 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklySendsOneRequest) {
     EXPECT_EQ(server_.count("POST /v1/pairing/sessions"), 1);
 }
 
+TEST_F(CannedRelayTest, ANewCodeReplacesTheSessionAndItsPollLoop) {
+    const QByteArray pending = R"({"status":"pending"})";
+    server_.answer("GET /v1/pairing/sessions/ps_1", {200, pending, {}});
+    server_.answer("GET /v1/pairing/sessions/ps_2", {200, pending, {}});
+    answerSession(payload(), h_.clock.now() + std::chrono::minutes(10));
+    ConnectorModel& m = h_.make();
+    test::finish(m.createPairingCode());
+    ASSERT_TRUE(
+        test::eventually([&] { return server_.count("GET /v1/pairing/sessions/ps_1") >= 2; }));
+
+    QByteArray second = sessionBody(QStringLiteral("korvo://pair?secret=other"),
+                                    h_.clock.now() + std::chrono::minutes(10));
+    second.replace("ps_1", "ps_2");
+    server_.answer("POST /v1/pairing/sessions", {200, second, {}});
+    test::finish(m.createPairingCode());
+    EXPECT_EQ(m.pairingSession()->pairingSessionId, "ps_2");
+    EXPECT_EQ(m.pairingSecret(), QStringLiteral("other"));
+    QTest::qWait(60); // let the old loop reach its cancellation check
+    const int oldPolls = server_.count("GET /v1/pairing/sessions/ps_1");
+    ASSERT_TRUE(
+        test::eventually([&] { return server_.count("GET /v1/pairing/sessions/ps_2") >= 3; }));
+    EXPECT_EQ(server_.count("GET /v1/pairing/sessions/ps_1"), oldPolls);
+    EXPECT_TRUE(m.isPollingForPairing());
+}
+
 TEST_F(CannedRelayTest, CreateFailureKeepsTheEarlierSession) {
     answerSession(payload(), h_.clock.now() + std::chrono::minutes(10));
     server_.answer("GET /v1/pairing/sessions/ps_1", {200, R"({"status":"pending"})", {}});
