@@ -89,8 +89,10 @@ TEST(RelayEndToEnd, PairUploadListAndUnlinkThroughTheClient) {
     EXPECT_FALSE(test::runTask(client.listDevices(space, token)).ok());
 }
 
-// The load target, run in full: it takes about a second. The latency bound here is looser than
-// the benchmark's 50 ms because the test suite runs other tests beside it on the same cores.
+// The load target, run in full: it takes about a second. The 50 ms bound on the 99th percentile
+// belongs to the benchmark (bench_relay_load); here other tests share the cores, so the bounds
+// only catch stalls: Nagle's algorithm against delayed acknowledgements puts the median near
+// 40-90 ms, an overflowing listen backlog costs a second per dropped handshake.
 TEST(RelayLoad, TenThousandUploadsFromFiftyDevicesLoseNothing) {
     TemporaryDirectory dir;
     RelayProcess relay(KORVO_BIN_DIR "/korvo-relay", dir.path() / "relay.db");
@@ -101,7 +103,8 @@ TEST(RelayLoad, TenThousandUploadsFromFiftyDevicesLoseNothing) {
     }
     EXPECT_EQ(report.uploads, 10'000);
     EXPECT_TRUE(report.lostNothing());
-    EXPECT_LT(report.p99Ms, 250.0);
+    EXPECT_LT(report.p50Ms, 40.0);
+    EXPECT_LT(report.p99Ms, 400.0);
 }
 
 } // namespace

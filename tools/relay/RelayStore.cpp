@@ -135,14 +135,40 @@ RelayStore::RelayStore(const std::filesystem::path& file) {
         // last commits.
         execute("PRAGMA synchronous=NORMAL");
         execute("PRAGMA foreign_keys=ON");
+        execute("PRAGMA wal_autocheckpoint=0");
         execute(kSchema);
     } catch (...) {
         sqlite3_close(db_);
         throw;
     }
+    checkpointer_ = std::thread([this, file] { checkpointLoop(file); });
+}
+
+void RelayStore::checkpointLoop(std::filesystem::path file) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_close(db);
+        return;
+    }
+    sqlite3_busy_timeout(db, 1000);
+    std::unique_lock lock(checkpointMutex_);
+    while (!stopping_) {
+        checkpointWake_.wait_for(lock, std::chrono::milliseconds(500));
+        lock.unlock();
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        lock.lock();
+    }
+    sqlite3_close(db);
 }
 
 RelayStore::~RelayStore() {
+    {
+        std::lock_guard lock(checkpointMutex_);
+        stopping_ = true;
+    }
+    checkpointWake_.notify_all();
+    checkpointer_.join();
     for (auto& [sql, stmt] : statements_) {
         sqlite3_finalize(stmt);
     }

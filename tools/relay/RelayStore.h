@@ -1,11 +1,13 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -95,9 +97,18 @@ private:
     sqlite3_stmt* prepare(const char* sql);
     void expireSessions(UnixTime now);
 
+    void checkpointLoop(std::filesystem::path file);
+
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
     std::map<const char*, sqlite3_stmt*> statements_;
+
+    // Checkpoints (which sync the database file) run on their own thread and connection, so no
+    // request waits for one.
+    std::mutex checkpointMutex_;
+    std::condition_variable checkpointWake_;
+    bool stopping_ = false;
+    std::thread checkpointer_;
 };
 
 // ISO 8601 UTC text without fractional seconds.
