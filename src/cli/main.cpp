@@ -2,15 +2,22 @@
 
 #include "cli/ClaudeStatusLine.h"
 #include "cli/CommandLine.h"
+#include "cli/CommandRunner.h"
+#include "cli/TerminationSignals.h"
+#include "core/ConnectorModel.h"
 #include "model/DisplayText.h"
 #include "model/UsageSnapshot.h"
 #include "platform/BuildInfo.h"
+#include "platform/PowerEvents.h"
 
 #include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <pwd.h>
 #include <string_view>
 #include <unistd.h>
@@ -31,6 +38,31 @@ void printError(const QString& text) {
     std::fputs(qPrintable(QStringLiteral("korvo-connector: %1\n").arg(text)), stderr);
 }
 
+void printVersion() {
+    const auto info = korvo::BuildInfo::current();
+    const auto channel =
+        info.channel ? std::optional<std::string>(info.channel->toStdString()) : std::nullopt;
+    std::printf(
+        "Korvo Connector %s (%s)\nBuild channel: %s\n",
+        qPrintable(info.version.value_or(QStringLiteral("unknown"))),
+        qPrintable(info.build.value_or(QStringLiteral("unknown"))),
+        korvo::buildChannelLabel(korvo::KorvoBuildChannel::fromConfiguredValue(channel)).c_str());
+}
+
+// Colours only for a terminal that shows them.
+korvo::TerminalColors terminalColors() {
+    const char* term = std::getenv("TERM");
+    const bool dumb = term == nullptr || std::string_view(term) == "dumb";
+    return ::isatty(STDOUT_FILENO) && !dumb && std::getenv("NO_COLOR") == nullptr
+               ? korvo::TerminalColors::ansi
+               : korvo::TerminalColors::none;
+}
+
+QCoro::Task<> runAndQuit(korvo::CommandRunner& runner, korvo::CommandLineRequest request) {
+    const int code = co_await runner.run(std::move(request));
+    QCoreApplication::exit(code);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -42,38 +74,64 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("korvo-connector"));
-    const auto parsed = korvo::parseCommandLine(QCoreApplication::arguments());
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const auto parsed = korvo::parseCommandLine(arguments);
     if (!parsed.request) {
         printError(parsed.error);
         std::fputs("Run 'korvo-connector --help' for the commands.\n", stderr);
         return 2;
     }
-    const auto& request = *parsed.request;
+    const korvo::CommandLineRequest& request = *parsed.request;
     switch (request.action) {
     case korvo::CommandLineRequest::Action::help:
         std::fputs(qPrintable(korvo::helpText()), stdout);
         return 0;
-    case korvo::CommandLineRequest::Action::version: {
-        const auto info = korvo::BuildInfo::current();
-        const auto channel =
-            info.channel ? std::optional<std::string>(info.channel->toStdString()) : std::nullopt;
-        std::printf("Korvo Connector %s (%s)\nBuild channel: %s\n",
-                    qPrintable(info.version.value_or(QStringLiteral("unknown"))),
-                    qPrintable(info.build.value_or(QStringLiteral("unknown"))),
-                    korvo::buildChannelLabel(korvo::KorvoBuildChannel::fromConfiguredValue(channel))
-                        .c_str());
+    case korvo::CommandLineRequest::Action::version:
+        printVersion();
         return 0;
-    }
     case korvo::CommandLineRequest::Action::command:
         break;
+    }
+    if (request.command.isEmpty()) {
+        // The desktop application is not part of this program yet.
+        std::fputs(qPrintable(korvo::helpText()), stdout);
+        return 0;
     }
     if (request.command == QLatin1String("claude-statusline")) {
         std::signal(SIGPIPE, SIG_IGN);
         korvo::runClaudeStatusLine(STDIN_FILENO, std::cout, homeDirectory(), korvo::systemClock());
         return 0;
     }
-    printError(QStringLiteral("'%1' is not available in this build yet.").arg(request.command));
-    return 1;
+
+    const bool runsUntilStopped = request.command == QLatin1String("run");
+    if (runsUntilStopped) {
+        // Before any thread exists, so that every thread leaves the signals to the descriptor.
+        korvo::TerminationSignals::blockInThisProcess();
+    }
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("korvo-connector"));
+
+    QNetworkAccessManager network;
+    std::unique_ptr<korvo::LogindPowerEvents> powerEvents;
+    std::unique_ptr<korvo::TerminationSignals> termination;
+    if (runsUntilStopped) {
+        powerEvents = std::make_unique<korvo::LogindPowerEvents>(
+            korvo::LogindPowerEvents::systemBusAddress());
+        termination = std::make_unique<korvo::TerminationSignals>();
+    }
+    korvo::ConnectorModelOptions options;
+    options.home = homeDirectory();
+    options.network = &network;
+    options.powerEvents = powerEvents.get();
+    korvo::ConnectorModel model(std::move(options));
+
+    const korvo::Clock clock = korvo::systemClock();
+    korvo::CommandRunner runner(model, clock, {stdout, stderr, terminalColors()},
+                                termination.get());
+    std::optional<QCoro::Task<>> task;
+    QTimer::singleShot(0, &app, [&] { task.emplace(runAndQuit(runner, request)); });
+    return QCoreApplication::exec();
 }

@@ -60,12 +60,22 @@ std::map<std::string, std::string> TempHome::environment() const {
     result["XDG_CONFIG_HOME"] = (root_ / "config").string();
     result["XDG_DATA_HOME"] = (root_ / "data").string();
     result["XDG_CACHE_HOME"] = (root_ / "cache").string();
+    // No Secret Service: the device token goes to the private file keychain below XDG_DATA_HOME,
+    // so parallel tests never share a token.
+    result["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (root_ / "no-session-bus").string();
+    result.erase("DISPLAY");
     // Tools' environment variables of the developer's own session must not leak into a test.
     for (const char* name :
          {"CODEX_HOME", "CLAUDE_CONFIG_DIR", "COPILOT_OTEL_FILE_EXPORTER_PATH"}) {
         result.erase(name);
     }
     return result;
+}
+
+void TempHome::copyFixture(const std::string& name) const {
+    std::filesystem::copy(std::filesystem::path(KORVO_FIXTURES_DIR) / name, home(),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing);
 }
 
 Subprocess::Subprocess(const std::vector<std::string>& arguments,

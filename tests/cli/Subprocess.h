@@ -31,8 +31,11 @@ public:
 
     const std::filesystem::path& root() const { return root_; }
     std::filesystem::path home() const { return root_ / "home"; }
-    // The environment for a child: a copy of this process's environment with the private folders.
+    // The environment for a child: a copy of this process's environment with the private folders
+    // and without a session bus.
     std::map<std::string, std::string> environment() const;
+    // Copies a fixture folder (below the fixtures directory) into the home.
+    void copyFixture(const std::string& name) const;
 
 private:
     std::filesystem::path root_;

@@ -1,0 +1,63 @@
+#pragma once
+
+// The subcommands of korvo-connector, each a sequence of ConnectorModel operations whose outcome
+// is printed from the model's own fields and texts.
+
+#include "cli/CommandLine.h"
+#include "cli/TerminalQr.h"
+#include "model/Clock.h"
+
+#include <QString>
+#include <cstdio>
+#include <functional>
+#include <qcoro/qcorotask.h>
+
+namespace korvo {
+
+class ConnectorModel;
+class TerminationSignals;
+
+struct CommandOutput {
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    TerminalColors colors = TerminalColors::none;
+};
+
+// Exit codes: 0 done; 1 the command ran but its goal was not reached (no usage rows, pairing code
+// expired, unlink refused by the relay); 2 refused input or the relay could not be reached.
+class CommandRunner {
+public:
+    CommandRunner(ConnectorModel& model, Clock clock, CommandOutput output,
+                  TerminationSignals* termination);
+
+    // Saves and applies --relay first when given, then runs the command.
+    QCoro::Task<int> run(CommandLineRequest request);
+
+    // The source blocks of a support bundle text: what follows "Sources:" up to the relay devices.
+    static QString sourceBlocks(const QString& supportBundle);
+
+private:
+    QCoro::Task<int> snapshot();
+    QCoro::Task<int> diagnose();
+    QCoro::Task<int> supportBundle();
+    QCoro::Task<int> status();
+    QCoro::Task<int> pair();
+    QCoro::Task<int> runUntilStopped();
+    QCoro::Task<int> unlink();
+
+    // The local state a command starts from: the pairing (settings and keychain), the login
+    // item, the sources and the local limits. Nothing is sent to the relay.
+    QCoro::Task<> refreshLocalState();
+    // Resumes when the predicate holds, re-checking after every change of the model.
+    QCoro::Task<> waitUntil(std::function<bool()> done);
+
+    void print(const QString& text);
+    void printError(const QString& text);
+
+    ConnectorModel& model_;
+    Clock clock_;
+    CommandOutput output_;
+    TerminationSignals* termination_;
+};
+
+} // namespace korvo

@@ -1,0 +1,85 @@
+#include "cli/StatusLines.h"
+
+#include "core/ConnectorModel.h"
+#include "model/TimeText.h"
+
+#include <QStringList>
+
+namespace korvo {
+namespace {
+
+QString relativeOrNever(const std::optional<Instant>& date, Instant now) {
+    if (!date) {
+        return QStringLiteral("Never");
+    }
+    return QString::fromStdString(relativeTimePhrase(*date, now));
+}
+
+QString trackingStatusOf(const ConnectorModel& model, std::string_view id) {
+    for (const auto& diagnostic : model.sourceDiagnostics()) {
+        if (diagnostic.id == id) {
+            return QString::fromStdString(diagnostic.trackingStatus);
+        }
+    }
+    return QStringLiteral("Not checked");
+}
+
+QString detectedCliNames(const ConnectorModel& model) {
+    QStringList names;
+    for (const auto& diagnostic : model.sourceDiagnostics()) {
+        if (diagnostic.isAvailable && diagnostic.id != "mock" && diagnostic.id != "claude-code" &&
+            diagnostic.id != "codex") {
+            names << QString::fromStdString(diagnostic.displayName);
+        }
+    }
+    return names.isEmpty() ? QStringLiteral("None") : names.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now) {
+    const QString pairing = model.isPairing()  ? QStringLiteral("Pairing")
+                            : model.isPaired() ? QStringLiteral("Paired")
+                                               : QStringLiteral("Not paired");
+    std::vector<StatusLine> lines = {
+        {QStringLiteral("Status"), model.statusMessage()},
+        {QStringLiteral("Relay URL"), model.relayBaseURLString()},
+        {QStringLiteral("Relay"), model.relayHealthStatus()},
+        {QStringLiteral("Relay env"), model.relayEnvironment()},
+        {QStringLiteral("Pairing"), pairing},
+        {QStringLiteral("Claude source"), trackingStatusOf(model, "claude-code")},
+        {QStringLiteral("Codex source"), trackingStatusOf(model, "codex")},
+        {QStringLiteral("Sources / CLIs"), model.sourceDiagnosticStatus()},
+        {QStringLiteral("Detected CLIs"), detectedCliNames(model)},
+        {QStringLiteral("Collect"), model.lastCollectStatus()},
+        {QStringLiteral("Last collect"), relativeOrNever(model.lastSuccessfulCollectAt(), now)},
+        {QStringLiteral("Parser error"), model.lastParserError()},
+        {QStringLiteral("Last upload"), model.lastUploadStatus()},
+        {QStringLiteral("Upload time"), relativeOrNever(model.lastUploadAt(), now)},
+        {QStringLiteral("Upload error"), model.lastUploadError()},
+        {QStringLiteral("Auto sync"), model.autoSyncStatus()},
+        {QStringLiteral("Mac power"), model.powerStatus()},
+        {QStringLiteral("Last sleep"), relativeOrNever(model.lastSleepAt(), now)},
+        {QStringLiteral("Last wake"), relativeOrNever(model.lastWakeAt(), now)},
+        {QStringLiteral("Sync interval"), QStringLiteral("30 seconds")},
+        {QStringLiteral("Open at Login"), model.launchAtLoginStatus()},
+        {QStringLiteral("Updates"), model.updateStatus()},
+        {QStringLiteral("Update check"), relativeOrNever(model.lastUpdateCheckAt(), now)},
+        {QStringLiteral("Devices"), model.deviceListStatus()},
+        {QStringLiteral("Device error"), model.lastDeviceListError()},
+    };
+    if (model.errorMessage()) {
+        lines.push_back({QStringLiteral("Error"), *model.errorMessage()});
+    }
+    return lines;
+}
+
+QString statusText(const std::vector<StatusLine>& lines) {
+    QString text;
+    for (const auto& line : lines) {
+        text += line.label + QStringLiteral(": ") + line.value + QLatin1Char('\n');
+    }
+    return text;
+}
+
+} // namespace korvo
