@@ -149,5 +149,22 @@ TEST(CommandsProgram, BadRelayURLsAndADownRelayExitTwo) {
     EXPECT_NE(status.out.find("Relay URL: " + down + "\n"), std::string::npos) << status.out;
 }
 
+// A relay whose clock is an hour behind hands out a code that has already expired here.
+TEST(CommandsProgram, PairEndsWithExitOneWhenTheCodeExpires) {
+    TempHome home;
+    const auto hourAgo = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count() -
+                         3600;
+    test::RelayProcess relay(home, hourAgo);
+    ASSERT_FALSE(relay.baseURL().empty());
+    auto result = runConnector({"--relay", relay.baseURL(), "pair"}, home.environment());
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.out.find("Expires 50 minutes ago\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("Pairing code expired"), std::string::npos) << result.err;
+    auto status = runConnector({"status"}, home.environment());
+    EXPECT_NE(status.out.find("Pairing: Not paired\n"), std::string::npos) << status.out;
+}
+
 } // namespace
 } // namespace korvo

@@ -1,5 +1,6 @@
 #include "RelayProcess.h"
 
+#include <fstream>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <simdjson.h>
@@ -8,11 +9,20 @@
 
 namespace korvo::test {
 
-RelayProcess::RelayProcess(const TempHome& home) {
-    process_ = std::make_unique<Subprocess>(
-        std::vector<std::string>{binary("korvo-relay"), "--listen", "127.0.0.1:0", "--db",
-                                 (home.root() / "relay.db").string(), "--environment", "test"},
-        home.environment());
+RelayProcess::RelayProcess(const TempHome& home, std::optional<long long> unixTime) {
+    std::vector<std::string> arguments{binary("korvo-relay"),
+                                       "--listen",
+                                       "127.0.0.1:0",
+                                       "--db",
+                                       (home.root() / "relay.db").string(),
+                                       "--environment",
+                                       "test"};
+    if (unixTime) {
+        const auto clockFile = home.root() / "relay-clock";
+        std::ofstream(clockFile) << *unixTime << "\n";
+        arguments.insert(arguments.end(), {"--clock-file", clockFile.string()});
+    }
+    process_ = std::make_unique<Subprocess>(arguments, home.environment());
     const std::string marker = "listening on http://";
     if (!process_->waitForOutput(
             [&](const std::string& out) {

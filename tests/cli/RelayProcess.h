@@ -17,7 +17,8 @@ struct HttpAnswer {
 
 class RelayProcess {
 public:
-    explicit RelayProcess(const TempHome& home);
+    // With `unixTime`, the relay's clock stands still at that second.
+    explicit RelayProcess(const TempHome& home, std::optional<long long> unixTime = std::nullopt);
 
     // "http://127.0.0.1:PORT", empty when the relay did not come up.
     const std::string& baseURL() const { return baseURL_; }
