@@ -10,6 +10,13 @@
 #include "platform/BuildInfo.h"
 #include "platform/PowerEvents.h"
 
+#if __has_include("app/DesktopApp.h")
+#include "app/DesktopApp.h"
+#define KORVO_HAS_DESKTOP_APP 1
+#else
+#define KORVO_HAS_DESKTOP_APP 0
+#endif
+
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QTimer>
@@ -96,9 +103,18 @@ int main(int argc, char** argv) {
         break;
     }
     if (request.command.isEmpty()) {
-        // The desktop application is not part of this program yet.
+#if KORVO_HAS_DESKTOP_APP
+        if (request.relay) {
+            printError(QStringLiteral("--relay needs a command; the window has its own relay "
+                                      "setting."));
+            return 2;
+        }
+        return korvo::runDesktopApp(argc, argv);
+#else
+        // This build has no desktop application.
         std::fputs(qPrintable(korvo::helpText()), stdout);
         return 0;
+#endif
     }
     if (request.command == QLatin1String("claude-statusline")) {
         std::signal(SIGPIPE, SIG_IGN);
