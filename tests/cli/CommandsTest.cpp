@@ -99,25 +99,39 @@ TEST(CommandsProgram, ClaudeHomeGivesARowInEveryReport) {
         << status.out;
 }
 
-// What the status-line hook writes is what the Claude Code adapter reads.
+struct BridgeCase {
+    std::string input;
+    double usedPercent;
+    std::string remainingText;
+};
+
+// What the status-line hook writes is what the Claude Code adapter reads, small percentages
+// included (Claude Code reports 0 to 100; a reader takes values up to 1 as fractions).
 TEST(CommandsProgram, StatusLineBridgeFeedsTheClaudeRow) {
-    TempHome home;
-    auto hook = runConnector({"claude-statusline"}, home.environment(),
-                             R"({"rate_limits": {"five_hour": {"used_percentage": 23.5,
-                                 "resets_at": 4102444800}, "seven_day": {"used_percentage": 41,
-                                 "resets_at": 4102444800000}}})");
-    ASSERT_EQ(hook.exitCode, 0);
-    auto snapshot = runConnector({"snapshot"}, home.environment());
-    ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err;
-    auto decoded = decodeSnapshot(snapshot.out);
-    ASSERT_TRUE(decoded.ok());
-    const ProviderUsage* claude = providerWithId(decoded.value(), "claude-code");
-    ASSERT_NE(claude, nullptr);
-    EXPECT_EQ(claude->usage.usedPercent, 23.5);
-    ASSERT_TRUE(claude->window && claude->window->resetAt);
-    EXPECT_EQ(*claude->window->resetAt, instantFromUnixSeconds(4102444800));
-    EXPECT_EQ(claude->usage.remainingText,
-              "7d 59% remaining · 41% used · resets 2100-01-01T00:00:00Z");
+    const std::vector<BridgeCase> cases = {
+        {R"({"rate_limits": {"five_hour": {"used_percentage": 23.5, "resets_at": 4102444800},
+            "seven_day": {"used_percentage": 41, "resets_at": 4102444800000}}})",
+         23.5, "7d 59% remaining · 41% used · resets 2100-01-01T00:00:00Z"},
+        {R"({"rate_limits": {"five_hour": {"used_percentage": 1, "resets_at": 4102444800},
+            "seven_day": {"used_percentage": 0.6}}})",
+         1, "7d 99% remaining · 1% used"},
+    };
+    for (const auto& testCase : cases) {
+        TempHome home;
+        ASSERT_EQ(runConnector({"claude-statusline"}, home.environment(), testCase.input).exitCode,
+                  0);
+        auto snapshot = runConnector({"snapshot"}, home.environment());
+        ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err;
+        auto decoded = decodeSnapshot(snapshot.out);
+        ASSERT_TRUE(decoded.ok());
+        const ProviderUsage* claude = providerWithId(decoded.value(), "claude-code");
+        ASSERT_NE(claude, nullptr);
+        EXPECT_EQ(claude->usage.usedPercent, testCase.usedPercent);
+        EXPECT_EQ(claude->status, ProviderStatus::ok);
+        ASSERT_TRUE(claude->window && claude->window->resetAt);
+        EXPECT_EQ(*claude->window->resetAt, instantFromUnixSeconds(4102444800));
+        EXPECT_EQ(claude->usage.remainingText, testCase.remainingText);
+    }
 }
 
 struct RelayRefusal {
