@@ -232,17 +232,26 @@ QCoro::Task<bool> ConnectorModel::refreshPairedState() {
     co_return self&& isPaired();
 }
 
-QCoro::Task<> ConnectorModel::start() {
+QCoro::Task<bool> ConnectorModel::loadPairingState() {
     QPointer<ConnectorModel> self(this);
     set(syncSpaceId_, userDefaults_->string(QLatin1String(kSyncSpaceIdKey)),
         &ConnectorModel::syncSpaceIdChanged);
     const bool paired = co_await refreshPairedState();
     if (!self) {
-        co_return;
+        co_return false;
     }
     set(statusMessage_,
         paired ? QStringLiteral("Connected to iPhone") : QStringLiteral("Not paired"),
         &ConnectorModel::statusMessageChanged);
+    co_return paired;
+}
+
+QCoro::Task<> ConnectorModel::start() {
+    QPointer<ConnectorModel> self(this);
+    co_await loadPairingState();
+    if (!self) {
+        co_return;
+    }
     refreshLaunchAtLoginStatus();
     co_await refreshSourceDiagnostics();
     if (!self) {

@@ -162,6 +162,10 @@ public:
 
     // Start-up refresh, run each time the window is shown.
     QCoro::Task<> start();
+    // The first steps of start: the sync space id from the settings store, the keychain read and
+    // the status message that follows from them. Returns isPaired(). The command line uses it
+    // to pick up a pairing without the rest of the start-up refresh.
+    QCoro::Task<bool> loadPairingState();
     // Reads the keychain again and returns isPaired().
     QCoro::Task<bool> refreshPairedState();
 
