@@ -85,19 +85,16 @@ bool hasWantedExtension(std::string_view name, const std::set<std::string, std::
 // Deeper trees than this are not walked; the tools' own trees are a few levels deep.
 constexpr int kMaxWalkDepth = 64;
 
-// Walks `root` depth first, never following symlinks. `onFile` is called for every regular file
-// whose extension is wanted, with the open directory's descriptor and the entry's name; it
-// returns false to stop the walk.
+// Called during a walk (depth first, links never followed) for every regular file whose
+// extension is wanted, with the open directory's descriptor and the entry's name; returns false
+// to stop the walk.
 using FileVisitor = std::function<bool(int dirFd, const std::string& directory, const char* name)>;
 
-bool walkDirectory(const std::string& directory, const std::set<std::string, std::less<>>& wanted,
-                   const FileVisitor& onFile, int depth) {
-    // The root may itself be a link to a directory; below it links are never followed.
-    const int noFollow = depth > 0 ? O_NOFOLLOW : 0;
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | noFollow);
-    if (fd < 0) {
-        return true;
-    }
+// Walks the open directory `fd` (taking ownership of it), named `directory`. Subdirectories are
+// opened relative to it and never through a link, so a link swapped in cannot lead elsewhere.
+bool walkDirectory(int fd, const std::string& directory,
+                   const std::set<std::string, std::less<>>& wanted, const FileVisitor& onFile,
+                   int depth) {
     DIR* dir = ::fdopendir(fd);
     if (dir == nullptr) {
         ::close(fd);
@@ -106,7 +103,6 @@ bool walkDirectory(const std::string& directory, const std::set<std::string, std
     std::vector<std::string> subdirectories;
     bool keepGoing = true;
     while (keepGoing) {
-        errno = 0;
         const dirent* entry = ::readdir(dir);
         if (entry == nullptr) {
             break;
@@ -131,19 +127,35 @@ bool walkDirectory(const std::string& directory, const std::set<std::string, std
             keepGoing = onFile(fd, directory, name);
         }
     }
-    ::closedir(dir);
+    // The directory stays open while its children are walked: at most kMaxWalkDepth at once.
     for (const std::string& sub : subdirectories) {
         if (!keepGoing) {
             break;
+        }
+        const int childFd =
+            ::openat(fd, sub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (childFd < 0) {
+            continue;
         }
         std::string child = directory;
         if (child.empty() || child.back() != '/') {
             child += '/';
         }
         child += sub;
-        keepGoing = walkDirectory(child, wanted, onFile, depth + 1);
+        keepGoing = walkDirectory(childFd, child, wanted, onFile, depth + 1);
     }
+    ::closedir(dir);
     return keepGoing;
+}
+
+// Walks `root`, which may itself be a link to a directory.
+bool walkTree(const std::string& root, const std::set<std::string, std::less<>>& wanted,
+              const FileVisitor& onFile) {
+    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return true;
+    }
+    return walkDirectory(fd, root, wanted, onFile, 0);
 }
 
 bool isDirectory(const std::filesystem::path& path) {
@@ -318,32 +330,30 @@ FileSurvey surveyFiles(const std::filesystem::path& directory,
         long nanoseconds;
     };
     std::vector<Found> found;
-    walkDirectory(
-        directory.native(), extensions,
-        [&](int dirFd, const std::string& parent, const char* name) {
-            if (survey.count < countCap) {
-                ++survey.count;
-            }
-            if (recentLimit == 0) {
-                return survey.count < countCap;
-            }
-            struct stat info {};
-            // A file whose time cannot be read sorts as the oldest.
-            long long seconds = std::numeric_limits<long long>::min();
-            long nanoseconds = 0;
-            if (::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
-                seconds = static_cast<long long>(info.st_mtim.tv_sec);
-                nanoseconds = info.st_mtim.tv_nsec;
-            }
-            std::string full = parent;
-            if (full.empty() || full.back() != '/') {
-                full += '/';
-            }
-            full += name;
-            found.push_back({std::move(full), seconds, nanoseconds});
-            return true;
-        },
-        0);
+    walkTree(directory.native(), extensions,
+             [&](int dirFd, const std::string& parent, const char* name) {
+                 if (survey.count < countCap) {
+                     ++survey.count;
+                 }
+                 if (recentLimit == 0) {
+                     return survey.count < countCap;
+                 }
+                 struct stat info {};
+                 // A file whose time cannot be read sorts as the oldest.
+                 long long seconds = std::numeric_limits<long long>::min();
+                 long nanoseconds = 0;
+                 if (::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+                     seconds = static_cast<long long>(info.st_mtim.tv_sec);
+                     nanoseconds = info.st_mtim.tv_nsec;
+                 }
+                 std::string full = parent;
+                 if (full.empty() || full.back() != '/') {
+                     full += '/';
+                 }
+                 full += name;
+                 found.push_back({std::move(full), seconds, nanoseconds});
+                 return true;
+             });
     std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
         return a.seconds != b.seconds ? a.seconds > b.seconds : a.nanoseconds > b.nanoseconds;
     });
