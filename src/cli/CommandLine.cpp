@@ -92,7 +92,10 @@ CommandLineResult parseCommandLine(const QStringList& arguments) {
         request.action = CommandLineRequest::Action::help;
     } else if (parser.isSet(version)) {
         request.action = CommandLineRequest::Action::version;
-    } else if (!request.command.isEmpty()) {
+    } else if (request.command.isEmpty() && request.relay) {
+        return {std::nullopt,
+                QStringLiteral("--relay needs a command; the window has its own relay setting.")};
+    } else {
         request.action = CommandLineRequest::Action::command;
     }
     return {request, QString()};

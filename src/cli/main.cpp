@@ -104,11 +104,6 @@ int main(int argc, char** argv) {
     }
     if (request.command.isEmpty()) {
 #if KORVO_HAS_DESKTOP_APP
-        if (request.relay) {
-            printError(QStringLiteral("--relay needs a command; the window has its own relay "
-                                      "setting."));
-            return 2;
-        }
         return korvo::runDesktopApp(argc, argv);
 #else
         // This build has no desktop application.

@@ -21,6 +21,7 @@ TEST(CommandLineProgram, RefusesWhatItDoesNotKnowWithExitTwo) {
         {{"pair", "--relay"}, "Missing value after '--relay'."},
         {{"snapshot", "diagnose"}, "Unexpected argument 'diagnose' after 'snapshot'."},
         {{"--relay", "http://a", "--relay", "http://b", "status"}, "--relay given more than once."},
+        {{"--relay", "http://a"}, "--relay needs a command"},
     };
     TempHome home;
     for (const auto& testCase : cases) {
