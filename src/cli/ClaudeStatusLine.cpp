@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
 #include <simdjson.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,12 +117,26 @@ int wholePercent(double value) {
     return static_cast<int>(std::round(std::clamp(value, 0.0, 100.0)));
 }
 
-std::string readBounded(int fd) {
+// Reads until end of input, one byte past the limit, or the deadline: a writer that never closes
+// the pipe must not keep the hook (and Claude Code's status line) waiting.
+std::string readBounded(int fd, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::string input;
     char buffer[65536];
     while (input.size() <= kStatusLineInputLimit) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{fd, POLLIN, 0};
+        const int polled =
+            ::poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (polled < 0 && errno == EINTR) {
+            continue;
+        }
+        if (polled <= 0) {
+            return {}; // time is up or the descriptor is unusable: treat as no input
+        }
         ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
         }
         if (count <= 0) {
@@ -233,7 +248,7 @@ void runClaudeStatusLine(int inputFd, std::ostream& out, const std::filesystem::
                          const Clock& clock) {
     std::optional<StatusLineLimits> limits;
     try {
-        limits = parseStatusLineLimits(readBounded(inputFd));
+        limits = parseStatusLineLimits(readBounded(inputFd, kStatusLineInputTimeout));
         if (limits && !home.empty()) {
             writeBridgeFile(home, encodeBridgeFile(*limits, clock()));
         }

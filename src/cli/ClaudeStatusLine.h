@@ -8,6 +8,7 @@
 #include "model/Clock.h"
 #include "model/Instant.h"
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -18,6 +19,8 @@ namespace korvo {
 
 // Largest status-line input that is parsed; larger input is ignored as a whole.
 inline constexpr std::size_t kStatusLineInputLimit = 1024 * 1024;
+// Longest wait for the input to end; later input is ignored as a whole.
+inline constexpr std::chrono::milliseconds kStatusLineInputTimeout{3000};
 
 struct StatusLineWindow {
     double usedPercentage = 0;       // 0...100
@@ -51,8 +54,8 @@ std::filesystem::path bridgeFilePath(const std::filesystem::path& home);
 bool writeBridgeFile(const std::filesystem::path& home, std::string_view contents);
 
 // The whole hook: reads at most kStatusLineInputLimit bytes (plus one, to notice larger input) from
-// inputFd, writes the bridge file when the input has rate limits, and prints the status line.
-// Never throws; the caller exits 0 whatever happened.
+// inputFd within kStatusLineInputTimeout, writes the bridge file when the input has rate limits,
+// and prints the status line. Never throws; the caller exits 0 whatever happened.
 void runClaudeStatusLine(int inputFd, std::ostream& out, const std::filesystem::path& home,
                          const Clock& clock);
 

@@ -194,6 +194,21 @@ TEST(ClaudeStatusLineProgram, InputOfExactlyTheLimitIsRead) {
     EXPECT_FALSE(std::filesystem::exists(bridgeFilePath(other.home())));
 }
 
+// A writer that never closes the pipe: the hook gives up instead of hanging the status line.
+TEST(ClaudeStatusLineProgram, InputThatNeverEndsIsIgnored) {
+    TempHome home;
+    const auto started = steady_clock::now();
+    test::Subprocess hook({test::binary("korvo-connector"), "claude-statusline"},
+                          home.environment(), kFullInput, true);
+    auto result = hook.finish(seconds(15));
+    const auto waited = steady_clock::now() - started;
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "Korvo · no rate limits yet\n");
+    EXPECT_FALSE(std::filesystem::exists(home.home() / ".korvo"));
+    EXPECT_GE(waited, kStatusLineInputTimeout);
+    EXPECT_LT(waited, kStatusLineInputTimeout + seconds(5));
+}
+
 TEST(ClaudeStatusLineProgram, UnwritablePlacesLeaveEverythingAsItWas) {
     {
         TempHome home;

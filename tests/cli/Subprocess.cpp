@@ -80,7 +80,7 @@ void TempHome::copyFixture(const std::string& name) const {
 
 Subprocess::Subprocess(const std::vector<std::string>& arguments,
                        const std::map<std::string, std::string>& environment,
-                       const std::string& input) {
+                       const std::string& input, bool keepInputOpen) {
     int in[2];
     int out[2];
     int err[2];
@@ -118,6 +118,9 @@ Subprocess::Subprocess(const std::vector<std::string>& arguments,
     ::close(err[1]);
     outFd_ = out[0];
     errFd_ = err[0];
+    if (keepInputOpen) {
+        inFd_ = ::dup(in[1]);
+    }
     // Feed stdin from a thread so that a child which stops reading early cannot block the test.
     std::thread([fd = in[1], input] {
         std::signal(SIGPIPE, SIG_IGN);
@@ -146,6 +149,9 @@ Subprocess::~Subprocess() {
     }
     if (errFd_ >= 0) {
         ::close(errFd_);
+    }
+    if (inFd_ >= 0) {
+        ::close(inFd_);
     }
 }
 

@@ -43,9 +43,10 @@ private:
 
 class Subprocess {
 public:
+    // With keepInputOpen the child's stdin stays open after `input` until the child ends.
     Subprocess(const std::vector<std::string>& arguments,
-               const std::map<std::string, std::string>& environment,
-               const std::string& input = {});
+               const std::map<std::string, std::string>& environment, const std::string& input = {},
+               bool keepInputOpen = false);
     ~Subprocess();
     Subprocess(const Subprocess&) = delete;
     Subprocess& operator=(const Subprocess&) = delete;
@@ -65,6 +66,7 @@ private:
     pid_t pid_ = -1;
     int outFd_ = -1;
     int errFd_ = -1;
+    int inFd_ = -1; // kept open for a child that should never see the end of its input
     ProcessResult result_;
 };
 
