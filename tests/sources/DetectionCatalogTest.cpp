@@ -8,7 +8,6 @@
 namespace korvo {
 namespace {
 
-using testing::copyFixture;
 using testing::makeExecutable;
 using testing::ScratchHome;
 
