@@ -28,6 +28,15 @@ bool isFileNotDirectory(const std::filesystem::path& path) {
     return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
+// Whether the telemetry holds a token count; the first one found is enough.
+bool telemetryHasTokenCounts(const std::filesystem::path& telemetry) {
+    try {
+        return hasTelemetryTokenCounts(telemetry, kMetricNames, kMaxDocuments);
+    } catch (...) {
+        return false;
+    }
+}
+
 std::string foundOrMissing(const std::filesystem::path& path, const std::filesystem::path& home,
                            bool found) {
     return displayPath(path, home) + (found ? " - found" : " - missing");
@@ -107,14 +116,13 @@ AdapterDiagnostic GeminiCliAdapter::diagnose() const {
     const bool settingsFound = isFileNotDirectory(m_settings);
     const bool telemetryFound = isFileNotDirectory(m_telemetry);
     const bool logPrompts = promptLoggingEnabled();
-    const auto candidate = logPrompts ? std::nullopt : readTelemetry();
 
     AdapterDiagnostic d;
     d.id = id();
     d.displayName = displayName();
     d.cliInstalled = cli.has_value();
     d.usageSourceFound = settingsFound || telemetryFound;
-    d.tokenDataFound = candidate && candidate->hasTokenData();
+    d.tokenDataFound = !logPrompts && telemetryHasTokenCounts(m_telemetry);
     d.limitDataFound = false;
     d.canUploadProvider = d.tokenDataFound && !logPrompts;
     d.isAvailable = d.cliInstalled || d.usageSourceFound;

@@ -29,6 +29,14 @@ bool isDirectory(const std::filesystem::path& path) {
     return std::filesystem::is_directory(path, error);
 }
 
+bool hasTokenCounts(const std::filesystem::path& file) {
+    try {
+        return hasTelemetryTokenCounts(file, kMetricNames, kMaxDocuments);
+    } catch (...) {
+        return false;
+    }
+}
+
 std::string trimmed(std::string_view text) {
     constexpr std::string_view kSpace = " \t\n\r\v\f";
     const auto first = text.find_first_not_of(kSpace);
@@ -133,21 +141,24 @@ AdapterDiagnostic GitHubCopilotCliAdapter::diagnose() const {
     const bool configFound = isDirectory(m_config);
     const auto candidates = exporterCandidates();
     bool anyFileExists = false;
+    bool tokenCountFound = false;
     std::vector<std::string> candidateLines;
     for (const auto& candidate : candidates) {
         const bool exists = isFileNotDirectory(candidate.file);
         anyFileExists = anyFileExists || exists;
+        // Series repeated across files keep their attributes, so one file with a token count is
+        // enough to know that the sum has one.
+        tokenCountFound = tokenCountFound || (exists && hasTokenCounts(candidate.file));
         candidateLines.push_back(displayPath(candidate.file, m_home) +
                                  (exists ? " - found, " : " - missing, ") + candidate.label);
     }
-    const auto usage = readExporterFiles();
 
     AdapterDiagnostic d;
     d.id = id();
     d.displayName = displayName();
     d.cliInstalled = cli.has_value();
     d.usageSourceFound = configFound || anyFileExists;
-    d.tokenDataFound = usage && usage->hasTokenData();
+    d.tokenDataFound = tokenCountFound;
     d.limitDataFound = false;
     d.canUploadProvider = d.tokenDataFound;
     d.isAvailable = d.cliInstalled || d.usageSourceFound;

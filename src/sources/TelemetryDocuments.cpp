@@ -2,6 +2,7 @@
 
 #include "sources/FileReaders.h"
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string>
@@ -34,12 +35,24 @@ bool startsDocument(std::string_view line) {
     return !line.empty() && (line.front() == '{' || line.front() == '[');
 }
 
+// Every line of a regular file's tail: the byte bound of the tail reader is the limit here.
+TailLines telemetryTail(const std::filesystem::path& file, std::size_t maxDocuments) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error) || maxDocuments == 0) {
+        return {};
+    }
+    return readTailLines(file, std::numeric_limits<std::size_t>::max());
+}
+
+bool hasTokenCount(const OTelTokenPoint& point) {
+    return point.candidate.inputTokens || point.candidate.outputTokens ||
+           point.candidate.cachedInputTokens;
+}
+
 } // namespace
 
-void forEachTailDocument(const std::filesystem::path& file, simdjson::dom::parser& parser,
-                         const std::function<void(simdjson::dom::element)>& visit) {
-    // Every line of the tail: the byte bound of the tail reader is the limit here.
-    const TailLines tail = readTailLines(file, std::numeric_limits<std::size_t>::max());
+void forEachTailDocument(const TailLines& tail, simdjson::dom::parser& parser,
+                         const std::function<bool(simdjson::dom::element)>& visit) {
     const std::vector<std::string_view>& lines = tail.lines();
     std::size_t i = 0;
     while (i < lines.size()) {
@@ -48,7 +61,9 @@ void forEachTailDocument(const std::filesystem::path& file, simdjson::dom::parse
             continue;
         }
         if (auto document = parseDocument(parser, lines[i], true)) {
-            visit(*document);
+            if (!visit(*document)) {
+                return;
+            }
             ++i;
             continue;
         }
@@ -64,7 +79,9 @@ void forEachTailDocument(const std::filesystem::path& file, simdjson::dom::parse
                     text += lines[k];
                 }
                 if (auto document = parseDocument(parser, text, false)) {
-                    visit(*document);
+                    if (!visit(*document)) {
+                        return;
+                    }
                     i = end;
                     continue;
                 }
@@ -78,16 +95,17 @@ void readTelemetryTokens(const std::filesystem::path& file,
                          std::span<const std::string_view> acceptedNames,
                          std::string_view windowLabel, std::size_t maxDocuments,
                          OTelTokenTotal& total) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error) || maxDocuments == 0) {
+    const TailLines tail = telemetryTail(file, maxDocuments);
+    if (tail.empty()) {
         return;
     }
     simdjson::dom::parser parser;
     std::vector<OTelTokenPoint> points;
     std::vector<std::size_t> documentStarts; // where each document's points begin
-    forEachTailDocument(file, parser, [&](simdjson::dom::element document) {
+    forEachTailDocument(tail, parser, [&](simdjson::dom::element document) {
         documentStarts.push_back(points.size());
         walkMetrics(document, acceptedNames, windowLabel, points);
+        return true;
     });
     const std::size_t first = documentStarts.size() > maxDocuments
                                   ? documentStarts[documentStarts.size() - maxDocuments]
@@ -95,6 +113,33 @@ void readTelemetryTokens(const std::filesystem::path& file,
     for (std::size_t i = first; i < points.size(); ++i) {
         total.add(std::move(points[i]));
     }
+}
+
+bool hasTelemetryTokenCounts(const std::filesystem::path& file,
+                             std::span<const std::string_view> acceptedNames,
+                             std::size_t maxDocuments) {
+    const TailLines tail = telemetryTail(file, maxDocuments);
+    if (tail.empty()) {
+        return false;
+    }
+    if (tail.size() > maxDocuments) {
+        // Older documents may fall outside the window: only the full count can tell.
+        OTelTokenTotal total;
+        readTelemetryTokens(file, acceptedNames, "", maxDocuments, total);
+        const auto sum = total.total();
+        return sum && sum->hasTokenData();
+    }
+    // A series keeps its attributes, so its newest point fills the same field as any older one.
+    simdjson::dom::parser parser;
+    std::vector<OTelTokenPoint> points;
+    bool found = false;
+    forEachTailDocument(tail, parser, [&](simdjson::dom::element document) {
+        points.clear();
+        walkMetrics(document, acceptedNames, "", points);
+        found = std::any_of(points.begin(), points.end(), hasTokenCount);
+        return !found;
+    });
+    return found;
 }
 
 } // namespace korvo

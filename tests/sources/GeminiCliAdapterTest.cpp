@@ -175,6 +175,22 @@ TEST(GeminiCliAdapter, OnlyTheLastTwoThousandDocumentsCount) {
     EXPECT_EQ(row->usage.inputTokens, 2000);
 }
 
+TEST(GeminiCliAdapter, TokensBeforeTheLastTwoThousandDocumentsDoNotCount) {
+    ScratchHome home;
+    std::string log;
+    for (int i = 0; i < 500; ++i) {
+        log += tokenLine(1);
+    }
+    for (int i = 0; i < 2000; ++i) {
+        log += R"({"name":"gemini_cli.api.request.count","attributes":{"type":"input"},"value":1})"
+               "\n";
+    }
+    home.write(".gemini/telemetry.log", log);
+    const auto adapter = adapterFor(home);
+    EXPECT_EQ(adapter.diagnose().trackingStatus, "Source found, parser needs sample");
+    EXPECT_FALSE(adapter.readUsage());
+}
+
 // A pretty-printed document cut by the start of the 512 KiB tail is skipped whole.
 TEST(GeminiCliAdapter, DocumentCutByTheTailIsSkipped) {
     ScratchHome home;
