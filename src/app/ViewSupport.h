@@ -1,10 +1,13 @@
 #pragma once
 
 #include "app/AppStyle.h"
+#include "app/FlowLayout.h"
 
 #include <QLabel>
 #include <QLayout>
 #include <QString>
+#include <QWidget>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -23,6 +26,11 @@ inline QString qs(std::string_view text) {
 }
 inline QString qs(const char* text) {
     return QString::fromUtf8(text);
+}
+
+// Menu items and buttons read "&" as the mark of a keyboard shortcut; this shows it as text.
+inline QString literalAmpersands(QString text) {
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 // Starts a model operation from a button. An asynchronous operation returns a task that runs
@@ -44,6 +52,20 @@ inline QLabel* makeLabel(const QString& text, TextStyle style, Tint tint, QWidge
         applyTint(label, tint);
     }
     return label;
+}
+
+// A row of buttons that wraps onto more lines when the window is narrow.
+inline QWidget* makeButtonRow(QWidget* parent, std::initializer_list<QWidget*> buttons) {
+    auto* row = new QWidget(parent);
+    auto* flow = new FlowLayout(row);
+    for (QWidget* button : buttons) {
+        button->setParent(row);
+        flow->addWidget(button);
+    }
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    row->setSizePolicy(policy);
+    return row;
 }
 
 // Deletes every item of a layout, widgets included (rows that are rebuilt on each change).

@@ -1,0 +1,103 @@
+#include "app/ConnectedConnectorView.h"
+
+#include "app/SymbolLabel.h"
+#include "app/ViewSupport.h"
+#include "app/ViewText.h"
+#include "core/ConnectorModel.h"
+#include "model/DisplayText.h"
+#include "model/TimeText.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace korvo {
+
+ConnectedConnectorView::ConnectedConnectorView(ConnectorModel& model, Clock clock,
+                                               KorvoBuildChannel channel, QWidget* parent)
+    : QWidget(parent), model_(model), clock_(std::move(clock)), sources_(new QVBoxLayout),
+      snapshot_(new QVBoxLayout) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* connected = new SymbolLabel(this);
+    connected->set(QStringLiteral("Connected to iPhone"), "checkmark.circle.fill", Tint::green);
+    layout->addWidget(connected);
+
+    auto* sourcesBox = new QGroupBox(QStringLiteral("Sources && Detected CLIs"), this);
+    sourcesBox->setLayout(sources_);
+    layout->addWidget(sourcesBox);
+    auto* snapshotBox = new QGroupBox(QStringLiteral("Last Snapshot"), this);
+    snapshotBox->setLayout(snapshot_);
+    layout->addWidget(snapshotBox);
+
+    auto* actions = makeButtonRow(this, {});
+    if (channel == KorvoBuildChannel::development) {
+        auto* copyJSON = new QPushButton(QStringLiteral("Copy Latest Snapshot JSON"), actions);
+        connect(copyJSON, &QPushButton::clicked, this, [this] { model_.copyLatestSnapshotJSON(); });
+        actions->layout()->addWidget(copyJSON);
+    }
+    auto* copyBundle = new QPushButton(QStringLiteral("Copy Support Bundle"), actions);
+    connect(copyBundle, &QPushButton::clicked, this, [this] { model_.copySupportBundle(); });
+    actions->layout()->addWidget(copyBundle);
+    auto* unlink = new QPushButton(QStringLiteral("Unlink Device"), actions);
+    applyTint(unlink, Tint::red);
+    QPalette unlinkPalette = unlink->palette();
+    unlinkPalette.setColor(QPalette::ButtonText, tintColor(Tint::red, unlinkPalette));
+    unlink->setPalette(unlinkPalette);
+    connect(unlink, &QPushButton::clicked, this,
+            [this] { launch([this] { return model_.unlinkDevice(); }); });
+    actions->layout()->addWidget(unlink);
+    layout->addWidget(actions);
+    refresh();
+}
+
+void ConnectedConnectorView::refresh() {
+    QWidget* sourcesBox = sources_->parentWidget();
+    clearLayout(sources_);
+    const auto& diagnostics = model_.sourceDiagnostics();
+    if (diagnostics.empty()) {
+        sources_->addWidget(makeLabel(QStringLiteral("Sources and CLIs not checked yet."),
+                                      TextStyle::body, Tint::secondary, sourcesBox));
+    }
+    for (const AdapterDiagnostic& diagnostic : diagnostics) {
+        auto* name = new SymbolLabel(sourcesBox);
+        const SymbolChoice choice = connectedSourceSymbol(diagnostic);
+        name->set(qs(diagnostic.displayName), choice.symbol, choice.tint);
+        sources_->addWidget(name);
+        for (const std::string& line : {diagnostic.summary, diagnostic.trackingStatus}) {
+            auto* caption = makeLabel(qs(line), TextStyle::caption, Tint::secondary, sourcesBox);
+            caption->setWordWrap(true);
+            caption->setContentsMargins(22, 0, 0, 0);
+            sources_->addWidget(caption);
+        }
+    }
+
+    QWidget* snapshotBox = snapshot_->parentWidget();
+    clearLayout(snapshot_);
+    const auto& snapshot = model_.displaySnapshot();
+    if (!snapshot) {
+        snapshot_->addWidget(makeLabel(QStringLiteral("No snapshot uploaded yet."), TextStyle::body,
+                                       Tint::secondary, snapshotBox));
+        return;
+    }
+    snapshot_->addWidget(
+        makeLabel(qs("Updated " + relativeTimePhrase(snapshot->updatedAt, clock_())),
+                  TextStyle::body, Tint::secondary, snapshotBox));
+    for (const ProviderUsage& provider : snapshot->providers) {
+        auto* line = new QHBoxLayout;
+        line->addWidget(
+            makeLabel(qs(provider.displayName), TextStyle::body, Tint::primary, snapshotBox));
+        line->addWidget(makeLabel(qs(confidenceLabel(provider.confidence)), TextStyle::body,
+                                  Tint::secondary, snapshotBox));
+        line->addStretch();
+        auto* summary = makeLabel(qs(snapshotSummaryText(provider)), TextStyle::caption,
+                                  Tint::primary, snapshotBox);
+        summary->setWordWrap(true);
+        summary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        line->addWidget(summary, 1);
+        snapshot_->addLayout(line);
+    }
+}
+
+} // namespace korvo

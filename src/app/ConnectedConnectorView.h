@@ -1,0 +1,33 @@
+#pragma once
+
+#include "model/Clock.h"
+#include "model/UsageSnapshot.h"
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace korvo {
+
+class ConnectorModel;
+
+// Shown while this machine is paired: the sources, the last snapshot in short, and the copy
+// and unlink actions. The snapshot JSON action exists only in development builds.
+class ConnectedConnectorView : public QWidget {
+    Q_OBJECT
+public:
+    ConnectedConnectorView(ConnectorModel& model, Clock clock, KorvoBuildChannel channel,
+                           QWidget* parent = nullptr);
+
+    void refresh();
+
+private:
+    ConnectorModel& model_;
+    Clock clock_;
+    QVBoxLayout* sources_;
+    QVBoxLayout* snapshot_;
+};
+
+} // namespace korvo

@@ -1,0 +1,83 @@
+#include "app/ConnectorUpdateView.h"
+
+#include "app/SymbolLabel.h"
+#include "app/ViewSupport.h"
+#include "app/ViewText.h"
+#include "core/ConnectorModel.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace korvo {
+
+ConnectorUpdateView::ConnectorUpdateView(ConnectorModel& model, Clock clock, QWidget* parent)
+    : QGroupBox(QStringLiteral("Updates"), parent), model_(model), clock_(std::move(clock)),
+      state_(new SymbolLabel(this)),
+      checked_(makeLabel({}, TextStyle::caption, Tint::secondary, this)),
+      available_(new QWidget(this)),
+      version_(makeLabel({}, TextStyle::caption, Tint::secondary, available_)),
+      checkAgain_(new QPushButton(QStringLiteral("Check Again"), available_)),
+      current_(new QWidget(this)),
+      updateStatus_(makeLabel({}, TextStyle::caption, Tint::secondary, current_)),
+      check_(new QPushButton(current_)) {
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
+    top->addWidget(state_);
+    top->addStretch();
+    top->addWidget(checked_);
+    layout->addLayout(top);
+
+    auto* availableLayout = new QVBoxLayout(available_);
+    availableLayout->setContentsMargins(0, 0, 0, 0);
+    version_->setWordWrap(true);
+    availableLayout->addWidget(version_);
+    auto* download = new QPushButton(QStringLiteral("Download Update"), available_);
+    availableLayout->addWidget(makeButtonRow(available_, {download, checkAgain_}));
+    layout->addWidget(available_);
+
+    auto* currentLayout = new QHBoxLayout(current_);
+    currentLayout->setContentsMargins(0, 0, 0, 0);
+    updateStatus_->setWordWrap(true);
+    currentLayout->addWidget(updateStatus_, 1);
+    currentLayout->addWidget(check_);
+    layout->addWidget(current_);
+
+    connect(download, &QPushButton::clicked, this, [this] { model_.openDownloadPage(); });
+    const auto checkNow = [this] { launch([this] { return model_.checkForUpdates(false); }); };
+    connect(checkAgain_, &QPushButton::clicked, this, checkNow);
+    connect(check_, &QPushButton::clicked, this, checkNow);
+    refresh();
+}
+
+void ConnectorUpdateView::refresh() {
+    const bool checking = model_.isCheckingForUpdates();
+    const auto& info = model_.updateInfo();
+    if (checking) {
+        state_->set(QStringLiteral("Checking for updates"), "arrow.triangle.2.circlepath",
+                    Tint::blue);
+    } else if (info) {
+        state_->set(QStringLiteral("Update available"), "arrow.down.circle.fill", Tint::orange);
+    } else {
+        state_->set(QStringLiteral("Connector updates"), "checkmark.seal", Tint::secondary);
+    }
+    const auto& checkedAt = model_.lastUpdateCheckAt();
+    checked_->setVisible(checkedAt.has_value());
+    if (checkedAt) {
+        checked_->setText(qs("Checked " + relativeOrNever(checkedAt, clock_())));
+    }
+    available_->setVisible(info.has_value());
+    current_->setVisible(!info.has_value());
+    if (info) {
+        version_->setText(QStringLiteral("Version ") + info->version + QStringLiteral(" build ") +
+                          info->build + QStringLiteral(" is available on the Mac download page."));
+        checkAgain_->setEnabled(!checking);
+    } else {
+        updateStatus_->setText(model_.updateStatus());
+        check_->setText(checking ? QStringLiteral("Checking")
+                                 : QStringLiteral("Check for Updates"));
+        check_->setEnabled(!checking);
+    }
+}
+
+} // namespace korvo

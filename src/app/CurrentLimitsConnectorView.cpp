@@ -1,0 +1,65 @@
+#include "app/CurrentLimitsConnectorView.h"
+
+#include "app/ProviderLimitRow.h"
+#include "app/ViewSupport.h"
+#include "core/ConnectorModel.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace korvo {
+
+CurrentLimitsConnectorView::CurrentLimitsConnectorView(ConnectorModel& model, Clock clock,
+                                                       QWidget* parent)
+    : QGroupBox(QStringLiteral("Current Limits on This Mac"), parent), model_(model),
+      clock_(std::move(clock)),
+      noData_(makeLabel(QStringLiteral("No local limit data found yet. Korvo can still detect "
+                                       "CLIs; quota percentages appear only when the local CLI "
+                                       "exposes a sanitized usage or rate-limit field."),
+                        TextStyle::caption, Tint::secondary, this)),
+      latest_(makeLabel(QStringLiteral("Latest local read"), TextStyle::caption, Tint::secondary,
+                        this)),
+      rows_(new QVBoxLayout),
+      refreshAndUpload_(new QPushButton(QStringLiteral("Refresh && Upload"), this)) {
+    auto* layout = new QVBoxLayout(this);
+    noData_->setWordWrap(true);
+    layout->addWidget(noData_);
+    layout->addWidget(latest_);
+    rows_->setSpacing(6);
+    layout->addLayout(rows_);
+    auto* refreshLimits = new QPushButton(QStringLiteral("Refresh Limits"), this);
+    layout->addWidget(makeButtonRow(this, {refreshLimits, refreshAndUpload_}));
+
+    connect(refreshLimits, &QPushButton::clicked, this,
+            [this] { launch([this] { return model_.refreshLocalLimits(); }); });
+    connect(refreshAndUpload_, &QPushButton::clicked, this,
+            [this] { launch([this] { return model_.syncNow(); }); });
+    refresh();
+}
+
+void CurrentLimitsConnectorView::refresh() {
+    const auto& snapshot = model_.displaySnapshot();
+    const bool hasRows = snapshot && !snapshot->providers.empty();
+    noData_->setVisible(!hasRows);
+    latest_->setVisible(hasRows);
+    clearLayout(rows_);
+    if (hasRows) {
+        const Instant now = clock_();
+        bool first = true;
+        for (const ProviderUsage& provider : snapshot->providers) {
+            if (!first) {
+                auto* line = new QFrame(this);
+                line->setFrameShape(QFrame::HLine);
+                line->setFrameShadow(QFrame::Sunken);
+                rows_->addWidget(line);
+            }
+            first = false;
+            rows_->addWidget(new ProviderLimitRow(provider, now, this));
+        }
+    }
+    refreshAndUpload_->setEnabled(model_.isPaired() && !model_.isSyncing());
+}
+
+} // namespace korvo

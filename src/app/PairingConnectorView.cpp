@@ -1,0 +1,102 @@
+#include "app/PairingConnectorView.h"
+
+#include "app/ConnectorGuideRow.h"
+#include "app/QRCodeView.h"
+#include "app/SymbolLabel.h"
+#include "app/ViewSupport.h"
+#include "app/ViewText.h"
+#include "core/ConnectorModel.h"
+#include "model/TimeText.h"
+
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace korvo {
+
+PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, QWidget* parent)
+    : QWidget(parent), model_(model), clock_(std::move(clock)), create_(new QPushButton(this)),
+      session_(new QWidget(this)), qr_(new QRCodeView(session_)), code_(new QLabel(session_)),
+      expires_(makeLabel({}, TextStyle::body, Tint::secondary, session_)),
+      pollState_(new SymbolLabel(session_)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(makeLabel(QStringLiteral("Pair this Mac with Korvo on iPhone."),
+                                TextStyle::body, Tint::secondary, this));
+
+    auto* guide = new QGroupBox(QStringLiteral("Quick Start"), this);
+    auto* guideLayout = new QVBoxLayout(guide);
+    guideLayout->addWidget(
+        new ConnectorGuideRow(1, QStringLiteral("Create a pairing code on this Mac."), guide));
+    guideLayout->addWidget(new ConnectorGuideRow(
+        2,
+        QStringLiteral("Open Korvo on iPhone, choose Link Korvo Connector, then scan the QR code "
+                       "or enter the 6-digit code."),
+        guide));
+    guideLayout->addWidget(new ConnectorGuideRow(
+        3,
+        QStringLiteral("Keep Korvo Connector running so sanitized snapshots upload about every 30 "
+                       "seconds."),
+        guide));
+    layout->addWidget(guide);
+
+    create_->setIcon(symbolIcon("qrcode"));
+    auto* createRow = new QHBoxLayout;
+    createRow->addWidget(create_);
+    createRow->addStretch();
+    layout->addLayout(createRow);
+
+    auto* sessionLayout = new QHBoxLayout(session_);
+    sessionLayout->setContentsMargins(0, 0, 0, 0);
+    sessionLayout->setSpacing(16);
+    sessionLayout->addWidget(qr_, 0, Qt::AlignTop);
+    auto* details = new QVBoxLayout;
+    details->setSpacing(8);
+    QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    codeFont.setPixelSize(34);
+    codeFont.setWeight(QFont::DemiBold);
+    code_->setFont(codeFont);
+    code_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    details->addWidget(code_);
+    details->addWidget(expires_);
+    details->addWidget(pollState_);
+    auto* checkNow = new QPushButton(QStringLiteral("Check Now"), session_);
+    auto* checkRow = new QHBoxLayout;
+    checkRow->addWidget(checkNow);
+    checkRow->addStretch();
+    details->addLayout(checkRow);
+    details->addStretch();
+    sessionLayout->addLayout(details, 1);
+    layout->addWidget(session_);
+
+    connect(create_, &QPushButton::clicked, this,
+            [this] { launch([this] { return model_.createPairingCode(); }); });
+    connect(checkNow, &QPushButton::clicked, this,
+            [this] { launch([this] { return model_.checkPairingStatus(); }); });
+    refresh();
+}
+
+void PairingConnectorView::refresh() {
+    const bool pairing = model_.isPairing();
+    create_->setText(pairing ? QStringLiteral("Creating Pairing")
+                             : QStringLiteral("Create Pairing Code"));
+    create_->setEnabled(!pairing);
+    const auto& session = model_.pairingSession();
+    session_->setVisible(session.has_value());
+    if (!session) {
+        return;
+    }
+    qr_->setPayload(qs(session->qrPayload));
+    code_->setText(qs(session->pairingCode));
+    expires_->setText(qs("Expires " + relativeTimePhrase(session->expiresAt, clock_())));
+    if (model_.isPollingForPairing()) {
+        pollState_->set(QStringLiteral("Waiting for iPhone"), "dot.radiowaves.left.and.right",
+                        Tint::secondary);
+    } else {
+        pollState_->set(QStringLiteral("Ready to pair"), "qrcode", Tint::secondary);
+    }
+}
+
+} // namespace korvo

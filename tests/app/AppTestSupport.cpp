@@ -1,0 +1,102 @@
+#include "AppTestSupport.h"
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace korvo::testing {
+
+RelayProcess::RelayProcess(const QString& dbPath, const QString& manifestPath) {
+    QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                          QStringLiteral("--db"), dbPath};
+    if (!manifestPath.isEmpty()) {
+        arguments << QStringLiteral("--manifest") << manifestPath;
+    }
+    process_.setProgram(QStringLiteral(KORVO_BIN_DIR "/korvo-relay"));
+    process_.setArguments(arguments);
+    process_.start();
+    if (!process_.waitForStarted(5000)) {
+        return;
+    }
+    QByteArray output;
+    while (!output.contains('\n') && process_.waitForReadyRead(5000)) {
+        output += process_.readAllStandardOutput();
+    }
+    // "listening on http://127.0.0.1:PORT"
+    const qsizetype colon = output.lastIndexOf(':');
+    if (output.startsWith("listening on ") && colon > 0) {
+        port_ = output.mid(colon + 1).trimmed().toInt();
+    }
+}
+
+RelayProcess::~RelayProcess() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+}
+
+bool claimPairingCode(QNetworkAccessManager& network, const QUrl& relay, const QString& code) {
+    QNetworkRequest request(relay.resolved(QUrl(QStringLiteral("/v1/pairing/claim"))));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    request.setTransferTimeout(5000);
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{QStringLiteral("pairingCode"), code}}).toJson();
+    QNetworkReply* reply = network.post(request, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    reply->deleteLater();
+    return status == 200;
+}
+
+ModelHarness::ModelHarness() {
+    defaults = std::make_shared<SettingsUserDefaults>(path(QStringLiteral("settings.ini")));
+    keychain = std::make_shared<FileKeychain>(path(QStringLiteral("keychain/items")).toStdString());
+    pasteboard = std::make_shared<RecordingPasteboard>();
+    urlOpener = std::make_shared<RecordingUrlOpener>();
+
+    options.home = path(QStringLiteral("home")).toStdString();
+    options.userDefaults = defaults;
+    options.keychainBackend = keychain;
+    options.network = &network;
+    options.defaultRelayURL = QUrl(QStringLiteral("http://127.0.0.1:9"));
+    options.manifestURL = QUrl(QStringLiteral("http://127.0.0.1:9/download/linux/manifest.json"));
+    options.downloadPageURL = QUrl(QStringLiteral("http://127.0.0.1:9/download/linux/"));
+    options.clock = fixedClock(kTestNow);
+    options.environment = fixedEnvironment({});
+    options.buildInfo =
+        BuildInfo{QStringLiteral("1.4.0"), QStringLiteral("42"), QStringLiteral("release")};
+    options.syncInterval = std::chrono::hours(1);
+    options.pairingPollInterval = std::chrono::milliseconds(20);
+    options.manifestTimeout = std::chrono::milliseconds(3000);
+    options.loginItem = std::make_shared<XdgAutostartLoginItem>(
+        path(QStringLiteral("autostart")), QStringLiteral("korvo-connector.desktop"),
+        QStringLiteral("/usr/bin/korvo-connector"));
+    options.hostInfo = std::make_shared<SystemHostInfo>(path(QStringLiteral("machine-info")));
+    options.pasteboard = pasteboard;
+    options.urlOpener = urlOpener;
+    options.realAdapters = AdapterList{};
+    options.sourceAdapters = AdapterList{std::make_shared<MockAdapter>(options.clock)};
+}
+
+ConnectorModel& ModelHarness::make() {
+    model_ = std::make_unique<ConnectorModel>(options);
+    return *model_;
+}
+
+void ModelHarness::storePairing(const QString& syncSpaceId, const std::string& token) {
+    defaults->setString(QLatin1String(ConnectorModel::kSyncSpaceIdKey), syncSpaceId);
+    KeychainStore store(options.keychainService, keychain);
+    ASSERT_TRUE(store.save(token, KeychainStore::kDeviceTokenAccount).ok());
+}
+
+} // namespace korvo::testing

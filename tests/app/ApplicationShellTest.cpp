@@ -1,0 +1,171 @@
+#include "AppTestSupport.h"
+#include "app/ConnectorAppDelegate.h"
+#include "app/ConnectorMenuView.h"
+#include "app/ConnectorWindowController.h"
+#include "app/KorvoConnectorApp.h"
+#include "platform/PowerEvents.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <gtest/gtest.h>
+
+namespace korvo {
+namespace {
+
+using testing::eventually;
+using testing::finish;
+
+TEST(ConnectorWindowControllerTest, ShowKeepsOneWindowAndRunsStartEachTime) {
+    testing::ModelHarness harness;
+    ConnectorModel& model = harness.make();
+    ConnectorWindowController controller(model, harness.options.clock, KorvoBuildChannel::release);
+    EXPECT_EQ(controller.window(), nullptr);
+
+    controller.show();
+    QMainWindow* window = controller.window();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Korvo Connector");
+    EXPECT_EQ(window->size(), QSize(520, 720));
+    EXPECT_EQ(window->minimumSize(), QSize(420, 520));
+    ASSERT_TRUE(eventually([&] {
+        return model.sourceDiagnosticStatus() != "Checking" &&
+               model.sourceDiagnosticStatus() != "Not checked";
+    }));
+    EXPECT_FALSE(model.isPaired());
+
+    // Closing hides the window; it is not destroyed.
+    window->move(window->pos() + QPoint(30, 40));
+    const QPoint moved = window->pos();
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+
+    // Paired in the meantime (as another run of the program would leave it): the next show
+    // brings back the same window, where it was, and its start-up refresh sees the pairing.
+    harness.storePairing(QStringLiteral("space_1"), "token-1");
+    controller.show();
+    EXPECT_EQ(controller.window(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->pos(), moved);
+    ASSERT_TRUE(eventually([&] { return model.isPaired(); }));
+    EXPECT_EQ(model.statusMessage(), "Connected to iPhone");
+    model.stopAutoSync();
+}
+
+TEST(ConnectorAppDelegateTest, SleepAndWakeReachTheModelOneTurnLaterUntilTermination) {
+    testing::ModelHarness harness;
+    ConnectorModel& model = harness.make();
+    ConnectorWindowController controller(model, harness.options.clock, KorvoBuildChannel::release);
+    ConnectorAppDelegate delegate(model, controller);
+    PowerEvents power;
+    delegate.applicationDidFinishLaunching(&power);
+    EXPECT_EQ(delegate.observerCount(), 2U);
+    // The window appears on the next turn of the event loop, not during launch.
+    EXPECT_EQ(controller.window(), nullptr);
+    ASSERT_TRUE(
+        eventually([&] { return controller.window() && controller.window()->isVisible(); }));
+
+    Q_EMIT power.willSleep();
+    EXPECT_EQ(model.powerStatus(), "Awake");
+    ASSERT_TRUE(eventually([&] { return model.powerStatus() == "Sleeping"; }));
+    EXPECT_EQ(model.lastSleepAt(), testing::kTestNow);
+
+    Q_EMIT power.didWake();
+    EXPECT_EQ(model.powerStatus(), "Sleeping");
+    ASSERT_TRUE(eventually([&] { return model.powerStatus() == "Awake"; }));
+
+    delegate.applicationWillTerminate();
+    EXPECT_EQ(delegate.observerCount(), 0U);
+    Q_EMIT power.willSleep();
+    QTest::qWait(20);
+    EXPECT_EQ(model.powerStatus(), "Awake");
+    model.stopAutoSync();
+}
+
+TEST(KorvoConnectorAppTest, WithoutATrayClosingTheWindowQuits) {
+    testing::ModelHarness harness;
+    KorvoConnectorApp::Options options;
+    options.model = harness.options;
+    options.channel = KorvoBuildChannel::release;
+    options.useTray = false;
+    KorvoConnectorApp app(options);
+    app.launch();
+    EXPECT_EQ(app.trayIcon(), nullptr);
+    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
+    ASSERT_TRUE(eventually([&] {
+        return app.windowController().window() && app.windowController().window()->isVisible();
+    }));
+    EXPECT_TRUE(app.delegate().applicationShouldHandleReopen());
+    app.model().stopAutoSync();
+}
+
+QStringList actionTexts(const QMenu& menu) {
+    QStringList texts;
+    for (const QAction* action : menu.actions()) {
+        texts << (action->isSeparator() ? QStringLiteral("--") : action->text());
+    }
+    return texts;
+}
+
+const QAction* action(const QMenu& menu, const QString& text) {
+    for (const QAction* a : menu.actions()) {
+        if (a->text() == text) {
+            return a;
+        }
+    }
+    return nullptr;
+}
+
+TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
+    testing::ModelHarness harness;
+    ConnectorModel& model = harness.make();
+    int opened = 0;
+    ConnectorMenuView menu(model, harness.options.clock, [&opened] { ++opened; });
+    EXPECT_EQ(actionTexts(menu), (QStringList{"Korvo Connector",
+                                              "--",
+                                              "Status: Not paired",
+                                              "Sources: Not checked",
+                                              "Auto sync: Paused",
+                                              "Last sync: Never",
+                                              "Updates: Not checked",
+                                              "--",
+                                              "Check for Updates",
+                                              "--",
+                                              "Limits: Not available yet",
+                                              "--",
+                                              "Open at Login",
+                                              "--",
+                                              "Open Pairing",
+                                              "Refresh Now",
+                                              "Refresh Limits",
+                                              "Copy Latest Snapshot JSON",
+                                              "Unlink Device",
+                                              "--",
+                                              "Quit"}));
+    EXPECT_FALSE(action(menu, "Refresh Now")->isEnabled());
+    EXPECT_FALSE(action(menu, "Status: Not paired")->isEnabled());
+    EXPECT_FALSE(action(menu, "Open at Login")->isChecked());
+
+    // After the local limits are read, the demo rows replace the placeholder; a change of the
+    // model is picked up on the next turn of the event loop.
+    finish(model.refreshLocalLimits());
+    QCoreApplication::processEvents();
+    const QStringList texts = actionTexts(menu);
+    EXPECT_FALSE(texts.contains("Limits: Not available yet"));
+    ASSERT_TRUE(model.displaySnapshot().has_value());
+    for (const ProviderUsage& provider : model.displaySnapshot()->providers) {
+        EXPECT_EQ(texts.filter(QString::fromStdString(provider.displayName)).size(), 1)
+            << provider.displayName;
+    }
+
+    const_cast<QAction*>(action(menu, "Open Pairing"))->trigger();
+    EXPECT_EQ(opened, 1);
+    const_cast<QAction*>(action(menu, "Open at Login"))->trigger();
+    ASSERT_TRUE(eventually([&] { return model.launchAtLoginEnabled(); }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(action(menu, "Open at Login")->isChecked());
+}
+
+} // namespace
+} // namespace korvo
