@@ -5,8 +5,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-#include <QStyle>
 #include <array>
+#include <cmath>
+#include <functional>
 
 namespace korvo {
 
@@ -37,59 +38,128 @@ QColor tintColor(Tint tint, const QPalette& palette) {
 
 namespace {
 
-enum class Drawn { none, circle, gauge, qrcode, radiowaves, barChart };
+enum class Drawn {
+    barChart,
+    circlePath,
+    downCircleFill,
+    checkSeal,
+    checkCircleFill,
+    exclamationCircle,
+    infoCircle,
+    circle,
+    gauge,
+    qrcode,
+    radiowaves,
+};
 
 struct SymbolEntry {
     std::string_view symbol;
     const char* themeName;
-    QStyle::StandardPixmap standard;
-    bool hasStandard;
     Drawn drawn;
 };
 
-// One place that maps symbol names to desktop icons.
+// One place that maps symbol names to desktop icon names and to the drawn fallback.
 constexpr std::array kSymbols{
-    SymbolEntry{"chart.bar.xaxis", "office-chart-bar", QStyle::SP_ComputerIcon, false,
-                Drawn::barChart},
-    SymbolEntry{"arrow.triangle.2.circlepath", "view-refresh", QStyle::SP_BrowserReload, true,
-                Drawn::none},
-    SymbolEntry{"arrow.down.circle.fill", "folder-download", QStyle::SP_ArrowDown, true,
-                Drawn::none},
-    SymbolEntry{"checkmark.seal", "security-high", QStyle::SP_DialogApplyButton, true, Drawn::none},
-    SymbolEntry{"checkmark.circle.fill", "emblem-ok", QStyle::SP_DialogYesButton, true,
-                Drawn::none},
-    SymbolEntry{"exclamationmark.circle", "dialog-warning", QStyle::SP_MessageBoxWarning, true,
-                Drawn::none},
-    SymbolEntry{"info.circle", "dialog-information", QStyle::SP_MessageBoxInformation, true,
-                Drawn::none},
-    SymbolEntry{"circle", "", QStyle::SP_CustomBase, false, Drawn::circle},
-    SymbolEntry{"gauge.with.dots.needle.67percent", "speedometer", QStyle::SP_CustomBase, false,
-                Drawn::gauge},
-    SymbolEntry{"qrcode", "view-barcode-qr", QStyle::SP_CustomBase, false, Drawn::qrcode},
-    SymbolEntry{"dot.radiowaves.left.and.right", "network-wireless", QStyle::SP_CustomBase, false,
-                Drawn::radiowaves},
+    SymbolEntry{"chart.bar.xaxis", "office-chart-bar", Drawn::barChart},
+    SymbolEntry{"arrow.triangle.2.circlepath", "view-refresh", Drawn::circlePath},
+    SymbolEntry{"arrow.down.circle.fill", "folder-download", Drawn::downCircleFill},
+    SymbolEntry{"checkmark.seal", "security-high", Drawn::checkSeal},
+    SymbolEntry{"checkmark.circle.fill", "emblem-ok", Drawn::checkCircleFill},
+    SymbolEntry{"exclamationmark.circle", "dialog-warning", Drawn::exclamationCircle},
+    SymbolEntry{"info.circle", "dialog-information", Drawn::infoCircle},
+    SymbolEntry{"circle", "", Drawn::circle},
+    SymbolEntry{"gauge.with.dots.needle.67percent", "speedometer", Drawn::gauge},
+    SymbolEntry{"qrcode", "view-barcode-qr", Drawn::qrcode},
+    SymbolEntry{"dot.radiowaves.left.and.right", "network-wireless", Drawn::radiowaves},
 };
 
-QIcon drawnIcon(Drawn drawn) {
+// Draws a symbol in one colour on a 32 x 32 canvas.
+QIcon drawnIcon(Drawn drawn, const QColor& ink) {
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QColor ink = QApplication::palette().color(QPalette::WindowText);
-    painter.setPen(QPen(ink, 2.5));
+    QPen pen(ink, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    painter.setPen(pen);
+    const QRectF ring(4, 4, 24, 24);
+    const auto knockout = [&painter](const std::function<void()>& draw) {
+        // Draws in transparent "ink" over a filled shape.
+        painter.save();
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        draw();
+        painter.restore();
+    };
     switch (drawn) {
-    case Drawn::none:
-        return {};
-    case Drawn::circle:
-        painter.drawEllipse(QRectF(5, 5, 22, 22));
-        break;
-    case Drawn::gauge: {
-        painter.drawArc(QRectF(4, 6, 24, 24), 0, 180 * 16);
-        painter.drawLine(QPointF(16, 18), QPointF(23, 11));
+    case Drawn::barChart:
+        painter.setPen(Qt::NoPen);
         painter.setBrush(ink);
-        painter.drawEllipse(QPointF(16, 18), 2.5, 2.5);
+        painter.drawRoundedRect(QRectF(5, 16, 5, 11), 1.5, 1.5);
+        painter.drawRoundedRect(QRectF(13.5, 7, 5, 20), 1.5, 1.5);
+        painter.drawRoundedRect(QRectF(22, 12, 5, 15), 1.5, 1.5);
+        painter.drawRect(QRectF(3, 28, 26, 2));
+        break;
+    case Drawn::circlePath:
+        painter.drawArc(ring, 30 * 16, 150 * 16);
+        painter.drawArc(ring, 210 * 16, 150 * 16);
+        painter.drawLine(QPointF(6, 7), QPointF(6.3, 12.5));
+        painter.drawLine(QPointF(6.3, 12.5), QPointF(11.5, 11));
+        painter.drawLine(QPointF(26, 25), QPointF(25.7, 19.5));
+        painter.drawLine(QPointF(25.7, 19.5), QPointF(20.5, 21));
+        break;
+    case Drawn::downCircleFill:
+        painter.setBrush(ink);
+        painter.drawEllipse(ring);
+        knockout([&] {
+            painter.setPen(QPen(Qt::black, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawLine(QPointF(16, 9), QPointF(16, 22));
+            painter.drawLine(QPointF(10.5, 16.5), QPointF(16, 22));
+            painter.drawLine(QPointF(21.5, 16.5), QPointF(16, 22));
+        });
+        break;
+    case Drawn::checkSeal: {
+        QPolygonF seal;
+        for (int i = 0; i < 24; ++i) {
+            const double angle = i * 3.14159265358979 / 12;
+            const double radius = (i % 2 == 0) ? 13 : 11;
+            seal << QPointF(16 + radius * std::cos(angle), 16 + radius * std::sin(angle));
+        }
+        painter.drawPolygon(seal);
+        painter.drawPolyline(QPolygonF{QPointF(11, 16.5), QPointF(14.5, 20), QPointF(21, 12.5)});
         break;
     }
+    case Drawn::checkCircleFill:
+        painter.setBrush(ink);
+        painter.drawEllipse(ring);
+        knockout([&] {
+            painter.setPen(QPen(Qt::black, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawPolyline(
+                QPolygonF{QPointF(10.5, 16.5), QPointF(14.5, 20.5), QPointF(21.5, 12)});
+        });
+        break;
+    case Drawn::exclamationCircle:
+        painter.drawEllipse(ring);
+        painter.drawLine(QPointF(16, 9.5), QPointF(16, 18));
+        painter.setBrush(ink);
+        painter.drawEllipse(QPointF(16, 22.5), 1.2, 1.2);
+        break;
+    case Drawn::infoCircle:
+        painter.drawEllipse(ring);
+        painter.drawLine(QPointF(16, 14.5), QPointF(16, 22.5));
+        painter.setBrush(ink);
+        painter.drawEllipse(QPointF(16, 10), 1.2, 1.2);
+        break;
+    case Drawn::circle:
+        painter.drawEllipse(ring);
+        break;
+    case Drawn::gauge:
+        painter.drawArc(QRectF(3, 6, 26, 26), 0, 180 * 16);
+        painter.drawLine(QPointF(16, 19), QPointF(22.5, 12));
+        painter.setBrush(ink);
+        painter.drawEllipse(QPointF(16, 19), 2.5, 2.5);
+        painter.drawEllipse(QPointF(7, 17), 1.2, 1.2);
+        painter.drawEllipse(QPointF(10, 11), 1.2, 1.2);
+        painter.drawEllipse(QPointF(16, 8.5), 1.2, 1.2);
+        break;
     case Drawn::qrcode: {
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setPen(Qt::NoPen);
@@ -99,11 +169,12 @@ QIcon drawnIcon(Drawn drawn) {
         for (const QRect& r : finders) {
             painter.drawRect(r);
         }
-        painter.setCompositionMode(QPainter::CompositionMode_Clear);
-        for (const QRect& r : finders) {
-            painter.drawRect(r.adjusted(2, 2, -2, -2));
-        }
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        knockout([&] {
+            painter.setBrush(Qt::black);
+            for (const QRect& r : finders) {
+                painter.drawRect(r.adjusted(2, 2, -2, -2));
+            }
+        });
         for (const QRect& r : finders) {
             painter.drawRect(r.adjusted(4, 4, -4, -4));
         }
@@ -117,43 +188,44 @@ QIcon drawnIcon(Drawn drawn) {
         painter.setBrush(ink);
         painter.drawEllipse(QPointF(16, 16), 3, 3);
         painter.setBrush(Qt::NoBrush);
-        painter.drawArc(QRectF(7, 7, 18, 18), 120 * 16, 120 * 16);
-        painter.drawArc(QRectF(7, 7, 18, 18), -60 * 16, 120 * 16);
-        painter.drawArc(QRectF(2, 2, 28, 28), 125 * 16, 110 * 16);
-        painter.drawArc(QRectF(2, 2, 28, 28), -55 * 16, 110 * 16);
-        break;
-    case Drawn::barChart:
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(ink);
-        painter.drawRoundedRect(QRectF(5, 16, 5, 11), 1.5, 1.5);
-        painter.drawRoundedRect(QRectF(13.5, 7, 5, 20), 1.5, 1.5);
-        painter.drawRoundedRect(QRectF(22, 12, 5, 15), 1.5, 1.5);
-        painter.drawRect(QRectF(3, 28, 26, 2));
+        painter.drawArc(QRectF(8, 8, 16, 16), 125 * 16, 110 * 16);
+        painter.drawArc(QRectF(8, 8, 16, 16), -55 * 16, 110 * 16);
+        painter.drawArc(QRectF(2, 2, 28, 28), 130 * 16, 100 * 16);
+        painter.drawArc(QRectF(2, 2, 28, 28), -50 * 16, 100 * 16);
         break;
     }
     painter.end();
     return QIcon(pixmap);
 }
 
+const SymbolEntry* findSymbol(std::string_view symbol) {
+    for (const SymbolEntry& entry : kSymbols) {
+        if (entry.symbol == symbol) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 QIcon symbolIcon(std::string_view symbol) {
-    for (const SymbolEntry& entry : kSymbols) {
-        if (entry.symbol != symbol) {
-            continue;
-        }
-        if (*entry.themeName != '\0') {
-            QIcon themed = QIcon::fromTheme(QString::fromLatin1(entry.themeName));
-            if (!themed.isNull()) {
-                return themed;
-            }
-        }
-        if (entry.hasStandard) {
-            return QApplication::style()->standardIcon(entry.standard);
-        }
-        return drawnIcon(entry.drawn);
+    const SymbolEntry* entry = findSymbol(symbol);
+    if (!entry) {
+        return {};
     }
-    return {};
+    if (*entry->themeName != '\0') {
+        QIcon themed = QIcon::fromTheme(QString::fromLatin1(entry->themeName));
+        if (!themed.isNull()) {
+            return themed;
+        }
+    }
+    return drawnIcon(entry->drawn, QApplication::palette().color(QPalette::WindowText));
+}
+
+QIcon tintedSymbolIcon(std::string_view symbol, const QColor& color) {
+    const SymbolEntry* entry = findSymbol(symbol);
+    return entry ? drawnIcon(entry->drawn, color) : QIcon();
 }
 
 QIcon trayIcon() {

@@ -16,9 +16,13 @@ enum class Tint { green, orange, red, blue, secondary, primary };
 QColor tintColor(Tint tint, const QPalette& palette);
 
 // Icon for one of the symbol names the views use ("checkmark.circle.fill", "qrcode", ...):
-// the desktop theme's icon when there is one, else a standard style icon, else a drawn one.
-// Every name the views use is listed in AppStyle.cpp; an unknown name gives a null icon.
+// the desktop theme's icon when there is one, else a drawn one in the text colour. Every name
+// the views use is listed in AppStyle.cpp; an unknown name gives a null icon.
 QIcon symbolIcon(std::string_view symbol);
+
+// The drawn symbol in one colour, for labels whose colour tells a state (a theme's icon would
+// lose it). Null for an unknown name.
+QIcon tintedSymbolIcon(std::string_view symbol, const QColor& color);
 
 // The tray icon: a small bar chart, drawn so it exists on every desktop.
 QIcon trayIcon();

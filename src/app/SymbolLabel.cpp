@@ -1,5 +1,6 @@
 #include "app/SymbolLabel.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 
@@ -18,11 +19,14 @@ SymbolLabel::SymbolLabel(QWidget* parent)
 void SymbolLabel::set(const QString& text, std::string_view symbol, Tint tint) {
     text_->setText(text);
     applyTint(text_, tint);
-    if (symbol != symbol_) {
+    if (symbol != symbol_ || tint != tint_) {
         symbol_ = std::string(symbol);
-        icon_->setPixmap(symbolIcon(symbol).pixmap(16, 16));
+        tint_ = tint;
+        const QIcon icon = tint == Tint::primary
+                               ? symbolIcon(symbol)
+                               : tintedSymbolIcon(symbol, tintColor(tint, QApplication::palette()));
+        icon_->setPixmap(icon.pixmap(16, 16));
     }
-    tint_ = tint;
 }
 
 QString SymbolLabel::text() const {

@@ -1,5 +1,8 @@
 #include "AppTestSupport.h"
 
+#include "sources/ClaudeCodeAdapter.h"
+#include "sources/CodexAdapter.h"
+
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,12 +36,11 @@ RelayProcess::RelayProcess(const QString& dbPath, const QString& manifestPath) {
 }
 
 RelayProcess::~RelayProcess() {
+    // Its data is of no use after the test, and a graceful stop would wait for the client's
+    // idle keep-alive connections.
     if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
+        process_.kill();
+        process_.waitForFinished(5000);
     }
 }
 
@@ -86,6 +88,21 @@ ModelHarness::ModelHarness() {
     options.urlOpener = urlOpener;
     options.realAdapters = AdapterList{};
     options.sourceAdapters = AdapterList{std::make_shared<MockAdapter>(options.clock)};
+}
+
+void ModelHarness::useFixtureTools() {
+    options.clock = fixedClock(kFixtureNow);
+    const std::filesystem::path fixtures(KORVO_FIXTURES_DIR);
+    const Environment none = fixedEnvironment({});
+    auto claude = std::make_shared<ClaudeCodeAdapter>(fixtures / "claude-bridge-windows",
+                                                      std::vector<std::filesystem::path>{},
+                                                      options.clock, none);
+    auto codex =
+        std::make_shared<CodexAdapter>(fixtures / "codex-current-shape",
+                                       std::vector<std::filesystem::path>{}, options.clock, none);
+    options.realAdapters = AdapterList{claude, codex};
+    options.sourceAdapters =
+        AdapterList{std::make_shared<MockAdapter>(options.clock), claude, codex};
 }
 
 ConnectorModel& ModelHarness::make() {

@@ -19,6 +19,8 @@
 namespace korvo::testing {
 
 inline constexpr Instant kTestNow = instantFromUnixSeconds(1772356445); // 2026-03-01T09:14:05Z
+// Shortly after the fixture tools wrote their files.
+inline constexpr Instant kFixtureNow = instantFromUnixSeconds(1767603600); // 2026-01-05T09:00:00Z
 
 // Turns the event loop until `done` holds; false after the time-out.
 inline bool eventually(const std::function<bool()>& done, int timeoutMs = 5000) {
@@ -97,6 +99,10 @@ public:
 
     ConnectorModel& make();
     ConnectorModel& model() { return *model_; }
+
+    // Claude Code and Codex read from the fixture homes (bridge file with two windows; the
+    // tool's current session log shape), with the clock at the time those files describe.
+    void useFixtureTools();
 
     // What a finished pairing leaves behind.
     void storePairing(const QString& syncSpaceId, const std::string& token);

@@ -119,6 +119,7 @@ const QAction* action(const QMenu& menu, const QString& text) {
 
 TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
     testing::ModelHarness harness;
+    harness.useFixtureTools();
     ConnectorModel& model = harness.make();
     int opened = 0;
     ConnectorMenuView menu(model, harness.options.clock, [&opened] { ++opened; });
@@ -147,7 +148,7 @@ TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
     EXPECT_FALSE(action(menu, "Status: Not paired")->isEnabled());
     EXPECT_FALSE(action(menu, "Open at Login")->isChecked());
 
-    // After the local limits are read, the demo rows replace the placeholder; a change of the
+    // After the local limits are read, a row per tool replaces the placeholder; a change of the
     // model is picked up on the next turn of the event loop.
     finish(model.refreshLocalLimits());
     QCoreApplication::processEvents();

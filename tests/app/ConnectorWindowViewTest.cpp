@@ -6,8 +6,10 @@
 #include "app/ConnectedConnectorView.h"
 #include "app/DiagnosticsConnectorView.h"
 #include "app/PairingConnectorView.h"
+#include "app/ProviderLimitRow.h"
 #include "app/QRCodeView.h"
 #include "app/UserSupportConnectorView.h"
+#include "app/ViewText.h"
 
 #include <QApplication>
 #include <QFile>
@@ -47,12 +49,14 @@ protected:
     std::unique_ptr<ConnectorWindowView> startedPage(KorvoBuildChannel channel) {
         ConnectorModel& model = harness.make();
         finish(model.start());
-        auto page = std::make_unique<ConnectorWindowView>(model, harness.options.clock, channel);
+        auto page = std::make_unique<ConnectorWindowView>(model, viewClock, channel);
         page->resize(520, 720);
         return page;
     }
 
     testing::ModelHarness harness;
+    // The window is looked at three minutes after the model's events.
+    Clock viewClock = fixedClock(testing::kTestNow + std::chrono::minutes(3));
 };
 
 TEST_F(ConnectorWindowViewTest, NotPairedReleaseBuildShowsPairingAndSupportWithUploadsDisabled) {
@@ -84,8 +88,6 @@ TEST_F(ConnectorWindowViewTest, NotPairedReleaseBuildShowsPairingAndSupportWithU
     EXPECT_EQ(support->valueLabel("Pairing")->text(), "Not paired");
     EXPECT_EQ(support->valueLabel("Last upload")->text(), "Never");
     EXPECT_EQ(support->valueLabel("Auto sync")->text(), "Paused");
-    // The demo source's row is on display after the start-up refresh of the local limits.
-    EXPECT_TRUE(visibleLabel(root, "Latest local read"));
 }
 
 TEST_F(ConnectorWindowViewTest, PairedBuildsShowConnectedPanelAndSnapshotJSONOnlyInDevelopment) {
@@ -123,13 +125,15 @@ TEST_F(ConnectorWindowViewTest, PairedBuildsShowConnectedPanelAndSnapshotJSONOnl
 }
 
 TEST_F(ConnectorWindowViewTest, CopyLatestSnapshotJSONPutsTheSnapshotOnThePasteboard) {
+    harness.useFixtureTools();
     harness.storePairing(QStringLiteral("space_1"), "token-1");
     const auto page = startedPage(KorvoBuildChannel::development);
     harness.model().stopAutoSync();
     page->refresh();
     button(page->widget(), "Copy Latest Snapshot JSON")->click();
     ASSERT_EQ(harness.pasteboard->texts.size(), 1);
-    EXPECT_EQ(harness.pasteboard->texts.front(), harness.model().latestSnapshotJSON());
+    ASSERT_TRUE(harness.model().latestSnapshotJSON().has_value());
+    EXPECT_EQ(harness.pasteboard->texts.front(), *harness.model().latestSnapshotJSON());
 }
 
 TEST_F(ConnectorWindowViewTest, DetectedCLIsNeverListsTheMainToolsOrTheMockSource) {
@@ -172,16 +176,18 @@ TEST_F(ConnectorWindowViewTest, DiagnosticsGridFollowsTheModel) {
     harness.model().handleSleep();
     QCoreApplication::processEvents();
     EXPECT_EQ(diagnostics->valueLabel("Mac power")->text(), "Sleeping");
-    EXPECT_EQ(diagnostics->valueLabel("Last sleep")->text(), "0 seconds ago");
+    EXPECT_EQ(diagnostics->valueLabel("Last sleep")->text(), "3 minutes ago");
 }
 
 TEST_F(ConnectorWindowViewTest, NoSnapshotShowsTheNoDataTexts) {
+    // Paired, no tool gives a row and no source has been checked.
+    harness.options.sourceAdapters = AdapterList{};
     harness.storePairing(QStringLiteral("space_1"), "token-1");
-    ConnectorModel& model = harness.make();
-    // Paired, but nothing collected yet.
-    ASSERT_TRUE(finish(model.refreshPairedState()));
-    ConnectorWindowView page(model, harness.options.clock, KorvoBuildChannel::development);
-    const QWidget* root = page.widget();
+    const auto page = startedPage(KorvoBuildChannel::development);
+    harness.model().stopAutoSync();
+    ASSERT_TRUE(harness.model().isPaired());
+    page->refresh();
+    const QWidget* root = page->widget();
     EXPECT_TRUE(visibleLabel(root, "No local limit data found yet. Korvo can still detect CLIs; "
                                    "quota percentages appear only when the local CLI exposes a "
                                    "sanitized usage or rate-limit field."));
@@ -213,6 +219,8 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     testing::RelayProcess relay(harness.path(QStringLiteral("relay.db")));
     ASSERT_TRUE(relay.isRunning());
     harness.options.defaultRelayURL = relay.baseURL();
+    // The relay dates the session by the real clock.
+    viewClock = systemClock();
     const auto page = startedPage(KorvoBuildChannel::release);
     const QWidget* root = page->widget();
     PairingConnectorView* pairing = page->pairingView();
@@ -260,7 +268,7 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     EXPECT_TRUE(visibleLabel(root, "Update available"));
     EXPECT_TRUE(
         visibleLabel(root, "Version 1.5.0 build 57 is available on the Mac download page."));
-    EXPECT_TRUE(visibleLabel(root, "Checked 0 seconds ago"));
+    EXPECT_TRUE(visibleLabel(root, "Checked 3 minutes ago"));
     ASSERT_TRUE(button(root, "Check Again"));
     button(root, "Download Update")->click();
     ASSERT_EQ(harness.urlOpener->urls.size(), 1);
@@ -276,6 +284,38 @@ TEST_F(ConnectorWindowViewTest, UpToDateShowsStatusAndCheckButton) {
     EXPECT_FALSE(visibleLabel(root, "Update available"));
     EXPECT_FALSE(button(root, "Download Update"));
     EXPECT_TRUE(button(root, "Check for Updates"));
+}
+
+TEST_F(ConnectorWindowViewTest, ProviderRowsFollowTheSnapshotOrderInBothPanels) {
+    harness.useFixtureTools();
+    harness.storePairing(QStringLiteral("space_1"), "token-1");
+    viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
+    const auto page = startedPage(KorvoBuildChannel::development);
+    harness.model().stopAutoSync();
+    page->refresh();
+    const QWidget* root = page->widget();
+    const auto& snapshot = harness.model().displaySnapshot();
+    ASSERT_TRUE(snapshot.has_value());
+    ASSERT_EQ(snapshot->providers.size(), 2U);
+
+    EXPECT_TRUE(visibleLabel(root, "Latest local read"));
+    QStringList rowNames;
+    for (const ProviderLimitRow* row : root->findChildren<ProviderLimitRow*>()) {
+        if (row->isVisibleTo(root)) {
+            rowNames << QString::fromStdString(row->provider().displayName);
+        }
+    }
+    EXPECT_EQ(rowNames, (QStringList{QString::fromStdString(snapshot->providers[0].displayName),
+                                     QString::fromStdString(snapshot->providers[1].displayName)}));
+    // The connected panel sums each row up, and dates the snapshot.
+    EXPECT_TRUE(visibleLabel(root, "Updated 3 minutes ago"));
+    for (const ProviderUsage& provider : snapshot->providers) {
+        EXPECT_TRUE(visibleLabel(root, QString::fromStdString(snapshotSummaryText(provider))))
+            << provider.displayName;
+    }
+    // Diagnostics mark the source with limit data with the check mark.
+    const QStringList texts = visibleLabelTexts(root);
+    EXPECT_FALSE(texts.filter("Claude Code").isEmpty());
 }
 
 } // namespace
