@@ -248,7 +248,15 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     }));
     EXPECT_FALSE(pairing->isVisibleTo(root));
     EXPECT_TRUE(visibleLabel(root, "Connected to iPhone"));
-    harness.model().stopAutoSync();
+
+    // Unlinking forgets the session: the pairing panel returns without its QR row.
+    button(root, "Unlink Device")->click();
+    ASSERT_TRUE(eventually([&] {
+        page->refresh();
+        return pairing->isVisibleTo(root);
+    }));
+    EXPECT_FALSE(pairing->sessionRow()->isVisibleTo(root));
+    EXPECT_TRUE(button(root, "Create Pairing Code"));
 }
 
 TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
