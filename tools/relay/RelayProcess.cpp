@@ -6,6 +6,9 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <unistd.h>
 
 namespace korvo::relayserver {
@@ -19,11 +22,21 @@ RelayProcess::RelayProcess(std::filesystem::path executable, std::filesystem::pa
     if (::pipe(out) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid_ == 0) {
+#ifdef __linux__
+        // A test that dies without its destructors must not leave a relay running.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) {
+            ::_exit(127);
+        }
+#else
+        (void)parent;
+#endif
         ::dup2(out[1], STDOUT_FILENO);
         ::close(out[0]);
         ::close(out[1]);

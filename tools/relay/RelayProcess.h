@@ -8,7 +8,9 @@
 namespace korvo::relayserver {
 
 // korvo-relay started as a child process on 127.0.0.1 with a free port, for tests and the load
-// benchmark. Stopped (SIGTERM, then waited for) when destroyed or by stop().
+// benchmark. Stopped (SIGTERM, then waited for) when destroyed or by stop(). On Linux the child
+// also ends when the thread that started it ends, so a crashed test leaves no relay behind:
+// start it from a thread that outlives it.
 class RelayProcess {
 public:
     // `extra` are further command-line arguments (--environment, --manifest, --clock-file).
