@@ -143,6 +143,27 @@ TEST(CodexAdapter, WindowLabels) {
     }
 }
 
+TEST(CodexAdapter, WeeklyTextReadsTheToolsOwnWindowsAsPercentages) {
+    struct Case {
+        const char* secondary;
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {R"({"used_percent":0.5,"window_minutes":10080})", "Weekly 99% remaining · 1% used"},
+        {R"({"used_percent":0.5})", "Weekly 50% remaining · 50% used"},
+        {R"({"used_percent":140,"window_minutes":10080})", "Weekly 0% remaining · 100% used"},
+    };
+    simdjson::dom::parser parser;
+    for (const auto& c : cases) {
+        const std::string line =
+            std::string(R"({"payload":{"rate_limits":{"secondary":)") + c.secondary + "}}}";
+        const auto candidate =
+            CodexAdapter::sessionLineCandidate(parser, simdjson::padded_string(line));
+        ASSERT_TRUE(candidate) << c.secondary;
+        EXPECT_EQ(candidate->remainingText, c.text) << c.secondary;
+    }
+}
+
 TEST(CodexAdapter, DiagnosticLadder) {
     struct Case {
         const char* fixture;
