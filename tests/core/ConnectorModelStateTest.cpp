@@ -1,204 +1,271 @@
 #include "CoreTestSupport.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
+using Status = LoginItem::Status;
 using test::ModelHarness;
 
-std::string text(const std::optional<QString>& value) {
-    return value ? value->toStdString() : "<absent>";
-}
-
-TEST(ConnectorModelStateTest, FreshModelStartsWithTheInitialValues) {
-    ModelHarness h;
-    // A stored pairing is not looked at before start.
-    h.storePairing(QStringLiteral("space_1"), "token");
-    ConnectorModel& m = h.make();
-    const std::pair<const char*, QString> texts[] = {
-        {"statusMessage", m.statusMessage()},
-        {"relayHealthStatus", m.relayHealthStatus()},
-        {"relayEnvironment", m.relayEnvironment()},
-        {"lastUploadStatus", m.lastUploadStatus()},
-        {"lastUploadError", m.lastUploadError()},
-        {"deviceListStatus", m.deviceListStatus()},
-        {"lastDeviceListError", m.lastDeviceListError()},
-        {"sourceDiagnosticStatus", m.sourceDiagnosticStatus()},
-        {"autoSyncStatus", m.autoSyncStatus()},
-        {"launchAtLoginStatus", m.launchAtLoginStatus()},
-        {"lastCollectStatus", m.lastCollectStatus()},
-        {"lastParserError", m.lastParserError()},
-        {"powerStatus", m.powerStatus()},
-        {"updateStatus", m.updateStatus()},
-        {"relayBaseURLString", m.relayBaseURLString()},
+TEST(ConnectorModelStateTest, DeviceIdIsGeneratedOnceAndCorruptOnesAreReplaced) {
+    const std::pair<QByteArray, bool> cases[] = {
+        // The ini line (empty: the key is missing) and whether its id is kept.
+        {"", false},
+        {"connectorDeviceId=", false},
+        {"connectorDeviceId=\"mac_12 34\"", false},
+        {"connectorDeviceId=mac_12/34", false},
+        {"connectorDeviceId=a, b", false},
+        {"connectorDeviceId=linux_0A1B2C3D4E5F", true},
+        {"connectorDeviceId=mac_0A1B2C3D4E5F", true},
     };
-    const std::map<std::string, std::string> expected = {
-        {"statusMessage", "Not paired"},
-        {"relayHealthStatus", "Not checked"},
-        {"relayEnvironment", "Unknown"},
-        {"lastUploadStatus", "Never"},
-        {"lastUploadError", "None"},
-        {"deviceListStatus", "Not loaded"},
-        {"lastDeviceListError", "None"},
-        {"sourceDiagnosticStatus", "Not checked"},
-        {"autoSyncStatus", "Paused"},
-        {"launchAtLoginStatus", "Not checked"},
-        {"lastCollectStatus", "Not collected"},
-        {"lastParserError", "None"},
-        {"powerStatus", "Awake"},
-        {"updateStatus", "Not checked"},
-        {"relayBaseURLString", "http://127.0.0.1:9"},
-    };
-    for (const auto& [name, value] : texts) {
-        EXPECT_EQ(value.toStdString(), expected.at(name)) << name;
-    }
-    EXPECT_FALSE(m.syncSpaceId() || m.pairingSession() || m.pairingSecret() || m.latestSnapshot() ||
-                 m.localLimitSnapshot() || m.lastSyncAt() || m.errorMessage() || m.lastUploadAt() ||
-                 m.lastSuccessfulCollectAt() || m.lastSleepAt() || m.lastWakeAt() ||
-                 m.updateInfo() || m.lastUpdateCheckAt());
-    EXPECT_FALSE(m.isPairing() || m.isSyncing() || m.isPollingForPairing() ||
-                 m.launchAtLoginEnabled() || m.isCheckingForUpdates() || m.isPaired());
-    EXPECT_TRUE(m.relayDevices().empty());
-    EXPECT_TRUE(m.sourceDiagnostics().empty());
-    EXPECT_FALSE(m.hasPairingPollTask() || m.hasAutoSyncTask() || m.hasWakeRefreshTask());
-}
-
-TEST(ConnectorModelStateTest, DeviceIdIsGeneratedOnceAndKept) {
-    ModelHarness h;
-    const QString first = h.make().connectorDeviceId();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^mac_[0-9A-F]{12}$")).match(first).hasMatch())
-        << first.toStdString();
-    EXPECT_EQ(h.defaults->string(QStringLiteral("connectorDeviceId")), first);
-    EXPECT_EQ(h.make().connectorDeviceId(), first);
-}
-
-TEST(ConnectorModelStateTest, CorruptDeviceIdsAreReplacedAndWrittenBack) {
-    struct Case {
-        const char* name;
-        QByteArray iniLine; // empty: the key is missing
-        bool kept;
-    };
-    const Case cases[] = {
-        {"missing", "", false},
-        {"empty", "connectorDeviceId=", false},
-        {"spaces", "connectorDeviceId=\"mac_12 34\"", false},
-        {"slash", "connectorDeviceId=mac_12/34", false},
-        {"list", "connectorDeviceId=a, b", false},
-        {"another form", "connectorDeviceId=linux_0A1B2C3D4E5F", true},
-        {"own form", "connectorDeviceId=mac_0A1B2C3D4E5F", true},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [line, kept] : cases) {
+        SCOPED_TRACE(line.toStdString());
         ModelHarness h;
-        QFile file(h.path(QStringLiteral("settings.ini")));
+        QFile file(h.path(u"settings.ini"_s));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[General]\n" + c.iniLine + "\n");
+        file.write("[General]\n" + line + "\n");
         file.close();
-        h.defaults = std::make_shared<SettingsUserDefaults>(h.path(QStringLiteral("settings.ini")));
-        h.options.userDefaults = h.defaults;
+        h.options.userDefaults = std::make_shared<SettingsUserDefaults>(file.fileName());
         const QString id = h.make().connectorDeviceId();
-        const QString stored = c.iniLine.mid(c.iniLine.indexOf('=') + 1);
-        EXPECT_EQ(id == stored, c.kept) << c.name;
-        EXPECT_EQ(h.defaults->string(QStringLiteral("connectorDeviceId")), id) << c.name;
-        if (!c.kept) {
-            EXPECT_TRUE(id.startsWith(QStringLiteral("mac_")) && id.size() == 16) << c.name;
+        EXPECT_EQ(id == line.mid(line.indexOf('=') + 1), kept);
+        if (!kept) {
+            EXPECT_TRUE(QRegularExpression(u"^mac_[0-9A-F]{12}$"_s).match(id).hasMatch()) << id;
         }
+        EXPECT_EQ(h.options.userDefaults->string(u"connectorDeviceId"_s), id);
+        EXPECT_EQ(h.make().connectorDeviceId(), id); // generated once, then kept
     }
 }
 
-TEST(ConnectorModelStateTest, RelayURLNormalisation) {
-    struct Case {
-        QString input;
-        std::optional<QString> expected;
+TEST(ConnectorModelStateTest, RelayURLNormalisedSavedAndLoaded) {
+    // Typed or stored text; the normalised URL; the saved text (nothing: "Invalid URL").
+    const std::tuple<QString, std::optional<QString>, std::optional<QString>> cases[] = {
+        {u"https://relay.example.com"_s, u"https://relay.example.com"_s,
+         u"https://relay.example.com"_s},
+        {u"  https://relay.example.com/api/ \n"_s, u"https://relay.example.com/api/"_s,
+         u"https://relay.example.com/api"_s},
+        {u"https://relay.example.com/api//"_s, u"https://relay.example.com/api//"_s,
+         u"https://relay.example.com/api"_s},
+        {u"127.0.0.1:8787"_s, u"http://127.0.0.1:8787"_s, u"http://127.0.0.1:8787"_s},
+        {u"relay.local"_s, u"http://relay.local"_s, u"http://relay.local"_s},
+        {u"   "_s, std::nullopt, std::nullopt},
+        {QString(), std::nullopt, std::nullopt},
+        {u"https://"_s, std::nullopt, std::nullopt},
+        {u"file:///tmp/x"_s, std::nullopt, std::nullopt},
+        {u"http://exa mple.com"_s, std::nullopt, std::nullopt},
     };
-    const Case cases[] = {
-        {QStringLiteral("https://relay.example.com"), QStringLiteral("https://relay.example.com")},
-        {QStringLiteral("  https://relay.example.com/api/ \n"),
-         QStringLiteral("https://relay.example.com/api/")},
-        {QStringLiteral("127.0.0.1:8787"), QStringLiteral("http://127.0.0.1:8787")},
-        {QStringLiteral("relay.local"), QStringLiteral("http://relay.local")},
-        {QStringLiteral("   "), std::nullopt},
-        {QString(), std::nullopt},
-        {QStringLiteral("https://"), std::nullopt},
-        {QStringLiteral("file:///tmp/x"), std::nullopt},
-        {QStringLiteral("http://exa mple.com"), std::nullopt},
-    };
-    for (const Case& c : cases) {
-        const std::optional<QUrl> url = ConnectorModel::normalizedRelayURL(c.input);
-        EXPECT_EQ(text(url ? std::optional<QString>(url->toString()) : std::nullopt),
-                  text(c.expected))
-            << c.input.toStdString();
+    for (const auto& [text, normalized, saved] : cases) {
+        SCOPED_TRACE(text.toStdString());
+        const auto url = ConnectorModel::normalizedRelayURL(text);
+        EXPECT_EQ(url ? std::optional(url->toString()) : std::nullopt, normalized);
+        const QString client = normalized.value_or(u"http://127.0.0.1:9"_s);
+
+        ModelHarness h; // saving what the user typed
+        ConnectorModel& m = h.make();
+        m.setRelayBaseURLString(text);
+        m.saveRelaySettings();
+        EXPECT_EQ(m.relayHealthStatus(), saved ? "Saved" : "Invalid URL");
+        EXPECT_EQ(m.relayBaseURLString(), saved.value_or(text));
+        EXPECT_EQ(h.stored(u"relayBaseURL"_s), saved);
+        EXPECT_EQ(m.relayClient().baseURL().toString(), client);
+
+        h.defaults->setString(u"relayBaseURL"_s, text); // a stored URL at construction
+        EXPECT_EQ(h.make().relayBaseURLString(), text);
+        EXPECT_EQ(h.make().relayClient().baseURL().toString(), client);
     }
 }
 
-TEST(ConnectorModelStateTest, SavedRelayURLIsAppliedAtConstruction) {
-    struct Case {
-        std::optional<QString> saved;
-        QString shown;
-        QString clientBase;
-    };
-    const Case cases[] = {
-        {std::nullopt, QStringLiteral("http://127.0.0.1:9"), QStringLiteral("http://127.0.0.1:9")},
-        {QStringLiteral("127.0.0.1:8787"), QStringLiteral("127.0.0.1:8787"),
-         QStringLiteral("http://127.0.0.1:8787")},
-        {QStringLiteral("   "), QStringLiteral("   "), QStringLiteral("http://127.0.0.1:9")},
-        {QStringLiteral(" https://relay.example.com "),
-         QStringLiteral(" https://relay.example.com "),
-         QStringLiteral("https://relay.example.com")},
-    };
-    for (const Case& c : cases) {
+TEST(ConnectorModelStateTest, StartAndSyncNowWhenNotPaired) {
+    for (const bool syncSpace : {false, true}) { // a sync space without a token
         ModelHarness h;
-        if (c.saved) {
-            h.defaults->setString(QStringLiteral("relayBaseURL"), *c.saved);
+        if (syncSpace) {
+            h.defaults->setString(u"syncSpaceId"_s, u"space_1"_s);
         }
         ConnectorModel& m = h.make();
-        EXPECT_EQ(m.relayBaseURLString(), c.shown);
-        EXPECT_EQ(m.relayClient().baseURL().toString(), c.clientBase);
+        test::finish(m.start());
+        EXPECT_EQ(m.syncSpaceId(), syncSpace ? std::optional(u"space_1"_s) : std::nullopt);
+        EXPECT_FALSE(m.isPaired() || m.hasAutoSyncTask());
+        EXPECT_EQ(m.statusMessage(), "Not paired");
+        EXPECT_EQ(m.autoSyncStatus(), "Paused");
+        // The rest of the start-up refresh ran.
+        EXPECT_EQ(m.launchAtLoginStatus(), "Off");
+        EXPECT_EQ(m.sourceDiagnosticStatus(), "1 detected · 1 usage · 1 quota");
+        EXPECT_EQ(m.lastCollectStatus(), "No real providers; using demo fallback");
+        EXPECT_EQ(m.updateStatus(), "Unable to check updates");
+        EXPECT_EQ(m.lastUpdateCheckAt(), h.clock.now());
+
+        QSignalSpy any(&m, &ConnectorModel::stateChanged);
+        QSignalSpy error(&m, &ConnectorModel::errorMessageChanged);
+        test::finish(m.syncNow());
+        EXPECT_EQ(m.errorMessage(), "Pair with iPhone before uploading snapshots.");
+        EXPECT_EQ(any.count(), 1);
+        EXPECT_EQ(error.count(), 1);
+        EXPECT_EQ(m.lastUploadStatus(), "Never");
+        EXPECT_FALSE(m.isSyncing());
+        m.setRelayBaseURLString(m.relayBaseURLString()); // unchanged: no signal
+        EXPECT_EQ(any.count(), 1);
     }
 }
 
-TEST(ConnectorModelStateTest, StartWithoutTokenIsNotPairedAndLeavesSyncPaused) {
+TEST(ConnectorModelStateTest, SetLaunchAtLogin) {
+    // Before, asked, after registering, (un)registrations, status shown.
+    const std::tuple<Status, bool, Status, int, int, const char*> cases[] = {
+        {Status::NotRegistered, true, Status::Enabled, 1, 0, "On"},
+        {Status::Enabled, true, Status::Enabled, 0, 0, "On"},
+        {Status::Enabled, false, Status::Enabled, 0, 1, "Off"},
+        {Status::NotRegistered, false, Status::Enabled, 0, 0, "Off"},
+        {Status::NotFound, false, Status::Enabled, 0, 0, "Unavailable"},
+        {Status::NotRegistered, true, Status::RequiresApproval, 1, 0,
+         "Needs approval in System Settings"},
+        {Status::RequiresApproval, false, Status::Enabled, 0, 1, "Off"},
+    };
+    for (const auto& [before, enable, afterRegister, registrations, unregistrations, status] :
+         cases) {
+        SCOPED_TRACE(status);
+        ModelHarness h;
+        h.loginItem->current = before;
+        h.loginItem->afterRegister = afterRegister;
+        ConnectorModel& m = h.make();
+        m.setLaunchAtLogin(enable);
+        EXPECT_EQ(h.loginItem->registrations, registrations);
+        EXPECT_EQ(h.loginItem->unregistrations, unregistrations);
+        EXPECT_EQ(m.launchAtLoginStatus(), status);
+        EXPECT_EQ(m.launchAtLoginEnabled(), status == std::string("On"));
+        EXPECT_EQ(m.errorMessage(), std::nullopt);
+    }
     ModelHarness h;
-    h.defaults->setString(QStringLiteral("syncSpaceId"), QStringLiteral("space_1"));
+    h.loginItem->failure = u"Permission denied"_s;
     ConnectorModel& m = h.make();
-    test::finish(m.start());
-    EXPECT_EQ(m.syncSpaceId(), QStringLiteral("space_1"));
-    EXPECT_FALSE(m.isPaired());
-    EXPECT_EQ(m.statusMessage(), QStringLiteral("Not paired"));
-    EXPECT_EQ(m.autoSyncStatus(), QStringLiteral("Paused"));
-    EXPECT_FALSE(m.hasAutoSyncTask());
-    // The rest of the start-up refresh ran.
-    EXPECT_EQ(m.launchAtLoginStatus(), QStringLiteral("Off"));
-    EXPECT_EQ(m.sourceDiagnosticStatus(), QStringLiteral("1 detected · 1 usage · 1 quota"));
-    EXPECT_EQ(m.lastCollectStatus(), QStringLiteral("No real providers; using demo fallback"));
-    EXPECT_EQ(m.updateStatus(), QStringLiteral("Unable to check updates"));
-    EXPECT_TRUE(m.lastUpdateCheckAt().has_value());
+    m.setLaunchAtLogin(true);
+    EXPECT_EQ(m.launchAtLoginStatus(), "Failed: Permission denied");
+    EXPECT_EQ(m.errorMessage(), "Unable to update Open at Login: Permission denied");
+    h.loginItem->current = Status(42); // a status this build does not know
+    m.refreshLaunchAtLoginStatus();
+    EXPECT_EQ(m.launchAtLoginStatus(), "Unknown");
 }
 
-TEST(ConnectorModelStateTest, StartWhenPairedShowsConnectedAndStartsTheLoopWithoutUploading) {
+TEST(ConnectorModelStateTest, OpenAtLoginWithARealAutostartEntry) {
     ModelHarness h;
-    h.storePairing(QStringLiteral("space_1"), "token");
+    auto entry = std::make_shared<XdgAutostartLoginItem>(
+        h.path(u"autostart"_s), u"korvo-connector.desktop"_s, u"/usr/bin/korvo-connector"_s);
+    h.options.loginItem = entry;
     ConnectorModel& m = h.make();
-    test::finish(m.start());
-    EXPECT_TRUE(m.isPaired());
-    EXPECT_EQ(m.statusMessage(), QStringLiteral("Connected to iPhone"));
-    EXPECT_EQ(m.autoSyncStatus(), QStringLiteral("Active"));
-    EXPECT_TRUE(m.hasAutoSyncTask());
-    EXPECT_EQ(m.lastUploadStatus(), QStringLiteral("Never"));
+    for (const bool on : {true, false}) {
+        m.setLaunchAtLogin(on);
+        EXPECT_EQ(m.launchAtLoginStatus(), on ? "On" : "Off");
+        EXPECT_EQ(m.launchAtLoginEnabled(), on);
+        EXPECT_EQ(QFile::exists(entry->entryPath()), on);
+    }
 }
 
-TEST(ConnectorModelStateTest, EveryChangeSignalsItsFieldAndTheModel) {
+TEST(ConnectorModelCollectTest, CollectStatusesFollowTheRowsAndFailures) {
+    // Each adapter: "row", "" (nothing) or the text it fails with.
+    const std::tuple<const char*, const char*, const char*, const char*, std::vector<std::string>>
+        cases[] = {
+            {"", "", "No real providers; using demo fallback", "None", {}},
+            {"row", "", "1 provider rows", "None", {"claude-code"}},
+            {"row", "row", "2 provider rows", "None", {"claude-code", "codex"}},
+            {"bad header", "row", "1 provider rows", "Claude Code: bad header", {"codex"}},
+            {"first", "second", "No real providers; using demo fallback", "Codex CLI: second", {}},
+        };
+    for (const auto& [claude, codex, collectStatus, parserError, ids] : cases) {
+        SCOPED_TRACE(collectStatus);
+        ModelHarness h;
+        for (const auto& [adapter, answer] :
+             {std::pair(h.claude, claude), std::pair(h.codex, codex)}) {
+            if (answer == std::string("row")) {
+                adapter->report(h.clock.now());
+            } else if (*answer) {
+                adapter->failure = answer;
+            }
+        }
+        ConnectorModel& m = h.make();
+        test::finish(m.refreshLocalLimits());
+        EXPECT_EQ(m.lastCollectStatus(), collectStatus);
+        EXPECT_EQ(m.lastParserError(), parserError);
+        EXPECT_EQ(m.lastSuccessfulCollectAt().has_value(), !ids.empty());
+        std::vector<std::string> rows;
+        for (const ProviderUsage& row :
+             m.localLimitSnapshot().value_or(UsageSnapshot{}).providers) {
+            rows.push_back(row.id);
+        }
+        EXPECT_EQ(rows, ids);
+        EXPECT_EQ(m.localLimitSnapshot().has_value(), !ids.empty());
+    }
+}
+
+TEST(ConnectorModelCollectTest, LocalLimitSnapshotDescribesThisMachine) {
     ModelHarness h;
+    h.claude->report(h.clock.now());
     ConnectorModel& m = h.make();
-    QSignalSpy any(&m, &ConnectorModel::stateChanged);
-    QSignalSpy relay(&m, &ConnectorModel::relayBaseURLStringChanged);
-    m.setRelayBaseURLString(QStringLiteral("http://127.0.0.1:1"));
-    m.setRelayBaseURLString(QStringLiteral("http://127.0.0.1:1")); // unchanged: no signal
-    EXPECT_EQ(relay.count(), 1);
-    EXPECT_EQ(any.count(), 1);
+    test::finish(m.refreshLocalLimits());
+    const UsageSnapshot snapshot = m.localLimitSnapshot().value_or(UsageSnapshot{});
+    EXPECT_EQ(snapshot.syncSpaceId, "local_display");
+    EXPECT_TRUE(QRegularExpression(u"^local_[0-9A-F]{16}$"_s)
+                    .match(QString::fromStdString(snapshot.snapshotId))
+                    .hasMatch())
+        << snapshot.snapshotId;
+    EXPECT_EQ(snapshot.updatedAt, h.clock.now());
+    EXPECT_EQ(snapshot.device, (SnapshotDevice{m.connectorDeviceId().toStdString(), "Test Box",
+                                               SnapshotDeviceKind::linux}));
+    EXPECT_FALSE(m.latestSnapshot().has_value());
+
+    // A second refresh builds a new snapshot id; with a sync space it carries that space.
+    h.defaults->setString(u"syncSpaceId"_s, u"space_9"_s);
+    test::finish(m.start());
+    EXPECT_EQ(m.localLimitSnapshot().value_or(UsageSnapshot{}).syncSpaceId, "space_9");
+    EXPECT_NE(m.localLimitSnapshot().value_or(UsageSnapshot{}).snapshotId, snapshot.snapshotId);
+
+    struct NoName final : HostInfo {
+        QString deviceName() const override { return {}; }
+    };
+    h.options.hostInfo = std::make_shared<NoName>();
+    ConnectorModel& unnamed = h.make();
+    test::finish(unnamed.refreshLocalLimits());
+    EXPECT_EQ(unnamed.localLimitSnapshot().value_or(UsageSnapshot{}).device.name, "Mac");
+}
+
+TEST(ConnectorModelCollectTest, DiagnosticsAreSortedByNameAndCounted) {
+    ModelHarness h;
+    auto aider = std::make_shared<test::FixedAdapter>("aider", "Aider");
+    aider->diagnostic.isAvailable = true;
+    h.claude->diagnostic.isAvailable = h.claude->diagnostic.canUploadProvider = true;
+    h.claude->diagnostic.limitDataFound = true;
+    h.codex->diagnostic.isAvailable = h.codex->diagnostic.canUploadProvider = true;
+    h.options.sourceAdapters->push_back(std::make_shared<test::FixedAdapter>("lower", "aardvark"));
+    h.options.sourceAdapters->push_back(aider);
+    ConnectorModel& m = h.make();
+    QSignalSpy status(&m, &ConnectorModel::sourceDiagnosticStatusChanged);
+    test::finish(m.refreshSourceDiagnostics());
+    std::vector<std::string> names;
+    for (const AdapterDiagnostic& d : m.sourceDiagnostics()) {
+        names.push_back(d.displayName);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Aider", "Claude Code", "Codex CLI",
+                                               "Mock Claude/Codex", "aardvark"}));
+    EXPECT_EQ(m.sourceDiagnosticStatus(), "4 detected · 3 usage · 2 quota");
+    EXPECT_EQ(status.count(), 2); // "Checking", then the counts
+}
+
+TEST(ConnectorModelCollectTest, WithoutInjectedAdaptersTheRegistryListsAreUsed) {
+    ModelHarness h;
+    h.options.realAdapters.reset();
+    h.options.sourceAdapters.reset();
+    ConnectorModel& m = h.make();
+    std::vector<std::string> real;
+    for (const auto& adapter : m.realAdapters()) {
+        real.push_back(adapter->id());
+    }
+    EXPECT_EQ(real, (std::vector<std::string>{"claude-code", "codex", "gemini-cli",
+                                              "github-copilot-cli"}));
+    EXPECT_EQ(m.sourceAdapters().at(0)->id(), "mock");
+    // An empty home: only the demo source is found.
+    test::finish(m.refreshSourceDiagnostics());
+    EXPECT_EQ(m.sourceDiagnostics().size(), m.sourceAdapters().size());
+    EXPECT_EQ(m.sourceDiagnosticStatus(), "1 detected · 1 usage · 1 quota");
+    test::finish(m.refreshLocalLimits());
+    EXPECT_FALSE(m.localLimitSnapshot().has_value());
 }
 
 } // namespace

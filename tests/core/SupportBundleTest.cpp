@@ -1,224 +1,168 @@
-#include "CannedHttpServer.h"
 #include "CoreTestSupport.h"
-#include "model/DisplayText.h"
 #include "model/SnapshotJson.h"
-
-#include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
 using test::ModelHarness;
 
-QStringList lines(const QString& text) {
-    return text.split(u'\n');
+template <class... Text> QStringList lines(const Text&... texts) {
+    return QStringList{QString(texts)...};
 }
 
-void expectLines(const QString& actual, const QStringList& expected) {
-    const QStringList got = lines(actual);
-    for (qsizetype i = 0; i < std::max(got.size(), expected.size()); ++i) {
-        EXPECT_EQ(got.value(i).toStdString(), expected.value(i).toStdString()) << "line " << i + 1;
+// Compares line by line, so a failure names the line.
+void expectLines(const QString& text, const QStringList& expected) {
+    const QStringList lines = text.split(u'\n');
+    for (qsizetype i = 0; i < std::max(lines.size(), expected.size()); ++i) {
+        EXPECT_EQ(lines.value(i), expected.value(i)) << "line " << i + 1;
     }
 }
 
-const QStringList kHeader = {
-    QStringLiteral("Korvo Connector Support Bundle"),
-    QStringLiteral("Generated: Mar 1, 2026 at 9:14:05 AM"),
-    QStringLiteral("App surface: macOS Connector"),
-    QStringLiteral("App version: 1.4.0 (42)"),
-    QStringLiteral("Build channel: Internal Beta"),
-    QStringLiteral("Safety: sanitized Connector state only; no provider API keys, cookies, OAuth "
-                   "tokens, session keys, auth files, raw provider logs, or raw prompts."),
-    QStringLiteral("Tester note: Describe what looked wrong, then paste this bundle and the iPhone "
-                   "support bundle if available."),
-    QString(),
-};
+// The lines under a section title, up to the next empty line.
+QStringList section(const QString& text, const QString& title) {
+    const QStringList lines = text.split(u'\n');
+    QStringList out;
+    for (qsizetype i = lines.indexOf(title) + 1; i > 0 && i < lines.size() && !lines[i].isEmpty();
+         ++i) {
+        out << lines[i];
+    }
+    return out;
+}
 
-TEST(SupportBundleTest, BeforePairingAndCollectionEveryLineIsThere) {
+// A fresh model shows every field's initial value; a stored pairing is not read before start.
+TEST(SupportBundleTest, AFreshModelShowsEveryInitialValue) {
     ModelHarness h;
+    h.storePairing();
     ConnectorModel& m = h.make();
-    QStringList expected = kHeader;
-    expected << QStringLiteral("Status: Not paired")
-             << QStringLiteral("Relay URL: http://127.0.0.1:9")
-             << QStringLiteral("Relay health: Not checked") << QStringLiteral("Relay env: Unknown")
-             << QStringLiteral("Paired: no") << QStringLiteral("Sync space: none")
-             << QStringLiteral("Connector device: ") + m.connectorDeviceId()
-             << QStringLiteral("Auto sync: Paused") << QStringLiteral("Sync interval: 30 seconds")
-             << QStringLiteral("Mac power: Awake") << QStringLiteral("Last sleep: never")
-             << QStringLiteral("Last wake: never") << QStringLiteral("Open at Login: Not checked")
-             << QStringLiteral("Update status: Not checked")
-             << QStringLiteral("Last update check: never") << QStringLiteral("Last collect: never")
-             << QStringLiteral("Collect status: Not collected")
-             << QStringLiteral("Parser error: None") << QStringLiteral("Last upload: Never")
-             << QStringLiteral("Last upload at: never") << QStringLiteral("Last upload error: None")
-             << QStringLiteral("Devices: Not loaded") << QStringLiteral("Device list error: None")
-             << QString() << QStringLiteral("Latest snapshot:") << QStringLiteral("none")
-             << QStringLiteral("never") << QString() << QStringLiteral("Providers:")
-             << QStringLiteral("- no latest snapshot") << QString() << QStringLiteral("Sources:")
-             << QStringLiteral("- not checked") << QString() << QStringLiteral("Relay devices:")
-             << QStringLiteral("- not loaded");
-    expectLines(m.supportBundleText(), expected);
-    EXPECT_FALSE(m.supportBundleText().endsWith(u'\n'));
+    expectLines(
+        m.supportBundleText(),
+        lines("Korvo Connector Support Bundle", "Generated: Mar 1, 2026 at 9:14:05 AM",
+              "App surface: macOS Connector", "App version: 1.4.0 (42)",
+              "Build channel: Internal Beta",
+              "Safety: sanitized Connector state only; no provider API keys, cookies, OAuth "
+              "tokens, session keys, auth files, raw provider logs, or raw prompts.",
+              "Tester note: Describe what looked wrong, then paste this bundle and the iPhone "
+              "support bundle if available.",
+              "", "Status: Not paired", "Relay URL: http://127.0.0.1:9",
+              "Relay health: Not checked", "Relay env: Unknown", "Paired: no", "Sync space: none",
+              "Connector device: " + m.connectorDeviceId(), "Auto sync: Paused",
+              "Sync interval: 30 seconds", "Mac power: Awake", "Last sleep: never",
+              "Last wake: never", "Open at Login: Not checked", "Update status: Not checked",
+              "Last update check: never", "Last collect: never", "Collect status: Not collected",
+              "Parser error: None", "Last upload: Never", "Last upload at: never",
+              "Last upload error: None", "Devices: Not loaded", "Device list error: None", "",
+              "Latest snapshot:", "none", "never", "", "Providers:", "- no latest snapshot", "",
+              "Sources:", "- not checked", "", "Relay devices:", "- not loaded"));
+    EXPECT_EQ(m.sourceDiagnosticStatus(), "Not checked");
+    EXPECT_FALSE(m.syncSpaceId() || m.pairingSession() || m.pairingSecret() || m.latestSnapshot() ||
+                 m.localLimitSnapshot() || m.lastSyncAt() || m.errorMessage() || m.updateInfo());
+    EXPECT_FALSE(m.isPairing() || m.isSyncing() || m.isPollingForPairing() ||
+                 m.launchAtLoginEnabled() || m.isCheckingForUpdates() || m.isPaired());
+    EXPECT_TRUE(m.relayDevices().empty() && m.sourceDiagnostics().empty());
+    EXPECT_FALSE(m.hasPairingPollTask() || m.hasAutoSyncTask() || m.hasWakeRefreshTask());
+
+    // Copying: the bundle always, the snapshot JSON only when there is one that encodes.
+    m.copyLatestSnapshotJSON();
+    m.copySupportBundle();
+    h.claude->report(h.clock.now());
+    test::finish(m.refreshLocalLimits());
+    m.copyLatestSnapshotJSON();
+    h.claude->row->usage.costUsd = std::numeric_limits<double>::infinity();
+    test::finish(m.refreshLocalLimits());
+    m.copyLatestSnapshotJSON();
+    ASSERT_EQ(h.pasteboard->texts.size(), 2);
+    EXPECT_TRUE(h.pasteboard->texts[0].startsWith(u"Korvo Connector Support Bundle\n"_s));
+    EXPECT_TRUE(h.pasteboard->texts[1].contains(u"\"id\" : \"claude-code\""_s));
 }
 
 TEST(SupportBundleTest, ProvidersSourcesAndDevicesAfterAPairedRefresh) {
     ModelHarness h;
     test::CannedHttpServer server;
-    h.options.defaultRelayURL = server.baseURL();
-    h.options.buildInfo.channel = QStringLiteral("Public_Beta"); // not a raw value: Release
-    h.storePairing(QStringLiteral("space_1"), "token");
+    h.pointAt(server.url());
+    h.options.buildInfo.channel = u"Public_Beta"_s; // not a raw value: Release
+    h.storePairing();
     server.answer("GET /v1/sync-spaces/space_1/devices",
                   {200,
                    R"({"devices":[{"id":"phone_1","name":"Ana's iPhone","kind":"ios",)"
                    R"("createdAt":"2026-03-01T09:00:00Z","lastSeenAt":"2026-03-01T09:10:00Z"},)"
                    R"({"id":"mac_1","name":"Test Box","kind":"linux","createdAt":"x"}]})",
                    {}});
-    ProviderUsage row = test::sampleRow("claude-code", "Claude Code", h.clock.now());
-    ProviderUsage bare;
-    bare.id = "codex";
-    bare.displayName = "Codex CLI";
-    bare.observedAt = h.clock.now() - std::chrono::hours(25);
-    bare.usage.remainingText = "18% remaining";
-    h.claude->row = row;
-    h.codex->row = bare;
-    h.claude->diagnostic.isAvailable = true;
-    h.claude->diagnostic.summary = "Status line bridge found";
-    h.claude->diagnostic.whyNoQuota = "No limit fields yet";
-    h.claude->diagnostic.trackingStatus = "Tracked without quota";
-    h.claude->diagnostic.checkedPaths = {"claude: /usr/bin/claude", "~/.claude/projects: found"};
-    h.claude->diagnostic.warnings = {"Reads only sanitized fields", "Never reads auth"};
+    h.claude->report(h.clock.now());
+    h.codex->row = ProviderUsage{
+        "codex", "Codex CLI", SourceType::unknown, Confidence::unknown, ProviderStatus::unknown,
+        {},      {},          h.clock.now() - 25h};
+    h.codex->row->usage.remainingText = "18% remaining";
+    AdapterDiagnostic& found = h.claude->diagnostic;
+    found.isAvailable = true;
+    found.summary = "Status line bridge found";
+    found.whyNoQuota = "No limit fields yet";
+    found.trackingStatus = "Tracked without quota";
+    found.checkedPaths = {"claude: /usr/bin/claude", "~/.claude/projects: found"};
+    found.warnings = {"Reads only sanitized fields", "Never reads auth"};
     h.codex->diagnostic.summary = "Nothing found";
     h.codex->diagnostic.trackingStatus = "Not found";
     ConnectorModel& m = h.make();
     test::finish(m.start());
     test::finish(m.loadDevices());
     m.handleSleep();
-    h.clock.advance(std::chrono::seconds(3600 * 5 + 1)); // 2:14:06 PM
+    h.clock.advance(5h + 1s);
     m.handleWake();
 
-    const QStringList all = lines(m.supportBundleText());
-    const auto section = [&](const QString& title) {
-        const qsizetype start = all.indexOf(title);
-        QStringList out;
-        for (qsizetype i = start + 1; i < all.size() && !all[i].isEmpty(); ++i) {
-            out << all[i];
-        }
-        return out;
-    };
-    EXPECT_EQ(all.value(1), QStringLiteral("Generated: Mar 1, 2026 at 2:14:06 PM"));
-    EXPECT_EQ(all.value(4), QStringLiteral("Build channel: Release"));
-    EXPECT_TRUE(all.contains(QStringLiteral("Paired: yes")));
-    EXPECT_TRUE(all.contains(QStringLiteral("Sync space: space_1")));
-    EXPECT_TRUE(all.contains(QStringLiteral("Last sleep: Mar 1, 2026 at 9:14:05 AM")));
-    EXPECT_TRUE(all.contains(QStringLiteral("Last wake: Mar 1, 2026 at 2:14:06 PM")));
-    EXPECT_TRUE(all.contains(QStringLiteral("Open at Login: Off")));
-    EXPECT_TRUE(all.contains(QStringLiteral("Collect status: 2 provider rows")));
-    EXPECT_TRUE(all.contains(QStringLiteral("Devices: 2 devices")));
-
-    const QStringList snapshot = section(QStringLiteral("Latest snapshot:"));
-    ASSERT_EQ(snapshot.size(), 2);
-    EXPECT_TRUE(snapshot[0].startsWith(QStringLiteral("local_")));
-    EXPECT_EQ(snapshot[1], QStringLiteral("Mar 1, 2026 at 9:14:05 AM"));
-
-    EXPECT_EQ(
-        section(QStringLiteral("Providers:")),
-        (QStringList{
-            QStringLiteral("- Claude Code"),
-            QStringLiteral("  primary remaining: ") +
-                QString::fromStdString(primaryRemainingText(row)),
-            QStringLiteral("  primary used: ") + QString::fromStdString(primaryUsedText(row)),
-            QStringLiteral("  primary window: ") + QString::fromStdString(primaryWindowText(row)),
-            QStringLiteral("  reset: Mar 1, 2026 at 11:14:05 AM"),
-            QStringLiteral("  additional limits: none"),
-            QStringLiteral("  source: ") + QString::fromStdString(sourceLabel(row.source)),
-            QStringLiteral("  confidence: ") +
-                QString::fromStdString(confidenceLabel(row.confidence)),
-            QStringLiteral("  status: ok"),
-            QStringLiteral("  observed: Mar 1, 2026 at 9:14:05 AM"),
-            QStringLiteral("- Codex CLI"),
-            QStringLiteral("  primary remaining: ") +
-                QString::fromStdString(primaryRemainingText(bare)),
-            QStringLiteral("  primary used: ") + QString::fromStdString(primaryUsedText(bare)),
-            QStringLiteral("  primary window: ") + QString::fromStdString(primaryWindowText(bare)),
-            QStringLiteral("  reset: unavailable"),
-            QStringLiteral("  additional limits: 18% remaining"),
-            QStringLiteral("  source: ") + QString::fromStdString(sourceLabel(bare.source)),
-            QStringLiteral("  confidence: ") +
-                QString::fromStdString(confidenceLabel(bare.confidence)),
-            QStringLiteral("  status: unknown"),
-            QStringLiteral("  observed: Feb 28, 2026 at 8:14:05 AM"),
-        }));
-
-    const QStringList sources = section(QStringLiteral("Sources:"));
-    ASSERT_EQ(sources.size(), 15);
-    EXPECT_EQ(sources[0], QStringLiteral("- Claude Code: found"));
-    EXPECT_EQ(sources[1], QStringLiteral("  Status line bridge found"));
-    EXPECT_EQ(sources[2],
-              QStringLiteral("  capabilities: CLI installed: no; Usage source: not found; Token "
-                             "data: not found; Limit data: not found; Uploads provider: no; "
-                             "Tracking: Tracked without quota; Why no quota: No limit fields yet"));
-    EXPECT_EQ(sources[3],
-              QStringLiteral("  paths: claude: /usr/bin/claude; ~/.claude/projects: found"));
-    EXPECT_EQ(sources[4],
-              QStringLiteral("  warnings: Reads only sanitized fields; Never reads auth"));
-    EXPECT_EQ(sources[5], QStringLiteral("- Codex CLI: not found"));
-    EXPECT_EQ(sources[7].count(u';'), 5); // six capabilities without a reason
-    EXPECT_EQ(sources[8], QStringLiteral("  paths: "));
-    EXPECT_EQ(sources[9], QStringLiteral("  warnings: "));
-    EXPECT_EQ(sources[10], QStringLiteral("- Mock Claude/Codex: found"));
-
-    EXPECT_EQ(section(QStringLiteral("Relay devices:")),
-              (QStringList{
-                  QStringLiteral("- Ana's iPhone (ios): phone_1, lastSeenAt: 2026-03-01T09:10:00Z"),
-                  QStringLiteral("- Test Box (linux): mac_1, lastSeenAt: never"),
-              }));
-}
-
-TEST(SupportBundleTest, DatesFollowTheLocale) {
-    struct Case {
-        QLocale locale;
-        QString expected;
-    };
-    const Case cases[] = {
-        {QLocale(QLocale::English, QLocale::UnitedStates),
-         QStringLiteral("Mar 1, 2026 at 9:14:05 AM")},
-        {QLocale(QLocale::English, QLocale::UnitedKingdom),
-         QStringLiteral("1 Mar 2026 at 09:14:05")},
-        {QLocale(QLocale::German, QLocale::Germany), QStringLiteral("1. März 2026, 09:14:05")},
-    };
-    for (const Case& c : cases) {
-        ModelHarness h;
-        h.options.locale = c.locale;
-        EXPECT_EQ(h.make().bundleDateText(h.clock.now()), c.expected)
-            << c.locale.name().toStdString();
+    const QString text = m.supportBundleText();
+    const QStringList all = text.split(u'\n');
+    EXPECT_EQ(all.value(1), "Generated: Mar 1, 2026 at 2:14:06 PM");
+    EXPECT_EQ(all.value(4), "Build channel: Release");
+    for (const char* line :
+         {"Paired: yes", "Sync space: space_1", "Last sleep: Mar 1, 2026 at 9:14:05 AM",
+          "Last wake: Mar 1, 2026 at 2:14:06 PM", "Open at Login: Off",
+          "Collect status: 2 provider rows", "Devices: 2 devices"}) {
+        EXPECT_TRUE(all.contains(QString::fromUtf8(line))) << line;
     }
-    ModelHarness berlin;
-    berlin.options.timeZone = QTimeZone(QByteArrayLiteral("Europe/Berlin"));
-    EXPECT_EQ(berlin.make().bundleDateText(berlin.clock.now()),
-              QStringLiteral("Mar 1, 2026 at 10:14:05 AM"));
+    const QStringList snapshot = section(text, u"Latest snapshot:"_s);
+    EXPECT_TRUE(snapshot.value(0).startsWith(u"local_"_s));
+    EXPECT_EQ(snapshot.mid(1), QStringList{u"Mar 1, 2026 at 9:14:05 AM"_s});
+    EXPECT_EQ(
+        section(text, u"Providers:"_s),
+        lines("- Claude Code", "  primary remaining: 60%", "  primary used: 40%",
+              "  primary window: 5h", "  reset: Mar 1, 2026 at 11:14:05 AM",
+              "  additional limits: none", "  source: Local CLI", "  confidence: CLI reported",
+              "  status: ok", "  observed: Mar 1, 2026 at 9:14:05 AM", "- Codex CLI",
+              "  primary remaining: 18% remaining", "  primary used: Limit unavailable",
+              "  primary window: Unknown", "  reset: unavailable",
+              "  additional limits: 18% remaining", "  source: Unknown", "  confidence: Unknown",
+              "  status: unknown", "  observed: Feb 28, 2026 at 8:14:05 AM"));
+    EXPECT_EQ(section(text, u"Sources:"_s).mid(0, 11),
+              lines("- Claude Code: found", "  Status line bridge found",
+                    "  capabilities: CLI installed: no; Usage source: not found; Token data: not "
+                    "found; Limit data: not found; Uploads provider: no; Tracking: Tracked without "
+                    "quota; Why no quota: No limit fields yet",
+                    "  paths: claude: /usr/bin/claude; ~/.claude/projects: found",
+                    "  warnings: Reads only sanitized fields; Never reads auth",
+                    "- Codex CLI: not found", "  Nothing found",
+                    "  capabilities: CLI installed: no; Usage source: not found; Token data: not "
+                    "found; Limit data: not found; Uploads provider: no; Tracking: Not found",
+                    "  paths: ", "  warnings: ", "- Mock Claude/Codex: found"));
+    EXPECT_EQ(section(text, u"Relay devices:"_s),
+              lines("- Ana's iPhone (ios): phone_1, lastSeenAt: 2026-03-01T09:10:00Z",
+                    "- Test Box (linux): mac_1, lastSeenAt: never"));
 }
 
-TEST(SupportBundleTest, CopyingPutsTextOnThePasteboardOnlyWhenThereIsSomething) {
-    ModelHarness h;
-    ConnectorModel& m = h.make();
-    m.copyLatestSnapshotJSON();
-    EXPECT_TRUE(h.pasteboard->texts.isEmpty());
-    m.copySupportBundle();
-    ASSERT_EQ(h.pasteboard->texts.size(), 1);
-    EXPECT_EQ(h.pasteboard->texts[0], m.supportBundleText());
-
-    h.claude->row = test::sampleRow("claude-code", "Claude Code", h.clock.now());
-    test::finish(m.refreshLocalLimits());
-    m.copyLatestSnapshotJSON();
-    ASSERT_EQ(h.pasteboard->texts.size(), 2);
-    EXPECT_EQ(h.pasteboard->texts[1].toStdString(),
-              encodeSnapshot(*m.localLimitSnapshot()).value());
-
-    // A snapshot that cannot be encoded leaves the pasteboard as it was.
-    h.claude->row->usage.costUsd = std::numeric_limits<double>::infinity();
-    test::finish(m.refreshLocalLimits());
-    m.copyLatestSnapshotJSON();
-    EXPECT_EQ(h.pasteboard->texts.size(), 2);
+TEST(SupportBundleTest, DatesFollowTheLocaleAndTimeZone) {
+    const std::tuple<QLocale, QTimeZone, QString> cases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), QTimeZone::utc(),
+         u"Mar 1, 2026 at 9:14:05 AM"_s},
+        {QLocale(QLocale::English, QLocale::UnitedKingdom), QTimeZone::utc(),
+         u"1 Mar 2026 at 09:14:05"_s},
+        {QLocale(QLocale::German, QLocale::Germany), QTimeZone::utc(), u"1. März 2026, 09:14:05"_s},
+        {QLocale(QLocale::English, QLocale::UnitedStates), QTimeZone("Europe/Berlin"),
+         u"Mar 1, 2026 at 10:14:05 AM"_s},
+    };
+    for (const auto& [locale, zone, expected] : cases) {
+        ModelHarness h;
+        h.options.locale = locale;
+        h.options.timeZone = zone;
+        EXPECT_EQ(h.make().bundleDateText(h.clock.now()), expected);
+    }
 }
 
 } // namespace

@@ -3,8 +3,6 @@
 #include "CoreTestSupport.h"
 
 #include <QElapsedTimer>
-#include <gtest/gtest.h>
-#include <qcoro/qcorofuture.h>
 
 namespace korvo {
 namespace {
@@ -13,43 +11,27 @@ TEST(TaskSupportTest, CancellingEndsAPauseOnALaterTurnOfTheEventLoop) {
     auto flag = std::make_shared<CancellationFlag>();
     QElapsedTimer elapsed;
     elapsed.start();
-    QCoro::Task<> pause = cancellableSleep(std::chrono::hours(1), flag);
-    EXPECT_FALSE(pause.isReady());
+    QCoro::Task<> pause = cancellableSleep(1h, flag);
     flag->cancel();
     // Never resumed from inside cancel(): the code that cancels may be a destructor.
     EXPECT_FALSE(pause.isReady());
     test::finish(std::move(pause));
     EXPECT_LT(elapsed.elapsed(), 2000);
-    EXPECT_TRUE(flag->isCancelled());
-}
-
-TEST(TaskSupportTest, APauseThatIsAlreadyCancelledDoesNotWait) {
-    auto flag = std::make_shared<CancellationFlag>();
-    flag->cancel();
-    EXPECT_TRUE(cancellableSleep(std::chrono::hours(1), flag).isReady());
+    // A pause that is already cancelled does not wait at all.
+    EXPECT_TRUE(cancellableSleep(1h, flag).isReady());
 }
 
 TEST(TaskSupportTest, ARecheckBeforeTheDeadlineKeepsPausing) {
     auto flag = std::make_shared<CancellationFlag>();
     QElapsedTimer elapsed;
     elapsed.start();
-    QCoro::Task<> pause = cancellableSleep(std::chrono::milliseconds(300), flag);
+    QCoro::Task<> pause = cancellableSleep(300ms, flag);
     QTest::qWait(50);
     flag->recheckClock();
     QTest::qWait(50);
     EXPECT_FALSE(pause.isReady());
     test::finish(std::move(pause));
     EXPECT_GE(elapsed.elapsed(), 280);
-}
-
-TEST(TaskSupportTest, WorkRunsOffTheCallingThread) {
-    QThreadPool pool;
-    const QThread* caller = QThread::currentThread();
-    auto future = runInPool(pool, [] { return QThread::currentThread(); });
-    const QThread* worker = test::finish([](QFuture<QThread*> answer) -> QCoro::Task<QThread*> {
-        co_return co_await answer;
-    }(future));
-    EXPECT_NE(worker, caller);
 }
 
 } // namespace

@@ -1,24 +1,12 @@
-#include "CannedHttpServer.h"
 #include "CoreTestSupport.h"
 #include "core/UpdateManifest.h"
-
-#include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
-using test::CannedHttpServer;
-using test::ModelHarness;
-
 TEST(UpdateManifestTest, BuildDecidesFirstThenVersion) {
-    struct Case {
-        const char* manifestVersion;
-        const char* manifestBuild;
-        const char* runningVersion;
-        const char* runningBuild;
-        bool available;
-    };
-    const Case cases[] = {
+    // Manifest version and build, running version and build, whether it is an update.
+    const std::tuple<const char*, const char*, const char*, const char*, bool> cases[] = {
         {"1.0.0", "42", "9.9.9", "41", true},  // a newer build wins whatever the versions
         {"2.0.0", "41", "1.0.0", "42", false}, // an older build loses whatever the versions
         {"1.10", "42", "1.9", "42", true},     // numeric components, not text
@@ -35,83 +23,62 @@ TEST(UpdateManifestTest, BuildDecidesFirstThenVersion) {
         {"v2 (beta 3)", "42", "2.0.2", "42", true},            // 2.3 > 2.0.2
         {"1.99999999999999999999.1", "1", "1.0.2", "1", true}, // too large: dropped -> 1.1
     };
-    for (const Case& c : cases) {
+    for (const auto& [version, build, runningVersion, runningBuild, available] : cases) {
         ConnectorDownloadManifest manifest;
-        manifest.version = QString::fromUtf8(c.manifestVersion);
-        manifest.build = QString::fromUtf8(c.manifestBuild);
-        EXPECT_EQ(isUpdateAvailable(manifest, QString::fromUtf8(c.runningVersion),
-                                    QString::fromUtf8(c.runningBuild)),
-                  c.available)
-            << c.manifestVersion << " (" << c.manifestBuild << ") against " << c.runningVersion
-            << " (" << c.runningBuild << ")";
+        manifest.version = QString::fromUtf8(version);
+        manifest.build = QString::fromUtf8(build);
+        EXPECT_EQ(isUpdateAvailable(manifest, QString::fromUtf8(runningVersion),
+                                    QString::fromUtf8(runningBuild)),
+                  available)
+            << version << " (" << build << ") against " << runningVersion << " (" << runningBuild
+            << ")";
     }
 }
 
 TEST(UpdateManifestTest, DecodingIsStrictAboutRequiredMembers) {
-    struct Case {
-        QByteArray json;
-        bool decodes;
-        std::optional<qint64> sizeBytes;
-    };
-    const Case cases[] = {
-        {R"({"version":"1.4.0","build":"42","channel":"release","file":"a.tar.gz"})", true, {}},
+    // The document; nothing when it does not decode, else its size in bytes (0: none).
+    const std::pair<QByteArray, std::optional<qint64>> cases[] = {
+        {R"({"version":"1.4.0","build":"42","channel":"release","file":"a.tar.gz"})", 0},
         {R"({"version":"1.4.0","build":"42","channel":"release","file":"a","sizeBytes":123,)"
          R"("updatedAt":"2026-03-01","extra":[1]})",
-         true, 123},
+         123},
         {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":null,"updatedAt":null})",
-         true,
-         {}},
-        {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":12.0})", true, 12},
-        {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":12.5})", false, {}},
-        {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":"12"})", false, {}},
-        {R"({"version":"1","build":42,"channel":"c","file":"f"})", false, {}},
-        {R"({"version":"1","build":"2","channel":"c"})", false, {}},
-        {R"([])", false, {}},
-        {"<html>not found</html>", false, {}},
-        {"", false, {}},
+         0},
+        {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":12.0})", 12},
+        {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":12.5})", {}},
+        {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":"12"})", {}},
+        {R"({"version":"1","build":42,"channel":"c","file":"f"})", {}},
+        {R"({"version":"1","build":"2","channel":"c"})", {}},
+        {"[]", {}},
+        {"<html>not found</html>", {}},
+        {"", {}},
     };
-    for (const Case& c : cases) {
-        const auto manifest = decodeDownloadManifest(c.json);
-        EXPECT_EQ(manifest.has_value(), c.decodes) << c.json.toStdString();
-        if (manifest) {
-            EXPECT_EQ(manifest->sizeBytes, c.sizeBytes) << c.json.toStdString();
-        }
+    for (const auto& [json, size] : cases) {
+        const auto manifest = decodeDownloadManifest(json);
+        EXPECT_EQ(manifest ? std::optional(manifest->sizeBytes.value_or(0)) : std::nullopt, size)
+            << json.toStdString();
     }
 }
 
 TEST(UpdateManifestTest, DownloadFileResolvesAgainstTheManifestFolder) {
-    const QUrl manifest(QStringLiteral("https://example.com/download/linux/manifest.json"));
-    struct Case {
-        QString file;
-        std::optional<QString> expected;
-    };
-    const Case cases[] = {
-        {QStringLiteral("korvo-1.4.0.tar.gz"),
-         QStringLiteral("https://example.com/download/linux/korvo-1.4.0.tar.gz")},
-        {QStringLiteral("builds/k.deb"),
-         QStringLiteral("https://example.com/download/linux/builds/k.deb")},
-        {QStringLiteral("/files/k.deb"), QStringLiteral("https://example.com/files/k.deb")},
-        {QStringLiteral("https://cdn.example.net/k.deb"),
-         QStringLiteral("https://cdn.example.net/k.deb")},
+    const QUrl manifest(u"https://example.com/download/linux/manifest.json"_s);
+    const std::pair<QString, std::optional<QString>> cases[] = {
+        {u"korvo-1.4.0.tar.gz"_s, u"https://example.com/download/linux/korvo-1.4.0.tar.gz"_s},
+        {u"builds/k.deb"_s, u"https://example.com/download/linux/builds/k.deb"_s},
+        {u"/files/k.deb"_s, u"https://example.com/files/k.deb"_s},
+        {u"https://cdn.example.net/k.deb"_s, u"https://cdn.example.net/k.deb"_s},
         {QString(), std::nullopt},
     };
-    for (const Case& c : cases) {
-        const auto url = resolveDownloadFile(c.file, manifest);
-        EXPECT_EQ(url ? std::optional<QString>(url->toString()) : std::nullopt, c.expected)
-            << c.file.toStdString();
+    for (const auto& [file, expected] : cases) {
+        const auto url = resolveDownloadFile(file, manifest);
+        EXPECT_EQ(url ? std::optional(url->toString()) : std::nullopt, expected);
     }
 }
 
 class UpdateCheckTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        h_.options.manifestURL =
-            server_.baseURL().resolved(QUrl(QStringLiteral("/download/linux/manifest.json")));
-        h_.options.downloadPageURL =
-            server_.baseURL().resolved(QUrl(QStringLiteral("/download/linux/")));
-    }
-    void serveManifest(int status, const QByteArray& body,
-                       std::chrono::milliseconds delay = std::chrono::milliseconds(0)) {
+    void SetUp() override { h_.pointAt(server_.url()); }
+    void serveManifest(int status, const QByteArray& body, std::chrono::milliseconds delay = {}) {
         server_.answer("GET /download/linux/manifest.json", {status, body, delay});
     }
     static QByteArray manifest(const char* version, const char* build) {
@@ -120,102 +87,54 @@ protected:
                R"("updatedAt":"2026-03-01T09:00:00Z"})";
     }
 
-    ModelHarness h_;
-    CannedHttpServer server_;
+    test::ModelHarness h_;
+    test::CannedHttpServer server_;
 };
 
-TEST_F(UpdateCheckTest, ANewerBuildIsOfferedWithItsDownloadLinks) {
-    serveManifest(200, manifest("1.5.0", "43"));
-    ConnectorModel& m = h_.make();
-    test::finish(m.checkForUpdates(false));
-    EXPECT_EQ(m.updateStatus(), QStringLiteral("Update available: 1.5.0 (43)"));
-    ASSERT_TRUE(m.updateInfo().has_value());
-    EXPECT_EQ(m.updateInfo()->id(), QStringLiteral("1.5.0-43-release"));
-    EXPECT_EQ(m.updateInfo()->sizeBytes, 2048);
-    EXPECT_EQ(m.updateInfo()->updatedAt, QStringLiteral("2026-03-01T09:00:00Z"));
-    EXPECT_EQ(m.updateInfo()->downloadPageURL, h_.options.downloadPageURL);
-    EXPECT_EQ(m.updateInfo()->directDownloadURL,
-              server_.baseURL().resolved(QUrl(QStringLiteral("/download/linux/korvo.tar.gz"))));
-    EXPECT_EQ(m.lastUpdateCheckAt(), h_.clock.now());
-    EXPECT_FALSE(m.isCheckingForUpdates());
-    m.openDownloadPage();
-    ASSERT_EQ(h_.urlOpener->urls.size(), 1);
-    EXPECT_EQ(h_.urlOpener->urls.last(), h_.options.downloadPageURL);
-}
-
-TEST_F(UpdateCheckTest, TheSameOrAnOlderBuildIsUpToDate) {
-    serveManifest(200, manifest("1.4.0", "42"));
-    ConnectorModel& m = h_.make();
-    test::finish(m.checkForUpdates(false));
-    EXPECT_EQ(m.updateStatus(), QStringLiteral("Up to date: 1.4.0 (42)"));
-    EXPECT_FALSE(m.updateInfo().has_value());
-
-    ModelHarness unknown;
-    unknown.options.manifestURL = h_.options.manifestURL;
-    unknown.options.buildInfo = BuildInfo{};
-    ConnectorModel& n = unknown.make();
-    serveManifest(200, manifest("0", "0"));
-    test::finish(n.checkForUpdates(true));
-    EXPECT_EQ(n.updateStatus(), QStringLiteral("Up to date: 0 (0)"));
-}
-
-TEST_F(UpdateCheckTest, FailuresAndTheSilentFlag) {
-    struct Step {
-        int status;
-        QByteArray body;
-        bool silent;
-        QString expected;
-    };
-    // One model through a sequence of checks.
-    const Step steps[] = {
-        {404, R"({"error":"not found"})", true, QStringLiteral("Unable to check updates")},
-        {200, manifest("1.4.0", "42"), true, QStringLiteral("Up to date: 1.4.0 (42)")},
-        {404, R"({"error":"not found"})", true, QStringLiteral("Up to date: 1.4.0 (42)")},
-        {200, "not json", true, QStringLiteral("Up to date: 1.4.0 (42)")},
-        {500, {}, false, QStringLiteral("Unable to check updates")},
-        {200, manifest("1.5.0", "43"), true, QStringLiteral("Update available: 1.5.0 (43)")},
-        {404, {}, false, QStringLiteral("Unable to check updates")},
+TEST_F(UpdateCheckTest, ChecksInSequenceWithFailuresAndTheSilentFlag) {
+    // One model through a sequence of checks: a silent failure keeps the last good status.
+    const std::tuple<int, QByteArray, bool, const char*> steps[] = {
+        {404, R"({"error":"not found"})", true, "Unable to check updates"},
+        {200, manifest("1.4.0", "42"), true, "Up to date: 1.4.0 (42)"},
+        {404, R"({"error":"not found"})", true, "Up to date: 1.4.0 (42)"},
+        {200, manifest("1.3.0", "41"), false, "Up to date: 1.4.0 (42)"}, // the running build
+        {200, "not json", true, "Up to date: 1.4.0 (42)"},
+        {500, {}, false, "Unable to check updates"},
+        {200, manifest("1.5.0", "43"), true, "Update available: 1.5.0 (43)"},
+        {404, {}, false, "Unable to check updates"},
     };
     ConnectorModel& m = h_.make();
-    int index = 0;
-    for (const Step& step : steps) {
-        serveManifest(step.status, step.body);
-        h_.clock.advance(std::chrono::seconds(60));
-        test::finish(m.checkForUpdates(step.silent));
-        EXPECT_EQ(m.updateStatus(), step.expected) << "step " << index;
-        EXPECT_EQ(m.lastUpdateCheckAt(), h_.clock.now()) << "step " << index;
-        ++index;
+    for (const auto& [status, body, silent, expected] : steps) {
+        serveManifest(status, body);
+        h_.clock.advance(60s);
+        test::finish(m.checkForUpdates(silent));
+        EXPECT_EQ(m.updateStatus(), expected);
+        EXPECT_EQ(m.lastUpdateCheckAt(), h_.clock.now()) << expected;
+        EXPECT_FALSE(m.isCheckingForUpdates());
     }
-    // A failed check leaves a known update in place.
-    EXPECT_TRUE(m.updateInfo().has_value());
+    // A failed check leaves the known update in place, with its download links.
+    ASSERT_TRUE(m.updateInfo().has_value());
+    EXPECT_EQ(m.updateInfo()->id(), "1.5.0-43-release");
+    EXPECT_EQ(m.updateInfo()->sizeBytes, 2048);
+    EXPECT_EQ(m.updateInfo()->updatedAt, "2026-03-01T09:00:00Z");
+    EXPECT_EQ(m.updateInfo()->downloadPageURL, server_.url(u"/download/linux/"_s));
+    EXPECT_EQ(m.updateInfo()->directDownloadURL, server_.url(u"/download/linux/korvo.tar.gz"_s));
+    m.openDownloadPage();
+    EXPECT_EQ(h_.urlOpener->urls, QList<QUrl>{server_.url(u"/download/linux/"_s)});
 }
 
 TEST_F(UpdateCheckTest, AVisibleCheckShowsCheckingAndASecondCheckReturnsAtOnce) {
-    serveManifest(200, manifest("1.4.0", "42"), std::chrono::milliseconds(200));
+    serveManifest(200, manifest("0", "0"), 200ms);
+    h_.options.buildInfo = BuildInfo{}; // a build without version information counts as 0 (0)
     ConnectorModel& m = h_.make();
     QCoro::Task<> first = m.checkForUpdates(false);
-    EXPECT_EQ(m.updateStatus(), QStringLiteral("Checking"));
+    EXPECT_EQ(m.updateStatus(), "Checking");
     EXPECT_TRUE(m.isCheckingForUpdates());
-    QCoro::Task<> second = m.checkForUpdates(false);
-    EXPECT_TRUE(second.isReady());
+    EXPECT_TRUE(m.checkForUpdates(false).isReady());
     test::finish(std::move(first));
     EXPECT_EQ(server_.count("GET /download/"), 1);
-    EXPECT_EQ(m.updateStatus(), QStringLiteral("Up to date: 1.4.0 (42)"));
-}
-
-TEST_F(UpdateCheckTest, TheLocalRelayServesTheManifestToo) {
-    QFile file(h_.path(QStringLiteral("manifest.json")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(manifest("2.0.0", "100"));
-    file.close();
-    test::RelayProcess relay(h_.path(QStringLiteral("relay.db")),
-                             h_.path(QStringLiteral("manifest.json")));
-    ASSERT_TRUE(relay.isRunning());
-    h_.options.manifestURL =
-        relay.baseURL().resolved(QUrl(QStringLiteral("/download/linux/manifest.json")));
-    ConnectorModel& m = h_.make();
-    test::finish(m.checkForUpdates(true));
-    EXPECT_EQ(m.updateStatus(), QStringLiteral("Update available: 2.0.0 (100)"));
+    EXPECT_EQ(m.updateStatus(), "Up to date: 0 (0)");
+    EXPECT_FALSE(m.updateInfo().has_value());
 }
 
 } // namespace
