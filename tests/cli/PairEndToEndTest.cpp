@@ -91,7 +91,16 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
         EXPECT_TRUE(stopped.out.ends_with("Stopped\n")) << stopped.out;
     }
 
-    auto unlink = runConnector({"unlink"}, home.environment());
+    // A relay that cannot be reached keeps the pairing, so unlinking can be tried again.
+    auto refused =
+        runConnector({"--relay", test::closedLoopbackURL(), "unlink"}, home.environment());
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Unable to unlink this Mac from Relay."), std::string::npos)
+        << refused.err;
+    status = runConnector({"status"}, home.environment());
+    EXPECT_NE(status.out.find("Pairing: Paired\n"), std::string::npos) << status.out;
+
+    auto unlink = runConnector({"--relay", relay.baseURL(), "unlink"}, home.environment());
     EXPECT_EQ(unlink.exitCode, 0) << unlink.err;
     EXPECT_EQ(unlink.out, "Not paired\n");
     auto devices = relay.get("/v1/sync-spaces/" + *syncSpaceId + "/devices", *phoneToken);
