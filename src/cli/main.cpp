@@ -1,5 +1,6 @@
 // korvo-connector: the headless command line and the Claude Code status-line hook.
 
+#include "app/DesktopApp.h"
 #include "cli/ClaudeStatusLine.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandRunner.h"
@@ -9,13 +10,6 @@
 #include "model/UsageSnapshot.h"
 #include "platform/BuildInfo.h"
 #include "platform/PowerEvents.h"
-
-#if __has_include("app/DesktopApp.h")
-#include "app/DesktopApp.h"
-#define KORVO_HAS_DESKTOP_APP 1
-#else
-#define KORVO_HAS_DESKTOP_APP 0
-#endif
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -103,13 +97,7 @@ int main(int argc, char** argv) {
         break;
     }
     if (request.command.isEmpty()) {
-#if KORVO_HAS_DESKTOP_APP
         return korvo::runDesktopApp(argc, argv);
-#else
-        // This build has no desktop application.
-        std::fputs(qPrintable(korvo::helpText()), stdout);
-        return 0;
-#endif
     }
     if (request.command == QLatin1String("claude-statusline")) {
         std::signal(SIGPIPE, SIG_IGN);
