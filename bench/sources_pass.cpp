@@ -3,6 +3,9 @@
 //
 //   bench_sources_pass                      Google Benchmark figures
 //   bench_sources_pass --peak-memory        peak resident memory of one pass above its baseline
+//   bench_sources_pass --keep-home          builds a home, prints its path and leaves it in place
+//   bench_sources_pass --one-pass HOME      exactly one pass over HOME (for instruction counters)
+//   bench_sources_pass --one-floor HOME     exactly one read-twice floor over HOME
 
 #include "model/Clock.h"
 #include "sources/Environment.h"
@@ -137,7 +140,22 @@ std::string telemetryLine(unsigned i, const char* metric) {
            std::to_string(100 + i) + R"("}]}}]}]}]})";
 }
 
+// Every log whose tail a pass reads, in the home built below.
+std::vector<fs::path> tailFilesOf(const fs::path& root) {
+    std::vector<fs::path> files;
+    for (std::size_t i = 0; i < kBigLogs; ++i) {
+        files.push_back(root / (".claude/projects/-home-dev-p" + std::to_string(i) + "/s.jsonl"));
+        files.push_back(root /
+                        (".codex/sessions/2026/01/05/rollout-" + std::to_string(i) + ".jsonl"));
+    }
+    files.push_back(root / ".gemini/telemetry.log");
+    files.push_back(root / ".korvo/copilot-otel.jsonl");
+    files.push_back(root / ".config/github-copilot/otel.jsonl");
+    return files;
+}
+
 struct WorstCaseHome {
+    bool keep = false;
     fs::path root;
     std::vector<fs::path> searchPaths;
     std::vector<fs::path> tailFiles; // every log whose tail a pass reads
@@ -158,8 +176,6 @@ struct WorstCaseHome {
                 root / (".codex/sessions/2026/01/05/rollout-" + std::to_string(i) + ".jsonl");
             writeFile(codex, codexLog(static_cast<unsigned>(i) + 100));
             setTime(codex, now - static_cast<long long>(i));
-            tailFiles.push_back(claude);
-            tailFiles.push_back(codex);
         }
         for (std::size_t i = 0; i < kSmallLogs; ++i) {
             const auto claude = root / (".claude/projects/-old-" + std::to_string(i % 40) + "/o" +
@@ -181,7 +197,6 @@ struct WorstCaseHome {
             telemetry += telemetryLine(i, "gemini_cli.token.usage") + "\n";
         }
         writeFile(root / ".gemini/telemetry.log", telemetry);
-        tailFiles.push_back(root / ".gemini/telemetry.log");
         for (const char* exporter :
              {".korvo/copilot-otel.jsonl", ".config/github-copilot/otel.jsonl"}) {
             std::string lines;
@@ -189,15 +204,18 @@ struct WorstCaseHome {
                 lines += telemetryLine(i, "gen_ai.client.token.usage") + "\n";
             }
             writeFile(root / exporter, lines);
-            tailFiles.push_back(root / exporter);
         }
         for (const char* command : {"claude", "codex", "gemini", "copilot"}) {
             writeFile(root / "bin" / command, "#!/bin/sh\n");
             ::chmod((root / "bin" / command).c_str(), 0755);
         }
         searchPaths = {root / "bin", "/usr/local/bin", "/usr/bin", "/bin"};
+        tailFiles = tailFilesOf(root);
     }
     ~WorstCaseHome() {
+        if (keep) {
+            return;
+        }
         std::error_code ignored;
         fs::remove_all(root, ignored);
     }
@@ -265,43 +283,50 @@ BENCHMARK(BM_AdapterShare)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->Min
 
 // Reads the tail of every file the pass reads, `reads` times each (a pass reads each once for
 // readUsage and once more for diagnose), splits it at line breaks and parses every line;
-// nothing else.
+// nothing else. Returns the number of lines parsed.
+std::size_t floorPass(const std::vector<fs::path>& files, int reads, simdjson::dom::parser& parser,
+                      std::vector<char>& buffer) {
+    std::size_t lines = 0;
+    for (int r = 0; r < reads; ++r) {
+        for (const auto& file : files) {
+            const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            struct stat info {};
+            ::fstat(fd, &info);
+            const off_t start =
+                std::max<off_t>(0, info.st_size - static_cast<off_t>(korvo::kTailWindowBytes));
+            const ssize_t got = ::pread(fd, buffer.data(), korvo::kTailWindowBytes, start);
+            ::close(fd);
+            const char* cursor = buffer.data();
+            const char* end = cursor + std::max<ssize_t>(got, 0);
+            while (cursor < end) {
+                const char* lineEnd = static_cast<const char*>(
+                    std::memchr(cursor, '\n', static_cast<std::size_t>(end - cursor)));
+                if (lineEnd == nullptr) {
+                    lineEnd = end;
+                }
+                if (lineEnd > cursor) {
+                    simdjson::dom::element document;
+                    const auto error =
+                        parser.parse(cursor, static_cast<std::size_t>(lineEnd - cursor), false)
+                            .get(document);
+                    benchmark::DoNotOptimize(error);
+                    ++lines;
+                }
+                cursor = lineEnd + 1;
+            }
+        }
+    }
+    return lines;
+}
+
 void BM_Floor(benchmark::State& state) {
     const auto reads = static_cast<int>(state.range(0));
+    const std::vector<fs::path>& files = home().tailFiles;
     simdjson::dom::parser parser;
     std::vector<char> buffer(korvo::kTailWindowBytes + simdjson::SIMDJSON_PADDING);
     std::size_t lines = 0;
     for (auto _ : state) {
-        lines = 0;
-        for (int r = 0; r < reads; ++r) {
-            for (const auto& file : home().tailFiles) {
-                const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-                struct stat info {};
-                ::fstat(fd, &info);
-                const off_t start =
-                    std::max<off_t>(0, info.st_size - static_cast<off_t>(korvo::kTailWindowBytes));
-                const ssize_t got = ::pread(fd, buffer.data(), korvo::kTailWindowBytes, start);
-                ::close(fd);
-                const char* cursor = buffer.data();
-                const char* end = cursor + std::max<ssize_t>(got, 0);
-                while (cursor < end) {
-                    const char* lineEnd = static_cast<const char*>(
-                        std::memchr(cursor, '\n', static_cast<std::size_t>(end - cursor)));
-                    if (lineEnd == nullptr) {
-                        lineEnd = end;
-                    }
-                    if (lineEnd > cursor) {
-                        simdjson::dom::element document;
-                        const auto error =
-                            parser.parse(cursor, static_cast<std::size_t>(lineEnd - cursor), false)
-                                .get(document);
-                        benchmark::DoNotOptimize(error);
-                        ++lines;
-                    }
-                    cursor = lineEnd + 1;
-                }
-            }
-        }
+        lines = floorPass(files, reads, parser, buffer);
         benchmark::DoNotOptimize(lines);
     }
     state.counters["lines"] = static_cast<double>(lines);
@@ -361,9 +386,38 @@ int peakMemory(const char* self) {
     return std::system(command.c_str()) == 0 ? 0 : 1;
 }
 
+// Exactly one pass, or one read-twice floor, over an existing home: a fixed amount of work for
+// instruction counters such as callgrind's (toggle collection on runPass or floorPass).
+int onePass(const fs::path& root) {
+    const korvo::Environment environment = korvo::fixedEnvironment({});
+    const std::vector<fs::path> searchPaths = {root / "bin", "/usr/local/bin", "/usr/bin", "/bin"};
+    const Pass pass{korvo::realAdapters(root, searchPaths, korvo::systemClock(), environment),
+                    korvo::sourceAdapters(root, searchPaths, korvo::systemClock(), environment)};
+    std::printf("rows %zu\n", runPass(pass));
+    return 0;
+}
+
+int oneFloor(const fs::path& root) {
+    simdjson::dom::parser parser;
+    std::vector<char> buffer(korvo::kTailWindowBytes + simdjson::SIMDJSON_PADDING);
+    std::printf("lines %zu\n", floorPass(tailFilesOf(root), 2, parser, buffer));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--keep-home") == 0) {
+        home().keep = true;
+        std::printf("%s\n", home().root.c_str());
+        return 0;
+    }
+    if (argc > 2 && std::strcmp(argv[1], "--one-pass") == 0) {
+        return onePass(argv[2]);
+    }
+    if (argc > 2 && std::strcmp(argv[1], "--one-floor") == 0) {
+        return oneFloor(argv[2]);
+    }
     if (argc > 1 && std::strcmp(argv[1], "--peak-memory") == 0) {
         return peakMemory(argv[0]);
     }

@@ -106,6 +106,14 @@ std::optional<Field> fieldForKey(std::string_view key) {
     return std::nullopt;
 }
 
+// Fields that alone make a candidate useful (see SanitizedUsageCandidate::hasUsefulData): a
+// window label or a time never does.
+bool makesUseful(Field field) {
+    return field != Field::windowLabel && field != Field::observedAt;
+}
+
+constexpr std::string_view kResetWord = "reset";
+
 void walk(const JsonValue& value, std::string_view key, bool hasKey,
           SanitizedUsageCandidate& candidate, std::string& scratch) {
     switch (value.type()) {
@@ -141,6 +149,14 @@ std::string normalizeKey(std::string_view key) {
     return out;
 }
 
+bool keyCanMakeUseful(std::string_view normalizedKey) {
+    if (const std::optional<Field> field = fieldForKey(normalizedKey)) {
+        return makesUseful(*field);
+    }
+    // The reset rule fills resetAt, which makes a candidate useful.
+    return normalizedKey.find(kResetWord) != std::string_view::npos;
+}
+
 void applyField(std::string_view key, const JsonValue& value, SanitizedUsageCandidate& candidate) {
     const auto number = [](const JsonValue& v) { return parseNumber(v); };
     const auto text = [](const JsonValue& v) { return parseText(v); };
@@ -148,7 +164,7 @@ void applyField(std::string_view key, const JsonValue& value, SanitizedUsageCand
 
     const std::optional<Field> field = fieldForKey(key);
     if (!field) {
-        if (key.find("reset") != std::string_view::npos) {
+        if (key.find(kResetWord) != std::string_view::npos) {
             fillIfAbsent(candidate.resetAt, value, date);
         }
         return;

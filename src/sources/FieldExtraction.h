@@ -19,6 +19,10 @@ namespace korvo {
 /// become "usedpercent". Bytes outside ASCII are kept as they are.
 std::string normalizeKey(std::string_view key);
 
+/// True when applyField could fill, under this normalized key, a field that makes a candidate
+/// useful on its own (a window label or an observation time does not).
+bool keyCanMakeUseful(std::string_view normalizedKey);
+
 /// Fills at most one field of `candidate` from a leaf value under a normalized key; a field that
 /// is already set keeps its value, except that cache creation and cache read counts add up.
 void applyField(std::string_view normalizedKey, const JsonValue& value,

@@ -1,6 +1,7 @@
 #include "sources/LogScan.h"
 
 #include "sources/FileReaders.h"
+#include "sources/LogLineFilter.h"
 
 namespace korvo {
 
@@ -23,6 +24,15 @@ newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t 
         const TailLines lines = readTailLines(file, maxLines, Utf8Check::leaveToParser);
         const std::optional<SanitizedUsageCandidate> beforeFile = kept;
         for (const std::string_view line : lines) {
+            // Most lines of a conversation log hold text and no usage key: they need no parse,
+            // only the check of their text that the parse would have made.
+            if (!mayHoldUsefulKey(line)) {
+                if (!simdjson::validate_utf8(line.data(), line.size())) {
+                    kept = beforeFile;
+                    break;
+                }
+                continue;
+            }
             LogLineOutcome outcome = readLine(parser, line);
             if (outcome.invalidText) {
                 kept = beforeFile;

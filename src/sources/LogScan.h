@@ -20,6 +20,8 @@ struct LogLineOutcome {
     bool invalidText = false;
 };
 
+/// Reads one line. A reader takes useful fields only from keys that keyCanMakeUseful accepts once
+/// normalized, so that lines without such a key can be passed over unparsed.
 using LogLineReader = LogLineOutcome (*)(simdjson::dom::parser& parser,
                                          std::string_view paddedLine);
 

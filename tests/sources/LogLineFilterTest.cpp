@@ -1,0 +1,145 @@
+#include "sources/LogLineFilter.h"
+
+#include "sources/CodexAdapter.h"
+#include "sources/FieldExtraction.h"
+
+#include <gtest/gtest.h>
+#include <simdjson.h>
+#include <string>
+#include <vector>
+
+namespace korvo {
+namespace {
+
+// Every key the extraction rules turn into a field that makes a candidate useful, in the
+// spellings tools write: the filter must let each through, and must agree with the rules.
+const std::vector<std::string> kUsefulKeys = {"used_percent",
+                                              "usedPercent",
+                                              "Used-Percent",
+                                              "usage_percent",
+                                              "usagePercentage",
+                                              "percent_used",
+                                              "limit.used.percent",
+                                              "remaining_percent",
+                                              "remainingPercentage",
+                                              "percentRemaining",
+                                              "limit_remaining_percent",
+                                              "input_tokens",
+                                              "promptTokens",
+                                              "total_input_tokens",
+                                              "output_tokens",
+                                              "completion_tokens",
+                                              "totalOutputTokens",
+                                              "cache_creation_input_tokens",
+                                              "cacheReadInputTokens",
+                                              "cached_input_tokens",
+                                              "cache_input_tokens",
+                                              "cachedTokens",
+                                              "costUSD",
+                                              "total_cost_usd",
+                                              "usd",
+                                              "COST",
+                                              "remaining_text",
+                                              "remaining",
+                                              "rate_limit_remaining",
+                                              "limitRemaining",
+                                              "status",
+                                              "state",
+                                              "rateLimitStatus",
+                                              "resets_at",
+                                              "resetsInSeconds",
+                                              "nextReset",
+                                              "INPUT__TOKENS",
+                                              "input tokens",
+                                              "input\ttokens"};
+
+// Keys the rules read into no useful field, or into none at all.
+const std::vector<std::string> kOtherKeys = {
+    "timestamp", "observed_at", "time", "window", "window_label", "period",  "type",
+    "message",   "content",     "text", "tokens", "input",        "percent"};
+
+std::string escapedForJson(const std::string& key) {
+    std::string out;
+    for (const char c : key) {
+        if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<SanitizedUsageCandidate> parsed(const std::string& line) {
+    return parseJSONCandidate(line);
+}
+
+TEST(LogLineFilter, EveryUsefulKeySpellingPassesAndTheRulesAgree) {
+    for (const std::string& key : kUsefulKeys) {
+        for (const std::string& value :
+             {std::string("42"), std::string("\"ok\""), std::string("\"2026-01-05T08:00:00Z\"")}) {
+            const std::string line = "{\"" + escapedForJson(key) + "\": " + value + "}";
+            EXPECT_TRUE(mayHoldUsefulKey(line)) << line;
+        }
+        EXPECT_TRUE(keyCanMakeUseful(normalizeKey(key))) << key;
+    }
+    for (const std::string& key : kOtherKeys) {
+        const std::string line = R"({"text":"refactor the parser","x":{")" + key + R"(":42}})";
+        EXPECT_FALSE(mayHoldUsefulKey(line)) << line;
+        EXPECT_FALSE(parsed(line)) << line;
+    }
+}
+
+// The property the scan relies on: whenever the rules or an adapter's own reader take a
+// candidate from a line, the filter lets that line through.
+TEST(LogLineFilter, NeverHidesALineThatGivesACandidate) {
+    struct Case {
+        const char* name;
+        std::string line;
+        bool expected;
+    };
+    const std::vector<Case> cases = {
+        {"plain usage key", R"({"input_tokens":5})", true},
+        {"space and line breaks before the colon", "{\"output_tokens\" \r\n\t: 5}", true},
+        {"key spelt with a unicode escape", R"({"\u0075sed_percent":40})", true},
+        {"key spelt with an escaped underscore", R"({"input\u005ftokens":3})", true},
+        {"useful key inside an array of objects", R"({"a":[{"b":1},{"costUSD":0.5}]})", true},
+        {"useful key after a value ending in an escaped backslash",
+         R"({"text":"C:\\","input_tokens":7})", true},
+        {"useful key after a value holding escaped quotes",
+         R"({"text":"say \"hi\"","cached_tokens":2})", true},
+        {"usage key only inside a string value", R"({"text":"\"input_tokens\": 5"})", false},
+        {"usage words only as values", R"({"type":"input_tokens","name":"status"})", false},
+        {"only a time and a window", R"({"timestamp":"2026-01-05T08:00:00Z","window":"5h"})",
+         false},
+        {"usage key in a top-level array of strings", R"(["input_tokens", "5"])", false},
+        {"unterminated string", R"({"text":"never closed)", false},
+        {"empty line", "", false},
+        {"codex token count",
+         R"({"timestamp":"2026-01-05T08:30:00Z","type":"event_msg","payload":{"type":"token_count","info":{"total_token_usage":{"input_tokens":5}}}})",
+         true},
+        {"codex rate limits without tokens",
+         R"({"payload":{"rate_limits":{"primary":{"used_percent":30,"window_minutes":300}}}})",
+         true},
+        {"codex reset delay alone",
+         R"({"timestamp":"2026-01-05T08:30:00Z","payload":{"rate_limits":{"primary":{"resets_in_seconds":60}}}})",
+         true},
+        {"claude assistant usage",
+         R"({"timestamp":"2026-01-05T08:30:00Z","message":{"usage":{"cache_read_input_tokens":9}}})",
+         true},
+    };
+    simdjson::dom::parser parser;
+    for (const Case& c : cases) {
+        EXPECT_EQ(mayHoldUsefulKey(c.line), c.expected) << c.name;
+        std::string padded = c.line;
+        padded.reserve(padded.size() + simdjson::SIMDJSON_PADDING);
+        const bool givesCandidate = parsed(c.line).has_value() ||
+                                    CodexAdapter::sessionLineCandidate(parser, padded).has_value();
+        if (givesCandidate) {
+            EXPECT_TRUE(mayHoldUsefulKey(c.line)) << c.name;
+        }
+    }
+}
+
+} // namespace
+} // namespace korvo
