@@ -1,5 +1,4 @@
-#include "AdapterFixtures.h"
-#include "ScratchHome.h"
+#include "TestHome.h"
 #include "sources/ClaudeCodeAdapter.h"
 #include "sources/CodexAdapter.h"
 #include "sources/FileReaders.h"

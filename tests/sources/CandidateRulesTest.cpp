@@ -1,4 +1,4 @@
-#include "model/TimeText.h"
+#include "TestHome.h"
 #include "sources/ProviderUsageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -76,14 +76,8 @@ TEST(MergeCandidates, EachFieldFromTheFirstThatHasIt) {
     status.remainingText = "from status";
     logs.inputTokens = 100;
     logs.observedAt = kNow;
-    const auto merged = mergeCandidates({bridge, std::nullopt, status, logs});
-    ASSERT_TRUE(merged);
-    EXPECT_EQ(merged->usedPercent, 42);
-    EXPECT_EQ(merged->remainingText, "from status");
-    EXPECT_EQ(merged->inputTokens, 100);
-    EXPECT_EQ(merged->observedAt, kNow);
-    EXPECT_EQ(merged->windowLabel, "5h");
-
+    EXPECT_EQ(testing::candidateText(mergeCandidates({bridge, std::nullopt, status, logs})),
+              "used=42 in=100 text=[from status] label=5h at=2026-01-05T10:00:00Z");
     SanitizedUsageCandidate labelOnly;
     labelOnly.windowLabel = "5h";
     EXPECT_FALSE(mergeCandidates({std::nullopt, std::nullopt}));

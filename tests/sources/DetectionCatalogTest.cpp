@@ -1,6 +1,6 @@
 #include "sources/DetectionCatalog.h"
 
-#include "FixtureHome.h"
+#include "TestHome.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -8,136 +8,56 @@
 namespace korvo {
 namespace {
 
-using testing::makeExecutable;
-using testing::ScratchHome;
+using namespace korvo::testing;
 
-AdapterDiagnostic diagnoseEntry(const ScratchHome& home, const std::string& id) {
-    for (const auto& adapter : detectionCatalog(home.path(), {home / "bin"}, home / "tmp")) {
-        if (adapter->id() == id) {
-            EXPECT_FALSE(adapter->readUsage());
-            return adapter->diagnose();
+// Each case is named by the catalog entry it diagnoses.
+TEST(DetectionCatalog, ReportsPresenceOnly) {
+    const std::string why =
+        "Korvo can detect this CLI, but no safe schema-specific usage parser exists yet.";
+    const std::vector<LadderCase> cases = {
+        rung("cursor-cli", {"exe bin/cursor-agent"}, "Detected only", "Detected; presence only",
+             why, kCli,
+             {"• command cursor: not found", "✓ command cursor-agent: BIN/cursor-agent",
+              "• ~/.cursor: not found"}),
+        rung("aider", {"file .aider", "dir .aider.conf.yml"}, "Not found", "Not found", {}, 0,
+             {"• command aider: not found", "• ~/.aider.conf.yml: not found",
+              "• ~/.aider: not found"}),
+        rung("aider", {"file .aider.conf.yml=model: x\n", "dir .aider"}, "Detected only",
+             "Detected; API/BYOK usage only", why, kSource,
+             {"• command aider: not found", "✓ ~/.aider.conf.yml: found", "✓ ~/.aider: found"}),
+        rung("opencode", {"dir .config/opencode"}, "Detected only",
+             "Detected; local usage parser can be added", why, kSource,
+             {"• command opencode: not found", "✓ ~/.config/opencode: found",
+              "• ~/.local/share/opencode: not found"}),
+        rung("continue", {"exe bin/continue"}, "Detected only", "Detected; presence only", why,
+             kCli,
+             {"• command cn: not found", "✓ command continue: BIN/continue",
+              "• ~/.continue: not found"}),
+        rung("amazon-q-cli", {"dir tmp/qlog"}, "Detected only", "Detected; diagnostics only", why,
+             kSource, {"• command q: not found", "✓ $TMPDIR/qlog: found"}),
+        rung("goose", {}, "Not found", "Not found", {}, 0,
+             {"• command goose: not found", "• ~/.config/goose/config.yaml: not found"}),
+        rung("windsurf", {"dir .windsurf"}, "Detected only", "Detected; presence only", why,
+             kSource,
+             {"• command windsurf: not found", "• ~/.codeium: not found", "✓ ~/.windsurf: found"}),
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchHome home;
+        home.build(c.home);
+        bool seen = false;
+        for (const auto& adapter : detectionCatalog(home.path(), {home / "bin"}, home / "tmp")) {
+            if (adapter->id() == c.name) {
+                seen = true;
+                EXPECT_FALSE(adapter->readUsage());
+                const auto d = adapter->diagnose();
+                expectLadder(d, c.expected, home.path());
+                EXPECT_EQ(d.warnings.size(), 2u);
+            }
         }
+        EXPECT_TRUE(seen);
     }
-    ADD_FAILURE() << "no catalog entry " << id;
-    return {};
 }
-
-struct DetectionCase {
-    const char* name;
-    const char* id;
-    std::function<void(const ScratchHome&)> setUp;
-    bool cliInstalled;
-    bool usageSourceFound;
-    const char* summary;
-    std::vector<std::string> checkedPaths; // "BIN/" stands for the search directory
-
-    friend void PrintTo(const DetectionCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class Detection : public ::testing::TestWithParam<DetectionCase> {};
-
-TEST_P(Detection, ReportsPresenceOnly) {
-    const DetectionCase& c = GetParam();
-    ScratchHome home;
-    c.setUp(home);
-    const AdapterDiagnostic d = diagnoseEntry(home, c.id);
-    EXPECT_EQ(d.cliInstalled, c.cliInstalled);
-    EXPECT_EQ(d.usageSourceFound, c.usageSourceFound);
-    EXPECT_EQ(d.isAvailable, c.cliInstalled || c.usageSourceFound);
-    EXPECT_FALSE(d.tokenDataFound || d.limitDataFound || d.canUploadProvider);
-    EXPECT_EQ(d.summary, c.summary);
-    if (d.isAvailable) {
-        EXPECT_EQ(d.trackingStatus, "Detected only");
-        EXPECT_EQ(
-            d.whyNoQuota,
-            "Korvo can detect this CLI, but no safe schema-specific usage parser exists yet.");
-    } else {
-        EXPECT_EQ(d.trackingStatus, "Not found");
-        EXPECT_FALSE(d.whyNoQuota);
-    }
-    std::vector<std::string> expected;
-    for (std::string line : c.checkedPaths) {
-        if (const auto at = line.find("BIN/"); at != std::string::npos) {
-            line.replace(at, 4, (home / "bin").string() + "/");
-        }
-        expected.push_back(line);
-    }
-    EXPECT_EQ(d.checkedPaths, expected);
-    EXPECT_EQ(d.warnings.size(), 2u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Catalog, Detection,
-    ::testing::Values(
-        DetectionCase{"CursorAgentOnly",
-                      "cursor-cli",
-                      [](const ScratchHome& h) { makeExecutable(h, "bin/cursor-agent"); },
-                      true,
-                      false,
-                      "Detected; presence only",
-                      {"• command cursor: not found", "✓ command cursor-agent: BIN/cursor-agent",
-                       "• ~/.cursor: not found"}},
-        DetectionCase{"AiderWrongKinds",
-                      "aider",
-                      [](const ScratchHome& h) {
-                          h.write(".aider", "");
-                          h.mkdir(".aider.conf.yml");
-                      },
-                      false,
-                      false,
-                      "Not found",
-                      {"• command aider: not found", "• ~/.aider.conf.yml: not found",
-                       "• ~/.aider: not found"}},
-        DetectionCase{
-            "AiderRightKinds",
-            "aider",
-            [](const ScratchHome& h) {
-                h.write(".aider.conf.yml", "model: x\n");
-                h.mkdir(".aider");
-            },
-            false,
-            true,
-            "Detected; API/BYOK usage only",
-            {"• command aider: not found", "✓ ~/.aider.conf.yml: found", "✓ ~/.aider: found"}},
-        DetectionCase{"OpenCodeFolderOnly",
-                      "opencode",
-                      [](const ScratchHome& h) { h.mkdir(".config/opencode"); },
-                      false,
-                      true,
-                      "Detected; local usage parser can be added",
-                      {"• command opencode: not found", "✓ ~/.config/opencode: found",
-                       "• ~/.local/share/opencode: not found"}},
-        DetectionCase{"ContinueThroughEitherCommand",
-                      "continue",
-                      [](const ScratchHome& h) { makeExecutable(h, "bin/continue"); },
-                      true,
-                      false,
-                      "Detected; presence only",
-                      {"• command cn: not found", "✓ command continue: BIN/continue",
-                       "• ~/.continue: not found"}},
-        DetectionCase{"AmazonQLogsInTemporaryDirectory",
-                      "amazon-q-cli",
-                      [](const ScratchHome& h) { h.mkdir("tmp/qlog"); },
-                      false,
-                      true,
-                      "Detected; diagnostics only",
-                      {"• command q: not found", "✓ $TMPDIR/qlog: found"}},
-        DetectionCase{"GooseNothing",
-                      "goose",
-                      [](const ScratchHome&) {},
-                      false,
-                      false,
-                      "Not found",
-                      {"• command goose: not found", "• ~/.config/goose/config.yaml: not found"}},
-        DetectionCase{
-            "WindsurfEitherFolder",
-            "windsurf",
-            [](const ScratchHome& h) { h.mkdir(".windsurf"); },
-            false,
-            true,
-            "Detected; presence only",
-            {"• command windsurf: not found", "• ~/.codeium: not found", "✓ ~/.windsurf: found"}}),
-    [](const auto& info) { return info.param.name; });
 
 TEST(DetectionCatalog, OrderAndNames) {
     ScratchHome home;

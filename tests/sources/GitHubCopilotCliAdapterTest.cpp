@@ -1,18 +1,15 @@
 #include "sources/GitHubCopilotCliAdapter.h"
 
-#include "FixtureHome.h"
+#include "TestHome.h"
 
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
-#include <sys/stat.h>
 
 namespace korvo {
 namespace {
 
-using testing::copyFixture;
-using testing::makeExecutable;
-using testing::ScratchHome;
+using namespace korvo::testing;
 
 constexpr Instant kNow = instantFromUnixSeconds(1790000000);
 const std::string kEnvLabel = "COPILOT_OTEL_FILE_EXPORTER_PATH";
@@ -25,168 +22,76 @@ GitHubCopilotCliAdapter adapterFor(const ScratchHome& home,
                                    fixedClock(kNow));
 }
 
-std::string inputLine(int tokens) {
-    return R"({"name":"gen_ai.client.token.usage","attributes":{"gen_ai.token.type":"input"},"value":)" +
-           std::to_string(tokens) + "}\n";
-}
-
-struct LadderCase {
-    const char* name;
-    std::function<void(const ScratchHome&)> setUp;
-    const char* trackingStatus;
-    const char* summary;
-    bool cliInstalled;
-    bool usageSourceFound;
-    bool tokenDataFound;
-    std::vector<std::string> pathLines; // after the command line
-
-    friend void PrintTo(const LadderCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class CopilotLadder : public ::testing::TestWithParam<LadderCase> {};
-
-TEST_P(CopilotLadder, ChoosesRungFlagsAndLines) {
-    const LadderCase& c = GetParam();
-    ScratchHome home;
-    c.setUp(home);
-    const auto adapter = adapterFor(home);
-    const AdapterDiagnostic d = adapter.diagnose();
-
-    EXPECT_EQ(d.id, "github-copilot-cli");
-    EXPECT_EQ(d.displayName, "GitHub Copilot CLI");
-    EXPECT_EQ(d.trackingStatus, c.trackingStatus);
-    EXPECT_EQ(d.summary, c.summary);
-    EXPECT_EQ(d.cliInstalled, c.cliInstalled);
-    EXPECT_EQ(d.usageSourceFound, c.usageSourceFound);
-    EXPECT_EQ(d.tokenDataFound, c.tokenDataFound);
-    EXPECT_EQ(d.canUploadProvider, c.tokenDataFound);
-    EXPECT_FALSE(d.limitDataFound);
-    EXPECT_EQ(d.isAvailable, c.cliInstalled || c.usageSourceFound);
-    EXPECT_EQ(d.whyNoQuota.has_value(), std::string(c.trackingStatus) != "Not found");
-    EXPECT_EQ(d.warnings,
-              (std::vector<std::string>{
-                  "Set COPILOT_OTEL_FILE_EXPORTER_PATH to enable local token metrics",
-                  "Keep OTEL_INSTRUMENTATION_GENAI_CAPTURE_MESSAGE_CONTENT unset or false",
-                  "Korvo parses token metrics only and never reads GitHub tokens"}));
-    ASSERT_FALSE(d.checkedPaths.empty());
-    EXPECT_EQ(std::vector<std::string>(d.checkedPaths.begin() + 1, d.checkedPaths.end()),
-              c.pathLines);
-    EXPECT_EQ(adapter.readUsage().has_value(), c.tokenDataFound);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Adapter, CopilotLadder,
-    ::testing::Values(
-        LadderCase{"CumulativeHistogramsTracked",
-                   [](const ScratchHome& h) { copyFixture(h, "copilot-otel-cumulative"); },
-                   "Tracked without quota",
-                   "OTel token data ready",
-                   false,
-                   true,
-                   true,
-                   {"~/.config/github-copilot - found",
-                    "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl",
-                    "~/.config/github-copilot/otel.jsonl - found, "
-                    "~/.config/github-copilot/otel.jsonl"}},
-        LadderCase{"OtherMetricsOnly",
-                   [](const ScratchHome& h) { copyFixture(h, "copilot-otel-other-metrics"); },
-                   "Source found, parser needs sample",
-                   "OTel file found; token metrics not recognized",
-                   false,
-                   true,
-                   false,
-                   {"~/.config/github-copilot - missing",
-                    "~/.korvo/copilot-otel.jsonl - found, ~/.korvo/copilot-otel.jsonl",
-                    "~/.config/github-copilot/otel.jsonl - missing, "
-                    "~/.config/github-copilot/otel.jsonl"}},
-        LadderCase{"ConfigDirectoryOnly",
-                   [](const ScratchHome& h) { h.mkdir(".config/github-copilot"); },
-                   "Source found, no usage data",
-                   "Config found; OTel file export not configured",
-                   false,
-                   true,
-                   false,
-                   {"~/.config/github-copilot - found",
-                    "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl",
-                    "~/.config/github-copilot/otel.jsonl - missing, "
-                    "~/.config/github-copilot/otel.jsonl"}},
-        LadderCase{"ConfigAsRegularFileAndCommand",
-                   [](const ScratchHome& h) {
-                       h.write(".config/github-copilot", "{}");
-                       makeExecutable(h, "bin/copilot");
-                   },
-                   "CLI detected, no local data",
-                   "CLI installed; OTel not configured",
-                   true,
-                   false,
-                   false,
-                   {"~/.config/github-copilot - missing",
-                    "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl",
-                    "~/.config/github-copilot/otel.jsonl - missing, "
-                    "~/.config/github-copilot/otel.jsonl"}},
-        LadderCase{"FifoIsFoundButNeverOpened",
-                   [](const ScratchHome& h) {
-                       h.mkdir(".korvo");
-                       ASSERT_EQ(mkfifo((h / ".korvo/copilot-otel.jsonl").c_str(), 0600), 0);
-                   },
-                   "Source found, parser needs sample",
-                   "OTel file found; token metrics not recognized",
-                   false,
-                   true,
-                   false,
-                   {"~/.config/github-copilot - missing",
-                    "~/.korvo/copilot-otel.jsonl - found, ~/.korvo/copilot-otel.jsonl",
-                    "~/.config/github-copilot/otel.jsonl - missing, "
-                    "~/.config/github-copilot/otel.jsonl"}},
-        LadderCase{"ExporterPathIsADirectory",
-                   [](const ScratchHome& h) { h.mkdir(".korvo/copilot-otel.jsonl"); },
-                   "Not found",
-                   "No local Copilot CLI source found",
-                   false,
-                   false,
-                   false,
-                   {"~/.config/github-copilot - missing",
-                    "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl",
-                    "~/.config/github-copilot/otel.jsonl - missing, "
-                    "~/.config/github-copilot/otel.jsonl"}}),
-    [](const auto& info) { return info.param.name; });
-
-TEST(GitHubCopilotCliAdapter, CommandLines) {
-    struct Case {
-        std::vector<const char*> installed;
-        const char* found; // the executable the line names, or none
-    };
-    const std::vector<Case> cases{
-        {{}, nullptr},
-        {{"gh-copilot"}, "gh-copilot"},
-        {{"copilot", "gh-copilot"}, "copilot"},
+TEST(GitHubCopilotCliAdapter, DiagnosticLadder) {
+    const std::string noCommand = "• command copilot/gh-copilot: not found";
+    const std::string config = "~/.config/github-copilot - found";
+    const std::string noConfig = "~/.config/github-copilot - missing";
+    const std::string korvo = "~/.korvo/copilot-otel.jsonl - found, ~/.korvo/copilot-otel.jsonl";
+    const std::string noKorvo =
+        "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl";
+    const std::string noOtel =
+        "~/.config/github-copilot/otel.jsonl - missing, ~/.config/github-copilot/otel.jsonl";
+    const std::string notRecognized =
+        "Korvo found a Copilot OTel file, but no gen_ai.client.token.usage metrics.";
+    const std::string onlyCommand =
+        "Copilot CLI is installed, but Korvo did not find an OTel file exporter path.";
+    const std::vector<LadderCase> cases = {
+        rung("cumulative histograms", {"fixture copilot-otel-cumulative"}, "Tracked without quota",
+             "OTel token data ready",
+             "Copilot OTel exposes token usage; remaining premium requests are account-level and "
+             "not available from this local file.",
+             kSource | kTokens,
+             {noCommand, config, noKorvo,
+              "~/.config/github-copilot/otel.jsonl - found, ~/.config/github-copilot/otel.jsonl"}),
+        rung("other metrics only", {"fixture copilot-otel-other-metrics"},
+             "Source found, parser needs sample", "OTel file found; token metrics not recognized",
+             notRecognized, kSource, {noCommand, noConfig, korvo, noOtel}),
+        rung("a fifo is found but never opened", {"fifo .korvo/copilot-otel.jsonl"},
+             "Source found, parser needs sample", "OTel file found; token metrics not recognized",
+             notRecognized, kSource, {noCommand, noConfig, korvo, noOtel}),
+        rung("config folder only", {"dir .config/github-copilot"}, "Source found, no usage data",
+             "Config found; OTel file export not configured",
+             "Set COPILOT_OTEL_FILE_EXPORTER_PATH to a local JSONL file to track token usage.",
+             kSource, {noCommand, config, noKorvo, noOtel}),
+        rung("config as a file, and the command",
+             {"file .config/github-copilot={}", "exe bin/copilot"}, "CLI detected, no local data",
+             "CLI installed; OTel not configured", onlyCommand, kCli,
+             {"✓ command copilot: BIN/copilot", noConfig, noKorvo, noOtel}),
+        rung("the other command name", {"exe bin/gh-copilot"}, "CLI detected, no local data",
+             "CLI installed; OTel not configured", onlyCommand, kCli,
+             {"✓ command copilot: BIN/gh-copilot", noConfig, noKorvo, noOtel}),
+        rung("the first command name wins", {"exe bin/gh-copilot", "exe bin/copilot"},
+             "CLI detected, no local data", "CLI installed; OTel not configured", onlyCommand, kCli,
+             {"✓ command copilot: BIN/copilot", noConfig, noKorvo, noOtel}),
+        rung("exporter path is a folder", {"dir .korvo/copilot-otel.jsonl"}, "Not found",
+             "No local Copilot CLI source found", {}, 0, {noCommand, noConfig, noKorvo, noOtel}),
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ScratchHome home;
-        for (const char* name : c.installed) {
-            makeExecutable(home, std::string("bin/") + name);
-        }
-        const auto d = adapterFor(home).diagnose();
-        EXPECT_EQ(d.checkedPaths.front(),
-                  c.found ? "✓ command copilot: " + (home / "bin" / c.found).string()
-                          : std::string("• command copilot/gh-copilot: not found"));
-        EXPECT_EQ(d.cliInstalled, c.found != nullptr);
+        home.build(c.home);
+        const auto adapter = adapterFor(home);
+        const auto d = adapter.diagnose();
+        EXPECT_EQ(d.id, "github-copilot-cli");
+        EXPECT_EQ(d.displayName, "GitHub Copilot CLI");
+        expectLadder(d, c.expected, home.path());
+        EXPECT_EQ(d.warnings,
+                  (std::vector<std::string>{
+                      "Set COPILOT_OTEL_FILE_EXPORTER_PATH to enable local token metrics",
+                      "Keep OTEL_INSTRUMENTATION_GENAI_CAPTURE_MESSAGE_CONTENT unset or false",
+                      "Korvo parses token metrics only and never reads GitHub tokens"}));
+        EXPECT_EQ(adapter.readUsage().has_value(), d.tokenDataFound);
     }
 }
 
 // Cumulative histograms: the newest export's sums count, never the measurement counts.
 TEST(GitHubCopilotCliAdapter, RowFromCumulativeHistograms) {
     ScratchHome home;
-    copyFixture(home, "copilot-otel-cumulative");
+    home.copyFixture("copilot-otel-cumulative");
     const auto row = adapterFor(home).readUsage();
-    ASSERT_TRUE(row);
+    EXPECT_EQ(rowText(row),
+              "unknown cli_reported in=1500 out=300 label=local OTel at=2026-06-09T10:14:20Z");
     EXPECT_EQ(row->id, "github-copilot-cli");
-    EXPECT_EQ(row->usage.inputTokens, 1500);
-    EXPECT_EQ(row->usage.outputTokens, 300);
-    EXPECT_EQ(row->usage.cachedInputTokens, std::nullopt);
-    ASSERT_TRUE(row->window);
-    EXPECT_EQ(row->window->label, "local OTel");
-    EXPECT_EQ(row->observedAt, instantFromUnixSeconds(1781000060));
 }
 
 TEST(GitHubCopilotCliAdapter, ExporterCandidates) {
@@ -199,28 +104,30 @@ TEST(GitHubCopilotCliAdapter, ExporterCandidates) {
     EXPECT_EQ(adapterFor(home).exporterCandidates(), defaults);
     EXPECT_EQ(adapterFor(home, {{kEnvLabel, " \n\t "}}).exporterCandidates(), defaults);
 
-    const std::string spelledOtherwise =
-        "  " + (home / ".config/./github-copilot/../github-copilot/otel.jsonl").string() + "\n";
-    const auto sameAsDefault =
-        adapterFor(home, {{kEnvLabel, spelledOtherwise}}).exporterCandidates();
-    ASSERT_EQ(sameAsDefault.size(), 2u);
-    EXPECT_EQ(sameAsDefault[0].label, kEnvLabel);
-    EXPECT_EQ(sameAsDefault[1], defaults[0]);
+    // The same file spelled otherwise is listed once, as the variable gives it.
+    const auto spelledOtherwise = home / ".config/./github-copilot/../github-copilot/otel.jsonl";
+    EXPECT_EQ(adapterFor(home, {{kEnvLabel, "  " + spelledOtherwise.string() + "\n"}})
+                  .exporterCandidates(),
+              (Candidates{{spelledOtherwise, kEnvLabel}, defaults[0]}));
 
-    const auto withExplicit =
+    EXPECT_EQ(
         adapterFor(home, {{kEnvLabel, (home / "env.jsonl").string()}}, home / "explicit.jsonl")
-            .exporterCandidates();
-    ASSERT_EQ(withExplicit.size(), 4u);
-    EXPECT_EQ(withExplicit[0],
-              (GitHubCopilotCliAdapter::ExporterCandidate{home / "explicit.jsonl", "explicit"}));
-    EXPECT_EQ(withExplicit[1],
-              (GitHubCopilotCliAdapter::ExporterCandidate{home / "env.jsonl", kEnvLabel}));
+            .exporterCandidates(),
+        (Candidates{{home / "explicit.jsonl", "explicit"},
+                    {home / "env.jsonl", kEnvLabel},
+                    defaults[0],
+                    defaults[1]}));
 }
 
 TEST(GitHubCopilotCliAdapter, FilesAddUpAndADuplicateIsReadOnce) {
+    const auto inputLine = [](int tokens) {
+        return R"({"name":"gen_ai.client.token.usage","attributes":{"gen_ai.token.type":"input"},"value":)" +
+               std::to_string(tokens) + "}\n";
+    };
     ScratchHome home;
     home.write(".korvo/copilot-otel.jsonl", inputLine(100));
     home.write(".config/github-copilot/otel.jsonl", inputLine(50));
+    home.write("elsewhere/otel.jsonl", inputLine(7));
     EXPECT_EQ(adapterFor(home).readUsage()->usage.inputTokens, 150);
 
     const auto viaEnvironment =
@@ -230,7 +137,6 @@ TEST(GitHubCopilotCliAdapter, FilesAddUpAndADuplicateIsReadOnce) {
     ASSERT_EQ(d.checkedPaths.size(), 4u);
     EXPECT_EQ(d.checkedPaths[2], "~/.config/github-copilot/otel.jsonl - found, " + kEnvLabel);
 
-    home.write("elsewhere/otel.jsonl", inputLine(7));
     const auto outside = adapterFor(home, {{kEnvLabel, (home / "elsewhere/otel.jsonl").string()}});
     EXPECT_EQ(outside.readUsage()->usage.inputTokens, 157);
 }

@@ -1,5 +1,6 @@
 #include "sources/OTelMetricReader.h"
 
+#include "TestHome.h"
 #include "sources/AccumulateCandidate.h"
 #include "sources/OTelTokenTotal.h"
 
@@ -10,17 +11,11 @@
 namespace korvo {
 namespace {
 
+using korvo::testing::candidateText;
+
 constexpr std::array<std::string_view, 2> kGeminiNames{"gemini_cli.token.usage",
                                                        "gen_ai.client.token.usage"};
 constexpr std::array<std::string_view, 1> kCopilotNames{"gen_ai.client.token.usage"};
-
-struct Expected {
-    std::optional<double> input = {};
-    std::optional<double> output = {};
-    std::optional<double> cached = {};
-    std::optional<std::string> text = {};
-    std::optional<std::int64_t> observedSeconds = {};
-};
 
 // What the reader makes of the documents, each read as one document of a file.
 std::optional<SanitizedUsageCandidate> readDocuments(std::span<const std::string_view> names,
@@ -39,162 +34,118 @@ std::optional<SanitizedUsageCandidate> readDocuments(std::span<const std::string
     return total.total();
 }
 
-void expectCandidate(const std::optional<SanitizedUsageCandidate>& actual,
-                     const std::optional<Expected>& expected) {
-    ASSERT_EQ(actual.has_value(), expected.has_value());
-    if (!expected) {
-        return;
-    }
-    EXPECT_EQ(actual->inputTokens, expected->input);
-    EXPECT_EQ(actual->outputTokens, expected->output);
-    EXPECT_EQ(actual->cachedInputTokens, expected->cached);
-    EXPECT_EQ(actual->remainingText, expected->text);
-    EXPECT_EQ(actual->windowLabel, std::optional<std::string>("local telemetry"));
-    if (expected->observedSeconds) {
-        EXPECT_EQ(actual->observedAt, instantFromUnixSeconds(*expected->observedSeconds));
-    }
-    EXPECT_FALSE(actual->usedPercent || actual->remainingPercent || actual->costUsd ||
-                 actual->resetAt || actual->status);
-}
-
-struct ShapeCase {
-    const char* name;
-    bool copilotNames;
-    std::vector<std::string> documents;
-    std::optional<Expected> expected;
-
-    friend void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.name; }
-};
-
-const std::string kOtlpInputOutput = R"({"resourceMetrics":[{"scopeMetrics":[{"metrics":[
-  {"name":"gen_ai.client.token.usage","sum":{"dataPoints":[
-    {"attributes":[{"key":"gen_ai.token.type","value":{"stringValue":"input"}}],"asInt":"120"},
-    {"attributes":[{"key":"gen_ai.token.type","value":{"stringValue":"output"}}],"asInt":"30"}]}}]}]}]})";
-
 std::string flat(const std::string& name, const std::string& attributes, const std::string& value) {
     return R"({"name":")" + name + R"(","attributes":)" + attributes + R"(,"value":)" + value + "}";
 }
 
-class OTelShapes : public ::testing::TestWithParam<ShapeCase> {};
-
-TEST_P(OTelShapes, ReadsTokenPoints) {
-    const ShapeCase& c = GetParam();
-    const auto names = c.copilotNames ? std::span<const std::string_view>(kCopilotNames)
-                                      : std::span<const std::string_view>(kGeminiNames);
-    expectCandidate(readDocuments(names, c.documents), c.expected);
+// A flat record of the Gemini metric with one token type.
+std::string typed(const std::string& type, const std::string& value) {
+    return flat("gemini_cli.token.usage", R"({"type":")" + type + R"("})", value);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Reader, OTelShapes,
-    ::testing::Values(
-        ShapeCase{"OtlpTypedAttributeList",
-                  true,
-                  {kOtlpInputOutput},
-                  Expected{.input = 120, .output = 30}},
-        ShapeCase{"VendorPrefixMatches",
-                  false,
-                  {flat("vendor.gemini_cli.token.usage", R"({"type":"input"})", "9")},
-                  Expected{.input = 9}},
-        ShapeCase{"OtherNamesDoNotMatch",
-                  false,
-                  {flat("token.usage", R"({"type":"input"})", "9"),
-                   flat("gen_ai.client.token.usage.total", R"({"type":"input"})", "9"),
-                   flat("xgen_ai.client.token.usage", R"({"type":"input"})", "9")},
-                  std::nullopt},
-        ShapeCase{"CopilotIgnoresGeminiMetric",
-                  true,
-                  {flat("gemini_cli.token.usage", R"({"type":"input"})", "9")},
-                  std::nullopt},
-        ShapeCase{"FlatThoughtRoundsHalfAway",
-                  false,
-                  {flat("gemini_cli.token.usage", R"({"type":"thought"})", "41.5")},
-                  Expected{.text = "Thought 42 tokens"}},
-        ShapeCase{"InputsAddUp",
-                  false,
-                  {flat("gemini_cli.token.usage", R"({"type":"input"})", "10"),
-                   flat("gemini_cli.token.usage", R"({"type":"input"})", "5")},
-                  Expected{.input = 15}},
-        ShapeCase{"OtherTypesSumPerLabelInOrder",
-                  false,
-                  {flat("gemini_cli.token.usage", R"({"type":"thought"})", "3"),
-                   flat("gemini_cli.token.usage", R"({"type":"tool"})", "4"),
-                   flat("gemini_cli.token.usage", R"({"type":"tool"})", "4")},
-                  Expected{.text = "Thought 3 tokens · Tool 8 tokens"}},
-        ShapeCase{"ReasoningCountsAsThought",
-                  false,
-                  {flat("gemini_cli.token.usage", R"({"type":"thought"})", "3"),
-                   flat("gemini_cli.token.usage", R"({"type":"Reasoning"})", "2.5")},
-                  Expected{.text = "Thought 6 tokens"}},
-        ShapeCase{"OtherTypeKeepsItsSpelling",
-                  false,
-                  {flat("gemini_cli.token.usage", R"({"type":"Audio"})", "2")},
-                  Expected{.text = "Audio 2 tokens"}},
-        ShapeCase{"CacheAndCachedInput",
-                  false,
-                  {flat("gemini_cli.token.usage", R"({"type":"cache"})", "7"),
-                   flat("gemini_cli.token.usage", R"({"type":"cached_input"})", "3")},
-                  Expected{.input = 3, .cached = 7}},
-        ShapeCase{"TypeOnPointValueTyped",
-                  false,
-                  {R"({"name":"gemini_cli.token.usage","type":"output","value":{"asInt":"7"}})"},
-                  Expected{.output = 7}},
-        ShapeCase{
-            "NestedTypedValues",
-            false,
-            {R"({"name":"gemini_cli.token.usage","attributes":[{"name":" type ","value":{"value":{"stringValue":"input"}}}],"value":{"intValue":"812"}})"},
-            Expected{.input = 812}},
-        ShapeCase{"NormalizedAttributeKey",
-                  true,
-                  {flat("gen_ai.client.token.usage", R"({"Gen_AI.Token.Type":"completion"})", "6")},
-                  Expected{.output = 6}},
-        ShapeCase{"MissingTypeOrValueAddsNothing",
-                  false,
-                  {flat("gemini_cli.token.usage", R"({"model":"m"})", "5"),
-                   flat("gemini_cli.token.usage", R"({"type":"input"})", R"("many")"),
-                   flat("gemini_cli.token.usage", R"({"type":"   "})", "5")},
-                  std::nullopt},
-        ShapeCase{"NanosecondTextTimeAndLaterKept",
-                  false,
-                  {R"({"name":"gemini_cli.token.usage","dataPoints":[
-                      {"attributes":{"type":"input"},"value":1,"timeUnixNano":"1733356800000000000"},
-                      {"attributes":{"type":"input"},"value":1,"timeUnixNano":1733356700000000000}]})"},
-                  Expected{.input = 2, .observedSeconds = 1733356800}},
-        ShapeCase{"TimeFromAttributes",
-                  false,
-                  {flat("gemini_cli.token.usage",
-                        R"({"type":"input","time":"2024-12-05T00:00:00Z"})", "1")},
-                  Expected{.input = 1, .observedSeconds = 1733356800}},
-        ShapeCase{"AttributeOverrides",
-                  false,
-                  {R"({"name":"gemini_cli.token.usage","attributes":{"type":"tool"},
-                      "sum":{"attributes":{"type":"output"},"dataPoints":[{"value":4},
-                        {"attributes":{"type":"input"},"value":9}]},
-                      "dataPoints":[{"value":2}]})"},
-                  Expected{.input = 9, .output = 4, .text = "Tool 2 tokens"}},
-        ShapeCase{"OtlpHistogramCountsSumNotCount",
-                  true,
-                  {R"({"name":"gen_ai.client.token.usage","histogram":{"dataPoints":[
-                      {"attributes":[{"key":"gen_ai.token.type","value":{"stringValue":"input"}}],
-                       "count":"3","sum":1450,"bucketCounts":["0","3"]}]}})"},
-                  Expected{.input = 1450}},
-        ShapeCase{"JavaScriptDescriptorHistogramAndArrayTimes",
-                  true,
-                  {R"({"descriptor":{"name":"gen_ai.client.token.usage","type":"HISTOGRAM"},
-                      "dataPointType":0,"dataPoints":[{"attributes":{"gen_ai.token.type":"output"},
-                      "startTime":[1733356000,0],"endTime":[1733356800,0],
-                      "value":{"min":10,"max":90,"sum":100,"count":2}}]})"},
-                  Expected{.output = 100, .observedSeconds = 1733356800}},
-        ShapeCase{"UnrepresentableCountsAddNothing",
-                  false,
-                  {flat("gemini_cli.token.usage", R"({"type":"thought"})", "1e300"),
-                   flat("gemini_cli.token.usage", R"({"type":"input"})", R"("1e999")")},
-                  std::nullopt},
-        ShapeCase{"MatchingMetricIsNotSearchedFurther",
-                  false,
-                  {R"({"name":"gemini_cli.token.usage","extra":{"name":"gemini_cli.token.usage",
-                      "attributes":{"type":"input"},"value":5}})"},
-                  std::nullopt}),
-    [](const auto& info) { return info.param.name; });
+TEST(OTelShapes, ReadsTokenPoints) {
+    struct Case {
+        const char* name;
+        bool copilotNames;
+        std::vector<std::string> documents;
+        std::string expected; // the total, without its constant label
+    };
+    const std::vector<Case> cases = {
+        {"OTLP typed attribute list",
+         true,
+         {R"({"resourceMetrics":[{"scopeMetrics":[{"metrics":[
+           {"name":"gen_ai.client.token.usage","sum":{"dataPoints":[
+           {"attributes":[{"key":"gen_ai.token.type","value":{"stringValue":"input"}}],"asInt":"120"},
+           {"attributes":[{"key":"gen_ai.token.type","value":{"stringValue":"output"}}],"asInt":"30"}]}}]}]}]})"},
+         "in=120 out=30"},
+        {"vendor prefix matches",
+         false,
+         {flat("vendor.gemini_cli.token.usage", R"({"type":"input"})", "9")},
+         "in=9"},
+        {"other names do not match",
+         false,
+         {flat("token.usage", R"({"type":"input"})", "9"),
+          flat("gen_ai.client.token.usage.total", R"({"type":"input"})", "9"),
+          flat("xgen_ai.client.token.usage", R"({"type":"input"})", "9")},
+         "none"},
+        {"Copilot ignores the Gemini metric", true, {typed("input", "9")}, "none"},
+        {"thought rounds half away", false, {typed("thought", "41.5")}, "text=[Thought 42 tokens]"},
+        {"other types sum per label in order, reasoning as thought",
+         false,
+         {typed("thought", "3"), typed("tool", "4"), typed("tool", "4"), typed("Reasoning", "2.5"),
+          typed("Audio", "2")},
+         "text=[Thought 6 tokens · Tool 8 tokens · Audio 2 tokens]"},
+        {"cache and cached input",
+         false,
+         {typed("cache", "7"), typed("cached_input", "3")},
+         "in=3 cached=7"},
+        {"type on the point, typed value",
+         false,
+         {R"({"name":"gemini_cli.token.usage","type":"output","value":{"asInt":"7"}})"},
+         "out=7"},
+        {"nested typed values",
+         false,
+         {R"({"name":"gemini_cli.token.usage","attributes":[{"name":" type ","value":{"value":{"stringValue":"input"}}}],"value":{"intValue":"812"}})"},
+         "in=812"},
+        {"normalized attribute key",
+         true,
+         {flat("gen_ai.client.token.usage", R"({"Gen_AI.Token.Type":"completion"})", "6")},
+         "out=6"},
+        {"missing type or value adds nothing",
+         false,
+         {flat("gemini_cli.token.usage", R"({"model":"m"})", "5"), typed("input", R"("many")"),
+          typed("   ", "5")},
+         "none"},
+        {"nanosecond time as text and number, the later kept",
+         false,
+         {R"({"name":"gemini_cli.token.usage","dataPoints":[
+           {"attributes":{"type":"input"},"value":1,"timeUnixNano":"1733356800000000000"},
+           {"attributes":{"type":"input"},"value":1,"timeUnixNano":1733356700000000000}]})"},
+         "in=2 at=2024-12-05T00:00:00Z"},
+        {"time from attributes",
+         false,
+         {flat("gemini_cli.token.usage", R"({"type":"input","time":"2024-12-05T00:00:00Z"})", "1")},
+         "in=1 at=2024-12-05T00:00:00Z"},
+        {"attribute overrides",
+         false,
+         {R"({"name":"gemini_cli.token.usage","attributes":{"type":"tool"},
+           "sum":{"attributes":{"type":"output"},"dataPoints":[{"value":4},
+           {"attributes":{"type":"input"},"value":9}]},"dataPoints":[{"value":2}]})"},
+         "in=9 out=4 text=[Tool 2 tokens]"},
+        {"OTLP histogram counts its sum, not its count",
+         true,
+         {R"({"name":"gen_ai.client.token.usage","histogram":{"dataPoints":[
+           {"attributes":[{"key":"gen_ai.token.type","value":{"stringValue":"input"}}],
+           "count":"3","sum":1450,"bucketCounts":["0","3"]}]}})"},
+         "in=1450"},
+        {"JavaScript descriptor, histogram value and array times",
+         true,
+         {R"({"descriptor":{"name":"gen_ai.client.token.usage","type":"HISTOGRAM"},
+           "dataPointType":0,"dataPoints":[{"attributes":{"gen_ai.token.type":"output"},
+           "startTime":[1733356000,0],"endTime":[1733356800,0],
+           "value":{"min":10,"max":90,"sum":100,"count":2}}]})"},
+         "out=100 at=2024-12-05T00:00:00Z"},
+        {"unrepresentable counts add nothing",
+         false,
+         {typed("thought", "1e300"), typed("input", R"("1e999")")},
+         "none"},
+        {"a matching metric is not searched further",
+         false,
+         {R"({"name":"gemini_cli.token.usage","extra":{"name":"gemini_cli.token.usage",
+           "attributes":{"type":"input"},"value":5}})"},
+         "none"},
+    };
+    for (const auto& c : cases) {
+        const auto names = c.copilotNames ? std::span<const std::string_view>(kCopilotNames)
+                                          : std::span<const std::string_view>(kGeminiNames);
+        auto total = readDocuments(names, c.documents);
+        if (total) {
+            EXPECT_EQ(total->windowLabel, "local telemetry") << c.name;
+            total->windowLabel.reset();
+        }
+        EXPECT_EQ(candidateText(total), c.expected) << c.name;
+    }
+}
 
 // Exporters write the same cumulative counter again at every interval.
 TEST(OTelSeries, CumulativePointsCountOnce) {
@@ -219,10 +170,7 @@ TEST(OTelSeries, CumulativePointsCountOnce) {
          {point("a", 100, 160, 10), point("b", 100, 160, 7), point("a", 100, 220, 25)},
          32},
         {"a restart starts a new series", {point("a", 100, 160, 10), point("a", 300, 360, 4)}, 14},
-        {"points without start time add up",
-         {flat("gemini_cli.token.usage", R"({"type":"input"})", "10"),
-          flat("gemini_cli.token.usage", R"({"type":"input"})", "10")},
-         20},
+        {"points without start time add up", {typed("input", "10"), typed("input", "10")}, 20},
         {"same time: the one read last", {point("a", 100, 160, 10), point("a", 100, 160, 12)}, 12},
     };
     for (const auto& c : cases) {
@@ -294,17 +242,9 @@ TEST(AccumulateCandidate, SumsJoinsAndKeepsFirstAndLatest) {
     second.usedPercent = 90;
     second.status = ProviderStatus::warning;
     second.observedAt = instantFromUnixSeconds(100);
-
-    const auto sum = accumulateCandidate(first, second);
-    EXPECT_EQ(sum.inputTokens, 3);
-    EXPECT_EQ(sum.outputTokens, 3);
-    EXPECT_EQ(sum.costUsd, 0.5);
-    EXPECT_EQ(sum.cachedInputTokens, std::nullopt);
-    EXPECT_EQ(sum.remainingText, "Tool 1 tokens · Thought 2 tokens");
-    EXPECT_EQ(sum.windowLabel, "first");
-    EXPECT_EQ(sum.usedPercent, 10);
-    EXPECT_EQ(sum.status, ProviderStatus::warning);
-    EXPECT_EQ(sum.observedAt, instantFromUnixSeconds(200));
+    EXPECT_EQ(candidateText(accumulateCandidate(first, second)),
+              "used=10 in=3 out=3 cost=0.5 text=[Tool 1 tokens · Thought 2 tokens] label=first "
+              "status=warning at=1970-01-01T00:03:20Z");
     EXPECT_EQ(accumulateCandidate(std::nullopt, second), second);
     SanitizedUsageCandidate undated = second;
     undated.observedAt.reset();

@@ -1,6 +1,6 @@
 #include "sources/SourceRegistry.h"
 
-#include "ScratchHome.h"
+#include "TestHome.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,270 @@
+#pragma once
+
+// Shared by the source tests: temporary homes, the fixture homes under tests/fixtures, and
+// one-line renderings of what adapters report so that tables can state it whole.
+
+#include "model/Clock.h"
+#include "model/SnapshotJson.h"
+#include "model/TimeText.h"
+#include "sources/AdapterDiagnostic.h"
+#include "sources/Environment.h"
+#include "sources/SanitizedUsageCandidate.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace korvo::testing {
+
+/// A temporary home directory for one test, removed with everything in it afterwards.
+class ScratchHome {
+public:
+    ScratchHome() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "korvo-home-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        root_ = pattern;
+    }
+    ~ScratchHome() {
+        std::error_code ignored;
+        // Make everything removable again, modes of 000 included.
+        for (auto it = std::filesystem::recursive_directory_iterator(root_, ignored);
+             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+            if (!it->is_symlink(ignored)) {
+                ::chmod(it->path().c_str(), 0700);
+            }
+            if (ignored) {
+                break;
+            }
+        }
+        std::filesystem::remove_all(root_, ignored);
+    }
+    ScratchHome(const ScratchHome&) = delete;
+    ScratchHome& operator=(const ScratchHome&) = delete;
+
+    const std::filesystem::path& path() const { return root_; }
+    std::filesystem::path operator/(std::string_view relative) const { return root_ / relative; }
+
+    /// Writes `content` to home-relative `relative`, creating the folders above it.
+    std::filesystem::path write(std::string_view relative, std::string_view content) const {
+        const auto file = root_ / relative;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        return file;
+    }
+
+    std::filesystem::path mkdir(std::string_view relative) const {
+        const auto dir = root_ / relative;
+        std::filesystem::create_directories(dir);
+        return dir;
+    }
+
+    /// Copies tests/fixtures/<name>, hidden entries included, into the home.
+    void copyFixture(std::string_view name) const {
+        std::filesystem::copy(std::filesystem::path(KORVO_FIXTURES_DIR) / name, root_,
+                              std::filesystem::copy_options::recursive |
+                                  std::filesystem::copy_options::overwrite_existing);
+    }
+
+    /// A shell script at home-relative `relative` with mode 0755.
+    std::filesystem::path makeExecutable(std::string_view relative) const {
+        const auto file = write(relative, "#!/bin/sh\nexit 0\n");
+        ::chmod(file.c_str(), 0755);
+        return file;
+    }
+
+    /// Fills the home from steps: "fixture NAME", "dir PATH", "exe PATH", "fifo PATH" or
+    /// "file PATH", the last optionally followed by "=CONTENT".
+    void build(const std::vector<std::string>& steps) const {
+        for (const auto& step : steps) {
+            const auto space = step.find(' ');
+            const std::string verb = step.substr(0, space);
+            const std::string rest = step.substr(space + 1);
+            if (verb == "fixture") {
+                copyFixture(rest);
+            } else if (verb == "dir") {
+                mkdir(rest);
+            } else if (verb == "exe") {
+                makeExecutable(rest);
+            } else if (verb == "fifo") {
+                mkdir(std::filesystem::path(rest).parent_path().string());
+                ASSERT_EQ(::mkfifo((root_ / rest).c_str(), 0600), 0) << step;
+            } else {
+                ASSERT_EQ(verb, "file") << step;
+                const auto equals = rest.find('=');
+                write(rest.substr(0, equals),
+                      equals == std::string::npos ? "" : rest.substr(equals + 1));
+            }
+        }
+    }
+
+    /// Sets the modification time of `file` to `secondsSince1970`.
+    static void touch(const std::filesystem::path& file, long long secondsSince1970) {
+        std::filesystem::last_write_time(
+            file, std::filesystem::file_time_type::clock::from_sys(
+                      std::chrono::sys_seconds{std::chrono::seconds{secondsSince1970}}));
+    }
+
+private:
+    std::filesystem::path root_;
+};
+
+/// True when the process can read files whatever their mode (running as root).
+inline bool modesAreIgnored() {
+    return ::geteuid() == 0;
+}
+
+inline Instant instantAt(const char* text) {
+    return *parseInternetDateTime(text);
+}
+
+/// The moment every fixture is read at.
+inline Instant fixtureNow() {
+    return instantAt("2026-01-05T09:00:00Z");
+}
+
+inline std::filesystem::path fixtureHome(const std::string& name) {
+    return std::filesystem::path(KORVO_FIXTURES_DIR) / name;
+}
+
+inline Environment noEnvironment() {
+    return fixedEnvironment({});
+}
+
+/// An internet date-time, with milliseconds when there are any.
+inline std::string timeText(Instant t) {
+    std::string text = formatInternetDateTime(t);
+    const auto ms = std::chrono::floor<std::chrono::milliseconds>(t) -
+                    std::chrono::floor<std::chrono::seconds>(t);
+    if (ms.count() != 0) {
+        text.insert(text.size() - 1, "." + std::to_string(1000 + ms.count()).substr(1));
+    }
+    return text;
+}
+
+/// Named values on one line, each only when present: "in=3 label=5h".
+class FieldText {
+public:
+    FieldText& add(const char* name, const std::optional<double>& value) {
+        return value ? put(name, jsonNumber(*value)) : *this;
+    }
+    FieldText& add(const char* name, const std::optional<std::string>& value) {
+        return value ? put(name, *value) : *this;
+    }
+    FieldText& add(const char* name, const std::optional<Instant>& value) {
+        return value ? put(name, timeText(*value)) : *this;
+    }
+    FieldText& put(const char* name, const std::string& value) {
+        text_ += (text_.empty() ? "" : " ") + std::string(name) + "=" + value;
+        return *this;
+    }
+    const std::string& text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+/// A candidate on one line, or "none".
+inline std::string candidateText(const std::optional<SanitizedUsageCandidate>& c) {
+    if (!c) {
+        return "none";
+    }
+    FieldText text;
+    text.add("used", c->usedPercent).add("left", c->remainingPercent).add("in", c->inputTokens);
+    text.add("out", c->outputTokens).add("cached", c->cachedInputTokens).add("cost", c->costUsd);
+    if (c->remainingText) {
+        text.put("text", "[" + *c->remainingText + "]");
+    }
+    text.add("resets", c->resetAt).add("label", c->windowLabel);
+    if (c->status) {
+        text.put("status", std::string(rawValue(*c->status)));
+    }
+    return text.add("at", c->observedAt).text();
+}
+
+/// A row on one line: status, confidence, the numbers present, the window, the text and the time.
+inline std::string rowText(const std::optional<ProviderUsage>& row) {
+    if (!row) {
+        return "none";
+    }
+    FieldText text;
+    text.add("used", row->usage.usedPercent).add("left", row->usage.remainingPercent);
+    text.add("in", row->usage.inputTokens).add("out", row->usage.outputTokens);
+    text.add("cached", row->usage.cachedInputTokens).add("cost", row->usage.costUsd);
+    if (!row->window) {
+        text.put("window", "none");
+    } else {
+        if (row->window->kind != UsageWindowKind::unknown) {
+            text.put("kind", std::string(rawValue(row->window->kind)));
+        }
+        text.add("label", row->window->label).add("starts", row->window->startedAt);
+        text.add("resets", row->window->resetAt);
+    }
+    if (row->usage.remainingText) {
+        text.put("text", "[" + *row->usage.remainingText + "]");
+    }
+    return std::string(rawValue(row->status)) + " " + std::string(rawValue(row->confidence)) + " " +
+           text.add("at", row->observedAt).text();
+}
+
+enum LadderFlag : unsigned { kCli = 1, kSource = 2, kTokens = 4, kLimits = 8 };
+
+/// One rung of an adapter's diagnostic ladder. In checkedPaths, "BIN/" stands for the home's
+/// bin folder, the only command directory the tests search.
+struct Ladder {
+    std::string tracking;
+    std::string summary;
+    std::optional<std::string> whyNoQuota;
+    unsigned flags = 0;
+    std::vector<std::string> checkedPaths;
+};
+
+/// A home, built by ScratchHome::build, and the rung its adapter must report.
+struct LadderCase {
+    std::string name;
+    std::vector<std::string> home;
+    Ladder expected;
+};
+
+inline LadderCase rung(std::string name, std::vector<std::string> home, std::string tracking,
+                       std::string summary, std::optional<std::string> whyNoQuota, unsigned flags,
+                       std::vector<std::string> checkedPaths) {
+    return {std::move(name), std::move(home),
+            Ladder{std::move(tracking), std::move(summary), std::move(whyNoQuota), flags,
+                   std::move(checkedPaths)}};
+}
+
+inline void expectLadder(const AdapterDiagnostic& d, const Ladder& e,
+                         const std::filesystem::path& home) {
+    EXPECT_EQ(d.trackingStatus, e.tracking);
+    EXPECT_EQ(d.summary, e.summary);
+    EXPECT_EQ(d.whyNoQuota, e.whyNoQuota);
+    EXPECT_EQ(d.cliInstalled, (e.flags & kCli) != 0);
+    EXPECT_EQ(d.usageSourceFound, (e.flags & kSource) != 0);
+    EXPECT_EQ(d.tokenDataFound, (e.flags & kTokens) != 0);
+    EXPECT_EQ(d.limitDataFound, (e.flags & kLimits) != 0);
+    EXPECT_EQ(d.canUploadProvider, (e.flags & (kTokens | kLimits)) != 0);
+    EXPECT_EQ(d.isAvailable, (e.flags & (kCli | kSource)) != 0);
+    std::vector<std::string> expected;
+    for (std::string line : e.checkedPaths) {
+        if (const auto at = line.find("BIN/"); at != std::string::npos) {
+            line.replace(at, 4, (home / "bin").string() + "/");
+        }
+        expected.push_back(line);
+    }
+    EXPECT_EQ(d.checkedPaths, expected);
+}
+
+} // namespace korvo::testing
