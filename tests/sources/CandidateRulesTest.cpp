@@ -99,77 +99,69 @@ TEST(PercentRemainingText, NormalisesRoundsAndClamps) {
     }
 }
 
-TEST(MakeProviderUsage, PercentagesAndStatusThresholds) {
+TEST(MakeProviderUsage, PercentagesStatusThresholdsAndTheResetRule) {
     struct Case {
         const char* name;
         std::optional<double> used, remaining;
         std::optional<ProviderStatus> given;
-        std::optional<double> expectedUsed, expectedRemaining;
-        ProviderStatus expectedStatus;
+        std::optional<int> resetOffsetSeconds;
+        std::optional<std::string> text;
+        std::string row; // without the constant "cli_reported", tokens, label and time
     };
+    const std::string reset = "text=[" + std::string(kWindowResetText);
     const std::vector<Case> cases = {
-        {"fraction", 0.42, {}, {}, 42, 58, ProviderStatus::ok},
-        {"0.8 is a warning", 0.8, {}, {}, 80, 20, ProviderStatus::warning},
-        {"95 is critical", 95, {}, {}, 95, 5, ProviderStatus::critical},
-        {"exactly 1 is all", 1, {}, {}, 100, 0, ProviderStatus::limited},
-        {"remaining 0 alone", {}, 0, {}, 100, 0, ProviderStatus::limited},
-        {"negative clamps", -20, {}, {}, 0, 100, ProviderStatus::ok},
-        {"given status wins", 97, {}, ProviderStatus::stale, 97, 3, ProviderStatus::stale},
-        {"no percentages", {}, {}, {}, {}, {}, ProviderStatus::unknown},
+        {"fraction", 0.42, {}, {}, {}, {}, "ok used=42 left=58"},
+        {"0.8 is a warning", 0.8, {}, {}, {}, {}, "warning used=80 left=20"},
+        {"95 is critical", 95, {}, {}, {}, {}, "critical used=95 left=5"},
+        {"exactly 1 is all", 1, {}, {}, {}, {}, "limited used=100 left=0"},
+        {"remaining 0 alone", {}, 0, {}, {}, {}, "limited used=100 left=0"},
+        {"negative clamps", -20, {}, {}, {}, {}, "ok used=0 left=100"},
+        {"given status wins", 97, {}, ProviderStatus::stale, {}, {}, "stale used=97 left=3"},
+        {"no percentages", {}, {}, {}, {}, {}, "unknown"},
+        // An exhausted window whose reset has passed is dropped.
+        {"past and exhausted", 100, {}, {}, -60, {}, "unknown " + reset + "]"},
+        {"just under half a percent left",
+         99.6,
+         {},
+         {},
+         -60,
+         "7d 90% remaining · 10% used",
+         "unknown " + reset + " · 7d 90% remaining · 10% used]"},
+        {"more than half a percent left",
+         99.4,
+         {},
+         {},
+         -60,
+         {},
+         "critical used=99.4 left=0.5999999999999943 resets=2026-01-05T09:59:00Z"},
+        {"reset still ahead",
+         100,
+         {},
+         {},
+         60,
+         {},
+         "limited used=100 left=0 resets=2026-01-05T10:01:00Z"},
     };
     for (const auto& c : cases) {
         SanitizedUsageCandidate candidate;
         candidate.usedPercent = c.used;
         candidate.remainingPercent = c.remaining;
         candidate.status = c.given;
-        candidate.inputTokens = 7;
-        const auto row = makeProviderUsage("x", "X", SourceType::localCli, Confidence::cliReported,
-                                           candidate, kNow);
-        EXPECT_EQ(row.usage.usedPercent, c.expectedUsed) << c.name;
-        EXPECT_EQ(row.usage.remainingPercent, c.expectedRemaining) << c.name;
-        EXPECT_EQ(row.status, c.expectedStatus) << c.name;
-        EXPECT_EQ(row.usage.inputTokens, 7) << c.name;
-        EXPECT_EQ(row.observedAt, kNow) << c.name;
-        ASSERT_TRUE(row.window) << c.name;
-        EXPECT_EQ(row.window->kind, UsageWindowKind::unknown) << c.name;
-    }
-}
-
-TEST(MakeProviderUsage, ExhaustedWindowPastItsResetIsDropped) {
-    struct Case {
-        const char* name;
-        double used;
-        int resetOffsetSeconds;
-        std::optional<std::string> text;
-        bool resetApplies;
-    };
-    const std::vector<Case> cases = {
-        {"past and exhausted", 100, -60, std::nullopt, true},
-        {"just under half a percent left", 99.6, -60, "7d 90% remaining · 10% used", true},
-        {"more than half a percent left", 99.4, -60, std::nullopt, false},
-        {"reset still ahead", 100, 60, std::nullopt, false},
-    };
-    for (const auto& c : cases) {
-        SanitizedUsageCandidate candidate;
-        candidate.usedPercent = c.used;
-        candidate.resetAt = kNow + std::chrono::seconds(c.resetOffsetSeconds);
         candidate.remainingText = c.text;
-        candidate.windowLabel = "5h";
-        const auto row = makeProviderUsage("x", "X", SourceType::localCli, Confidence::cliReported,
-                                           candidate, kNow);
-        if (c.resetApplies) {
-            EXPECT_EQ(row.status, ProviderStatus::unknown) << c.name;
-            EXPECT_FALSE(row.usage.usedPercent) << c.name;
-            EXPECT_FALSE(row.usage.remainingPercent) << c.name;
-            EXPECT_FALSE(row.window->resetAt) << c.name;
-            const std::string expected = c.text ? std::string(kWindowResetText) + " · " + *c.text
-                                                : std::string(kWindowResetText);
-            EXPECT_EQ(row.usage.remainingText, expected) << c.name;
-        } else {
-            EXPECT_EQ(row.usage.usedPercent, c.used) << c.name;
-            EXPECT_EQ(row.window->resetAt, candidate.resetAt) << c.name;
+        if (c.resetOffsetSeconds) {
+            candidate.resetAt = kNow + std::chrono::seconds(*c.resetOffsetSeconds);
         }
-        EXPECT_EQ(row.window->label, "5h") << c.name;
+        candidate.inputTokens = 7;
+        candidate.windowLabel = "5h";
+        auto text = testing::rowText(makeProviderUsage("x", "X", SourceType::localCli,
+                                                       Confidence::cliReported, candidate, kNow));
+        for (const std::string constant :
+             {" cli_reported", " in=7", " label=5h", " at=2026-01-05T10:00:00Z"}) {
+            const auto at = text.find(constant);
+            ASSERT_NE(at, std::string::npos) << c.name << ": " << text;
+            text.erase(at, constant.size());
+        }
+        EXPECT_EQ(text, c.row) << c.name;
     }
 }
 

@@ -107,9 +107,10 @@ TEST(ClaudeCodeAdapter, ConfigurationFolderFromTheEnvironment) {
               "ok cli_reported used=55 left=45 in=31 out=9 label=5h resets=2026-01-05T10:00:00Z "
               "at=2026-01-05T08:45:00Z");
     const auto d = moved.diagnose();
-    EXPECT_EQ(d.checkedPaths[1], "~/.korvo/claude-statusline.json - missing");
-    EXPECT_EQ(d.checkedPaths[2], "~/custom-claude/usage-status.json - found");
-    EXPECT_EQ(d.checkedPaths[3], "~/custom-claude/projects - found, 1 jsonl files");
+    EXPECT_EQ(std::vector<std::string>(d.checkedPaths.begin() + 1, d.checkedPaths.end()),
+              (std::vector<std::string>{"~/.korvo/claude-statusline.json - missing",
+                                        "~/custom-claude/usage-status.json - found",
+                                        "~/custom-claude/projects - found, 1 jsonl files"}));
 
     // An empty variable means the default folder.
     const auto emptyValue = adapterFor(home, {{"CLAUDE_CONFIG_DIR", ""}});

@@ -20,9 +20,10 @@ const std::string kLimitsOnlyLine =
     R"({"timestamp":"2026-01-05T08:00:00Z","payload":{"type":"token_count","info":null,)"
     R"("rate_limits":{"primary":{"used_percent":12.0,"window_minutes":300}}}})";
 
-TEST(CodexAdapter, RowOfEachFixtureHome) {
+// Fixture homes and single session lines; the credential file beside them is never read.
+TEST(CodexAdapter, RowOfEachHome) {
     struct Case {
-        const char* fixture;
+        std::string home; // a fixture's name, or one session line
         std::string row;
     };
     const std::string placeholder =
@@ -48,25 +49,6 @@ TEST(CodexAdapter, RowOfEachFixtureHome) {
         {"codex-state-only", placeholder},
         {"codex-sessions-unrecognized", placeholder},
         {"codex-cli-only", "none"},
-        {"no-such-fixture", "none"},
-    };
-    for (const auto& c : cases) {
-        const auto row = adapterFor(fixtureHome(c.fixture)).readUsage();
-        EXPECT_EQ(rowText(row), c.row) << c.fixture;
-        if (row) {
-            EXPECT_EQ(row->id + " / " + row->displayName, "codex / Codex CLI");
-            EXPECT_EQ(row->source, SourceType::localCli);
-        }
-    }
-}
-
-// Single session lines; the credential file beside them is never read and changes nothing.
-TEST(CodexAdapter, RowOfOneLine) {
-    struct Case {
-        std::string line;
-        std::string row;
-    };
-    const std::vector<Case> cases = {
         {R"({"payload":{"rate_limits":{"primary":{"used_percent":100,"resets_at":1767600000}}}})",
          "unknown cli_reported label=5h text=[" + std::string(kWindowResetText) +
              "] at=2026-01-05T09:00:00Z"},
@@ -79,18 +61,27 @@ TEST(CodexAdapter, RowOfOneLine) {
         {kLimitsOnlyLine, "ok cli_reported used=12 left=88 label=5h at=2026-01-05T08:00:00Z"},
         {R"({"timestamp":"2026-01-05T08:00:00Z","payload":{"token_count":{"input_tokens":3}}})",
          "unknown cli_reported in=3 at=2026-01-05T08:00:00Z"},
+        {"", "none"},
     };
     for (const auto& c : cases) {
         ScratchHome home;
-        home.write(".codex/sessions/s.jsonl", c.line + "\n");
+        if (c.home.starts_with("codex-")) {
+            home.build({"fixture " + c.home});
+        } else if (!c.home.empty()) {
+            home.write(".codex/sessions/s.jsonl", c.home + "\n");
+        }
         const auto adapter = adapterFor(home.path());
         const auto row = adapter.readUsage();
         const auto diagnostic = adapter.diagnose();
-        EXPECT_EQ(rowText(row), c.row) << c.line;
+        EXPECT_EQ(rowText(row), c.row) << c.home;
+        if (row) {
+            EXPECT_EQ(row->id + " / " + row->displayName, "codex / Codex CLI");
+            EXPECT_EQ(row->source, SourceType::localCli);
+        }
         home.write(".codex/auth.json",
                    R"({"used_percent":99,"input_tokens":1,"status":"limited"})");
-        EXPECT_EQ(adapter.readUsage(), row) << c.line;
-        EXPECT_EQ(adapter.diagnose(), diagnostic) << c.line;
+        EXPECT_EQ(adapter.readUsage(), row) << c.home;
+        EXPECT_EQ(adapter.diagnose(), diagnostic) << c.home;
     }
 }
 

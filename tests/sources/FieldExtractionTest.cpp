@@ -1,6 +1,7 @@
 #include "sources/FieldExtraction.h"
 
 #include "TestHome.h"
+#include "sources/OTelMetricReader.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -72,7 +73,7 @@ TEST(ParseJSONCandidate, NothingUsefulIsAbsent) {
     }
 }
 
-// The value parsers, each shown as text: a number, a date or a status; "none" when absent.
+// The value parsers, each shown as text; "none" when absent.
 TEST(ValueParsers, NumbersDatesAndStatusTexts) {
     const auto number = [](simdjson::dom::element v) {
         const auto n = parseNumber(v);
@@ -85,6 +86,10 @@ TEST(ValueParsers, NumbersDatesAndStatusTexts) {
     const auto status = [](simdjson::dom::element v) {
         const auto s = parseStatusText(v);
         return s ? std::string(rawValue(*s)) : "none";
+    };
+    const auto otelDate = [](simdjson::dom::element v) {
+        const auto d = parseOTelDate(v);
+        return d ? timeText(*d) : "none";
     };
     const std::string moment = "2026-01-05T10:00:00Z";
     struct Case {
@@ -129,6 +134,14 @@ TEST(ValueParsers, NumbersDatesAndStatusTexts) {
         {status, R"("active")", "ok"},
         {status, R"("unknown")", "none"},
         {status, "3", "none"},
+        // OpenTelemetry times also come as [seconds, nanoseconds].
+        {otelDate, "[1733356800, 250000000]", "2024-12-05T00:00:00.250Z"},
+        {otelDate, "[1733356800, 1000000000]", "none"},
+        {otelDate, "[1733356800.5, 0]", "none"},
+        {otelDate, "[1e300, 0]", "none"},
+        {otelDate, "[1733356800]", "none"},
+        {otelDate, R"(["1733356800", 0])", "none"},
+        {otelDate, "1733356800000", "2024-12-05T00:00:00Z"},
     };
     simdjson::dom::parser parser;
     for (const auto& c : cases) {

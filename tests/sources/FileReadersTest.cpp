@@ -60,25 +60,41 @@ TEST(Readers, SizeLimitsAndFileKinds) {
     ::close(fd);
 }
 
-std::vector<std::string> linesOf(const TailLines& tail) {
-    return {tail.begin(), tail.end()};
-}
-
-TEST(ReadTailLines, KeepsTheLastNonEmptyLinesInFileOrder) {
+TEST(ReadTailLines, LastNonEmptyLinesInFileOrder) {
     ScratchHome home;
-    const auto file = home.write("log.jsonl", "a\n\nb\nc\n\n");
+    const auto log = home.write("log.jsonl", "a\n\nb\nc\n\n");
+    // "é" is two bytes; a run of them puts the window's first byte inside a character.
+    std::string cut;
+    while (cut.size() < kTailWindowBytes + 1001) {
+        cut += "\xC3\xA9";
+    }
     struct Case {
+        const char* name;
+        std::filesystem::path path;
         std::size_t maxLines;
         std::vector<std::string> expected;
     };
     const std::vector<Case> cases = {
-        {0, {}},
-        {2, {"b", "c"}},
-        {3, {"a", "b", "c"}},
-        {50, {"a", "b", "c"}},
+        {"none wanted", log, 0, {}},
+        {"the last two", log, 2, {"b", "c"}},
+        {"all", log, 3, {"a", "b", "c"}},
+        {"fewer than wanted", log, 50, {"a", "b", "c"}},
+        {"a character cut by the window",
+         home.write("cut.jsonl", cut + "\n{\"ok\":1}\n"),
+         10,
+         {"{\"ok\":1}"}},
+        {"invalid UTF-8", home.write("bad.jsonl", "{\"a\":1}\n{\"b\":\"\xFF\xFE\"}\n"), 500, {}},
+        {"one line longer than the window",
+         home.write("long.jsonl", std::string(kTailWindowBytes + 10, 'x') + "\n"),
+         500,
+         {}},
+        {"empty file", home.write("empty.jsonl", ""), 500, {}},
+        {"directory", home.mkdir("dir.jsonl"), 500, {}},
+        {"missing", home / "missing.jsonl", 500, {}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(linesOf(readTailLines(file, c.maxLines)), c.expected) << c.maxLines;
+        const auto tail = readTailLines(c.path, c.maxLines);
+        EXPECT_EQ(std::vector<std::string>(tail.begin(), tail.end()), c.expected) << c.name;
     }
 }
 
@@ -126,37 +142,6 @@ TEST(ReadTailLines, WindowStartingAtALineStartKeepsThatLine) {
     EXPECT_EQ(tail.size(), (rest.size() - lastLength) / 100 + 1);
 }
 
-TEST(ReadTailLines, ACharacterCutByTheWindowDoesNotDropTheTail) {
-    ScratchHome home;
-    // "é" is two bytes; a run of them puts the window's first byte inside a character.
-    std::string text;
-    while (text.size() < kTailWindowBytes + 1001) {
-        text += "\xC3\xA9";
-    }
-    text += "\n{\"ok\":1}\n";
-    const auto file = home.write("cut.jsonl", text);
-    EXPECT_EQ(linesOf(readTailLines(file, 10)), std::vector<std::string>{"{\"ok\":1}"});
-}
-
-TEST(ReadTailLines, BadInputGivesNoLines) {
-    ScratchHome home;
-    struct Case {
-        const char* name;
-        std::filesystem::path path;
-    };
-    const std::vector<Case> cases = {
-        {"invalid UTF-8", home.write("bad.jsonl", "{\"a\":1}\n{\"b\":\"\xFF\xFE\"}\n")},
-        {"one line longer than the window",
-         home.write("long.jsonl", std::string(kTailWindowBytes + 10, 'x') + "\n")},
-        {"empty file", home.write("empty.jsonl", "")},
-        {"directory", home.mkdir("dir.jsonl")},
-        {"missing", home / "missing.jsonl"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_TRUE(readTailLines(c.path, 500).empty()) << c.name;
-    }
-}
-
 TEST(ReadTailLines, EveryLineIsFollowedByParsePadding) {
     ScratchHome home;
     const auto file = home.write("pad.jsonl", "{\"a\":1}");
@@ -168,18 +153,16 @@ TEST(ReadTailLines, EveryLineIsFollowedByParsePadding) {
     }
 }
 
-TEST(CountFiles, CountsMatchingRegularFilesRecursively) {
+// Regular files only, hidden ones and upper-case extensions included; a loop is never followed.
+TEST(CountAndRecentFiles, WalkTheTreeWithinTheirLimits) {
     ScratchHome home;
-    home.write("p/a.jsonl", "");
-    home.write("p/B.JSONL", "");
-    home.write("p/.hidden/c.jsonl", "");
-    home.write("p/deep/er/d.jsonl", "");
-    home.write("p/notes.txt", "");
-    home.write("p/.jsonl", "");
-    home.mkdir("p/folder.jsonl");
-    std::filesystem::create_symlink(home / "p/a.jsonl", home / "p/link.jsonl");
-    // A loop: following it would never end.
-    std::filesystem::create_directory_symlink(home / "p", home / "p/deep/loop");
+    ScratchHome::touch(home.write("p/2026/01/old.jsonl", ""), 1'700'000'000);
+    ScratchHome::touch(home.write("p/.hidden/new.jsonl", ""), 1'700'000'300);
+    ScratchHome::touch(home.write("p/mid.JSONL", ""), 1'700'000'100);
+    ScratchHome::touch(home.write("p/deep/er/d.jsonl", ""), 1'699'000'000);
+    ScratchHome::touch(home.write("p/notes.txt", ""), 1'700'000'900);
+    home.build({"file p/.jsonl", "dir p/folder.jsonl", "link p/link.jsonl=p/mid.JSONL",
+                "link p/deep/loop=p"});
     struct Case {
         std::size_t limit;
         std::size_t expected;
@@ -187,26 +170,18 @@ TEST(CountFiles, CountsMatchingRegularFilesRecursively) {
     for (const auto& c : std::vector<Case>{{500, 4}, {3, 3}, {1, 1}, {0, 1}}) {
         EXPECT_EQ(countFiles(home / "p", kJsonl, c.limit), c.expected) << c.limit;
     }
-    EXPECT_EQ(countFiles(home / "missing", kJsonl, 500), 0u);
-    EXPECT_EQ(countFiles(home / "p/a.jsonl", kJsonl, 500), 0u);
-}
-
-TEST(RecentFiles, NewestFirstWithinTheLimit) {
-    ScratchHome home;
-    ScratchHome::touch(home.write("s/2026/01/old.jsonl", ""), 1'700'000'000);
-    ScratchHome::touch(home.write("s/2026/02/new.jsonl", ""), 1'700'000'300);
-    ScratchHome::touch(home.write("s/mid.JSONL", ""), 1'700'000'100);
-    ScratchHome::touch(home.write("s/ignored.json", ""), 1'700'000'900);
-    std::filesystem::create_directory_symlink(home / "s", home / "s/2026/loop");
-    const auto all = recentFiles(home / "s", kJsonl, 20);
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0].filename(), "new.jsonl");
-    EXPECT_EQ(all[1].filename(), "mid.JSONL");
-    EXPECT_EQ(all[2].filename(), "old.jsonl");
-    const auto two = recentFiles(home / "s", kJsonl, 2);
-    EXPECT_EQ(two, std::vector<std::filesystem::path>(all.begin(), all.begin() + 2));
-    EXPECT_TRUE(recentFiles(home / "s/mid.JSONL", kJsonl, 20).empty());
-    EXPECT_TRUE(recentFiles(home / "missing", kJsonl, 20).empty());
+    std::vector<std::string> names;
+    for (const auto& file : recentFiles(home / "p", kJsonl, 20)) {
+        names.push_back(file.filename().string());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"new.jsonl", "mid.JSONL", "old.jsonl", "d.jsonl"}));
+    const auto two = recentFiles(home / "p", kJsonl, 2);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[1].filename(), "mid.JSONL");
+    for (const auto& notAFolder : {home / "missing", home / "p/mid.JSONL"}) {
+        EXPECT_EQ(countFiles(notAFolder, kJsonl, 500), 0u);
+        EXPECT_TRUE(recentFiles(notAFolder, kJsonl, 20).empty());
+    }
 }
 
 TEST(FindExecutable, OnlyExecutableRegularFilesCount) {

@@ -1,5 +1,6 @@
 #include "sources/MockAdapter.h"
 
+#include "TestHome.h"
 #include "model/SnapshotJson.h"
 
 #include <fstream>
@@ -58,15 +59,14 @@ TEST(DemoSnapshot, IdIsWholeSecondsSince1970) {
 TEST(MockAdapter, DiagnosticIsFixedAndReadUsageIsEmpty) {
     const MockAdapter adapter(fixedClock(fixedNow));
     const AdapterDiagnostic d = adapter.diagnose();
-    EXPECT_EQ(d.id, "mock");
-    EXPECT_EQ(d.displayName, "Mock Claude/Codex");
-    EXPECT_TRUE(d.isAvailable && d.usageSourceFound && d.tokenDataFound && d.limitDataFound &&
-                d.canUploadProvider);
-    EXPECT_FALSE(d.cliInstalled);
-    EXPECT_EQ(d.trackingStatus, "Demo fallback");
-    EXPECT_EQ(d.whyNoQuota, std::nullopt);
-    EXPECT_EQ(d.summary, "Available for preview and App Review");
-    EXPECT_TRUE(d.checkedPaths.empty());
+    EXPECT_EQ(d.id + " / " + d.displayName, "mock / Mock Claude/Codex");
+    testing::expectLadder(d,
+                          {"Demo fallback",
+                           "Available for preview and App Review",
+                           {},
+                           testing::kSource | testing::kTokens | testing::kLimits,
+                           {}},
+                          {});
     EXPECT_EQ(d.warnings, std::vector<std::string>{"Generates demo data only"});
     EXPECT_EQ(adapter.readUsage(), std::nullopt);
 }

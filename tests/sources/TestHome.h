@@ -25,6 +25,10 @@
 
 namespace korvo::testing {
 
+inline std::filesystem::path fixtureHome(const std::string& name) {
+    return std::filesystem::path(KORVO_FIXTURES_DIR) / name;
+}
+
 /// A temporary home directory for one test, removed with everything in it afterwards.
 class ScratchHome {
 public:
@@ -71,36 +75,31 @@ public:
         return dir;
     }
 
-    /// Copies tests/fixtures/<name>, hidden entries included, into the home.
-    void copyFixture(std::string_view name) const {
-        std::filesystem::copy(std::filesystem::path(KORVO_FIXTURES_DIR) / name, root_,
-                              std::filesystem::copy_options::recursive |
-                                  std::filesystem::copy_options::overwrite_existing);
-    }
-
-    /// A shell script at home-relative `relative` with mode 0755.
-    std::filesystem::path makeExecutable(std::string_view relative) const {
-        const auto file = write(relative, "#!/bin/sh\nexit 0\n");
-        ::chmod(file.c_str(), 0755);
-        return file;
-    }
-
-    /// Fills the home from steps: "fixture NAME", "dir PATH", "exe PATH", "fifo PATH" or
-    /// "file PATH", the last optionally followed by "=CONTENT".
+    /// Fills the home from steps: "fixture NAME", "dir PATH", "exe PATH", "fifo PATH",
+    /// "mode000 PATH" (of an existing entry), "link PATH=TARGET" (a symbolic link to a
+    /// home-relative target) or "file PATH", the last optionally followed by "=CONTENT".
     void build(const std::vector<std::string>& steps) const {
         for (const auto& step : steps) {
             const auto space = step.find(' ');
             const std::string verb = step.substr(0, space);
             const std::string rest = step.substr(space + 1);
-            if (verb == "fixture") {
-                copyFixture(rest);
+            if (verb == "fixture") { // hidden entries included
+                std::filesystem::copy(fixtureHome(rest), root_,
+                                      std::filesystem::copy_options::recursive |
+                                          std::filesystem::copy_options::overwrite_existing);
             } else if (verb == "dir") {
                 mkdir(rest);
             } else if (verb == "exe") {
-                makeExecutable(rest);
+                ::chmod(write(rest, "#!/bin/sh\nexit 0\n").c_str(), 0755);
             } else if (verb == "fifo") {
                 mkdir(std::filesystem::path(rest).parent_path().string());
                 ASSERT_EQ(::mkfifo((root_ / rest).c_str(), 0600), 0) << step;
+            } else if (verb == "mode000") {
+                ::chmod((root_ / rest).c_str(), 0);
+            } else if (verb == "link") {
+                const auto equals = rest.find('=');
+                std::filesystem::create_symlink(root_ / rest.substr(equals + 1),
+                                                root_ / rest.substr(0, equals));
             } else {
                 ASSERT_EQ(verb, "file") << step;
                 const auto equals = rest.find('=');
@@ -126,21 +125,9 @@ inline bool modesAreIgnored() {
     return ::geteuid() == 0;
 }
 
-inline Instant instantAt(const char* text) {
-    return *parseInternetDateTime(text);
-}
-
 /// The moment every fixture is read at.
 inline Instant fixtureNow() {
-    return instantAt("2026-01-05T09:00:00Z");
-}
-
-inline std::filesystem::path fixtureHome(const std::string& name) {
-    return std::filesystem::path(KORVO_FIXTURES_DIR) / name;
-}
-
-inline Environment noEnvironment() {
-    return fixedEnvironment({});
+    return *parseInternetDateTime("2026-01-05T09:00:00Z");
 }
 
 /// An internet date-time, with milliseconds when there are any.
