@@ -98,8 +98,12 @@ void fillIfAbsent(std::optional<T>& field, const JsonValue& value, Convert conve
 }
 
 std::optional<Field> fieldForKey(std::string_view key) {
+    if (key.empty()) {
+        return std::nullopt;
+    }
     for (const KeyRule& rule : kKeyRules) {
-        if (rule.key == key) {
+        // Length and first letter tell most keys apart before any comparison of bytes.
+        if (rule.key.size() == key.size() && rule.key.front() == key.front() && rule.key == key) {
             return rule.field;
         }
     }
