@@ -1,9 +1,9 @@
 #include "relay/AsyncKeychain.h"
 
-#include "CannedServer.h"
-#include "RelayProcess.h"
 #include "relay/FileKeychain.h"
+#include "support/RunTask.h"
 
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -49,8 +49,8 @@ QCoro::Task<std::vector<std::optional<std::string>>> sequence(AsyncKeychain& key
 
 TEST(AsyncKeychain, RunsOperationsInOrderOffTheCallingThread) {
     test::ensureApplication();
-    relayserver::TemporaryDirectory dir;
-    auto backend = std::make_shared<ThreadNotingKeychain>(dir.path() / "keychain");
+    QTemporaryDir dir;
+    auto backend = std::make_shared<ThreadNotingKeychain>(dir.filePath("keychain").toStdString());
     AsyncKeychain keychain(KeychainStore("svc", backend));
 
     // The caller's event loop keeps turning while the store works.

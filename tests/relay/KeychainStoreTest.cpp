@@ -3,15 +3,17 @@
 #include "relay/FileKeychain.h"
 #include "relay/SecretServiceKeychain.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <libsecret/secret.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace korvo {
@@ -28,36 +30,18 @@ std::string freshService() {
 
 enum class Backend { secretService, file };
 
-struct BackendFixture {
-    std::shared_ptr<KeychainBackend> backend;
-    fs::path directory;
-};
-
 // Counts the items of (service, account) that the backend really holds, bypassing the store.
 std::size_t countItems(Backend kind, const fs::path& file, const std::string& service,
                        const std::string& account) {
     if (kind == Backend::file) {
         std::ifstream in(file);
-        std::string line;
-        std::size_t lines = 0;
-        while (std::getline(in, line)) {
-            ++lines;
-        }
-        return lines == 0 ? 0 : lines - 1; // the header line
+        const auto lines = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+        return lines == 0 ? 0 : std::size_t(lines - 1); // the header line
     }
-    static const SecretSchema schema = {"com.korvo.connector.GenericPassword",
-                                        SECRET_SCHEMA_NONE,
-                                        {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                         {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                        0,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr};
+    SecretSchema schema{};
+    schema.name = "com.korvo.connector.GenericPassword";
+    schema.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+    schema.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
     GError* error = nullptr;
     GList* found =
         secret_password_search_sync(&schema, SECRET_SEARCH_ALL, nullptr, &error, "service",
@@ -73,10 +57,8 @@ std::size_t countItems(Backend kind, const fs::path& file, const std::string& se
 class KeychainBackendTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
-        directory_ = fs::temp_directory_path() /
-                     ("korvo-keychain-" + std::to_string(::getpid()) + "-" + freshService());
         if (GetParam() == Backend::file) {
-            backend_ = std::make_shared<FileKeychain>(directory_ / "korvo-connector" / "keychain");
+            backend_ = std::make_shared<FileKeychain>(file());
             return;
         }
         if (std::getenv("KORVO_TEST_SECRET_SERVICE") == nullptr) {
@@ -86,67 +68,45 @@ protected:
             << "scripts/run-tests should provide an unlocked keyring";
         backend_ = std::make_shared<SecretServiceKeychain>();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(directory_, ec);
-    }
-    fs::path file() const { return directory_ / "korvo-connector" / "keychain"; }
+    fs::path file() const { return dir_.filePath("korvo-connector/keychain").toStdString(); }
 
-    fs::path directory_;
+    QTemporaryDir dir_;
     std::shared_ptr<KeychainBackend> backend_;
-};
-
-struct Step {
-    enum Kind { save, remove } kind;
-    std::string value;
 };
 
 struct SequenceCase {
     const char* name;
-    std::vector<Step> steps;
+    std::vector<std::optional<std::string>> steps; // a value is saved, nothing removes
     std::optional<std::string> expected;
     std::size_t expectedItems;
 };
 
 TEST_P(KeychainBackendTest, SequencesOfSaveAndDeleteReadBackAsExpected) {
+    const std::string unicode = "gr\xC3\xBC\xC3\x9F dich \xE2\x9C\x93";
     const std::vector<SequenceCase> cases = {
         {"never written", {}, std::nullopt, 0},
-        {"saved once", {{Step::save, "tok_abc"}}, "tok_abc", 1},
-        {"saved twice keeps one item with the second value",
-         {{Step::save, "first"}, {Step::save, "second"}},
-         "second",
-         1},
-        {"empty string", {{Step::save, ""}}, "", 1},
-        {"unicode and spaces",
-         {{Step::save, "gr\xC3\xBC\xC3\x9F dich \xE2\x9C\x93"}},
-         "gr\xC3\xBC\xC3\x9F dich \xE2\x9C\x93",
-         1},
-        {"deleted after save", {{Step::save, "x"}, {Step::remove, ""}}, std::nullopt, 0},
-        {"delete of a missing item", {{Step::remove, ""}}, std::nullopt, 0},
-        {"saved again after delete",
-         {{Step::save, "a"}, {Step::remove, ""}, {Step::save, "b"}},
-         "b",
-         1},
+        {"saved once", {"tok_abc"}, "tok_abc", 1},
+        {"saved twice keeps one item with the second value", {"first", "second"}, "second", 1},
+        {"empty string", {""}, "", 1},
+        {"unicode and spaces", {unicode}, unicode, 1},
+        {"deleted after save", {"x", std::nullopt}, std::nullopt, 0},
+        {"delete of a missing item", {std::nullopt}, std::nullopt, 0},
+        {"saved again after delete", {"a", std::nullopt, "b"}, "b", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const KeychainStore store(freshService(), backend_);
         for (const auto& step : c.steps) {
-            if (step.kind == Step::save) {
-                EXPECT_TRUE(store.save(step.value, "connectorDeviceToken").ok());
+            if (step) {
+                EXPECT_TRUE(store.save(*step, "connectorDeviceToken").ok());
             } else {
                 store.remove("connectorDeviceToken");
             }
         }
         EXPECT_EQ(store.read("connectorDeviceToken"), c.expected);
-        const std::size_t items =
-            countItems(GetParam(), file(), store.service(), "connectorDeviceToken");
-        if (GetParam() == Backend::file) {
-            EXPECT_EQ(items, c.expectedItems); // the file holds only this case's items
-            store.remove("connectorDeviceToken");
-        } else {
-            EXPECT_EQ(items, c.expectedItems);
-        }
+        EXPECT_EQ(countItems(GetParam(), file(), store.service(), "connectorDeviceToken"),
+                  c.expectedItems);
+        store.remove("connectorDeviceToken"); // the file then holds only the next case's items
     }
 }
 
@@ -180,12 +140,8 @@ INSTANTIATE_TEST_SUITE_P(Backends, KeychainBackendTest,
 
 class FileKeychainTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(directory_, fs::perms::owner_all, ec);
-        fs::remove_all(directory_, ec);
-    }
-    fs::path directory_ = fs::temp_directory_path() / ("korvo-filekeychain-" + freshService());
+    QTemporaryDir dir_;
+    fs::path directory_ = dir_.path().toStdString();
     fs::path file_ = directory_ / "korvo-connector" / "keychain";
 };
 
@@ -200,61 +156,49 @@ TEST_F(FileKeychainTest, FileIsPrivateToTheUser) {
     EXPECT_NE(store.backendName().find(file_.string()), std::string::npos);
 }
 
-TEST_F(FileKeychainTest, DamagedFileReadsAsNothingAndIsNeverOverwritten) {
-    const std::vector<std::string> damaged = {
-        "not a keychain\n",
-        "korvo-keychain 1\nc3Zj Y29ubmVjdG9yRGV2aWNlVG9rZW4\n",     // missing field
-        "korvo-keychain 1\nc3Zj Y29ubmVjdG9yRGV2aWNlVG9rZW4 !!!\n", // bad base64
+TEST_F(FileKeychainTest, DamagedOrUnusableStoreReadsAsNothingAndIsNeverOverwritten) {
+    struct Case {
+        const char* name;
+        fs::path at;
+        std::string content;
+        int status; // 0: any failure status
     };
-    for (const auto& content : damaged) {
-        SCOPED_TRACE(content);
-        fs::create_directories(file_.parent_path());
-        std::ofstream(file_, std::ios::trunc) << content;
+    const fs::path folder = directory_ / "korvo-connector";
+    const std::vector<Case> cases = {
+        {"not a keychain", file_, "not a keychain\n", 0},
+        {"missing field", file_, "korvo-keychain 1\nc3Zj Y29ubmVjdG9yRGV2aWNlVG9rZW4\n", 0},
+        {"bad base64", file_, "korvo-keychain 1\nc3Zj Y29ubmVjdG9yRGV2aWNlVG9rZW4 !!!\n", 0},
+        // No one, root included, can write below a regular file.
+        {"a file where the folder should be", folder, "in the way", ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        fs::create_directories(c.at.parent_path());
+        std::ofstream(c.at) << c.content;
         const KeychainStore store("svc", std::make_shared<FileKeychain>(file_));
         EXPECT_EQ(store.read("connectorDeviceToken"), std::nullopt);
         const auto saved = store.save("new", "connectorDeviceToken");
         ASSERT_FALSE(saved.ok());
         EXPECT_EQ(saved.error().code, KeychainError::Code::unhandled);
-        EXPECT_NE(saved.error().status, 0);
+        EXPECT_TRUE(c.status ? saved.error().status == c.status : saved.error().status != 0);
         store.remove("connectorDeviceToken");
-        std::ifstream in(file_);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
+        std::ifstream in(c.at);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content);
     }
 }
 
-TEST_F(FileKeychainTest, UnusableDirectoryFailsTheSaveWithItsStatus) {
-    // A regular file where the directory should be: no one, root included, can write there.
-    fs::create_directories(directory_);
-    std::ofstream(directory_ / "korvo-connector") << "in the way";
-    const KeychainStore store("svc", std::make_shared<FileKeychain>(file_));
-    const auto saved = store.save("token", "connectorDeviceToken");
-    ASSERT_FALSE(saved.ok());
-    EXPECT_EQ(saved.error(), KeychainError::unhandled(ENOTDIR));
-    EXPECT_EQ(store.read("connectorDeviceToken"), std::nullopt);
-    store.remove("connectorDeviceToken");
-}
-
-// Runs `argv` with exactly `environment`; answers its exit status (-1 when it did not exit).
-int runChild(std::vector<std::string> argv, std::vector<std::string> environment) {
-    std::vector<char*> args;
-    for (auto& a : argv) {
-        args.push_back(a.data());
+// Runs `argv` with exactly `environment`; its exit code, -1 when it did not exit by itself.
+int runChild(const QStringList& argv, const QStringList& environment) {
+    QProcess child;
+    QProcessEnvironment env;
+    for (const QString& entry : environment) {
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
     }
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : environment) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-    pid_t child = 0;
-    if (::posix_spawnp(&child, args[0], nullptr, nullptr, args.data(), envp.data()) != 0) {
-        return -1;
-    }
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
+    child.setProcessEnvironment(env);
+    child.start(argv.first(), argv.mid(1));
+    const bool ended = child.waitForFinished(60000);
+    return ended && child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
 }
 
 // Runs in a child copy of this test program whose environment offers no usable Secret Service;
@@ -269,38 +213,33 @@ TEST(KeychainDefaultBackend, FallsBackToTheFileWhenNoSecretServiceAnswers) {
         EXPECT_EQ(store.read("connectorDeviceToken"), "token");
         return;
     }
-    const fs::path scratch = fs::temp_directory_path() / ("korvo-nobus-" + freshService());
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const std::string filter =
-        "--gtest_filter=KeychainDefaultBackend.FallsBackToTheFileWhenNoSecretServiceAnswers";
     struct Case {
         const char* name;
-        bool privateBus;        // run inside dbus-run-session
-        bool lockedLogin;       // a login keyring exists but nobody unlocked it
-        std::string busAddress; // DBUS_SESSION_BUS_ADDRESS when not privateBus
-        bool dataHome;          // XDG_DATA_HOME set (else ~/.local/share)
+        bool privateBus;    // run inside dbus-run-session
+        bool lockedLogin;   // a login keyring exists but nobody unlocked it
+        QString busAddress; // DBUS_SESSION_BUS_ADDRESS when not privateBus
+        bool dataHome;      // XDG_DATA_HOME set (else ~/.local/share)
     };
     const std::vector<Case> cases = {
         {"no bus address and no bus socket", false, false, "", true},
-        {"a bus address where nothing listens", false, false,
-         "unix:path=" + (scratch / "dead").string(), false},
+        {"a bus address where nothing listens", false, false, "unix:path=/nonexistent/bus", false},
         {"a keyring without a default collection", true, false, "", true},
         {"a locked login keyring and no display", true, true, "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::error_code ec;
-        fs::remove_all(scratch, ec);
-        fs::create_directories(scratch / "runtime");
-        fs::permissions(scratch / "runtime", fs::perms::owner_all);
-        const fs::path data = c.dataHome ? scratch / "data" : scratch / ".local" / "share";
-        std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + (scratch / "runtime").string(),
-                                                "HOME=" + scratch.string(), "PATH=/usr/bin:/bin"};
+        QTemporaryDir scratch;
+        QDir(scratch.path()).mkpath("runtime");
+        QFile::setPermissions(scratch.filePath("runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString data = scratch.filePath(c.dataHome ? "data" : ".local/share");
+        QStringList environment = {"XDG_RUNTIME_DIR=" + scratch.filePath("runtime"),
+                                   "HOME=" + scratch.path(), "PATH=/usr/bin:/bin"};
         if (c.dataHome) {
-            environment.push_back("XDG_DATA_HOME=" + data.string());
+            environment << "XDG_DATA_HOME=" + data;
         }
-        if (!c.busAddress.empty()) {
-            environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + c.busAddress);
+        if (!c.busAddress.isEmpty()) {
+            environment << "DBUS_SESSION_BUS_ADDRESS=" + c.busAddress;
         }
         if (c.lockedLogin) {
             // A first private session creates the login keyring with a password, then ends.
@@ -310,18 +249,17 @@ TEST(KeychainDefaultBackend, FallsBackToTheFileWhenNoSecretServiceAnswers) {
                                 "kill $p; wait $p; exit 0"},
                                environment),
                       0);
-            ASSERT_TRUE(fs::exists(data / "keyrings" / "login.keyring"));
+            ASSERT_TRUE(QFile::exists(data + "/keyrings/login.keyring"));
         }
-        environment.push_back("KORVO_KEYCHAIN_CHILD_FILE=" +
-                              (data / "korvo-connector" / "keychain").string());
-        std::vector<std::string> argv = {self, filter};
+        environment << "KORVO_KEYCHAIN_CHILD_FILE=" + data + "/korvo-connector/keychain";
+        QStringList argv = {QFile::symLinkTarget("/proc/self/exe"),
+                            "--gtest_filter=KeychainDefaultBackend."
+                            "FallsBackToTheFileWhenNoSecretServiceAnswers"};
         if (c.privateBus) {
-            argv.insert(argv.begin(), {"dbus-run-session", "--"});
+            argv = QStringList{"dbus-run-session", "--"} + argv;
         }
         EXPECT_EQ(runChild(argv, environment), 0);
     }
-    std::error_code ec;
-    fs::remove_all(scratch, ec);
 }
 
 TEST(KeychainDefaultBackend, PrefersTheSecretServiceWhenOneAnswers) {
