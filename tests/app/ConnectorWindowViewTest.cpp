@@ -20,18 +20,11 @@
 namespace korvo {
 namespace {
 
+using testing::button;
 using testing::eventually;
 using testing::finish;
-using testing::visibleButton;
 using testing::visibleLabel;
 using testing::visibleLabelTexts;
-
-// Button texts as shown: "&&" in a button's text is a literal ampersand.
-QAbstractButton* button(const QWidget* root, const QString& shown) {
-    QString escaped = shown;
-    escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    return visibleButton(root, escaped);
-}
 
 QStringList visibleGroupTitles(const QWidget* root) {
     QStringList titles;

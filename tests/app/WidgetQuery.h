@@ -28,8 +28,9 @@ template <class W> W* visibleWithText(const QWidget* root, const QString& text) 
     return nullptr;
 }
 
-inline QAbstractButton* visibleButton(const QWidget* root, const QString& text) {
-    return visibleWithText<QAbstractButton>(root, text);
+// Button texts as shown: "&&" in a button's text is a literal ampersand.
+inline QAbstractButton* button(const QWidget* root, QString shown) {
+    return visibleWithText<QAbstractButton>(root, shown.replace('&', QStringLiteral("&&")));
 }
 
 inline QLabel* visibleLabel(const QWidget* root, const QString& text) {
