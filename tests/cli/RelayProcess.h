@@ -1,43 +1,53 @@
 #pragma once
 
-// A korvo-relay on a free loopback port with its database in a test's private folder.
-
-#include "Subprocess.h"
-
-#include <memory>
-#include <optional>
-#include <string>
+#include <QProcess>
+#include <QUrl>
+#include <csignal>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace korvo::test {
 
-struct HttpAnswer {
-    int status = 0; // 0 when the request failed
-    std::string body;
-};
-
+// korvo-relay on a free port of 127.0.0.1 with its database at `db` and `extra` arguments
+// (--environment, --clock-file). Killed with the object, and on Linux with the test program.
 class RelayProcess {
 public:
-    // With `unixTime`, the relay's clock stands still at that second.
-    explicit RelayProcess(const TempHome& home, std::optional<long long> unixTime = std::nullopt);
+    explicit RelayProcess(const QString& db, const QStringList& extra = {}) {
+#ifdef __linux__
+        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
+        process_.start(QStringLiteral(KORVO_BIN_DIR "/korvo-relay"),
+                       QStringList{"--listen", "127.0.0.1:0", "--db", db} + extra);
+        QByteArray output; // "listening on http://127.0.0.1:PORT"
+        while (process_.waitForStarted(5000) && !output.contains('\n') &&
+               process_.waitForReadyRead(5000)) {
+            output += process_.readAllStandardOutput();
+        }
+        if (output.startsWith("listening on ")) {
+            port_ = output.mid(output.lastIndexOf(':') + 1).trimmed().toInt();
+        }
+    }
+    ~RelayProcess() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    RelayProcess(const RelayProcess&) = delete;
+    RelayProcess& operator=(const RelayProcess&) = delete;
 
-    // "http://127.0.0.1:PORT", empty when the relay did not come up.
-    const std::string& baseURL() const { return baseURL_; }
-
-    HttpAnswer post(const std::string& path, const std::string& body,
-                    const std::string& bearer = {}) const;
-    HttpAnswer get(const std::string& path, const std::string& bearer) const;
+    bool isRunning() const {
+        return port_ > 0 && process_.state() == QProcess::Running;
+    }
+    int port() const {
+        return port_;
+    }
+    QUrl url(const QString& path = {}) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path));
+    }
 
 private:
-    std::unique_ptr<Subprocess> process_;
-    std::string host_;
+    QProcess process_;
     int port_ = 0;
-    std::string baseURL_;
 };
-
-// A loopback URL on which nothing listens.
-std::string closedLoopbackURL();
-
-// The string value of a top-level member of a JSON object, or nothing.
-std::optional<std::string> jsonString(const std::string& json, const std::string& member);
 
 } // namespace korvo::test

@@ -1,0 +1,133 @@
+#pragma once
+
+// Runs the built korvo-connector in a private home: HOME and the XDG folders in a fresh temporary
+// folder, no session bus (the device token goes to the file keychain there), and none of the
+// developer's own tool variables.
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#ifdef __linux__
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
+namespace korvo::test {
+
+struct Ran {
+    int exitCode = -1; // -1 when the program did not end by itself in time
+    std::string out;
+    std::string err;
+};
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+// Waits for the program to end, killing it after `milliseconds`.
+inline Ran finish(QProcess& process, int milliseconds = 20000) {
+    const bool ended = process.waitForFinished(milliseconds);
+    if (!ended) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+// Waits until standard output so far matches `pattern`; returns its first capture group (the
+// whole match without one), or nothing after `milliseconds`. The output stays to be read.
+inline std::optional<std::string> waitForOutput(QProcess& process, const std::regex& pattern,
+                                                int milliseconds = 15000) {
+    QDeadlineTimer deadline(milliseconds);
+    for (;;) {
+        const std::string out = process.peek(process.bytesAvailable()).toStdString();
+        std::smatch match;
+        if (std::regex_search(out, match, pattern)) {
+            return match[match.size() > 1 ? 1 : 0].str();
+        }
+        if (deadline.hasExpired() || !process.waitForReadyRead(deadline.remainingTime())) {
+            return std::nullopt;
+        }
+    }
+}
+
+// A loopback URL on which nothing listens.
+inline QString closedLoopbackURL() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort());
+}
+
+class PrivateHome {
+public:
+    PrivateHome() {
+        if (QCoreApplication::instance() == nullptr) {
+            static int argc = 1;
+            static char name[] = "test_cli";
+            static char* argv[] = {name, nullptr};
+            static QCoreApplication application(argc, argv);
+        }
+        env.insert("HOME", folder("home"));
+        env.insert("XDG_CONFIG_HOME", folder("config"));
+        env.insert("XDG_DATA_HOME", folder("data"));
+        env.insert("XDG_CACHE_HOME", folder("cache"));
+        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.filePath("no-session-bus"));
+        for (const char* name :
+             {"DISPLAY", "CODEX_HOME", "CLAUDE_CONFIG_DIR", "COPILOT_OTEL_FILE_EXPORTER_PATH"}) {
+            env.remove(name);
+        }
+    }
+
+    std::filesystem::path root() const { return dir_.path().toStdString(); }
+    std::filesystem::path home() const { return root() / "home"; }
+    void copyFixture(const std::string& name) const {
+        std::filesystem::copy(std::filesystem::path(KORVO_FIXTURES_DIR) / name, home(),
+                              std::filesystem::copy_options::recursive);
+    }
+
+    // korvo-connector started with `input` on its standard input, which is closed after it
+    // unless `keepInputOpen`. The program is killed with the object, or with the test program.
+    std::unique_ptr<QProcess> start(const QStringList& arguments, const QByteArray& input = {},
+                                    bool keepInputOpen = false) const {
+        auto process = std::make_unique<QProcess>();
+#ifdef __linux__
+        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
+        process->setProcessEnvironment(env);
+        process->start(QStringLiteral(KORVO_BIN_DIR "/korvo-connector"), arguments);
+        process->write(input);
+        if (!keepInputOpen) {
+            process->closeWriteChannel();
+        }
+        return process;
+    }
+    Ran run(const QStringList& arguments, const QByteArray& input = {}) const {
+        return finish(*start(arguments, input));
+    }
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+
+private:
+    QString folder(const char* name) const {
+        QDir(dir_.path()).mkdir(name);
+        return dir_.filePath(name);
+    }
+    QTemporaryDir dir_{QDir::tempPath() + "/korvo-cli-test.XXXXXX"};
+};
+
+} // namespace korvo::test
