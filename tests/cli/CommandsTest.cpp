@@ -23,7 +23,7 @@ struct Answer {
 
 TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
     const char* claude = "cli/claude-home";
-    const QString down = test::closedLoopbackURL();
+    const QString down = test::kClosedLoopbackURL;
     // clang-format off
     const std::vector<Answer> cases = {
         {nullptr, {"frobnicate"}, 2, {}, "Unknown command 'frobnicate'." + kHint},

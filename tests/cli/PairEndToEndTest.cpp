@@ -83,7 +83,7 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
     }
 
     // A relay that cannot be reached keeps the pairing, so unlinking can be tried again.
-    const auto refused = home.run({"--relay", test::closedLoopbackURL(), "unlink"});
+    const auto refused = home.run({"--relay", test::kClosedLoopbackURL, "unlink"});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("Unable to unlink this Mac from Relay."), std::string::npos)
         << refused.err;

@@ -7,15 +7,14 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #ifdef __linux__
 #include <csignal>
@@ -31,10 +30,16 @@ struct Ran {
 };
 
 inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
+    QFile file(QString::fromStdString(path.string()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+// Starts `program` from the bin folder; it is killed when the test program dies.
+inline void startChild(QProcess& process, const char* program, const QStringList& arguments) {
+#ifdef __linux__
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
+    process.start(QStringLiteral(KORVO_BIN_DIR "/") + program, arguments);
 }
 
 // Waits for the program to end, killing it after `milliseconds`.
@@ -66,12 +71,8 @@ inline std::optional<std::string> waitForOutput(QProcess& process, const std::re
     }
 }
 
-// A loopback URL on which nothing listens.
-inline QString closedLoopbackURL() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort());
-}
+// A loopback URL on which nothing listens: port 1 is privileged and unused.
+inline constexpr const char* kClosedLoopbackURL = "http://127.0.0.1:1";
 
 class PrivateHome {
 public:
@@ -101,15 +102,12 @@ public:
     }
 
     // korvo-connector started with `input` on its standard input, which is closed after it
-    // unless `keepInputOpen`. The program is killed with the object, or with the test program.
+    // unless `keepInputOpen`.
     std::unique_ptr<QProcess> start(const QStringList& arguments, const QByteArray& input = {},
                                     bool keepInputOpen = false) const {
         auto process = std::make_unique<QProcess>();
-#ifdef __linux__
-        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
         process->setProcessEnvironment(env);
-        process->start(QStringLiteral(KORVO_BIN_DIR "/korvo-connector"), arguments);
+        startChild(*process, "korvo-connector", arguments);
         process->write(input);
         if (!keepInputOpen) {
             process->closeWriteChannel();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace korvo {
@@ -75,13 +76,9 @@ TEST(TerminalQr, ScannerReadsThePayloadBackFromTheDrawing) {
 
 TEST(TerminalQr, ColouredLinesCarryTheSameDrawing) {
     const std::string payload = "korvo://pair?session=A&code=123456&secret=B";
-    std::string coloured = renderTerminalQr(payload, TerminalColors::ansi);
-    for (const std::string code : {"\x1b[30;107m", "\x1b[0m"}) {
-        for (std::size_t at; (at = coloured.find(code)) != std::string::npos;) {
-            coloured.erase(at, code.size());
-        }
-    }
-    EXPECT_EQ(coloured, renderTerminalQr(payload, TerminalColors::none));
+    const std::string coloured = renderTerminalQr(payload, TerminalColors::ansi);
+    EXPECT_EQ(std::regex_replace(coloured, std::regex("\x1b\\[(30;107|0)m"), ""),
+              renderTerminalQr(payload, TerminalColors::none));
     EXPECT_EQ(renderTerminalQr(std::string(3000, 'a'), TerminalColors::ansi), "QR unavailable\n");
     EXPECT_EQ(renderTerminalQr("", TerminalColors::none), "QR unavailable\n");
 }
