@@ -171,7 +171,7 @@ TEST(ClaudeStatusLineProgram, UnwritablePlacesAreLeftAsTheyWere) {
     PrivateHome fileInTheWay, folderInTheWay, noHome;
     std::ofstream(fileInTheWay.home() / ".korvo") << "a plain file";
     std::filesystem::create_directories(bridgeFilePath(folderInTheWay.home()));
-    noHome.env.insert("HOME", QString::fromStdString((noHome.root() / "gone").string()));
+    noHome.env.insert("HOME", noHome.file("gone"));
     for (const PrivateHome* home : {&fileInTheWay, &folderInTheWay, &noHome}) {
         const auto ran = home->run({"claude-statusline"}, kFullInput);
         EXPECT_EQ(ran.exitCode, 0);
@@ -180,7 +180,7 @@ TEST(ClaudeStatusLineProgram, UnwritablePlacesAreLeftAsTheyWere) {
     EXPECT_EQ(readFile(fileInTheWay.home() / ".korvo"), "a plain file");
     EXPECT_TRUE(std::filesystem::is_directory(bridgeFilePath(folderInTheWay.home())));
     EXPECT_EQ(entries(folderInTheWay.home() / ".korvo"), 1);
-    EXPECT_FALSE(std::filesystem::exists(noHome.root() / "gone"));
+    EXPECT_FALSE(std::filesystem::exists(noHome.file("gone").toStdString()));
 }
 
 TEST(ClaudeStatusLineProgram, ReplacesAnEarlierBridgeFile) {

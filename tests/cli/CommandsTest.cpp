@@ -142,10 +142,10 @@ TEST(CommandsProgram, SnapshotCarriesTheClaudeRow) {
 // A relay whose clock is an hour behind hands out a code that has already expired here.
 TEST(CommandsProgram, PairEndsWithExitOneWhenTheCodeExpires) {
     PrivateHome home;
-    const auto clock = home.root() / "relay-clock";
-    std::ofstream(clock) << QDateTime::currentSecsSinceEpoch() - 3600 << "\n";
-    test::RelayProcess relay(QString::fromStdString((home.root() / "relay.db").string()),
-                             {"--environment", "test", "--clock-file", clock.c_str()});
+    const QString clock = home.file("relay-clock");
+    std::ofstream(clock.toStdString()) << QDateTime::currentSecsSinceEpoch() - 3600 << "\n";
+    test::RelayProcess relay(home.file("relay.db"),
+                             {"--environment", "test", "--clock-file", clock});
     ASSERT_TRUE(relay.isRunning());
     const auto ran = home.run({"--relay", relay.url().toString(), "pair"});
     EXPECT_EQ(ran.exitCode, 1) << ran.err;

@@ -29,8 +29,7 @@ UsageSnapshot withoutIdsAndTimes(UsageSnapshot snapshot) {
 TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
     test::PrivateHome home;
     home.copyFixture("cli/claude-home");
-    test::RelayProcess relay(QString::fromStdString((home.root() / "relay.db").string()),
-                             {"--environment", "test"});
+    test::RelayProcess relay(home.file("relay.db"), {"--environment", "test"});
     ASSERT_TRUE(relay.isRunning());
     const QString relayURL = relay.url().toString();
 

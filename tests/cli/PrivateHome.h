@@ -4,7 +4,6 @@
 // folder, no session bus (the device token goes to the file keychain there), and none of the
 // developer's own tool variables.
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -77,25 +76,19 @@ inline constexpr const char* kClosedLoopbackURL = "http://127.0.0.1:1";
 class PrivateHome {
 public:
     PrivateHome() {
-        if (QCoreApplication::instance() == nullptr) {
-            static int argc = 1;
-            static char name[] = "test_cli";
-            static char* argv[] = {name, nullptr};
-            static QCoreApplication application(argc, argv);
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+            QDir(dir_.path()).mkdir(name);
+            env.insert(name, file(name));
         }
-        env.insert("HOME", folder("home"));
-        env.insert("XDG_CONFIG_HOME", folder("config"));
-        env.insert("XDG_DATA_HOME", folder("data"));
-        env.insert("XDG_CACHE_HOME", folder("cache"));
-        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.filePath("no-session-bus"));
+        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + file("no-session-bus"));
         for (const char* name :
              {"DISPLAY", "CODEX_HOME", "CLAUDE_CONFIG_DIR", "COPILOT_OTEL_FILE_EXPORTER_PATH"}) {
             env.remove(name);
         }
     }
 
-    std::filesystem::path root() const { return dir_.path().toStdString(); }
-    std::filesystem::path home() const { return root() / "home"; }
+    std::filesystem::path home() const { return file("HOME").toStdString(); }
+    QString file(const char* name) const { return dir_.filePath(name); }
     void copyFixture(const std::string& name) const {
         std::filesystem::copy(std::filesystem::path(KORVO_FIXTURES_DIR) / name, home(),
                               std::filesystem::copy_options::recursive);
@@ -121,10 +114,6 @@ public:
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 
 private:
-    QString folder(const char* name) const {
-        QDir(dir_.path()).mkdir(name);
-        return dir_.filePath(name);
-    }
     QTemporaryDir dir_{QDir::tempPath() + "/korvo-cli-test.XXXXXX"};
 };
 
