@@ -1,6 +1,6 @@
 #include "PrivateHome.h"
-#include "RelayProcess.h"
 #include "model/SnapshotJson.h"
+#include "support/RelayProcess.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>

@@ -33,14 +33,6 @@ inline std::string readFile(const std::filesystem::path& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
-// Starts `program` from the bin folder; it is killed when the test program dies.
-inline void startChild(QProcess& process, const char* program, const QStringList& arguments) {
-#ifdef __linux__
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
-    process.start(QStringLiteral(KORVO_BIN_DIR "/") + program, arguments);
-}
-
 // Waits for the program to end, killing it after `milliseconds`.
 inline Ran finish(QProcess& process, int milliseconds = 20000) {
     const bool ended = process.waitForFinished(milliseconds);
@@ -100,7 +92,11 @@ public:
                                     bool keepInputOpen = false) const {
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(env);
-        startChild(*process, "korvo-connector", arguments);
+#ifdef __linux__
+        process->setChildProcessModifier(
+            [] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }); // dies with us
+#endif
+        process->start(QStringLiteral(KORVO_BIN_DIR "/korvo-connector"), arguments);
         process->write(input);
         if (!keepInputOpen) {
             process->closeWriteChannel();
