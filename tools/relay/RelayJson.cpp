@@ -1,41 +1,11 @@
 #include "RelayJson.h"
 
-#include <cstdio>
+#include "model/SnapshotJson.h"
 
 namespace korvo::relayserver {
 
 std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += ch;
-            }
-        }
-    }
-    out += '"';
-    return out;
+    return jsonQuoted(text);
 }
 
 std::string jsonObject(const std::map<std::string, std::optional<std::string>>& members) {

@@ -8,8 +8,8 @@
 
 namespace korvo::relayserver {
 
-// A JSON string literal of `text` (quotes included). Control characters, quotes and
-// backslashes are escaped; other bytes pass through.
+// A JSON string literal of `text` (quotes included), escaped by the snapshot writer, so
+// answers are always valid UTF-8 JSON.
 std::string jsonString(std::string_view text);
 
 // A compact JSON object of string members in name order; absent members are left out.
