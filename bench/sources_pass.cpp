@@ -4,7 +4,8 @@
 //   bench_sources_pass                      Google Benchmark figures
 //   bench_sources_pass --peak-memory        peak resident memory of one pass above its baseline
 //   bench_sources_pass --keep-home          builds a home, prints its path and leaves it in place
-//   bench_sources_pass --one-pass HOME      exactly one pass over HOME (for instruction counters)
+//   bench_sources_pass --one-pass HOME [N]  exactly one (or N) passes over HOME (for profilers and
+//                                           instruction counters)
 //   bench_sources_pass --one-floor HOME     exactly one read-twice floor over HOME
 
 #include "model/Clock.h"
@@ -20,11 +21,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <simdjson.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -308,6 +311,44 @@ void BM_AdapterShare(benchmark::State& state) {
 }
 BENCHMARK(BM_AdapterShare)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
+// Where a pass spends its time: each readUsage and each diagnose of the four real adapters, in
+// milliseconds per pass (the detection-only tools and the mock take microseconds).
+void BM_PassStages(benchmark::State& state) {
+    const Pass pass = makePass();
+    std::map<std::string, double> spent;
+    const auto timed = [&](const std::string& name, const auto& work) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        spent[name] +=
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+    };
+    for (auto _ : state) {
+        for (const auto& adapter : pass.real) {
+            timed("read:" + adapter->id(), [&] {
+                try {
+                    benchmark::DoNotOptimize(adapter->readUsage());
+                } catch (...) {
+                }
+            });
+        }
+        for (const auto& adapter : pass.sources) {
+            timed("diagnose:" + adapter->id(), [&] {
+                const auto diagnostic = adapter->diagnose();
+                benchmark::DoNotOptimize(diagnostic.trackingStatus.data());
+            });
+        }
+    }
+    const auto iterations = static_cast<double>(state.iterations());
+    for (const auto& adapter : pass.real) {
+        for (const char* stage : {"read:", "diagnose:"}) {
+            const std::string name = stage + adapter->id();
+            state.counters[name] = spent[name] / iterations;
+        }
+    }
+}
+BENCHMARK(BM_PassStages)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
 // Reads the tail of every file the pass reads, `reads` times each (a pass reads each once for
 // readUsage and once more for diagnose), splits it at line breaks and parses every line;
 // nothing else. Returns the number of lines parsed.
@@ -362,10 +403,46 @@ void BM_Floor(benchmark::State& state) {
 }
 BENCHMARK(BM_Floor)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// The pass and the floors measured alternately in the same iterations, so that a noisy
+// neighbour slows all of them alike: the ratios are the figures to compare against the target.
+void BM_PassAgainstFloor(benchmark::State& state) {
+    const Pass pass = makePass();
+    const std::vector<fs::path>& files = home().tailFiles;
+    simdjson::dom::parser parser;
+    std::vector<char> buffer(korvo::kTailWindowBytes + simdjson::SIMDJSON_PADDING);
+    const auto cpuMs = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+    };
+    double passMs = 0;
+    double floorOnceMs = 0;
+    double floorTwiceMs = 0;
+    for (auto _ : state) {
+        double start = cpuMs();
+        benchmark::DoNotOptimize(runPass(pass));
+        passMs += cpuMs() - start;
+        start = cpuMs();
+        benchmark::DoNotOptimize(floorPass(files, 1, parser, buffer));
+        floorOnceMs += cpuMs() - start;
+        start = cpuMs();
+        benchmark::DoNotOptimize(floorPass(files, 2, parser, buffer));
+        floorTwiceMs += cpuMs() - start;
+    }
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["pass_ms"] = passMs / iterations;
+    state.counters["floor1_ms"] = floorOnceMs / iterations;
+    state.counters["floor2_ms"] = floorTwiceMs / iterations;
+    state.counters["ratio_floor1"] = passMs / floorOnceMs;
+    state.counters["ratio_floor2"] = passMs / floorTwiceMs;
+}
+BENCHMARK(BM_PassAgainstFloor)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
 // The folder walks of a pass alone: each log folder surveyed once for readUsage and once for
 // diagnose.
 void BM_FolderWalks(benchmark::State& state) {
     const std::set<std::string, std::less<>> jsonl{"jsonl"};
+    const CpuSplit before = cpuNow();
     for (auto _ : state) {
         for (const char* folder : {".claude/projects", ".codex/sessions"}) {
             for (int r = 0; r < 2; ++r) {
@@ -374,6 +451,7 @@ void BM_FolderWalks(benchmark::State& state) {
             }
         }
     }
+    reportSplit(state, before);
 }
 BENCHMARK(BM_FolderWalks)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -415,14 +493,19 @@ int peakMemory(const char* self) {
     return std::system(command.c_str()) == 0 ? 0 : 1;
 }
 
-// Exactly one pass, or one read-twice floor, over an existing home: a fixed amount of work for
-// instruction counters such as callgrind's (toggle collection on runPass or floorPass).
-int onePass(const fs::path& root) {
+// Exactly one pass (or `passes` of them), or one read-twice floor, over an existing home: a fixed
+// amount of work for instruction counters such as callgrind's (toggle collection on runPass or
+// floorPass).
+int onePass(const fs::path& root, int passes) {
     const korvo::Environment environment = korvo::fixedEnvironment({});
     const std::vector<fs::path> searchPaths = {root / "bin", "/usr/local/bin", "/usr/bin", "/bin"};
     const Pass pass{korvo::realAdapters(root, searchPaths, korvo::systemClock(), environment),
                     korvo::sourceAdapters(root, searchPaths, korvo::systemClock(), environment)};
-    std::printf("rows %zu\n", runPass(pass));
+    std::size_t rows = 0;
+    for (int i = 0; i < passes; ++i) {
+        rows = runPass(pass);
+    }
+    std::printf("rows %zu\n", rows);
     return 0;
 }
 
@@ -442,7 +525,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc > 2 && std::strcmp(argv[1], "--one-pass") == 0) {
-        return onePass(argv[2]);
+        return onePass(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 1);
     }
     if (argc > 2 && std::strcmp(argv[1], "--one-floor") == 0) {
         return oneFloor(argv[2]);
