@@ -1,10 +1,13 @@
 #include "app/DesktopApp.h"
 
+#include "app/ConnectorAppDelegate.h"
 #include "app/DesktopServices.h"
 #include "app/KorvoConnectorApp.h"
 #include "platform/PowerEvents.h"
+#include "platform/SingleInstance.h"
 
 #include <QApplication>
+#include <cstdio>
 
 namespace korvo {
 
@@ -14,6 +17,19 @@ int runDesktopApp(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Korvo Connector"));
     QGuiApplication::setDesktopFileName(QStringLiteral("korvo-connector"));
 
+    // A second launch shows the running instance's window instead of starting another one.
+    SingleInstance instance(SingleInstance::defaultDirectory());
+    switch (instance.claim()) {
+    case SingleInstance::Role::Forwarded:
+        return 0;
+    case SingleInstance::Role::Unreachable:
+        std::fprintf(stderr, "Korvo Connector is already running but does not answer.\n");
+        return 1;
+    case SingleInstance::Role::Primary:
+    case SingleInstance::Role::Unguarded:
+        break;
+    }
+
     LogindPowerEvents powerEvents(LogindPowerEvents::systemBusAddress());
     KorvoConnectorApp::Options options;
     options.model.pasteboard = std::make_shared<ClipboardPasteboard>();
@@ -21,6 +37,8 @@ int runDesktopApp(int argc, char** argv) {
     options.powerEvents = &powerEvents;
     KorvoConnectorApp app(std::move(options));
     app.launch();
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &app,
+                     [&app] { app.delegate().applicationShouldHandleReopen(); });
     return QApplication::exec();
 }
 
