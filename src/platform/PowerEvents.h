@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
 
@@ -20,7 +21,10 @@ Q_SIGNALS:
 
 // PowerEvents from systemd-logind: the signal PrepareForSleep(bool) of
 // org.freedesktop.login1.Manager on the system bus, true before sleep and false after wake.
-// Without a reachable bus there are simply no events.
+// While awake it holds a "delay" sleep inhibitor, so that logind waits (up to its
+// InhibitDelayMaxSec) until willSleep has been handled before the machine suspends; otherwise
+// the announcement could be handled only after resume. Without a reachable bus there are simply
+// no events.
 class LogindPowerEvents final : public PowerEvents {
     Q_OBJECT
 public:
@@ -33,13 +37,22 @@ public:
 
     // True when the bus answered and the signal is subscribed.
     bool isListening() const { return listening_; }
+    // True while the sleep delay lock is held.
+    bool holdsSleepDelay() const { return sleepDelay_.isValid(); }
+
+Q_SIGNALS:
+    // The answer to a request for the sleep delay lock arrived (granted or not).
+    void sleepDelayAnswered();
 
 private Q_SLOTS:
     void onPrepareForSleep(bool sleeping);
 
 private:
+    void requestSleepDelay();
+
     QString connectionName_;
     bool listening_ = false;
+    QDBusUnixFileDescriptor sleepDelay_;
 };
 
 } // namespace korvo

@@ -56,6 +56,8 @@ public:
     PrivateBus& operator=(const PrivateBus&) = delete;
 
     const QString& address() const { return address_; }
+    // The connection that owns logind's name, to serve its methods from.
+    QDBusConnection logindConnection() { return connection(false); }
     // The daemon runs and this side owns logind's name.
     bool isReady() const { return ready_; }
     bool prepareForSleep(bool sleeping, bool asImpostor = false) {
