@@ -94,7 +94,7 @@ std::optional<std::string> readBounded(const std::filesystem::path& file, std::s
 
 RelayServer::RelayServer(RelayStore& store, RelayOptions options, SnapshotValidator validator)
     : store_(store), options_(std::move(options)), validator_(std::move(validator)),
-      server_(std::make_unique<httplib::Server>()) {
+      claimThrottle_(options_.claimLimits), server_(std::make_unique<httplib::Server>()) {
     const int threads = options_.workerThreads;
     server_->new_task_queue = [threads] {
         return new httplib::ThreadPool(static_cast<std::size_t>(threads));
@@ -244,12 +244,20 @@ void RelayServer::routes() {
         if (!members) {
             return fail(res, 400, problem);
         }
+        const UnixTime time = now();
+        if (!claimThrottle_.allows(req.remote_addr, time)) {
+            res.set_header("retry-after",
+                           std::to_string(claimThrottle_.retryAfter(req.remote_addr, time)));
+            return fail(res, 429, "Too many pairing attempts; try again later");
+        }
         const auto name = optionalStringMember(req.body, "deviceName").value_or("iPhone");
-        const auto claim = store_.claim((*members)[0], name, now());
+        const auto claim = store_.claim((*members)[0], name, time);
         switch (claim.outcome) {
         case Claim::Outcome::unknown:
+            claimThrottle_.recordFailure(req.remote_addr, time);
             return fail(res, 404, "Unknown or expired pairing code");
         case Claim::Outcome::alreadyClaimed:
+            claimThrottle_.recordFailure(req.remote_addr, time);
             return fail(res, 409, "Pairing code already claimed");
         case Claim::Outcome::claimed:
             return answer(res, jsonObject({{"syncSpaceId", claim.syncSpaceId},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClaimThrottle.h"
 #include "RelayStore.h"
 
 #include <filesystem>
@@ -19,6 +20,7 @@ struct RelayOptions {
     std::optional<std::filesystem::path> manifest;
     std::function<UnixTime()> clock;
     int workerThreads = 64;
+    ClaimThrottle::Limits claimLimits;
 };
 
 // Checks an uploaded body: nothing when it is a snapshot of `syncSpaceId` (its id is returned
@@ -46,6 +48,7 @@ private:
     RelayStore& store_;
     RelayOptions options_;
     SnapshotValidator validator_;
+    ClaimThrottle claimThrottle_;
     std::unique_ptr<httplib::Server> server_;
 };
 
