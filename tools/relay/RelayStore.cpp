@@ -428,11 +428,25 @@ std::vector<StoredDevice> RelayStore::devices(const std::string& syncSpaceId) {
 
 bool RelayStore::deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) {
     std::lock_guard lock(mutex_);
+    Transaction transaction(db_);
     Statement(*this, "DELETE FROM devices WHERE sync_space_id = ? AND id = ?")
         .text(1, syncSpaceId)
         .text(2, deviceId)
         .step();
-    return sqlite3_changes(db_) > 0;
+    if (sqlite3_changes(db_) == 0) {
+        return false;
+    }
+    // Once its last device is gone nobody can read the space's snapshot again: it goes too.
+    if (!Statement(*this, "SELECT 1 FROM devices WHERE sync_space_id = ? LIMIT 1")
+             .text(1, syncSpaceId)
+             .step()) {
+        Statement(*this, "DELETE FROM snapshots WHERE sync_space_id = ?")
+            .text(1, syncSpaceId)
+            .step();
+        Statement(*this, "DELETE FROM sync_spaces WHERE id = ?").text(1, syncSpaceId).step();
+    }
+    transaction.commit();
+    return true;
 }
 
 } // namespace korvo::relayserver
