@@ -4,6 +4,8 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -39,6 +41,16 @@ public:
     }
     int connections() const { return connections_; }
     const std::vector<QByteArray>& requests() const { return requests_; }
+    // Answers requests for "METHOD /path" with `response` instead of the one given at
+    // construction (an empty one: never answers).
+    void answer(const QByteArray& methodAndPath, QByteArray response) {
+        routes_[methodAndPath] = std::move(response);
+    }
+    // How many requests so far start with `prefix` ("POST /v1/").
+    int count(const QByteArray& prefix) const {
+        return int(std::count_if(requests_.begin(), requests_.end(),
+                                 [&](const QByteArray& r) { return r.startsWith(prefix); }));
+    }
 
 private:
     // Answers once the header block and content-length bytes of body are there.
@@ -58,8 +70,12 @@ private:
             return;
         }
         requests_.push_back(socket->read(end + 4 + length));
-        if (!response_.isEmpty()) {
-            socket->write(response_);
+        const QByteArray& request = requests_.back();
+        const auto route =
+            routes_.find(request.left(request.indexOf(' ', request.indexOf(' ') + 1)));
+        const QByteArray& response = route != routes_.end() ? route->second : response_;
+        if (!response.isEmpty()) {
+            socket->write(response);
             socket->disconnectFromHost();
         }
     }
@@ -68,6 +84,7 @@ private:
     QByteArray response_;
     int connections_ = 0;
     std::vector<QByteArray> requests_;
+    std::map<QByteArray, QByteArray> routes_;
 };
 
 } // namespace korvo::test
