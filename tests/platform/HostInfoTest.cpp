@@ -15,8 +15,6 @@ TEST(HostInfoTest, PrettyHostNameIsReadFromMachineInfo) {
         {"PRETTY_HOSTNAME=Office\\ Box\n", "Office Box"},
         {"PRETTY_HOSTNAME=\"Café ☕\"\n", "Café ☕"},
         {"PRETTY_HOSTNAME=\"a \\\"b\\\"\"\n", "a \"b\""},
-        {"CHASSIS=laptop\n", ""},
-        {"PRETTY_HOSTNAME=\n", ""},
         {"#PRETTY_HOSTNAME=Commented\n", ""},
         {"PRETTY_HOSTNAME=First\nPRETTY_HOSTNAME=Second\n", "Second"},
         {"", ""},

@@ -32,8 +32,6 @@ TEST(PowerEventsTest, WithoutABusNothingListens) {
     const QByteArray saved = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/tmp/korvo-test-bus");
     EXPECT_EQ(LogindPowerEvents::systemBusAddress(), "unix:path=/tmp/korvo-test-bus");
-    qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    EXPECT_EQ(LogindPowerEvents::systemBusAddress(), "unix:path=/run/dbus/system_bus_socket");
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", saved);
 }
 

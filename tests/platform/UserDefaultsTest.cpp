@@ -1,6 +1,5 @@
 #include "platform/UserDefaults.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -19,27 +18,6 @@ TEST(UserDefaultsTest, ValuesSurviveANewStoreOnTheSameFile) {
     SettingsUserDefaults reopened(path);
     EXPECT_EQ(reopened.string(QStringLiteral("syncSpaceId")), QStringLiteral("space, with comma"));
     EXPECT_EQ(reopened.string(QStringLiteral("connectorDeviceId")), std::nullopt);
-}
-
-// What a hand-edited or damaged settings file yields for one key.
-TEST(UserDefaultsTest, OnlyPlainStringsAreRead) {
-    const std::pair<const char*, std::optional<QString>> cases[] = {
-        {"syncSpaceId=space_1", QStringLiteral("space_1")},
-        {"syncSpaceId=\"  padded  \"", QStringLiteral("  padded  ")},
-        {"syncSpaceId=", QString()},
-        {"syncSpaceId=a, b", std::nullopt}, // an unquoted comma makes a list
-        {"otherKey=space_1", std::nullopt},
-    };
-    for (const auto& [line, expected] : cases) {
-        QTemporaryDir dir; // a new file each time: settings files are cached per process
-        QFile file(dir.filePath(QStringLiteral("settings.ini")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("[General]\n") + line + "\n");
-        file.close();
-        EXPECT_EQ(SettingsUserDefaults(file.fileName()).string(QStringLiteral("syncSpaceId")),
-                  expected)
-            << line;
-    }
 }
 
 } // namespace
