@@ -1,20 +1,20 @@
 #pragma once
 
 #include "core/ConnectorModel.h"
-#include "platform/HostInfo.h"
 #include "platform/LoginItem.h"
 #include "platform/Pasteboard.h"
 #include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
 #include "relay/FileKeychain.h"
+#include "sources/ClaudeCodeAdapter.h"
+#include "sources/CodexAdapter.h"
 #include "sources/MockAdapter.h"
-#include "support/RelayProcess.h"
 
-#include <QNetworkAccessManager>
+#include <QAbstractButton>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
-#include <memory>
+#include <gtest/gtest.h>
 
 namespace korvo::testing {
 
@@ -22,75 +22,117 @@ inline constexpr Instant kTestNow = instantFromUnixSeconds(1772356445); // 2026-
 // Shortly after the fixture tools wrote their files.
 inline constexpr Instant kFixtureNow = instantFromUnixSeconds(1767603600); // 2026-01-05T09:00:00Z
 
-// Turns the event loop until `done` holds; false after the time-out.
-inline bool eventually(const std::function<bool()>& done, int timeoutMs = 5000) {
-    return QTest::qWaitFor(done, timeoutMs);
+// Texts of the labels a person would see inside `root`, in widget order.
+inline QStringList visibleLabelTexts(const QWidget* root) {
+    QStringList texts;
+    for (const QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->isVisibleTo(root) && !label->text().isEmpty()) {
+            texts << label->text();
+        }
+    }
+    return texts;
 }
 
-// Runs a model operation to its end on a nested event loop.
-template <class T> T finish(QCoro::Task<T>&& task) {
-    return QCoro::waitFor(std::move(task));
+// The visible widget of type W with this text as shown (a button's "&&" is a literal "&"), or null.
+template <class W = QLabel> W* visible(const QWidget* root, const QString& text) {
+    for (W* widget : root->findChildren<W*>()) {
+        if (widget->isVisibleTo(root) && widget->text().replace("&&", "&") == text) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+inline QAbstractButton* button(const QWidget* root, const QString& text) {
+    return visible<QAbstractButton>(root, text);
+}
+// Whether the visible button with this text is enabled; nothing when there is none.
+inline std::optional<bool> enabled(const QWidget* root, const QString& text) {
+    const QAbstractButton* found = button(root, text);
+    return found ? std::optional(found->isEnabled()) : std::nullopt;
 }
 
 // A tool that is or is not on this machine, as its adapter would report it.
-class StaticToolAdapter final : public UsageAdapter {
-public:
+struct StaticToolAdapter final : UsageAdapter {
     StaticToolAdapter(std::string id, std::string name, bool available, bool limits = false) {
-        d_.id = std::move(id);
-        d_.displayName = std::move(name);
-        d_.isAvailable = d_.cliInstalled = available;
-        d_.limitDataFound = limits;
-        d_.trackingStatus = available ? "Detected" : "Not detected";
-        d_.summary = d_.displayName + (available ? " found" : " not found");
+        d.id = std::move(id);
+        d.displayName = std::move(name);
+        d.isAvailable = d.cliInstalled = available;
+        d.limitDataFound = limits;
+        d.trackingStatus = available ? "Detected" : "Not detected";
     }
-    std::string id() const override { return d_.id; }
-    std::string displayName() const override { return d_.displayName; }
-    AdapterDiagnostic diagnose() const override { return d_; }
+    std::string id() const override { return d.id; }
+    std::string displayName() const override { return d.displayName; }
+    AdapterDiagnostic diagnose() const override { return d; }
     std::optional<ProviderUsage> readUsage() const override { return std::nullopt; }
-
-private:
-    AdapterDiagnostic d_;
+    AdapterDiagnostic d;
 };
 
-class RecordingPasteboard final : public Pasteboard {
-public:
+// Keeps what the model copies and the pages it opens.
+struct Recorder final : Pasteboard, UrlOpener {
     void setText(const QString& text) override { texts.append(text); }
-    QStringList texts;
-};
-
-class RecordingUrlOpener final : public UrlOpener {
-public:
     void open(const QUrl& url) override { urls.append(url); }
+    QStringList texts;
     QList<QUrl> urls;
 };
 
-// What the phone does to pair: claims the code; true when the relay accepted it.
-bool claimPairingCode(QNetworkAccessManager& network, const QUrl& relay, const QString& code);
-
 // A real model over a temporary home: settings in an INI file, the file keychain, the XDG
-// autostart entry in a temporary folder, nothing listening at the relay or download URLs
-// unless a test points them elsewhere, and a clock fixed at kTestNow.
-class ModelHarness {
-public:
-    ModelHarness();
+// autostart entry in a temporary folder, nothing listening at the relay or manifest URLs unless a
+// test points them elsewhere, the demo source only, and a clock fixed at kTestNow.
+struct ModelHarness {
+    ModelHarness() {
+        options.home = path("home").toStdString();
+        options.userDefaults = defaults;
+        options.keychainBackend = keychain;
+        options.defaultRelayURL = QUrl("http://127.0.0.1:9");
+        options.manifestURL = QUrl("http://127.0.0.1:9/download/linux/manifest.json");
+        options.clock = fixedClock(kTestNow);
+        options.environment = fixedEnvironment({});
+        options.buildInfo = BuildInfo{"1.4.0", "42", "release"};
+        options.syncInterval = std::chrono::hours(1);
+        options.pairingPollInterval = std::chrono::milliseconds(20);
+        options.loginItem = std::make_shared<XdgAutostartLoginItem>(
+            path("autostart"), "korvo-connector.desktop", "/usr/bin/korvo-connector");
+        options.pasteboard = recorder;
+        options.urlOpener = recorder;
+        options.realAdapters = AdapterList{};
+        options.sourceAdapters = AdapterList{std::make_shared<MockAdapter>(options.clock)};
+    }
 
-    ConnectorModel& make();
+    ConnectorModel& make() {
+        model_ = std::make_unique<ConnectorModel>(options);
+        return *model_;
+    }
     ConnectorModel& model() { return *model_; }
-
-    // Claude Code and Codex read from the fixture homes (bridge file with two windows; the
-    // tool's current session log shape), with the clock at the time those files describe.
-    void useFixtureTools();
-
-    // What a finished pairing leaves behind.
-    void storePairing(const QString& syncSpaceId, const std::string& token);
     QString path(const QString& name) const { return dir.filePath(name); }
 
+    // Claude Code and Codex read from the fixture homes (bridge file with two windows; the tool's
+    // current session log shape), with the clock at the time those files describe.
+    void useFixtureTools() {
+        options.clock = fixedClock(kFixtureNow);
+        const std::filesystem::path fixtures(KORVO_FIXTURES_DIR);
+        const std::vector<std::filesystem::path> noPaths;
+        auto claude = std::make_shared<ClaudeCodeAdapter>(
+            fixtures / "claude-bridge-windows", noPaths, options.clock, options.environment);
+        auto codex = std::make_shared<CodexAdapter>(fixtures / "codex-current-shape", noPaths,
+                                                    options.clock, options.environment);
+        options.realAdapters = AdapterList{claude, codex};
+        options.sourceAdapters =
+            AdapterList{std::make_shared<MockAdapter>(options.clock), claude, codex};
+    }
+    // What a finished pairing leaves behind.
+    void storePairing() {
+        defaults->setString(ConnectorModel::kSyncSpaceIdKey, "space_1");
+        ASSERT_TRUE(KeychainStore(options.keychainService, keychain)
+                        .save("token-1", KeychainStore::kDeviceTokenAccount)
+                        .ok());
+    }
+
     QTemporaryDir dir;
-    std::shared_ptr<SettingsUserDefaults> defaults;
-    std::shared_ptr<FileKeychain> keychain;
-    std::shared_ptr<RecordingPasteboard> pasteboard;
-    std::shared_ptr<RecordingUrlOpener> urlOpener;
-    QNetworkAccessManager network;
+    std::shared_ptr<SettingsUserDefaults> defaults =
+        std::make_shared<SettingsUserDefaults>(path("settings.ini"));
+    std::shared_ptr<FileKeychain> keychain =
+        std::make_shared<FileKeychain>(path("keychain/items").toStdString());
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     ConnectorModelOptions options;
 
 private:

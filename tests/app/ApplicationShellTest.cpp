@@ -13,9 +13,6 @@
 namespace korvo {
 namespace {
 
-using testing::eventually;
-using testing::finish;
-
 TEST(ConnectorWindowControllerTest, ShowKeepsOneWindowAndRunsStartEachTime) {
     testing::ModelHarness harness;
     ConnectorModel& model = harness.make();
@@ -29,77 +26,61 @@ TEST(ConnectorWindowControllerTest, ShowKeepsOneWindowAndRunsStartEachTime) {
     EXPECT_EQ(window->windowTitle(), "Korvo Connector");
     EXPECT_EQ(window->size(), QSize(520, 720));
     EXPECT_EQ(window->minimumSize(), QSize(420, 520));
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(QTest::qWaitFor([&] {
         return model.sourceDiagnosticStatus() != "Checking" &&
                model.sourceDiagnosticStatus() != "Not checked";
     }));
-    EXPECT_FALSE(model.isPaired());
 
-    // Closing hides the window; it is not destroyed.
+    // Closing hides the window. Paired in the meantime (as another run of the program would
+    // leave it): the next show brings back the same window, where it was, and its start-up
+    // refresh sees the pairing.
     window->move(window->pos() + QPoint(30, 40));
     const QPoint moved = window->pos();
     window->close();
     EXPECT_FALSE(window->isVisible());
-
-    // Paired in the meantime (as another run of the program would leave it): the next show
-    // brings back the same window, where it was, and its start-up refresh sees the pairing.
-    harness.storePairing(QStringLiteral("space_1"), "token-1");
+    harness.storePairing();
     controller.show();
     EXPECT_EQ(controller.window(), window);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->pos(), moved);
-    ASSERT_TRUE(eventually([&] { return model.isPaired(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.isPaired(); }));
     EXPECT_EQ(model.statusMessage(), "Connected to iPhone");
     model.stopAutoSync();
 }
 
-TEST(ConnectorAppDelegateTest, SleepAndWakeReachTheModelOneTurnLaterUntilTermination) {
+// Without a tray, closing the window quits. The window appears one turn after launching, and
+// sleep and wake reach the model one turn after they are announced, until termination.
+TEST(KorvoConnectorAppTest, LaunchShowsTheWindowAndForwardsSleepAndWakeUntilTermination) {
     testing::ModelHarness harness;
-    ConnectorModel& model = harness.make();
-    ConnectorWindowController controller(model, harness.options.clock, KorvoBuildChannel::release);
-    ConnectorAppDelegate delegate(model, controller);
     PowerEvents power;
-    delegate.applicationDidFinishLaunching(&power);
-    EXPECT_EQ(delegate.observerCount(), 2U);
-    // The window appears on the next turn of the event loop, not during launch.
-    EXPECT_EQ(controller.window(), nullptr);
-    ASSERT_TRUE(
-        eventually([&] { return controller.window() && controller.window()->isVisible(); }));
+    KorvoConnectorApp app({harness.options, &power, KorvoBuildChannel::release, false});
+    app.launch();
+    ConnectorModel& model = app.model();
+    EXPECT_EQ(app.trayIcon(), nullptr);
+    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
+    EXPECT_EQ(app.delegate().observerCount(), 2U);
+    EXPECT_EQ(app.windowController().window(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return app.windowController().window() && app.windowController().window()->isVisible();
+    }));
 
     Q_EMIT power.willSleep();
     EXPECT_EQ(model.powerStatus(), "Awake");
-    ASSERT_TRUE(eventually([&] { return model.powerStatus() == "Sleeping"; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.powerStatus() == "Sleeping"; }));
     EXPECT_EQ(model.lastSleepAt(), testing::kTestNow);
-
     Q_EMIT power.didWake();
     EXPECT_EQ(model.powerStatus(), "Sleeping");
-    ASSERT_TRUE(eventually([&] { return model.powerStatus() == "Awake"; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.powerStatus() == "Awake"; }));
 
-    delegate.applicationWillTerminate();
-    EXPECT_EQ(delegate.observerCount(), 0U);
+    app.delegate().applicationWillTerminate();
+    EXPECT_EQ(app.delegate().observerCount(), 0U);
     Q_EMIT power.willSleep();
     QTest::qWait(20);
     EXPECT_EQ(model.powerStatus(), "Awake");
     model.stopAutoSync();
 }
 
-TEST(KorvoConnectorAppTest, WithoutATrayClosingTheWindowQuits) {
-    testing::ModelHarness harness;
-    KorvoConnectorApp::Options options;
-    options.model = harness.options;
-    options.channel = KorvoBuildChannel::release;
-    options.useTray = false;
-    KorvoConnectorApp app(options);
-    app.launch();
-    EXPECT_EQ(app.trayIcon(), nullptr);
-    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
-    ASSERT_TRUE(eventually([&] {
-        return app.windowController().window() && app.windowController().window()->isVisible();
-    }));
-    EXPECT_TRUE(app.delegate().applicationShouldHandleReopen());
-    app.model().stopAutoSync();
-}
-
+// The menu's entries as shown, "--" for a separator, and the action with the given text.
 QStringList actionTexts(const QMenu& menu) {
     QStringList texts;
     for (const QAction* action : menu.actions()) {
@@ -107,14 +88,8 @@ QStringList actionTexts(const QMenu& menu) {
     }
     return texts;
 }
-
-const QAction* action(const QMenu& menu, const QString& text) {
-    for (const QAction* a : menu.actions()) {
-        if (a->text() == text) {
-            return a;
-        }
-    }
-    return nullptr;
+QAction* action(const QMenu& menu, const QString& text) {
+    return menu.actions().value(actionTexts(menu).indexOf(text));
 }
 
 TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
@@ -135,7 +110,7 @@ TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
 
     // After the local limits are read, a row per tool replaces the placeholder; a change of the
     // model is picked up on the next turn of the event loop.
-    finish(model.refreshLocalLimits());
+    QCoro::waitFor(model.refreshLocalLimits());
     QCoreApplication::processEvents();
     const QStringList texts = actionTexts(menu);
     EXPECT_FALSE(texts.contains("Limits: Not available yet"));
@@ -145,10 +120,10 @@ TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
             << provider.displayName;
     }
 
-    const_cast<QAction*>(action(menu, "Open Pairing"))->trigger();
+    action(menu, "Open Pairing")->trigger();
     EXPECT_EQ(opened, 1);
-    const_cast<QAction*>(action(menu, "Open at Login"))->trigger();
-    ASSERT_TRUE(eventually([&] { return model.launchAtLoginEnabled(); }));
+    action(menu, "Open at Login")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.launchAtLoginEnabled(); }));
     QCoreApplication::processEvents();
     EXPECT_TRUE(action(menu, "Open at Login")->isChecked());
 }

@@ -1,101 +1,79 @@
 #include "app/ViewText.h"
 
+#include "AppTestSupport.h"
+#include "app/AppStyle.h"
+#include "app/ProviderLimitRow.h"
+
+#include <QApplication>
+#include <QProgressBar>
 #include <cmath>
 #include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
-AdapterDiagnostic diagnostic(std::string id, std::string name, bool available,
-                             bool limits = false) {
-    AdapterDiagnostic d;
-    d.id = std::move(id);
-    d.displayName = std::move(name);
-    d.isAvailable = available;
-    d.limitDataFound = limits;
-    return d;
-}
+using namespace std::chrono_literals;
+using O = std::optional<double>;
 
-TEST(ViewTextTest, DetectedCliListLeavesOutTheMainToolsTheDemoSourceAndAbsentTools) {
-    EXPECT_EQ(detectedCliText({diagnostic("mock", "Mock Claude/Codex", true),
-                               diagnostic("claude-code", "Claude Code", true),
-                               diagnostic("codex", "Codex CLI", true)}),
-              "None");
-    EXPECT_EQ(
-        detectedCliText(
-            {diagnostic("aider", "Aider", true), diagnostic("claude-code", "Claude Code", true),
-             diagnostic("cursor", "Cursor", false), diagnostic("gemini-cli", "Gemini CLI", true),
-             diagnostic("mock", "Mock Claude/Codex", true),
-             diagnostic("amazon-q", "Amazon Q", true), diagnostic("codex", "Codex CLI", true)}),
-        "Aider, Gemini CLI, Amazon Q");
-}
-
-ProviderUsage row(std::optional<double> remaining, std::optional<double> used,
-                  std::optional<double> input = {}, std::optional<double> output = {},
-                  std::optional<double> cached = {}, std::optional<double> cost = {}) {
+ProviderUsage row(O remaining, O used, O input = {}, O output = {}, O cached = {}, O cost = {}) {
     ProviderUsage p;
-    p.id = "claude-code";
-    p.displayName = "Claude Code";
-    p.usage.remainingPercent = remaining;
-    p.usage.usedPercent = used;
-    p.usage.inputTokens = input;
-    p.usage.outputTokens = output;
-    p.usage.cachedInputTokens = cached;
-    p.usage.costUsd = cost;
+    p.displayName = "Gemini CLI";
+    p.usage = {used, remaining, input, output, cached, cost, {}};
     return p;
 }
 
-TEST(ViewTextTest, GaugeTakesRemainingElseComplementOfUsedClamped) {
-    struct Case {
-        const char* name;
-        ProviderUsage provider;
-        std::optional<double> expected;
-    };
-    const std::vector<Case> cases{
-        {"remaining wins over used", row(36.5, 10), 36.5},
-        {"used only", row({}, 63.5), 36.5},
-        {"used beyond 100", row({}, 120), 0},
-        {"negative remaining", row(-5, {}), 0},
-        {"remaining above 100", row(150, {}), 100},
-        {"not a number falls back to used", row(std::nan(""), 40), 60},
-        {"no percentage", row({}, {}, 1000), std::nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(limitGaugeValue(c.provider), c.expected) << c.name;
-    }
-}
-
-TEST(ViewTextTest, SnapshotSummaryShowsOnlyPresentFiguresAsWholeNumbers) {
-    struct Case {
-        const char* name;
-        ProviderUsage provider;
-        std::string expected;
-    };
-    const std::vector<Case> cases{
-        {"all figures", row(36.5, 63.5, 120000, 18000, 50000, 3.42),
+// The gauge takes the remaining percentage, else the complement of the used one, clamped; the
+// summary shows the figures present as whole numbers.
+TEST(ViewTextTest, GaugeValueAndSnapshotSummary) {
+    const std::tuple<ProviderUsage, O, std::string> cases[] = {
+        {row(36.5, 63.5, 120000, 18000, 50000, 3.42), 36.5,
          "37% remaining · 64% used · 120000 input · 18000 output · 50000 cached"},
-        {"tokens only", row({}, {}, 1200.4, 99.5), "1200 input · 100 output"},
-        {"cost alone is not a figure here", row({}, {}, {}, {}, {}, 3.42), "Usage unknown"},
-        {"nothing", row({}, {}), "Usage unknown"},
+        {row({}, 63.5), 36.5, "64% used"},
+        {row({}, 120), 0, "120% used"},
+        {row(-5, {}), 0, "-5% remaining"},
+        {row(150, {}), 100, "150% remaining"},
+        {row(std::nan(""), 40), 60, "40% used"},
+        {row({}, {}, 1200.4, 99.5), std::nullopt, "1200 input · 100 output"},
+        {row({}, {}, {}, {}, {}, 3.42), std::nullopt, "Usage unknown"}, // cost is no figure here
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(snapshotSummaryText(c.provider), c.expected) << c.name;
+    for (const auto& [provider, gauge, summary] : cases) {
+        EXPECT_EQ(limitGaugeValue(provider), gauge) << summary;
+        EXPECT_EQ(snapshotSummaryText(provider), summary);
     }
 }
 
-TEST(ViewTextTest, SourceSymbolsDifferBetweenConnectedAndDiagnosticsPanels) {
-    const auto limits = diagnostic("claude-code", "Claude Code", true, true);
-    const auto available = diagnostic("codex", "Codex CLI", true);
-    const auto absent = diagnostic("aider", "Aider", false);
-    EXPECT_EQ(connectedSourceSymbol(limits),
-              (SymbolChoice{"gauge.with.dots.needle.67percent", Tint::green}));
-    EXPECT_EQ(diagnosticSourceSymbol(limits), (SymbolChoice{"checkmark.circle.fill", Tint::green}));
-    EXPECT_EQ(connectedSourceSymbol(available),
-              (SymbolChoice{"checkmark.circle.fill", Tint::blue}));
-    EXPECT_EQ(diagnosticSourceSymbol(available),
-              (SymbolChoice{"exclamationmark.circle", Tint::orange}));
-    EXPECT_EQ(connectedSourceSymbol(absent), (SymbolChoice{"circle", Tint::secondary}));
-    EXPECT_EQ(diagnosticSourceSymbol(absent), (SymbolChoice{"circle", Tint::secondary}));
+// Every line of a row as shown, in order; the gauge and the figure take the status colour.
+TEST(ProviderLimitRowTest, ShowsFiguresLinesAndGaugeInStatusColour) {
+    const Instant now = testing::kTestNow;
+    ProviderUsage codex = row({}, 63.5, 120000, 18000, 50000, 3.42);
+    codex.displayName = "Codex CLI";
+    codex.source = SourceType::localCli;
+    codex.confidence = Confidence::cliReported;
+    codex.status = ProviderStatus::warning;
+    codex.window = UsageWindow{UsageWindowKind::weekly, "", std::nullopt, now + 2h};
+    ProviderUsage text = row({}, {});
+    text.usage.remainingText = "18% remaining";
+    // clang-format off
+    const std::tuple<ProviderUsage, O, QStringList> cases[] = {
+        {codex, 37, {"Codex CLI", "Local CLI · CLI reported", "37%", "remaining", "Warning",
+                     "Used 64%", "Window Weekly", "Reset in 2 hours",
+                     "Input 120000 · Output 18000 · Cached 50000 · Cost $3.42"}},
+        {text, {}, {"Gemini CLI", "Unknown · Unknown", "18% remaining", "remaining", "Unknown",
+                    "Used Limit unavailable", "Window Unknown", "Reset unknown"}},
+    };
+    // clang-format on
+    for (const auto& [provider, gauge, texts] : cases) {
+        ProviderLimitRow shown(provider, now);
+        EXPECT_EQ(testing::visibleLabelTexts(&shown), texts);
+        EXPECT_EQ(shown.gauge() ? O(shown.gauge()->value()) : std::nullopt, gauge)
+            << texts[0].toStdString();
+    }
+    ProviderLimitRow shown(codex, now);
+    const QColor orange = tintColor(Tint::orange, QApplication::palette());
+    for (const char* text : {"37%", "Warning"}) {
+        EXPECT_EQ(testing::visible(&shown, text)->palette().color(QPalette::WindowText), orange);
+    }
+    EXPECT_EQ(shown.gauge()->palette().color(QPalette::Highlight), orange);
 }
 
 } // namespace

@@ -3,12 +3,16 @@
 #include "support/RelayProcess.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 namespace korvo {
 namespace {
 
 using test::PrivateHome;
+using test::waitForOutput;
 
 const std::string kHint = "\nRun 'korvo-connector --help' for the commands.\n";
 
@@ -19,6 +23,7 @@ struct Answer {
     std::vector<std::string> out; // parts of stdout, in order; none: stdout is empty
     std::string err = {};         // part of stderr
     std::string absent = {};      // never on stdout
+    std::string hook = {};        // piped through claude-statusline first
 };
 
 TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
@@ -28,8 +33,6 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
     const std::vector<Answer> cases = {
         {nullptr, {"frobnicate"}, 2, {}, "Unknown command 'frobnicate'." + kHint},
         {nullptr, {"--frobnicate"}, 2, {}, "Unknown option 'frobnicate'." + kHint},
-        {nullptr, {"snapshot", "--all"}, 2, {}, "Unknown option 'all'." + kHint},
-        {nullptr, {"pair", "--relay"}, 2, {}, "Missing value after '--relay'." + kHint},
         {nullptr, {"snapshot", "diagnose"}, 2, {},
          "Unexpected argument 'diagnose' after 'snapshot'." + kHint},
         {nullptr, {"--relay", "http://a", "--relay", "http://b", "status"}, 2, {},
@@ -37,11 +40,12 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
         {nullptr, {"--relay", "http://a"}, 2, {}, "--relay needs a command"},
         {nullptr, {"--relay", "   ", "status"}, 2, {}, ": Invalid URL\n"},
         {nullptr, {"--relay", "http://", "status"}, 2, {}, "--relay http://: Invalid URL\n"},
-        {nullptr, {"pair", "--relay", " "}, 2, {}, ": Invalid URL\n"},
         {nullptr, {"pair", "--relay", down}, 2, {}, "Unable to create pairing session: "},
         {nullptr, {"--help"}, 0, {"snapshot", "diagnose", "support-bundle", "status",
                                   "pair [--relay URL]", "run", "unlink", "claude-statusline"}},
+        {nullptr, {"status", "-h"}, 0, {"Usage: korvo-connector [--relay URL] [command]\n"}},
         {nullptr, {"--version"}, 0, {"Korvo Connector ", "\nBuild channel: "}},
+        {nullptr, {"unlink"}, 0, {"Not paired\n"}},
         {nullptr, {"snapshot"}, 1, {}, "No tool produced a usage row"},
         {nullptr, {"diagnose"}, 0, {" detected · ", " usage · ", " quota\n\n- ",
             "- Claude Code: not found\n  No local Claude Code source found"}, "", "Relay devices:"},
@@ -57,6 +61,16 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
                                    "rate_limits available"}},
         {claude, {"support-bundle"}, 0, {"\n\nProviders:\n- Claude Code\n  primary remaining: "}},
         {claude, {"status"}, 0, {"Claude source: Tracked with quota\n"}},
+        // The Claude row of `snapshot` from a bridge file: a fixture, or what the hook wrote
+        // (a reader takes values up to 1 as fractions, so 1 % must stay 1 %).
+        {claude, {"snapshot"}, 0, {R"("id" : "claude-code")", R"("status" : "ok")",
+            R"("remainingText" : "7d 40% remaining · 60% used · resets 2099-03-05T00:00:00Z")",
+            "\"usedPercent\" : 42\n", R"("resetAt" : "2099-03-01T12:00:00Z")"}},
+        {nullptr, {"snapshot"}, 0, {R"("id" : "claude-code")", R"("status" : "ok")",
+            R"("remainingText" : "7d 99% remaining · 1% used")", "\"usedPercent\" : 1\n",
+            R"("resetAt" : "2100-01-01T00:00:00Z")"}, "", "",
+         R"({"rate_limits": {"five_hour": {"used_percentage": 1, "resets_at": 4102444800},
+            "seven_day": {"used_percentage": 0.6}}})"},
     };
     // clang-format on
     for (const auto& testCase : cases) {
@@ -64,9 +78,12 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
         if (testCase.fixture) {
             home.copyFixture(testCase.fixture);
         }
+        if (!testCase.hook.empty()) {
+            ASSERT_EQ(home.run({"claude-statusline"}, testCase.hook.c_str()).exitCode, 0);
+        }
         const auto ran = home.run(testCase.arguments);
         const auto name = testCase.arguments.join(' ').toStdString() +
-                          (testCase.fixture ? " in a Claude home" : "");
+                          (testCase.fixture ? " in a Claude home" : "") + testCase.hook;
         EXPECT_EQ(ran.exitCode, testCase.exitCode) << name << ran.err;
         std::size_t from = 0;
         for (const auto& part : testCase.out) {
@@ -79,64 +96,12 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
             EXPECT_EQ(ran.out.find(testCase.absent), std::string::npos) << name << ran.out;
         }
     }
-    PrivateHome home;
-    EXPECT_EQ(home.run({"status", "-h"}).out, home.run({"--help"}).out);
-    const auto unlink = home.run({"unlink"});
-    EXPECT_EQ(unlink.exitCode, 0);
-    EXPECT_EQ(unlink.out, "Not paired\n");
     // An invalid URL is never stored; the valid one given before it stays.
+    PrivateHome home;
     home.run({"--relay", down, "status"});
     home.run({"--relay", " ", "status"});
     const auto status = home.run({"status"}).out;
     EXPECT_NE(status.find("Relay URL: " + down.toStdString() + "\n"), std::string::npos) << status;
-}
-
-struct ClaudeRow {
-    const char* name;
-    const char* fixture;   // or nullptr
-    std::string hookInput; // piped through claude-statusline first, unless empty
-    double usedPercent;
-    std::string remainingText;
-    long long resetAt;
-};
-
-// The Claude row of `snapshot` from a bridge file: a fixture, or what the status-line hook wrote
-// (Claude Code reports 0 to 100; a reader takes values up to 1 as fractions, so 1 % stays 1 %).
-TEST(CommandsProgram, SnapshotCarriesTheClaudeRow) {
-    const std::vector<ClaudeRow> cases = {
-        {"fixture", "cli/claude-home", "", 42,
-         "7d 40% remaining · 60% used · resets 2099-03-05T00:00:00Z", 4076049600},
-        {"hook", nullptr,
-         R"({"rate_limits": {"five_hour": {"used_percentage": 23.5, "resets_at": 4102444800},
-            "seven_day": {"used_percentage": 41, "resets_at": 4102444800000}}})",
-         23.5, "7d 59% remaining · 41% used · resets 2100-01-01T00:00:00Z", 4102444800},
-        {"hook, small percentages", nullptr,
-         R"({"rate_limits": {"five_hour": {"used_percentage": 1, "resets_at": 4102444800},
-            "seven_day": {"used_percentage": 0.6}}})",
-         1, "7d 99% remaining · 1% used", 4102444800},
-    };
-    for (const auto& testCase : cases) {
-        PrivateHome home;
-        if (testCase.fixture) {
-            home.copyFixture(testCase.fixture);
-        } else {
-            ASSERT_EQ(home.run({"claude-statusline"}, testCase.hookInput.c_str()).exitCode, 0);
-        }
-        const auto ran = home.run({"snapshot"});
-        ASSERT_EQ(ran.exitCode, 0) << testCase.name << ran.err;
-        const auto decoded = decodeSnapshot(ran.out);
-        ASSERT_TRUE(decoded.ok()) << testCase.name << ran.out;
-        const auto& providers = decoded.value().providers;
-        const auto claude = std::find_if(providers.begin(), providers.end(),
-                                         [](const auto& row) { return row.id == "claude-code"; });
-        ASSERT_NE(claude, providers.end()) << testCase.name << ran.out;
-        EXPECT_EQ(claude->status, ProviderStatus::ok) << testCase.name;
-        EXPECT_EQ(claude->usage.usedPercent, testCase.usedPercent) << testCase.name;
-        EXPECT_EQ(claude->usage.remainingText, testCase.remainingText) << testCase.name;
-        ASSERT_TRUE(claude->window && claude->window->resetAt) << testCase.name;
-        EXPECT_EQ(*claude->window->resetAt, instantFromUnixSeconds(testCase.resetAt))
-            << testCase.name;
-    }
 }
 
 // A relay whose clock is an hour behind hands out a code that has already expired here.
@@ -151,6 +116,90 @@ TEST(CommandsProgram, PairEndsWithExitOneWhenTheCodeExpires) {
     EXPECT_EQ(ran.exitCode, 1) << ran.err;
     EXPECT_NE(ran.out.find("Expires 50 minutes ago\n"), std::string::npos) << ran.out;
     EXPECT_NE(ran.err.find("Pairing code expired"), std::string::npos) << ran.err;
+    EXPECT_NE(home.run({"status"}).out.find("Pairing: Not paired\n"), std::string::npos);
+}
+
+// The snapshot without what differs between two collections: ids and times.
+UsageSnapshot withoutIdsAndTimes(UsageSnapshot snapshot) {
+    snapshot.snapshotId.clear();
+    snapshot.syncSpaceId.clear();
+    snapshot.updatedAt = {};
+    for (auto& provider : snapshot.providers) {
+        provider.observedAt = {};
+    }
+    return snapshot;
+}
+
+// Pairs a private home with a real korvo-relay, claiming the printed code as the phone does, then
+// runs, stops and unlinks the paired connector.
+TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
+    test::PrivateHome home;
+    home.copyFixture("cli/claude-home");
+    test::RelayProcess relay(home.file("relay.db"), {"--environment", "test"});
+    ASSERT_TRUE(relay.isRunning());
+    const QString relayURL = relay.url().toString();
+
+    auto pair = home.start({"pair", "--relay", relayURL});
+    const auto code =
+        waitForOutput(*pair, std::regex("Pairing code: (\\d{6})\nExpires in (9|10) "
+                                        "minutes\n[\\s\\S]*█[\\s\\S]*Waiting for iPhone"));
+    ASSERT_TRUE(code) << pair->readAllStandardOutput().toStdString()
+                      << pair->readAllStandardError().toStdString();
+
+    httplib::Client phone("127.0.0.1", relay.port());
+    const auto claim = phone.Post("/v1/pairing/claim", R"({"pairingCode": ")" + *code + R"("})",
+                                  "application/json");
+    ASSERT_TRUE(claim && claim->status == 200);
+    const auto claimed = QJsonDocument::fromJson(QByteArray::fromStdString(claim->body)).object();
+    const std::string space = claimed["syncSpaceId"].toString().toStdString();
+    const httplib::Headers asPhone{
+        {"Authorization", "Bearer " + claimed["phoneDeviceToken"].toString().toStdString()}};
+
+    const auto paired = test::finish(*pair);
+    EXPECT_EQ(paired.exitCode, 0) << paired.out << paired.err;
+    EXPECT_NE(paired.out.find("Connected to iPhone\nLast upload: Uploaded snap_"),
+              std::string::npos)
+        << paired.out;
+
+    // The relay holds what `snapshot` prints for the same home.
+    const auto latest = phone.Get("/v1/sync-spaces/" + space + "/snapshots/latest", asPhone);
+    ASSERT_TRUE(latest && latest->status == 200);
+    const auto uploaded = decodeSnapshot(latest->body);
+    ASSERT_TRUE(uploaded.ok()) << latest->body;
+    const auto printed = home.run({"snapshot"});
+    const auto local = decodeSnapshot(printed.out);
+    ASSERT_TRUE(local.ok()) << printed.out << printed.err;
+    EXPECT_EQ(withoutIdsAndTimes(local.value()), withoutIdsAndTimes(uploaded.value()));
+    EXPECT_EQ(local.value().syncSpaceId, space);
+    EXPECT_EQ(uploaded.value().syncSpaceId, space);
+    const auto status = home.run({"status"}).out;
+    EXPECT_NE(status.find("Pairing: Paired\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("Relay URL: " + relayURL.toStdString() + "\n"), std::string::npos);
+
+    // `run` keeps going until it is told to stop, then exits 0.
+    for (int signalNumber : {SIGTERM, SIGINT}) {
+        auto run = home.start({"run"});
+        ASSERT_TRUE(waitForOutput(*run, std::regex("Connected to iPhone\n")))
+            << run->readAllStandardError().toStdString();
+        ::kill(static_cast<pid_t>(run->processId()), signalNumber);
+        const auto stopped = test::finish(*run, 10000);
+        EXPECT_EQ(stopped.exitCode, 0) << signalNumber << stopped.err;
+        EXPECT_TRUE(stopped.out.ends_with("Stopped\n")) << stopped.out;
+    }
+
+    // A relay that cannot be reached keeps the pairing, so unlinking can be tried again.
+    const auto refused = home.run({"--relay", test::kClosedLoopbackURL, "unlink"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Unable to unlink this Mac from Relay."), std::string::npos)
+        << refused.err;
+    EXPECT_NE(home.run({"status"}).out.find("Pairing: Paired\n"), std::string::npos);
+
+    const auto unlink = home.run({"--relay", relayURL, "unlink"});
+    EXPECT_EQ(unlink.exitCode, 0) << unlink.err;
+    EXPECT_EQ(unlink.out, "Not paired\n");
+    const auto devices = phone.Get("/v1/sync-spaces/" + space + "/devices", asPhone);
+    ASSERT_TRUE(devices);
+    EXPECT_EQ(devices->body.find("\"connector\""), std::string::npos) << devices->body;
     EXPECT_NE(home.run({"status"}).out.find("Pairing: Not paired\n"), std::string::npos);
 }
 

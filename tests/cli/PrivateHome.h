@@ -6,9 +6,9 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -16,22 +16,23 @@
 #include <regex>
 #include <string>
 #ifdef __linux__
-#include <csignal>
 #include <sys/prctl.h>
 #endif
 
 namespace korvo::test {
 
-struct Ran {
-    int exitCode = -1; // -1 when the program did not end by itself in time
-    std::string out;
-    std::string err;
-};
+// A loopback URL on which nothing listens: port 1 is privileged and unused.
+inline constexpr const char* kClosedLoopbackURL = "http://127.0.0.1:1";
 
 inline std::string readFile(const std::filesystem::path& path) {
-    QFile file(QString::fromStdString(path.string()));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
+
+struct Ran {
+    int exitCode = -1; // -1 when the program did not end by itself in time
+    std::string out, err;
+};
 
 // Waits for the program to end, killing it after `milliseconds`.
 inline Ran finish(QProcess& process, int milliseconds = 20000) {
@@ -49,8 +50,7 @@ inline Ran finish(QProcess& process, int milliseconds = 20000) {
 // whole match without one), or nothing after `milliseconds`. The output stays to be read.
 inline std::optional<std::string> waitForOutput(QProcess& process, const std::regex& pattern,
                                                 int milliseconds = 15000) {
-    QDeadlineTimer deadline(milliseconds);
-    for (;;) {
+    for (QDeadlineTimer deadline(milliseconds);;) {
         const std::string out = process.peek(process.bytesAvailable()).toStdString();
         std::smatch match;
         if (std::regex_search(out, match, pattern)) {
@@ -61,9 +61,6 @@ inline std::optional<std::string> waitForOutput(QProcess& process, const std::re
         }
     }
 }
-
-// A loopback URL on which nothing listens: port 1 is privileged and unused.
-inline constexpr const char* kClosedLoopbackURL = "http://127.0.0.1:1";
 
 class PrivateHome {
 public:
@@ -86,15 +83,14 @@ public:
                               std::filesystem::copy_options::recursive);
     }
 
-    // korvo-connector started with `input` on its standard input, which is closed after it
-    // unless `keepInputOpen`.
+    // korvo-connector with `input` on its standard input, closed after it unless `keepInputOpen`;
+    // it dies with the test program.
     std::unique_ptr<QProcess> start(const QStringList& arguments, const QByteArray& input = {},
                                     bool keepInputOpen = false) const {
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(env);
 #ifdef __linux__
-        process->setChildProcessModifier(
-            [] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }); // dies with us
+        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 #endif
         process->start(QStringLiteral(KORVO_BIN_DIR "/korvo-connector"), arguments);
         process->write(input);

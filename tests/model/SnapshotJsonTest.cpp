@@ -44,17 +44,12 @@ TEST(SnapshotDecode, RejectsWithATypedErrorAndPath) {
     const std::string v = validJson;
     const std::tuple<std::string, Kind, std::string> cases[] = {
         {"", Kind::malformedJson, ""},
-        {v.substr(0, v.size() - 1), Kind::malformedJson, ""},
         {v + "x", Kind::malformedJson, ""},
         {with("\"Mac\"", "\"M\xC3\x28\""), Kind::malformedJson, ""},
-        {with(R"("providers":[)", R"("providers":{"a":)"), Kind::malformedJson, ""},
         {"[" + v + "]", Kind::wrongType, ""},
         {with(R"("schemaVersion":1,)", ""), Kind::missingMember, "schemaVersion"},
         {with(R"("snap_1")", "null"), Kind::missingMember, "snapshotId"},
         {with(R"(,"kind":"mac")", ""), Kind::missingMember, "device.kind"},
-        {with(R"("providers":)", R"("other":)"), Kind::missingMember, "providers"},
-        {with(R"("usage":)", R"("usages":)"), Kind::missingMember, "providers[0].usage"},
-        {with(R"("observedAt")", R"("observed")"), Kind::missingMember, "providers[0].observedAt"},
         {with(R"("kind":"rolling",)", ""), Kind::missingMember, "providers[0].window.kind"},
         {with(R"(:1,)", R"(:"1",)"), Kind::wrongType, "schemaVersion"},
         {with(R"(:1,)", R"(:1.5,)"), Kind::wrongType, "schemaVersion"},
@@ -62,17 +57,10 @@ TEST(SnapshotDecode, RejectsWithATypedErrorAndPath) {
         {with(R"({"id":"mac_1","name":"Mac","kind":"mac"})", "[]"), Kind::wrongType, "device"},
         {with(R"("providers":[)", R"("providers":"x","p":[)"), Kind::wrongType, "providers"},
         {with(R"(1.5)", R"("1.5")"), Kind::wrongType, "providers[0].usage.costUsd"},
-        {with(R"(:40)", R"(:true)"), Kind::wrongType, "providers[0].usage.usedPercent"},
-        {with(R"("5h")", "5"), Kind::wrongType, "providers[0].window.label"},
         {with(R"("2026-03-01T09:14:05Z")", "1772356445"), Kind::wrongType, "updatedAt"},
         {with(R"(09:14:05Z)", R"(09:14:05.250Z)"), Kind::invalidDate, "updatedAt"},
         {with(R"(10:00:00Z)", R"(10:00:00.0Z)"), Kind::invalidDate, "providers[0].window.resetAt"},
-        {with(R"(09:00:00Z)", R"(09:00:00)"), Kind::invalidDate, "providers[0].observedAt"},
-        {with(R"(2026-03-01T09:14)", R"(2026-02-29T09:14)"), Kind::invalidDate, "updatedAt"},
         {with(R"("mac"})", R"("Mac"})"), Kind::unknownEnumValue, "device.kind"},
-        {with(R"("local_cli")", R"("localCli")"), Kind::unknownEnumValue, "providers[0].source"},
-        {with(R"("cli_reported")", R"("guessed")"), Kind::unknownEnumValue,
-         "providers[0].confidence"},
         {with(R"("ok")", R"("")"), Kind::unknownEnumValue, "providers[0].status"},
         {with(R"("rolling")", R"("hourly")"), Kind::unknownEnumValue, "providers[0].window.kind"},
         {with("}]}", R"(},{"id":"x","displayName":"X","source":"demo","confidence":"demo",)"
@@ -131,35 +119,26 @@ UsageSnapshot snapshotWith(std::vector<ProviderUsage> rows) {
     return {1, "snap_1", "space", t0, {"mac_1", "Mac", SnapshotDeviceKind::mac}, std::move(rows)};
 }
 
-TEST(SnapshotEncode, WritesTheWireFormExactly) {
+// The golden demo snapshot fixes the whole form; these are the shapes it does not have.
+TEST(SnapshotEncode, EmptyPartsAndSubSecondDates) {
     UsageSnapshot s = snapshotWith({});
     s.updatedAt = t0 + 999ms;
-    ASSERT_TRUE(encodeSnapshot(s).ok());
-    EXPECT_EQ(encodeSnapshot(s).value(), R"({
-  "device" : {
-    "id" : "mac_1",
-    "kind" : "mac",
-    "name" : "Mac"
-  },
-  "providers" : [],
+    EXPECT_TRUE(encodeSnapshot(s).value().ends_with(R"("providers" : [],
   "schemaVersion" : 1,
   "snapshotId" : "snap_1",
   "syncSpaceId" : "space",
   "updatedAt" : "2026-03-01T09:14:05Z"
-})");
+})"));
     // Absent optionals are left out, down to an empty usage object and a window with a kind.
     ProviderUsage row = bareRow;
     row.window = UsageWindow{UsageWindowKind::weekly, {}, {}, {}};
-    const std::string encoded = encodeSnapshot(snapshotWith({row})).value();
-    EXPECT_NE(encoded.find(R"("status" : "unknown",
-      "usage" : {},
+    EXPECT_NE(encodeSnapshot(snapshotWith({row})).value().find(R"("usage" : {},
       "window" : {
         "kind" : "weekly"
       }
     }
   ],)"),
-              std::string::npos)
-        << encoded;
+              std::string::npos);
     EXPECT_EQ(encodeSnapshot(snapshotWith({bareRow})).value().find("window"), std::string::npos);
 }
 
@@ -212,8 +191,7 @@ TEST(SnapshotEncode, QuotedStringsAndNumbers) {
         EXPECT_EQ(jsonQuoted(text), expected);
     }
     const std::pair<double, std::string> numbers[] = {
-        {63.0, "63"},   {3.42, "3.42"},  {120000.0, "120000"}, {0.1 + 0.2, "0.30000000000000004"},
-        {-0.5, "-0.5"}, {1e21, "1e+21"}, {1.5e-7, "1.5e-07"}};
+        {0.1 + 0.2, "0.30000000000000004"}, {-0.5, "-0.5"}, {1e21, "1e+21"}, {1.5e-7, "1.5e-07"}};
     for (const auto& [value, expected] : numbers) {
         EXPECT_EQ(jsonNumber(value), expected);
     }
