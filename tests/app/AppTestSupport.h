@@ -16,6 +16,11 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+// Failure messages show Qt strings as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace korvo::testing {
 
 inline constexpr Instant kTestNow = instantFromUnixSeconds(1772356445); // 2026-03-01T09:14:05Z

@@ -13,55 +13,28 @@
 namespace korvo {
 namespace {
 
-TEST(ConnectorWindowControllerTest, ShowKeepsOneWindowAndRunsStartEachTime) {
-    testing::ModelHarness harness;
-    ConnectorModel& model = harness.make();
-    ConnectorWindowController controller(model, harness.options.clock, KorvoBuildChannel::release);
-    EXPECT_EQ(controller.window(), nullptr);
-
-    controller.show();
-    QMainWindow* window = controller.window();
-    ASSERT_TRUE(window);
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->windowTitle(), "Korvo Connector");
-    EXPECT_EQ(window->size(), QSize(520, 720));
-    EXPECT_EQ(window->minimumSize(), QSize(420, 520));
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return model.sourceDiagnosticStatus() != "Checking" &&
-               model.sourceDiagnosticStatus() != "Not checked";
-    }));
-
-    // Closing hides the window. Paired in the meantime (as another run of the program would
-    // leave it): the next show brings back the same window, where it was, and its start-up
-    // refresh sees the pairing.
-    window->move(window->pos() + QPoint(30, 40));
-    const QPoint moved = window->pos();
-    window->close();
-    EXPECT_FALSE(window->isVisible());
-    harness.storePairing();
-    controller.show();
-    EXPECT_EQ(controller.window(), window);
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->pos(), moved);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.isPaired(); }));
-    EXPECT_EQ(model.statusMessage(), "Connected to iPhone");
-    model.stopAutoSync();
-}
-
-// Without a tray, closing the window quits. The window appears one turn after launching, and
-// sleep and wake reach the model one turn after they are announced, until termination.
-TEST(KorvoConnectorAppTest, LaunchShowsTheWindowAndForwardsSleepAndWakeUntilTermination) {
+// Without a tray, closing the window quits. The window appears one turn after launching, sleep
+// and wake reach the model one turn after they are announced, until termination, and reopening
+// brings back the one window.
+TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     testing::ModelHarness harness;
     PowerEvents power;
     KorvoConnectorApp app({harness.options, &power, KorvoBuildChannel::release, false});
     app.launch();
     ConnectorModel& model = app.model();
+    ConnectorWindowController& controller = app.windowController();
     EXPECT_EQ(app.trayIcon(), nullptr);
     EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
     EXPECT_EQ(app.delegate().observerCount(), 2U);
-    EXPECT_EQ(app.windowController().window(), nullptr);
+    EXPECT_EQ(controller.window(), nullptr);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return controller.window() && controller.window()->isVisible(); }));
+    QMainWindow* window = controller.window();
+    EXPECT_EQ(window->windowTitle(), "Korvo Connector");
+    EXPECT_EQ(window->minimumSize(), QSize(420, 520));
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return app.windowController().window() && app.windowController().window()->isVisible();
+        return model.sourceDiagnosticStatus() != "Checking" &&
+               model.sourceDiagnosticStatus() != "Not checked";
     }));
 
     Q_EMIT power.willSleep();
@@ -72,12 +45,27 @@ TEST(KorvoConnectorAppTest, LaunchShowsTheWindowAndForwardsSleepAndWakeUntilTerm
     EXPECT_EQ(model.powerStatus(), "Sleeping");
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.powerStatus() == "Awake"; }));
 
+    // Closing hides the window. Paired in the meantime (as another run of the program would
+    // leave it): reopening brings back the same window, where it was, and its start-up refresh
+    // sees the pairing.
+    window->move(window->pos() + QPoint(30, 40));
+    const QPoint moved = window->pos();
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    harness.storePairing();
+    app.delegate().applicationShouldHandleReopen();
+    EXPECT_EQ(controller.window(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->pos(), moved);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.isPaired(); }));
+    EXPECT_EQ(model.statusMessage(), "Connected to iPhone");
+    model.stopAutoSync();
+
     app.delegate().applicationWillTerminate();
     EXPECT_EQ(app.delegate().observerCount(), 0U);
     Q_EMIT power.willSleep();
     QTest::qWait(20);
     EXPECT_EQ(model.powerStatus(), "Awake");
-    model.stopAutoSync();
 }
 
 // The menu's entries as shown, "--" for a separator, and the action with the given text.

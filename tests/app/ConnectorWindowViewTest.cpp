@@ -78,27 +78,19 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
             const bool development = channel == KorvoBuildChannel::development;
             const auto page = startedPage(channel);
             const QWidget* root = page->widget();
-            EXPECT_TRUE(visible(root, "Korvo Connector"));
             EXPECT_TRUE(visible(root, paired ? "Connected to iPhone" : "Not paired"));
             EXPECT_EQ(visibleGroupTitles(root),
                       QStringList({"Updates", "Current Limits on This Mac"}) +
                           (paired ? QStringList{"Sources & Detected CLIs", "Last Snapshot"}
                                   : QStringList{"Quick Start"}) +
                           QStringList{development ? "Diagnostics" : "Support"});
-            EXPECT_EQ(page->connectedView()->isVisibleTo(root), paired);
-            EXPECT_EQ(page->pairingView()->isVisibleTo(root), !paired);
-            EXPECT_EQ(page->diagnosticsView() != nullptr, development);
-            EXPECT_EQ(page->supportView() != nullptr, !development);
             EXPECT_EQ(enabled(root, "Refresh Now"), paired);
             EXPECT_EQ(enabled(root, "Refresh & Upload"), paired);
-            EXPECT_EQ(enabled(root, "Refresh Limits"), true);
             EXPECT_EQ(enabled(root, "Create Pairing Code"),
                       paired ? std::nullopt : std::optional(true));
             EXPECT_EQ(enabled(root, "Unlink Device").has_value(), paired);
             EXPECT_EQ(enabled(root, "Copy Latest Snapshot JSON").has_value(),
                       paired && development);
-            // No pairing session yet: no QR row.
-            EXPECT_FALSE(page->pairingView()->sessionRow()->isVisibleTo(root));
             // Nothing serves the manifest here, so the silent check leaves a status, no update.
             EXPECT_TRUE(visible(root, "Connector updates"));
             EXPECT_FALSE(button(root, "Download Update"));
@@ -171,7 +163,7 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     const auto page = startedPage(KorvoBuildChannel::release);
     const QWidget* root = page->widget();
     PairingConnectorView* pairing = page->pairingView();
-
+    EXPECT_FALSE(pairing->sessionRow()->isVisibleTo(root)); // no session yet, no QR row
     button(root, "Create Pairing Code")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] {
         page->refresh();
@@ -184,7 +176,6 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     EXPECT_TRUE(code->textInteractionFlags() & Qt::TextSelectableByMouse);
     EXPECT_TRUE(visible(root, "Waiting for iPhone"));
     EXPECT_TRUE(visible(root, "Expires in 10 minutes"));
-    EXPECT_TRUE(button(root, "Check Now"));
 
     // The phone claims the code it read; the poll completes the pairing and the window
     // switches to the connected panel.
@@ -223,7 +214,6 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     EXPECT_TRUE(visible(root, "Update available"));
     EXPECT_TRUE(visible(root, "Version 1.5.0 build 57 is available on the Mac download page."));
     EXPECT_TRUE(visible(root, "Checked 3 minutes ago"));
-    EXPECT_TRUE(button(root, "Check Again"));
     button(root, "Download Update")->click();
     EXPECT_EQ(harness.recorder->urls, QList<QUrl>{harness.options.downloadPageURL});
 }

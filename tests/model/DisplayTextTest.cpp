@@ -191,7 +191,6 @@ TEST(DisplayText, TokenDetailsJoinPresentParts) {
     const std::tuple<O, O, O, O, std::optional<std::string>> cases[] = {
         {120000, 18000, 50000, 3.42,
          "Input 120000 \u00B7 Output 18000 \u00B7 Cached 50000 \u00B7 Cost $3.42"},
-        {none, none, none, 3.42, "Cost $3.42"},
         {none, none, none, none, std::nullopt},
         {1234567.5, 0.4, none, none, "Input 1234568 \u00B7 Output 0"},
         {none, none, 7, 0.005, "Cached 7 \u00B7 Cost $0.01"},
