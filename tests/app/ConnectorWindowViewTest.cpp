@@ -176,6 +176,7 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     EXPECT_TRUE(code->textInteractionFlags() & Qt::TextSelectableByMouse);
     EXPECT_TRUE(visible(root, "Waiting for iPhone"));
     EXPECT_TRUE(visible(root, "Expires in 10 minutes"));
+    EXPECT_TRUE(button(root, "Check Now"));
 
     // The phone claims the code it read; the poll completes the pairing and the window
     // switches to the connected panel.
@@ -214,6 +215,7 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     EXPECT_TRUE(visible(root, "Update available"));
     EXPECT_TRUE(visible(root, "Version 1.5.0 build 57 is available on the Mac download page."));
     EXPECT_TRUE(visible(root, "Checked 3 minutes ago"));
+    EXPECT_TRUE(button(root, "Check Again"));
     button(root, "Download Update")->click();
     EXPECT_EQ(harness.recorder->urls, QList<QUrl>{harness.options.downloadPageURL});
 }
