@@ -1,27 +1,30 @@
+// The extraction rules: which keys fill which fields, how values are read, which candidate is
+// kept, and how the kept one becomes a row.
+
 #include "sources/FieldExtraction.h"
 
 #include "TestHome.h"
 #include "sources/OTelMetricReader.h"
+#include "sources/ProviderUsageBuilder.h"
 
 #include <functional>
 #include <gtest/gtest.h>
-#include <vector>
+
+// Candidates are written with designated initializers; the fields left out are meant empty.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace korvo {
 namespace {
 
 using namespace korvo::testing;
+using namespace std::chrono_literals;
 
-TEST(NormalizeKey, KeepsLowerCaseLettersAndDigitsOnly) {
-    EXPECT_EQ(normalizeKey("used_percent"), "usedpercent");
-    EXPECT_EQ(normalizeKey("usedPercent"), "usedpercent");
-    EXPECT_EQ(normalizeKey("Used-Percent 2"), "usedpercent2");
-    EXPECT_EQ(normalizeKey("__"), "");
-}
+const Instant kNow = *parseInternetDateTime("2026-01-05T10:00:00Z");
 
+// Each document's candidate; "none" when nothing useful is found.
 TEST(ParseJSONCandidate, KeyTablesFillTheirFields) {
     struct Case {
-        const char* json;
+        std::string json;
         const char* expected;
     };
     const std::vector<Case> cases = {
@@ -32,9 +35,8 @@ TEST(ParseJSONCandidate, KeyTablesFillTheirFields) {
         {R"({"total_cost_usd":1.25})", "cost=1.25"},
         {R"({"remaining":"  3 of 10 remaining\n"})", "text=[3 of 10 remaining]"},
         {R"({"nextResetAt":1767607200000})", "resets=2026-01-05T10:00:00Z"},
-        {R"({"quota":{"reset_time":1767607200}})", "resets=2026-01-05T10:00:00Z"},
-        {R"({"state":"RATE LIMITED","window":"5h"})", "label=5h status=limited"},
-        {R"({"status":"fine","cost":2})", "cost=2"},
+        {R"({"state":"RATE LIMITED","window":"5h","updated_at":1767607200})",
+         "label=5h status=limited at=2026-01-05T10:00:00Z"},
         // Array elements inherit their parent's key; the first value wins.
         {R"({"input_tokens":[4,9]})", "in=4"},
         {R"({"inputTokens":"many","prompt_tokens":8})", "in=8"},
@@ -43,111 +45,155 @@ TEST(ParseJSONCandidate, KeyTablesFillTheirFields) {
         // The plain key only fills a gap; the two cache counts add up after it.
         {R"({"cached_tokens":99,"cache_creation_input_tokens":10,"cache_read_input_tokens":5})",
          "cached=114"},
-        {R"({"a":{"cache_read_input_tokens":5},"b":{"cache_read_input_tokens":6}})", "cached=11"},
+        {R"({"window":"5h","timestamp":"2026-01-05T10:00:00Z"})", "none"},
+        {R"({"used_percent":null,"cost":"n/a","status":"mystery"})", "none"},
+        {R"([1,2,3])", "none"},
+        {R"({"input_tokens":123456789012345678901234567890})", "none"},
+        // Nesting beyond the parser's depth is absent, not a crash.
+        {std::string(5000, '[') + R"({"used_percent":5})" + std::string(5000, ']'), "none"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(candidateText(parseJSONCandidate(c.json)), c.expected) << c.json;
-    }
-}
-
-TEST(ParseJSONCandidate, NothingUsefulIsAbsent) {
-    // Nesting beyond the parser's depth is absent, not a crash.
-    std::string deep;
-    for (int i = 0; i < 5000; ++i) {
-        deep += "{\"a\":";
-    }
-    deep += "{\"used_percent\":5}" + std::string(5000, '}');
-    const std::vector<std::string> documents = {
-        R"({"window":"5h"})",
-        R"({"timestamp":"2026-01-05T10:00:00Z"})",
-        R"({"used_percent":null,"cost":"n/a","status":"mystery"})",
-        R"([1,2,3])",
-        "42",
-        R"({"used_percent":)",
-        R"({"input_tokens":123456789012345678901234567890})",
-        "",
-        deep,
-    };
-    for (const auto& json : documents) {
-        EXPECT_FALSE(parseJSONCandidate(json).has_value()) << json.substr(0, 60);
+        EXPECT_EQ(candidateText(parseJSONCandidate(c.json)), c.expected) << c.json.substr(0, 80);
     }
 }
 
 // The value parsers, each shown as text; "none" when absent.
 TEST(ValueParsers, NumbersDatesAndStatusTexts) {
-    const auto number = [](simdjson::dom::element v) {
-        const auto n = parseNumber(v);
-        return n ? jsonNumber(*n) : "none";
-    };
-    const auto date = [](simdjson::dom::element v) {
-        const auto d = parseDate(v);
-        return d ? timeText(*d) : "none";
-    };
-    const auto status = [](simdjson::dom::element v) {
-        const auto s = parseStatusText(v);
-        return s ? std::string(rawValue(*s)) : "none";
-    };
-    const auto otelDate = [](simdjson::dom::element v) {
-        const auto d = parseOTelDate(v);
-        return d ? timeText(*d) : "none";
-    };
-    const std::string moment = "2026-01-05T10:00:00Z";
+    using simdjson::dom::element;
+    const auto number = [](element v) { return FieldText::shown(parseNumber(v)); };
+    const auto date = [](element v) { return FieldText::shown(parseDate(v)); };
+    const auto status = [](element v) { return FieldText::shown(parseStatusText(v)); };
+    const auto otelDate = [](element v) { return FieldText::shown(parseOTelDate(v)); };
     struct Case {
-        std::function<std::string(simdjson::dom::element)> parse;
-        const char* json;
+        std::function<std::string(element)> parse;
         std::string expected;
+        std::vector<const char*> inputs; // each gives `expected`
     };
     const std::vector<Case> cases = {
-        {number, "12", "12"},
-        {number, "-3.5", "-3.5"},
-        {number, "18446744073709551615", "18446744073709551616"},
-        {number, R"(" 1.5e3\n")", "1500"},
-        {number, R"("+7")", "7"},
-        {number, R"("1,5")", "none"},
-        {number, R"("12abc")", "none"},
-        {number, R"("")", "none"},
-        {number, R"("nan")", "none"},
-        {number, R"("inf")", "none"},
-        {number, R"("0x10")", "none"},
-        {number, "true", "none"},
-        {number, "null", "none"},
+        {number, "12", {"12"}},
+        {number, "-3.5", {"-3.5"}},
+        {number, "18446744073709551616", {"18446744073709551615"}},
+        {number, "1500", {R"(" 1.5e3\n")"}},
+        {number, "7", {R"("+7")"}},
+        {number, "none", {R"("1,5")", R"("12abc")", R"("")", R"("nan")", R"("0x10")", "true"}},
         // Epoch units follow the size of the number.
-        {date, "1767607200", moment},
-        {date, "1767607200000", moment},
-        {date, "1767607200000000", moment},
-        {date, "1767607200000000000", moment},
-        {date, R"("1767607200")", moment},
-        {date, R"("2026-01-05T10:00:00Z")", moment},
-        {date, R"("2026-01-05T11:00:00.000+01:00")", moment},
-        {date, R"("2026-01-05 10:00:00")", "none"},
-        {date, R"("yesterday")", "none"},
-        {date, "1e300", "none"},
-        {date, "null", "none"},
+        {date,
+         "2026-01-05T10:00:00Z",
+         {"1767607200", "1767607200000", "1767607200000000", "1767607200000000000",
+          R"("1767607200")", R"("2026-01-05T10:00:00Z")", R"("2026-01-05T11:00:00.000+01:00")"}},
+        {date, "none", {R"("2026-01-05 10:00:00")", "1e300"}},
         // Status keywords in priority order.
-        {status, R"("Limited")", "limited"},
-        {status, R"("quota EXHAUSTED, warning")", "limited"},
-        {status, R"("critical warning")", "critical"},
-        {status, R"("warn")", "warning"},
-        {status, R"("offline")", "offline"},
-        {status, R"("stale")", "stale"},
-        {status, R"("OK")", "ok"},
-        {status, R"("active")", "ok"},
-        {status, R"("unknown")", "none"},
-        {status, "3", "none"},
+        {status, "limited", {R"("quota EXHAUSTED, warning")"}},
+        {status, "critical", {R"("critical warning")"}},
+        {status, "warning", {R"("warn")"}},
+        {status, "offline", {R"("offline")"}},
+        {status, "stale", {R"("stale")"}},
+        {status, "ok", {R"("OK")", R"("active")"}},
+        {status, "none", {R"("unknown")"}},
         // OpenTelemetry times also come as [seconds, nanoseconds].
-        {otelDate, "[1733356800, 250000000]", "2024-12-05T00:00:00.250Z"},
-        {otelDate, "[1733356800, 1000000000]", "none"},
-        {otelDate, "[1733356800.5, 0]", "none"},
-        {otelDate, "[1e300, 0]", "none"},
-        {otelDate, "[1733356800]", "none"},
-        {otelDate, R"(["1733356800", 0])", "none"},
-        {otelDate, "1733356800000", "2024-12-05T00:00:00Z"},
+        {otelDate, "2024-12-05T00:00:00.250Z", {"[1733356800, 250000000]"}},
+        {otelDate, "2024-12-05T00:00:00Z", {"1733356800000"}},
+        {otelDate, "none", {"[1733356800, 1000000000]", "[1733356800.5, 0]", "[1e300, 0]"}},
     };
     simdjson::dom::parser parser;
     for (const auto& c : cases) {
-        simdjson::dom::element value;
-        ASSERT_FALSE(parser.parse(std::string(c.json)).get(value)) << c.json;
-        EXPECT_EQ(c.parse(value), c.expected) << c.json;
+        for (const char* json : c.inputs) {
+            element value;
+            ASSERT_FALSE(parser.parse(std::string(json)).get(value)) << json;
+            EXPECT_EQ(c.parse(value), c.expected) << json;
+        }
+    }
+}
+
+// A candidate with `input` tokens, observed `seconds` after now when given.
+SanitizedUsageCandidate dated(double input, std::optional<int> seconds) {
+    return {.inputTokens = input,
+            .observedAt =
+                seconds ? std::optional(kNow + std::chrono::seconds(*seconds)) : std::nullopt};
+}
+
+TEST(CandidateTests, WhatCountsAsUsefulLimitAndTokenData) {
+    struct Case {
+        const char* name;
+        SanitizedUsageCandidate candidate;
+        bool useful, limit, token;
+    };
+    const std::vector<Case> cases = {
+        {"label only", {.windowLabel = "5h"}, false, false, false},
+        {"observation time only", {.observedAt = kNow}, false, false, false},
+        {"text without the word", {.remainingText = "plenty left"}, true, false, false},
+        {"remaining text", {.remainingText = "7d 40% REMAINING"}, true, true, false},
+        {"reset time", {.resetAt = kNow}, true, true, false},
+        {"zero cost", {.costUsd = 0}, true, false, true},
+        {"status", {.status = ProviderStatus::ok}, true, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.candidate.hasUsefulData(), c.useful) << c.name;
+        EXPECT_EQ(c.candidate.hasLimitData(), c.limit) << c.name;
+        EXPECT_EQ(c.candidate.hasTokenData(), c.token) << c.name;
+    }
+}
+
+TEST(PreferNewer, OnlyAStrictlyLaterDatedSampleReplaces) {
+    struct Case {
+        const char* name;
+        std::optional<SanitizedUsageCandidate> kept;
+        SanitizedUsageCandidate candidate;
+        double expectedInput;
+    };
+    const std::vector<Case> cases = {
+        {"nothing kept", std::nullopt, dated(2, std::nullopt), 2},
+        {"undated newcomer", dated(1, 0), dated(2, std::nullopt), 1},
+        {"dated over undated", dated(1, std::nullopt), dated(2, -60), 2},
+        {"later", dated(1, 0), dated(2, 1), 2},
+        {"same moment", dated(1, 0), dated(2, 0), 1},
+        {"earlier", dated(1, 0), dated(2, -1), 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(preferNewer(c.kept, c.candidate).inputTokens, c.expectedInput) << c.name;
+    }
+}
+
+TEST(MergeCandidates, EachFieldFromTheFirstThatHasIt) {
+    const SanitizedUsageCandidate bridge{.usedPercent = 42, .windowLabel = "5h"};
+    const SanitizedUsageCandidate status{.usedPercent = 10, .remainingText = "from status"};
+    const SanitizedUsageCandidate logs{.inputTokens = 100, .observedAt = kNow};
+    EXPECT_EQ(candidateText(mergeCandidates({bridge, std::nullopt, status, logs})),
+              "used=42 in=100 text=[from status] label=5h at=2026-01-05T10:00:00Z");
+    EXPECT_FALSE(mergeCandidates({std::nullopt, std::nullopt}));
+    EXPECT_FALSE(mergeCandidates({SanitizedUsageCandidate{.windowLabel = "5h"}}));
+}
+
+TEST(MakeProviderUsage, PercentagesStatusThresholdsAndTheResetRule) {
+    struct Case {
+        SanitizedUsageCandidate candidate;
+        std::string row; // without the constant "cli_reported" and time
+    };
+    const std::string reset = "text=[" + std::string(kWindowResetText);
+    const std::vector<Case> cases = {
+        {{.usedPercent = 0.42}, "ok used=42 left=58"},
+        {{.usedPercent = 0.8}, "warning used=80 left=20"},
+        {{.usedPercent = 95}, "critical used=95 left=5"},
+        {{.usedPercent = 1}, "limited used=100 left=0"},
+        {{.remainingPercent = 0}, "limited used=100 left=0"},
+        {{.usedPercent = -20}, "ok used=0 left=100"},
+        {{.usedPercent = 97, .status = ProviderStatus::stale}, "stale used=97 left=3"},
+        {{}, "unknown"},
+        // An exhausted window whose reset has passed is dropped: half a percent left counts.
+        {{.usedPercent = 100, .resetAt = kNow - 1min}, "unknown " + reset + "]"},
+        {{.usedPercent = 99.6, .remainingText = "7d", .resetAt = kNow - 1min},
+         "unknown " + reset + " · 7d]"},
+        {{.usedPercent = 99.25, .resetAt = kNow - 1min},
+         "critical used=99.25 left=0.75 resets=2026-01-05T09:59:00Z"},
+        {{.usedPercent = 100, .resetAt = kNow + 1min},
+         "limited used=100 left=0 resets=2026-01-05T10:01:00Z"},
+    };
+    for (const auto& c : cases) {
+        auto text = rowText(makeProviderUsage("x", "X", SourceType::localCli,
+                                              Confidence::cliReported, c.candidate, kNow));
+        text.erase(text.find(" cli_reported"), 13);
+        text.erase(text.rfind(" at="));
+        EXPECT_EQ(text, c.row);
     }
 }
 

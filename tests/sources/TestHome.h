@@ -10,18 +10,11 @@
 #include "sources/Environment.h"
 #include "sources/SanitizedUsageCandidate.h"
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <optional>
-#include <string>
-#include <string_view>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
-#include <vector>
 
 namespace korvo::testing {
 
@@ -142,25 +135,27 @@ inline std::string timeText(Instant t) {
 }
 
 /// Named values on one line, each only when present: "in=3 label=5h".
-class FieldText {
-public:
-    FieldText& add(const char* name, const std::optional<double>& value) {
-        return value ? put(name, jsonNumber(*value)) : *this;
-    }
-    FieldText& add(const char* name, const std::optional<std::string>& value) {
-        return value ? put(name, *value) : *this;
-    }
-    FieldText& add(const char* name, const std::optional<Instant>& value) {
-        return value ? put(name, timeText(*value)) : *this;
-    }
-    FieldText& put(const char* name, const std::string& value) {
-        text_ += (text_.empty() ? "" : " ") + std::string(name) + "=" + value;
+struct FieldText {
+    std::string text;
+
+    template <class T> FieldText& add(const char* name, const std::optional<T>& value) {
+        if (value) {
+            text += (text.empty() ? "" : " ") + std::string(name) + "=" + shown(*value);
+        }
         return *this;
     }
-    const std::string& text() const { return text_; }
-
-private:
-    std::string text_;
+    static std::string shown(double value) { return jsonNumber(value); }
+    static std::string shown(Instant value) { return timeText(value); }
+    static std::string shown(const std::string& value) { return value; }
+    static std::string shown(ProviderStatus value) { return std::string(rawValue(value)); }
+    static std::string shown(UsageWindowKind value) { return std::string(rawValue(value)); }
+    /// A parsed value as text, "none" when absent.
+    template <class T> static std::string shown(const std::optional<T>& value) {
+        return value ? shown(*value) : "none";
+    }
+    static std::optional<std::string> bracketed(const std::optional<std::string>& value) {
+        return value ? std::optional("[" + *value + "]") : std::nullopt;
+    }
 };
 
 /// A candidate on one line, or "none".
@@ -168,17 +163,11 @@ inline std::string candidateText(const std::optional<SanitizedUsageCandidate>& c
     if (!c) {
         return "none";
     }
-    FieldText text;
-    text.add("used", c->usedPercent).add("left", c->remainingPercent).add("in", c->inputTokens);
-    text.add("out", c->outputTokens).add("cached", c->cachedInputTokens).add("cost", c->costUsd);
-    if (c->remainingText) {
-        text.put("text", "[" + *c->remainingText + "]");
-    }
-    text.add("resets", c->resetAt).add("label", c->windowLabel);
-    if (c->status) {
-        text.put("status", std::string(rawValue(*c->status)));
-    }
-    return text.add("at", c->observedAt).text();
+    FieldText t;
+    t.add("used", c->usedPercent).add("left", c->remainingPercent).add("in", c->inputTokens);
+    t.add("out", c->outputTokens).add("cached", c->cachedInputTokens).add("cost", c->costUsd);
+    t.add("text", FieldText::bracketed(c->remainingText)).add("resets", c->resetAt);
+    return t.add("label", c->windowLabel).add("status", c->status).add("at", c->observedAt).text;
 }
 
 /// A row on one line: status, confidence, the numbers present, the window, the text and the time.
@@ -186,24 +175,17 @@ inline std::string rowText(const std::optional<ProviderUsage>& row) {
     if (!row) {
         return "none";
     }
-    FieldText text;
-    text.add("used", row->usage.usedPercent).add("left", row->usage.remainingPercent);
-    text.add("in", row->usage.inputTokens).add("out", row->usage.outputTokens);
-    text.add("cached", row->usage.cachedInputTokens).add("cost", row->usage.costUsd);
-    if (!row->window) {
-        text.put("window", "none");
-    } else {
-        if (row->window->kind != UsageWindowKind::unknown) {
-            text.put("kind", std::string(rawValue(row->window->kind)));
-        }
-        text.add("label", row->window->label).add("starts", row->window->startedAt);
-        text.add("resets", row->window->resetAt);
-    }
-    if (row->usage.remainingText) {
-        text.put("text", "[" + *row->usage.remainingText + "]");
-    }
+    const UsageMetrics& u = row->usage;
+    FieldText t;
+    t.add("used", u.usedPercent).add("left", u.remainingPercent).add("in", u.inputTokens);
+    t.add("out", u.outputTokens).add("cached", u.cachedInputTokens).add("cost", u.costUsd);
+    const UsageWindow w = row->window.value_or(UsageWindow{});
+    t.add("window", row->window ? std::nullopt : std::optional<std::string>("none"));
+    t.add("kind", w.kind == UsageWindowKind::unknown ? std::nullopt : std::optional(w.kind));
+    t.add("label", w.label).add("starts", w.startedAt).add("resets", w.resetAt);
+    t.add("text", FieldText::bracketed(u.remainingText)).add("at", std::optional(row->observedAt));
     return std::string(rawValue(row->status)) + " " + std::string(rawValue(row->confidence)) + " " +
-           text.add("at", row->observedAt).text();
+           t.text;
 }
 
 enum LadderFlag : unsigned { kCli = 1, kSource = 2, kTokens = 4, kLimits = 8 };
@@ -252,6 +234,37 @@ inline void expectLadder(const AdapterDiagnostic& d, const Ladder& e,
         expected.push_back(line);
     }
     EXPECT_EQ(d.checkedPaths, expected);
+}
+
+/// A home, the row its adapter reads there and, when `home.expected` has a tracking text, the
+/// rung it reports.
+struct RowCase {
+    LadderCase home;
+    std::string row;
+};
+
+/// Runs each case in a fresh home with the adapter `make(homePath)` returns. Every row found
+/// must carry `idAndName` ("id / name") and come from a local command-line tool.
+template <class Make>
+void expectRowsAndRungs(const std::vector<RowCase>& cases, Make make, const std::string& idAndName,
+                        const std::vector<std::string>& warnings) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.home.name);
+        ScratchHome home;
+        home.build(c.home.home);
+        const auto adapter = make(home.path());
+        const auto row = adapter.readUsage();
+        EXPECT_EQ(rowText(row), c.row);
+        if (row) {
+            EXPECT_EQ(row->id + " / " + row->displayName, idAndName);
+            EXPECT_EQ(row->source, SourceType::localCli);
+        }
+        const auto d = adapter.diagnose();
+        if (!c.home.expected.tracking.empty()) {
+            expectLadder(d, c.home.expected, home.path());
+        }
+        EXPECT_EQ(d.warnings, warnings);
+    }
 }
 
 } // namespace korvo::testing
