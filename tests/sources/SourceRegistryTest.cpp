@@ -139,33 +139,27 @@ TEST(DetectionCatalog, ReportsPresenceOnly) {
     EXPECT_EQ(temporaryDirectory(fixedEnvironment({{"TMPDIR", ""}})), "/tmp");
 }
 
+// The PATH variable (unset: nothing) and the directories searched, joined with ':'.
 TEST(DefaultExecutableSearchPaths, PathThenFixedDirectoriesWithoutDuplicates) {
-    const std::vector<std::string> fixed{"/opt/homebrew/bin", "/usr/local/bin", "/usr/bin", "/bin",
-                                         "/opt/local/bin"};
-    struct Case {
-        std::optional<std::string> path; // the PATH variable; nothing = unset
-        std::vector<std::string> expected;
-    };
-    const std::vector<Case> cases = {
-        {std::nullopt, fixed},
+    const std::vector<std::pair<std::optional<std::string>, std::string>> cases = {
+        {std::nullopt, "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/opt/local/bin"},
         {"/usr/bin::/usr/bin/../bin:/opt/homebrew/bin",
-         {"/usr/bin", "/opt/homebrew/bin", "/usr/local/bin", "/bin", "/opt/local/bin"}},
+         "/usr/bin:/opt/homebrew/bin:/usr/local/bin:/bin:/opt/local/bin"},
         // The list's own spelling is kept; later spellings of the same directory are dropped.
         {"/usr/./local/bin/:/bin//:/usr/local/bin",
-         {"/usr/./local/bin/", "/bin//", "/opt/homebrew/bin", "/usr/bin", "/opt/local/bin"}},
-        {"bin:./bin:/usr/bin",
-         {"bin", "/usr/bin", "/opt/homebrew/bin", "/usr/local/bin", "/bin", "/opt/local/bin"}},
+         "/usr/./local/bin/:/bin//:/opt/homebrew/bin:/usr/bin:/opt/local/bin"},
+        {"bin:./bin:/usr/bin", "bin:/usr/bin:/opt/homebrew/bin:/usr/local/bin:/bin:/opt/local/bin"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [path, expected] : cases) {
         std::map<std::string, std::string, std::less<>> variables{{"HOME", "/home/x"}};
-        if (c.path) {
-            variables.emplace("PATH", *c.path);
+        if (path) {
+            variables.emplace("PATH", *path);
         }
-        std::vector<std::string> actual;
-        for (const auto& p : defaultExecutableSearchPaths(fixedEnvironment(variables))) {
-            actual.push_back(p.string());
+        std::string searched;
+        for (const auto& directory : defaultExecutableSearchPaths(fixedEnvironment(variables))) {
+            searched += (searched.empty() ? "" : ":") + directory.string();
         }
-        EXPECT_EQ(actual, c.expected) << c.path.value_or("(unset)");
+        EXPECT_EQ(searched, expected) << path.value_or("(unset)");
     }
 }
 
