@@ -31,7 +31,8 @@ bool isFileNotDirectory(const std::filesystem::path& path) {
 // Whether the telemetry holds a token count; the first one found is enough.
 bool telemetryHasTokenCounts(const std::filesystem::path& telemetry) {
     try {
-        return hasTelemetryTokenCounts(telemetry, kMetricNames, kMaxDocuments);
+        simdjson::dom::parser parser;
+        return hasTelemetryTokenCounts(telemetry, kMetricNames, kMaxDocuments, parser);
     } catch (...) {
         return false;
     }
@@ -89,8 +90,9 @@ std::optional<SanitizedUsageCandidate> GeminiCliAdapter::readTelemetry() const t
     if (!isFileNotDirectory(m_telemetry)) {
         return std::nullopt;
     }
-    OTelTokenTotal total;
-    readTelemetryTokens(m_telemetry, kMetricNames, kWindowLabel, kMaxDocuments, total);
+    OTelTokenTotal total{std::string(kWindowLabel)};
+    simdjson::dom::parser parser;
+    readTelemetryTokens(m_telemetry, kMetricNames, kMaxDocuments, parser, total);
     return total.total();
 } catch (...) {
     return std::nullopt;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <set>
+#include <simdjson.h>
 #include <string_view>
 #include <system_error>
 
@@ -29,9 +30,9 @@ bool isDirectory(const std::filesystem::path& path) {
     return std::filesystem::is_directory(path, error);
 }
 
-bool hasTokenCounts(const std::filesystem::path& file) {
+bool hasTokenCounts(const std::filesystem::path& file, simdjson::dom::parser& parser) {
     try {
-        return hasTelemetryTokenCounts(file, kMetricNames, kMaxDocuments);
+        return hasTelemetryTokenCounts(file, kMetricNames, kMaxDocuments, parser);
     } catch (...) {
         return false;
     }
@@ -110,10 +111,11 @@ GitHubCopilotCliAdapter::exporterCandidates() const {
 }
 
 std::optional<SanitizedUsageCandidate> GitHubCopilotCliAdapter::readExporterFiles() const try {
-    OTelTokenTotal total;
+    OTelTokenTotal total{std::string(kWindowLabel)};
+    simdjson::dom::parser parser;
     for (const auto& candidate : exporterCandidates()) {
         if (isFileNotDirectory(candidate.file)) {
-            readTelemetryTokens(candidate.file, kMetricNames, kWindowLabel, kMaxDocuments, total);
+            readTelemetryTokens(candidate.file, kMetricNames, kMaxDocuments, parser, total);
         }
     }
     return total.total();
@@ -143,12 +145,13 @@ AdapterDiagnostic GitHubCopilotCliAdapter::diagnose() const {
     bool anyFileExists = false;
     bool tokenCountFound = false;
     std::vector<std::string> candidateLines;
+    simdjson::dom::parser parser;
     for (const auto& candidate : candidates) {
         const bool exists = isFileNotDirectory(candidate.file);
         anyFileExists = anyFileExists || exists;
         // Series repeated across files keep their attributes, so one file with a token count is
         // enough to know that the sum has one.
-        tokenCountFound = tokenCountFound || (exists && hasTokenCounts(candidate.file));
+        tokenCountFound = tokenCountFound || (exists && hasTokenCounts(candidate.file, parser));
         candidateLines.push_back(displayPath(candidate.file, m_home) +
                                  (exists ? " - found, " : " - missing, ") + candidate.label);
     }

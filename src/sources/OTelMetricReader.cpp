@@ -1,86 +1,63 @@
 #include "sources/OTelMetricReader.h"
 
-#include "sources/FieldExtraction.h"
+#include "sources/OTelTokenTotal.h"
 #include "sources/ValueParsers.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace korvo {
 namespace {
 
 using simdjson::dom::array;
 using simdjson::dom::element;
+using simdjson::dom::element_type;
 using simdjson::dom::object;
+using Found = std::optional<element>;
 
-constexpr std::array<std::string_view, 2> kMetricNameKeys{"name", "metricName"};
-constexpr std::array<std::string_view, 3> kContainerKeys{"sum", "gauge", "histogram"};
 constexpr std::array<std::string_view, 5> kTokenTypeAttributeKeys{
     "type", "token.type", "token_type", "gen_ai.token.type", "gen_ai.token_type"};
 constexpr std::array<std::string_view, 7> kValueKeys{"value", "count",    "sum",        "asDouble",
                                                      "asInt", "intValue", "doubleValue"};
 constexpr std::array<std::string_view, 3> kAttributeTimeKeys{"timestamp", "time", "timeUnixNano"};
-constexpr std::array<std::string_view, 5> kTypedValueKeys{"stringValue", "intValue", "doubleValue",
-                                                          "boolValue", "value"};
 
-std::optional<element> member(object obj, std::string_view key) {
-    element value;
-    if (obj.at_key(key).get(value) != simdjson::SUCCESS) {
+std::optional<object> asObject(Found value) {
+    if (!value || value->type() != element_type::OBJECT) {
         return std::nullopt;
     }
-    return value;
+    return value->get_object().value_unsafe();
 }
 
-std::optional<object> asObject(std::optional<element> value) {
-    object obj;
-    if (!value || value->get_object().get(obj) != simdjson::SUCCESS) {
+std::optional<array> asArray(Found value) {
+    if (!value || value->type() != element_type::ARRAY) {
         return std::nullopt;
     }
-    return obj;
+    return value->get_array().value_unsafe();
 }
 
-std::optional<array> asArray(std::optional<element> value) {
-    array arr;
-    if (!value || value->get_array().get(arr) != simdjson::SUCCESS) {
-        return std::nullopt;
-    }
-    return arr;
-}
-
-// The member under the first key of `keys` that the object holds, null included.
-template <std::size_t N>
-std::optional<element> firstPresent(object obj, const std::array<std::string_view, N>& keys) {
-    for (std::string_view key : keys) {
-        if (auto value = member(obj, key)) {
-            return value;
+// The first member named `key`, null included.
+Found member(object obj, std::string_view key) {
+    for (auto field : obj) {
+        if (field.key == key) {
+            return field.value;
         }
     }
     return std::nullopt;
 }
 
-// The members under `keys`, found in one pass over the object (the first of equal keys wins).
-template <std::size_t N>
-std::array<std::optional<element>, N> gather(object obj,
-                                             const std::array<std::string_view, N>& keys) {
-    std::array<std::optional<element>, N> found;
-    for (auto field : obj) {
-        const std::string_view key = field.key;
-        for (std::size_t i = 0; i < N; ++i) {
-            // Sizes and first letters tell most keys apart before any comparison of bytes.
-            if (key.size() == keys[i].size() && !key.empty() && key[0] == keys[i][0] && !found[i] &&
-                key == keys[i]) {
-                found[i] = field.value;
-            }
-        }
+// Records `value` under `index` unless an earlier member already filled it: of equal keys the
+// first counts.
+template <std::size_t N> void keepFirst(std::array<Found, N>& found, int index, element value) {
+    if (index >= 0 && !found[static_cast<std::size_t>(index)]) {
+        found[static_cast<std::size_t>(index)] = value;
     }
-    return found;
 }
 
 template <std::size_t N>
-std::optional<element> firstOf(const std::array<std::optional<element>, N>& found, std::size_t from,
-                               std::size_t to) {
+Found firstOf(const std::array<Found, N>& found, std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to && i < N; ++i) {
         if (found[i]) {
             return found[i];
@@ -89,45 +66,579 @@ std::optional<element> firstOf(const std::array<std::optional<element>, N>& foun
     return std::nullopt;
 }
 
-// The members a data point is read from, grouped in the order of the lookups that use them.
-enum PointKey : std::size_t {
-    attributesKey,
-    typeKeys,                 // "type", "token_type"
-    valueKeys = typeKeys + 2, // the seven value keys; "sum" is the third
-    sumKey = valueKeys + 2,
-    timeKeys = valueKeys + 7,     // the six point time keys; the last two are start times
-    startTimeKeys = timeKeys + 4, // (exporters built on the JavaScript SDK write "endTime"
-    pointKeyCount = timeKeys + 6, // and "startTime" as [seconds, nanoseconds])
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trimmedView(std::string_view text) {
+    while (!text.empty() && isSpace(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isSpace(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// The text the value parser reads from a value (trimmed, not empty), as a view into the document.
+std::optional<std::string_view> textOf(Found value) {
+    if (!value || value->type() != element_type::STRING) {
+        return std::nullopt;
+    }
+    const std::string_view text = trimmedView(value->get_string().value_unsafe());
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+// The number a text of at most 19 decimal digits and nothing else holds, as the value parser
+// reads it: converting the exact integer rounds as a decimal conversion of the text does.
+std::optional<double> digitsValue(element value) {
+    if (value.type() != element_type::STRING) {
+        return std::nullopt;
+    }
+    const std::string_view text = value.get_string().value_unsafe();
+    if (text.empty() || text.size() > 19) {
+        return std::nullopt;
+    }
+    std::uint64_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return static_cast<double>(number);
+}
+
+std::optional<double> numberOf(element value) {
+    if (auto number = digitsValue(value)) {
+        return number;
+    }
+    return parseNumber(value);
+}
+
+std::optional<double> numberOf(Found value) {
+    if (!value) {
+        return std::nullopt;
+    }
+    return numberOf(*value);
+}
+
+bool isComposite(element value) {
+    const auto type = value.type();
+    return type == element_type::OBJECT || type == element_type::ARRAY;
+}
+
+// Keys compared as normalizeKey writes them: ASCII letters lower-cased, other ASCII bytes that
+// are not digits dropped, other bytes kept.
+bool keptInKey(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameNormalizedKey(std::string_view a, std::string_view b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (true) {
+        while (i < a.size() && !keptInKey(a[i])) {
+            ++i;
+        }
+        while (j < b.size() && !keptInKey(b[j])) {
+            ++j;
+        }
+        if (i == a.size() || j == b.size()) {
+            return i == a.size() && j == b.size();
+        }
+        if (lowerAscii(a[i]) != lowerAscii(b[j])) {
+            return false;
+        }
+        ++i;
+        ++j;
+    }
+}
+
+// Attributes of a metric, a container or a data point: key -> value with typed values unwrapped
+// (null is nullopt), on top of the attributes they inherit. A later entry replaces an earlier one
+// with the same key, and an entry replaces an inherited one. Keys and values point into the
+// document. The first few entries need no heap.
+class Attributes {
+public:
+    struct Entry {
+        std::string_view key;
+        Found value;
+    };
+
+    Attributes() = default;
+    // `inherited` must outlive these attributes.
+    explicit Attributes(const Attributes* inherited)
+        : m_inherited(inherited->empty() ? nullptr : inherited) {}
+    Attributes(const Attributes&) = delete;
+    Attributes& operator=(const Attributes&) = delete;
+
+    void set(std::string_view key, Found value) {
+        if (m_size < kInline) {
+            m_inline[m_size] = {key, value};
+        } else {
+            m_more.push_back({key, value});
+        }
+        ++m_size;
+    }
+
+    bool empty() const { return m_size == 0 && !m_inherited; }
+
+    // The value under `key`, or nullptr when the key is not present.
+    const Found* find(std::string_view key) const {
+        for (std::size_t i = m_size; i-- > 0;) {
+            const Entry& entry = at(i);
+            if (entry.key == key) {
+                return &entry.value;
+            }
+        }
+        return m_inherited ? m_inherited->find(key) : nullptr;
+    }
+
+    // One entry per key, the one that wins, sorted by key.
+    std::vector<Entry> effective() const {
+        std::vector<Entry> result;
+        for (const Attributes* layer = this; layer; layer = layer->m_inherited) {
+            for (std::size_t i = layer->m_size; i-- > 0;) {
+                const Entry& entry = layer->at(i);
+                const bool replaced =
+                    std::any_of(result.begin(), result.end(),
+                                [&](const Entry& kept) { return kept.key == entry.key; });
+                if (!replaced) {
+                    result.push_back(entry);
+                }
+            }
+        }
+        std::sort(result.begin(), result.end(),
+                  [](const Entry& a, const Entry& b) { return a.key < b.key; });
+        return result;
+    }
+
+private:
+    static constexpr std::size_t kInline = 8;
+
+    const Entry& at(std::size_t i) const { return i < kInline ? m_inline[i] : m_more[i - kInline]; }
+
+    std::array<Entry, kInline> m_inline;
+    std::vector<Entry> m_more;
+    std::size_t m_size = 0;
+    const Attributes* m_inherited = nullptr;
 };
-constexpr std::array<std::string_view, pointKeyCount> kPointKeys{
-    "attributes",   "type",    "token_type",        "value",       "count",     "sum",
-    "asDouble",     "asInt",   "intValue",          "doubleValue", "timestamp", "time",
-    "timeUnixNano", "endTime", "startTimeUnixNano", "startTime"};
-static_assert(kPointKeys[sumKey] == "sum" && kPointKeys[startTimeKeys] == "startTimeUnixNano");
 
-std::optional<double> numberOf(std::optional<element> value) {
-    if (!value) {
-        return std::nullopt;
+// Index of a typed value key ("stringValue", "intValue", "doubleValue", "boolValue", "value"),
+// or -1.
+int typedValueKey(std::string_view key) {
+    switch (key.size()) {
+    case 11:
+        return key == "stringValue" ? 0 : key == "doubleValue" ? 2 : -1;
+    case 8:
+        return key == "intValue" ? 1 : -1;
+    case 9:
+        return key == "boolValue" ? 3 : -1;
+    case 5:
+        return key == "value" ? 4 : -1;
+    default:
+        return -1;
     }
-    return parseNumber(*value);
 }
 
-std::optional<std::string> textOf(std::optional<element> value) {
+// Reads an attribute object ({"type": "input"}) or an OTLP key/value list
+// ([{"key": "type", "value": {"stringValue": "input"}}]) into `attributes`. Anything else adds
+// nothing.
+void parseAttributes(Found value, Attributes& attributes) {
     if (!value) {
-        return std::nullopt;
+        return;
     }
-    return parseText(*value);
+    if (const auto obj = asObject(value)) {
+        for (auto field : *obj) {
+            attributes.set(field.key, unwrapTypedValue(field.value));
+        }
+        return;
+    }
+    const auto list = asArray(value);
+    if (!list) {
+        return;
+    }
+    for (element item : *list) {
+        const auto entry = asObject(item);
+        if (!entry) {
+            continue;
+        }
+        std::array<Found, 3> members; // "key", "name", "value"
+        for (auto field : *entry) {
+            const std::string_view key = field.key;
+            keepFirst(members,
+                      key == "key"     ? 0
+                      : key == "name"  ? 1
+                      : key == "value" ? 2
+                                       : -1,
+                      field.value);
+        }
+        const Found keyValue = members[0] ? members[0] : members[1];
+        if (!keyValue || keyValue->type() != element_type::STRING) {
+            continue;
+        }
+        const std::string_view key = trimmedView(keyValue->get_string().value_unsafe());
+        if (!key.empty()) {
+            attributes.set(key, unwrapTypedValue(members[2]));
+        }
+    }
 }
 
-std::optional<std::string> metricName(object obj) {
-    static constexpr std::array<std::string_view, 3> kKeys{kMetricNameKeys[0], kMetricNameKeys[1],
-                                                           "descriptor"};
-    const auto found = gather(obj, kKeys);
-    if (auto name = firstOf(found, 0, 2)) {
-        return parseText(*name);
+// The first exact key that holds non-empty text, else the first attribute (in key order) whose
+// normalized key equals a normalized search key (so "Gen_AI.Token.Type" matches
+// "gen_ai.token.type").
+template <std::size_t N>
+std::optional<std::string_view> textForKeys(const Attributes& attributes,
+                                            const std::array<std::string_view, N>& keys) {
+    if (attributes.empty()) {
+        return std::nullopt;
     }
-    if (auto descriptor = asObject(found[2])) {
-        return textOf(member(*descriptor, "name"));
+    for (std::string_view key : keys) {
+        if (const Found* value = attributes.find(key); value && *value) {
+            if (auto text = textOf(*value)) {
+                return text;
+            }
+        }
+    }
+    for (const auto& [key, value] : attributes.effective()) {
+        if (!value) {
+            continue;
+        }
+        for (std::string_view search : keys) {
+            if (sameNormalizedKey(key, search)) {
+                if (auto text = textOf(value)) {
+                    return text;
+                }
+                break;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// Like textForKeys, for dates.
+template <std::size_t N>
+std::optional<Instant> dateForKeys(const Attributes& attributes,
+                                   const std::array<std::string_view, N>& keys) {
+    if (attributes.empty()) {
+        return std::nullopt;
+    }
+    for (std::string_view key : keys) {
+        if (const Found* value = attributes.find(key); value && *value) {
+            if (auto date = parseOTelDate(**value)) {
+                return date;
+            }
+        }
+    }
+    for (const auto& [key, value] : attributes.effective()) {
+        if (!value) {
+            continue;
+        }
+        for (std::string_view search : keys) {
+            if (sameNormalizedKey(key, search)) {
+                if (auto date = parseOTelDate(*value)) {
+                    return date;
+                }
+                break;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// The members a data point is read from, grouped in the order of the lookups that use them:
+// "attributes"; the token type ("type", "token_type"); the seven value keys ("sum" the third);
+// the six time keys, the last two of them start times (exporters built on the JavaScript SDK
+// write "endTime" and "startTime" as [seconds, nanoseconds]).
+constexpr int attributesKey = 0;
+constexpr int typeKeys = 1;
+constexpr int valueKeys = typeKeys + 2;
+constexpr int sumKey = valueKeys + 2;
+constexpr int timeKeys = valueKeys + 7;
+constexpr int startTimeKeys = timeKeys + 4;
+constexpr std::size_t pointKeyCount = timeKeys + 6;
+using PointMembers = std::array<Found, pointKeyCount>;
+
+int pointKey(std::string_view key) {
+    switch (key.size()) {
+    case 3:
+        return key == "sum" ? sumKey : -1;
+    case 4:
+        return key == "type" ? typeKeys : key == "time" ? timeKeys + 1 : -1;
+    case 5:
+        return key == "value"   ? valueKeys
+               : key == "count" ? valueKeys + 1
+               : key == "asInt" ? valueKeys + 4
+                                : -1;
+    case 7:
+        return key == "endTime" ? timeKeys + 3 : -1;
+    case 8:
+        return key == "asDouble" ? valueKeys + 3 : key == "intValue" ? valueKeys + 5 : -1;
+    case 9:
+        return key == "timestamp" ? timeKeys : key == "startTime" ? startTimeKeys + 1 : -1;
+    case 10:
+        return key == "attributes" ? attributesKey : key == "token_type" ? typeKeys + 1 : -1;
+    case 11:
+        return key == "doubleValue" ? valueKeys + 6 : -1;
+    case 12:
+        return key == "timeUnixNano" ? timeKeys + 2 : -1;
+    case 17:
+        return key == "startTimeUnixNano" ? startTimeKeys : -1;
+    default:
+        return -1;
+    }
+}
+
+// A histogram's "sum" is the token total; its "count" is only the number of measurements.
+std::optional<double> pointValue(const PointMembers& found) {
+    if (auto sum = numberOf(unwrapTypedValue(found[sumKey]))) {
+        return sum;
+    }
+    const auto nested = asObject(found[valueKeys]);
+    if (nested) {
+        if (auto sum = numberOf(unwrapTypedValue(member(*nested, "sum")))) {
+            return sum;
+        }
+    }
+    if (auto first = firstOf(found, valueKeys, valueKeys + 7)) {
+        if (auto value = numberOf(*first)) {
+            return value;
+        }
+    }
+    if (auto unwrapped = numberOf(unwrapTypedValue(found[valueKeys]))) {
+        return unwrapped;
+    }
+    // A value object that names its own kind, such as {"asInt": "7"}.
+    if (nested) {
+        for (std::string_view key : kValueKeys) {
+            if (auto value = member(*nested, key)) {
+                return numberOf(unwrapTypedValue(value));
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// Everything one walk needs besides the document.
+struct Walk {
+    std::span<const std::string_view> acceptedNames;
+    OTelTokenTotal& total;
+    std::string lowered; // the token type in lower case
+    std::string series;  // the series key of the point being read
+};
+
+bool containsAny(std::string_view text, std::initializer_list<std::string_view> parts) {
+    for (std::string_view part : parts) {
+        if (text.find(part) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Fills the field the token type names; false when the value cannot be written as text.
+bool classify(std::string_view type, OTelTokenPoint& point, std::string& lowered) {
+    lowered.assign(type);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), lowerAscii);
+    if (containsAny(lowered, {"input", "prompt"})) {
+        point.field = OTelTokenField::input;
+        return true;
+    }
+    if (containsAny(lowered, {"output", "completion"})) {
+        point.field = OTelTokenField::output;
+        return true;
+    }
+    if (containsAny(lowered, {"cache", "cached"})) {
+        point.field = OTelTokenField::cached;
+        return true;
+    }
+    point.field = OTelTokenField::text;
+    if (containsAny(lowered, {"thought", "reasoning"})) {
+        point.textLabel = "Thought";
+    } else if (containsAny(lowered, {"tool"})) {
+        point.textLabel = "Tool";
+    } else {
+        point.textLabel = type;
+    }
+    return isCountable(point.value);
+}
+
+// Appends a value in a form that tells values of different kinds apart.
+void appendValue(std::string& key, element value) {
+    if (value.type() == element_type::STRING) {
+        key += 's';
+        key += value.get_string().value_unsafe();
+    } else {
+        key += simdjson::minify(value);
+    }
+}
+
+void writeSeriesKey(std::string& key, std::string_view metricName, element startTime,
+                    const Attributes& attributes) {
+    key.clear();
+    key += metricName;
+    key += '\x1d';
+    appendValue(key, startTime);
+    for (const auto& [name, value] : attributes.effective()) {
+        key += '\x1e';
+        key += name;
+        key += '\x1f';
+        if (value) {
+            appendValue(key, *value);
+        }
+    }
+}
+
+// Reads one data point: its token type and value, classified, added to the total. Points without
+// a token type or a finite numeric value add nothing.
+void readDataPoint(std::string_view metricName, object obj, const Attributes& inherited,
+                   Walk& walk) {
+    PointMembers found;
+    for (auto field : obj) {
+        keepFirst(found, pointKey(field.key), field.value);
+    }
+    Attributes attributes(&inherited);
+    parseAttributes(found[attributesKey], attributes);
+    auto type = textForKeys(attributes, kTokenTypeAttributeKeys);
+    if (!type) {
+        type = textOf(firstOf(found, typeKeys, typeKeys + 2));
+    }
+    if (!type) {
+        return;
+    }
+    const auto value = pointValue(found);
+    if (!value || !std::isfinite(*value)) {
+        return;
+    }
+    OTelTokenPoint point;
+    point.value = *value;
+    if (!classify(*type, point, walk.lowered)) {
+        return;
+    }
+    if (auto time = firstOf(found, timeKeys, pointKeyCount)) {
+        point.observedAt = parseOTelDate(*time);
+    }
+    if (!point.observedAt) {
+        point.observedAt = dateForKeys(attributes, kAttributeTimeKeys);
+    }
+    if (auto start = firstOf(found, startTimeKeys, pointKeyCount); start && !start->is_null()) {
+        writeSeriesKey(walk.series, metricName, *start, attributes);
+        point.series = walk.series;
+    }
+    walk.total.add(point);
+}
+
+// Where the members a metric or a container is read from are found.
+struct Holder {
+    Found attributes;
+    Found dataPoints;
+    std::array<Found, 3> containers; // "sum", "gauge", "histogram"
+    bool typed = false;              // has a "type" or "token_type" member
+};
+
+Holder holderMembers(object obj) {
+    Holder holder;
+    for (auto field : obj) {
+        const std::string_view key = field.key;
+        switch (key.size()) {
+        case 3:
+            keepFirst(holder.containers, key == "sum" ? 0 : -1, field.value);
+            break;
+        case 4:
+            holder.typed = holder.typed || key == "type";
+            break;
+        case 5:
+            keepFirst(holder.containers, key == "gauge" ? 1 : -1, field.value);
+            break;
+        case 9:
+            keepFirst(holder.containers, key == "histogram" ? 2 : -1, field.value);
+            break;
+        case 10:
+            if (key == "attributes" && !holder.attributes) {
+                holder.attributes = field.value;
+            } else if (key == "dataPoints" && !holder.dataPoints) {
+                holder.dataPoints = field.value;
+            } else if (key == "token_type") {
+                holder.typed = true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return holder;
+}
+
+void readDataPoints(std::string_view name, Found points, const Attributes& attributes, Walk& walk) {
+    const auto list = asArray(points);
+    if (!list) {
+        return;
+    }
+    for (element item : *list) {
+        if (const auto point = asObject(item)) {
+            readDataPoint(name, *point, attributes, walk);
+        }
+    }
+}
+
+// The metric object, each of its containers, and their data points. A metric or a container is
+// read as a data point of its own too; without attributes and without a type member it has no
+// token type, so the common nested shapes skip that read.
+[[gnu::noinline]] void readMetric(std::string_view name, object metric, Walk& walk) {
+    const Holder holder = holderMembers(metric);
+    Attributes metricAttributes;
+    parseAttributes(holder.attributes, metricAttributes);
+    if (!metricAttributes.empty() || holder.typed) {
+        readDataPoint(name, metric, metricAttributes, walk);
+    }
+    for (const Found& member : holder.containers) {
+        const auto container = asObject(member);
+        if (!container) {
+            continue;
+        }
+        const Holder inner = holderMembers(*container);
+        Attributes attributes(&metricAttributes);
+        parseAttributes(inner.attributes, attributes);
+        if (!attributes.empty() || inner.typed) {
+            readDataPoint(name, *container, attributes, walk);
+        }
+        readDataPoints(name, inner.dataPoints, attributes, walk);
+    }
+    readDataPoints(name, holder.dataPoints, metricAttributes, walk);
+}
+
+// The name of a metric object: its "name", else its "metricName", else the "name" of its
+// "descriptor" object.
+std::optional<std::string_view> metricName(object obj) {
+    Found name;
+    Found descriptor;
+    for (auto field : obj) {
+        const std::string_view key = field.key;
+        if (key.size() == 4 && key == "name") {
+            return textOf(field.value);
+        }
+        if (key.size() == 10) {
+            if (key == "metricName" && !name) {
+                name = field.value;
+            } else if (key == "descriptor" && !descriptor) {
+                descriptor = field.value;
+            }
+        }
+    }
+    if (name) {
+        return textOf(name);
+    }
+    if (const auto object = asObject(descriptor)) {
+        return textOf(member(*object, "name"));
     }
     return std::nullopt;
 }
@@ -145,198 +656,42 @@ bool isAccepted(std::string_view name, std::span<const std::string_view> accepte
     return false;
 }
 
-std::string_view trimmedView(std::string_view text) {
-    constexpr std::string_view kSpace = " \t\n\r\v\f";
-    const auto first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-}
-
-// A histogram's "sum" is the token total; its "count" is only the number of measurements.
-std::optional<double> pointValue(const std::array<std::optional<element>, pointKeyCount>& found) {
-    if (auto sum = numberOf(unwrapTypedValue(found[sumKey]))) {
-        return sum;
-    }
-    const auto nested = asObject(found[valueKeys]);
-    if (nested) {
-        if (auto sum = numberOf(unwrapTypedValue(member(*nested, "sum")))) {
-            return sum;
-        }
-    }
-    if (auto first = firstOf(found, valueKeys, valueKeys + 7)) {
-        if (auto value = parseNumber(*first)) {
-            return value;
-        }
-    }
-    if (auto unwrapped = numberOf(unwrapTypedValue(found[valueKeys]))) {
-        return unwrapped;
-    }
-    // A value object that names its own kind, such as {"asInt": "7"}.
-    if (nested) {
-        if (auto first = firstPresent(*nested, kValueKeys)) {
-            return numberOf(unwrapTypedValue(first));
-        }
-    }
-    return std::nullopt;
-}
-
-std::string lowerCased(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return result;
-}
-
-bool containsAny(std::string_view text, std::initializer_list<std::string_view> parts) {
-    for (std::string_view part : parts) {
-        if (text.find(part) != std::string_view::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Fills the field the token type names; false when the value cannot be written as text.
-bool classify(const std::string& type, double value, OTelTokenPoint& point) {
-    const std::string lower = lowerCased(type);
-    if (containsAny(lower, {"input", "prompt"})) {
-        point.candidate.inputTokens = value;
-        return true;
-    }
-    if (containsAny(lower, {"output", "completion"})) {
-        point.candidate.outputTokens = value;
-        return true;
-    }
-    if (containsAny(lower, {"cache", "cached"})) {
-        point.candidate.cachedInputTokens = value;
-        return true;
-    }
-    if (containsAny(lower, {"thought", "reasoning"})) {
-        point.textLabel = "Thought";
-    } else if (containsAny(lower, {"tool"})) {
-        point.textLabel = "Tool";
-    } else {
-        point.textLabel = type;
-    }
-    point.value = value;
-    return tokenCountText(point.textLabel, value).has_value();
-}
-
-// Appends a value in a form that tells values of different kinds apart.
-void appendValue(std::string& key, element value) {
-    std::string_view text;
-    if (value.get_string().get(text) == simdjson::SUCCESS) {
-        key += 's';
-        key += text;
-    } else {
-        key += simdjson::minify(value);
-    }
-}
-
-std::string seriesKey(std::string_view metricName, element startTime,
-                      const OTelAttributes& attributes) {
-    std::string key;
-    key.reserve(160);
-    key += metricName;
-    key += '\x1d';
-    appendValue(key, startTime);
-    for (const auto& [name, value] : attributes.effective()) {
-        key += '\x1e';
-        key += name;
-        key += '\x1f';
-        if (value) {
-            appendValue(key, *value);
-        }
-    }
-    return key;
-}
-
-void collectPoint(std::string_view name, std::string_view label, object point,
-                  const OTelAttributes& attributes, std::vector<OTelTokenPoint>& out) {
-    if (auto result = readDataPoint(name, label, point, attributes)) {
-        out.push_back(std::move(*result));
-    }
-}
-
-// A metric or a container read as a data point of its own: without attributes and without a type
-// member it has no token type, so the common nested shapes skip the full read.
-void collectItself(std::string_view name, std::string_view label, object obj,
-                   const OTelAttributes& attributes, std::vector<OTelTokenPoint>& out) {
-    if (attributes.empty() && !member(obj, "type") && !member(obj, "token_type")) {
-        return;
-    }
-    collectPoint(name, label, obj, attributes, out);
-}
-
-void collectPoints(std::string_view name, std::string_view label, std::optional<element> points,
-                   const OTelAttributes& attributes, std::vector<OTelTokenPoint>& out) {
-    const auto list = asArray(points);
-    if (!list) {
-        return;
-    }
-    for (element item : *list) {
-        object point;
-        if (item.get_object().get(point) == simdjson::SUCCESS) {
-            collectPoint(name, label, point, attributes, out);
-        }
-    }
-}
-
-void readMetric(std::string_view name, object metric, std::string_view label,
-                std::vector<OTelTokenPoint>& out) {
-    static constexpr std::array<std::string_view, 5> kKeys{
-        "attributes", kContainerKeys[0], kContainerKeys[1], kContainerKeys[2], "dataPoints"};
-    static constexpr std::array<std::string_view, 2> kContainerMembers{"attributes", "dataPoints"};
-    const auto found = gather(metric, kKeys);
-    const OTelAttributes metricAttributes = parseAttributes(found[0]);
-    collectItself(name, label, metric, metricAttributes, out);
-    for (std::size_t i = 1; i <= kContainerKeys.size(); ++i) {
-        const auto container = asObject(found[i]);
-        if (!container) {
-            continue;
-        }
-        const auto members = gather(*container, kContainerMembers);
-        const OTelAttributes attributes = parseAttributes(members[0], metricAttributes);
-        collectItself(name, label, *container, attributes, out);
-        collectPoints(name, label, members[1], attributes, out);
-    }
-    collectPoints(name, label, found[4], metricAttributes, out);
-}
-
-void walk(element value, std::span<const std::string_view> acceptedNames, std::string_view label,
-          std::vector<OTelTokenPoint>& out) {
-    object obj;
-    array list;
-    if (value.get_object().get(obj) == simdjson::SUCCESS) {
-        if (auto name = metricName(obj); name && isAccepted(*name, acceptedNames)) {
-            readMetric(*name, obj, label, out);
+void walkValue(element value, Walk& walk) {
+    if (value.type() == element_type::OBJECT) {
+        const object obj = value.get_object().value_unsafe();
+        if (auto name = metricName(obj); name && isAccepted(*name, walk.acceptedNames)) {
+            readMetric(*name, obj, walk);
             return;
         }
         for (auto field : obj) {
-            walk(field.value, acceptedNames, label, out);
+            if (isComposite(field.value)) {
+                walkValue(field.value, walk);
+            }
         }
-    } else if (value.get_array().get(list) == simdjson::SUCCESS) {
+    } else if (value.type() == element_type::ARRAY) {
+        const array list = value.get_array().value_unsafe();
         for (element item : list) {
-            walk(item, acceptedNames, label, out);
+            if (isComposite(item)) {
+                walkValue(item, walk);
+            }
         }
     }
 }
 
 } // namespace
 
-std::optional<std::string> tokenCountText(std::string_view label, double value) {
+bool isCountable(double value) {
     const double rounded = std::round(value);
     // 2^63 is the first value a signed 64-bit integer cannot hold.
-    if (!std::isfinite(rounded) || rounded >= 9223372036854775808.0 ||
-        rounded < -9223372036854775808.0) {
+    return std::isfinite(rounded) && rounded < 9223372036854775808.0 &&
+           rounded >= -9223372036854775808.0;
+}
+
+std::optional<std::string> tokenCountText(std::string_view label, double value) {
+    if (!isCountable(value)) {
         return std::nullopt;
     }
-    return std::string(label) + " " + std::to_string(static_cast<std::int64_t>(rounded)) +
+    return std::string(label) + " " + std::to_string(static_cast<std::int64_t>(std::round(value))) +
            " tokens";
 }
 
@@ -346,143 +701,25 @@ std::optional<element> unwrapTypedValue(std::optional<element> value) {
         if (!obj) {
             return value;
         }
-        std::optional<element> typed;
-        for (const auto& candidate : gather(*obj, kTypedValueKeys)) {
-            if (candidate && !candidate->is_null()) {
-                typed = candidate;
-                break;
-            }
+        std::array<Found, 5> typed; // in the order of typedValueKey
+        for (auto field : *obj) {
+            keepFirst(typed, typedValueKey(field.key), field.value);
         }
-        if (!typed) {
+        const auto first = std::find_if(typed.begin(), typed.end(), [](const Found& candidate) {
+            return candidate && !candidate->is_null();
+        });
+        if (first == typed.end()) {
             return value;
         }
-        value = typed;
-    }
-    return std::nullopt;
-}
-
-const OTelAttributes::Value* OTelAttributes::find(std::string_view key) const {
-    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
-        if (it->first == key) {
-            return &it->second;
-        }
-    }
-    return m_inherited ? m_inherited->find(key) : nullptr;
-}
-
-std::vector<OTelAttributes::Entry> OTelAttributes::effective() const {
-    std::vector<Entry> result;
-    for (const OTelAttributes* layer = this; layer; layer = layer->m_inherited) {
-        for (auto it = layer->m_entries.rbegin(); it != layer->m_entries.rend(); ++it) {
-            const bool replaced = std::any_of(result.begin(), result.end(), [&](const Entry& kept) {
-                return kept.first == it->first;
-            });
-            if (!replaced) {
-                result.push_back(*it);
-            }
-        }
-    }
-    std::sort(result.begin(), result.end(),
-              [](const Entry& a, const Entry& b) { return a.first < b.first; });
-    return result;
-}
-
-OTelAttributes parseAttributes(std::optional<element> value) {
-    return parseAttributes(value, OTelAttributes());
-}
-
-OTelAttributes parseAttributes(std::optional<element> value, const OTelAttributes& inherited) {
-    OTelAttributes attributes =
-        inherited.empty() ? OTelAttributes() : OTelAttributes::over(inherited);
-    if (!value) {
-        return attributes;
-    }
-    if (auto obj = asObject(value)) {
-        for (auto field : *obj) {
-            attributes.set(field.key, unwrapTypedValue(field.value));
-        }
-    } else if (auto list = asArray(value)) {
-        for (element item : *list) {
-            const auto entry = asObject(item);
-            if (!entry) {
-                continue;
-            }
-            static constexpr std::array<std::string_view, 3> kEntryKeys{"key", "name", "value"};
-            const auto members = gather(*entry, kEntryKeys);
-            const auto keyValue = members[0] ? members[0] : members[1];
-            std::string_view key;
-            if (!keyValue || keyValue->get_string().get(key) != simdjson::SUCCESS) {
-                continue;
-            }
-            key = trimmedView(key);
-            if (!key.empty()) {
-                attributes.set(key, unwrapTypedValue(members[2]));
-            }
-        }
-    }
-    return attributes;
-}
-
-std::optional<std::string> textForKeys(const OTelAttributes& attributes,
-                                       std::span<const std::string_view> keys) {
-    if (attributes.empty()) {
-        return std::nullopt;
-    }
-    std::optional<std::string> result;
-    for (std::string_view key : keys) {
-        if (const auto* value = attributes.find(key); value && *value) {
-            if ((result = parseText(**value))) {
-                return result;
-            }
-        }
-    }
-    for (const auto& [key, value] : attributes.effective()) {
-        if (!value) {
-            continue;
-        }
-        const std::string normalized = normalizeKey(key);
-        for (std::string_view search : keys) {
-            if (normalized == normalizeKey(search)) {
-                if ((result = parseText(*value))) {
-                    return result;
-                }
-                break;
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<Instant> dateForKeys(const OTelAttributes& attributes,
-                                   std::span<const std::string_view> keys) {
-    if (attributes.empty()) {
-        return std::nullopt;
-    }
-    for (std::string_view key : keys) {
-        if (const auto* value = attributes.find(key); value && *value) {
-            if (auto date = parseOTelDate(**value)) {
-                return date;
-            }
-        }
-    }
-    for (const auto& [key, value] : attributes.effective()) {
-        if (!value) {
-            continue;
-        }
-        const std::string normalized = normalizeKey(key);
-        for (std::string_view search : keys) {
-            if (normalized == normalizeKey(search)) {
-                if (auto date = parseOTelDate(*value)) {
-                    return date;
-                }
-                break;
-            }
-        }
+        value = *first;
     }
     return std::nullopt;
 }
 
 std::optional<Instant> parseOTelDate(element value) {
+    if (auto number = digitsValue(value)) {
+        return instantFromEpochNumber(*number);
+    }
     array pair;
     if (value.get_array().get(pair) != simdjson::SUCCESS) {
         return parseDate(value);
@@ -507,42 +744,22 @@ std::optional<Instant> parseOTelDate(element value) {
     return Instant(std::chrono::duration_cast<Instant::duration>(total));
 }
 
-std::optional<OTelTokenPoint> readDataPoint(std::string_view metricName,
-                                            std::string_view windowLabel, object point,
-                                            const OTelAttributes& inherited) {
-    const auto found = gather(point, kPointKeys);
-    const OTelAttributes attributes = parseAttributes(found[attributesKey], inherited);
-    auto type = textForKeys(attributes, kTokenTypeAttributeKeys);
-    if (!type) {
-        type = textOf(firstOf(found, typeKeys, typeKeys + 2));
+void walkMetrics(element value, std::span<const std::string_view> acceptedNames,
+                 OTelTokenTotal& total) {
+    Walk walk{acceptedNames, total, {}, {}};
+    if (isComposite(value)) {
+        walkValue(value, walk);
     }
-    if (!type) {
-        return std::nullopt;
-    }
-    const auto value = pointValue(found);
-    if (!value || !std::isfinite(*value)) {
-        return std::nullopt;
-    }
-    OTelTokenPoint result;
-    result.candidate.windowLabel = std::string(windowLabel);
-    if (auto time = firstOf(found, timeKeys, pointKeyCount)) {
-        result.candidate.observedAt = parseOTelDate(*time);
-    }
-    if (!result.candidate.observedAt) {
-        result.candidate.observedAt = dateForKeys(attributes, kAttributeTimeKeys);
-    }
-    if (!classify(*type, *value, result)) {
-        return std::nullopt;
-    }
-    if (auto start = firstOf(found, startTimeKeys, pointKeyCount); start && !start->is_null()) {
-        result.series = seriesKey(metricName, *start, attributes);
-    }
-    return result;
 }
 
-void walkMetrics(element value, std::span<const std::string_view> acceptedNames,
-                 std::string_view windowLabel, std::vector<OTelTokenPoint>& points) {
-    walk(value, acceptedNames, windowLabel, points);
+bool mayNameAcceptedMetric(std::string_view text, std::span<const std::string_view> acceptedNames) {
+    for (std::string_view name : acceptedNames) {
+        if (text.find(name) != std::string_view::npos) {
+            return true;
+        }
+    }
+    // Any escape, "\u002e" or "\/" alike, may spell a name whose bytes do not appear as written.
+    return text.find('\\') != std::string_view::npos;
 }
 
 } // namespace korvo

@@ -1,62 +1,115 @@
 #include "sources/OTelTokenTotal.h"
 
-#include "sources/AccumulateCandidate.h"
-
 #include <algorithm>
 
 namespace korvo {
+namespace {
 
-void OTelTokenTotal::add(OTelTokenPoint point) {
-    if (point.series) {
-        const auto [found, added] = m_newestOfSeries.try_emplace(*point.series, m_points.size());
-        if (!added) {
-            auto& kept = m_points[found->second];
-            const auto& keptTime = kept->candidate.observedAt;
-            const auto& time = point.candidate.observedAt;
-            if (keptTime && time && *time < *keptTime) {
-                return;
-            }
-            kept.reset();
-            found->second = m_points.size();
-        }
+void addTo(std::optional<double>& sum, double value) {
+    if (sum) {
+        *sum += value;
+    } else {
+        sum = value;
     }
-    m_points.emplace_back(std::move(point));
+}
+
+} // namespace
+
+void OTelTokenTotal::Sums::add(const Kept& point) {
+    any = true;
+    switch (point.field) {
+    case OTelTokenField::input:
+        addTo(input, point.value);
+        break;
+    case OTelTokenField::output:
+        addTo(output, point.value);
+        break;
+    case OTelTokenField::cached:
+        addTo(cached, point.value);
+        break;
+    case OTelTokenField::text: {
+        const auto same = std::find_if(texts.begin(), texts.end(),
+                                       [&](const auto& text) { return text.first == point.label; });
+        if (same != texts.end()) {
+            same->second += point.value;
+        } else {
+            texts.emplace_back(point.label, point.value);
+        }
+        break;
+    }
+    }
+    if (point.observedAt && (!observedAt || *point.observedAt > *observedAt)) {
+        observedAt = point.observedAt;
+    }
+}
+
+std::uint32_t OTelTokenTotal::labelIndex(std::string_view label) {
+    const auto found = std::find(m_labels.begin(), m_labels.end(), label);
+    if (found != m_labels.end()) {
+        return static_cast<std::uint32_t>(found - m_labels.begin());
+    }
+    m_labels.emplace_back(label);
+    return static_cast<std::uint32_t>(m_labels.size() - 1);
+}
+
+void OTelTokenTotal::add(const OTelTokenPoint& point) {
+    Kept kept;
+    kept.value = point.value;
+    kept.observedAt = point.observedAt;
+    kept.field = point.field;
+    if (point.field == OTelTokenField::text) {
+        kept.label = labelIndex(point.textLabel);
+    } else {
+        m_tokenCountAdded = true;
+    }
+    if (point.series.empty()) {
+        if (m_pending.empty()) {
+            m_settled.add(kept);
+        } else {
+            m_pending.push_back(kept);
+        }
+        return;
+    }
+    const auto found = m_newestOfSeries.find(std::string(point.series));
+    if (found == m_newestOfSeries.end()) {
+        m_newestOfSeries.emplace(point.series, m_pending.size());
+    } else {
+        Kept& newest = m_pending[found->second];
+        if (newest.observedAt && point.observedAt && *point.observedAt < *newest.observedAt) {
+            return;
+        }
+        newest.replaced = true;
+        found->second = m_pending.size();
+    }
+    m_pending.push_back(kept);
 }
 
 std::optional<SanitizedUsageCandidate> OTelTokenTotal::total() const {
-    std::optional<SanitizedUsageCandidate> total;
-    std::vector<std::pair<std::string_view, double>> texts;
-    for (const auto& point : m_points) {
-        if (!point) {
-            continue;
-        }
-        if (!total) {
-            total = point->candidate;
-        } else {
-            accumulateInto(*total, point->candidate);
-        }
-        if (point->textLabel.empty()) {
-            continue;
-        }
-        const auto same = std::find_if(texts.begin(), texts.end(), [&](const auto& text) {
-            return text.first == point->textLabel;
-        });
-        if (same != texts.end()) {
-            same->second += point->value;
-        } else {
-            texts.emplace_back(point->textLabel, point->value);
+    Sums sums = m_settled;
+    for (const Kept& point : m_pending) {
+        if (!point.replaced) {
+            sums.add(point);
         }
     }
+    if (!sums.any) {
+        return std::nullopt;
+    }
+    SanitizedUsageCandidate total;
+    total.inputTokens = sums.input;
+    total.outputTokens = sums.output;
+    total.cachedInputTokens = sums.cached;
+    total.windowLabel = m_windowLabel;
+    total.observedAt = sums.observedAt;
     std::string joined;
-    for (const auto& [label, value] : texts) {
-        if (auto text = tokenCountText(label, value)) {
+    for (const auto& [label, value] : sums.texts) {
+        if (auto text = tokenCountText(m_labels[label], value)) {
             joined += joined.empty() ? *text : " · " + *text;
         }
     }
-    if (total && !joined.empty()) {
-        total->remainingText = std::move(joined);
+    if (!joined.empty()) {
+        total.remainingText = std::move(joined);
     }
-    if (total && !total->hasUsefulData()) {
+    if (!total.hasUsefulData()) {
         return std::nullopt;
     }
     return total;

@@ -90,42 +90,45 @@ TEST(GeminiCliAdapter, DiagnosticLadder) {
     }
 }
 
-std::string repeated(int count, const char* metric) {
+std::string inputPoint(const std::string& metric, int value = 1, const std::string& more = "") {
+    return R"({"name":")" + metric + R"(","attributes":{"type":"input"},"value":)" +
+           std::to_string(value) + more + "}\n";
+}
+
+std::string repeated(int count, const std::string& line) {
     std::string text;
     for (int i = 0; i < count; ++i) {
-        text += std::string(R"({"name":")") + metric +
-                R"(","attributes":{"type":"input"},"value":1})" + "\n";
+        text += line;
     }
     return text;
 }
 
-// Only the last 2,000 documents of the tail are read.
-TEST(GeminiCliAdapter, OnlyTheLastTwoThousandDocumentsCount) {
-    ScratchHome home;
-    home.write(".gemini/telemetry.log", repeated(3000, "gemini_cli.token.usage"));
-    EXPECT_EQ(adapterFor(home).readUsage()->usage.inputTokens, 2000);
-}
-
-// A pretty-printed document cut by the start of the 512 KiB tail is skipped whole.
-TEST(GeminiCliAdapter, DocumentCutByTheTailIsSkipped) {
-    ScratchHome home;
-    std::string log = "{\n  \"name\": \"gemini_cli.token.usage\",\n  \"dataPoints\": [\n";
-    const std::string filler =
-        "    {\n      \"attributes\": {\"model\": \"m\"},\n      \"value\": 1\n    },\n";
-    while (log.size() < 600 * 1024) {
-        log += filler;
+// The last 2,000 documents count, whatever their lines; a name may be spelled with escapes.
+TEST(GeminiCliAdapter, DocumentsThatCount) {
+    const auto series = [](int end, int value) {
+        return inputPoint("gemini_cli.token.usage", value,
+                          R"(,"startTimeUnixNano":"1","timeUnixNano":)" + std::to_string(end));
+    };
+    const std::string point = inputPoint("gemini_cli.token.usage");
+    const std::string other = inputPoint("other");
+    const std::string pad(600 * 1024, 'p');
+    const std::vector<std::tuple<const char*, std::string, double>> cases{
+        {"3,000 documents", repeated(3000, point), 2000},
+        {"lines that are no documents", repeated(2000, point) + repeated(700, "x\n"), 2000},
+        {"escaped name", inputPoint(R"(gemini_cli.token\u002eusage)", 5) + other, 5},
+        {"cut by the tail",
+         inputPoint("gemini_cli.token.usage", 9, ",\n\"p\":\"" + pad + "\"") + point, 1},
+        {"newest of a series outside the window",
+         series(200, 9) + repeated(1999, other) + series(100, 3), 3},
+        {"newest of a series inside the window",
+         series(200, 9) + repeated(1998, other) + series(100, 3), 9},
+    };
+    for (const auto& [what, log, input] : cases) {
+        ScratchHome home;
+        home.write(".gemini/telemetry.log", log);
+        EXPECT_EQ(adapterFor(home).readUsage().value_or(ProviderUsage{}).usage.inputTokens, input)
+            << what;
     }
-    log += "    {\n      \"attributes\": {\"type\": \"input\"},\n      \"value\": 999999\n    }\n  "
-           "]\n}\n";
-    log += "{\n  \"name\": \"gemini_cli.token.usage\",\n  \"attributes\": {\"type\": \"input\"},\n"
-           "  \"value\": 12\n}\n";
-    log += "{\n  \"name\": \"gemini_cli.token.usage\",\n  \"attributes\": {\"type\": \"output\"},\n"
-           "  \"value\": 3\n}";
-    home.write(".gemini/telemetry.log", log);
-    const auto row = adapterFor(home).readUsage();
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->usage.inputTokens, 12);
-    EXPECT_EQ(row->usage.outputTokens, 3);
 }
 
 TEST(GeminiCliAdapter, PromptLoggingSettings) {
@@ -163,13 +166,9 @@ TEST(GeminiCliAdapter, PromptLoggingSettings) {
 // Broken telemetry files never crash and never yield tokens.
 TEST(GeminiCliAdapter, BadTelemetryFiles) {
     const std::string metric = R"({"name":"gemini_cli.token.usage","attributes":{"type":"input"},)";
-    std::string deepest; // as deep as the parser accepts: the walk recurses this far
-    for (int i = 0; i < 500; ++i) {
-        deepest += R"({"type":"input","value":1,"a":[)";
-    }
-    for (int i = 0; i < 500; ++i) {
-        deepest += "]}";
-    }
+    // As deep as the parser accepts: the walk recurses this far.
+    const std::string deepest =
+        repeated(500, R"({"type":"input","value":1,"a":[)") + repeated(500, "]}");
     const std::vector<std::pair<const char*, std::string>> cases{
         {"empty", ""},
         {"invalid JSON", "{\"name\": \"gemini_cli.token.usage\", \n}}}\n"},
@@ -183,7 +182,8 @@ TEST(GeminiCliAdapter, BadTelemetryFiles) {
         {"one line longer than the tail",
          metric + R"("value":5,"pad":")" + std::string(600 * 1024, 'p') + "\"}\n"},
         {"token metrics only before the last 2,000 documents",
-         repeated(500, "gemini_cli.token.usage") + repeated(2000, "gemini_cli.api.request.count")},
+         repeated(500, inputPoint("gemini_cli.token.usage")) +
+             repeated(2000, inputPoint("gemini_cli.api.request.count"))},
         {"unreadable", "mode 000"},
     };
     for (const auto& [what, content] : cases) {

@@ -21,15 +21,11 @@ constexpr std::array<std::string_view, 1> kCopilotNames{"gen_ai.client.token.usa
 std::optional<SanitizedUsageCandidate> readDocuments(std::span<const std::string_view> names,
                                                      const std::vector<std::string>& documents) {
     simdjson::dom::parser parser;
-    OTelTokenTotal total;
+    OTelTokenTotal total("local telemetry");
     for (const auto& text : documents) {
         simdjson::dom::element document;
         EXPECT_EQ(parser.parse(text).get(document), simdjson::SUCCESS) << text;
-        std::vector<OTelTokenPoint> points;
-        walkMetrics(document, names, "local telemetry", points);
-        for (auto& point : points) {
-            total.add(std::move(point));
-        }
+        walkMetrics(document, names, total);
     }
     return total.total();
 }
