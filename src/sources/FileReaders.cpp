@@ -5,7 +5,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <functional>
 #include <limits>
 #include <simdjson.h>
 #include <sys/stat.h>
@@ -84,84 +83,217 @@ bool hasWantedExtension(std::string_view name, const std::set<std::string, std::
 
 // Deeper trees than this are not walked; the tools' own trees are a few levels deep.
 constexpr int kMaxWalkDepth = 64;
+// Directory entries are read this many bytes at a time.
+constexpr std::size_t kEntryBufferBytes = 64 * 1024;
 
-// Called during a walk (depth first, links never followed) for every regular file whose
-// extension is wanted, with the open directory's descriptor and the entry's name; returns false
-// to stop the walk.
-using FileVisitor = std::function<bool(int dirFd, const std::string& directory, const char* name)>;
-
-// Walks the open directory `fd` (taking ownership of it), named `directory`. Subdirectories are
-// opened relative to it and never through a link, so a link swapped in cannot lead elsewhere.
-bool walkDirectory(int fd, const std::string& directory,
-                   const std::set<std::string, std::less<>>& wanted, const FileVisitor& onFile,
-                   int depth) {
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        ::close(fd);
-        return true;
-    }
-    std::vector<std::string> subdirectories;
-    bool keepGoing = true;
-    while (keepGoing) {
-        const dirent* entry = ::readdir(dir);
-        if (entry == nullptr) {
-            break;
-        }
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
-            continue;
-        }
-        unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat info {};
-            if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+// Calls `visit(name, type)` for every entry of the open directory `fd` but "." and "..", in the
+// order the system lists them, until it returns false; `type` is a DT_* value, DT_UNKNOWN when
+// the file system does not tell. The descriptor stays open and owned by the caller.
+template <typename Visit> void forEachEntry(int fd, std::vector<char>& buffer, Visit&& visit) {
+    const auto isDotOrDotDot = [](const char* name) {
+        return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+    };
+#if defined(__linux__)
+    // Read straight from the descriptor: no stream object, no change of its flags.
+    buffer.resize(kEntryBufferBytes);
+    for (;;) {
+        const ssize_t got = ::getdents64(fd, buffer.data(), buffer.size());
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR) {
                 continue;
             }
-            type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_LNK;
+            return;
         }
-        if (type == DT_DIR) {
-            if (depth < kMaxWalkDepth) {
-                subdirectories.emplace_back(name);
+        for (ssize_t offset = 0; offset < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer.data() + offset);
+            offset += entry->d_reclen;
+            if (!isDotOrDotDot(entry->d_name) &&
+                !visit(static_cast<const char*>(entry->d_name), entry->d_type)) {
+                return;
             }
-        } else if (type == DT_REG && hasWantedExtension(name, wanted)) {
-            keepGoing = onFile(fd, directory, name);
         }
     }
-    // The directory stays open while its children are walked: at most kMaxWalkDepth at once.
-    for (const std::string& sub : subdirectories) {
-        if (!keepGoing) {
+#else
+    (void)buffer;
+    const int own = ::dup(fd);
+    DIR* dir = own >= 0 ? ::fdopendir(own) : nullptr;
+    if (dir == nullptr) {
+        if (own >= 0) {
+            ::close(own);
+        }
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isDotOrDotDot(entry->d_name) &&
+            !visit(static_cast<const char*>(entry->d_name), entry->d_type)) {
             break;
         }
-        const int childFd =
-            ::openat(fd, sub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (childFd < 0) {
-            continue;
-        }
-        std::string child = directory;
-        if (child.empty() || child.back() != '/') {
-            child += '/';
-        }
-        child += sub;
-        keepGoing = walkDirectory(childFd, child, wanted, onFile, depth + 1);
     }
     ::closedir(dir);
-    return keepGoing;
+#endif
 }
 
-// Walks `root`, which may itself be a link to a directory.
-bool walkTree(const std::string& root, const std::set<std::string, std::less<>>& wanted,
-              const FileVisitor& onFile) {
-    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+// One walk of a folder tree, depth first (a folder's files before its subfolders), links never
+// followed. Folder and file names are kept once each; whole paths are made only for the files
+// returned.
+class TreeWalk {
+public:
+    TreeWalk(const std::set<std::string, std::less<>>& wanted, std::size_t countCap, bool wantTimes)
+        : m_wanted(wanted), m_countCap(countCap), m_wantTimes(wantTimes) {}
+
+    // Walks `root`, which may itself be a link to a directory.
+    void run(const std::string& root) {
+        const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        m_root = root;
+        m_folders.push_back({0, 0, 0});
+        walk(fd, 0, 0);
+        ::close(fd);
+    }
+
+    std::size_t count() const { return m_count; }
+
+    // Up to `limit` of the files found, newest first; equal times keep the walk's order.
+    std::vector<std::filesystem::path> newest(std::size_t limit) {
+        const std::size_t count = std::min(limit, m_found.size());
+        const auto newer = [](const Found& a, const Found& b) {
+            if (a.seconds != b.seconds) {
+                return a.seconds > b.seconds;
+            }
+            if (a.nanoseconds != b.nanoseconds) {
+                return a.nanoseconds > b.nanoseconds;
+            }
+            return a.index < b.index;
+        };
+        std::partial_sort(m_found.begin(), m_found.begin() + static_cast<std::ptrdiff_t>(count),
+                          m_found.end(), newer);
+        std::vector<std::filesystem::path> paths;
+        paths.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::string path = folderPath(m_found[i].folder);
+            appendName(path, m_found[i].nameOffset, m_found[i].nameSize);
+            paths.emplace_back(std::move(path));
+        }
+        return paths;
+    }
+
+private:
+    struct Folder {
+        std::size_t parent;
+        std::size_t nameOffset;
+        std::size_t nameSize;
+    };
+    struct Found {
+        long long seconds;
+        long nanoseconds;
+        std::size_t index; // order of discovery
+        std::size_t folder;
+        std::size_t nameOffset;
+        std::size_t nameSize;
+    };
+
+    // Keeps `name` with its terminating zero; returns its offset.
+    std::size_t keepName(const char* name, std::size_t size) {
+        const std::size_t offset = m_names.size();
+        m_names.append(name, size + 1);
+        return offset;
+    }
+
+    void appendName(std::string& path, std::size_t offset, std::size_t size) const {
+        if (path.empty() || path.back() != '/') {
+            path += '/';
+        }
+        path.append(m_names, offset, size);
+    }
+
+    std::string folderPath(std::size_t folder) const {
+        if (folder == 0) {
+            return m_root;
+        }
+        const Folder& f = m_folders[folder];
+        std::string path = folderPath(f.parent);
+        appendName(path, f.nameOffset, f.nameSize);
+        return path;
+    }
+
+    // A regular file with a wanted extension; `info` is its metadata when already read.
+    // Returns false to stop the walk.
+    bool onFile(int dirFd, std::size_t folder, const char* name, const struct stat* info) {
+        if (m_count < m_countCap) {
+            ++m_count;
+        }
+        if (!m_wantTimes) {
+            return m_count < m_countCap;
+        }
+        // A file whose time cannot be read sorts as the oldest.
+        long long seconds = std::numeric_limits<long long>::min();
+        long nanoseconds = 0;
+        struct stat own {};
+        if (info == nullptr && ::fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) == 0) {
+            info = &own;
+        }
+        if (info != nullptr) {
+            seconds = static_cast<long long>(info->st_mtim.tv_sec);
+            nanoseconds = info->st_mtim.tv_nsec;
+        }
+        const std::size_t size = std::strlen(name);
+        m_found.push_back(
+            {seconds, nanoseconds, m_found.size(), folder, keepName(name, size), size});
         return true;
     }
-    return walkDirectory(fd, root, wanted, onFile, 0);
-}
 
-bool isDirectory(const std::filesystem::path& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
+    // Walks the open directory `fd` (left open for the caller to close), the folder `folder`.
+    // Subdirectories are opened relative to it and never through a link, so a link swapped in
+    // cannot lead elsewhere.
+    bool walk(int fd, std::size_t folder, int depth) {
+        const std::size_t firstChild = m_folders.size();
+        bool keepGoing = true;
+        forEachEntry(fd, m_buffer, [&](const char* name, unsigned char type) {
+            struct stat info {};
+            const struct stat* known = nullptr;
+            if (type == DT_UNKNOWN) {
+                if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                    return true;
+                }
+                known = &info;
+                type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_LNK;
+            }
+            if (type == DT_DIR) {
+                if (depth < kMaxWalkDepth) {
+                    const std::size_t size = std::strlen(name);
+                    m_folders.push_back({folder, keepName(name, size), size});
+                }
+            } else if (type == DT_REG && hasWantedExtension(name, m_wanted)) {
+                keepGoing = onFile(fd, folder, name, known);
+            }
+            return keepGoing;
+        });
+        // The directory stays open while its children are walked: at most kMaxWalkDepth at once.
+        const std::size_t endChild = m_folders.size();
+        for (std::size_t child = firstChild; child < endChild && keepGoing; ++child) {
+            const int childFd = ::openat(fd, m_names.c_str() + m_folders[child].nameOffset,
+                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (childFd < 0) {
+                continue;
+            }
+            keepGoing = walk(childFd, child, depth + 1);
+            ::close(childFd);
+        }
+        return keepGoing;
+    }
+
+    const std::set<std::string, std::less<>>& m_wanted;
+    const std::size_t m_countCap;
+    const bool m_wantTimes;
+    std::string m_root;
+    std::size_t m_count = 0;
+    std::vector<Folder> m_folders; // the root first
+    std::vector<Found> m_found;
+    std::string m_names;
+    std::vector<char> m_buffer;
+};
 
 } // namespace
 
@@ -319,49 +451,11 @@ bool existsAsNonDirectory(const std::filesystem::path& path) {
 FileSurvey surveyFiles(const std::filesystem::path& directory,
                        const std::set<std::string, std::less<>>& extensions, std::size_t countLimit,
                        std::size_t recentLimit) {
+    TreeWalk walk(extensions, std::max<std::size_t>(countLimit, 1), recentLimit > 0);
+    walk.run(directory.native());
     FileSurvey survey;
-    if (!isDirectory(directory)) {
-        return survey;
-    }
-    const std::size_t countCap = std::max<std::size_t>(countLimit, 1);
-    struct Found {
-        std::string path;
-        long long seconds;
-        long nanoseconds;
-    };
-    std::vector<Found> found;
-    walkTree(directory.native(), extensions,
-             [&](int dirFd, const std::string& parent, const char* name) {
-                 if (survey.count < countCap) {
-                     ++survey.count;
-                 }
-                 if (recentLimit == 0) {
-                     return survey.count < countCap;
-                 }
-                 struct stat info {};
-                 // A file whose time cannot be read sorts as the oldest.
-                 long long seconds = std::numeric_limits<long long>::min();
-                 long nanoseconds = 0;
-                 if (::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
-                     seconds = static_cast<long long>(info.st_mtim.tv_sec);
-                     nanoseconds = info.st_mtim.tv_nsec;
-                 }
-                 std::string full = parent;
-                 if (full.empty() || full.back() != '/') {
-                     full += '/';
-                 }
-                 full += name;
-                 found.push_back({std::move(full), seconds, nanoseconds});
-                 return true;
-             });
-    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return a.seconds != b.seconds ? a.seconds > b.seconds : a.nanoseconds > b.nanoseconds;
-    });
-    const std::size_t count = std::min(recentLimit, found.size());
-    survey.recent.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        survey.recent.emplace_back(std::move(found[i].path));
-    }
+    survey.count = walk.count();
+    survey.recent = walk.newest(recentLimit);
     return survey;
 }
 

@@ -96,6 +96,10 @@ TEST(ReadTailLines, LastNonEmptyLinesInFileOrder) {
         const auto tail = readTailLines(c.path, c.maxLines);
         EXPECT_EQ(std::vector<std::string>(tail.begin(), tail.end()), c.expected) << c.name;
     }
+    const auto padded = readTailLines(home.write("pad.jsonl", "{\"a\":1}"), 5); // no last break
+    ASSERT_EQ(padded.size(), 1u);
+    const char* end = padded.lines().back().data() + padded.lines().back().size();
+    EXPECT_EQ(std::string(end, kParsePadding), std::string(kParsePadding, '\0'));
 }
 
 // Lines of exactly 100 bytes: "line NNNNNNNN" padded with dots, then a line break.
@@ -142,18 +146,8 @@ TEST(ReadTailLines, WindowStartingAtALineStartKeepsThatLine) {
     EXPECT_EQ(tail.size(), (rest.size() - lastLength) / 100 + 1);
 }
 
-TEST(ReadTailLines, EveryLineIsFollowedByParsePadding) {
-    ScratchHome home;
-    const auto file = home.write("pad.jsonl", "{\"a\":1}");
-    const auto tail = readTailLines(file, 5);
-    ASSERT_EQ(tail.size(), 1u);
-    const char* end = tail.lines().back().data() + tail.lines().back().size();
-    for (std::size_t i = 0; i < kParsePadding; ++i) {
-        EXPECT_EQ(end[i], '\0');
-    }
-}
-
-// Regular files only, hidden ones and upper-case extensions included; a loop is never followed.
+// Regular files only, hidden ones and upper-case extensions included; a loop is never followed;
+// a root that is a link is walked; equal times keep the order in which the walk meets the files.
 TEST(CountAndRecentFiles, WalkTheTreeWithinTheirLimits) {
     ScratchHome home;
     ScratchHome::touch(home.write("p/2026/01/old.jsonl", ""), 1'700'000'000);
@@ -162,22 +156,28 @@ TEST(CountAndRecentFiles, WalkTheTreeWithinTheirLimits) {
     ScratchHome::touch(home.write("p/deep/er/d.jsonl", ""), 1'699'000'000);
     ScratchHome::touch(home.write("p/notes.txt", ""), 1'700'000'900);
     home.build({"file p/.jsonl", "dir p/folder.jsonl", "link p/link.jsonl=p/mid.JSONL",
-                "link p/deep/loop=p"});
-    struct Case {
-        std::size_t limit;
-        std::size_t expected;
-    };
-    for (const auto& c : std::vector<Case>{{500, 4}, {3, 3}, {1, 1}, {0, 1}}) {
-        EXPECT_EQ(countFiles(home / "p", kJsonl, c.limit), c.expected) << c.limit;
+                "link p/deep/loop=p", "link q=p"});
+    std::string deep = "z";
+    for (int level = 0; level < 66; ++level) { // files below 64 levels are not reached
+        ScratchHome::touch(home.write(deep + "/" + std::to_string(level) + ".jsonl", ""), 1);
+        deep += "/z";
+    }
+    for (const auto& [root, limit, expected] : std::vector<std::tuple<const char*, int, int>>{
+             {"p", 500, 4}, {"p", 3, 3}, {"p", 1, 1}, {"p", 0, 1}, {"q", 9, 4}, {"z", 500, 65}}) {
+        EXPECT_EQ(countFiles(home / root, kJsonl, limit), std::size_t(expected)) << root << limit;
     }
     std::vector<std::string> names;
-    for (const auto& file : recentFiles(home / "p", kJsonl, 20)) {
-        names.push_back(file.filename().string());
+    for (const auto& file : recentFiles(home / "q", kJsonl, 20)) {
+        names.push_back(file.lexically_relative(home.path()).string());
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"new.jsonl", "mid.JSONL", "old.jsonl", "d.jsonl"}));
-    const auto two = recentFiles(home / "p", kJsonl, 2);
-    ASSERT_EQ(two.size(), 2u);
-    EXPECT_EQ(two[1].filename(), "mid.JSONL");
+    EXPECT_EQ(names, (std::vector<std::string>{"q/.hidden/new.jsonl", "q/mid.JSONL",
+                                               "q/2026/01/old.jsonl", "q/deep/er/d.jsonl"}));
+    const auto all = recentFiles(home / "z", kJsonl, 500);
+    for (std::size_t level = 0; level < all.size(); ++level) { // files first, then subfolders
+        EXPECT_EQ(all[level].filename(), std::to_string(level) + ".jsonl");
+    }
+    EXPECT_EQ(all.size(), 65u);
+    EXPECT_EQ(recentFiles(home / "z", kJsonl, 3), std::vector(all.begin(), all.begin() + 3));
     for (const auto& notAFolder : {home / "missing", home / "p/mid.JSONL"}) {
         EXPECT_EQ(countFiles(notAFolder, kJsonl, 500), 0u);
         EXPECT_TRUE(recentFiles(notAFolder, kJsonl, 20).empty());
