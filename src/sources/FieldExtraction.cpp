@@ -2,7 +2,9 @@
 
 #include "sources/FileReaders.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 
 namespace korvo {
 
@@ -71,6 +73,12 @@ constexpr std::array<KeyRule, 39> kKeyRules{{
     {"time", Field::observedAt},
 }};
 
+// Fields that alone make a candidate useful (see SanitizedUsageCandidate::hasUsefulData): a
+// window label or a time never does.
+constexpr bool makesUseful(Field field) {
+    return field != Field::windowLabel && field != Field::observedAt;
+}
+
 bool isAsciiAlnum(char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
@@ -97,8 +105,57 @@ void fillIfAbsent(std::optional<T>& field, const JsonValue& value, Convert conve
     }
 }
 
+constexpr std::size_t kLongestRuleKey = [] {
+    std::size_t longest = 0;
+    for (const KeyRule& rule : kKeyRules) {
+        longest = std::max(longest, rule.key.size());
+    }
+    return longest;
+}();
+
+// For each key length, the first and the last letters of the rules' keys of that length: bit n
+// stands for 'a' + n. Most keys a log holds are told apart from every rule by these alone.
+struct LetterMasks {
+    std::array<std::uint32_t, kLongestRuleKey + 1> first{};
+    std::array<std::uint32_t, kLongestRuleKey + 1> last{};
+
+    bool mayMatch(std::string_view key) const {
+        if (key.empty() || key.size() > kLongestRuleKey) {
+            return false;
+        }
+        const unsigned front = static_cast<unsigned char>(key.front()) - unsigned{'a'};
+        const unsigned back = static_cast<unsigned char>(key.back()) - unsigned{'a'};
+        return front < 26 && back < 26 && ((first[key.size()] >> front) & 1U) != 0 &&
+               ((last[key.size()] >> back) & 1U) != 0;
+    }
+};
+
+constexpr std::string_view kResetWord = "reset";
+
+constexpr LetterMasks letterMasks(bool usefulOnly) {
+    LetterMasks masks;
+    for (const KeyRule& rule : kKeyRules) {
+        const char front = rule.key.empty() ? '\0' : rule.key.front();
+        const char back = rule.key.empty() ? '\0' : rule.key.back();
+        if (front < 'a' || front > 'z' || back < 'a' || back > 'z') {
+            throw "every rule key starts and ends with a lower-case letter";
+        }
+        // keyCanMakeUseful leaves out the rules that make nothing useful, and then looks for the
+        // reset word, which must therefore be in no rule's key.
+        if (rule.key.find(kResetWord) != std::string_view::npos) {
+            throw "no rule key holds the reset word";
+        }
+        if (!usefulOnly || makesUseful(rule.field)) {
+            masks.first[rule.key.size()] |= std::uint32_t{1} << (front - 'a');
+            masks.last[rule.key.size()] |= std::uint32_t{1} << (back - 'a');
+        }
+    }
+    return masks;
+}
+
 std::optional<Field> fieldForKey(std::string_view key) {
-    if (key.empty()) {
+    static constexpr LetterMasks kAnyRule = letterMasks(false);
+    if (!kAnyRule.mayMatch(key)) {
         return std::nullopt;
     }
     for (const KeyRule& rule : kKeyRules) {
@@ -109,14 +166,6 @@ std::optional<Field> fieldForKey(std::string_view key) {
     }
     return std::nullopt;
 }
-
-// Fields that alone make a candidate useful (see SanitizedUsageCandidate::hasUsefulData): a
-// window label or a time never does.
-bool makesUseful(Field field) {
-    return field != Field::windowLabel && field != Field::observedAt;
-}
-
-constexpr std::string_view kResetWord = "reset";
 
 void walk(const JsonValue& value, std::string_view key, bool hasKey,
           SanitizedUsageCandidate& candidate, std::string& scratch) {
@@ -154,11 +203,15 @@ std::string normalizeKey(std::string_view key) {
 }
 
 bool keyCanMakeUseful(std::string_view normalizedKey) {
-    if (const std::optional<Field> field = fieldForKey(normalizedKey)) {
-        return makesUseful(*field);
+    static constexpr LetterMasks kUsefulRule = letterMasks(true);
+    if (kUsefulRule.mayMatch(normalizedKey)) {
+        if (const std::optional<Field> field = fieldForKey(normalizedKey)) {
+            return makesUseful(*field);
+        }
     }
     // The reset rule fills resetAt, which makes a candidate useful.
-    return normalizedKey.find(kResetWord) != std::string_view::npos;
+    return normalizedKey.size() >= kResetWord.size() &&
+           normalizedKey.find(kResetWord) != std::string_view::npos;
 }
 
 void applyField(std::string_view key, const JsonValue& value, SanitizedUsageCandidate& candidate) {

@@ -55,7 +55,7 @@ const std::vector<std::string> kUsefulKeys = {"used_percent",
 
 // Keys the rules read into no useful field, or into none at all.
 const std::vector<std::string> kOtherKeys = {
-    "timestamp", "observed_at", "time", "window", "window_label", "period",  "type",
+    "timestamp", "observed_at", "time", "window", "window_label", "period", "type",
     "message",   "content",     "text", "tokens", "input",        "percent"};
 
 std::string escapedForJson(const std::string& key) {
@@ -70,10 +70,6 @@ std::string escapedForJson(const std::string& key) {
     return out;
 }
 
-std::optional<SanitizedUsageCandidate> parsed(const std::string& line) {
-    return parseJSONCandidate(line);
-}
-
 TEST(LogLineFilter, EveryUsefulKeySpellingPassesAndTheRulesAgree) {
     for (const std::string& key : kUsefulKeys) {
         for (const std::string& value :
@@ -86,7 +82,7 @@ TEST(LogLineFilter, EveryUsefulKeySpellingPassesAndTheRulesAgree) {
     for (const std::string& key : kOtherKeys) {
         const std::string line = R"({"text":"refactor the parser","x":{")" + key + R"(":42}})";
         EXPECT_FALSE(mayHoldUsefulKey(line)) << line;
-        EXPECT_FALSE(parsed(line)) << line;
+        EXPECT_FALSE(parseJSONCandidate(line)) << line;
     }
 }
 
@@ -108,6 +104,7 @@ TEST(LogLineFilter, NeverHidesALineThatGivesACandidate) {
          R"({"text":"C:\\","input_tokens":7})", true},
         {"useful key after a value holding escaped quotes",
          R"({"text":"say \"hi\"","cached_tokens":2})", true},
+        {"value opening with a colon after a usage key", R"({"n":1,"usd":":5"})", true},
         {"usage key only inside a string value", R"({"text":"\"input_tokens\": 5"})", false},
         {"usage words only as values", R"({"type":"input_tokens","name":"status"})", false},
         {"only a time and a window", R"({"timestamp":"2026-01-05T08:00:00Z","window":"5h"})",
@@ -133,7 +130,7 @@ TEST(LogLineFilter, NeverHidesALineThatGivesACandidate) {
         EXPECT_EQ(mayHoldUsefulKey(c.line), c.expected) << c.name;
         std::string padded = c.line;
         padded.reserve(padded.size() + simdjson::SIMDJSON_PADDING);
-        const bool givesCandidate = parsed(c.line).has_value() ||
+        const bool givesCandidate = parseJSONCandidate(c.line).has_value() ||
                                     CodexAdapter::sessionLineCandidate(parser, padded).has_value();
         if (givesCandidate) {
             EXPECT_TRUE(mayHoldUsefulKey(c.line)) << c.name;
