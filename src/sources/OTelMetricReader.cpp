@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace korvo {
@@ -24,14 +25,14 @@ constexpr std::array<std::string_view, 7> kValueKeys{"value", "count",    "sum",
                                                      "asInt", "intValue", "doubleValue"};
 constexpr std::array<std::string_view, 3> kAttributeTimeKeys{"timestamp", "time", "timeUnixNano"};
 
-std::optional<object> asObject(Found value) {
+[[gnu::always_inline]] inline std::optional<object> asObject(const Found& value) {
     if (!value || value->type() != element_type::OBJECT) {
         return std::nullopt;
     }
     return value->get_object().value_unsafe();
 }
 
-std::optional<array> asArray(Found value) {
+[[gnu::always_inline]] inline std::optional<array> asArray(const Found& value) {
     if (!value || value->type() != element_type::ARRAY) {
         return std::nullopt;
     }
@@ -48,29 +49,50 @@ Found member(object obj, std::string_view key) {
     return std::nullopt;
 }
 
-// Records `value` under `index` unless an earlier member already filled it: of equal keys the
-// first counts.
-template <std::size_t N> void keepFirst(std::array<Found, N>& found, int index, element value) {
-    if (index >= 0 && !found[static_cast<std::size_t>(index)]) {
-        found[static_cast<std::size_t>(index)] = value;
-    }
-}
+// Members of an object found under known keys (by index), the first of equal keys kept. Slots
+// stay uninitialized until filled, so a wide set costs nothing until it is used.
+template <std::size_t N> class Members {
+    static_assert(N <= 32);
 
-template <std::size_t N>
-Found firstOf(const std::array<Found, N>& found, std::size_t from, std::size_t to) {
-    for (std::size_t i = from; i < to && i < N; ++i) {
-        if (found[i]) {
-            return found[i];
+public:
+    Members() {}
+
+    [[gnu::always_inline]] void keepFirst(int index, element value) {
+        if (index >= 0 && !has(static_cast<std::size_t>(index))) {
+            std::construct_at(&m_slots[static_cast<std::size_t>(index)].value, value);
+            m_present |= bit(static_cast<std::size_t>(index));
         }
     }
-    return std::nullopt;
-}
+    [[gnu::always_inline]] bool has(std::size_t index) const { return m_present & bit(index); }
+    [[gnu::always_inline]] Found operator[](std::size_t index) const {
+        return has(index) ? Found(m_slots[index].value) : std::nullopt;
+    }
+    // The member under the first filled index of [from, to).
+    [[gnu::always_inline]] Found firstOf(std::size_t from, std::size_t to) const {
+        for (std::size_t i = from; i < to && i < N; ++i) {
+            if (has(i)) {
+                return m_slots[i].value;
+            }
+        }
+        return std::nullopt;
+    }
 
-bool isSpace(char c) {
+private:
+    static std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
+
+    union Slot {
+        Slot() {}
+        element value;
+    };
+    std::array<Slot, N> m_slots;
+    std::uint32_t m_present = 0;
+};
+
+[[gnu::always_inline]] inline bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-std::string_view trimmedView(std::string_view text) {
+[[gnu::always_inline]] inline std::string_view trimmedView(std::string_view text) {
     while (!text.empty() && isSpace(text.front())) {
         text.remove_prefix(1);
     }
@@ -81,7 +103,7 @@ std::string_view trimmedView(std::string_view text) {
 }
 
 // The text the value parser reads from a value (trimmed, not empty), as a view into the document.
-std::optional<std::string_view> textOf(Found value) {
+[[gnu::always_inline]] inline std::optional<std::string_view> textOf(const Found& value) {
     if (!value || value->type() != element_type::STRING) {
         return std::nullopt;
     }
@@ -119,16 +141,11 @@ std::optional<double> numberOf(element value) {
     return parseNumber(value);
 }
 
-std::optional<double> numberOf(Found value) {
+[[gnu::always_inline]] inline std::optional<double> numberOf(const Found& value) {
     if (!value) {
         return std::nullopt;
     }
     return numberOf(*value);
-}
-
-bool isComposite(element value) {
-    const auto type = value.type();
-    return type == element_type::OBJECT || type == element_type::ARRAY;
 }
 
 // Keys compared as normalizeKey writes them: ASCII letters lower-cased, other ASCII bytes that
@@ -181,9 +198,9 @@ public:
     Attributes(const Attributes&) = delete;
     Attributes& operator=(const Attributes&) = delete;
 
-    void set(std::string_view key, Found value) {
+    void set(std::string_view key, const Found& value) {
         if (m_size < kInline) {
-            m_inline[m_size] = {key, value};
+            std::construct_at(&m_inline[m_size].entry, Entry{key, value});
         } else {
             m_more.push_back({key, value});
         }
@@ -225,9 +242,15 @@ public:
 private:
     static constexpr std::size_t kInline = 8;
 
-    const Entry& at(std::size_t i) const { return i < kInline ? m_inline[i] : m_more[i - kInline]; }
+    const Entry& at(std::size_t i) const {
+        return i < kInline ? m_inline[i].entry : m_more[i - kInline];
+    }
 
-    std::array<Entry, kInline> m_inline;
+    union Slot { // filled before it is read
+        Slot() {}
+        Entry entry;
+    };
+    std::array<Slot, kInline> m_inline;
     std::vector<Entry> m_more;
     std::size_t m_size = 0;
     const Attributes* m_inherited = nullptr;
@@ -235,7 +258,7 @@ private:
 
 // Index of a typed value key ("stringValue", "intValue", "doubleValue", "boolValue", "value"),
 // or -1.
-int typedValueKey(std::string_view key) {
+[[gnu::always_inline]] inline int typedValueKey(std::string_view key) {
     switch (key.size()) {
     case 11:
         return key == "stringValue" ? 0 : key == "doubleValue" ? 2 : -1;
@@ -253,7 +276,7 @@ int typedValueKey(std::string_view key) {
 // Reads an attribute object ({"type": "input"}) or an OTLP key/value list
 // ([{"key": "type", "value": {"stringValue": "input"}}]) into `attributes`. Anything else adds
 // nothing.
-void parseAttributes(Found value, Attributes& attributes) {
+void parseAttributes(const Found& value, Attributes& attributes) {
     if (!value) {
         return;
     }
@@ -272,15 +295,14 @@ void parseAttributes(Found value, Attributes& attributes) {
         if (!entry) {
             continue;
         }
-        std::array<Found, 3> members; // "key", "name", "value"
+        Members<3> members; // "key", "name", "value"
         for (auto field : *entry) {
             const std::string_view key = field.key;
-            keepFirst(members,
-                      key == "key"     ? 0
-                      : key == "name"  ? 1
-                      : key == "value" ? 2
-                                       : -1,
-                      field.value);
+            members.keepFirst(key == "key"     ? 0
+                              : key == "name"  ? 1
+                              : key == "value" ? 2
+                                               : -1,
+                              field.value);
         }
         const Found keyValue = members[0] ? members[0] : members[1];
         if (!keyValue || keyValue->type() != element_type::STRING) {
@@ -366,9 +388,9 @@ constexpr int sumKey = valueKeys + 2;
 constexpr int timeKeys = valueKeys + 7;
 constexpr int startTimeKeys = timeKeys + 4;
 constexpr std::size_t pointKeyCount = timeKeys + 6;
-using PointMembers = std::array<Found, pointKeyCount>;
+using PointMembers = Members<pointKeyCount>;
 
-int pointKey(std::string_view key) {
+[[gnu::always_inline]] inline int pointKey(std::string_view key) {
     switch (key.size()) {
     case 3:
         return key == "sum" ? sumKey : -1;
@@ -409,7 +431,7 @@ std::optional<double> pointValue(const PointMembers& found) {
             return sum;
         }
     }
-    if (auto first = firstOf(found, valueKeys, valueKeys + 7)) {
+    if (auto first = found.firstOf(valueKeys, valueKeys + 7)) {
         if (auto value = numberOf(*first)) {
             return value;
         }
@@ -445,30 +467,66 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
     return false;
 }
 
-// Fills the field the token type names; false when the value cannot be written as text.
-bool classify(std::string_view type, OTelTokenPoint& point, std::string& lowered) {
+enum class TokenKind { input, output, cached, thought, tool, other };
+
+// What the token type names, tested in this order: a type that names input and cache is input.
+TokenKind tokenKind(std::string_view type, std::string& lowered) {
+    // The types exporters write, which the searches below classify alike.
+    if (type == "input") {
+        return TokenKind::input;
+    }
+    if (type == "output") {
+        return TokenKind::output;
+    }
+    if (type == "cache") {
+        return TokenKind::cached;
+    }
+    if (type == "thought") {
+        return TokenKind::thought;
+    }
+    if (type == "tool") {
+        return TokenKind::tool;
+    }
     lowered.assign(type);
     std::transform(lowered.begin(), lowered.end(), lowered.begin(), lowerAscii);
     if (containsAny(lowered, {"input", "prompt"})) {
-        point.field = OTelTokenField::input;
-        return true;
+        return TokenKind::input;
     }
     if (containsAny(lowered, {"output", "completion"})) {
-        point.field = OTelTokenField::output;
-        return true;
+        return TokenKind::output;
     }
     if (containsAny(lowered, {"cache", "cached"})) {
+        return TokenKind::cached;
+    }
+    if (containsAny(lowered, {"thought", "reasoning"})) {
+        return TokenKind::thought;
+    }
+    return containsAny(lowered, {"tool"}) ? TokenKind::tool : TokenKind::other;
+}
+
+// Fills the field the token type names; false when the value cannot be written as text.
+bool classify(std::string_view type, OTelTokenPoint& point, std::string& lowered) {
+    switch (tokenKind(type, lowered)) {
+    case TokenKind::input:
+        point.field = OTelTokenField::input;
+        return true;
+    case TokenKind::output:
+        point.field = OTelTokenField::output;
+        return true;
+    case TokenKind::cached:
         point.field = OTelTokenField::cached;
         return true;
+    case TokenKind::thought:
+        point.textLabel = "Thought";
+        break;
+    case TokenKind::tool:
+        point.textLabel = "Tool";
+        break;
+    case TokenKind::other:
+        point.textLabel = type;
+        break;
     }
     point.field = OTelTokenField::text;
-    if (containsAny(lowered, {"thought", "reasoning"})) {
-        point.textLabel = "Thought";
-    } else if (containsAny(lowered, {"tool"})) {
-        point.textLabel = "Tool";
-    } else {
-        point.textLabel = type;
-    }
     return isCountable(point.value);
 }
 
@@ -504,13 +562,13 @@ void readDataPoint(std::string_view metricName, object obj, const Attributes& in
                    Walk& walk) {
     PointMembers found;
     for (auto field : obj) {
-        keepFirst(found, pointKey(field.key), field.value);
+        found.keepFirst(pointKey(field.key), field.value);
     }
     Attributes attributes(&inherited);
     parseAttributes(found[attributesKey], attributes);
     auto type = textForKeys(attributes, kTokenTypeAttributeKeys);
     if (!type) {
-        type = textOf(firstOf(found, typeKeys, typeKeys + 2));
+        type = textOf(found.firstOf(typeKeys, typeKeys + 2));
     }
     if (!type) {
         return;
@@ -524,13 +582,13 @@ void readDataPoint(std::string_view metricName, object obj, const Attributes& in
     if (!classify(*type, point, walk.lowered)) {
         return;
     }
-    if (auto time = firstOf(found, timeKeys, pointKeyCount)) {
+    if (auto time = found.firstOf(timeKeys, pointKeyCount)) {
         point.observedAt = parseOTelDate(*time);
     }
     if (!point.observedAt) {
         point.observedAt = dateForKeys(attributes, kAttributeTimeKeys);
     }
-    if (auto start = firstOf(found, startTimeKeys, pointKeyCount); start && !start->is_null()) {
+    if (auto start = found.firstOf(startTimeKeys, pointKeyCount); start && !start->is_null()) {
         writeSeriesKey(walk.series, metricName, *start, attributes);
         point.series = walk.series;
     }
@@ -541,8 +599,8 @@ void readDataPoint(std::string_view metricName, object obj, const Attributes& in
 struct Holder {
     Found attributes;
     Found dataPoints;
-    std::array<Found, 3> containers; // "sum", "gauge", "histogram"
-    bool typed = false;              // has a "type" or "token_type" member
+    Members<3> containers; // "sum", "gauge", "histogram"
+    bool typed = false;    // has a "type" or "token_type" member
 };
 
 Holder holderMembers(object obj) {
@@ -551,16 +609,16 @@ Holder holderMembers(object obj) {
         const std::string_view key = field.key;
         switch (key.size()) {
         case 3:
-            keepFirst(holder.containers, key == "sum" ? 0 : -1, field.value);
+            holder.containers.keepFirst(key == "sum" ? 0 : -1, field.value);
             break;
         case 4:
             holder.typed = holder.typed || key == "type";
             break;
         case 5:
-            keepFirst(holder.containers, key == "gauge" ? 1 : -1, field.value);
+            holder.containers.keepFirst(key == "gauge" ? 1 : -1, field.value);
             break;
         case 9:
-            keepFirst(holder.containers, key == "histogram" ? 2 : -1, field.value);
+            holder.containers.keepFirst(key == "histogram" ? 2 : -1, field.value);
             break;
         case 10:
             if (key == "attributes" && !holder.attributes) {
@@ -578,7 +636,8 @@ Holder holderMembers(object obj) {
     return holder;
 }
 
-void readDataPoints(std::string_view name, Found points, const Attributes& attributes, Walk& walk) {
+void readDataPoints(std::string_view name, const Found& points, const Attributes& attributes,
+                    Walk& walk) {
     const auto list = asArray(points);
     if (!list) {
         return;
@@ -600,8 +659,8 @@ void readDataPoints(std::string_view name, Found points, const Attributes& attri
     if (!metricAttributes.empty() || holder.typed) {
         readDataPoint(name, metric, metricAttributes, walk);
     }
-    for (const Found& member : holder.containers) {
-        const auto container = asObject(member);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto container = asObject(holder.containers[i]);
         if (!container) {
             continue;
         }
@@ -656,25 +715,36 @@ bool isAccepted(std::string_view name, std::span<const std::string_view> accepte
     return false;
 }
 
-void walkValue(element value, Walk& walk) {
-    if (value.type() == element_type::OBJECT) {
-        const object obj = value.get_object().value_unsafe();
-        if (auto name = metricName(obj); name && isAccepted(*name, walk.acceptedNames)) {
-            readMetric(*name, obj, walk);
-            return;
-        }
-        for (auto field : obj) {
-            if (isComposite(field.value)) {
-                walkValue(field.value, walk);
-            }
-        }
-    } else if (value.type() == element_type::ARRAY) {
-        const array list = value.get_array().value_unsafe();
-        for (element item : list) {
-            if (isComposite(item)) {
-                walkValue(item, walk);
-            }
-        }
+void walkObject(object obj, Walk& walk);
+void walkChild(element value, Walk& walk);
+
+void walkArray(array list, Walk& walk) {
+    for (element item : list) {
+        walkChild(item, walk);
+    }
+}
+
+void walkObject(object obj, Walk& walk) {
+    if (auto name = metricName(obj); name && isAccepted(*name, walk.acceptedNames)) {
+        readMetric(*name, obj, walk);
+        return;
+    }
+    for (auto field : obj) {
+        walkChild(field.value, walk);
+    }
+}
+
+// Objects and arrays are walked; other values hold no metric.
+void walkChild(element value, Walk& walk) {
+    switch (value.type()) {
+    case element_type::OBJECT:
+        walkObject(value.get_object().value_unsafe(), walk);
+        break;
+    case element_type::ARRAY:
+        walkArray(value.get_array().value_unsafe(), walk);
+        break;
+    default:
+        break;
     }
 }
 
@@ -695,23 +765,34 @@ std::optional<std::string> tokenCountText(std::string_view label, double value) 
            " tokens";
 }
 
-std::optional<element> unwrapTypedValue(std::optional<element> value) {
+std::optional<element> unwrapTypedValue(const std::optional<element>& typed) {
+    std::optional<element> value = typed;
     while (value && !value->is_null()) {
         const auto obj = asObject(value);
         if (!obj) {
             return value;
         }
-        std::array<Found, 5> typed; // in the order of typedValueKey
-        for (auto field : *obj) {
-            keepFirst(typed, typedValueKey(field.key), field.value);
+        // The usual {"stringValue": "input"}: one typed member that holds no further object.
+        if (obj->size() == 1) {
+            const auto only = *obj->begin();
+            const auto type = only.value.type();
+            if (typedValueKey(only.key) >= 0 && type != element_type::OBJECT &&
+                type != element_type::NULL_VALUE) {
+                return only.value;
+            }
         }
-        const auto first = std::find_if(typed.begin(), typed.end(), [](const Found& candidate) {
-            return candidate && !candidate->is_null();
-        });
-        if (first == typed.end()) {
+        Members<5> typed; // in the order of typedValueKey
+        for (auto field : *obj) {
+            typed.keepFirst(typedValueKey(field.key), field.value);
+        }
+        std::size_t first = 0;
+        while (first < 5 && !(typed.has(first) && !typed[first]->is_null())) {
+            ++first;
+        }
+        if (first == 5) {
             return value;
         }
-        value = *first;
+        value = typed[first];
     }
     return std::nullopt;
 }
@@ -747,9 +828,7 @@ std::optional<Instant> parseOTelDate(element value) {
 void walkMetrics(element value, std::span<const std::string_view> acceptedNames,
                  OTelTokenTotal& total) {
     Walk walk{acceptedNames, total, {}, {}};
-    if (isComposite(value)) {
-        walkValue(value, walk);
-    }
+    walkChild(value, walk);
 }
 
 bool mayNameAcceptedMetric(std::string_view text, std::span<const std::string_view> acceptedNames) {

@@ -38,7 +38,8 @@ bool isCountable(double value);
 
 // Unwraps OpenTelemetry typed values such as {"stringValue": "input"} or {"intValue": "812"},
 // nested ones included. Null becomes nullopt; an object without a typed key is returned as is.
-std::optional<simdjson::dom::element> unwrapTypedValue(std::optional<simdjson::dom::element> value);
+std::optional<simdjson::dom::element>
+unwrapTypedValue(const std::optional<simdjson::dom::element>& value);
 
 // A date as the value parser reads it, or a [seconds, nanoseconds] pair.
 std::optional<Instant> parseOTelDate(simdjson::dom::element value);
