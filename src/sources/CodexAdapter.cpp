@@ -59,6 +59,34 @@ std::optional<Instant> windowReset(const simdjson::dom::object& window,
     return *lineTime + std::chrono::nanoseconds(std::llround(*delay * 1e9));
 }
 
+// Appends `reset` as formatInternetDateTime writes it ("2026-01-12T10:00:00Z") without the printf
+// it costs there: every line that carries a weekly window comes here.
+void appendResetTime(std::string& text, Instant reset) {
+    using namespace std::chrono;
+    const auto whole = floor<seconds>(reset);
+    const auto dayStart = floor<days>(whole);
+    const year_month_day date{dayStart};
+    const int year = static_cast<int>(date.year());
+    if (year < 0 || year > 9999) {
+        text += formatInternetDateTime(reset);
+        return;
+    }
+    const hh_mm_ss<seconds> time{whole - dayStart};
+    char out[] = "0000-00-00T00:00:00Z";
+    const auto put = [&out](std::size_t at, long long value) { // two digits, or four at 0
+        for (std::size_t end = at == 0 ? 4 : at + 2; end > at; value /= 10) {
+            out[--end] = static_cast<char>('0' + value % 10);
+        }
+    };
+    put(0, year);
+    put(5, static_cast<unsigned>(date.month()));
+    put(8, static_cast<unsigned>(date.day()));
+    put(11, time.hours().count());
+    put(14, time.minutes().count());
+    put(17, time.seconds().count());
+    text.append(out, sizeof out - 1);
+}
+
 std::optional<std::string> windowLabel(const simdjson::dom::object& window) {
     for (const std::string_view key : {"window", "label"}) {
         simdjson::dom::element value;
@@ -173,7 +201,7 @@ LogLineOutcome CodexAdapter::readSessionLine(simdjson::dom::parser& parser,
                 std::string text = percentRemainingTextForPercent("Weekly", use->percent);
                 if (const auto reset = windowReset(*secondary, candidate.observedAt)) {
                     text += " · resets ";
-                    text += formatInternetDateTime(*reset);
+                    appendResetTime(text, *reset);
                 }
                 candidate.remainingText = std::move(text);
             }

@@ -1,6 +1,7 @@
 #include "sources/FileReaders.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -66,19 +67,25 @@ std::unique_ptr<char[]> paddedBuffer(std::size_t size) {
     return buffer;
 }
 
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool hasWantedExtension(std::string_view name, const std::set<std::string, std::less<>>& wanted) {
     const std::size_t dot = name.rfind('.');
     // A leading dot names a hidden file, not an extension.
     if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) {
         return false;
     }
-    std::string extension(name.substr(dot + 1));
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+    const std::string_view extension = name.substr(dot + 1);
+    std::array<char, 16> lower;
+    if (extension.size() > lower.size()) {
+        std::string longer(extension);
+        std::transform(longer.begin(), longer.end(), longer.begin(), asciiLower);
+        return wanted.find(longer) != wanted.end();
     }
-    return wanted.find(extension) != wanted.end();
+    std::transform(extension.begin(), extension.end(), lower.begin(), asciiLower);
+    return wanted.find(std::string_view(lower.data(), extension.size())) != wanted.end();
 }
 
 // Deeper trees than this are not walked; the tools' own trees are a few levels deep.
