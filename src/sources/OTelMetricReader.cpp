@@ -222,20 +222,18 @@ public:
 
     // One entry per key, the one that wins, sorted by key.
     std::vector<Entry> effective() const {
+        // Every entry, the winning one of each key first, then the first of each key kept.
         std::vector<Entry> result;
         for (const Attributes* layer = this; layer; layer = layer->m_inherited) {
             for (std::size_t i = layer->m_size; i-- > 0;) {
-                const Entry& entry = layer->at(i);
-                const bool replaced =
-                    std::any_of(result.begin(), result.end(),
-                                [&](const Entry& kept) { return kept.key == entry.key; });
-                if (!replaced) {
-                    result.push_back(entry);
-                }
+                result.push_back(layer->at(i));
             }
         }
-        std::sort(result.begin(), result.end(),
-                  [](const Entry& a, const Entry& b) { return a.key < b.key; });
+        std::stable_sort(result.begin(), result.end(),
+                         [](const Entry& a, const Entry& b) { return a.key < b.key; });
+        result.erase(std::unique(result.begin(), result.end(),
+                                 [](const Entry& a, const Entry& b) { return a.key == b.key; }),
+                     result.end());
         return result;
     }
 
