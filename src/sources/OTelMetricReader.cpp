@@ -1,5 +1,7 @@
 #include "sources/OTelMetricReader.h"
 
+#include "sources/OTelAttributes.h"
+#include "sources/OTelJson.h"
 #include "sources/OTelTokenTotal.h"
 #include "sources/ValueParsers.h"
 
@@ -13,11 +15,7 @@
 namespace korvo {
 namespace {
 
-using simdjson::dom::array;
-using simdjson::dom::element;
-using simdjson::dom::element_type;
-using simdjson::dom::object;
-using Found = std::optional<element>;
+using namespace otel;
 
 constexpr std::array<std::string_view, 5> kTokenTypeAttributeKeys{
     "type", "token.type", "token_type", "gen_ai.token.type", "gen_ai.token_type"};
@@ -25,93 +23,21 @@ constexpr std::array<std::string_view, 7> kValueKeys{"value", "count",    "sum",
                                                      "asInt", "intValue", "doubleValue"};
 constexpr std::array<std::string_view, 3> kAttributeTimeKeys{"timestamp", "time", "timeUnixNano"};
 
-[[gnu::always_inline]] inline std::optional<object> asObject(const Found& value) {
-    if (!value || value->type() != element_type::OBJECT) {
-        return std::nullopt;
+// Index of a typed value key ("stringValue", "intValue", "doubleValue", "boolValue", "value"),
+// or -1.
+[[gnu::always_inline]] inline int typedValueKey(std::string_view key) {
+    switch (key.size()) {
+    case 11:
+        return key == "stringValue" ? 0 : key == "doubleValue" ? 2 : -1;
+    case 8:
+        return key == "intValue" ? 1 : -1;
+    case 9:
+        return key == "boolValue" ? 3 : -1;
+    case 5:
+        return key == "value" ? 4 : -1;
+    default:
+        return -1;
     }
-    return value->get_object().value_unsafe();
-}
-
-[[gnu::always_inline]] inline std::optional<array> asArray(const Found& value) {
-    if (!value || value->type() != element_type::ARRAY) {
-        return std::nullopt;
-    }
-    return value->get_array().value_unsafe();
-}
-
-// The first member named `key`, null included.
-Found member(object obj, std::string_view key) {
-    for (auto field : obj) {
-        if (field.key == key) {
-            return field.value;
-        }
-    }
-    return std::nullopt;
-}
-
-// Members of an object found under known keys (by index), the first of equal keys kept. Slots
-// stay uninitialized until filled, so a wide set costs nothing until it is used.
-template <std::size_t N> class Members {
-    static_assert(N <= 32);
-
-public:
-    Members() {}
-
-    [[gnu::always_inline]] void keepFirst(int index, element value) {
-        if (index >= 0 && !has(static_cast<std::size_t>(index))) {
-            std::construct_at(&m_slots[static_cast<std::size_t>(index)].value, value);
-            m_present |= bit(static_cast<std::size_t>(index));
-        }
-    }
-    [[gnu::always_inline]] bool has(std::size_t index) const { return m_present & bit(index); }
-    [[gnu::always_inline]] Found operator[](std::size_t index) const {
-        return has(index) ? Found(m_slots[index].value) : std::nullopt;
-    }
-    // The member under the first filled index of [from, to).
-    [[gnu::always_inline]] Found firstOf(std::size_t from, std::size_t to) const {
-        for (std::size_t i = from; i < to && i < N; ++i) {
-            if (has(i)) {
-                return m_slots[i].value;
-            }
-        }
-        return std::nullopt;
-    }
-
-private:
-    static std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
-
-    union Slot {
-        Slot() {}
-        element value;
-    };
-    std::array<Slot, N> m_slots;
-    std::uint32_t m_present = 0;
-};
-
-[[gnu::always_inline]] inline bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-[[gnu::always_inline]] inline std::string_view trimmedView(std::string_view text) {
-    while (!text.empty() && isSpace(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isSpace(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-// The text the value parser reads from a value (trimmed, not empty), as a view into the document.
-[[gnu::always_inline]] inline std::optional<std::string_view> textOf(const Found& value) {
-    if (!value || value->type() != element_type::STRING) {
-        return std::nullopt;
-    }
-    const std::string_view text = trimmedView(value->get_string().value_unsafe());
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    return text;
 }
 
 // The number a text of at most 19 decimal digits and nothing else holds, as the value parser
@@ -146,233 +72,6 @@ std::optional<double> numberOf(element value) {
         return std::nullopt;
     }
     return numberOf(*value);
-}
-
-// Keys compared as normalizeKey writes them: ASCII letters lower-cased, other ASCII bytes that
-// are not digits dropped, other bytes kept.
-bool keptInKey(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           static_cast<unsigned char>(c) >= 0x80;
-}
-
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameNormalizedKey(std::string_view a, std::string_view b) {
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (true) {
-        while (i < a.size() && !keptInKey(a[i])) {
-            ++i;
-        }
-        while (j < b.size() && !keptInKey(b[j])) {
-            ++j;
-        }
-        if (i == a.size() || j == b.size()) {
-            return i == a.size() && j == b.size();
-        }
-        if (lowerAscii(a[i]) != lowerAscii(b[j])) {
-            return false;
-        }
-        ++i;
-        ++j;
-    }
-}
-
-// Attributes of a metric, a container or a data point: key -> value with typed values unwrapped
-// (null is nullopt), on top of the attributes they inherit. A later entry replaces an earlier one
-// with the same key, and an entry replaces an inherited one. Keys and values point into the
-// document. The first few entries need no heap.
-class Attributes {
-public:
-    struct Entry {
-        std::string_view key;
-        Found value;
-    };
-
-    Attributes() = default;
-    // `inherited` must outlive these attributes.
-    explicit Attributes(const Attributes* inherited)
-        : m_inherited(inherited->empty() ? nullptr : inherited) {}
-    Attributes(const Attributes&) = delete;
-    Attributes& operator=(const Attributes&) = delete;
-
-    void set(std::string_view key, const Found& value) {
-        if (m_size < kInline) {
-            std::construct_at(&m_inline[m_size].entry, Entry{key, value});
-        } else {
-            m_more.push_back({key, value});
-        }
-        ++m_size;
-    }
-
-    bool empty() const { return m_size == 0 && !m_inherited; }
-
-    // The value under `key`, or nullptr when the key is not present.
-    const Found* find(std::string_view key) const {
-        for (std::size_t i = m_size; i-- > 0;) {
-            const Entry& entry = at(i);
-            if (entry.key == key) {
-                return &entry.value;
-            }
-        }
-        return m_inherited ? m_inherited->find(key) : nullptr;
-    }
-
-    // One entry per key, the one that wins, sorted by key.
-    std::vector<Entry> effective() const {
-        // Every entry, the winning one of each key first, then the first of each key kept.
-        std::vector<Entry> result;
-        for (const Attributes* layer = this; layer; layer = layer->m_inherited) {
-            for (std::size_t i = layer->m_size; i-- > 0;) {
-                result.push_back(layer->at(i));
-            }
-        }
-        std::stable_sort(result.begin(), result.end(),
-                         [](const Entry& a, const Entry& b) { return a.key < b.key; });
-        result.erase(std::unique(result.begin(), result.end(),
-                                 [](const Entry& a, const Entry& b) { return a.key == b.key; }),
-                     result.end());
-        return result;
-    }
-
-private:
-    static constexpr std::size_t kInline = 8;
-
-    const Entry& at(std::size_t i) const {
-        return i < kInline ? m_inline[i].entry : m_more[i - kInline];
-    }
-
-    union Slot { // filled before it is read
-        Slot() {}
-        Entry entry;
-    };
-    std::array<Slot, kInline> m_inline;
-    std::vector<Entry> m_more;
-    std::size_t m_size = 0;
-    const Attributes* m_inherited = nullptr;
-};
-
-// Index of a typed value key ("stringValue", "intValue", "doubleValue", "boolValue", "value"),
-// or -1.
-[[gnu::always_inline]] inline int typedValueKey(std::string_view key) {
-    switch (key.size()) {
-    case 11:
-        return key == "stringValue" ? 0 : key == "doubleValue" ? 2 : -1;
-    case 8:
-        return key == "intValue" ? 1 : -1;
-    case 9:
-        return key == "boolValue" ? 3 : -1;
-    case 5:
-        return key == "value" ? 4 : -1;
-    default:
-        return -1;
-    }
-}
-
-// Reads an attribute object ({"type": "input"}) or an OTLP key/value list
-// ([{"key": "type", "value": {"stringValue": "input"}}]) into `attributes`. Anything else adds
-// nothing.
-void parseAttributes(const Found& value, Attributes& attributes) {
-    if (!value) {
-        return;
-    }
-    if (const auto obj = asObject(value)) {
-        for (auto field : *obj) {
-            attributes.set(field.key, unwrapTypedValue(field.value));
-        }
-        return;
-    }
-    const auto list = asArray(value);
-    if (!list) {
-        return;
-    }
-    for (element item : *list) {
-        const auto entry = asObject(item);
-        if (!entry) {
-            continue;
-        }
-        Members<3> members; // "key", "name", "value"
-        for (auto field : *entry) {
-            const std::string_view key = field.key;
-            members.keepFirst(key == "key"     ? 0
-                              : key == "name"  ? 1
-                              : key == "value" ? 2
-                                               : -1,
-                              field.value);
-        }
-        const Found keyValue = members[0] ? members[0] : members[1];
-        if (!keyValue || keyValue->type() != element_type::STRING) {
-            continue;
-        }
-        const std::string_view key = trimmedView(keyValue->get_string().value_unsafe());
-        if (!key.empty()) {
-            attributes.set(key, unwrapTypedValue(members[2]));
-        }
-    }
-}
-
-// The first exact key that holds non-empty text, else the first attribute (in key order) whose
-// normalized key equals a normalized search key (so "Gen_AI.Token.Type" matches
-// "gen_ai.token.type").
-template <std::size_t N>
-std::optional<std::string_view> textForKeys(const Attributes& attributes,
-                                            const std::array<std::string_view, N>& keys) {
-    if (attributes.empty()) {
-        return std::nullopt;
-    }
-    for (std::string_view key : keys) {
-        if (const Found* value = attributes.find(key); value && *value) {
-            if (auto text = textOf(*value)) {
-                return text;
-            }
-        }
-    }
-    for (const auto& [key, value] : attributes.effective()) {
-        if (!value) {
-            continue;
-        }
-        for (std::string_view search : keys) {
-            if (sameNormalizedKey(key, search)) {
-                if (auto text = textOf(value)) {
-                    return text;
-                }
-                break;
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-// Like textForKeys, for dates.
-template <std::size_t N>
-std::optional<Instant> dateForKeys(const Attributes& attributes,
-                                   const std::array<std::string_view, N>& keys) {
-    if (attributes.empty()) {
-        return std::nullopt;
-    }
-    for (std::string_view key : keys) {
-        if (const Found* value = attributes.find(key); value && *value) {
-            if (auto date = parseOTelDate(**value)) {
-                return date;
-            }
-        }
-    }
-    for (const auto& [key, value] : attributes.effective()) {
-        if (!value) {
-            continue;
-        }
-        for (std::string_view search : keys) {
-            if (sameNormalizedKey(key, search)) {
-                if (auto date = parseOTelDate(*value)) {
-                    return date;
-                }
-                break;
-            }
-        }
-    }
-    return std::nullopt;
 }
 
 // The members a data point is read from, grouped in the order of the lookups that use them:
@@ -539,7 +238,7 @@ void appendValue(std::string& key, element value) {
 }
 
 void writeSeriesKey(std::string& key, std::string_view metricName, element startTime,
-                    const Attributes& attributes) {
+                    const OTelAttributes& attributes) {
     key.clear();
     key += metricName;
     key += '\x1d';
@@ -556,14 +255,14 @@ void writeSeriesKey(std::string& key, std::string_view metricName, element start
 
 // Reads one data point: its token type and value, classified, added to the total. Points without
 // a token type or a finite numeric value add nothing.
-void readDataPoint(std::string_view metricName, object obj, const Attributes& inherited,
+void readDataPoint(std::string_view metricName, object obj, const OTelAttributes& inherited,
                    Walk& walk) {
     PointMembers found;
     for (auto field : obj) {
         found.keepFirst(pointKey(field.key), field.value);
     }
-    Attributes attributes(&inherited);
-    parseAttributes(found[attributesKey], attributes);
+    OTelAttributes attributes(&inherited);
+    parseOTelAttributes(found[attributesKey], attributes);
     auto type = textForKeys(attributes, kTokenTypeAttributeKeys);
     if (!type) {
         type = textOf(found.firstOf(typeKeys, typeKeys + 2));
@@ -634,7 +333,7 @@ Holder holderMembers(object obj) {
     return holder;
 }
 
-void readDataPoints(std::string_view name, const Found& points, const Attributes& attributes,
+void readDataPoints(std::string_view name, const Found& points, const OTelAttributes& attributes,
                     Walk& walk) {
     const auto list = asArray(points);
     if (!list) {
@@ -652,8 +351,8 @@ void readDataPoints(std::string_view name, const Found& points, const Attributes
 // token type, so the common nested shapes skip that read.
 [[gnu::noinline]] void readMetric(std::string_view name, object metric, Walk& walk) {
     const Holder holder = holderMembers(metric);
-    Attributes metricAttributes;
-    parseAttributes(holder.attributes, metricAttributes);
+    OTelAttributes metricAttributes;
+    parseOTelAttributes(holder.attributes, metricAttributes);
     if (!metricAttributes.empty() || holder.typed) {
         readDataPoint(name, metric, metricAttributes, walk);
     }
@@ -663,8 +362,8 @@ void readDataPoints(std::string_view name, const Found& points, const Attributes
             continue;
         }
         const Holder inner = holderMembers(*container);
-        Attributes attributes(&metricAttributes);
-        parseAttributes(inner.attributes, attributes);
+        OTelAttributes attributes(&metricAttributes);
+        parseOTelAttributes(inner.attributes, attributes);
         if (!attributes.empty() || inner.typed) {
             readDataPoint(name, *container, attributes, walk);
         }
