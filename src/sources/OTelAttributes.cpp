@@ -2,6 +2,8 @@
 
 #include "sources/OTelMetricReader.h"
 
+#include <utility>
+
 namespace korvo {
 
 using namespace otel;
@@ -34,6 +36,37 @@ bool sameNormalizedKey(std::string_view a, std::string_view b) {
         ++i;
         ++j;
     }
+}
+
+// The first value that `convert` reads under an exact key of `keys`, else under the first
+// attribute (in key order) whose normalized key equals a normalized search key.
+template <typename Convert>
+auto firstForKeys(const OTelAttributes& attributes, std::span<const std::string_view> keys,
+                  const Convert& convert) -> decltype(convert(std::declval<element>())) {
+    if (attributes.empty()) {
+        return std::nullopt;
+    }
+    for (std::string_view key : keys) {
+        if (const Found* value = attributes.find(key); value && *value) {
+            if (auto converted = convert(**value)) {
+                return converted;
+            }
+        }
+    }
+    for (const auto& [key, value] : attributes.effective()) {
+        if (!value) {
+            continue;
+        }
+        for (std::string_view search : keys) {
+            if (sameNormalizedKey(key, search)) {
+                if (auto converted = convert(*value)) {
+                    return converted;
+                }
+                break;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -79,58 +112,12 @@ void parseOTelAttributes(const Found& value, OTelAttributes& attributes) {
 
 std::optional<std::string_view> textForKeys(const OTelAttributes& attributes,
                                             std::span<const std::string_view> keys) {
-    if (attributes.empty()) {
-        return std::nullopt;
-    }
-    for (std::string_view key : keys) {
-        if (const Found* value = attributes.find(key); value && *value) {
-            if (auto text = textOf(*value)) {
-                return text;
-            }
-        }
-    }
-    for (const auto& [key, value] : attributes.effective()) {
-        if (!value) {
-            continue;
-        }
-        for (std::string_view search : keys) {
-            if (sameNormalizedKey(key, search)) {
-                if (auto text = textOf(value)) {
-                    return text;
-                }
-                break;
-            }
-        }
-    }
-    return std::nullopt;
+    return firstForKeys(attributes, keys, [](element value) { return textOf(value); });
 }
 
 std::optional<Instant> dateForKeys(const OTelAttributes& attributes,
                                    std::span<const std::string_view> keys) {
-    if (attributes.empty()) {
-        return std::nullopt;
-    }
-    for (std::string_view key : keys) {
-        if (const Found* value = attributes.find(key); value && *value) {
-            if (auto date = parseOTelDate(**value)) {
-                return date;
-            }
-        }
-    }
-    for (const auto& [key, value] : attributes.effective()) {
-        if (!value) {
-            continue;
-        }
-        for (std::string_view search : keys) {
-            if (sameNormalizedKey(key, search)) {
-                if (auto date = parseOTelDate(*value)) {
-                    return date;
-                }
-                break;
-            }
-        }
-    }
-    return std::nullopt;
+    return firstForKeys(attributes, keys, [](element value) { return parseOTelDate(value); });
 }
 
 } // namespace korvo
