@@ -102,48 +102,19 @@ TEST(ReadTailLines, LastNonEmptyLinesInFileOrder) {
     EXPECT_EQ(std::string(end, kParsePadding), std::string(kParsePadding, '\0'));
 }
 
-// Lines of exactly 100 bytes: "line NNNNNNNN" padded with dots, then a line break.
-std::string numberedLines(std::size_t count) {
-    std::string text;
-    text.reserve(count * 100);
-    for (std::size_t i = 0; i < count; ++i) {
-        std::string line = "line " + std::to_string(i);
-        line.resize(99, '.');
-        text += line;
-        text += '\n';
-    }
-    return text;
-}
-
-TEST(ReadTailLines, ReadsOnlyTheWindowAtTheEndOfALargeFile) {
+// The window is the last 512 KiB: a line starting exactly there is kept, one starting a byte
+// earlier is not, and nothing before the window is read.
+TEST(ReadTailLines, WindowIsTheLast512KiBOfALargeFile) {
     ScratchHome home;
-    // 20,000 lines = 2,000,000 bytes; the window starts 524,288 bytes before the end, inside
-    // line 14757 (byte 1,475,712), so the first whole line in it is line 14758.
-    const auto file = home.write("big.jsonl", numberedLines(20'000));
-    const auto tail = readTailLines(file, 100'000);
-    ASSERT_FALSE(tail.empty());
-    EXPECT_EQ(tail.lines().front().substr(0, 11), "line 14758.");
-    EXPECT_EQ(tail.lines().back().substr(0, 11), "line 19999.");
-    EXPECT_EQ(tail.size(), 20'000u - 14'758u);
-    EXPECT_LE(tail.byteCount(), kTailWindowBytes + 1);
-}
-
-TEST(ReadTailLines, WindowStartingAtALineStartKeepsThatLine) {
-    ScratchHome home;
-    // 1 prefix line of 100 bytes, then exactly 524,288 bytes of lines: the window starts on a
-    // line start.
-    std::string text = numberedLines(1);
-    std::string rest;
-    while (rest.size() + 100 <= kTailWindowBytes) {
-        rest += numberedLines(1);
+    const std::string before(3'000'000, 'b');
+    for (const std::size_t early : {0, 1}) {
+        const std::string first = std::string(kTailWindowBytes - 6 + early, 'w') + "\n";
+        const auto tail =
+            readTailLines(home.write("big.jsonl", before + "\n" + first + "last\n"), 9);
+        EXPECT_EQ(tail.size(), 2 - early) << early;
+        EXPECT_EQ(tail.lines().back(), "last");
+        EXPECT_LE(tail.byteCount(), kTailWindowBytes + 1);
     }
-    const std::size_t lastLength = kTailWindowBytes - rest.size();
-    rest += std::string(lastLength - 1, 'z') + "\n";
-    const auto file = home.write("aligned.jsonl", text + rest);
-    const auto tail = readTailLines(file, 100'000);
-    ASSERT_FALSE(tail.empty());
-    EXPECT_EQ(tail.lines().front().substr(0, 7), "line 0.");
-    EXPECT_EQ(tail.size(), (rest.size() - lastLength) / 100 + 1);
 }
 
 // Regular files only, hidden ones and upper-case extensions included; a loop is never followed;
@@ -192,29 +163,20 @@ TEST(FindExecutable, OnlyExecutableRegularFilesCount) {
     home.mkdir("c/tool");
     ::chmod((home / "c/tool").c_str(), 0755);
     const std::vector<std::filesystem::path> searchPaths = {home / "c", home / "a", home / "b"};
-    struct Case {
-        std::string name;
-        std::optional<std::filesystem::path> expected;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::string, std::optional<std::filesystem::path>>> cases = {
         {"tool", tool},
         {"absent", std::nullopt},
         {"", std::nullopt},
         {tool.string(), tool},
         {(home / "a/tool").string(), std::nullopt},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(findExecutable(c.name, searchPaths), c.expected) << c.name;
+    for (const auto& [name, expected] : cases) {
+        EXPECT_EQ(findExecutable(name, searchPaths), expected) << name;
     }
 }
 
 TEST(DisplayPath, AbbreviatesTheHomeOnlyAtComponentBoundaries) {
-    struct Case {
-        const char* path;
-        const char* home;
-        const char* expected;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::tuple<const char*, const char*, const char*>> cases = {
         {"/home/ann/.codex/sessions", "/home/ann", "~/.codex/sessions"},
         {"/home/ann/.codex/sessions", "/home/ann/", "~/.codex/sessions"},
         {"/home/ann", "/home/ann", "~"},
@@ -222,8 +184,8 @@ TEST(DisplayPath, AbbreviatesTheHomeOnlyAtComponentBoundaries) {
         {"/opt/x", "/home/ann", "/opt/x"},
         {"/opt/x", "/", "/opt/x"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(displayPath(c.path, c.home), c.expected) << c.path << " in " << c.home;
+    for (const auto& [path, home, expected] : cases) {
+        EXPECT_EQ(displayPath(path, home), expected) << path << " in " << home;
     }
 }
 

@@ -5,81 +5,44 @@
 
 #include <gtest/gtest.h>
 #include <simdjson.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace korvo {
 namespace {
 
-// Every key the extraction rules turn into a field that makes a candidate useful, in the
-// spellings tools write: the filter must let each through, and must agree with the rules.
-const std::vector<std::string> kUsefulKeys = {"used_percent",
-                                              "usedPercent",
-                                              "Used-Percent",
-                                              "usage_percent",
-                                              "usagePercentage",
-                                              "percent_used",
-                                              "limit.used.percent",
-                                              "remaining_percent",
-                                              "remainingPercentage",
-                                              "percentRemaining",
-                                              "limit_remaining_percent",
-                                              "input_tokens",
-                                              "promptTokens",
-                                              "total_input_tokens",
-                                              "output_tokens",
-                                              "completion_tokens",
-                                              "totalOutputTokens",
-                                              "cache_creation_input_tokens",
-                                              "cacheReadInputTokens",
-                                              "cached_input_tokens",
-                                              "cache_input_tokens",
-                                              "cachedTokens",
-                                              "costUSD",
-                                              "total_cost_usd",
-                                              "usd",
-                                              "COST",
-                                              "remaining_text",
-                                              "remaining",
-                                              "rate_limit_remaining",
-                                              "limitRemaining",
-                                              "status",
-                                              "state",
-                                              "rateLimitStatus",
-                                              "resets_at",
-                                              "resetsInSeconds",
-                                              "nextReset",
-                                              "INPUT__TOKENS",
-                                              "input tokens",
-                                              "input\ttokens"};
-
-// Keys the rules read into no useful field, or into none at all.
-const std::vector<std::string> kOtherKeys = {
-    "timestamp", "observed_at", "time", "window", "window_label", "period", "type",
-    "message",   "content",     "text", "tokens", "input",        "percent"};
-
-std::string escapedForJson(const std::string& key) {
-    std::string out;
-    for (const char c : key) {
-        if (c == '\t') {
-            out += "\\t";
-        } else {
-            out += c;
-        }
+std::vector<std::string> commaSeparated(const std::string& list) {
+    std::vector<std::string> items;
+    std::istringstream in(list);
+    for (std::string item; std::getline(in, item, ',');) {
+        items.push_back(item);
     }
-    return out;
+    return items;
 }
 
+// Every key the extraction rules turn into a field that makes a candidate useful, in the
+// spellings tools write, must pass the filter, and the rules must agree; keys the rules read into
+// no useful field, or none at all, must not.
 TEST(LogLineFilter, EveryUsefulKeySpellingPassesAndTheRulesAgree) {
-    for (const std::string& key : kUsefulKeys) {
-        for (const std::string& value :
-             {std::string("42"), std::string("\"ok\""), std::string("\"2026-01-05T08:00:00Z\"")}) {
-            const std::string line = "{\"" + escapedForJson(key) + "\": " + value + "}";
+    for (const std::string& key : commaSeparated(
+             "used_percent,usedPercent,Used-Percent,usage_percent,usagePercentage,percent_used,"
+             "limit.used.percent,remaining_percent,remainingPercentage,percentRemaining,"
+             "limit_remaining_percent,input_tokens,promptTokens,total_input_tokens,output_tokens,"
+             "completion_tokens,totalOutputTokens,cache_creation_input_tokens,"
+             "cacheReadInputTokens,cached_input_tokens,cache_input_tokens,cachedTokens,costUSD,"
+             "total_cost_usd,usd,COST,remaining_text,remaining,rate_limit_remaining,"
+             "limitRemaining,status,state,rateLimitStatus,resets_at,resetsInSeconds,nextReset,"
+             "INPUT__TOKENS,input tokens")) {
+        for (const char* value : {"42", "\"ok\"", "\"2026-01-05T08:00:00Z\""}) {
+            const std::string line = "{\"" + key + "\": " + value + "}";
             EXPECT_TRUE(mayHoldUsefulKey(line)) << line;
         }
         EXPECT_TRUE(keyCanMakeUseful(normalizeKey(key))) << key;
     }
-    for (const std::string& key : kOtherKeys) {
+    for (const std::string& key :
+         commaSeparated("timestamp,observed_at,time,window,window_label,period,type,message,"
+                        "content,text,tokens,input,percent")) {
         const std::string line = R"({"text":"refactor the parser","x":{")" + key + R"(":42}})";
         EXPECT_FALSE(mayHoldUsefulKey(line)) << line;
         EXPECT_FALSE(parseJSONCandidate(line)) << line;
@@ -89,16 +52,12 @@ TEST(LogLineFilter, EveryUsefulKeySpellingPassesAndTheRulesAgree) {
 // The property the scan relies on: whenever the rules or an adapter's own reader take a
 // candidate from a line, the filter lets that line through.
 TEST(LogLineFilter, NeverHidesALineThatGivesACandidate) {
-    struct Case {
-        const char* name;
-        std::string line;
-        bool expected;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::tuple<const char*, std::string, bool>> cases = {
         {"plain usage key", R"({"input_tokens":5})", true},
         {"space and line breaks before the colon", "{\"output_tokens\" \r\n\t: 5}", true},
         {"key spelt with a unicode escape", R"({"\u0075sed_percent":40})", true},
         {"key spelt with an escaped underscore", R"({"input\u005ftokens":3})", true},
+        {"key spelt with an escaped tab", R"({"input\ttokens":3})", true},
         {"useful key inside an array of objects", R"({"a":[{"b":1},{"costUSD":0.5}]})", true},
         {"useful key after a value ending in an escaped backslash",
          R"({"text":"C:\\","input_tokens":7})", true},
@@ -126,14 +85,12 @@ TEST(LogLineFilter, NeverHidesALineThatGivesACandidate) {
          true},
     };
     simdjson::dom::parser parser;
-    for (const Case& c : cases) {
-        EXPECT_EQ(mayHoldUsefulKey(c.line), c.expected) << c.name;
-        std::string padded = c.line;
+    for (const auto& [name, line, passes] : cases) {
+        EXPECT_EQ(mayHoldUsefulKey(line), passes) << name;
+        std::string padded = line;
         padded.reserve(padded.size() + simdjson::SIMDJSON_PADDING);
-        const bool givesCandidate = parseJSONCandidate(c.line).has_value() ||
-                                    CodexAdapter::sessionLineCandidate(parser, padded).has_value();
-        if (givesCandidate) {
-            EXPECT_TRUE(mayHoldUsefulKey(c.line)) << c.name;
+        if (parseJSONCandidate(line) || CodexAdapter::sessionLineCandidate(parser, padded)) {
+            EXPECT_TRUE(passes) << name;
         }
     }
 }

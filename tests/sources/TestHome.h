@@ -243,11 +243,12 @@ struct RowCase {
     std::string row;
 };
 
-/// Runs each case in a fresh home with the adapter `make(homePath)` returns. Every row found
-/// must carry `idAndName` ("id / name") and come from a local command-line tool.
+/// Runs each case in a fresh home with the adapter `make(homePath)` returns. Its diagnostic and
+/// every row found must carry `idAndName` ("id / name"); rows come from a local command-line
+/// tool. `warnings`, when given, are those of every diagnostic.
 template <class Make>
 void expectRowsAndRungs(const std::vector<RowCase>& cases, Make make, const std::string& idAndName,
-                        const std::vector<std::string>& warnings) {
+                        const std::optional<std::vector<std::string>>& warnings) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.home.name);
         ScratchHome home;
@@ -260,10 +261,13 @@ void expectRowsAndRungs(const std::vector<RowCase>& cases, Make make, const std:
             EXPECT_EQ(row->source, SourceType::localCli);
         }
         const auto d = adapter.diagnose();
+        EXPECT_EQ(d.id + " / " + d.displayName, idAndName);
         if (!c.home.expected.tracking.empty()) {
             expectLadder(d, c.home.expected, home.path());
         }
-        EXPECT_EQ(d.warnings, warnings);
+        if (warnings) {
+            EXPECT_EQ(d.warnings, *warnings);
+        }
     }
 }
 
