@@ -88,7 +88,6 @@ TEST(CodexAdapter, RowAndLadderOfEachHome) {
 // The candidate of one line's rate limits.
 TEST(CodexAdapter, WindowLabelAndWeeklyText) {
     const std::vector<std::pair<const char*, const char*>> cases = {
-        {R"({"primary":{"used_percent":5,"window_minutes":300}})", "used=5 label=5h"},
         {R"({"primary":{"used_percent":5,"window_minutes":10080}})", "used=5 label=7d"},
         {R"({"primary":{"used_percent":5,"window_minutes":120}})", "used=5 label=2h"},
         {R"({"primary":{"used_percent":5,"window_minutes":90}})", "used=5 label=90m"},
