@@ -57,43 +57,42 @@ TEST(ValueParsers, NumbersDatesAndStatusTexts) {
     const auto date = [](element v) { return FieldText::shown(parseDate(v)); };
     const auto status = [](element v) { return FieldText::shown(parseStatusText(v)); };
     const auto otelDate = [](element v) { return FieldText::shown(parseOTelDate(v)); };
-    struct Case {
-        std::function<std::string(element)> parse;
-        std::string expected;
-        std::vector<const char*> inputs; // each gives `expected`
-    };
-    const std::vector<Case> cases = {
-        {number, "12", {"12"}},
-        {number, "-3.5", {"-3.5"}},
-        {number, "18446744073709551616", {"18446744073709551615"}},
-        {number, "1500", {R"(" 1.5e3\n")"}},
-        {number, "7", {R"("+7")"}},
-        {number, "none", {R"("1,5")", R"("12abc")", R"("")", R"("nan")", R"("0x10")", "true"}},
-        // Epoch units follow the size of the number.
-        {date,
-         "2026-01-05T10:00:00Z",
-         {"1767607200", "1767607200000", "1767607200000000", "1767607200000000000",
-          R"("1767607200")", R"("2026-01-05T10:00:00Z")", R"("2026-01-05T11:00:00.000+01:00")"}},
-        {date, "none", {R"("2026-01-05 10:00:00")", "1e300"}},
-        // Status keywords in priority order.
-        {status, "limited", {R"("quota EXHAUSTED, warning")"}},
-        {status, "critical", {R"("critical warning")"}},
-        {status, "warning", {R"("warn")"}},
-        {status, "offline", {R"("offline")"}},
-        {status, "stale", {R"("stale")"}},
-        {status, "ok", {R"("OK")", R"("active")"}},
-        {status, "none", {R"("unknown")"}},
-        // OpenTelemetry times also come as [seconds, nanoseconds].
-        {otelDate, "2024-12-05T00:00:00.250Z", {"[1733356800, 250000000]"}},
-        {otelDate, "2024-12-05T00:00:00Z", {"1733356800000"}},
-        {otelDate, "none", {"[1733356800, 1000000000]", "[1733356800.5, 0]", "[1e300, 0]"}},
-    };
+    // A parser, the text it gives, and the inputs that each give it.
+    const std::vector<
+        std::tuple<std::function<std::string(element)>, std::string, std::vector<const char*>>>
+        cases = {
+            {number, "12", {"12"}},
+            {number, "-3.5", {"-3.5"}},
+            {number, "18446744073709551616", {"18446744073709551615"}},
+            {number, "1500", {R"(" 1.5e3\n")"}},
+            {number, "7", {R"("+7")"}},
+            {number, "none", {R"("1,5")", R"("12abc")", R"("")", R"("nan")", R"("0x10")", "true"}},
+            // Epoch units follow the size of the number.
+            {date,
+             "2026-01-05T10:00:00Z",
+             {"1767607200", "1767607200000", "1767607200000000", "1767607200000000000",
+              R"("1767607200")", R"("2026-01-05T10:00:00Z")",
+              R"("2026-01-05T11:00:00.000+01:00")"}},
+            {date, "none", {R"("2026-01-05 10:00:00")", "1e300"}},
+            // Status keywords in priority order.
+            {status, "limited", {R"("quota EXHAUSTED, warning")"}},
+            {status, "critical", {R"("critical warning")"}},
+            {status, "warning", {R"("warn")"}},
+            {status, "offline", {R"("offline")"}},
+            {status, "stale", {R"("stale")"}},
+            {status, "ok", {R"("OK")", R"("active")"}},
+            {status, "none", {R"("unknown")"}},
+            // OpenTelemetry times also come as [seconds, nanoseconds].
+            {otelDate, "2024-12-05T00:00:00.250Z", {"[1733356800, 250000000]"}},
+            {otelDate, "2024-12-05T00:00:00Z", {"1733356800000"}},
+            {otelDate, "none", {"[1733356800, 1000000000]", "[1733356800.5, 0]", "[1e300, 0]"}},
+        };
     simdjson::dom::parser parser;
-    for (const auto& c : cases) {
-        for (const char* json : c.inputs) {
+    for (const auto& [parse, expected, inputs] : cases) {
+        for (const char* json : inputs) {
             element value;
             ASSERT_FALSE(parser.parse(std::string(json)).get(value)) << json;
-            EXPECT_EQ(c.parse(value), c.expected) << json;
+            EXPECT_EQ(parse(value), expected) << json;
         }
     }
 }
@@ -106,12 +105,7 @@ SanitizedUsageCandidate dated(double input, std::optional<int> seconds) {
 }
 
 TEST(CandidateTests, WhatCountsAsUsefulLimitAndTokenData) {
-    struct Case {
-        const char* name;
-        SanitizedUsageCandidate candidate;
-        bool useful, limit, token;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::tuple<const char*, SanitizedUsageCandidate, bool, bool, bool>> cases = {
         {"label only", {.windowLabel = "5h"}, false, false, false},
         {"observation time only", {.observedAt = kNow}, false, false, false},
         {"text without the word", {.remainingText = "plenty left"}, true, false, false},
@@ -120,10 +114,10 @@ TEST(CandidateTests, WhatCountsAsUsefulLimitAndTokenData) {
         {"zero cost", {.costUsd = 0}, true, false, true},
         {"status", {.status = ProviderStatus::ok}, true, false, false},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.candidate.hasUsefulData(), c.useful) << c.name;
-        EXPECT_EQ(c.candidate.hasLimitData(), c.limit) << c.name;
-        EXPECT_EQ(c.candidate.hasTokenData(), c.token) << c.name;
+    for (const auto& [name, candidate, useful, limit, token] : cases) {
+        EXPECT_EQ(candidate.hasUsefulData(), useful) << name;
+        EXPECT_EQ(candidate.hasLimitData(), limit) << name;
+        EXPECT_EQ(candidate.hasTokenData(), token) << name;
     }
 }
 

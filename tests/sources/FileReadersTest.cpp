@@ -31,90 +31,67 @@ TEST(Readers, SizeLimitsAndFileKinds) {
     std::filesystem::create_symlink(home.write("target.json", "{}"), home / "link.json");
     const auto locked = home.write("locked.json", "{}");
     ::chmod(locked.c_str(), 0);
-    struct Case {
-        const char* name;
-        std::filesystem::path path;
-        std::optional<std::size_t> expectedSize;
-    };
-    const std::vector<Case> cases = {
-        {"empty file", home.write("empty.json", ""), 0},
-        {"exactly the limit", home.write("exact.json", exact), kSmallFileLimit},
-        {"one byte over", home.write("over.json", exact + "x"), std::nullopt},
-        {"directory", home.mkdir("dir.json"), std::nullopt},
-        {"missing", home / "missing.json", std::nullopt},
-        {"link to a file", home / "link.json", 2},
-        {"fifo, never waited on", home / "fifo.json", std::nullopt},
-        {"socket", socketPath, std::nullopt},
-        {"mode 000", locked, modesAreIgnored() ? std::optional<std::size_t>(2) : std::nullopt},
-    };
-    for (const auto& c : cases) {
-        const auto bytes = readSmallFile(c.path);
-        ASSERT_EQ(bytes.has_value(), c.expectedSize.has_value()) << c.name;
-        if (bytes) {
-            EXPECT_EQ(bytes->size(), *c.expectedSize) << c.name;
-            EXPECT_GE(bytes->capacity() - bytes->size(), kParsePadding) << c.name;
-        }
+    const std::vector<std::tuple<const char*, std::filesystem::path, std::optional<std::size_t>>>
+        cases = {
+            {"empty file", home.write("empty.json", ""), 0},
+            {"exactly the limit", home.write("exact.json", exact), kSmallFileLimit},
+            {"one byte over", home.write("over.json", exact + "x"), std::nullopt},
+            {"directory", home.mkdir("dir.json"), std::nullopt},
+            {"missing", home / "missing.json", std::nullopt},
+            {"link to a file", home / "link.json", 2},
+            {"fifo, never waited on", home / "fifo.json", std::nullopt},
+            {"socket", socketPath, std::nullopt},
+            {"mode 000", locked, modesAreIgnored() ? std::optional<std::size_t>(2) : std::nullopt},
+        };
+    for (const auto& [name, path, size] : cases) {
+        const auto bytes = readSmallFile(path);
+        EXPECT_EQ(bytes ? std::optional(bytes->size()) : std::nullopt, size) << name;
+        EXPECT_GE(bytes ? bytes->capacity() - bytes->size() : kParsePadding, kParsePadding) << name;
     }
     EXPECT_TRUE(readTailLines(socketPath, 10).empty());
     EXPECT_EQ(countFiles(home.path(), {"json"}, 10), 5u); // regular files only
     ::close(fd);
 }
 
-TEST(ReadTailLines, LastNonEmptyLinesInFileOrder) {
+// The window is the last 512 KiB: a line starting exactly there is kept, one starting a byte
+// earlier is not, and nothing before the window is read.
+TEST(ReadTailLines, LastNonEmptyLinesOfTheWindowInFileOrder) {
     ScratchHome home;
+    const std::string before(3'000'000, 'b');
+    const std::string first(kTailWindowBytes - 6, 'w');
+    const auto atStart = home.write("start.jsonl", before + "\n" + first + "\nlast\n");
+    const auto early = home.write("early.jsonl", before + "\n" + first + "w\nlast\n");
     const auto log = home.write("log.jsonl", "a\n\nb\nc\n\n");
     // "é" is two bytes; a run of them puts the window's first byte inside a character.
     std::string cut;
     while (cut.size() < kTailWindowBytes + 1001) {
         cut += "\xC3\xA9";
     }
-    struct Case {
-        const char* name;
-        std::filesystem::path path;
-        std::size_t maxLines;
-        std::vector<std::string> expected;
-    };
-    const std::vector<Case> cases = {
-        {"none wanted", log, 0, {}},
-        {"the last two", log, 2, {"b", "c"}},
-        {"all", log, 3, {"a", "b", "c"}},
-        {"fewer than wanted", log, 50, {"a", "b", "c"}},
-        {"a character cut by the window",
-         home.write("cut.jsonl", cut + "\n{\"ok\":1}\n"),
-         10,
-         {"{\"ok\":1}"}},
-        {"invalid UTF-8", home.write("bad.jsonl", "{\"a\":1}\n{\"b\":\"\xFF\xFE\"}\n"), 500, {}},
-        {"one line longer than the window",
-         home.write("long.jsonl", std::string(kTailWindowBytes + 10, 'x') + "\n"),
-         500,
-         {}},
-        {"empty file", home.write("empty.jsonl", ""), 500, {}},
-        {"directory", home.mkdir("dir.jsonl"), 500, {}},
-        {"missing", home / "missing.jsonl", 500, {}},
-    };
-    for (const auto& c : cases) {
-        const auto tail = readTailLines(c.path, c.maxLines);
-        EXPECT_EQ(std::vector<std::string>(tail.begin(), tail.end()), c.expected) << c.name;
+    const std::vector<
+        std::tuple<const char*, std::size_t, std::vector<std::string>, std::filesystem::path>>
+        cases = {
+            {"none wanted", 0, {}, log},
+            {"the last two", 2, {"b", "c"}, log},
+            {"all", 3, {"a", "b", "c"}, log},
+            {"fewer than wanted", 50, {"a", "b", "c"}, log},
+            {"a character cut by the window", 9, {"x"}, home.write("cut.jsonl", cut + "\nx\n")},
+            {"invalid UTF-8", 9, {}, home.write("bad.jsonl", "{\"a\":1}\n{\"b\":\"\xFF\xFE\"}\n")},
+            {"one line longer than the window", 9, {}, home.write("long.jsonl", before + "\n")},
+            {"empty file", 9, {}, home.write("empty.jsonl", "")},
+            {"directory", 9, {}, home.mkdir("dir.jsonl")},
+            {"missing", 9, {}, home / "missing.jsonl"},
+            {"a line starting where the window starts", 9, {first, "last"}, atStart},
+            {"a line starting a byte earlier", 9, {"last"}, early},
+        };
+    for (const auto& [name, maxLines, expected, path] : cases) {
+        const auto tail = readTailLines(path, maxLines);
+        EXPECT_EQ(std::vector<std::string>(tail.begin(), tail.end()), expected) << name;
     }
+    EXPECT_LE(readTailLines(atStart, 9).byteCount(), kTailWindowBytes + 1);
     const auto padded = readTailLines(home.write("pad.jsonl", "{\"a\":1}"), 5); // no last break
     ASSERT_EQ(padded.size(), 1u);
     const char* end = padded.lines().back().data() + padded.lines().back().size();
     EXPECT_EQ(std::string(end, kParsePadding), std::string(kParsePadding, '\0'));
-}
-
-// The window is the last 512 KiB: a line starting exactly there is kept, one starting a byte
-// earlier is not, and nothing before the window is read.
-TEST(ReadTailLines, WindowIsTheLast512KiBOfALargeFile) {
-    ScratchHome home;
-    const std::string before(3'000'000, 'b');
-    for (const std::size_t early : {0, 1}) {
-        const std::string first = std::string(kTailWindowBytes - 6 + early, 'w') + "\n";
-        const auto tail =
-            readTailLines(home.write("big.jsonl", before + "\n" + first + "last\n"), 9);
-        EXPECT_EQ(tail.size(), 2 - early) << early;
-        EXPECT_EQ(tail.lines().back(), "last");
-        EXPECT_LE(tail.byteCount(), kTailWindowBytes + 1);
-    }
 }
 
 // Regular files only, hidden ones and upper-case extensions included; a loop is never followed;
@@ -157,11 +134,8 @@ TEST(CountAndRecentFiles, WalkTheTreeWithinTheirLimits) {
 
 TEST(FindExecutable, OnlyExecutableRegularFilesCount) {
     ScratchHome home;
-    const auto tool = home.write("b/tool", "#!/bin/sh\n");
-    ::chmod(tool.c_str(), 0755);
-    home.write("a/tool", "not executable");
-    home.mkdir("c/tool");
-    ::chmod((home / "c/tool").c_str(), 0755);
+    home.build({"exe b/tool", "file a/tool=not executable", "dir c/tool"});
+    const auto tool = home / "b/tool";
     const std::vector<std::filesystem::path> searchPaths = {home / "c", home / "a", home / "b"};
     const std::vector<std::pair<std::string, std::optional<std::filesystem::path>>> cases = {
         {"tool", tool},
