@@ -32,28 +32,6 @@ std::string limitInput(const std::string& fiveHour, const std::string& sevenDay 
            (sevenDay.empty() ? "" : R"(, "seven_day": )" + sevenDay) + "}}";
 }
 
-TEST(ClaudeStatusLine, ParsesOnlyUsableRateLimits) {
-    const std::pair<std::string, std::optional<Limits>> cases[] = {
-        {R"([{"rate_limits": {}}])", std::nullopt},
-        {R"({"rate_limits": "90%"})", std::nullopt},
-        {limitInput("{}", "{}"), std::nullopt},
-        {limitInput(R"({"used_percentage": 42, "resets_at": "soon"})"), Limits{window(42), {}}},
-        {limitInput(R"({"used_percentage": 42, "resets_at": "2026-01-01T03:00:00.750+01:00"})"),
-         Limits{window(42, 1767232800), {}}},
-        {R"({"rate_limits": {"seven_day": {"used_percentage": 0.6}}})", Limits{{}, window(0.6)}},
-        {limitInput(R"({"used_percentage": 1, "resets_at": 1767232800000})"),
-         Limits{window(1, 1767232800), {}}},
-        {limitInput(R"({"used_percentage": 5, "resets_at": 1767232800123456789})"),
-         Limits{window(5, 1767232800), {}}},
-        {limitInput(R"({"used_percentage": 5, "resets_at": -20})"), Limits{window(5), {}}},
-        {limitInput(R"({"used_percentage": 140})", R"({"used_percentage": -3})"),
-         Limits{window(100), window(0)}},
-    };
-    for (const auto& [input, expected] : cases) {
-        EXPECT_EQ(parseStatusLineLimits(input), expected) << input;
-    }
-}
-
 // Input as Claude Code pipes it, through the real program, one after another in one home: exit 0
 // and a status line whatever comes in; the bridge file holds the last usable limits.
 TEST(ClaudeStatusLineProgram, WritesOnlyUsableLimitsAndAlwaysExitsZero) {
@@ -61,61 +39,73 @@ TEST(ClaudeStatusLineProgram, WritesOnlyUsableLimitsAndAlwaysExitsZero) {
         std::string input = R"({"rate_limits": {"five_hour": {"used_percentage": 42}}, "pad": ")";
         return input + std::string(size - input.size() - 2, ' ') + "\"}";
     };
-    const std::tuple<const char*, std::string, std::string, bool> cases[] = {
-        {"nothing", "", kNoLimitsLine, false},
-        {"invalid json", "not json at all", kNoLimitsLine, false},
-        {"binary", std::string("\0\xff\xfe{\x01", 5), kNoLimitsLine, false},
-        {"wrong types", limitInput(R"("42")", R"({"used_percentage": true})"), kNoLimitsLine,
-         false},
-        {"one byte over the limit", padded(kStatusLineInputLimit + 1), kNoLimitsLine, false},
-        {"five mebibytes", padded(5 * 1024 * 1024), kNoLimitsLine, false},
-        {"exactly the input limit", padded(kStatusLineInputLimit), "Korvo · 5h 58% left\n", true},
-        {"remaining rounds halves away from zero",
-         limitInput(R"({"used_percentage": 12.5})", R"({"used_percentage": 99.5})"),
-         "Korvo · 5h 87% left · 7d 0% left\n", true},
-        {"full input", kFullInput, kFullLine, true},
-        {"no rate limits keeps the last ones", R"({"model": {}})", kNoLimitsLine, false},
+    const std::string left42 = "Korvo · 5h 58% left\n";
+    // clang-format off
+    const std::tuple<std::string, std::string, std::optional<Limits>> cases[] = {
+        {"", kNoLimitsLine, {}},
+        {"not json at all", kNoLimitsLine, {}},
+        {std::string("\0\xff\xfe{\x01", 5), kNoLimitsLine, {}},
+        {R"([{"rate_limits": {}}])", kNoLimitsLine, {}},
+        {R"({"rate_limits": "90%"})", kNoLimitsLine, {}},
+        {limitInput("{}", "{}"), kNoLimitsLine, {}},
+        {limitInput(R"("42")", R"({"used_percentage": true})"), kNoLimitsLine, {}},
+        {padded(kStatusLineInputLimit + 1), kNoLimitsLine, {}},
+        {padded(5 * 1024 * 1024), kNoLimitsLine, {}},
+        {padded(kStatusLineInputLimit), left42, Limits{window(42), {}}},
+        {limitInput(R"({"used_percentage": 42, "resets_at": "soon"})"), left42,
+         Limits{window(42), {}}},
+        {limitInput(R"({"used_percentage": 42, "resets_at": "2026-01-01T03:00:00.750+01:00"})"),
+         left42, Limits{window(42, 1767232800), {}}},
+        // Readers take values up to 1 as fractions: at most 1 % is written as its fraction.
+        {R"({"rate_limits": {"seven_day": {"used_percentage": 0.6}}})", "Korvo · 7d 99% left\n",
+         Limits{{}, window(0.006)}},
+        {limitInput(R"({"used_percentage": 1, "resets_at": 1767232800000})"),
+         "Korvo · 5h 99% left\n", Limits{window(0.01, 1767232800), {}}},
+        {limitInput(R"({"used_percentage": 5, "resets_at": 1767232800123456789})"),
+         "Korvo · 5h 95% left\n", Limits{window(5, 1767232800), {}}},
+        {limitInput(R"({"used_percentage": 5, "resets_at": -20})"), "Korvo · 5h 95% left\n",
+         Limits{window(5), {}}},
+        {limitInput(R"({"used_percentage": 140})", R"({"used_percentage": -3})"),
+         "Korvo · 5h 0% left · 7d 100% left\n", Limits{window(100), window(0)}},
+        // Remaining percents round halves away from zero.
+        {limitInput(R"({"used_percentage": 12.5})", R"({"used_percentage": 99.5})"),
+         "Korvo · 5h 87% left · 7d 0% left\n", Limits{window(12.5), window(99.5)}},
+        {kFullInput, kFullLine, Limits{window(23.5, 1767232800), window(41, 1767744000)}},
+        {R"({"model": {}})", kNoLimitsLine, {}}, // keeps the last limits
     };
+    // clang-format on
     PrivateHome home;
     const auto folder = home.home() / ".korvo", bridge = bridgeFilePath(home.home());
     std::optional<Limits> last;
-    for (const auto& [name, input, line, writes] : cases) {
+    for (const auto& [input, line, limits] : cases) {
+        SCOPED_TRACE(input.substr(0, 100));
         const auto ran = home.run({"claude-statusline"}, QByteArray::fromStdString(input));
-        EXPECT_EQ(ran.exitCode, 0) << name;
-        EXPECT_EQ(ran.out, line) << name;
-        EXPECT_EQ(ran.err, "") << name;
-        last = writes ? parseStatusLineLimits(input) : last;
-        ASSERT_EQ(std::filesystem::exists(folder), last.has_value()) << name;
+        EXPECT_EQ(ran.exitCode, 0);
+        EXPECT_EQ(ran.out, line);
+        EXPECT_EQ(ran.err, "");
+        last = limits ? limits : last;
+        ASSERT_EQ(std::filesystem::exists(folder), last.has_value());
         if (last) {
-            EXPECT_EQ(parseStatusLineLimits(readFile(bridge)), last) << name;
+            EXPECT_EQ(parseStatusLineLimits(readFile(bridge)), last);
             EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1)
-                << name << ": a temporary file is left";
+                << "a temporary file is left";
         }
     }
     EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
     EXPECT_EQ(std::filesystem::status(bridge).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    // Everything written for the full input; observed_at is the moment of writing.
-    const std::string written = readFile(bridge);
+    // Everything written for the full input, spaces aside; observed_at is the moment of writing.
+    std::string written = readFile(bridge);
     std::smatch at;
     ASSERT_TRUE(std::regex_search(written, at, std::regex("\"observed_at\" : \"(.*)\"")));
     EXPECT_LT(std::abs(QDateTime::fromString(QString::fromStdString(at[1]), Qt::ISODate)
                            .secsTo(QDateTime::currentDateTimeUtc())),
               60);
-    EXPECT_EQ(at.prefix().str() + "\"observed_at\" : \"NOW\"" + at.suffix().str(), R"({
-  "observed_at" : "NOW",
-  "rate_limits" : {
-    "five_hour" : {
-      "resets_at" : "2026-01-01T02:00:00Z",
-      "used_percentage" : 23.5
-    },
-    "seven_day" : {
-      "resets_at" : "2026-01-07T00:00:00Z",
-      "used_percentage" : 41
-    }
-  }
-}
-)");
+    written = at.prefix().str() + "\"observed_at\":\"NOW\"" + at.suffix().str();
+    std::erase_if(written, [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+    EXPECT_EQ(written, R"({"observed_at":"NOW","rate_limits":{"five_hour":{"resets_at":)"
+                       R"("2026-01-01T02:00:00Z","used_percentage":23.5},"seven_day":{)"
+                       R"("resets_at":"2026-01-07T00:00:00Z","used_percentage":41}}})");
 }
 
 // A writer that never closes the pipe: the hook gives up instead of hanging the status line.

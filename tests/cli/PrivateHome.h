@@ -12,17 +12,14 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <regex>
 #include <string>
+#include <vector>
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
 
 namespace korvo::test {
-
-// A loopback URL on which nothing listens: port 1 is privileged and unused.
-inline constexpr const char* kClosedLoopbackURL = "http://127.0.0.1:1";
 
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -46,18 +43,16 @@ inline Ran finish(QProcess& process, int milliseconds = 20000) {
             process.readAllStandardError().toStdString()};
 }
 
-// Waits until standard output so far matches `pattern`; returns its first capture group (the
-// whole match without one), or nothing after `milliseconds`. The output stays to be read.
-inline std::optional<std::string> waitForOutput(QProcess& process, const std::regex& pattern,
-                                                int milliseconds = 15000) {
-    for (QDeadlineTimer deadline(milliseconds);;) {
+// Waits until standard output so far matches `pattern`; returns the match and its groups, or
+// nothing after 15 s. The output stays to be read.
+inline std::vector<std::string> waitForOutput(QProcess& process, const std::regex& pattern) {
+    for (QDeadlineTimer deadline(15000);;) {
         const std::string out = process.peek(process.bytesAvailable()).toStdString();
-        std::smatch match;
-        if (std::regex_search(out, match, pattern)) {
-            return match[match.size() > 1 ? 1 : 0].str();
+        if (std::smatch match; std::regex_search(out, match, pattern)) {
+            return std::vector<std::string>(match.begin(), match.end());
         }
         if (deadline.hasExpired() || !process.waitForReadyRead(deadline.remainingTime())) {
-            return std::nullopt;
+            return {};
         }
     }
 }
@@ -78,7 +73,7 @@ public:
 
     std::filesystem::path home() const { return file("HOME").toStdString(); }
     QString file(const char* name) const { return dir_.filePath(name); }
-    void copyFixture(const std::string& name) const {
+    void copyFixture(const char* name) const {
         std::filesystem::copy(std::filesystem::path(KORVO_FIXTURES_DIR) / name, home(),
                               std::filesystem::copy_options::recursive);
     }
