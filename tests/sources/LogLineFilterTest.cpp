@@ -3,18 +3,17 @@
 #include "sources/FieldExtraction.h"
 
 #include <gtest/gtest.h>
-#include <sstream>
+#include <ranges>
 #include <string>
 #include <vector>
 
 namespace korvo {
 namespace {
 
-std::vector<std::string> commaSeparated(const std::string& list) {
+std::vector<std::string> commaSeparated(std::string_view list) {
     std::vector<std::string> items;
-    std::istringstream in(list);
-    for (std::string item; std::getline(in, item, ',');) {
-        items.push_back(item);
+    for (const auto item : std::views::split(list, ',')) {
+        items.emplace_back(item.begin(), item.end());
     }
     return items;
 }
