@@ -13,8 +13,6 @@
 #include "support/ThreadRecordingKeychain.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,11 +33,6 @@ struct ApplicationEnvironment final : ::testing::Environment {
 };
 inline ::testing::Environment* const kApplicationEnvironment =
     ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
-
-// Waits, turning the event loop, until `done` holds; false after the time-out.
-inline bool eventually(const std::function<bool()>& done, int timeoutMs = 5000) {
-    return QTest::qWaitFor(done, timeoutMs);
-}
 
 // Runs a model operation to its end on a nested event loop.
 template <class T> T finish(QCoro::Task<T>&& task) {
@@ -66,13 +59,19 @@ constexpr Instant kStart = instantFromUnixSeconds(1772356445); // 2026-03-01T09:
 
 // A clock the test sets; safe to read from worker threads.
 struct TestClock {
-    std::shared_ptr<std::atomic<Instant>> instant = std::make_shared<std::atomic<Instant>>(kStart);
+    std::shared_ptr<std::atomic<Instant>> at = std::make_shared<std::atomic<Instant>>(kStart);
     Clock clock() const {
-        return [instant = instant] { return instant->load(); };
+        return [at = at] { return at->load(); };
     }
-    Instant now() const { return instant->load(); }
-    void advance(std::chrono::seconds by) { instant->store(now() + by); }
+    Instant now() const { return at->load(); }
+    void advance(std::chrono::seconds by) { at->store(now() + by); }
 };
+
+// Writes `bytes` to `path`; a file where a test needs a folder blocks everything beneath it.
+inline bool writeFile(const QString& path, const QByteArray& bytes = {}) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 // An adapter with fixed answers (a row, nothing, or an exception) and a fixed diagnostic.
 class FixedAdapter final : public UsageAdapter {
@@ -124,32 +123,13 @@ struct RecordingUrlOpener final : UrlOpener {
     QList<QUrl> urls;
 };
 
-// The phone's side of pairing over plain HTTP: claims the code; the sync space and its token.
-struct PhoneClaim {
-    QString syncSpaceId, phoneDeviceToken;
-};
-inline std::optional<PhoneClaim> claimPairingCode(int relayPort, const std::string& code) {
-    const auto res =
-        httplib::Client("127.0.0.1", relayPort)
-            .Post("/v1/pairing/claim", R"({"pairingCode":")" + code + "\"}", "application/json");
-    if (!res || res->status != 200) {
-        return std::nullopt;
-    }
-    const QJsonObject object =
-        QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object();
-    return PhoneClaim{object["syncSpaceId"].toString(), object["phoneDeviceToken"].toString()};
-}
-
 // A model over a temporary home: QSettings in an INI file, the file keychain, an autostart
 // folder, a fixed host name and adapters the test controls. Intervals are short; nothing listens
 // at the relay and manifest addresses unless a test points the model elsewhere.
 class ModelHarness {
 public:
     ModelHarness() {
-        QFile machineInfo(path(u"machine-info"_s));
-        if (machineInfo.open(QIODevice::WriteOnly)) {
-            machineInfo.write("PRETTY_HOSTNAME=\"Test Box\"\n");
-        }
+        writeFile(path(u"machine-info"_s), "PRETTY_HOSTNAME=\"Test Box\"\n");
         options.home = path(u"home"_s).toStdString();
         options.userDefaults = defaults;
         options.keychainBackend = keychain;
@@ -163,7 +143,6 @@ public:
         options.syncInterval = 1h;
         options.wakeDelay = 50ms;
         options.pairingPollInterval = 20ms;
-        options.manifestTimeout = 3000ms;
         options.loginItem = std::make_shared<XdgAutostartLoginItem>(
             path(u"autostart"_s), u"korvo-connector.desktop"_s, u"/usr/bin/korvo-connector"_s);
         options.hostInfo = std::make_shared<SystemHostInfo>(path(u"machine-info"_s));

@@ -7,22 +7,25 @@
 #include <QString>
 #include <ostream>
 
+using namespace Qt::StringLiterals;
+
 // QString values in test failure messages.
-inline std::ostream& operator<<(std::ostream& out, const QString& text) {
-    return out << '"' << text.toStdString() << '"';
-}
 inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << text;
+    *out << '"' << text.toStdString() << '"';
+}
+inline std::ostream& operator<<(std::ostream& out, const QString& text) {
+    PrintTo(text, &out);
+    return out;
 }
 
 namespace korvo::test {
 
-// Event loops, timers and D-Bus need an application object; the tests share one per process.
+// Event loops, timers and D-Bus need an application object; the tests share one per process,
+// never destroyed: Qt's own globals outlive the tests' static objects otherwise.
 inline QCoreApplication& testApp() {
     static int argc = 1;
     static char name[] = "korvo-tests";
     static char* argv[] = {name, nullptr};
-    // Never destroyed: Qt's own globals outlive the tests' static objects otherwise.
     static QCoreApplication* app = new QCoreApplication(argc, argv);
     return *app;
 }
@@ -33,18 +36,16 @@ class PrivateBus {
 public:
     PrivateBus() {
         testApp();
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                       QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
+        daemon_.start(u"dbus-daemon"_s,
+                      {u"--session"_s, u"--nofork"_s, u"--nopidfile"_s, u"--print-address=1"_s});
         QByteArray line;
         while (daemon_.waitForStarted(5000) && !line.contains('\n') &&
                daemon_.waitForReadyRead(5000)) {
             line += daemon_.readAllStandardOutput();
         }
         address_ = QString::fromUtf8(line).trimmed();
-        QDBusConnection logind = connection(false);
-        ready_ = logind.isConnected() &&
-                 logind.registerService(QStringLiteral("org.freedesktop.login1"));
+        ready_ = logindConnection().isConnected() &&
+                 logindConnection().registerService(u"org.freedesktop.login1"_s);
     }
     ~PrivateBus() {
         QDBusConnection::disconnectFromBus(name(false));
@@ -52,8 +53,6 @@ public:
         daemon_.terminate();
         daemon_.waitForFinished(3000);
     }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
 
     const QString& address() const { return address_; }
     // The connection that owns logind's name, to serve its methods from.
@@ -61,18 +60,15 @@ public:
     // The daemon runs and this side owns logind's name.
     bool isReady() const { return ready_; }
     bool prepareForSleep(bool sleeping, bool asImpostor = false) {
-        QDBusMessage signal = QDBusMessage::createSignal(
-            QStringLiteral("/org/freedesktop/login1"),
-            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
-        signal << sleeping;
-        return connection(asImpostor).send(signal);
+        QDBusMessage signal =
+            QDBusMessage::createSignal(u"/org/freedesktop/login1"_s,
+                                       u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s);
+        return connection(asImpostor).send(signal << sleeping);
     }
 
 private:
     QString name(bool impostor) const {
-        return QStringLiteral("korvo-test-%1-%2")
-            .arg(impostor ? "impostor" : "logind")
-            .arg(reinterpret_cast<quintptr>(this));
+        return u"korvo-test-%1-%2"_s.arg(impostor ? "impostor" : "logind").arg(quintptr(this));
     }
     QDBusConnection connection(bool impostor) {
         return QDBusConnection::connectToBus(address_, name(impostor));

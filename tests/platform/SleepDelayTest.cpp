@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -18,11 +19,7 @@ namespace {
 // is closed, which the read end sees as a hang-up.
 class FakeInhibitor : public QDBusVirtualObject {
 public:
-    ~FakeInhibitor() override {
-        for (const int fd : readEnds) {
-            ::close(fd);
-        }
-    }
+    ~FakeInhibitor() override { std::for_each(readEnds.begin(), readEnds.end(), ::close); }
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.member() != QLatin1String("Inhibit")) {
@@ -52,15 +49,14 @@ TEST(SleepDelayTest, SleepWaitsUntilTheAnnouncementWasHandledAndTheLockReturnsAf
     test::PrivateBus bus;
     ASSERT_TRUE(bus.isReady());
     FakeInhibitor logind;
-    ASSERT_TRUE(bus.logindConnection().registerVirtualObject(
-        QStringLiteral("/org/freedesktop/login1"), &logind));
+    ASSERT_TRUE(
+        bus.logindConnection().registerVirtualObject(u"/org/freedesktop/login1"_s, &logind));
     LogindPowerEvents events(bus.address());
     ASSERT_TRUE(QTest::qWaitFor([&] { return events.holdsSleepDelay(); }));
     ASSERT_EQ(logind.requests.size(), 1u);
     EXPECT_EQ(logind.requests[0],
-              (QVariantList{QStringLiteral("sleep"), QStringLiteral("Korvo Connector"),
-                            QStringLiteral("Marks this computer as sleeping before it suspends"),
-                            QStringLiteral("delay")}));
+              (QVariantList{u"sleep"_s, u"Korvo Connector"_s,
+                            u"Marks this computer as sleeping before it suspends"_s, u"delay"_s}));
 
     // A receiver that, like the application, handles the announcement one turn later.
     bool heldWhileHandled = false;
@@ -78,16 +74,30 @@ TEST(SleepDelayTest, SleepWaitsUntilTheAnnouncementWasHandledAndTheLockReturnsAf
     EXPECT_FALSE(logind.released(1));
 }
 
-TEST(SleepDelayTest, WithoutInhibitSleepAndWakeStillArrive) {
+// Without logind's Inhibit, and with impostors sending the same signal first, only logind's own
+// announcements arrive; without a bus nothing listens.
+TEST(PowerEventsTest, OnlyLogindsPrepareForSleepBecomesSleepAndWake) {
     test::PrivateBus bus;
     ASSERT_TRUE(bus.isReady());
+    EXPECT_FALSE(LogindPowerEvents(u"unix:path=/nonexistent/bus"_s).isListening());
+    const QByteArray saved = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8());
+    EXPECT_EQ(LogindPowerEvents::systemBusAddress(), bus.address());
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", saved);
     LogindPowerEvents events(bus.address());
+    ASSERT_TRUE(events.isListening());
     QSignalSpy answered(&events, &LogindPowerEvents::sleepDelayAnswered);
     ASSERT_TRUE(answered.wait(5000));
     EXPECT_FALSE(events.holdsSleepDelay());
     QSignalSpy sleeps(&events, &PowerEvents::willSleep);
-    ASSERT_TRUE(bus.prepareForSleep(true));
-    EXPECT_TRUE(sleeps.wait(5000));
+    QSignalSpy wakes(&events, &PowerEvents::didWake);
+    for (const bool sleeping : {true, false}) {
+        ASSERT_TRUE(bus.prepareForSleep(sleeping, /*asImpostor=*/true));
+        ASSERT_TRUE(bus.prepareForSleep(sleeping));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (sleeping ? sleeps : wakes).count() == 1; }));
+    }
+    EXPECT_EQ(sleeps.count(), 1);
+    EXPECT_EQ(wakes.count(), 1);
 }
 
 } // namespace
