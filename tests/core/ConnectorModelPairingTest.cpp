@@ -58,7 +58,6 @@ protected:
 };
 
 TEST_F(RelayEndToEndTest, PairingStoresCredentialsUploadsAndStartsAutoSync) {
-    h_.options.syncInterval = 300ms;
     auto keychain = std::make_shared<test::ThreadRecordingKeychain>(h_.keychain);
     h_.options.keychainBackend = keychain;
     ConnectorModel& m = h_.make();
@@ -87,11 +86,6 @@ TEST_F(RelayEndToEndTest, PairingStoresCredentialsUploadsAndStartsAutoSync) {
     EXPECT_EQ(m.lastUploadAt(), h_.clock.now());
     EXPECT_EQ(latestOnRelay(), m.latestSnapshot());
     EXPECT_EQ(m.deviceListStatus(), "2 devices"); // the phone and this machine
-
-    // Automatic sync uploads again one interval later.
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return m.latestSnapshot()->snapshotId != id.toStdString(); }));
-    EXPECT_EQ(latestOnRelay(), m.latestSnapshot());
 
     // The uploaded snapshot stays on display even when a newer local refresh exists, and the
     // copied JSON is the uploaded body.
@@ -222,8 +216,7 @@ TEST_F(CannedRelayTest, OnlyAnExactPairedStatusWithEveryValueSavedCompletesPairi
         {200, R"({"status":"paired","connectorDeviceToken":"t",)" + paired + "}",
          u"Unable to check pairing status: The keychain operation failed (status 20)."_s},
     };
-    QFile blocker(h_.path(u"blocker"_s)); // a file where the keychain's folder would go
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(test::writeFile(h_.path(u"blocker"_s))); // where the keychain's folder would go
     h_.options.keychainBackend =
         std::make_shared<FileKeychain>(h_.path(u"blocker/keychain"_s).toStdString());
     answerSession();
@@ -244,9 +237,12 @@ TEST_F(CannedRelayTest, OnlyAnExactPairedStatusWithEveryValueSavedCompletesPairi
     EXPECT_EQ(m.lastUploadStatus(), "Never");
 }
 
-TEST_F(CannedRelayTest, CreateTwiceQuicklySendsOneRequestAndAFailureKeepsTheSession) {
+// Two quick presses send one request; a new code replaces the session and its poll loop; a
+// failure keeps the session.
+TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
     answerSession();
     server_.answer("GET /v1/pairing/sessions/ps_1", 200, kPending);
+    server_.answer("GET /v1/pairing/sessions/ps_2", 200, kPending);
     ConnectorModel& m = h_.make();
     QCoro::Task<> first = m.createPairingCode();
     EXPECT_TRUE(m.isPairing());
@@ -254,6 +250,14 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklySendsOneRequestAndAFailureKeepsTheSess
     test::finish(std::move(first));
     EXPECT_FALSE(m.isPairing());
     EXPECT_EQ(server_.count("POST /v1/pairing/sessions"), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return polls("ps_1") >= 2; }));
+
+    answerSession(kPayload, 10min, u"ps_2"_s);
+    test::finish(m.createPairingCode());
+    QTest::qWait(60); // lets the old loop reach its cancellation check
+    const int oldPolls = polls("ps_1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return polls("ps_2") >= 3; }));
+    EXPECT_EQ(polls("ps_1"), oldPolls);
 
     const auto session = m.pairingSession();
     server_.answer("POST /v1/pairing/sessions", 503, R"({"error":"busy"})");
@@ -262,23 +266,6 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklySendsOneRequestAndAFailureKeepsTheSess
               R"(Unable to create pairing session: Relay returned HTTP 503: {"error":"busy"})");
     EXPECT_EQ(m.pairingSession(), session);
     EXPECT_FALSE(m.isPairing());
-}
-
-TEST_F(CannedRelayTest, ANewCodeReplacesTheSessionAndItsPollLoop) {
-    server_.answer("GET /v1/pairing/sessions/ps_1", 200, kPending);
-    server_.answer("GET /v1/pairing/sessions/ps_2", 200, kPending);
-    answerSession();
-    ConnectorModel& m = h_.make();
-    test::finish(m.createPairingCode());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return polls("ps_1") >= 2; }));
-
-    answerSession(u"korvo://pair?secret=other"_s, 10min, u"ps_2"_s);
-    test::finish(m.createPairingCode());
-    EXPECT_EQ(m.pairingSecret(), "other");
-    QTest::qWait(60); // lets the old loop reach its cancellation check
-    const int oldPolls = polls("ps_1");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return polls("ps_2") >= 3; }));
-    EXPECT_EQ(polls("ps_1"), oldPolls);
 }
 
 // Without rows the demo snapshot is uploaded; a second syncNow during the cycle returns at once.
@@ -299,32 +286,14 @@ TEST_F(CannedRelayTest, SyncNowUploadsTheDemoSnapshotAndIgnoresASecondPressDurin
     EXPECT_EQ(uploaded.syncSpaceId, "space_1");
 }
 
-TEST_F(CannedRelayTest, HealthAnswersAreShownAsTheyAre) {
-    const std::tuple<QByteArray, const char*, const char*> cases[] = {
+TEST_F(CannedRelayTest, HealthAndDeviceListAnswersAreShown) {
+    const std::tuple<QByteArray, const char*, const char*> health[] = {
         {R"({"status":"ok","environment":"staging"})", "Reachable", "staging"},
         {R"({"status":"degraded"})", "degraded", "Unknown"},
         {R"({"status":"OK","environment":null})", "OK", "Unknown"},
     };
-    ConnectorModel& m = h_.make();
-    m.setRelayBaseURLString(" " + server_.url().toString() + "/ "); // saved before the check
-    for (const auto& [body, health, environment] : cases) {
-        server_.answer("GET /health", 200, body);
-        test::finish(m.checkRelayHealth());
-        EXPECT_EQ(m.relayHealthStatus(), health);
-        EXPECT_EQ(m.relayEnvironment(), environment);
-    }
-    EXPECT_EQ(h_.stored(u"relayBaseURL"_s), server_.url().toString());
-    EXPECT_EQ(m.errorMessage(), std::nullopt);
-    m.setRelayBaseURLString(u"http://127.0.0.1:9"_s);
-    test::finish(m.checkRelayHealth());
-    EXPECT_EQ(m.relayHealthStatus(), "Unreachable");
-    EXPECT_EQ(m.relayEnvironment(), "Unknown");
-    EXPECT_TRUE(m.errorMessage().value_or("").startsWith(u"Relay health check failed: "_s));
-}
-
-TEST_F(CannedRelayTest, DeviceListOutcomes) {
     const QByteArray unauthorized = R"({"error":"unauthorized"})";
-    const std::tuple<int, QByteArray, const char*, QString, size_t> cases[] = {
+    const std::tuple<int, QByteArray, const char*, QString, size_t> devices[] = {
         {200, R"({"devices":[]})", "No devices", u"None"_s, 0},
         {200,
          R"({"devices":[{"id":"m","name":"Box","kind":"linux","createdAt":"2026-03-01T09:00:00Z"}]})",
@@ -336,15 +305,29 @@ TEST_F(CannedRelayTest, DeviceListOutcomes) {
     h_.storePairing();
     ConnectorModel& m = h_.make();
     test::finish(m.start());
-    for (const auto& [status, body, listStatus, listError, devices] : cases) {
+    m.setRelayBaseURLString(" " + server_.url().toString() + "/ "); // saved before the check
+    for (const auto& [body, status, environment] : health) {
+        server_.answer("GET /health", 200, body);
+        test::finish(m.checkRelayHealth());
+        EXPECT_EQ(m.relayHealthStatus(), status);
+        EXPECT_EQ(m.relayEnvironment(), environment);
+    }
+    EXPECT_EQ(h_.stored(u"relayBaseURL"_s), server_.url().toString());
+    EXPECT_EQ(m.errorMessage(), std::nullopt);
+    for (const auto& [status, body, listStatus, listError, count] : devices) {
         server_.answer("GET /v1/sync-spaces/space_1/devices", status, body);
         test::finish(m.loadDevices());
         EXPECT_EQ(m.deviceListStatus(), listStatus);
         EXPECT_EQ(m.lastDeviceListError(), listError);
-        EXPECT_EQ(m.relayDevices().size(), devices);
+        EXPECT_EQ(m.relayDevices().size(), count);
     }
     EXPECT_EQ(m.errorMessage(),
               "Unable to load devices from Relay: Relay returned HTTP 401: " + unauthorized);
+    m.setRelayBaseURLString(u"http://127.0.0.1:9"_s);
+    test::finish(m.checkRelayHealth());
+    EXPECT_EQ(m.relayHealthStatus(), "Unreachable");
+    EXPECT_EQ(m.relayEnvironment(), "Unknown");
+    EXPECT_TRUE(m.errorMessage().value_or("").startsWith(u"Relay health check failed: "_s));
 }
 
 } // namespace

@@ -169,10 +169,6 @@ TEST(ConnectorModelCollectTest, LocalLimitSnapshotDescribesThisMachine) {
     test::finish(m.refreshLocalLimits());
     const UsageSnapshot snapshot = m.localLimitSnapshot().value_or(UsageSnapshot{});
     EXPECT_EQ(snapshot.syncSpaceId, "local_display");
-    EXPECT_TRUE(QRegularExpression(u"^local_[0-9A-F]{16}$"_s)
-                    .match(QString::fromStdString(snapshot.snapshotId))
-                    .hasMatch())
-        << snapshot.snapshotId;
     EXPECT_EQ(snapshot.updatedAt, h.clock.now());
     EXPECT_EQ(snapshot.device, (SnapshotDevice{m.connectorDeviceId().toStdString(), "Test Box",
                                                SnapshotDeviceKind::linux}));
@@ -217,7 +213,6 @@ TEST(ConnectorModelCollectTest, WithoutInjectedAdaptersTheRegistryListsAreUsed) 
     h.options.realAdapters.reset();
     h.options.sourceAdapters.reset();
     ConnectorModel& m = h.make();
-    EXPECT_EQ(m.realAdapters().size(), 4u);
     // An empty home: only the demo source is found, and no real rows.
     test::finish(m.refreshSourceDiagnostics());
     EXPECT_EQ(m.sourceDiagnosticStatus(), "1 detected · 1 usage · 1 quota");

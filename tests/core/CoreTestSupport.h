@@ -74,43 +74,35 @@ inline bool writeFile(const QString& path, const QByteArray& bytes = {}) {
 }
 
 // An adapter with fixed answers (a row, nothing, or an exception) and a fixed diagnostic.
-class FixedAdapter final : public UsageAdapter {
-public:
-    FixedAdapter(std::string id, std::string name) : id_(std::move(id)), name_(std::move(name)) {}
+struct FixedAdapter final : UsageAdapter {
+    FixedAdapter(std::string id, std::string name) : id_(std::move(id)), name_(std::move(name)) {
+        diagnostic.id = id_;
+        diagnostic.displayName = name_;
+    }
     std::string id() const override { return id_; }
     std::string displayName() const override { return name_; }
-    AdapterDiagnostic diagnose() const override {
-        AdapterDiagnostic d = diagnostic;
-        d.id = id_;
-        d.displayName = name_;
-        return d;
-    }
+    AdapterDiagnostic diagnose() const override { return diagnostic; }
     std::optional<ProviderUsage> readUsage() const override {
         calledOn = QThread::currentThread();
-        if (failure) {
-            throw std::runtime_error(*failure);
-        }
-        return row;
+        return failure ? throw std::runtime_error(*failure) : row;
     }
     // A row as a reading adapter would build it.
-    void report(Instant observedAt) {
-        row = ProviderUsage{id_,
-                            name_,
-                            SourceType::localCli,
-                            Confidence::cliReported,
-                            ProviderStatus::ok,
-                            UsageWindow{UsageWindowKind::rolling, "5h", {}, observedAt + 2h},
-                            UsageMetrics{40, 60, 1200, {}, {}, {}, {}},
-                            observedAt};
+    void report(Instant at) {
+        row = {id_,
+               name_,
+               SourceType::localCli,
+               Confidence::cliReported,
+               ProviderStatus::ok,
+               UsageWindow{UsageWindowKind::rolling, "5h", {}, at + 2h},
+               UsageMetrics{40, 60, 1200, {}, {}, {}, {}},
+               at};
     }
 
+    const std::string id_, name_;
     std::optional<ProviderUsage> row;
     std::optional<std::string> failure;
     AdapterDiagnostic diagnostic;
     mutable std::atomic<QThread*> calledOn{nullptr};
-
-private:
-    std::string id_, name_;
 };
 
 struct RecordingPasteboard final : Pasteboard {
