@@ -6,10 +6,10 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <sstream>
 
 namespace korvo {
 namespace {
@@ -44,7 +44,6 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
         {nullptr, {"--relay", "http://a", "--relay", "http://b", "status"}, 2, {},
          "--relay given more than once." + kHint},
         {nullptr, {"--relay", "http://a"}, 2, {}, "--relay needs a command"},
-        {nullptr, {"--relay", "   ", "status"}, 2, {}, ": Invalid URL\n"},
         {nullptr, {"--relay", "http://", "status"}, 2, {}, "--relay http://: Invalid URL\n"},
         {nullptr, {"pair", "--relay", kClosedURL}, 2, {}, "Unable to create pairing session: "},
         {nullptr, {"--help"}, 0, {"snapshot", "diagnose", "support-bundle", "status",
@@ -56,9 +55,8 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
         {nullptr, {"diagnose"}, 0, {" detected · ", " usage · ", " quota\n\n- ",
             "- Claude Code: not found\n  No local Claude Code source found"}, "", "Relay devices:"},
         // Sources are refreshed before the bundle is printed: none is "not checked".
-        {nullptr, {"support-bundle"}, 0, {"Korvo Connector Support Bundle\nGenerated: ",
-            "\nPaired: no\n", "\nSync space: none\n", "\n\nProviders:\n- no latest snapshot",
-            "\n\nRelay devices:\n- not loaded"}, "", "- not checked"},
+        {nullptr, {"support-bundle"}, 0, {"Korvo Connector Support Bundle\n", "\n\nSources:\n- "},
+         "", "- not checked"},
         {nullptr, {"status"}, 0, {"Status: Not paired\n", "Pairing: Not paired\n",
             "Collect: No real providers; using demo fallback\n", "Last upload: Never\n",
             "Sync interval: 30 seconds\n"}},
@@ -101,23 +99,6 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
     }
 }
 
-// The drawing read back as rows of modules, two per line, true where dark.
-std::vector<std::vector<bool>> readModules(const std::string& drawn) {
-    std::vector<std::vector<bool>> rows;
-    std::istringstream lines(drawn);
-    for (std::string line; std::getline(lines, line);) {
-        rows.resize(rows.size() + 2);
-        for (std::size_t i = 0, width; i < line.size(); i += width) {
-            width = line[i] == ' ' ? 1 : 3;
-            const std::string cell = line.substr(i, width);
-            EXPECT_TRUE(cell == " " || cell == "▀" || cell == "▄" || cell == "█") << line;
-            rows[rows.size() - 2].push_back(cell == "▀" || cell == "█");
-            rows.back().push_back(cell == "▄" || cell == "█");
-        }
-    }
-    return rows;
-}
-
 TEST(TerminalQr, ColoursWrapEachLineAndTooLongIsSaidInWords) {
     EXPECT_EQ(renderTerminalQr("x", TerminalColors::ansi),
               std::regex_replace(renderTerminalQr("x", TerminalColors::none),
@@ -154,13 +135,17 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
 
     // The printed QR code scans back, with no margin added to its own quiet zone, to the session's
     // payload, and is drawn module for module with 4 light modules around it.
-    const auto rows = readModules(shown[2]);
-    const int side = static_cast<int>(rows.size()) - 1, zone = 4; // odd side
-    for (const auto& row : rows) {
-        ASSERT_EQ(static_cast<int>(row.size()), side) << shown[2];
+    const QStringList lines = QString::fromStdString(shown[2]).split(u'\n', Qt::SkipEmptyParts);
+    const int side = 2 * static_cast<int>(lines.size()) - 1, zone = 4; // the last row is filler
+    const auto dark = [&](int x, int y) { // half blocks: two modules a character
+        const QChar cell = lines[y / 2][x];
+        return cell == u'█' || cell == (y % 2 == 0 ? u'▀' : u'▄');
+    };
+    for (const QString& line : lines) {
+        ASSERT_TRUE(line.size() == side && !line.contains(QRegularExpression("[^ ▀▄█]")))
+            << shown[2];
     }
-    const auto payload = testing::scanQr(
-        side, side, [&](int x, int y) { return rows[y][x]; }, 4, 0);
+    const auto payload = testing::scanQr(side, side, dark, 4, 0);
     ASSERT_TRUE(payload) << shown[2];
     EXPECT_TRUE(std::regex_match(
         *payload, std::regex("korvo://pair\\?session=[^&]+&code=" + code + "&secret=[^&]+")))
@@ -169,7 +154,7 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
     ASSERT_EQ(side, matrix->size() + 2 * zone);
     for (int y = 0; y <= side; ++y) {
         for (int x = 0; x < side; ++x) {
-            EXPECT_EQ(rows[y][x], matrix->isDark(x - zone, y - zone)) << x << "," << y;
+            EXPECT_EQ(dark(x, y), matrix->isDark(x - zone, y - zone)) << x << "," << y;
         }
     }
 
