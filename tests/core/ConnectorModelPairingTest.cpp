@@ -170,7 +170,9 @@ protected:
     test::CannedRelay server_;
 };
 
-TEST_F(CannedRelayTest, PairingSecretComesFromTheQRPayload) {
+// The secret is the QR payload's first "secret" item. A code past its time, or one without a
+// secret once its time runs out, ends as expired without a single poll and stays visible.
+TEST_F(CannedRelayTest, SecretFromTheQRPayloadAndCodesThatExpireWithoutPolling) {
     const std::pair<QString, std::optional<QString>> cases[] = {
         {u"korvo://pair?secret=first&secret=second"_s, u"first"_s},
         {u"korvo://pair?secret=a%2Fb"_s, u"a/b"_s},
@@ -179,28 +181,22 @@ TEST_F(CannedRelayTest, PairingSecretComesFromTheQRPayload) {
     };
     ConnectorModel& m = h_.make();
     for (const auto& [payload, secret] : cases) {
-        answerSession(payload);
+        answerSession(payload, -1s);
         test::finish(m.createPairingCode());
         EXPECT_EQ(m.pairingSecret(), secret) << payload;
+        EXPECT_EQ(m.statusMessage(), "Pairing code expired");
+        EXPECT_FALSE(m.isPollingForPairing() || m.hasPairingPollTask());
     }
-}
+    EXPECT_EQ(m.pairingSession().value_or(PairingSessionResponse{}).expiresAt, h_.clock.now() - 1s);
 
-TEST_F(CannedRelayTest, ACodeWithoutSecretOrPastItsTimeEndsAsExpiredWithoutPolling) {
     answerSession(u"korvo://pair?session=ps_1&code=123456"_s);
-    ConnectorModel& m = h_.make();
     test::finish(m.createPairingCode());
     EXPECT_TRUE(m.isPollingForPairing());
     QTest::qWait(100);
     h_.clock.advance(10min);
     ASSERT_TRUE(QTest::qWaitFor([&] { return m.statusMessage() == "Pairing code expired"; }));
     EXPECT_FALSE(m.isPollingForPairing() || m.hasPairingPollTask());
-    EXPECT_TRUE(m.pairingSession().has_value()); // the expired code stays visible
-
-    answerSession(kPayload, -1s);
-    test::finish(m.createPairingCode());
-    EXPECT_EQ(m.pairingSession().value_or(PairingSessionResponse{}).expiresAt, h_.clock.now() - 1s);
-    EXPECT_EQ(m.statusMessage(), "Pairing code expired");
-    EXPECT_FALSE(m.isPollingForPairing() || m.hasPairingPollTask());
+    EXPECT_TRUE(m.pairingSession().has_value());
     EXPECT_EQ(polls(), 0);
 }
 
