@@ -102,12 +102,9 @@ std::optional<ProviderUsage> GeminiCliAdapter::readUsage() const {
     if (promptLoggingEnabled()) {
         return std::nullopt;
     }
-    auto candidate = readTelemetry();
+    const auto candidate = readTelemetry();
     if (!candidate) {
         return std::nullopt;
-    }
-    if (!candidate->windowLabel) {
-        candidate->windowLabel = std::string(kWindowLabel);
     }
     return makeProviderUsage(id(), displayName(), SourceType::localCli, Confidence::cliReported,
                              *candidate, m_clock());

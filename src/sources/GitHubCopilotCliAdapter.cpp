@@ -124,12 +124,9 @@ std::optional<SanitizedUsageCandidate> GitHubCopilotCliAdapter::readExporterFile
 }
 
 std::optional<ProviderUsage> GitHubCopilotCliAdapter::readUsage() const {
-    auto candidate = readExporterFiles();
+    const auto candidate = readExporterFiles();
     if (!candidate) {
         return std::nullopt;
-    }
-    if (!candidate->windowLabel) {
-        candidate->windowLabel = std::string(kWindowLabel);
     }
     return makeProviderUsage(id(), displayName(), SourceType::localCli, Confidence::cliReported,
                              *candidate, m_clock());

@@ -62,31 +62,25 @@ void OTelTokenTotal::add(const OTelTokenPoint& point) {
     } else {
         m_tokenCountAdded = true;
     }
-    if (point.series.empty()) {
-        if (m_pending.empty()) {
-            m_settled.add(kept);
+    if (!point.series.empty()) {
+        const auto found = m_newestOfSeries.find(std::string(point.series));
+        if (found == m_newestOfSeries.end()) {
+            m_newestOfSeries.emplace(point.series, m_points.size());
         } else {
-            m_pending.push_back(kept);
+            Kept& newest = m_points[found->second];
+            if (newest.observedAt && point.observedAt && *point.observedAt < *newest.observedAt) {
+                return;
+            }
+            newest.replaced = true;
+            found->second = m_points.size();
         }
-        return;
     }
-    const auto found = m_newestOfSeries.find(std::string(point.series));
-    if (found == m_newestOfSeries.end()) {
-        m_newestOfSeries.emplace(point.series, m_pending.size());
-    } else {
-        Kept& newest = m_pending[found->second];
-        if (newest.observedAt && point.observedAt && *point.observedAt < *newest.observedAt) {
-            return;
-        }
-        newest.replaced = true;
-        found->second = m_pending.size();
-    }
-    m_pending.push_back(kept);
+    m_points.push_back(kept);
 }
 
 std::optional<SanitizedUsageCandidate> OTelTokenTotal::total() const {
-    Sums sums = m_settled;
-    for (const Kept& point : m_pending) {
+    Sums sums;
+    for (const Kept& point : m_points) {
         if (!point.replaced) {
             sums.add(point);
         }

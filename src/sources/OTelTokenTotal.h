@@ -57,13 +57,10 @@ private:
     std::uint32_t labelIndex(std::string_view label);
 
     std::string m_windowLabel;
-    // Points that arrived before the first point of a series: no later point can replace them,
-    // so they are summed at once.
-    Sums m_settled;
-    // Every point from the first point of a series on, replaced ones marked.
-    std::vector<Kept> m_pending;
+    // Every point in arrival order, replaced ones marked.
+    std::vector<Kept> m_points;
     std::vector<std::string> m_labels;
-    std::unordered_map<std::string, std::size_t> m_newestOfSeries; // series -> m_pending index
+    std::unordered_map<std::string, std::size_t> m_newestOfSeries; // series -> m_points index
     bool m_tokenCountAdded = false;
 };
 
