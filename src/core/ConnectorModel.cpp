@@ -193,6 +193,13 @@ QCoro::Task<std::optional<std::string>> ConnectorModel::readToken() {
     co_return token;
 }
 
+QCoro::Task<std::optional<std::string>> ConnectorModel::readTokenOfSyncSpace() {
+    if (!syncSpaceId_) {
+        co_return std::nullopt;
+    }
+    co_return co_await readToken();
+}
+
 QCoro::Task<std::optional<KeychainError>> ConnectorModel::saveToken(std::string token) {
     QPointer<ConnectorModel> self(this);
     auto keychain = keychain_;

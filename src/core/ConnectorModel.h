@@ -276,6 +276,8 @@ private:
 
     // Worker-thread helpers; each suspends the caller until the worker answers.
     QCoro::Task<std::optional<std::string>> readToken();
+    // The token when a sync space is stored (the keychain is not asked otherwise).
+    QCoro::Task<std::optional<std::string>> readTokenOfSyncSpace();
     QCoro::Task<std::optional<KeychainError>> saveToken(std::string token);
     QCoro::Task<> removeToken();
     QCoro::Task<QString> lookUpDeviceName();

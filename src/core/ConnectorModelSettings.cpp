@@ -55,12 +55,9 @@ QCoro::Task<> ConnectorModel::checkRelayHealth() {
 
 QCoro::Task<> ConnectorModel::loadDevices() {
     QPointer<ConnectorModel> self(this);
-    std::optional<std::string> token;
-    if (syncSpaceId_) {
-        token = co_await readToken();
-        if (!self) {
-            co_return;
-        }
+    const std::optional<std::string> token = co_await readTokenOfSyncSpace();
+    if (!self) {
+        co_return;
     }
     if (!syncSpaceId_ || !token) {
         set(relayDevices_, {}, &ConnectorModel::relayDevicesChanged);
@@ -93,12 +90,9 @@ QCoro::Task<> ConnectorModel::loadDevices() {
 
 QCoro::Task<> ConnectorModel::unlinkDevice() {
     QPointer<ConnectorModel> self(this);
-    std::optional<std::string> token;
-    if (syncSpaceId_) {
-        token = co_await readToken();
-        if (!self) {
-            co_return;
-        }
+    const std::optional<std::string> token = co_await readTokenOfSyncSpace();
+    if (!self) {
+        co_return;
     }
     if (!syncSpaceId_ || !token) {
         resetPairing();
