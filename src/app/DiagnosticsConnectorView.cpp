@@ -131,12 +131,7 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
 }
 
 QLabel* DiagnosticsConnectorView::valueLabel(const QString& label) const {
-    for (const auto& [name, value] : values_) {
-        if (name == label) {
-            return value;
-        }
-    }
-    return nullptr;
+    return findValueLabel(values_, label);
 }
 
 void DiagnosticsConnectorView::refresh() {

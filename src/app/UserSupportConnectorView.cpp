@@ -80,12 +80,7 @@ UserSupportConnectorView::UserSupportConnectorView(ConnectorModel& model, Clock 
 }
 
 QLabel* UserSupportConnectorView::valueLabel(const QString& label) const {
-    for (const auto& [name, value] : values_) {
-        if (name == label) {
-            return value;
-        }
-    }
-    return nullptr;
+    return findValueLabel(values_, label);
 }
 
 void UserSupportConnectorView::refresh() {

@@ -12,6 +12,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace korvo {
 
@@ -52,6 +53,17 @@ inline QLabel* makeLabel(const QString& text, TextStyle style, Tint tint, QWidge
         applyTint(label, tint);
     }
     return label;
+}
+
+// The value label beside `label` in a panel's (label text, value label) pairs, or nullptr.
+inline QLabel* findValueLabel(const std::vector<std::pair<QString, QLabel*>>& values,
+                              const QString& label) {
+    for (const auto& [name, value] : values) {
+        if (name == label) {
+            return value;
+        }
+    }
+    return nullptr;
 }
 
 // A row of buttons that wraps onto more lines when the window is narrow.
