@@ -16,9 +16,6 @@
 namespace korvo {
 namespace {
 
-// 9999-12-31T23:59:59Z; later moments cannot be written in the four-digit year form.
-constexpr double kLatestSecond = 253402300799.0;
-
 std::optional<double> numberValue(simdjson::dom::element value) {
     double number = 0;
     if (value.is_int64()) {
@@ -36,13 +33,13 @@ std::optional<double> numberValue(simdjson::dom::element value) {
 
 // A reset moment: a number since 1970 whose unit follows from its size (nanoseconds,
 // microseconds, milliseconds or seconds), as the adapters read it, or an internet date-time text.
-// Kept in whole seconds, the precision of the bridge file.
+// Kept in whole seconds, the precision of the bridge file. A moment before 1970 or past what an
+// instant holds (the year 2262) is absent.
 std::optional<Instant> momentValue(simdjson::dom::element value) {
     std::string_view text;
     if (value.get_string().get(text) == simdjson::SUCCESS) {
         auto moment = parseInternetDateTime(text);
-        if (!moment || moment->time_since_epoch().count() < 0 ||
-            unixSecondsTruncated(*moment) > static_cast<std::int64_t>(kLatestSecond)) {
+        if (!moment || moment->time_since_epoch().count() < 0) {
             return std::nullopt;
         }
         return std::chrono::floor<std::chrono::seconds>(*moment);
@@ -59,10 +56,10 @@ std::optional<Instant> momentValue(simdjson::dom::element value) {
     } else if (seconds > 1e10) {
         seconds /= 1e3;
     }
-    if (seconds < 0 || seconds > kLatestSecond) {
+    if (seconds < 0 || seconds >= static_cast<double>(kLatestInstantSecond) + 1) {
         return std::nullopt;
     }
-    return instantFromUnixSeconds(static_cast<std::int64_t>(std::floor(seconds)));
+    return checkedInstantFromUnixSeconds(static_cast<std::int64_t>(std::floor(seconds)));
 }
 
 std::optional<StatusLineWindow> windowValue(simdjson::dom::object limits, std::string_view key) {

@@ -97,11 +97,23 @@ std::optional<Instant> parse(std::string_view text, bool allowFraction) {
         sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) - offset;
     // Instants count nanoseconds in 64 bits (about the years 1678 to 2261); a date outside
     // that range is refused rather than wrapped around.
-    if (utc < floor<seconds>(Instant::min()) + seconds(1) ||
-        utc > floor<seconds>(Instant::max()) - seconds(1)) {
+    const auto whole = checkedInstantFromUnixSeconds(utc.time_since_epoch().count());
+    if (!whole) {
         return std::nullopt;
     }
-    return Instant(utc) + fraction;
+    return shiftedInstant(*whole, fraction);
+}
+
+// `to - from` in seconds. Subtracting the instants themselves can overflow their 64-bit
+// nanosecond count (two instants more than 292 years apart); whole seconds and the sub-second
+// rests are subtracted apart instead.
+double secondsBetween(Instant from, Instant to) {
+    constexpr std::int64_t kPerSecond = 1'000'000'000;
+    const std::int64_t fromCount = from.time_since_epoch().count();
+    const std::int64_t toCount = to.time_since_epoch().count();
+    const std::int64_t wholeSeconds = toCount / kPerSecond - fromCount / kPerSecond;
+    const std::int64_t restNanoseconds = toCount % kPerSecond - fromCount % kPerSecond;
+    return static_cast<double>(wholeSeconds) + static_cast<double>(restNanoseconds) / 1e9;
 }
 
 } // namespace
@@ -142,7 +154,7 @@ std::string relativeTimePhrase(Instant target, Instant now) {
         {31'536'000, "year", 0},
     }};
     // Each unit is used below the next unit's length (weeks up to 30 days).
-    const double distance = duration<double>(target - now).count();
+    const double distance = secondsBetween(now, target);
     const double rounded = std::round(distance);
     const bool future = rounded >= 0;
     const double magnitude = std::fabs(rounded);

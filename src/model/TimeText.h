@@ -2,11 +2,36 @@
 
 #include "model/Instant.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace korvo {
+
+// The whole seconds since 1970 an instant can hold: 64 bits of nanoseconds reach from
+// 1677-09-21 to 2262-04-11.
+inline constexpr std::int64_t kEarliestInstantSecond =
+    std::chrono::ceil<std::chrono::seconds>(Instant::min().time_since_epoch()).count();
+inline constexpr std::int64_t kLatestInstantSecond =
+    std::chrono::floor<std::chrono::seconds>(Instant::max().time_since_epoch()).count();
+
+// An instant from whole seconds since 1970, or nothing outside the instant's range.
+constexpr std::optional<Instant> checkedInstantFromUnixSeconds(std::int64_t seconds) {
+    if (seconds < kEarliestInstantSecond || seconds > kLatestInstantSecond) {
+        return std::nullopt;
+    }
+    return instantFromUnixSeconds(seconds);
+}
+
+// `instant` moved by `offset`, or nothing when the result would leave the instant's range.
+constexpr std::optional<Instant> shiftedInstant(Instant instant, std::chrono::nanoseconds offset) {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(instant.time_since_epoch().count(), offset.count(), &sum)) {
+        return std::nullopt;
+    }
+    return Instant(std::chrono::nanoseconds(sum));
+}
 
 // Parses an internet date-time (RFC 3339): YYYY-MM-DDTHH:MM:SS, optional fractional seconds,
 // then "Z" or an offset such as "+02:00". Returns nothing for anything else.

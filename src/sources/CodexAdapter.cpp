@@ -56,7 +56,8 @@ std::optional<Instant> windowReset(const simdjson::dom::object& window,
     if (!delay || !lineTime || std::abs(*delay) > 1e9) {
         return std::nullopt;
     }
-    return *lineTime + std::chrono::nanoseconds(std::llround(*delay * 1e9));
+    // A line time near the end of the instant's range plus the delay may lie beyond it.
+    return shiftedInstant(*lineTime, std::chrono::nanoseconds(std::llround(*delay * 1e9)));
 }
 
 // Appends `reset` as formatInternetDateTime writes it ("2026-01-12T10:00:00Z") without the printf

@@ -65,6 +65,18 @@ TEST(ClaudeStatusLineProgram, WritesOnlyUsableLimitsAndAlwaysExitsZero) {
          "Korvo · 5h 95% left\n", Limits{window(5, 1767232800), {}}},
         {limitInput(R"({"used_percentage": 5, "resets_at": -20})"), "Korvo · 5h 95% left\n",
          Limits{window(5), {}}},
+        // Past the last second an instant holds (2262-04-11T23:47:16Z) in any unit, the reset
+        // is absent instead of wrapping to a date in 1694.
+        {limitInput(R"({"used_percentage": 42, "resets_at": 9223372036})"), left42,
+         Limits{window(42, 9223372036), {}}},
+        {limitInput(R"({"used_percentage": 42, "resets_at": 9750003601})"), left42,
+         Limits{window(42), {}}},
+        {limitInput(R"({"used_percentage": 42, "resets_at": 9750003601000})"), left42,
+         Limits{window(42), {}}},
+        {limitInput(R"({"used_percentage": 42, "resets_at": 9750003601000000})"), left42,
+         Limits{window(42), {}}},
+        {limitInput(R"({"used_percentage": 42, "resets_at": 9750003601000000000})"), left42,
+         Limits{window(42), {}}},
         {limitInput(R"({"used_percentage": 140})", R"({"used_percentage": -3})"),
          "Korvo · 5h 0% left · 7d 100% left\n", Limits{window(100), window(0)}},
         // Remaining percents round halves away from zero.

@@ -42,7 +42,9 @@ TEST(TimeText, ParseInternetDateTime) {
         {"1969-12-31T23:59:59Z", instantFromUnixSeconds(-1), true},
         {"2028-02-29T00:00:00Z", instantFromUnixSeconds(1835395200), true},
         // Instants span about 1678 to 2262; dates beyond are refused below, not wrapped.
-        {"2262-04-11T23:47:15Z", instantFromUnixSeconds(9223372035), true},
+        {"2262-04-11T23:47:16Z", instantFromUnixSeconds(9223372036), true},
+        {"2262-04-11T23:47:16.854775807Z", Instant::max(), false},
+        {"1677-09-21T00:12:44Z", instantFromUnixSeconds(-9223372036), true},
     };
     for (const auto& [text, instant, wholeSeconds] : valid) {
         EXPECT_EQ(parseInternetDateTime(text), instant) << text;
@@ -61,8 +63,8 @@ TEST(TimeText, ParseInternetDateTime) {
             "2026-03-01T09:14:60Z", "2026-03-01T09:14:05", "2026-03-01 09:14:05Z",
             "2026-3-01T09:14:05Z", "2026-03-01T09:14:05.Z", "2026-03-01T09:14:05+0200",
             "2026-03-01T09:14:05+24:00", "2026-03-01T09:14:05Z ", "2026-03-01", "",
-            "+2026-03-01T09:14:05Z", "2262-04-11T23:47:17Z", "9999-12-31T23:59:59Z",
-            "0001-01-01T00:00:00Z");
+            "+2026-03-01T09:14:05Z", "2262-04-11T23:47:17Z", "2262-04-11T23:47:16.854775808Z",
+            "1677-09-21T00:12:43Z", "9999-12-31T23:59:59Z", "0001-01-01T00:00:00Z");
 }
 
 TEST(TimeText, FormatWholeSecondsUtc) {
@@ -95,6 +97,17 @@ TEST(TimeText, RelativePhraseIsNumericWithFullUnits) {
         const auto offset = std::chrono::duration_cast<std::chrono::nanoseconds>(
             std::chrono::duration<double>(seconds));
         EXPECT_EQ(relativeTimePhrase(now + offset, now), expected) << seconds;
+    }
+    // Instants further apart than their nanosecond count can subtract.
+    const std::tuple<Instant, Instant, const char*> far[] = {
+        {Instant::min(), now, "349 years ago"},
+        {Instant::max(), now, "in 236 years"},
+        {Instant::max(), Instant::min(), "in 585 years"},
+        {Instant::min(), Instant::max(), "585 years ago"},
+        {instantFromUnixSeconds(-7'500'000'000), now, "294 years ago"},
+    };
+    for (const auto& [target, from, expected] : far) {
+        EXPECT_EQ(relativeTimePhrase(target, from), expected);
     }
 }
 

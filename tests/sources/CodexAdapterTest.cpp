@@ -111,6 +111,32 @@ TEST(CodexAdapter, WindowLabelAndWeeklyText) {
     }
 }
 
+// A reset delay counted from a line time near the last instant would pass it: the reset is
+// dropped rather than wrapped around to a date before 1970.
+TEST(CodexAdapter, ResetDelayBeyondTheLastInstantIsDropped) {
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {R"("2262-04-11T23:00:00Z","payload":{"rate_limits":{"primary":{"used_percent":5,)"
+         R"("window_minutes":300,"resets_in_seconds":2000}}}})",
+         "used=5 resets=2262-04-11T23:33:20Z label=5h at=2262-04-11T23:00:00Z"},
+        {R"("2262-04-11T23:00:00Z","payload":{"rate_limits":{"primary":{"used_percent":5,)"
+         R"("window_minutes":300,"resets_in_seconds":18000}}}})",
+         "used=5 label=5h at=2262-04-11T23:00:00Z"},
+        {R"("2255-01-01T00:00:00Z","payload":{"rate_limits":{"primary":{"used_percent":5,)"
+         R"("window_minutes":300,"resets_in_seconds":999999999}}}})",
+         "used=5 label=5h at=2255-01-01T00:00:00Z"},
+        {R"("2262-04-11T23:00:00Z","payload":{"rate_limits":{"secondary":{"used_percent":5,)"
+         R"("window_minutes":10080,"resets_in_seconds":604800}}}})",
+         "text=[Weekly 95% remaining · 5% used] at=2262-04-11T23:00:00Z"},
+    };
+    simdjson::dom::parser parser;
+    for (const auto& [rest, expected] : cases) {
+        const std::string line = std::string(R"({"timestamp":)") + rest;
+        EXPECT_EQ(candidateText(
+                      CodexAdapter::sessionLineCandidate(parser, simdjson::padded_string(line))),
+                  expected);
+    }
+}
+
 TEST(CodexAdapter, FolderFromTheEnvironment) {
     const auto home = fixtureHome("codex-home-env");
     const auto moved = adapterFor(home, {{"CODEX_HOME", (home / "elsewhere").string()}});
