@@ -16,15 +16,22 @@ namespace {
 // ---- Writing ---------------------------------------------------------------------------------
 
 // A JSON value ready to be written: a scalar already in its literal form, an array, or an
-// object whose members are sorted when written.
+// object whose members are sorted when written. A member is defined after Node: a std::pair
+// holding a Node would need Node complete inside its own definition.
 struct Node {
+    struct Member;
     struct Array {
         std::vector<Node> items;
     };
     struct Object {
-        std::vector<std::pair<std::string, Node>> members;
+        std::vector<Member> members;
     };
     std::variant<std::string, Array, Object> value;
+};
+
+struct Node::Member {
+    std::string name;
+    Node value;
 };
 
 void writeIndent(std::string& out, int level) {
@@ -53,18 +60,18 @@ void write(std::string& out, const Node& node, int level) {
             out += "{}";
             return;
         }
-        std::vector<const std::pair<std::string, Node>*> sorted;
+        std::vector<const Node::Member*> sorted;
         for (const auto& member : object.members) {
             sorted.push_back(&member);
         }
         std::sort(sorted.begin(), sorted.end(),
-                  [](const auto* a, const auto* b) { return a->first < b->first; });
+                  [](const auto* a, const auto* b) { return a->name < b->name; });
         out += "{\n";
         for (std::size_t i = 0; i < sorted.size(); ++i) {
             writeIndent(out, level + 1);
-            out += jsonQuoted(sorted[i]->first);
+            out += jsonQuoted(sorted[i]->name);
             out += " : ";
-            write(out, sorted[i]->second, level + 1);
+            write(out, sorted[i]->value, level + 1);
             out += i + 1 < sorted.size() ? ",\n" : "\n";
         }
         writeIndent(out, level);
@@ -105,7 +112,7 @@ public:
         }
     }
     void node(const std::string& key, Node value) {
-        m_object.members.emplace_back(key, std::move(value));
+        m_object.members.push_back({key, std::move(value)});
     }
 
     std::string memberPath(const std::string& key) const {
@@ -115,7 +122,7 @@ public:
 
 private:
     void add(const std::string& key, std::string literal) {
-        m_object.members.emplace_back(key, Node{std::move(literal)});
+        m_object.members.push_back({key, Node{std::move(literal)}});
     }
 
     std::string m_path;
