@@ -1,11 +1,11 @@
 // ConnectorModel: checking the download manifest for a newer build.
 #include "core/ConnectorModel.h"
 #include "platform/UrlOpener.h"
+#include "relay/ReplyEnd.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <qcoro/qcoronetworkreply.h>
 
 namespace korvo {
 
@@ -31,9 +31,11 @@ QCoro::Task<> ConnectorModel::checkForUpdates(bool silent) {
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     QNetworkReply* reply = network_->get(request);
-    co_await reply;
-    if (!self) {
-        reply->deleteLater();
+    const bool finished = co_await ReplyEnd(reply);
+    if (!self || !finished) {
+        if (finished) {
+            reply->deleteLater();
+        }
         co_return;
     }
 

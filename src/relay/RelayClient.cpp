@@ -1,9 +1,9 @@
 #include "relay/RelayClient.h"
 
 #include "model/SnapshotJson.h"
+#include "relay/ReplyEnd.h"
 #include "relay/Utf8.h"
 
-#include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -22,10 +22,6 @@ struct Request {
     std::string path;
     std::vector<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
-};
-
-struct ReplyDeleter {
-    void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
 };
 
 // A path character that may stand in a URL unescaped (RFC 3986 unreserved, reserved and '%').
@@ -116,18 +112,24 @@ Result<QByteArray, RelayError> finish(QNetworkReply& reply) {
     return RelayError{RelayClientError::badResponse(-1, bodyText(body))};
 }
 
-// Sends one request and answers the body of a 2xx response.
+// Sends one request and answers the body of a 2xx response. When the network access manager
+// goes away with the request in flight, the answer is a cancellation.
 QCoro::Task<Result<QByteArray, RelayError>> send(QNetworkAccessManager* network, QUrl base,
                                                  std::chrono::milliseconds timeout,
                                                  Request request) {
     std::optional<RelayError> problem;
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(
-        start(network, base, timeout, request, problem));
+    QNetworkReply* reply = start(network, base, timeout, request, problem);
     if (!reply) {
         co_return Result<QByteArray, RelayError>::failure(std::move(*problem));
     }
-    co_await reply.get();
-    co_return finish(*reply);
+    const bool finished = co_await ReplyEnd(reply);
+    if (!finished) {
+        co_return RelayError{RelayTransportError{
+            static_cast<int>(QNetworkReply::OperationCanceledError), "The request was cancelled."}};
+    }
+    auto result = finish(*reply);
+    reply->deleteLater();
+    co_return result;
 }
 
 template <class T, class Decode>

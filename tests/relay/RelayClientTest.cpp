@@ -4,6 +4,7 @@
 #include "model/SnapshotJson.h"
 #include "support/CannedServer.h"
 
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <functional>
@@ -167,6 +168,35 @@ TEST(RelayClientTest, TransportFailuresPassTheirErrorThrough) {
         EXPECT_EQ(result.error().description(), c.description);
     }
     EXPECT_EQ(silent.connections(), 1);
+}
+
+// The network layer going away (with the model that owns it) deletes its replies without a
+// "finished": every call in flight still ends, as a cancellation, at that moment.
+TEST(RelayClientTest, CallsInFlightEndWhenTheNetworkGoesAway) {
+    test::ensureApplication();
+    CannedServer silent{QByteArray()};
+    auto network = std::make_unique<QNetworkAccessManager>();
+    RelayClient client(network.get(), silent.url());
+    const std::vector<Call> calls = {
+        [](RelayClient& c) { return outcome(c.health()); },
+        [](RelayClient& c) { return outcome(c.uploadSnapshot(test::testSnapshot("s"), "t")); },
+        [](RelayClient& c) { return outcome(c.pairingStatus("p", "secret")); },
+    };
+    std::vector<std::optional<std::string>> ends(calls.size());
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        [](QCoro::Task<std::string> call, std::optional<std::string>* end) -> QCoro::Task<> {
+            *end = co_await std::move(call);
+        }(calls[i](client), &ends[i]);
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (silent.requests().size() < calls.size() && waited.elapsed() < 10'000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    ASSERT_EQ(silent.requests().size(), calls.size());
+    EXPECT_EQ(ends, decltype(ends)(calls.size(), std::nullopt));
+    network.reset();
+    EXPECT_EQ(ends, decltype(ends)(calls.size(), "The request was cancelled."));
 }
 
 TEST(RelayClientTest, RequestsThatCannotBeBuiltSendNothing) {
