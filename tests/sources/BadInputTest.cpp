@@ -129,13 +129,16 @@ TEST(BadInput, AdaptersDegradeWithoutThrowing) {
          {"~/.korvo/claude-statusline.json - missing", "~/.claude/usage-status.json - missing",
           "~/.claude/projects - found, 500 jsonl files"},
          {"~/.codex/sessions - found, 500 jsonl files", "~/.codex/state_5.sqlite - missing"}},
+        // Nothing can be read, but the bridge file and the logs are there: a log that cannot be
+        // opened still counts as a log, so each adapter gives its placeholder row.
         {"unreadable files",
          {"file .korvo/claude-statusline.json={\"used_percent\":5}",
           "file .claude/projects/p/a.jsonl=" + kClaudeLine,
           "file .codex/sessions/a.jsonl=" + kCodexLine, "dir .codex/sessions/locked",
           "mode000 .korvo/claude-statusline.json", "mode000 .claude/projects/p/a.jsonl",
           "mode000 .codex/sessions/a.jsonl", "mode000 .codex/sessions/locked"},
-         "Source found, no usage data | none",
+         "Source found, no usage data | unknown inferred text=[Local Claude Code logs detected; "
+         "usage format not recognized yet] at=2026-01-05T09:00:00Z",
          codexPlaceholder},
     };
     for (const auto& c : cases) {
