@@ -2,6 +2,7 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 namespace korvo {
 namespace {
@@ -26,6 +27,48 @@ TEST(RelayStoreTest, ASyncSpaceAndItsSnapshotGoWithItsLastDevice) {
     ASSERT_TRUE(store.deleteDevice(space, "CONNECTOR-1"));
     EXPECT_FALSE(store.latestSnapshot(space));
     EXPECT_TRUE(store.devices(space).empty());
+}
+
+TEST(RelayStoreTest, TheSweepForgetsSessionsADayAfterExpiryFindingThemByIndex) {
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("relay.db").toStdString();
+    RelayStore store(file);
+    const auto old = store.createSession("C-OLD", "Box", 1000);
+    const auto claimed = store.createSession("C-CLAIMED", "Box", 1000);
+    const auto live = store.createSession("C-LIVE", "Box", 1000 + 86'400);
+    ASSERT_TRUE(old && claimed && live);
+    ASSERT_EQ(store.claim(claimed->code, "Phone", 1001).outcome, Claim::Outcome::claimed);
+
+    EXPECT_EQ(store.sweepExpiredSessions(1000 + 600), 0u);
+    EXPECT_EQ(store.pollSession(claimed->id, claimed->secret, 1000 + 600).outcome,
+              relayserver::SessionPoll::Outcome::paired);
+    EXPECT_EQ(store.sweepExpiredSessions(1000 + 600 + 86'400), 2u);
+    for (const auto& gone : {*old, *claimed}) {
+        EXPECT_EQ(store.pollSession(gone.id, gone.secret, 1000 + 600 + 86'400).outcome,
+                  relayserver::SessionPoll::Outcome::unknown);
+    }
+    EXPECT_EQ(store.pollSession(live->id, live->secret, 1000 + 86'401).outcome,
+              relayserver::SessionPoll::Outcome::pending);
+
+    // Both sweeps find their rows through an index, not by reading the whole table.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    for (const char* query :
+         {"EXPLAIN QUERY PLAN SELECT rowid FROM pairing_sessions WHERE expires_at <= 5",
+          "EXPLAIN QUERY PLAN SELECT rowid FROM pairing_sessions WHERE expires_at <= 5 AND "
+          "connector_token_sealed IS NOT NULL"}) {
+        std::string plan;
+        sqlite3_exec(
+            db, query,
+            [](void* out, int columns, char** values, char**) {
+                *static_cast<std::string*>(out) += values[columns - 1];
+                return 0;
+            },
+            &plan, nullptr);
+        EXPECT_NE(plan.find("USING"), std::string::npos) << query << ": " << plan;
+        EXPECT_NE(plan.find("INDEX"), std::string::npos) << query << ": " << plan;
+    }
+    sqlite3_close(db);
 }
 
 } // namespace

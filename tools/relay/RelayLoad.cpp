@@ -4,14 +4,21 @@
 #include "model/UsageSnapshot.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <httplib.h>
 #include <latch>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <simdjson.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace korvo::relayserver {
 namespace {
@@ -218,6 +225,108 @@ LoadReport runUploadLoad(const std::string& host, int port, int devices, int upl
     report.p99Ms = percentile(0.99);
     report.maxMs = latencies.empty() ? 0 : latencies.back();
     return report;
+}
+
+LatencyProbe::LatencyProbe(int port, int intervalMs) : port_(port), intervalMs_(intervalMs) {
+    thread_ = std::thread([this] {
+        while (!stopping_) {
+            const auto begin = std::chrono::steady_clock::now();
+            httplib::Client client("127.0.0.1", port_);
+            client.set_connection_timeout(5);
+            client.set_read_timeout(5);
+            auto res = client.Get("/health");
+            const auto end = std::chrono::steady_clock::now();
+            if (res && res->status == 200) {
+                latencies_.push_back(
+                    std::chrono::duration<double, std::milli>(end - begin).count());
+            } else {
+                ++failures_;
+            }
+            std::this_thread::sleep_until(begin + std::chrono::milliseconds(intervalMs_));
+        }
+    });
+}
+
+LatencyProbe::~LatencyProbe() {
+    stop();
+}
+
+void LatencyProbe::stop() {
+    stopping_ = true;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+double LatencyProbe::p99Ms() const {
+    if (latencies_.empty()) {
+        return 0;
+    }
+    auto sorted = latencies_;
+    std::sort(sorted.begin(), sorted.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(0.99 * sorted.size()));
+    return sorted[std::min(sorted.size() - 1, rank == 0 ? 0 : rank - 1)];
+}
+
+double LatencyProbe::maxMs() const {
+    return latencies_.empty() ? 0 : *std::max_element(latencies_.begin(), latencies_.end());
+}
+
+std::vector<int> openConnections(int port, int count, int perAddress, const std::string& request,
+                                 bool awaitAnswer) {
+    std::vector<int> fds;
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            break;
+        }
+        const int source = i / std::max(1, perAddress);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl((127u << 24) | (2u << 8) | static_cast<unsigned>(source + 1));
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+            ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            ::close(fd);
+            continue;
+        }
+        if (!request.empty()) {
+            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        }
+        if (awaitAnswer) {
+            pollfd p{fd, POLLIN, 0};
+            char buffer[1024];
+            if (::poll(&p, 1, 5000) <= 0 || ::recv(fd, buffer, sizeof buffer, 0) <= 0) {
+                ::close(fd);
+                continue;
+            }
+        }
+        fds.push_back(fd);
+    }
+    return fds;
+}
+
+void closeConnections(std::vector<int>& fds) {
+    for (const int fd : fds) {
+        ::close(fd);
+    }
+    fds.clear();
+}
+
+double residentMiB(int pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stod(line.substr(6)) / 1024.0;
+        }
+    }
+    return -1;
 }
 
 } // namespace korvo::relayserver

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korvo::relayserver {
@@ -25,5 +27,39 @@ struct LoadReport {
 // with its own keep-alive connection, all starting together. Finally reads every device's
 // latest snapshot with its phone's token and compares it with the last body it uploaded.
 LoadReport runUploadLoad(const std::string& host, int port, int devices, int uploads);
+
+// A client that, until stopped, opens a fresh connection every `interval` ms and asks for
+// /health, timing each answer from the connect on.
+class LatencyProbe {
+public:
+    LatencyProbe(int port, int intervalMs = 20);
+    ~LatencyProbe();
+    LatencyProbe(const LatencyProbe&) = delete;
+    LatencyProbe& operator=(const LatencyProbe&) = delete;
+
+    void stop();
+    int samples() const { return static_cast<int>(latencies_.size()); }
+    int failures() const { return failures_; }
+    double p99Ms() const;
+    double maxMs() const;
+
+private:
+    int port_;
+    int intervalMs_;
+    std::atomic<bool> stopping_{false};
+    std::vector<double> latencies_;
+    int failures_ = 0;
+    std::thread thread_;
+};
+
+// Opens `count` connections to 127.0.0.1:port from the loopback source addresses 127.0.2.1,
+// 127.0.2.2, ... (`perAddress` from each); with `request`, each first sends it (and, for a
+// whole request, reads its answer). Returns the descriptors of the connections that opened.
+std::vector<int> openConnections(int port, int count, int perAddress, const std::string& request,
+                                 bool awaitAnswer);
+void closeConnections(std::vector<int>& fds);
+
+// Resident memory of the process `pid` in MiB (-1 when unknown).
+double residentMiB(int pid);
 
 } // namespace korvo::relayserver

@@ -21,6 +21,7 @@ public:
     RelayProcess& operator=(const RelayProcess&) = delete;
 
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
     std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_); }
     // Exit status of the process after a clean SIGTERM (0 expected).
     int stop();

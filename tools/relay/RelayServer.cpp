@@ -2,33 +2,25 @@
 
 #include "RelayJson.h"
 
-#include <algorithm>
-#include <arpa/inet.h>
 #include <fstream>
-#include <httplib.h>
-#include <netinet/in.h>
 #include <simdjson.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace korvo::relayserver {
 namespace {
 
-constexpr const char* kJson = "application/json";
-
-void fail(httplib::Response& res, int status, std::string_view message) {
+void fail(HttpResponse& res, int status, std::string_view message) {
     res.status = status;
-    res.set_content(jsonError(message), kJson);
+    res.body = jsonError(message);
 }
 
-void answer(httplib::Response& res, std::string body) {
+void answer(HttpResponse& res, std::string body) {
     res.status = 200;
-    res.set_content(std::move(body), kJson);
+    res.body = std::move(body);
 }
 
 // The token of an "authorization: Bearer TOKEN" header, or nothing.
-std::optional<std::string> bearerToken(const httplib::Request& req) {
-    const std::string value = req.get_header_value("authorization");
+std::optional<std::string> bearerToken(const HttpRequest& req) {
+    const std::string& value = req.header("authorization");
     constexpr std::string_view prefix = "Bearer ";
     if (value.size() <= prefix.size() || value.compare(0, prefix.size(), prefix) != 0) {
         return std::nullopt;
@@ -94,64 +86,21 @@ std::optional<std::string> readBounded(const std::filesystem::path& file, std::s
 
 RelayServer::RelayServer(RelayStore& store, RelayOptions options, SnapshotValidator validator)
     : store_(store), options_(std::move(options)), validator_(std::move(validator)),
-      claimThrottle_(options_.claimLimits), server_(std::make_unique<httplib::Server>()) {
-    const int threads = options_.workerThreads;
-    server_->new_task_queue = [threads] {
-        return new httplib::ThreadPool(static_cast<std::size_t>(threads));
-    };
-    server_->set_payload_max_length(kMaxBodyBytes);
-    server_->set_keep_alive_max_count(1000);
-    // Headers and body go out in separate writes; without this, Nagle's algorithm and the
-    // peer's delayed acknowledgement add tens of milliseconds to every answer.
-    server_->set_tcp_nodelay(true);
+      claimThrottle_(options_.claimLimits), sessionLimit_(options_.sessionLimits) {
     routes();
+    server_ = std::make_unique<HttpServer>(
+        options_.http, [this](HttpRequest& req, HttpResponse& res) { router_.handle(req, res); },
+        options_.tls);
 }
 
 RelayServer::~RelayServer() = default;
 
-namespace {
-
-// The HTTP library listens with a backlog of 5; a burst of connecting clients overflows it and
-// the kernel drops their handshakes, which then wait a second for a retransmission. Raise the
-// backlog of our listening socket (found by its port) to the system maximum.
-void widenBacklog(int port) {
-    const int limit = static_cast<int>(::sysconf(_SC_OPEN_MAX));
-    for (int fd = 3; fd < std::min(limit, 4096); ++fd) {
-        int listening = 0;
-        socklen_t size = sizeof listening;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening) {
-            continue;
-        }
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            continue;
-        }
-        int bound = -1;
-        if (address.ss_family == AF_INET) {
-            bound = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-        } else if (address.ss_family == AF_INET6) {
-            bound = ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
-        }
-        if (bound == port) {
-            ::listen(fd, SOMAXCONN);
-        }
-    }
-}
-
-} // namespace
-
 int RelayServer::bind(const std::string& host, int port) {
-    const int bound = port == 0 ? server_->bind_to_any_port(host)
-                                : (server_->bind_to_port(host, port) ? port : -1);
-    if (bound > 0) {
-        widenBacklog(bound);
-    }
-    return bound;
+    return server_->bind(host, port);
 }
 
 bool RelayServer::listen() {
-    return server_->listen_after_bind();
+    return server_->listen();
 }
 
 void RelayServer::stop() {
@@ -159,67 +108,49 @@ void RelayServer::stop() {
 }
 
 void RelayServer::routes() {
-    auto& s = *server_;
+    auto& s = router_;
     const auto now = [this] { return options_.clock(); };
 
-    s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty()) {
-            return;
-        }
-        switch (res.status) {
-        case 404:
-            res.set_content(jsonError("Not found"), kJson);
-            break;
-        case 413:
-            res.set_content(jsonError("Request body exceeds 1 MiB"), kJson);
-            break;
-        case 400:
-            res.set_content(jsonError("Bad request"), kJson);
-            break;
-        default:
-            res.set_content(jsonError("HTTP error " + std::to_string(res.status)), kJson);
-        }
-    });
-    s.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
-            std::string message = "Internal error";
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::exception& e) {
-                message += std::string(": ") + e.what();
-            } catch (...) {
-            }
-            fail(res, 500, message);
-        });
-
-    s.Get("/health", [this](const httplib::Request&, httplib::Response& res) {
+    s.get("/health", [this](const HttpRequest&, HttpResponse& res) {
         answer(res, jsonObject({{"status", "ok"}, {"environment", options_.environment}}));
     });
 
-    s.Post("/v1/pairing/sessions",
-           [this, now](const httplib::Request& req, httplib::Response& res) {
-               std::string problem;
-               const auto members =
-                   stringMembers(req.body, {"connectorDeviceId", "connectorDeviceName"}, problem);
-               if (!members) {
-                   return fail(res, 400, problem);
-               }
-               const auto session = store_.createSession((*members)[0], (*members)[1], now());
-               if (!session) {
-                   return fail(res, 503, "No free pairing code; try again later");
-               }
-               const std::string payload = "korvo://pair?session=" + session->id +
-                                           "&code=" + session->code + "&secret=" + session->secret;
-               answer(res, jsonObject({{"pairingSessionId", session->id},
-                                       {"pairingCode", session->code},
-                                       {"qrPayload", payload},
-                                       {"expiresAt", isoTime(session->expiresAt)}}));
-           });
+    s.post("/v1/pairing/sessions", [this, now](const HttpRequest& req, HttpResponse& res) {
+        std::string problem;
+        const auto members =
+            stringMembers(req.body, {"connectorDeviceId", "connectorDeviceName"}, problem);
+        if (!members) {
+            return fail(res, 400, problem);
+        }
+        if ((*members)[0].size() > kMaxDeviceIdBytes) {
+            return fail(res, 400,
+                        "connectorDeviceId is longer than " + std::to_string(kMaxDeviceIdBytes) +
+                            " bytes");
+        }
+        if ((*members)[1].size() > kMaxDeviceNameBytes) {
+            return fail(res, 400,
+                        "connectorDeviceName is longer than " +
+                            std::to_string(kMaxDeviceNameBytes) + " bytes");
+        }
+        const UnixTime time = now();
+        if (UnixTime wait = 0; !sessionLimit_.take(req.remoteAddress, time, wait)) {
+            res.setHeader("retry-after", std::to_string(wait));
+            return fail(res, 429, "Too many pairing sessions; try again later");
+        }
+        const auto session = store_.createSession((*members)[0], (*members)[1], time);
+        if (!session) {
+            return fail(res, 503, "No free pairing code; try again later");
+        }
+        const std::string payload = "korvo://pair?session=" + session->id +
+                                    "&code=" + session->code + "&secret=" + session->secret;
+        answer(res, jsonObject({{"pairingSessionId", session->id},
+                                {"pairingCode", session->code},
+                                {"qrPayload", payload},
+                                {"expiresAt", isoTime(session->expiresAt)}}));
+    });
 
-    s.Get(R"(/v1/pairing/sessions/([^/]+))", [this, now](const httplib::Request& req,
-                                                         httplib::Response& res) {
-        const auto poll =
-            store_.pollSession(req.matches[1], req.get_header_value("x-pairing-secret"), now());
+    s.get("/v1/pairing/sessions/{}", [this, now](const HttpRequest& req, HttpResponse& res) {
+        const auto poll = store_.pollSession(req.params[0], req.header("x-pairing-secret"), now());
         using Outcome = SessionPoll::Outcome;
         switch (poll.outcome) {
         case Outcome::unknown:
@@ -238,26 +169,31 @@ void RelayServer::routes() {
         }
     });
 
-    s.Post("/v1/pairing/claim", [this, now](const httplib::Request& req, httplib::Response& res) {
+    s.post("/v1/pairing/claim", [this, now](const HttpRequest& req, HttpResponse& res) {
         std::string problem;
         const auto members = stringMembers(req.body, {"pairingCode"}, problem);
         if (!members) {
             return fail(res, 400, problem);
         }
         const UnixTime time = now();
-        if (!claimThrottle_.allows(req.remote_addr, time)) {
-            res.set_header("retry-after",
-                           std::to_string(claimThrottle_.retryAfter(req.remote_addr, time)));
+        if (!claimThrottle_.allows(req.remoteAddress, time)) {
+            res.setHeader("retry-after",
+                          std::to_string(claimThrottle_.retryAfter(req.remoteAddress, time)));
             return fail(res, 429, "Too many pairing attempts; try again later");
         }
         const auto name = optionalStringMember(req.body, "deviceName").value_or("iPhone");
+        if (name.size() > kMaxDeviceNameBytes) {
+            return fail(res, 400,
+                        "deviceName is longer than " + std::to_string(kMaxDeviceNameBytes) +
+                            " bytes");
+        }
         const auto claim = store_.claim((*members)[0], name, time);
         switch (claim.outcome) {
         case Claim::Outcome::unknown:
-            claimThrottle_.recordFailure(req.remote_addr, time);
+            claimThrottle_.recordFailure(req.remoteAddress, time);
             return fail(res, 404, "Unknown or expired pairing code");
         case Claim::Outcome::alreadyClaimed:
-            claimThrottle_.recordFailure(req.remote_addr, time);
+            claimThrottle_.recordFailure(req.remoteAddress, time);
             return fail(res, 409, "Pairing code already claimed");
         case Claim::Outcome::claimed:
             return answer(res, jsonObject({{"syncSpaceId", claim.syncSpaceId},
@@ -268,7 +204,7 @@ void RelayServer::routes() {
 
     // The device of the request's bearer token in the path's sync space, or an error answer.
     auto device = [this,
-                   now](const httplib::Request& req, httplib::Response& res,
+                   now](const HttpRequest& req, HttpResponse& res,
                         const std::string& syncSpaceId) -> std::optional<AuthenticatedDevice> {
         const auto token = bearerToken(req);
         if (!token) {
@@ -282,9 +218,9 @@ void RelayServer::routes() {
         return found;
     };
 
-    s.Post(R"(/v1/sync-spaces/([^/]+)/snapshots)",
-           [this, now, device](const httplib::Request& req, httplib::Response& res) {
-               const std::string space = req.matches[1];
+    s.post("/v1/sync-spaces/{}/snapshots",
+           [this, now, device](const HttpRequest& req, HttpResponse& res) {
+               const std::string space = req.params[0];
                const auto who = device(req, res, space);
                if (!who) {
                    return;
@@ -303,9 +239,9 @@ void RelayServer::routes() {
                                        {"updatedAt", isoTime(stamp)}}));
            });
 
-    s.Get(R"(/v1/sync-spaces/([^/]+)/snapshots/latest)",
-          [this, device](const httplib::Request& req, httplib::Response& res) {
-              const std::string space = req.matches[1];
+    s.get("/v1/sync-spaces/{}/snapshots/latest",
+          [this, device](const HttpRequest& req, HttpResponse& res) {
+              const std::string space = req.params[0];
               if (!device(req, res, space)) {
                   return;
               }
@@ -316,51 +252,49 @@ void RelayServer::routes() {
               answer(res, std::move(*body));
           });
 
-    s.Get(R"(/v1/sync-spaces/([^/]+)/devices)",
-          [this, device](const httplib::Request& req, httplib::Response& res) {
-              const std::string space = req.matches[1];
+    s.get("/v1/sync-spaces/{}/devices", [this, device](const HttpRequest& req, HttpResponse& res) {
+        const std::string space = req.params[0];
+        if (!device(req, res, space)) {
+            return;
+        }
+        std::string body = "{\"devices\":[";
+        bool first = true;
+        for (const auto& d : store_.devices(space)) {
+            body += first ? "" : ",";
+            first = false;
+            body += jsonObject({{"id", d.id},
+                                {"name", d.name},
+                                {"kind", d.kind},
+                                {"createdAt", d.createdAt},
+                                {"lastSeenAt", d.lastSeenAt}});
+        }
+        body += "]}";
+        answer(res, std::move(body));
+    });
+
+    s.del("/v1/sync-spaces/{}/devices/{}",
+          [this, device](const HttpRequest& req, HttpResponse& res) {
+              const std::string space = req.params[0];
+              const std::string target = req.params[1];
               if (!device(req, res, space)) {
                   return;
               }
-              std::string body = "{\"devices\":[";
-              bool first = true;
-              for (const auto& d : store_.devices(space)) {
-                  body += first ? "" : ",";
-                  first = false;
-                  body += jsonObject({{"id", d.id},
-                                      {"name", d.name},
-                                      {"kind", d.kind},
-                                      {"createdAt", d.createdAt},
-                                      {"lastSeenAt", d.lastSeenAt}});
+              if (!store_.deleteDevice(space, target)) {
+                  return fail(res, 404, "Unknown device");
               }
-              body += "]}";
-              answer(res, std::move(body));
+              answer(res, jsonObject({{"status", "deleted"}, {"deviceId", target}}));
           });
 
-    s.Delete(R"(/v1/sync-spaces/([^/]+)/devices/([^/]+))",
-             [this, device](const httplib::Request& req, httplib::Response& res) {
-                 const std::string space = req.matches[1];
-                 const std::string target = req.matches[2];
-                 if (!device(req, res, space)) {
-                     return;
-                 }
-                 if (!store_.deleteDevice(space, target)) {
-                     return fail(res, 404, "Unknown device");
-                 }
-                 answer(res, jsonObject({{"status", "deleted"}, {"deviceId", target}}));
-             });
-
-    s.Get(R"(/download/([^/]+)/manifest.json)",
-          [this](const httplib::Request&, httplib::Response& res) {
-              if (!options_.manifest) {
-                  return fail(res, 404, "No manifest");
-              }
-              auto body = readBounded(*options_.manifest, kMaxBodyBytes);
-              if (!body) {
-                  return fail(res, 404, "No manifest");
-              }
-              answer(res, std::move(*body));
-          });
+    s.get("/download/{}/manifest.json", [this](const HttpRequest&, HttpResponse& res) {
+        if (!options_.manifest) {
+            return fail(res, 404, "No manifest");
+        }
+        auto body = readBounded(*options_.manifest, kMaxBodyBytes);
+        if (!body) {
+            return fail(res, 404, "No manifest");
+        }
+        answer(res, std::move(*body));
+    });
 }
 
 } // namespace korvo::relayserver

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "AddressRateLimit.h"
 #include "ClaimThrottle.h"
+#include "HttpServer.h"
 #include "RelayStore.h"
+#include "Router.h"
 
 #include <filesystem>
 #include <functional>
@@ -9,18 +12,16 @@
 #include <optional>
 #include <string>
 
-namespace httplib {
-class Server;
-}
-
 namespace korvo::relayserver {
 
 struct RelayOptions {
     std::optional<std::string> environment;
     std::optional<std::filesystem::path> manifest;
     std::function<UnixTime()> clock;
-    int workerThreads = 64;
     ClaimThrottle::Limits claimLimits;
+    RateLimits sessionLimits; // pairing sessions created per client
+    HttpLimits http;
+    std::optional<TlsIdentity> tls;
 };
 
 // Checks an uploaded body: nothing when it is a snapshot of `syncSpaceId` (its id is returned
@@ -32,6 +33,9 @@ using SnapshotValidator = std::function<std::optional<std::string>(
 class RelayServer {
 public:
     static constexpr std::size_t kMaxBodyBytes = 1 << 20;
+    // Longest device name and device id accepted, in bytes of UTF-8.
+    static constexpr std::size_t kMaxDeviceNameBytes = 200;
+    static constexpr std::size_t kMaxDeviceIdBytes = 200;
 
     RelayServer(RelayStore& store, RelayOptions options, SnapshotValidator validator);
     ~RelayServer();
@@ -49,7 +53,9 @@ private:
     RelayOptions options_;
     SnapshotValidator validator_;
     ClaimThrottle claimThrottle_;
-    std::unique_ptr<httplib::Server> server_;
+    AddressRateLimit sessionLimit_;
+    Router router_;
+    std::unique_ptr<HttpServer> server_;
 };
 
 } // namespace korvo::relayserver

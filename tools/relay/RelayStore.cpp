@@ -2,9 +2,15 @@
 
 #include "RelayCrypto.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace korvo::relayserver {
 namespace {
@@ -22,6 +28,9 @@ CREATE TABLE IF NOT EXISTS pairing_sessions (
     sync_space_id TEXT
 );
 CREATE INDEX IF NOT EXISTS pairing_sessions_code ON pairing_sessions (code, expires_at);
+CREATE INDEX IF NOT EXISTS pairing_sessions_expiry ON pairing_sessions (expires_at);
+CREATE INDEX IF NOT EXISTS pairing_sessions_sealed ON pairing_sessions (expires_at)
+    WHERE connector_token_sealed IS NOT NULL;
 CREATE TABLE IF NOT EXISTS sync_spaces (
     id TEXT PRIMARY KEY,
     created_at INTEGER NOT NULL
@@ -119,7 +128,27 @@ private:
     sqlite3_stmt* stmt_;
 };
 
-RelayStore::RelayStore(const std::filesystem::path& file) {
+namespace {
+
+// The database and its log hold device names and snapshots: readable by this user only,
+// whatever the umask. SQLite gives the log and shared-memory files the mode of the database.
+void restrictPermissions(const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw std::runtime_error("cannot open " + file.string() + ": " + std::strerror(errno));
+    }
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    for (const char* suffix : {"-wal", "-shm"}) {
+        ::chmod((file.string() + suffix).c_str(), 0600);
+    }
+}
+
+} // namespace
+
+RelayStore::RelayStore(const std::filesystem::path& file, std::function<UnixTime()> clock)
+    : clock_(std::move(clock)) {
+    restrictPermissions(file);
     if (sqlite3_open_v2(file.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -131,44 +160,102 @@ RelayStore::RelayStore(const std::filesystem::path& file) {
     sqlite3_busy_timeout(db_, 5000);
     try {
         execute("PRAGMA journal_mode=WAL");
-        // With WAL, NORMAL loses nothing when the process ends; only a power cut can undo the
-        // last commits.
+        // Durability: see DurableWrite below. NORMAL syncs the log only at checkpoints.
         execute("PRAGMA synchronous=NORMAL");
+        // Deleted rows are overwritten, so a deleted space's snapshot leaves the database file
+        // (and, after the next checkpoint, the log).
+        execute("PRAGMA secure_delete=ON");
+        // A log that was fully checkpointed is cut back to this size when writing restarts.
+        execute(("PRAGMA journal_size_limit=" + std::to_string(kWalRestartFrames * 4096)).c_str());
         execute("PRAGMA foreign_keys=ON");
+        // Checkpoints run on their own thread (below), never on a request's.
         execute("PRAGMA wal_autocheckpoint=0");
         execute(kSchema);
     } catch (...) {
         sqlite3_close(db_);
         throw;
     }
-    checkpointer_ = std::thread([this, file] { checkpointLoop(file); });
+    sqlite3_wal_hook(
+        db_,
+        [](void* self, sqlite3*, const char*, int frames) {
+            auto* store = static_cast<RelayStore*>(self);
+            if (frames >= kWalRestartFrames) {
+                store->requestCheckpoint(SQLITE_CHECKPOINT_RESTART);
+            } else if (frames >= kWalCheckpointFrames) {
+                store->requestCheckpoint(SQLITE_CHECKPOINT_PASSIVE);
+            }
+            return SQLITE_OK;
+        },
+        this);
+    maintainer_ = std::thread([this, file] { maintenanceLoop(file); });
 }
 
-void RelayStore::checkpointLoop(std::filesystem::path file) {
+void RelayStore::requestCheckpoint(int mode) {
+    {
+        std::lock_guard lock(maintenanceMutex_);
+        if (checkpointMode_ >= 0 && checkpointMode_ >= mode) {
+            return;
+        }
+        checkpointMode_ = mode; // PASSIVE < FULL < RESTART < TRUNCATE
+    }
+    maintenanceWake_.notify_all();
+}
+
+void RelayStore::checkpointNow() {
+    requestCheckpoint(SQLITE_CHECKPOINT_TRUNCATE);
+    std::unique_lock lock(maintenanceMutex_);
+    const auto target = checkpointsDone_ + 1;
+    maintenanceWake_.wait(lock, [&] { return checkpointsDone_ >= target || stopping_; });
+}
+
+void RelayStore::maintenanceLoop(std::filesystem::path file) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
         SQLITE_OK) {
         sqlite3_close(db);
         return;
     }
-    sqlite3_busy_timeout(db, 1000);
-    std::unique_lock lock(checkpointMutex_);
+    sqlite3_busy_timeout(db, 2000);
+    auto nextSweep = std::chrono::steady_clock::now();
+    std::unique_lock lock(maintenanceMutex_);
     while (!stopping_) {
-        checkpointWake_.wait_for(lock, std::chrono::milliseconds(500));
+        const auto due = [&] { return stopping_ || checkpointMode_ >= 0; };
+        if (clock_) {
+            maintenanceWake_.wait_until(lock, nextSweep, due);
+        } else {
+            maintenanceWake_.wait(lock, due);
+        }
+        if (stopping_) {
+            break;
+        }
+        const int mode = std::exchange(checkpointMode_, -1);
         lock.unlock();
-        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        if (mode >= 0) {
+            // A connection that has never read the database does not see the log: read first.
+            sqlite3_exec(db, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr);
+            sqlite3_wal_checkpoint_v2(db, nullptr, mode, nullptr, nullptr);
+        }
+        if (clock_ && std::chrono::steady_clock::now() >= nextSweep) {
+            sweepExpiredSessions(clock_());
+            nextSweep = std::chrono::steady_clock::now() + kSweepInterval;
+        }
         lock.lock();
+        if (mode >= 0) {
+            ++checkpointsDone_;
+            maintenanceWake_.notify_all();
+        }
     }
+    lock.unlock();
     sqlite3_close(db);
 }
 
 RelayStore::~RelayStore() {
     {
-        std::lock_guard lock(checkpointMutex_);
+        std::lock_guard lock(maintenanceMutex_);
         stopping_ = true;
     }
-    checkpointWake_.notify_all();
-    checkpointer_.join();
+    maintenanceWake_.notify_all();
+    maintainer_.join();
     for (auto& [sql, stmt] : statements_) {
         sqlite3_finalize(stmt);
     }
@@ -199,6 +286,26 @@ sqlite3_stmt* RelayStore::prepare(const char* sql) {
 
 namespace {
 
+// Durability. The log is synced to disk at every checkpoint and at every durable write. What a
+// power cut may undo:
+// - pairing sessions, claims (the sync space and its devices) and device deletions: nothing; each
+//   commit is synced before it is answered (synchronous=FULL for that transaction);
+// - snapshot uploads and last-seen times: the ones committed since the last sync, at most the
+//   last few seconds' worth; the database stays consistent and the connector uploads again
+//   within a minute. A crash of the relay process alone loses nothing.
+class DurableWrite {
+public:
+    explicit DurableWrite(sqlite3* db) : db_(db) {
+        sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    }
+    ~DurableWrite() { sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr); }
+    DurableWrite(const DurableWrite&) = delete;
+    DurableWrite& operator=(const DurableWrite&) = delete;
+
+private:
+    sqlite3* db_;
+};
+
 // BEGIN IMMEDIATE ... COMMIT, rolled back when the scope is left by an exception.
 class Transaction {
 public:
@@ -208,6 +315,8 @@ public:
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         }
     }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
     void commit() {
         run("COMMIT");
         done_ = true;
@@ -225,23 +334,40 @@ private:
 
 } // namespace
 
-void RelayStore::expireSessions(UnixTime now) {
-    // Sessions are forgotten a day after they expired; their polls then answer "unknown".
-    Statement(*this, "DELETE FROM pairing_sessions WHERE expires_at <= ?")
-        .integer(1, now - 86'400)
-        .step();
-    Statement(*this, "UPDATE pairing_sessions SET connector_token_sealed = NULL "
-                     "WHERE expires_at <= ? AND connector_token_sealed IS NOT NULL")
-        .integer(1, now)
-        .step();
+std::size_t RelayStore::sweepExpiredSessions(UnixTime now) {
+    // In small batches, each one transaction found through the expiry indexes, so requests
+    // wait for at most one batch.
+    constexpr int kBatch = 256;
+    std::size_t removed = 0;
+    for (bool more = true; more;) {
+        std::lock_guard lock(mutex_);
+        // Sessions are forgotten a day after they expired; their polls then answer "unknown".
+        Statement(*this, "DELETE FROM pairing_sessions WHERE rowid IN (SELECT rowid FROM "
+                         "pairing_sessions WHERE expires_at <= ? LIMIT ?)")
+            .integer(1, now - 86'400)
+            .integer(2, kBatch)
+            .step();
+        const int deleted = sqlite3_changes(db_);
+        // An expired session's sealed connector token is no longer handed out: erase it.
+        Statement(*this, "UPDATE pairing_sessions SET connector_token_sealed = NULL WHERE rowid IN "
+                         "(SELECT rowid FROM pairing_sessions WHERE expires_at <= ? AND "
+                         "connector_token_sealed IS NOT NULL LIMIT ?)")
+            .integer(1, now)
+            .integer(2, kBatch)
+            .step();
+        const int sealed = sqlite3_changes(db_);
+        removed += static_cast<std::size_t>(deleted);
+        more = deleted == kBatch || sealed == kBatch;
+    }
+    return removed;
 }
 
 std::optional<CreatedSession> RelayStore::createSession(const std::string& connectorDeviceId,
                                                         const std::string& connectorDeviceName,
                                                         UnixTime now) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     Transaction transaction(db_);
-    expireSessions(now);
     CreatedSession session;
     for (int attempt = 0; attempt < 64 && session.code.empty(); ++attempt) {
         std::string code = randomDigits(6);
@@ -305,6 +431,7 @@ SessionPoll RelayStore::pollSession(const std::string& sessionId, const std::str
 
 Claim RelayStore::claim(const std::string& code, const std::string& phoneDeviceName, UnixTime now) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     Transaction transaction(db_);
     Claim claim;
     std::string sessionId, connectorId, connectorName, connectorTokenHash;
@@ -428,6 +555,7 @@ std::vector<StoredDevice> RelayStore::devices(const std::string& syncSpaceId) {
 
 bool RelayStore::deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) {
     std::lock_guard lock(mutex_);
+    DurableWrite durable(db_);
     Transaction transaction(db_);
     Statement(*this, "DELETE FROM devices WHERE sync_space_id = ? AND id = ?")
         .text(1, syncSpaceId)
@@ -444,6 +572,10 @@ bool RelayStore::deleteDevice(const std::string& syncSpaceId, const std::string&
             .text(1, syncSpaceId)
             .step();
         Statement(*this, "DELETE FROM sync_spaces WHERE id = ?").text(1, syncSpaceId).step();
+        transaction.commit();
+        // Older copies of its pages still sit in the log: rewrite the log to nothing.
+        requestCheckpoint(SQLITE_CHECKPOINT_TRUNCATE);
+        return true;
     }
     transaction.commit();
     return true;

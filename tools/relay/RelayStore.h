@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -66,9 +68,16 @@ struct AuthenticatedDevice {
 class RelayStore {
 public:
     static constexpr UnixTime kSessionLifetime = 600;
+    // The log is checkpointed (without stopping writers) once it holds this many pages, and
+    // restarted (writers wait for the copy) once it holds four times as many.
+    static constexpr int kWalCheckpointFrames = 512;
+    static constexpr int kWalRestartFrames = 4 * kWalCheckpointFrames;
+    static constexpr std::chrono::seconds kSweepInterval{60};
 
-    // Opens (creating when needed) the database. Throws std::runtime_error on failure.
-    explicit RelayStore(const std::filesystem::path& file);
+    // Opens (creating when needed, mode 0600) the database. With a clock, expired pairing
+    // sessions are swept every kSweepInterval on the store's own thread. Throws
+    // std::runtime_error on failure.
+    explicit RelayStore(const std::filesystem::path& file, std::function<UnixTime()> clock = {});
     ~RelayStore();
     RelayStore(const RelayStore&) = delete;
     RelayStore& operator=(const RelayStore&) = delete;
@@ -89,26 +98,36 @@ public:
     std::optional<std::string> latestSnapshot(const std::string& syncSpaceId);
 
     std::vector<StoredDevice> devices(const std::string& syncSpaceId);
+    // Removing a sync space's last device removes the space and its snapshot, and then
+    // checkpoints the log to nothing, so no copy of them stays in the files.
     bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId);
+
+    // Erases the sealed tokens of expired sessions and forgets sessions expired a day ago;
+    // returns how many sessions were forgotten.
+    std::size_t sweepExpiredSessions(UnixTime now);
+    // Copies the whole log into the database and truncates it; returns when done.
+    void checkpointNow();
 
 private:
     class Statement;
     void execute(const char* sql);
     sqlite3_stmt* prepare(const char* sql);
-    void expireSessions(UnixTime now);
+    void requestCheckpoint(int mode);
+    void maintenanceLoop(std::filesystem::path file);
 
-    void checkpointLoop(std::filesystem::path file);
-
+    std::function<UnixTime()> clock_;
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
     std::map<const char*, sqlite3_stmt*> statements_;
 
-    // Checkpoints (which sync the database file) run on their own thread and connection, so no
-    // request waits for one.
-    std::mutex checkpointMutex_;
-    std::condition_variable checkpointWake_;
+    // Checkpoints (which sync the database file) and the session sweep run on their own thread
+    // and connection, so no request waits for one.
+    std::mutex maintenanceMutex_;
+    std::condition_variable maintenanceWake_;
+    int checkpointMode_ = -1; // the strongest requested, -1 for none
+    unsigned long checkpointsDone_ = 0;
     bool stopping_ = false;
-    std::thread checkpointer_;
+    std::thread maintainer_;
 };
 
 // ISO 8601 UTC text without fractional seconds.

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -23,7 +24,21 @@ constexpr const char* kUsage =
     "  --db FILE           SQLite database holding the relay's state (default korvo-relay.db)\n"
     "  --environment NAME  environment named in /health answers\n"
     "  --manifest FILE     file served as /download/<platform>/manifest.json\n"
-    "Prints \"listening on http://HOST:PORT\" once it accepts connections.\n";
+    "  --tls-cert FILE --tls-key FILE\n"
+    "                      serve HTTPS with this PEM certificate chain and private key\n"
+    "Limits (defaults in brackets):\n"
+    "  --max-body-bytes N                request body size [1048576]; more: 413\n"
+    "  --max-header-bytes N              request line and header fields [16384]; more: 431\n"
+    "  --max-headers N                   header fields per request [64]; more: 431\n"
+    "  --head-timeout SECONDS            to send a request line and its headers [10]\n"
+    "  --body-timeout SECONDS            to send a request body [30]\n"
+    "  --idle-timeout SECONDS            a kept-alive connection between requests [60]\n"
+    "  --max-connections N               open connections in total [10000]\n"
+    "  --max-connections-per-address N   per IPv4 address or IPv6 /64 [256]\n"
+    "  --threads N                       threads serving connections [4]\n"
+    "  --sessions-per-address N          pairing sessions a client may create at once, then\n"
+    "                                    N per 10 minutes [10]; more: 429\n"
+    "Prints \"listening on http://HOST:PORT\" (https with TLS) once it accepts connections.\n";
 
 struct Arguments {
     std::string host = "127.0.0.1";
@@ -31,6 +46,10 @@ struct Arguments {
     std::string db = "korvo-relay.db";
     std::optional<std::string> environment;
     std::optional<std::string> manifest;
+    std::optional<std::string> tlsCert;
+    std::optional<std::string> tlsKey;
+    korvo::relayserver::HttpLimits limits;
+    unsigned sessionsPerAddress = 10;
     // Hidden, for tests: read the current Unix time from this file on every request.
     std::optional<std::string> clockFile;
 };
@@ -42,6 +61,68 @@ bool parsePort(const std::string& text, int& port) {
     }
     port = std::stoi(text);
     return port <= 65535;
+}
+
+// A whole number within [minimum, maximum].
+template <typename T> bool parseCount(const std::string& text, T minimum, T maximum, T& out) {
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const auto value = std::stoull(text);
+    if (value < static_cast<unsigned long long>(minimum) ||
+        value > static_cast<unsigned long long>(maximum)) {
+        return false;
+    }
+    out = static_cast<T>(value);
+    return true;
+}
+
+// Seconds, possibly with a fraction, from 0.05 to a day.
+bool parseSeconds(const std::string& text, std::chrono::milliseconds& out) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !(seconds >= 0.05) ||
+        seconds > 86'400) {
+        return false;
+    }
+    out = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    return true;
+}
+
+// Applies one of the limit flags; false when `flag` is none of them or `value` is out of range.
+bool parseLimit(const std::string& flag, const std::string& value,
+                korvo::relayserver::HttpLimits& limits, bool& known) {
+    known = true;
+    if (flag == "--max-body-bytes") {
+        return parseCount<std::size_t>(value, 1, std::size_t{1} << 30, limits.maxBodyBytes);
+    }
+    if (flag == "--max-header-bytes") {
+        return parseCount<std::size_t>(value, 256, 1 << 20, limits.maxHeaderBytes);
+    }
+    if (flag == "--max-headers") {
+        return parseCount<std::size_t>(value, 1, 10'000, limits.maxHeaderCount);
+    }
+    if (flag == "--head-timeout") {
+        return parseSeconds(value, limits.headTimeout);
+    }
+    if (flag == "--body-timeout") {
+        return parseSeconds(value, limits.bodyTimeout);
+    }
+    if (flag == "--idle-timeout") {
+        return parseSeconds(value, limits.idleTimeout);
+    }
+    if (flag == "--max-connections") {
+        return parseCount<unsigned>(value, 1, 1'000'000, limits.maxConnections);
+    }
+    if (flag == "--max-connections-per-address") {
+        return parseCount<unsigned>(value, 1, 1'000'000, limits.maxConnectionsPerAddress);
+    }
+    if (flag == "--threads") {
+        return parseCount<unsigned>(value, 1, 256, limits.threads);
+    }
+    known = false;
+    return false;
 }
 
 std::optional<Arguments> parse(int argc, char** argv) {
@@ -77,12 +158,50 @@ std::optional<Arguments> parse(int argc, char** argv) {
             args.manifest = value;
         } else if (flag == "--clock-file") {
             args.clockFile = value;
-        } else {
-            std::cerr << "korvo-relay: unknown option " << flag << "\n" << kUsage;
+        } else if (flag == "--sessions-per-address") {
+            if (!parseCount<unsigned>(value, 1, 1'000'000, args.sessionsPerAddress)) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (flag == "--tls-cert") {
+            args.tlsCert = value;
+        } else if (flag == "--tls-key") {
+            args.tlsKey = value;
+        } else if (bool known = false; !parseLimit(flag, value, args.limits, known)) {
+            if (known) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+            } else {
+                std::cerr << "korvo-relay: unknown option " << flag << "\n" << kUsage;
+            }
             return std::nullopt;
         }
     }
+    if (args.tlsCert.has_value() != args.tlsKey.has_value()) {
+        std::cerr << "korvo-relay: --tls-cert and --tls-key go together\n";
+        return std::nullopt;
+    }
     return args;
+}
+
+std::optional<std::string> readPem(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string text(256 * 1024 + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    const auto count = static_cast<std::size_t>(in.gcount());
+    if (!in.eof() || count == 0 || count > 256 * 1024) {
+        return std::nullopt;
+    }
+    text.resize(count);
+    return text;
+}
+
+// Lets the relay hold as many connections as the system allows this process.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 std::function<UnixTime()> makeClock(const std::optional<std::string>& clockFile) {
@@ -129,13 +248,26 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        korvo::relayserver::RelayStore store(args->db);
+        const auto clock = makeClock(args->clockFile);
+        korvo::relayserver::RelayStore store(args->db, clock);
         korvo::relayserver::RelayOptions options;
         options.environment = args->environment;
         if (args->manifest) {
             options.manifest = *args->manifest;
         }
-        options.clock = makeClock(args->clockFile);
+        options.clock = clock;
+        options.http = args->limits;
+        options.sessionLimits.burst = args->sessionsPerAddress;
+        if (args->tlsCert) {
+            auto certificate = readPem(*args->tlsCert);
+            auto key = readPem(*args->tlsKey);
+            if (!certificate || !key) {
+                std::cerr << "korvo-relay: cannot read the TLS certificate or key\n";
+                return 1;
+            }
+            options.tls = korvo::relayserver::TlsIdentity{std::move(*certificate), std::move(*key)};
+        }
+        raiseDescriptorLimit();
         korvo::relayserver::RelayServer server(store, options, validateSnapshot);
         const int port = server.bind(args->host, args->port);
         if (port < 0) {
@@ -149,8 +281,8 @@ int main(int argc, char** argv) {
             server.stop();
         });
         const bool v6 = args->host.find(':') != std::string::npos;
-        std::printf("listening on http://%s%s%s:%d\n", v6 ? "[" : "", args->host.c_str(),
-                    v6 ? "]" : "", port);
+        std::printf("listening on %s://%s%s%s:%d\n", args->tlsCert ? "https" : "http",
+                    v6 ? "[" : "", args->host.c_str(), v6 ? "]" : "", port);
         std::fflush(stdout);
         const bool served = server.listen();
         // listen() ends only after stop(); the stopper has returned by then unless serving
