@@ -3,40 +3,16 @@
 #include "cli/StatusLines.h"
 #include "cli/TerminationSignals.h"
 #include "core/ConnectorModel.h"
+#include "core/ConnectorStatusText.h"
 #include "model/TimeText.h"
 
-#include <QTimer>
-#include <qcoro/qcorotimer.h>
+#include <qcoro/qcorosignal.h>
 
 namespace korvo {
-namespace {
-
-constexpr std::chrono::milliseconds kWaitPollInterval{50};
-const QString kExpired = QStringLiteral("Pairing code expired");
-const QString kUnlinkFailed = QStringLiteral("Unable to unlink this Mac from Relay.");
-
-bool uploadFinished(const ConnectorModel& model) {
-    return model.lastUploadStatus().startsWith(QLatin1String("Uploaded ")) ||
-           model.lastUploadStatus() == QLatin1String("Failed");
-}
-
-} // namespace
 
 CommandRunner::CommandRunner(ConnectorModel& model, Clock clock, CommandOutput output,
                              TerminationSignals* termination)
     : model_(model), clock_(std::move(clock)), output_(output), termination_(termination) {}
-
-QString CommandRunner::sourceBlocks(const QString& supportBundle) {
-    const QString start = QStringLiteral("\n\nSources:\n");
-    const QString end = QStringLiteral("\n\nRelay devices:\n");
-    const auto from = supportBundle.indexOf(start);
-    if (from < 0) {
-        return {};
-    }
-    const auto begin = from + start.size();
-    const auto to = supportBundle.indexOf(end, begin);
-    return supportBundle.mid(begin, to < 0 ? -1 : to - begin);
-}
 
 void CommandRunner::print(const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -51,17 +27,6 @@ void CommandRunner::printError(const QString& text) {
     std::fflush(output_.err);
 }
 
-QCoro::Task<> CommandRunner::waitUntil(std::function<bool()> done) {
-    // A short poll rather than awaiting the model's change signal: an awaited signal that fires
-    // twice before the first delivery would resume a finished wait.
-    while (!done()) {
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(kWaitPollInterval);
-        co_await timer;
-    }
-}
-
 QCoro::Task<> CommandRunner::refreshLocalState() {
     co_await model_.loadPairingState();
     model_.refreshLaunchAtLoginStatus();
@@ -72,8 +37,7 @@ QCoro::Task<> CommandRunner::refreshLocalState() {
 QCoro::Task<int> CommandRunner::run(CommandLineRequest request) {
     if (request.relay) {
         model_.setRelayBaseURLString(*request.relay);
-        model_.saveRelaySettings();
-        if (model_.relayHealthStatus() == QLatin1String("Invalid URL")) {
+        if (!model_.saveRelaySettings()) {
             printError(
                 QStringLiteral("--relay %1: %2").arg(*request.relay, model_.relayHealthStatus()));
             co_return 2;
@@ -114,7 +78,7 @@ QCoro::Task<int> CommandRunner::snapshot() {
         printError(QStringLiteral("No tool produced a usage row (%1). Run 'korvo-connector "
                                   "diagnose' to see what was found.")
                        .arg(model_.lastCollectStatus()));
-        if (model_.lastParserError() != QLatin1String("None")) {
+        if (model_.collect().parserError) {
             printError(model_.lastParserError());
         }
         co_return 1;
@@ -126,7 +90,7 @@ QCoro::Task<int> CommandRunner::snapshot() {
 QCoro::Task<int> CommandRunner::diagnose() {
     co_await model_.refreshSourceDiagnostics();
     print(model_.sourceDiagnosticStatus() + QStringLiteral("\n\n") +
-          sourceBlocks(model_.supportBundleText()) + QLatin1Char('\n'));
+          model_.sourceDiagnosticsText() + QLatin1Char('\n'));
     co_return 0;
 }
 
@@ -143,37 +107,33 @@ QCoro::Task<int> CommandRunner::status() {
 }
 
 QCoro::Task<int> CommandRunner::pair() {
-    co_await model_.createPairingCode();
-    const auto& session = model_.pairingSession();
-    if (!session) {
-        printError(
-            model_.errorMessage().value_or(QStringLiteral("Unable to create pairing session.")));
+    const PairingCodeOutcome created = co_await model_.createPairingCode();
+    if (!created.session) {
+        printError(created.error ? errorText(*created.error)
+                                 : QStringLiteral("Unable to create pairing session."));
         co_return 2;
     }
+    const PairingSessionResponse& session = *created.session;
     print(QStringLiteral("Pairing code: %1\nExpires %2\n\n")
-              .arg(QString::fromStdString(session->pairingCode),
-                   QString::fromStdString(relativeTimePhrase(session->expiresAt, clock_()))));
-    print(QString::fromStdString(renderTerminalQr(session->qrPayload, output_.colors)));
+              .arg(QString::fromStdString(session.pairingCode),
+                   QString::fromStdString(relativeTimePhrase(session.expiresAt, clock_()))));
+    print(QString::fromStdString(renderTerminalQr(session.qrPayload, output_.colors)));
     print(QStringLiteral("\nOpen Korvo on iPhone, choose Link Korvo Connector, then scan the QR "
                          "code or enter the 6-digit code.\nWaiting for iPhone…\n"));
 
-    std::optional<QString> lastError;
-    bool paired = false;
-    co_await waitUntil([&] {
-        if (model_.errorMessage() && model_.errorMessage() != lastError) {
-            printError(*model_.errorMessage());
-        }
-        lastError = model_.errorMessage();
-        if (!paired && model_.syncSpaceId() && !model_.isPollingForPairing() &&
-            model_.statusMessage() != kExpired) {
-            paired = model_.isPaired();
-        }
-        return (!model_.isPollingForPairing() && model_.statusMessage() == kExpired) ||
-               (paired && uploadFinished(model_) &&
-                model_.deviceListStatus() != QLatin1String("Not loaded"));
-    });
-    if (!paired) {
-        printError(kExpired);
+    // Each new error while waiting, such as a relay that does not answer a status check.
+    std::optional<ConnectorError> lastError = model_.error();
+    const auto connection =
+        QObject::connect(&model_, &ConnectorModel::connectionChanged, [this, &lastError] {
+            if (model_.error() && model_.error() != lastError) {
+                printError(errorText(*model_.error()));
+            }
+            lastError = model_.error();
+        });
+    const PairingOutcome outcome = co_await model_.pairingFinished();
+    QObject::disconnect(connection);
+    if (outcome != PairingOutcome::paired) {
+        printError(connectionStatusText(ConnectionStatus::codeExpired));
         co_return 1;
     }
     print(QStringLiteral("%1\nLast upload: %2\n")
@@ -189,33 +149,35 @@ QCoro::Task<int> CommandRunner::runUntilStopped() {
         co_return 1;
     }
     // Progress for the terminal or the journal: each finished upload and each new error.
-    QString lastUpload = model_.lastUploadStatus();
-    std::optional<QString> lastError = model_.errorMessage();
-    auto connection = QObject::connect(&model_, &ConnectorModel::stateChanged, [&] {
-        if (model_.lastUploadStatus() != lastUpload) {
-            lastUpload = model_.lastUploadStatus();
-            if (lastUpload != QLatin1String("Uploading")) {
-                print(QString::fromStdString(formatInternetDateTime(clock_())) +
-                      QStringLiteral(" Last upload: ") + lastUpload + QLatin1Char('\n'));
-            }
+    UploadState lastUpload = model_.upload();
+    std::optional<ConnectorError> lastError = model_.error();
+    const auto uploads = QObject::connect(&model_, &ConnectorModel::uploadChanged, [&] {
+        const UploadState& upload = model_.upload();
+        if (upload.phase == lastUpload.phase && upload.detail == lastUpload.detail) {
+            return;
         }
-        if (model_.errorMessage() != lastError) {
-            lastError = model_.errorMessage();
+        lastUpload = upload;
+        if (upload.phase != UploadState::Phase::uploading) {
+            print(QString::fromStdString(formatInternetDateTime(clock_())) +
+                  QStringLiteral(" Last upload: ") + uploadStatusText(upload) + QLatin1Char('\n'));
+        }
+    });
+    const auto errors = QObject::connect(&model_, &ConnectorModel::connectionChanged, [&] {
+        if (model_.error() != lastError) {
+            lastError = model_.error();
             if (lastError) {
-                printError(*lastError);
+                printError(errorText(*lastError));
             }
         }
     });
-    bool stopRequested = false;
-    QMetaObject::Connection stop;
     if (termination_ != nullptr) {
-        stop = QObject::connect(termination_, &TerminationSignals::received, &model_,
-                                [&stopRequested] { stopRequested = true; });
+        co_await qCoro(termination_, &TerminationSignals::received);
+    } else {
+        // Without the descriptor the signals keep their default action and end the process.
+        co_await qCoro(&model_, &QObject::destroyed);
     }
-    // Without the descriptor the signals keep their default action and end the process.
-    co_await waitUntil([&stopRequested] { return stopRequested; });
-    QObject::disconnect(stop);
-    QObject::disconnect(connection);
+    QObject::disconnect(errors);
+    QObject::disconnect(uploads);
     model_.stopAutoSync();
     print(QStringLiteral("Stopped\n"));
     co_return 0;
@@ -223,9 +185,10 @@ QCoro::Task<int> CommandRunner::runUntilStopped() {
 
 QCoro::Task<int> CommandRunner::unlink() {
     co_await model_.loadPairingState();
-    co_await model_.unlinkDevice();
-    if (model_.errorMessage() == kUnlinkFailed) {
-        printError(*model_.errorMessage());
+    const UnlinkOutcome outcome = co_await model_.unlinkDevice();
+    if (outcome == UnlinkOutcome::failed) {
+        printError(errorText(
+            model_.error().value_or(ConnectorError{ConnectorError::Kind::unlinkFailed, {}})));
         co_return 1;
     }
     print(model_.statusMessage() + QLatin1Char('\n'));

@@ -1,7 +1,7 @@
 #pragma once
 
-// The subcommands of korvo-connector, each a sequence of ConnectorModel operations whose outcome
-// is printed from the model's own fields and texts.
+// The subcommands of korvo-connector, each a sequence of ConnectorModel operations. Exit codes
+// follow the operations' outcomes; what is printed are the model's own texts.
 
 #include "cli/CommandLine.h"
 #include "cli/TerminalQr.h"
@@ -9,7 +9,6 @@
 
 #include <QString>
 #include <cstdio>
-#include <functional>
 #include <qcoro/qcorotask.h>
 
 namespace korvo {
@@ -33,9 +32,6 @@ public:
     // Saves and applies --relay first when given, then runs the command.
     QCoro::Task<int> run(CommandLineRequest request);
 
-    // The source blocks of a support bundle text: what follows "Sources:" up to the relay devices.
-    static QString sourceBlocks(const QString& supportBundle);
-
 private:
     QCoro::Task<int> snapshot();
     QCoro::Task<int> diagnose();
@@ -48,8 +44,6 @@ private:
     // The local state a command starts from: the pairing (settings and keychain), the login
     // item, the sources and the local limits. Nothing is sent to the relay.
     QCoro::Task<> refreshLocalState();
-    // Resumes when the predicate holds, re-checking after every change of the model.
-    QCoro::Task<> waitUntil(std::function<bool()> done);
 
     void print(const QString& text);
     void printError(const QString& text);

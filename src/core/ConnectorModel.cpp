@@ -1,6 +1,7 @@
 // ConnectorModel: construction, published state, pairing state and the start-up refresh.
 #include "core/ConnectorModel.h"
 
+#include "core/ConnectorStatusText.h"
 #include "platform/HostInfo.h"
 #include "platform/LoginItem.h"
 #include "platform/PowerEvents.h"
@@ -63,7 +64,7 @@ template <class SaveOutcome> std::optional<KeychainError> saveFailure(const Save
 
 ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {
-    // 1. Published fields start with their initial values (member initialisers).
+    // 1. The state starts with its initial values (member initialisers).
     adapterPool_.setMaxThreadCount(1);
     keychainPool_.setMaxThreadCount(1);
     // Keep the worker threads: a pass every 30 seconds should not create a thread each time.
@@ -108,8 +109,8 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     // 4. No tasks yet (the three handles start empty).
 
     // 5. The relay URL as the user saved it, untrimmed, else the default.
-    relayBaseURLString_ = userDefaults_->string(QLatin1String(kRelayBaseURLKey))
-                              .value_or(options_.defaultRelayURL.toString());
+    relay_.baseURLString = userDefaults_->string(QLatin1String(kRelayBaseURLKey))
+                               .value_or(options_.defaultRelayURL.toString());
 
     // 6. The device id, generated once and kept.
     const std::optional<QString> storedId =
@@ -122,7 +123,7 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     }
 
     // 7. A saved URL that normalises replaces the client's default.
-    if (const std::optional<QUrl> url = normalizedRelayURL(relayBaseURLString_)) {
+    if (const std::optional<QUrl> url = normalizedRelayURL(relay_.baseURLString)) {
         relayClient_->setBaseURL(*url);
     }
 
@@ -161,11 +162,75 @@ std::optional<QUrl> ConnectorModel::normalizedRelayURL(const QString& text) {
 }
 
 bool ConnectorModel::isPaired() const {
-    return syncSpaceId_.has_value() && tokenPresent_;
+    return pairing_.syncSpaceId.has_value() && tokenPresent_;
 }
 
 const std::optional<UsageSnapshot>& ConnectorModel::displaySnapshot() const {
-    return latestSnapshot_ ? latestSnapshot_ : localLimitSnapshot_;
+    return upload_.snapshot ? upload_.snapshot : collect_.localSnapshot;
+}
+
+QString ConnectorModel::statusMessage() const {
+    return connectionStatusText(connectionStatus_);
+}
+std::optional<QString> ConnectorModel::errorMessage() const {
+    return error_ ? std::optional<QString>(errorText(*error_)) : std::nullopt;
+}
+QString ConnectorModel::relayHealthStatus() const {
+    return relayHealthText(relay_);
+}
+QString ConnectorModel::relayEnvironment() const {
+    return relayEnvironmentText(relay_);
+}
+QString ConnectorModel::lastUploadStatus() const {
+    return uploadStatusText(upload_);
+}
+QString ConnectorModel::lastUploadError() const {
+    return uploadErrorText(upload_);
+}
+QString ConnectorModel::deviceListStatus() const {
+    return deviceListStatusText(relay_);
+}
+QString ConnectorModel::lastDeviceListError() const {
+    return deviceListErrorText(relay_);
+}
+QString ConnectorModel::sourceDiagnosticStatus() const {
+    return sourceDiagnosticStatusText(sources_);
+}
+QString ConnectorModel::autoSyncStatus() const {
+    return autoSyncStatusText(autoSync_.status);
+}
+QString ConnectorModel::launchAtLoginStatus() const {
+    return loginItemStatusText(launchAtLogin_);
+}
+QString ConnectorModel::lastCollectStatus() const {
+    return collectStatusText(collect_);
+}
+QString ConnectorModel::lastParserError() const {
+    return parserErrorText(collect_.parserError);
+}
+QString ConnectorModel::powerStatus() const {
+    return powerStatusText(autoSync_);
+}
+QString ConnectorModel::updateStatus() const {
+    return updateStatusText(updates_);
+}
+
+void ConnectorModel::setConnectionStatus(ConnectionStatus status) {
+    if (connectionStatus_ == status) {
+        return;
+    }
+    connectionStatus_ = status;
+    Q_EMIT connectionChanged();
+    Q_EMIT stateChanged();
+}
+
+void ConnectorModel::setError(std::optional<ConnectorError> error) {
+    if (error_ == error) {
+        return;
+    }
+    error_ = std::move(error);
+    Q_EMIT connectionChanged();
+    Q_EMIT stateChanged();
 }
 
 std::string ConnectorModel::randomHex(int count) const {
@@ -194,7 +259,7 @@ QCoro::Task<std::optional<std::string>> ConnectorModel::readToken() {
 }
 
 QCoro::Task<std::optional<std::string>> ConnectorModel::readTokenOfSyncSpace() {
-    if (!syncSpaceId_) {
+    if (!pairing_.syncSpaceId) {
         co_return std::nullopt;
     }
     co_return co_await readToken();
@@ -241,15 +306,14 @@ QCoro::Task<bool> ConnectorModel::refreshPairedState() {
 
 QCoro::Task<bool> ConnectorModel::loadPairingState() {
     QPointer<ConnectorModel> self(this);
-    set(syncSpaceId_, userDefaults_->string(QLatin1String(kSyncSpaceIdKey)),
-        &ConnectorModel::syncSpaceIdChanged);
+    update(pairing_, &ConnectorModel::pairingChanged, [&](PairingState& pairing) {
+        pairing.syncSpaceId = userDefaults_->string(QLatin1String(kSyncSpaceIdKey));
+    });
     const bool paired = co_await refreshPairedState();
     if (!self) {
         co_return false;
     }
-    set(statusMessage_,
-        paired ? QStringLiteral("Connected to iPhone") : QStringLiteral("Not paired"),
-        &ConnectorModel::statusMessageChanged);
+    setConnectionStatus(paired ? ConnectionStatus::connected : ConnectionStatus::notPaired);
     co_return paired;
 }
 
@@ -278,7 +342,8 @@ QCoro::Task<> ConnectorModel::start() {
 }
 
 void ConnectorModel::setRelayBaseURLString(const QString& text) {
-    set(relayBaseURLString_, text, &ConnectorModel::relayBaseURLStringChanged);
+    update(relay_, &ConnectorModel::relayChanged,
+           [&](RelayState& relay) { relay.baseURLString = text; });
 }
 
 } // namespace korvo

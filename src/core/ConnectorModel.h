@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ConnectorState.h"
 #include "core/TaskSupport.h"
 #include "core/UpdateManifest.h"
 #include "model/Clock.h"
@@ -21,12 +22,10 @@
 #include <QTimeZone>
 #include <QUrl>
 #include <chrono>
-#include <concepts>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
-#include <type_traits>
 #include <vector>
 
 class QNetworkAccessManager;
@@ -84,9 +83,11 @@ struct ConnectorModelOptions {
 };
 
 // The connector's single source of truth: every status the window and the command line show,
-// and the operations they call. Lives on the GUI thread; every field change emits its change
-// signal and stateChanged(). Operations never fail towards the caller: outcomes land in the
-// status fields. File work of the adapters and keychain calls run on worker threads.
+// and the operations they call. Lives on the GUI thread. Each concern keeps its state in one
+// typed value (ConnectorState.h) and announces a change of it with its own signal, followed by
+// stateChanged(). The display texts are derived from those values (ConnectorStatusText.h).
+// Operations return how they ended and also leave the outcome in the state. File work of the
+// adapters and keychain calls run on worker threads.
 class ConnectorModel final : public QObject {
     Q_OBJECT
 public:
@@ -104,45 +105,59 @@ public:
     // parse with a scheme and a host. Nothing otherwise.
     static std::optional<QUrl> normalizedRelayURL(const QString& text);
 
-    // Published fields.
-    const std::optional<QString>& syncSpaceId() const { return syncSpaceId_; }
+    // The typed state of each concern.
+    ConnectionStatus connectionStatus() const { return connectionStatus_; }
+    const std::optional<ConnectorError>& error() const { return error_; }
+    const PairingState& pairing() const { return pairing_; }
+    const UploadState& upload() const { return upload_; }
+    const CollectState& collect() const { return collect_; }
+    const SourceDiagnosticsState& sources() const { return sources_; }
+    const AutoSyncState& autoSync() const { return autoSync_; }
+    const RelayState& relay() const { return relay_; }
+    const LoginItemState& launchAtLogin() const { return launchAtLogin_; }
+    const UpdateState& updates() const { return updates_; }
+
+    // Fields read from the typed state, and the texts derived from it.
+    const std::optional<QString>& syncSpaceId() const { return pairing_.syncSpaceId; }
     const QString& connectorDeviceId() const { return connectorDeviceId_; }
-    const std::optional<PairingSessionResponse>& pairingSession() const { return pairingSession_; }
-    const std::optional<QString>& pairingSecret() const { return pairingSecret_; }
-    const std::optional<UsageSnapshot>& latestSnapshot() const { return latestSnapshot_; }
-    const std::optional<UsageSnapshot>& localLimitSnapshot() const { return localLimitSnapshot_; }
-    const std::optional<Instant>& lastSyncAt() const { return lastSyncAt_; }
-    const QString& statusMessage() const { return statusMessage_; }
-    const std::optional<QString>& errorMessage() const { return errorMessage_; }
-    bool isPairing() const { return isPairing_; }
-    bool isSyncing() const { return isSyncing_; }
-    bool isPollingForPairing() const { return isPollingForPairing_; }
-    const QString& relayBaseURLString() const { return relayBaseURLString_; }
-    const QString& relayHealthStatus() const { return relayHealthStatus_; }
-    const QString& relayEnvironment() const { return relayEnvironment_; }
-    const QString& lastUploadStatus() const { return lastUploadStatus_; }
-    const std::optional<Instant>& lastUploadAt() const { return lastUploadAt_; }
-    const QString& lastUploadError() const { return lastUploadError_; }
-    const std::vector<RelayDevice>& relayDevices() const { return relayDevices_; }
-    const QString& deviceListStatus() const { return deviceListStatus_; }
-    const QString& lastDeviceListError() const { return lastDeviceListError_; }
-    const std::vector<AdapterDiagnostic>& sourceDiagnostics() const { return sourceDiagnostics_; }
-    const QString& sourceDiagnosticStatus() const { return sourceDiagnosticStatus_; }
-    const QString& autoSyncStatus() const { return autoSyncStatus_; }
-    bool launchAtLoginEnabled() const { return launchAtLoginEnabled_; }
-    const QString& launchAtLoginStatus() const { return launchAtLoginStatus_; }
-    const QString& lastCollectStatus() const { return lastCollectStatus_; }
-    const std::optional<Instant>& lastSuccessfulCollectAt() const {
-        return lastSuccessfulCollectAt_;
+    const std::optional<PairingSessionResponse>& pairingSession() const { return pairing_.session; }
+    const std::optional<QString>& pairingSecret() const { return pairing_.secret; }
+    const std::optional<UsageSnapshot>& latestSnapshot() const { return upload_.snapshot; }
+    const std::optional<UsageSnapshot>& localLimitSnapshot() const {
+        return collect_.localSnapshot;
     }
-    const QString& lastParserError() const { return lastParserError_; }
-    const QString& powerStatus() const { return powerStatus_; }
-    const std::optional<Instant>& lastSleepAt() const { return lastSleepAt_; }
-    const std::optional<Instant>& lastWakeAt() const { return lastWakeAt_; }
-    const QString& updateStatus() const { return updateStatus_; }
-    const std::optional<ConnectorUpdateInfo>& updateInfo() const { return updateInfo_; }
-    const std::optional<Instant>& lastUpdateCheckAt() const { return lastUpdateCheckAt_; }
-    bool isCheckingForUpdates() const { return isCheckingForUpdates_; }
+    const std::optional<Instant>& lastSyncAt() const { return upload_.lastUploadAt; }
+    QString statusMessage() const;
+    std::optional<QString> errorMessage() const;
+    bool isPairing() const { return pairing_.isCreatingCode; }
+    bool isSyncing() const { return upload_.isSyncing; }
+    bool isPollingForPairing() const { return pairing_.isPolling; }
+    const QString& relayBaseURLString() const { return relay_.baseURLString; }
+    QString relayHealthStatus() const;
+    QString relayEnvironment() const;
+    QString lastUploadStatus() const;
+    const std::optional<Instant>& lastUploadAt() const { return upload_.lastUploadAt; }
+    QString lastUploadError() const;
+    const std::vector<RelayDevice>& relayDevices() const { return relay_.devices; }
+    QString deviceListStatus() const;
+    QString lastDeviceListError() const;
+    const std::vector<AdapterDiagnostic>& sourceDiagnostics() const { return sources_.diagnostics; }
+    QString sourceDiagnosticStatus() const;
+    QString autoSyncStatus() const;
+    bool launchAtLoginEnabled() const { return launchAtLogin_.enabled; }
+    QString launchAtLoginStatus() const;
+    QString lastCollectStatus() const;
+    const std::optional<Instant>& lastSuccessfulCollectAt() const {
+        return collect_.lastSuccessfulCollectAt;
+    }
+    QString lastParserError() const;
+    QString powerStatus() const;
+    const std::optional<Instant>& lastSleepAt() const { return autoSync_.lastSleepAt; }
+    const std::optional<Instant>& lastWakeAt() const { return autoSync_.lastWakeAt; }
+    QString updateStatus() const;
+    const std::optional<ConnectorUpdateInfo>& updateInfo() const { return updates_.info; }
+    const std::optional<Instant>& lastUpdateCheckAt() const { return updates_.lastCheckAt; }
+    bool isCheckingForUpdates() const { return updates_.isChecking; }
 
     // Derived values.
     // A sync space id is set and the keychain held the device token when it was last read.
@@ -170,14 +185,18 @@ public:
     QCoro::Task<bool> refreshPairedState();
 
     // Collect and upload.
-    QCoro::Task<> syncNow();
+    QCoro::Task<SyncOutcome> syncNow();
     QCoro::Task<> refreshLocalLimits();
     QCoro::Task<> refreshSourceDiagnostics();
 
     // Pairing.
-    QCoro::Task<> createPairingCode();
+    QCoro::Task<PairingCodeOutcome> createPairingCode();
     void startPairingPoll();
     QCoro::Task<bool> checkPairingStatus();
+    // Resumes when the running pairing poll ends: paired (after the first upload and the device
+    // listing), expired, or cancelled by a reset. Without a running poll it reports at once how
+    // the last one ended.
+    QCoro::Task<PairingOutcome> pairingFinished();
 
     // Automatic sync, sleep and wake.
     void startAutoSync();
@@ -186,11 +205,13 @@ public:
     void handleWake();
 
     // Updates.
-    QCoro::Task<> checkForUpdates(bool silent);
+    QCoro::Task<UpdateCheckOutcome> checkForUpdates(bool silent);
     void openDownloadPage();
 
     // Support bundle and snapshot export.
     QString supportBundleText() const;
+    // The sources section of the support bundle: one block per source diagnostic.
+    QString sourceDiagnosticsText() const;
     void copySupportBundle();
     // The snapshot on display as uploaded JSON; nothing without a snapshot or when it cannot
     // be encoded.
@@ -201,52 +222,30 @@ public:
 
     // Relay settings, devices, unlinking and Open at Login.
     void setRelayBaseURLString(const QString& text); // as the user edits it; not saved
-    void saveRelaySettings();
-    QCoro::Task<> checkRelayHealth();
-    QCoro::Task<> loadDevices();
-    QCoro::Task<> unlinkDevice();
+    // Saves the URL being edited; false when it is not a usable URL.
+    bool saveRelaySettings();
+    QCoro::Task<RelayHealthOutcome> checkRelayHealth();
+    QCoro::Task<DeviceListOutcome> loadDevices();
+    QCoro::Task<UnlinkOutcome> unlinkDevice();
     void resetPairing();
     void refreshLaunchAtLoginStatus();
     void setLaunchAtLogin(bool enabled);
 
 Q_SIGNALS:
+    // Any change; emitted after the signal of the concern that changed.
     void stateChanged();
-    void syncSpaceIdChanged();
-    void connectorDeviceIdChanged();
-    void pairingSessionChanged();
-    void pairingSecretChanged();
-    void latestSnapshotChanged();
-    void localLimitSnapshotChanged();
-    void lastSyncAtChanged();
-    void statusMessageChanged();
-    void errorMessageChanged();
-    void isPairingChanged();
-    void isSyncingChanged();
-    void isPollingForPairingChanged();
-    void relayBaseURLStringChanged();
-    void relayHealthStatusChanged();
-    void relayEnvironmentChanged();
-    void lastUploadStatusChanged();
-    void lastUploadAtChanged();
-    void lastUploadErrorChanged();
-    void relayDevicesChanged();
-    void deviceListStatusChanged();
-    void lastDeviceListErrorChanged();
-    void sourceDiagnosticsChanged();
-    void sourceDiagnosticStatusChanged();
-    void autoSyncStatusChanged();
-    void launchAtLoginEnabledChanged();
-    void launchAtLoginStatusChanged();
-    void lastCollectStatusChanged();
-    void lastSuccessfulCollectAtChanged();
-    void lastParserErrorChanged();
-    void powerStatusChanged();
-    void lastSleepAtChanged();
-    void lastWakeAtChanged();
-    void updateStatusChanged();
-    void updateInfoChanged();
-    void lastUpdateCheckAtChanged();
-    void isCheckingForUpdatesChanged();
+    // One signal per concern.
+    void connectionChanged(); // connectionStatus() and error()
+    void pairingChanged();
+    void uploadChanged();
+    void collectChanged();
+    void sourcesChanged();
+    void autoSyncChanged();
+    void relayChanged();
+    void launchAtLoginChanged();
+    void updatesChanged();
+    // A pairing poll ended.
+    void pairingEnded(korvo::PairingOutcome outcome);
 
 private:
     struct TaskHandle {
@@ -256,23 +255,27 @@ private:
     // Everything one collection over the adapters yields, gathered on a worker thread.
     struct CollectPass {
         std::vector<ProviderUsage> rows;
-        std::optional<QString> parserError;
+        std::optional<ParserError> parserError;
         QString deviceName;
     };
     class KeychainWorker;
 
-    // Assigns a published field and emits its signal when the value changed.
-    template <class T>
-    void set(T& field, std::type_identity_t<T> value, void (ConnectorModel::*changed)()) {
-        if constexpr (std::equality_comparable<T>) {
-            if (field == value) {
-                return;
-            }
+    // Applies `change` to a copy of one concern's state; stores it and emits the concern's
+    // signal, then stateChanged(), when the value differs.
+    template <class State, class Change>
+    void update(State& state, void (ConnectorModel::*changed)(), Change change) {
+        State next = state;
+        change(next);
+        if (next == state) {
+            return;
         }
-        field = std::move(value);
+        state = std::move(next);
         Q_EMIT(this->*changed)();
         Q_EMIT stateChanged();
     }
+    void setConnectionStatus(ConnectionStatus status);
+    void setAutoSyncStatus(AutoSyncState::Status status);
+    void setError(std::optional<ConnectorError> error);
 
     // Worker-thread helpers; each suspends the caller until the worker answers.
     QCoro::Task<std::optional<std::string>> readToken();
@@ -290,6 +293,8 @@ private:
     // The host name, or "Mac" when the system gives none.
     static QString fallbackDeviceName(const QString& name);
 
+    // Tells whoever waits for the pairing poll how it ended.
+    void finishPairing(PairingOutcome outcome);
     static QCoro::Task<> runPairingPoll(QPointer<ConnectorModel> model,
                                         std::shared_ptr<CancellationFlag> flag,
                                         PairingSessionResponse session,
@@ -317,43 +322,22 @@ private:
 
     ConnectorModelOptions options_;
 
-    // Published fields, in the order of their meaning (see the getters).
-    std::optional<QString> syncSpaceId_;
+    // State, one value per concern.
     QString connectorDeviceId_;
-    std::optional<PairingSessionResponse> pairingSession_;
-    std::optional<QString> pairingSecret_;
-    std::optional<UsageSnapshot> latestSnapshot_;
-    std::optional<UsageSnapshot> localLimitSnapshot_;
-    std::optional<Instant> lastSyncAt_;
-    QString statusMessage_ = QStringLiteral("Not paired");
-    std::optional<QString> errorMessage_;
-    bool isPairing_ = false;
-    bool isSyncing_ = false;
-    bool isPollingForPairing_ = false;
-    QString relayBaseURLString_;
-    QString relayHealthStatus_ = QStringLiteral("Not checked");
-    QString relayEnvironment_ = QStringLiteral("Unknown");
-    QString lastUploadStatus_ = QStringLiteral("Never");
-    std::optional<Instant> lastUploadAt_;
-    QString lastUploadError_ = QStringLiteral("None");
-    std::vector<RelayDevice> relayDevices_;
-    QString deviceListStatus_ = QStringLiteral("Not loaded");
-    QString lastDeviceListError_ = QStringLiteral("None");
-    std::vector<AdapterDiagnostic> sourceDiagnostics_;
-    QString sourceDiagnosticStatus_ = QStringLiteral("Not checked");
-    QString autoSyncStatus_ = QStringLiteral("Paused");
-    bool launchAtLoginEnabled_ = false;
-    QString launchAtLoginStatus_ = QStringLiteral("Not checked");
-    QString lastCollectStatus_ = QStringLiteral("Not collected");
-    std::optional<Instant> lastSuccessfulCollectAt_;
-    QString lastParserError_ = QStringLiteral("None");
-    QString powerStatus_ = QStringLiteral("Awake");
-    std::optional<Instant> lastSleepAt_;
-    std::optional<Instant> lastWakeAt_;
-    QString updateStatus_ = QStringLiteral("Not checked");
-    std::optional<ConnectorUpdateInfo> updateInfo_;
-    std::optional<Instant> lastUpdateCheckAt_;
-    bool isCheckingForUpdates_ = false;
+    ConnectionStatus connectionStatus_ = ConnectionStatus::notPaired;
+    std::optional<ConnectorError> error_;
+    PairingState pairing_;
+    UploadState upload_;
+    CollectState collect_;
+    SourceDiagnosticsState sources_;
+    AutoSyncState autoSync_;
+    RelayState relay_;
+    LoginItemState launchAtLogin_;
+    UpdateState updates_;
+    // How the last pairing poll ended; nothing before the first.
+    std::optional<PairingOutcome> pairingOutcome_;
+    // Set from the phone's claim to the end of the first upload and device listing.
+    bool pairingCompleting_ = false;
 
     // Collaborators.
     QNetworkAccessManager* network_ = nullptr;

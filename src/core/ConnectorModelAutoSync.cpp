@@ -6,10 +6,10 @@ namespace korvo {
 void ConnectorModel::startAutoSync() {
     if (!isPaired()) {
         // A running loop is left alone; its cycles find out about the pairing themselves.
-        set(autoSyncStatus_, QStringLiteral("Paused"), &ConnectorModel::autoSyncStatusChanged);
+        setAutoSyncStatus(AutoSyncState::Status::paused);
         return;
     }
-    set(autoSyncStatus_, QStringLiteral("Active"), &ConnectorModel::autoSyncStatusChanged);
+    setAutoSyncStatus(AutoSyncState::Status::active);
     if (autoSyncTask_) {
         return;
     }
@@ -32,23 +32,33 @@ QCoro::Task<> ConnectorModel::runSyncLoop(QPointer<ConnectorModel> model,
 
 void ConnectorModel::stopAutoSync() {
     cancelTask(autoSyncTask_);
-    set(autoSyncStatus_, QStringLiteral("Paused"), &ConnectorModel::autoSyncStatusChanged);
+    setAutoSyncStatus(AutoSyncState::Status::paused);
+}
+
+void ConnectorModel::setAutoSyncStatus(AutoSyncState::Status status) {
+    update(autoSync_, &ConnectorModel::autoSyncChanged,
+           [status](AutoSyncState& autoSync) { autoSync.status = status; });
 }
 
 void ConnectorModel::handleSleep() {
-    set(powerStatus_, QStringLiteral("Sleeping"), &ConnectorModel::powerStatusChanged);
-    set(lastSleepAt_, std::optional<Instant>(options_.clock()),
-        &ConnectorModel::lastSleepAtChanged);
-    if (isPaired()) {
-        set(autoSyncStatus_, QStringLiteral("Mac sleeping"),
-            &ConnectorModel::autoSyncStatusChanged);
-        set(statusMessage_, QStringLiteral("Mac sleeping"), &ConnectorModel::statusMessageChanged);
+    const bool paired = isPaired();
+    update(autoSync_, &ConnectorModel::autoSyncChanged, [&](AutoSyncState& autoSync) {
+        autoSync.asleep = true;
+        autoSync.lastSleepAt = options_.clock();
+        if (paired) {
+            autoSync.status = AutoSyncState::Status::sleeping;
+        }
+    });
+    if (paired) {
+        setConnectionStatus(ConnectionStatus::sleeping);
     }
 }
 
 void ConnectorModel::handleWake() {
-    set(powerStatus_, QStringLiteral("Awake"), &ConnectorModel::powerStatusChanged);
-    set(lastWakeAt_, std::optional<Instant>(options_.clock()), &ConnectorModel::lastWakeAtChanged);
+    update(autoSync_, &ConnectorModel::autoSyncChanged, [&](AutoSyncState& autoSync) {
+        autoSync.asleep = false;
+        autoSync.lastWakeAt = options_.clock();
+    });
     // Pauses that ran on while the machine slept are over now; let them see it.
     for (std::optional<TaskHandle>* handle : {&autoSyncTask_, &pairingPollTask_}) {
         if (*handle) {
@@ -58,7 +68,7 @@ void ConnectorModel::handleWake() {
     if (!isPaired()) {
         return;
     }
-    set(statusMessage_, QStringLiteral("Woke; syncing"), &ConnectorModel::statusMessageChanged);
+    setConnectionStatus(ConnectionStatus::woke);
     startAutoSync();
     cancelTask(wakeRefreshTask_);
     launch(wakeRefreshTask_, [&](std::shared_ptr<CancellationFlag> flag) {

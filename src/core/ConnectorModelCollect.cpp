@@ -11,9 +11,10 @@ namespace korvo {
 
 QCoro::Task<ConnectorModel::CollectPass> ConnectorModel::collectProviders() {
     QPointer<ConnectorModel> self(this);
-    set(lastCollectStatus_, QStringLiteral("Collecting"),
-        &ConnectorModel::lastCollectStatusChanged);
-    set(lastParserError_, QStringLiteral("None"), &ConnectorModel::lastParserErrorChanged);
+    update(collect_, &ConnectorModel::collectChanged, [](CollectState& collect) {
+        collect.phase = CollectState::Phase::collecting;
+        collect.parserError.reset();
+    });
 
     // One pass on the worker: every adapter in order, then the host name for the snapshot.
     auto future = runInPool(adapterPool_, [adapters = realAdapters_, hostInfo = hostInfo_] {
@@ -24,11 +25,11 @@ QCoro::Task<ConnectorModel::CollectPass> ConnectorModel::collectProviders() {
                     result.rows.push_back(std::move(*row));
                 }
             } catch (const std::exception& error) {
-                result.parserError = qText(adapter->displayName()) + QStringLiteral(": ") +
-                                     QString::fromUtf8(error.what());
+                result.parserError =
+                    ParserError{qText(adapter->displayName()), QString::fromUtf8(error.what())};
             } catch (...) {
                 result.parserError =
-                    qText(adapter->displayName()) + QStringLiteral(": Unknown error");
+                    ParserError{qText(adapter->displayName()), QStringLiteral("Unknown error")};
             }
         }
         result.deviceName = hostInfo->deviceName();
@@ -39,19 +40,18 @@ QCoro::Task<ConnectorModel::CollectPass> ConnectorModel::collectProviders() {
     if (!self) {
         co_return pass;
     }
-    if (pass.parserError) {
-        set(lastParserError_, *pass.parserError, &ConnectorModel::lastParserErrorChanged);
-    }
-    if (pass.rows.empty()) {
-        set(lastCollectStatus_, QStringLiteral("No real providers; using demo fallback"),
-            &ConnectorModel::lastCollectStatusChanged);
-    } else {
-        set(lastSuccessfulCollectAt_, std::optional<Instant>(options_.clock()),
-            &ConnectorModel::lastSuccessfulCollectAtChanged);
-        set(lastCollectStatus_,
-            QString::number(pass.rows.size()) + QStringLiteral(" provider rows"),
-            &ConnectorModel::lastCollectStatusChanged);
-    }
+    update(collect_, &ConnectorModel::collectChanged, [&](CollectState& collect) {
+        if (pass.parserError) {
+            collect.parserError = pass.parserError;
+        }
+        if (pass.rows.empty()) {
+            collect.phase = CollectState::Phase::demoFallback;
+        } else {
+            collect.lastSuccessfulCollectAt = options_.clock();
+            collect.phase = CollectState::Phase::collected;
+            collect.rowCount = int(pass.rows.size());
+        }
+    });
     co_return pass;
 }
 
@@ -69,37 +69,39 @@ UsageSnapshot ConnectorModel::assembleSnapshot(std::string snapshotId, std::stri
     return snapshot;
 }
 
-QCoro::Task<> ConnectorModel::syncNow() {
+QCoro::Task<SyncOutcome> ConnectorModel::syncNow() {
     QPointer<ConnectorModel> self(this);
-    const QString pairFirst = QStringLiteral("Pair with iPhone before uploading snapshots.");
-    if (!syncSpaceId_) {
-        set(errorMessage_, pairFirst, &ConnectorModel::errorMessageChanged);
-        co_return;
+    const ConnectorError pairFirst{ConnectorError::Kind::pairFirst, {}};
+    if (!pairing_.syncSpaceId) {
+        setError(pairFirst);
+        co_return SyncOutcome::notPaired;
     }
     if (syncGuard_) {
-        co_return; // a cycle is running
+        co_return SyncOutcome::alreadyRunning;
     }
     syncGuard_ = true;
 
     const std::optional<std::string> token = co_await readToken();
     if (!self) {
-        co_return;
+        co_return SyncOutcome::failed;
     }
-    if (!token || !syncSpaceId_) {
+    if (!token || !pairing_.syncSpaceId) {
         syncGuard_ = false;
-        set(errorMessage_, pairFirst, &ConnectorModel::errorMessageChanged);
-        co_return;
+        setError(pairFirst);
+        co_return SyncOutcome::notPaired;
     }
-    const std::string syncSpaceId = stdText(*syncSpaceId_);
+    const std::string syncSpaceId = stdText(*pairing_.syncSpaceId);
 
-    set(isSyncing_, true, &ConnectorModel::isSyncingChanged);
-    set(errorMessage_, std::nullopt, &ConnectorModel::errorMessageChanged);
-    set(lastUploadStatus_, QStringLiteral("Uploading"), &ConnectorModel::lastUploadStatusChanged);
-    set(lastUploadError_, QStringLiteral("None"), &ConnectorModel::lastUploadErrorChanged);
+    update(upload_, &ConnectorModel::uploadChanged, [](UploadState& upload) {
+        upload.isSyncing = true;
+        upload.phase = UploadState::Phase::uploading;
+        upload.detail.clear();
+    });
+    setError(std::nullopt);
 
     CollectPass pass = co_await collectProviders();
     if (!self) {
-        co_return;
+        co_return SyncOutcome::failed;
     }
     UsageSnapshot snapshot =
         pass.rows.empty()
@@ -112,52 +114,58 @@ QCoro::Task<> ConnectorModel::syncNow() {
 
     const auto result = co_await relay->uploadSnapshot(snapshot, *token);
     if (!self) {
-        co_return;
+        co_return SyncOutcome::failed;
     }
     if (result.ok()) {
         const Instant now = options_.clock();
-        const QString uploaded = QStringLiteral("Uploaded ") + qText(snapshot.snapshotId);
-        set(latestSnapshot_, snapshot, &ConnectorModel::latestSnapshotChanged);
-        set(localLimitSnapshot_, std::move(snapshot), &ConnectorModel::localLimitSnapshotChanged);
-        set(lastSyncAt_, now, &ConnectorModel::lastSyncAtChanged);
-        set(lastUploadAt_, now, &ConnectorModel::lastUploadAtChanged);
-        set(lastUploadStatus_, uploaded, &ConnectorModel::lastUploadStatusChanged);
-        set(autoSyncStatus_, QStringLiteral("Active"), &ConnectorModel::autoSyncStatusChanged);
-        set(statusMessage_, QStringLiteral("Connected to iPhone"),
-            &ConnectorModel::statusMessageChanged);
-    } else {
-        const QString description = failureText(result);
-        set(lastUploadStatus_, QStringLiteral("Failed"), &ConnectorModel::lastUploadStatusChanged);
-        set(lastUploadError_, description, &ConnectorModel::lastUploadErrorChanged);
-        set(autoSyncStatus_, QStringLiteral("Retrying"), &ConnectorModel::autoSyncStatusChanged);
-        set(errorMessage_, QStringLiteral("Snapshot upload failed: ") + description,
-            &ConnectorModel::errorMessageChanged);
+        update(collect_, &ConnectorModel::collectChanged,
+               [&](CollectState& collect) { collect.localSnapshot = snapshot; });
+        update(upload_, &ConnectorModel::uploadChanged, [&](UploadState& upload) {
+            upload.phase = UploadState::Phase::uploaded;
+            upload.detail = qText(snapshot.snapshotId);
+            upload.snapshot = std::move(snapshot);
+            upload.lastUploadAt = now;
+            upload.isSyncing = false;
+        });
+        setAutoSyncStatus(AutoSyncState::Status::active);
+        setConnectionStatus(ConnectionStatus::connected);
+        syncGuard_ = false;
+        co_return SyncOutcome::uploaded;
     }
+    const QString description = failureText(result);
+    update(upload_, &ConnectorModel::uploadChanged, [&](UploadState& upload) {
+        upload.phase = UploadState::Phase::failed;
+        upload.detail = description;
+        upload.isSyncing = false;
+    });
+    setAutoSyncStatus(AutoSyncState::Status::retrying);
+    setError(ConnectorError{ConnectorError::Kind::uploadFailed, description});
     syncGuard_ = false;
-    set(isSyncing_, false, &ConnectorModel::isSyncingChanged);
+    co_return SyncOutcome::failed;
 }
 
 QCoro::Task<> ConnectorModel::refreshLocalLimits() {
     QPointer<ConnectorModel> self(this);
-    const std::string syncSpaceId = syncSpaceId_ ? stdText(*syncSpaceId_) : "local_display";
+    const std::string syncSpaceId =
+        pairing_.syncSpaceId ? stdText(*pairing_.syncSpaceId) : "local_display";
     CollectPass pass = co_await collectProviders();
     if (!self) {
         co_return;
     }
-    if (pass.rows.empty()) {
-        set(localLimitSnapshot_, std::nullopt, &ConnectorModel::localLimitSnapshotChanged);
-        co_return;
+    std::optional<UsageSnapshot> snapshot;
+    if (!pass.rows.empty()) {
+        snapshot = assembleSnapshot("local_" + randomHex(16), syncSpaceId, pass.deviceName,
+                                    std::move(pass.rows));
     }
-    set(localLimitSnapshot_,
-        assembleSnapshot("local_" + randomHex(16), syncSpaceId, pass.deviceName,
-                         std::move(pass.rows)),
-        &ConnectorModel::localLimitSnapshotChanged);
+    update(collect_, &ConnectorModel::collectChanged,
+           [&](CollectState& collect) { collect.localSnapshot = std::move(snapshot); });
 }
 
 QCoro::Task<> ConnectorModel::refreshSourceDiagnostics() {
     QPointer<ConnectorModel> self(this);
-    set(sourceDiagnosticStatus_, QStringLiteral("Checking"),
-        &ConnectorModel::sourceDiagnosticStatusChanged);
+    update(sources_, &ConnectorModel::sourcesChanged, [](SourceDiagnosticsState& sources) {
+        sources.phase = SourceDiagnosticsState::Phase::checking;
+    });
     auto future = runInPool(adapterPool_, [adapters = sourceAdapters_] {
         std::vector<AdapterDiagnostic> result;
         result.reserve(adapters.size());
@@ -175,17 +183,10 @@ QCoro::Task<> ConnectorModel::refreshSourceDiagnostics() {
     if (!self) {
         co_return;
     }
-    const auto count = [&](bool AdapterDiagnostic::*flag) {
-        return std::count_if(diagnostics.begin(), diagnostics.end(),
-                             [flag](const AdapterDiagnostic& d) { return d.*flag; });
-    };
-    const QString status =
-        QString::number(count(&AdapterDiagnostic::isAvailable)) + QStringLiteral(" detected · ") +
-        QString::number(count(&AdapterDiagnostic::canUploadProvider)) +
-        QStringLiteral(" usage · ") + QString::number(count(&AdapterDiagnostic::limitDataFound)) +
-        QStringLiteral(" quota");
-    set(sourceDiagnostics_, std::move(diagnostics), &ConnectorModel::sourceDiagnosticsChanged);
-    set(sourceDiagnosticStatus_, status, &ConnectorModel::sourceDiagnosticStatusChanged);
+    update(sources_, &ConnectorModel::sourcesChanged, [&](SourceDiagnosticsState& sources) {
+        sources.diagnostics = std::move(diagnostics);
+        sources.phase = SourceDiagnosticsState::Phase::checked;
+    });
 }
 
 } // namespace korvo

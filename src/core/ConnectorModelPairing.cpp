@@ -4,6 +4,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QUrlQuery>
+#include <qcoro/qcorosignal.h>
 
 namespace korvo {
 
@@ -30,50 +31,68 @@ std::optional<QString> pairingSecretOf(const std::string& qrPayload) {
 
 } // namespace
 
-QCoro::Task<> ConnectorModel::createPairingCode() {
-    if (isPairing_) {
-        co_return;
+QCoro::Task<PairingCodeOutcome> ConnectorModel::createPairingCode() {
+    if (pairing_.isCreatingCode) {
+        co_return PairingCodeOutcome{};
     }
     QPointer<ConnectorModel> self(this);
-    set(isPairing_, true, &ConnectorModel::isPairingChanged);
-    set(errorMessage_, std::nullopt, &ConnectorModel::errorMessageChanged);
+    update(pairing_, &ConnectorModel::pairingChanged,
+           [](PairingState& pairing) { pairing.isCreatingCode = true; });
+    setError(std::nullopt);
 
     const std::string deviceId = stdText(connectorDeviceId_);
     const QString deviceName = co_await lookUpDeviceName();
     if (!self) {
-        co_return;
+        co_return PairingCodeOutcome{};
     }
     const std::shared_ptr<RelayClient> relay = relayClient_; // outlives the request
     const auto result = co_await relay->createPairingSession(deviceId, stdText(deviceName));
     if (!self) {
-        co_return;
+        co_return PairingCodeOutcome{};
     }
+    PairingCodeOutcome outcome;
     if (result.ok()) {
-        const PairingSessionResponse& session = result.value();
-        set(pairingSession_, session, &ConnectorModel::pairingSessionChanged);
-        set(pairingSecret_, pairingSecretOf(session.qrPayload),
-            &ConnectorModel::pairingSecretChanged);
-        set(statusMessage_, QStringLiteral("Waiting for iPhone"),
-            &ConnectorModel::statusMessageChanged);
+        outcome.session = result.value();
+        update(pairing_, &ConnectorModel::pairingChanged, [&](PairingState& pairing) {
+            pairing.session = result.value();
+            pairing.secret = pairingSecretOf(result.value().qrPayload);
+        });
+        setConnectionStatus(ConnectionStatus::waitingForPhone);
         startPairingPoll();
     } else {
-        set(errorMessage_,
-            QStringLiteral("Unable to create pairing session: ") + failureText(result),
-            &ConnectorModel::errorMessageChanged);
+        outcome.error =
+            ConnectorError{ConnectorError::Kind::pairingSessionFailed, failureText(result)};
+        setError(outcome.error);
     }
-    set(isPairing_, false, &ConnectorModel::isPairingChanged);
+    update(pairing_, &ConnectorModel::pairingChanged,
+           [](PairingState& pairing) { pairing.isCreatingCode = false; });
+    co_return outcome;
 }
 
 void ConnectorModel::startPairingPoll() {
     cancelTask(pairingPollTask_);
-    if (!pairingSession_) {
+    if (!pairing_.session) {
         return;
     }
-    set(isPollingForPairing_, true, &ConnectorModel::isPollingForPairingChanged);
+    update(pairing_, &ConnectorModel::pairingChanged,
+           [](PairingState& pairing) { pairing.isPolling = true; });
     launch(pairingPollTask_, [&](std::shared_ptr<CancellationFlag> flag) {
-        return runPairingPoll(QPointer<ConnectorModel>(this), std::move(flag), *pairingSession_,
+        return runPairingPoll(QPointer<ConnectorModel>(this), std::move(flag), *pairing_.session,
                               options_.pairingPollInterval);
     });
+}
+
+void ConnectorModel::finishPairing(PairingOutcome outcome) {
+    pairingCompleting_ = false;
+    pairingOutcome_ = outcome;
+    Q_EMIT pairingEnded(outcome);
+}
+
+QCoro::Task<PairingOutcome> ConnectorModel::pairingFinished() {
+    if (!pairing_.isPolling && !pairingCompleting_) {
+        co_return pairingOutcome_.value_or(PairingOutcome::cancelled);
+    }
+    co_return co_await qCoro(this, &ConnectorModel::pairingEnded);
 }
 
 QCoro::Task<> ConnectorModel::runPairingPoll(QPointer<ConnectorModel> model,
@@ -85,11 +104,11 @@ QCoro::Task<> ConnectorModel::runPairingPoll(QPointer<ConnectorModel> model,
             co_return;
         }
         if (model->options_.clock() >= session.expiresAt) {
-            model->set(model->statusMessage_, QStringLiteral("Pairing code expired"),
-                       &ConnectorModel::statusMessageChanged);
-            model->set(model->isPollingForPairing_, false,
-                       &ConnectorModel::isPollingForPairingChanged);
+            model->setConnectionStatus(ConnectionStatus::codeExpired);
+            model->update(model->pairing_, &ConnectorModel::pairingChanged,
+                          [](PairingState& pairing) { pairing.isPolling = false; });
             clearTask(model->pairingPollTask_, flag.get());
+            model->finishPairing(PairingOutcome::expired);
             co_return;
         }
         const bool paired = co_await model->checkPairingStatus();
@@ -101,31 +120,30 @@ QCoro::Task<> ConnectorModel::runPairingPoll(QPointer<ConnectorModel> model,
 }
 
 QCoro::Task<bool> ConnectorModel::checkPairingStatus() {
-    if (!pairingSession_ || !pairingSecret_) {
+    if (!pairing_.session || !pairing_.secret) {
         co_return false;
     }
     QPointer<ConnectorModel> self(this);
     const std::shared_ptr<RelayClient> relay = relayClient_; // outlives the request
-    const auto result =
-        co_await relay->pairingStatus(pairingSession_->pairingSessionId, stdText(*pairingSecret_));
+    const auto result = co_await relay->pairingStatus(pairing_.session->pairingSessionId,
+                                                      stdText(*pairing_.secret));
     if (!self) {
         co_return false;
     }
     if (!result.ok()) {
-        set(errorMessage_, QStringLiteral("Unable to check pairing status: ") + failureText(result),
-            &ConnectorModel::errorMessageChanged);
+        setError(ConnectorError{ConnectorError::Kind::pairingStatusFailed, failureText(result)});
         co_return false;
     }
     const PairingStatusResponse& status = result.value();
     if (status.status != "paired" || !status.connectorDeviceId || !status.syncSpaceId ||
         !status.connectorDeviceToken) {
-        set(statusMessage_, QStringLiteral("Waiting for iPhone"),
-            &ConnectorModel::statusMessageChanged);
+        setConnectionStatus(ConnectionStatus::waitingForPhone);
         co_return false;
     }
 
     const QString syncSpaceId = qText(*status.syncSpaceId);
-    set(syncSpaceId_, syncSpaceId, &ConnectorModel::syncSpaceIdChanged);
+    update(pairing_, &ConnectorModel::pairingChanged,
+           [&](PairingState& pairing) { pairing.syncSpaceId = syncSpaceId; });
     userDefaults_->setString(QLatin1String(kSyncSpaceIdKey), syncSpaceId);
 
     const std::optional<KeychainError> saveError = co_await saveToken(*status.connectorDeviceToken);
@@ -133,16 +151,18 @@ QCoro::Task<bool> ConnectorModel::checkPairingStatus() {
         co_return false;
     }
     if (saveError) {
-        set(errorMessage_,
-            QStringLiteral("Unable to check pairing status: ") + qText(saveError->description()),
-            &ConnectorModel::errorMessageChanged);
+        setError(ConnectorError{ConnectorError::Kind::pairingStatusFailed,
+                                qText(saveError->description())});
         co_return false;
     }
 
-    set(statusMessage_, QStringLiteral("Connected to iPhone"),
-        &ConnectorModel::statusMessageChanged);
+    setConnectionStatus(ConnectionStatus::connected);
+    // The poll is over; whoever waits for it hears so once the first upload and the device
+    // listing are done.
+    pairingCompleting_ = true;
     cancelTask(pairingPollTask_);
-    set(isPollingForPairing_, false, &ConnectorModel::isPollingForPairingChanged);
+    update(pairing_, &ConnectorModel::pairingChanged,
+           [](PairingState& pairing) { pairing.isPolling = false; });
 
     co_await syncNow();
     if (!self) {
@@ -153,6 +173,9 @@ QCoro::Task<bool> ConnectorModel::checkPairingStatus() {
         co_return true;
     }
     startAutoSync();
+    if (pairingCompleting_) { // not reset meanwhile
+        finishPairing(PairingOutcome::paired);
+    }
     co_return true;
 }
 

@@ -6,12 +6,12 @@
 
 namespace korvo {
 
-void ConnectorModel::saveRelaySettings() {
-    const std::optional<QUrl> url = normalizedRelayURL(relayBaseURLString_);
+bool ConnectorModel::saveRelaySettings() {
+    const std::optional<QUrl> url = normalizedRelayURL(relay_.baseURLString);
     if (!url) {
-        set(relayHealthStatus_, QStringLiteral("Invalid URL"),
-            &ConnectorModel::relayHealthStatusChanged);
-        return;
+        update(relay_, &ConnectorModel::relayChanged,
+               [](RelayState& relay) { relay.health = RelayState::Health::invalidURL; });
+        return false;
     }
     QString text = url->toString(QUrl::FullyEncoded);
     while (text.startsWith(u'/')) {
@@ -20,117 +20,128 @@ void ConnectorModel::saveRelaySettings() {
     while (text.endsWith(u'/')) {
         text.chop(1);
     }
-    set(relayBaseURLString_, text, &ConnectorModel::relayBaseURLStringChanged);
     relayClient_->setBaseURL(*url);
     userDefaults_->setString(QLatin1String(kRelayBaseURLKey), text);
-    set(relayHealthStatus_, QStringLiteral("Saved"), &ConnectorModel::relayHealthStatusChanged);
+    update(relay_, &ConnectorModel::relayChanged, [&](RelayState& relay) {
+        relay.baseURLString = text;
+        relay.health = RelayState::Health::saved;
+    });
+    return true;
 }
 
-QCoro::Task<> ConnectorModel::checkRelayHealth() {
-    saveRelaySettings();
-    if (relayHealthStatus_ == QLatin1String("Invalid URL")) {
-        co_return;
+QCoro::Task<RelayHealthOutcome> ConnectorModel::checkRelayHealth() {
+    if (!saveRelaySettings()) {
+        co_return RelayHealthOutcome::invalidURL;
     }
     QPointer<ConnectorModel> self(this);
     const std::shared_ptr<RelayClient> relay = relayClient_; // outlives the request
     const auto result = co_await relay->health();
     if (!self) {
-        co_return;
+        co_return RelayHealthOutcome::unreachable;
     }
-    if (result.ok()) {
-        const HealthResponse& health = result.value();
-        set(relayHealthStatus_,
-            health.status == "ok" ? QStringLiteral("Reachable") : qText(health.status),
-            &ConnectorModel::relayHealthStatusChanged);
-        set(relayEnvironment_, qText(health.environment).value_or(QStringLiteral("Unknown")),
-            &ConnectorModel::relayEnvironmentChanged);
-    } else {
-        set(relayHealthStatus_, QStringLiteral("Unreachable"),
-            &ConnectorModel::relayHealthStatusChanged);
-        set(relayEnvironment_, QStringLiteral("Unknown"), &ConnectorModel::relayEnvironmentChanged);
-        set(errorMessage_, QStringLiteral("Relay health check failed: ") + failureText(result),
-            &ConnectorModel::errorMessageChanged);
+    if (!result.ok()) {
+        update(relay_, &ConnectorModel::relayChanged, [](RelayState& state) {
+            state.health = RelayState::Health::unreachable;
+            state.environment.reset();
+        });
+        setError(ConnectorError{ConnectorError::Kind::relayHealthFailed, failureText(result)});
+        co_return RelayHealthOutcome::unreachable;
     }
+    const HealthResponse& health = result.value();
+    const bool ok = health.status == "ok";
+    update(relay_, &ConnectorModel::relayChanged, [&](RelayState& state) {
+        state.health = ok ? RelayState::Health::reachable : RelayState::Health::otherStatus;
+        state.healthWord = ok ? QString() : qText(health.status);
+        state.environment = qText(health.environment);
+    });
+    co_return ok ? RelayHealthOutcome::reachable : RelayHealthOutcome::answered;
 }
 
-QCoro::Task<> ConnectorModel::loadDevices() {
+QCoro::Task<DeviceListOutcome> ConnectorModel::loadDevices() {
     QPointer<ConnectorModel> self(this);
     const std::optional<std::string> token = co_await readTokenOfSyncSpace();
     if (!self) {
-        co_return;
+        co_return DeviceListOutcome::notPaired;
     }
-    if (!syncSpaceId_ || !token) {
-        set(relayDevices_, {}, &ConnectorModel::relayDevicesChanged);
-        set(deviceListStatus_, QStringLiteral("Not paired"),
-            &ConnectorModel::deviceListStatusChanged);
-        co_return;
+    if (!pairing_.syncSpaceId || !token) {
+        update(relay_, &ConnectorModel::relayChanged, [](RelayState& relay) {
+            relay.devices.clear();
+            relay.deviceList = RelayState::DeviceList::notPaired;
+        });
+        co_return DeviceListOutcome::notPaired;
     }
-    set(lastDeviceListError_, QStringLiteral("None"), &ConnectorModel::lastDeviceListErrorChanged);
+    update(relay_, &ConnectorModel::relayChanged,
+           [](RelayState& relay) { relay.deviceListError.reset(); });
     const std::shared_ptr<RelayClient> relay = relayClient_; // outlives the request
-    const auto result = co_await relay->listDevices(stdText(*syncSpaceId_), *token);
+    const auto result = co_await relay->listDevices(stdText(*pairing_.syncSpaceId), *token);
     if (!self) {
-        co_return;
+        co_return DeviceListOutcome::failed;
     }
     if (result.ok()) {
-        std::vector<RelayDevice> devices = result.value().devices;
-        const QString status = devices.empty()
-                                   ? QStringLiteral("No devices")
-                                   : QString::number(devices.size()) + QStringLiteral(" devices");
-        set(relayDevices_, std::move(devices), &ConnectorModel::relayDevicesChanged);
-        set(deviceListStatus_, status, &ConnectorModel::deviceListStatusChanged);
-    } else {
-        const QString description = failureText(result);
-        set(deviceListStatus_, QStringLiteral("Unable to load devices"),
-            &ConnectorModel::deviceListStatusChanged);
-        set(lastDeviceListError_, description, &ConnectorModel::lastDeviceListErrorChanged);
-        set(errorMessage_, QStringLiteral("Unable to load devices from Relay: ") + description,
-            &ConnectorModel::errorMessageChanged);
+        update(relay_, &ConnectorModel::relayChanged, [&](RelayState& state) {
+            state.devices = result.value().devices;
+            state.deviceList = RelayState::DeviceList::loaded;
+        });
+        co_return DeviceListOutcome::loaded;
     }
+    const QString description = failureText(result);
+    update(relay_, &ConnectorModel::relayChanged, [&](RelayState& state) {
+        state.deviceList = RelayState::DeviceList::failed;
+        state.deviceListError = description;
+    });
+    setError(ConnectorError{ConnectorError::Kind::deviceListFailed, description});
+    co_return DeviceListOutcome::failed;
 }
 
-QCoro::Task<> ConnectorModel::unlinkDevice() {
+QCoro::Task<UnlinkOutcome> ConnectorModel::unlinkDevice() {
     QPointer<ConnectorModel> self(this);
     const std::optional<std::string> token = co_await readTokenOfSyncSpace();
     if (!self) {
-        co_return;
+        co_return UnlinkOutcome::failed;
     }
-    if (!syncSpaceId_ || !token) {
+    if (!pairing_.syncSpaceId || !token) {
         resetPairing();
-        co_return;
+        co_return UnlinkOutcome::unlinked;
     }
     const std::shared_ptr<RelayClient> relay = relayClient_; // outlives the request
-    const auto result =
-        co_await relay->deleteDevice(stdText(*syncSpaceId_), stdText(connectorDeviceId_), *token);
+    const auto result = co_await relay->deleteDevice(stdText(*pairing_.syncSpaceId),
+                                                     stdText(connectorDeviceId_), *token);
     if (!self) {
-        co_return;
+        co_return UnlinkOutcome::failed;
     }
-    if (result.ok()) {
-        resetPairing();
-    } else {
-        set(errorMessage_, QStringLiteral("Unable to unlink this Mac from Relay."),
-            &ConnectorModel::errorMessageChanged);
+    if (!result.ok()) {
+        setError(ConnectorError{ConnectorError::Kind::unlinkFailed, failureText(result)});
+        co_return UnlinkOutcome::failed;
     }
+    resetPairing();
+    co_return UnlinkOutcome::unlinked;
 }
 
 void ConnectorModel::resetPairing() {
-    set(syncSpaceId_, std::nullopt, &ConnectorModel::syncSpaceIdChanged);
-    set(pairingSession_, std::nullopt, &ConnectorModel::pairingSessionChanged);
-    set(pairingSecret_, std::nullopt, &ConnectorModel::pairingSecretChanged);
-    set(latestSnapshot_, std::nullopt, &ConnectorModel::latestSnapshotChanged);
-    set(lastSyncAt_, std::nullopt, &ConnectorModel::lastSyncAtChanged);
-    set(lastUploadAt_, std::nullopt, &ConnectorModel::lastUploadAtChanged);
-    set(lastSuccessfulCollectAt_, std::nullopt, &ConnectorModel::lastSuccessfulCollectAtChanged);
-
-    set(lastUploadStatus_, QStringLiteral("Never"), &ConnectorModel::lastUploadStatusChanged);
-    set(lastUploadError_, QStringLiteral("None"), &ConnectorModel::lastUploadErrorChanged);
-    set(relayDevices_, {}, &ConnectorModel::relayDevicesChanged);
-    set(deviceListStatus_, QStringLiteral("Not loaded"), &ConnectorModel::deviceListStatusChanged);
-    set(lastDeviceListError_, QStringLiteral("None"), &ConnectorModel::lastDeviceListErrorChanged);
-    set(lastCollectStatus_, QStringLiteral("Not collected"),
-        &ConnectorModel::lastCollectStatusChanged);
-    set(lastParserError_, QStringLiteral("None"), &ConnectorModel::lastParserErrorChanged);
-    set(statusMessage_, QStringLiteral("Not paired"), &ConnectorModel::statusMessageChanged);
-    set(isPollingForPairing_, false, &ConnectorModel::isPollingForPairingChanged);
+    const bool pairingRan = pairing_.isPolling || pairingCompleting_;
+    update(pairing_, &ConnectorModel::pairingChanged, [](PairingState& pairing) {
+        pairing.syncSpaceId.reset();
+        pairing.session.reset();
+        pairing.secret.reset();
+        pairing.isPolling = false;
+    });
+    update(upload_, &ConnectorModel::uploadChanged, [](UploadState& upload) {
+        upload.snapshot.reset();
+        upload.lastUploadAt.reset();
+        upload.phase = UploadState::Phase::never;
+        upload.detail.clear();
+    });
+    update(collect_, &ConnectorModel::collectChanged, [](CollectState& collect) {
+        collect.lastSuccessfulCollectAt.reset();
+        collect.phase = CollectState::Phase::notCollected;
+        collect.parserError.reset();
+    });
+    update(relay_, &ConnectorModel::relayChanged, [](RelayState& relay) {
+        relay.devices.clear();
+        relay.deviceList = RelayState::DeviceList::notLoaded;
+        relay.deviceListError.reset();
+    });
+    setConnectionStatus(ConnectionStatus::notPaired);
 
     stopAutoSync();
     cancelTask(pairingPollTask_);
@@ -139,31 +150,35 @@ void ConnectorModel::resetPairing() {
     tokenPresent_ = false;
     QCoro::Task<> removal = removeToken();
     Q_UNUSED(removal);
+    if (pairingRan) {
+        finishPairing(PairingOutcome::cancelled);
+    }
 }
 
 void ConnectorModel::refreshLaunchAtLoginStatus() {
-    bool enabled = false;
-    QString status;
+    using Status = LoginItemState::Status;
+    Status status = Status::unknown;
     switch (loginItem_->status()) {
     case LoginItem::Status::NotRegistered:
-        status = QStringLiteral("Off");
+        status = Status::off;
         break;
     case LoginItem::Status::Enabled:
-        enabled = true;
-        status = QStringLiteral("On");
+        status = Status::on;
         break;
     case LoginItem::Status::RequiresApproval:
-        status = QStringLiteral("Needs approval in System Settings");
+        status = Status::needsApproval;
         break;
     case LoginItem::Status::NotFound:
-        status = QStringLiteral("Unavailable");
+        status = Status::unavailable;
         break;
     default:
-        status = QStringLiteral("Unknown");
         break;
     }
-    set(launchAtLoginEnabled_, enabled, &ConnectorModel::launchAtLoginEnabledChanged);
-    set(launchAtLoginStatus_, status, &ConnectorModel::launchAtLoginStatusChanged);
+    update(launchAtLogin_, &ConnectorModel::launchAtLoginChanged, [&](LoginItemState& state) {
+        state.status = status;
+        state.enabled = status == Status::on;
+        state.failure.clear();
+    });
 }
 
 void ConnectorModel::setLaunchAtLogin(bool enabled) {
@@ -178,10 +193,11 @@ void ConnectorModel::setLaunchAtLogin(bool enabled) {
         enabled ? loginItem_->registerItem() : loginItem_->unregisterItem();
     refreshLaunchAtLoginStatus();
     if (failure) {
-        set(launchAtLoginStatus_, QStringLiteral("Failed: ") + *failure,
-            &ConnectorModel::launchAtLoginStatusChanged);
-        set(errorMessage_, QStringLiteral("Unable to update Open at Login: ") + *failure,
-            &ConnectorModel::errorMessageChanged);
+        update(launchAtLogin_, &ConnectorModel::launchAtLoginChanged, [&](LoginItemState& state) {
+            state.status = LoginItemState::Status::failed;
+            state.failure = *failure;
+        });
+        setError(ConnectorError{ConnectorError::Kind::loginItemFailed, *failure});
     }
 }
 

@@ -76,30 +76,31 @@ QString ConnectorModel::supportBundleText() const {
                 "tokens, session keys, auth files, raw provider logs, or raw prompts.\nTester "
                 "note: Describe what looked wrong, then paste this bundle and the iPhone support "
                 "bundle if available.\n\nStatus: ") +
-            statusMessage_;
-    text += QStringLiteral("\nRelay URL: ") + relayBaseURLString_;
-    text += QStringLiteral("\nRelay health: ") + relayHealthStatus_;
-    text += QStringLiteral("\nRelay env: ") + relayEnvironment_;
+            statusMessage();
+    text += QStringLiteral("\nRelay URL: ") + relay_.baseURLString;
+    text += QStringLiteral("\nRelay health: ") + relayHealthStatus();
+    text += QStringLiteral("\nRelay env: ") + relayEnvironment();
     text +=
         QStringLiteral("\nPaired: ") + (isPaired() ? QStringLiteral("yes") : QStringLiteral("no"));
-    text += QStringLiteral("\nSync space: ") + syncSpaceId_.value_or(QStringLiteral("none"));
+    text +=
+        QStringLiteral("\nSync space: ") + pairing_.syncSpaceId.value_or(QStringLiteral("none"));
     text += QStringLiteral("\nConnector device: ") + connectorDeviceId_;
-    text += QStringLiteral("\nAuto sync: ") + autoSyncStatus_;
+    text += QStringLiteral("\nAuto sync: ") + autoSyncStatus();
     text += QStringLiteral("\nSync interval: 30 seconds");
-    text += QStringLiteral("\nMac power: ") + powerStatus_;
-    text += QStringLiteral("\nLast sleep: ") + bundleDateText(lastSleepAt_);
-    text += QStringLiteral("\nLast wake: ") + bundleDateText(lastWakeAt_);
-    text += QStringLiteral("\nOpen at Login: ") + launchAtLoginStatus_;
-    text += QStringLiteral("\nUpdate status: ") + updateStatus_;
-    text += QStringLiteral("\nLast update check: ") + bundleDateText(lastUpdateCheckAt_);
-    text += QStringLiteral("\nLast collect: ") + bundleDateText(lastSuccessfulCollectAt_);
-    text += QStringLiteral("\nCollect status: ") + lastCollectStatus_;
-    text += QStringLiteral("\nParser error: ") + lastParserError_;
-    text += QStringLiteral("\nLast upload: ") + lastUploadStatus_;
-    text += QStringLiteral("\nLast upload at: ") + bundleDateText(lastUploadAt_);
-    text += QStringLiteral("\nLast upload error: ") + lastUploadError_;
-    text += QStringLiteral("\nDevices: ") + deviceListStatus_;
-    text += QStringLiteral("\nDevice list error: ") + lastDeviceListError_;
+    text += QStringLiteral("\nMac power: ") + powerStatus();
+    text += QStringLiteral("\nLast sleep: ") + bundleDateText(autoSync_.lastSleepAt);
+    text += QStringLiteral("\nLast wake: ") + bundleDateText(autoSync_.lastWakeAt);
+    text += QStringLiteral("\nOpen at Login: ") + launchAtLoginStatus();
+    text += QStringLiteral("\nUpdate status: ") + updateStatus();
+    text += QStringLiteral("\nLast update check: ") + bundleDateText(updates_.lastCheckAt);
+    text += QStringLiteral("\nLast collect: ") + bundleDateText(collect_.lastSuccessfulCollectAt);
+    text += QStringLiteral("\nCollect status: ") + lastCollectStatus();
+    text += QStringLiteral("\nParser error: ") + lastParserError();
+    text += QStringLiteral("\nLast upload: ") + lastUploadStatus();
+    text += QStringLiteral("\nLast upload at: ") + bundleDateText(upload_.lastUploadAt);
+    text += QStringLiteral("\nLast upload error: ") + lastUploadError();
+    text += QStringLiteral("\nDevices: ") + deviceListStatus();
+    text += QStringLiteral("\nDevice list error: ") + lastDeviceListError();
 
     text += QStringLiteral("\n\nLatest snapshot:\n") +
             (snapshot ? qText(snapshot->snapshotId) : QStringLiteral("none")) + u'\n' +
@@ -128,8 +129,24 @@ QString ConnectorModel::supportBundleText() const {
     text += QStringLiteral("\n\nProviders:\n") +
             (snapshot ? providerBlocks.join(u'\n') : QStringLiteral("- no latest snapshot"));
 
-    QStringList sourceBlocks;
-    for (const AdapterDiagnostic& diagnostic : sourceDiagnostics_) {
+    text += QStringLiteral("\n\nSources:\n") + sourceDiagnosticsText();
+
+    QStringList deviceLines;
+    for (const RelayDevice& device : relay_.devices) {
+        deviceLines.append(QStringLiteral("- ") + qText(device.name) + QStringLiteral(" (") +
+                           qText(device.kind) + QStringLiteral("): ") + qText(device.id) +
+                           QStringLiteral(", lastSeenAt: ") +
+                           qText(device.lastSeenAt).value_or(QStringLiteral("never")));
+    }
+    const QString devices = deviceLines.join(u'\n');
+    text += QStringLiteral("\n\nRelay devices:\n") +
+            (devices.isEmpty() ? QStringLiteral("- not loaded") : devices);
+    return text;
+}
+
+QString ConnectorModel::sourceDiagnosticsText() const {
+    QStringList blocks;
+    for (const AdapterDiagnostic& diagnostic : sources_.diagnostics) {
         QString block =
             QStringLiteral("- ") + qText(diagnostic.displayName) + QStringLiteral(": ") +
             (diagnostic.isAvailable ? QStringLiteral("found") : QStringLiteral("not found"));
@@ -140,23 +157,9 @@ QString ConnectorModel::supportBundleText() const {
             QStringLiteral("\n  paths: ") + joined(diagnostic.checkedPaths, QStringLiteral("; "));
         block +=
             QStringLiteral("\n  warnings: ") + joined(diagnostic.warnings, QStringLiteral("; "));
-        sourceBlocks.append(block);
+        blocks.append(block);
     }
-    const QString sources = sourceBlocks.join(u'\n');
-    text += QStringLiteral("\n\nSources:\n") +
-            (sources.isEmpty() ? QStringLiteral("- not checked") : sources);
-
-    QStringList deviceLines;
-    for (const RelayDevice& device : relayDevices_) {
-        deviceLines.append(QStringLiteral("- ") + qText(device.name) + QStringLiteral(" (") +
-                           qText(device.kind) + QStringLiteral("): ") + qText(device.id) +
-                           QStringLiteral(", lastSeenAt: ") +
-                           qText(device.lastSeenAt).value_or(QStringLiteral("never")));
-    }
-    const QString devices = deviceLines.join(u'\n');
-    text += QStringLiteral("\n\nRelay devices:\n") +
-            (devices.isEmpty() ? QStringLiteral("- not loaded") : devices);
-    return text;
+    return blocks.isEmpty() ? QStringLiteral("- not checked") : blocks.join(u'\n');
 }
 
 void ConnectorModel::copySupportBundle() {

@@ -16,15 +16,17 @@ constexpr qint64 kMaxManifestBytes = 256 * 1024;
 
 } // namespace
 
-QCoro::Task<> ConnectorModel::checkForUpdates(bool silent) {
-    if (isCheckingForUpdates_) {
-        co_return;
+QCoro::Task<UpdateCheckOutcome> ConnectorModel::checkForUpdates(bool silent) {
+    if (updates_.isChecking) {
+        co_return UpdateCheckOutcome::alreadyRunning;
     }
     QPointer<ConnectorModel> self(this);
-    set(isCheckingForUpdates_, true, &ConnectorModel::isCheckingForUpdatesChanged);
-    if (!silent) {
-        set(updateStatus_, QStringLiteral("Checking"), &ConnectorModel::updateStatusChanged);
-    }
+    update(updates_, &ConnectorModel::updatesChanged, [&](UpdateState& updates) {
+        updates.isChecking = true;
+        if (!silent) {
+            updates.phase = UpdateState::Phase::checking;
+        }
+    });
 
     QNetworkRequest request(options_.manifestURL);
     request.setTransferTimeout(int(options_.manifestTimeout.count()));
@@ -36,7 +38,7 @@ QCoro::Task<> ConnectorModel::checkForUpdates(bool silent) {
         if (finished) {
             reply->deleteLater();
         }
-        co_return;
+        co_return UpdateCheckOutcome::failed;
     }
 
     // An HTTP answer must be 2xx; an answer that is not HTTP (a file URL) only must not fail.
@@ -53,6 +55,8 @@ QCoro::Task<> ConnectorModel::checkForUpdates(bool silent) {
     }
     reply->deleteLater();
 
+    UpdateCheckOutcome outcome = UpdateCheckOutcome::failed;
+    UpdateState next = updates_;
     if (manifest) {
         const QString runningVersion = options_.buildInfo.version.value_or(QStringLiteral("0"));
         const QString runningBuild = options_.buildInfo.build.value_or(QStringLiteral("0"));
@@ -65,34 +69,35 @@ QCoro::Task<> ConnectorModel::checkForUpdates(bool silent) {
             info.updatedAt = manifest->updatedAt;
             info.downloadPageURL = options_.downloadPageURL;
             info.directDownloadURL = resolveDownloadFile(manifest->file, options_.manifestURL);
-            set(updateInfo_, std::move(info), &ConnectorModel::updateInfoChanged);
-            set(updateStatus_,
-                QStringLiteral("Update available: ") + manifest->version + QStringLiteral(" (") +
-                    manifest->build + QStringLiteral(")"),
-                &ConnectorModel::updateStatusChanged);
+            next.info = std::move(info);
+            next.phase = UpdateState::Phase::available;
+            next.version = manifest->version;
+            next.build = manifest->build;
+            outcome = UpdateCheckOutcome::available;
         } else {
-            set(updateInfo_, std::nullopt, &ConnectorModel::updateInfoChanged);
-            set(updateStatus_,
-                QStringLiteral("Up to date: ") + runningVersion + QStringLiteral(" (") +
-                    runningBuild + QStringLiteral(")"),
-                &ConnectorModel::updateStatusChanged);
+            next.info.reset();
+            next.phase = UpdateState::Phase::upToDate;
+            next.version = runningVersion;
+            next.build = runningBuild;
+            outcome = UpdateCheckOutcome::upToDate;
         }
-    } else if (!silent || updateStatus_ == QLatin1String("Not checked")) {
+    } else if (!silent || next.phase == UpdateState::Phase::notChecked) {
         // A silent check never replaces the result of an earlier good check.
-        set(updateStatus_, QStringLiteral("Unable to check updates"),
-            &ConnectorModel::updateStatusChanged);
+        next.phase = UpdateState::Phase::failed;
     }
-
-    set(isCheckingForUpdates_, false, &ConnectorModel::isCheckingForUpdatesChanged);
-    set(lastUpdateCheckAt_, std::optional<Instant>(options_.clock()),
-        &ConnectorModel::lastUpdateCheckAtChanged);
+    next.isChecking = false;
+    next.lastCheckAt = options_.clock();
+    update(updates_, &ConnectorModel::updatesChanged,
+           [&](UpdateState& updates) { updates = std::move(next); });
+    co_return outcome;
 }
 
 void ConnectorModel::openDownloadPage() {
     if (!options_.urlOpener) {
         return;
     }
-    options_.urlOpener->open(updateInfo_ ? updateInfo_->downloadPageURL : options_.downloadPageURL);
+    options_.urlOpener->open(updates_.info ? updates_.info->downloadPageURL
+                                           : options_.downloadPageURL);
 }
 
 } // namespace korvo

@@ -240,7 +240,7 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
     server_.answer("GET /v1/pairing/sessions/ps_1", 200, kPending);
     server_.answer("GET /v1/pairing/sessions/ps_2", 200, kPending);
     ConnectorModel& m = h_.make();
-    QCoro::Task<> first = m.createPairingCode();
+    auto first = m.createPairingCode();
     EXPECT_TRUE(m.isPairing());
     EXPECT_TRUE(m.createPairingCode().isReady());
     test::finish(std::move(first));
@@ -271,7 +271,7 @@ TEST_F(CannedRelayTest, SyncNowUploadsTheDemoSnapshotAndIgnoresASecondPressDurin
                    R"({"status":"ok","snapshotId":"x","updatedAt":"2026-03-01T09:14:05Z"})");
     ConnectorModel& m = h_.make();
     test::finish(m.start());
-    QCoro::Task<> first = m.syncNow();
+    auto first = m.syncNow();
     EXPECT_TRUE(m.syncNow().isReady());
     test::finish(std::move(first));
     EXPECT_EQ(server_.count("POST /v1/sync-spaces/"), 1);

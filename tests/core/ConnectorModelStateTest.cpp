@@ -75,7 +75,7 @@ TEST(ConnectorModelStateTest, StartSyncSleepWakeDevicesAndUnlinkWhenNotPaired) {
         EXPECT_FALSE(m.isPaired() || m.hasAutoSyncTask());
 
         QSignalSpy any(&m, &ConnectorModel::stateChanged);
-        QSignalSpy error(&m, &ConnectorModel::errorMessageChanged);
+        QSignalSpy error(&m, &ConnectorModel::connectionChanged);
         test::finish(m.syncNow());
         EXPECT_EQ(m.errorMessage(), "Pair with iPhone before uploading snapshots.");
         EXPECT_EQ(any.count(), 1);
@@ -195,7 +195,7 @@ TEST(ConnectorModelCollectTest, DiagnosticsAreSortedByNameAndCounted) {
     h.options.sourceAdapters->push_back(std::make_shared<test::FixedAdapter>("lower", "aardvark"));
     h.options.sourceAdapters->push_back(aider);
     ConnectorModel& m = h.make();
-    QSignalSpy status(&m, &ConnectorModel::sourceDiagnosticStatusChanged);
+    QSignalSpy status(&m, &ConnectorModel::sourcesChanged);
     test::finish(m.refreshSourceDiagnostics());
     std::vector<std::string> names;
     for (const AdapterDiagnostic& d : m.sourceDiagnostics()) {

@@ -107,7 +107,7 @@ TEST_F(UpdateCheckTest, AVisibleCheckShowsCheckingAndASecondCheckReturnsAtOnce) 
     serveManifest(200, manifest("0", "0"));
     h_.options.buildInfo = BuildInfo{}; // a build without version information counts as 0 (0)
     ConnectorModel& m = h_.make();
-    QCoro::Task<> first = m.checkForUpdates(false);
+    auto first = m.checkForUpdates(false);
     EXPECT_EQ(m.updateStatus(), "Checking");
     EXPECT_TRUE(m.isCheckingForUpdates());
     EXPECT_TRUE(m.checkForUpdates(false).isReady());

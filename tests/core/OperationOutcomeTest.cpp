@@ -1,0 +1,167 @@
+#include "CoreTestSupport.h"
+#include "core/ConnectorStatusText.h"
+#include "model/TimeText.h"
+
+#include <functional>
+
+namespace korvo {
+namespace {
+
+// Each operation returns how it ended, and that agrees with the state it leaves behind.
+TEST(OperationOutcomeTest, OperationsReturnTheOutcomeTheyShow) {
+    using Answers = std::vector<std::tuple<QByteArray, int, QByteArray>>;
+    const QByteArray uploadPath = "POST /v1/sync-spaces/space_1/snapshots";
+    const QByteArray devicesPath = "GET /v1/sync-spaces/space_1/devices";
+    const QByteArray unlinkPath = "DELETE /v1/sync-spaces/space_1/devices/mac_0123456789AB";
+    const QByteArray uploaded =
+        R"({"status":"ok","snapshotId":"x","updatedAt":"2026-03-01T09:14:05Z"})";
+    struct Case {
+        const char* name;
+        bool paired;
+        Answers answers;
+        std::function<QCoro::Task<int>(ConnectorModel&)> operation;
+        int outcome;
+        std::optional<ConnectorError::Kind> error;
+    };
+    const auto sync = [](ConnectorModel& m) -> QCoro::Task<int> {
+        const SyncOutcome outcome = co_await m.syncNow();
+        co_return int(outcome);
+    };
+    const auto devices = [](ConnectorModel& m) -> QCoro::Task<int> {
+        const DeviceListOutcome outcome = co_await m.loadDevices();
+        co_return int(outcome);
+    };
+    const auto unlink = [](ConnectorModel& m) -> QCoro::Task<int> {
+        const UnlinkOutcome outcome = co_await m.unlinkDevice();
+        co_return int(outcome);
+    };
+    const auto health = [](ConnectorModel& m) -> QCoro::Task<int> {
+        const RelayHealthOutcome outcome = co_await m.checkRelayHealth();
+        co_return int(outcome);
+    };
+    const Case cases[] = {
+        {"upload accepted",
+         true,
+         {{uploadPath, 200, uploaded}},
+         sync,
+         int(SyncOutcome::uploaded),
+         {}},
+        {"upload refused",
+         true,
+         {{uploadPath, 503, "{}"}},
+         sync,
+         int(SyncOutcome::failed),
+         ConnectorError::Kind::uploadFailed},
+        {"upload unpaired",
+         false,
+         {},
+         sync,
+         int(SyncOutcome::notPaired),
+         ConnectorError::Kind::pairFirst},
+        {"devices listed",
+         true,
+         {{devicesPath, 200, R"({"devices":[]})"}},
+         devices,
+         int(DeviceListOutcome::loaded),
+         {}},
+        {"devices refused",
+         true,
+         {{devicesPath, 401, "{}"}},
+         devices,
+         int(DeviceListOutcome::failed),
+         ConnectorError::Kind::deviceListFailed},
+        {"devices unpaired", false, {}, devices, int(DeviceListOutcome::notPaired), {}},
+        {"unlink accepted",
+         true,
+         {{unlinkPath, 200, R"({"status":"deleted","deviceId":"mac_0123456789AB"})"}},
+         unlink,
+         int(UnlinkOutcome::unlinked),
+         {}},
+        {"unlink refused",
+         true,
+         {{unlinkPath, 500, "{}"}},
+         unlink,
+         int(UnlinkOutcome::failed),
+         ConnectorError::Kind::unlinkFailed},
+        {"unlink unpaired", false, {}, unlink, int(UnlinkOutcome::unlinked), {}},
+        {"relay ok",
+         false,
+         {{"GET /health", 200, R"({"status":"ok"})"}},
+         health,
+         int(RelayHealthOutcome::reachable),
+         {}},
+        {"relay degraded",
+         false,
+         {{"GET /health", 200, R"({"status":"degraded"})"}},
+         health,
+         int(RelayHealthOutcome::answered),
+         {}},
+        {"relay down",
+         false,
+         {},
+         health,
+         int(RelayHealthOutcome::unreachable),
+         ConnectorError::Kind::relayHealthFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ModelHarness h;
+        test::CannedRelay server;
+        h.pointAt(server.url());
+        for (const auto& [path, status, body] : c.answers) {
+            server.answer(path, status, body);
+        }
+        h.defaults->setString(u"connectorDeviceId"_s, u"mac_0123456789AB"_s);
+        if (c.paired) {
+            h.storePairing();
+        }
+        ConnectorModel& m = h.make();
+        test::finish(m.loadPairingState());
+        EXPECT_EQ(test::finish(c.operation(m)), c.outcome);
+        EXPECT_EQ(m.error() ? std::optional(m.error()->kind) : std::nullopt, c.error);
+        EXPECT_EQ(m.errorMessage(),
+                  m.error() ? std::optional(errorText(*m.error())) : std::nullopt);
+    }
+}
+
+// A waiter hears how the pairing poll ended, also when it asks after the end.
+TEST(OperationOutcomeTest, PairingFinishedReportsExpiryAndReset) {
+    test::ModelHarness h;
+    test::CannedRelay server;
+    h.pointAt(server.url());
+    const auto answerSession = [&] {
+        const std::string expiresAt = formatInternetDateTime(h.clock.now() + 1s);
+        server.answer(
+            "POST /v1/pairing/sessions", 200,
+            uR"({"pairingSessionId":"ps_1","pairingCode":"123456","qrPayload":)"
+            uR"("korvo://pair?secret=s","expiresAt":"%1"})"_s.arg(QString::fromStdString(expiresAt))
+                .toUtf8());
+    };
+    answerSession();
+    server.answer("GET /v1/pairing/sessions/ps_1", 200, R"({"status":"pending"})");
+    ConnectorModel& m = h.make();
+
+    const PairingCodeOutcome created = test::finish(m.createPairingCode());
+    ASSERT_TRUE(created.session.has_value());
+    EXPECT_FALSE(created.error.has_value());
+    auto waiting = m.pairingFinished();
+    h.clock.advance(2s);
+    EXPECT_EQ(test::finish(std::move(waiting)), PairingOutcome::expired);
+    EXPECT_EQ(m.connectionStatus(), ConnectionStatus::codeExpired);
+    EXPECT_EQ(test::finish(m.pairingFinished()), PairingOutcome::expired);
+
+    answerSession();
+    test::finish(m.createPairingCode());
+    auto resetWhileWaiting = m.pairingFinished();
+    m.resetPairing();
+    EXPECT_EQ(test::finish(std::move(resetWhileWaiting)), PairingOutcome::cancelled);
+
+    server.answer("POST /v1/pairing/sessions", 503, "{}");
+    const PairingCodeOutcome refused = test::finish(m.createPairingCode());
+    EXPECT_FALSE(refused.session.has_value());
+    EXPECT_EQ(refused.error.value_or(ConnectorError{}).kind,
+              ConnectorError::Kind::pairingSessionFailed);
+}
+
+} // namespace
+} // namespace korvo
