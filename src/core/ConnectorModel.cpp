@@ -1,6 +1,7 @@
 // ConnectorModel: construction, published state, pairing state and the start-up refresh.
 #include "core/ConnectorModel.h"
 
+#include "core/ConnectorModelText.h"
 #include "core/ConnectorStatusText.h"
 #include "platform/HostInfo.h"
 #include "platform/LoginItem.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QNetworkAccessManager>
 #include <QRegularExpression>
-#include <QUuid>
 #include <qcoro/qcorofuture.h>
 
 namespace korvo {
@@ -65,10 +65,7 @@ template <class SaveOutcome> std::optional<KeychainError> saveFailure(const Save
 ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {
     // 1. The state starts with its initial values (member initialisers).
-    adapterPool_.setMaxThreadCount(1);
     keychainPool_.setMaxThreadCount(1);
-    // Keep the worker threads: a pass every 30 seconds should not create a thread each time.
-    adapterPool_.setExpiryTimeout(-1);
     keychainPool_.setExpiryTimeout(-1);
 
     if (options_.home.empty()) {
@@ -76,12 +73,13 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     }
     userDefaults_ =
         options_.userDefaults ? options_.userDefaults : std::make_shared<SettingsUserDefaults>();
-    loginItem_ =
+    std::shared_ptr<LoginItem> loginItem =
         options_.loginItem
             ? options_.loginItem
             : std::make_shared<XdgAutostartLoginItem>(
                   XdgAutostartLoginItem::forCurrentUser(QCoreApplication::applicationFilePath()));
-    hostInfo_ = options_.hostInfo ? options_.hostInfo : std::make_shared<SystemHostInfo>();
+    std::shared_ptr<HostInfo> hostInfo =
+        options_.hostInfo ? options_.hostInfo : std::make_shared<SystemHostInfo>();
 
     // 2. The relay client, on the default base URL and the shared HTTP session.
     network_ = options_.network ? options_.network : new QNetworkAccessManager(this);
@@ -103,10 +101,8 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
                                                             options_.clock, options_.environment);
         }
     }
-    realAdapters_ = *options_.realAdapters;
-    sourceAdapters_ = *options_.sourceAdapters;
 
-    // 4. No tasks yet (the three handles start empty).
+    // 4. No tasks yet.
 
     // 5. The relay URL as the user saved it, untrimmed, else the default.
     relay_.baseURLString = userDefaults_->string(QLatin1String(kRelayBaseURLKey))
@@ -127,6 +123,25 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
         relayClient_->setBaseURL(*url);
     }
 
+    // The concerns with state of their own, each announcing its changes through the model.
+    collector_ =
+        std::make_unique<SourceCollector>(*options_.realAdapters, *options_.sourceAdapters,
+                                          std::move(hostInfo), options_.clock, connectorDeviceId_);
+    autoSync_ = std::make_unique<AutoSync>(
+        AutoSync::Hooks{[this] { return isPaired(); }, [this] { return syncCycle(); },
+                        [this] { return refreshAfterWake(); }},
+        options_.clock, options_.syncInterval, options_.wakeDelay);
+    launchAtLogin_ = std::make_unique<LaunchAtLogin>(std::move(loginItem));
+    updateChecker_ = std::make_unique<UpdateChecker>(
+        UpdateChecker::Settings{options_.manifestURL, options_.downloadPageURL,
+                                options_.manifestTimeout, options_.buildInfo, options_.clock,
+                                options_.urlOpener},
+        network_);
+    forward(collector_.get(), &ConnectorModel::sourcesChanged);
+    forward(autoSync_.get(), &ConnectorModel::autoSyncChanged);
+    forward(launchAtLogin_.get(), &ConnectorModel::launchAtLoginChanged);
+    forward(updateChecker_.get(), &ConnectorModel::updatesChanged);
+
     if (options_.powerEvents) {
         connect(options_.powerEvents, &PowerEvents::willSleep, this, &ConnectorModel::handleSleep);
         connect(options_.powerEvents, &PowerEvents::didWake, this, &ConnectorModel::handleWake);
@@ -134,15 +149,10 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
 }
 
 ConnectorModel::~ConnectorModel() {
-    // The tasks hold the model through QPointer; ending their pauses lets them notice that the
-    // model is gone on a later turn of the event loop.
-    for (std::optional<TaskHandle>* handle :
-         {&pairingPollTask_, &autoSyncTask_, &wakeRefreshTask_}) {
-        if (*handle) {
-            (*handle)->flag->cancel();
-        }
-    }
-    adapterPool_.waitForDone();
+    // The tasks hold their owners through QPointer; ending their pauses lets them notice that
+    // the model is gone on a later turn of the event loop.
+    pairingPoll_.cancel();
+    autoSync_.reset();
     keychainPool_.waitForDone();
 }
 
@@ -166,7 +176,7 @@ bool ConnectorModel::isPaired() const {
 }
 
 const std::optional<UsageSnapshot>& ConnectorModel::displaySnapshot() const {
-    return upload_.snapshot ? upload_.snapshot : collect_.localSnapshot;
+    return upload_.snapshot ? upload_.snapshot : collect().localSnapshot;
 }
 
 QString ConnectorModel::statusMessage() const {
@@ -194,25 +204,25 @@ QString ConnectorModel::lastDeviceListError() const {
     return deviceListErrorText(relay_);
 }
 QString ConnectorModel::sourceDiagnosticStatus() const {
-    return sourceDiagnosticStatusText(sources_);
+    return sourceDiagnosticStatusText(sources());
 }
 QString ConnectorModel::autoSyncStatus() const {
-    return autoSyncStatusText(autoSync_.status);
+    return autoSyncStatusText(autoSync().status);
 }
 QString ConnectorModel::launchAtLoginStatus() const {
-    return loginItemStatusText(launchAtLogin_);
+    return loginItemStatusText(launchAtLogin());
 }
 QString ConnectorModel::lastCollectStatus() const {
-    return collectStatusText(collect_);
+    return collectStatusText(collect());
 }
 QString ConnectorModel::lastParserError() const {
-    return parserErrorText(collect_.parserError);
+    return parserErrorText(collect().parserError);
 }
 QString ConnectorModel::powerStatus() const {
-    return powerStatusText(autoSync_);
+    return powerStatusText(autoSync());
 }
 QString ConnectorModel::updateStatus() const {
-    return updateStatusText(updates_);
+    return updateStatusText(updates());
 }
 
 void ConnectorModel::setConnectionStatus(ConnectionStatus status) {
@@ -231,16 +241,6 @@ void ConnectorModel::setError(std::optional<ConnectorError> error) {
     error_ = std::move(error);
     Q_EMIT connectionChanged();
     Q_EMIT stateChanged();
-}
-
-std::string ConnectorModel::randomHex(int count) const {
-    QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    uuid.remove(u'-');
-    return uuid.left(count).toStdString();
-}
-
-QString ConnectorModel::fallbackDeviceName(const QString& name) {
-    return name.isEmpty() ? QStringLiteral("Mac") : name;
 }
 
 QCoro::Task<std::optional<std::string>> ConnectorModel::readToken() {
@@ -291,13 +291,6 @@ QCoro::Task<> ConnectorModel::removeToken() {
     }
 }
 
-QCoro::Task<QString> ConnectorModel::lookUpDeviceName() {
-    auto hostInfo = hostInfo_;
-    auto future = runInPool(adapterPool_, [hostInfo] { return hostInfo->deviceName(); });
-    const QString name = co_await future;
-    co_return fallbackDeviceName(name);
-}
-
 QCoro::Task<bool> ConnectorModel::refreshPairedState() {
     QPointer<ConnectorModel> self(this);
     co_await readToken();
@@ -346,21 +339,78 @@ void ConnectorModel::setRelayBaseURLString(const QString& text) {
            [&](RelayState& relay) { relay.baseURLString = text; });
 }
 
-} // namespace korvo
+void ConnectorModel::refreshLaunchAtLoginStatus() {
+    launchAtLogin_->refresh();
+}
 
-namespace korvo {
-
-void ConnectorModel::cancelTask(std::optional<TaskHandle>& slot) {
-    if (slot) {
-        slot->flag->cancel();
-        slot.reset();
+void ConnectorModel::setLaunchAtLogin(bool enabled) {
+    if (std::optional<ConnectorError> failure = launchAtLogin_->set(enabled)) {
+        setError(std::move(failure));
     }
 }
 
-void ConnectorModel::clearTask(std::optional<TaskHandle>& slot, const CancellationFlag* flag) {
-    if (slot && slot->flag.get() == flag) {
-        slot.reset();
+QCoro::Task<UpdateCheckOutcome> ConnectorModel::checkForUpdates(bool silent) {
+    return updateChecker_->check(silent);
+}
+
+void ConnectorModel::openDownloadPage() {
+    updateChecker_->openDownloadPage();
+}
+
+QCoro::Task<> ConnectorModel::refreshLocalLimits() {
+    return collector_->refreshLocalLimits(pairing_.syncSpaceId ? stdText(*pairing_.syncSpaceId)
+                                                               : "local_display");
+}
+
+QCoro::Task<> ConnectorModel::refreshSourceDiagnostics() {
+    return collector_->refreshDiagnostics();
+}
+
+void ConnectorModel::startAutoSync() {
+    autoSync_->start();
+}
+
+void ConnectorModel::stopAutoSync() {
+    autoSync_->stop();
+}
+
+void ConnectorModel::handleSleep() {
+    autoSync_->sleep();
+    if (isPaired()) {
+        setConnectionStatus(ConnectionStatus::sleeping);
     }
+}
+
+void ConnectorModel::handleWake() {
+    // Pauses that ran on while the machine slept are over now; let them see it.
+    autoSync_->wake();
+    pairingPoll_.recheckClock();
+    if (!isPaired()) {
+        return;
+    }
+    setConnectionStatus(ConnectionStatus::woke);
+    autoSync_->resumeAfterWake();
+}
+
+QCoro::Task<> ConnectorModel::syncCycle() {
+    co_await syncNow();
+}
+
+QCoro::Task<> ConnectorModel::refreshAfterWake() {
+    QPointer<ConnectorModel> self(this);
+    co_await refreshSourceDiagnostics();
+    if (!self) {
+        co_return;
+    }
+    co_await syncNow();
+    if (!self) {
+        co_return;
+    }
+    co_await loadDevices();
+    if (!self) {
+        co_return;
+    }
+    co_await checkForUpdates(true);
 }
 
 } // namespace korvo

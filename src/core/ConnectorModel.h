@@ -1,7 +1,13 @@
 #pragma once
 
+#include "core/AutoSync.h"
 #include "core/ConnectorState.h"
+#include "core/LaunchAtLogin.h"
+#include "core/SourceCollector.h"
+#include "core/StateUpdate.h"
+#include "core/TaskSlot.h"
 #include "core/TaskSupport.h"
+#include "core/UpdateChecker.h"
 #include "core/UpdateManifest.h"
 #include "model/Clock.h"
 #include "model/UsageSnapshot.h"
@@ -110,12 +116,12 @@ public:
     const std::optional<ConnectorError>& error() const { return error_; }
     const PairingState& pairing() const { return pairing_; }
     const UploadState& upload() const { return upload_; }
-    const CollectState& collect() const { return collect_; }
-    const SourceDiagnosticsState& sources() const { return sources_; }
-    const AutoSyncState& autoSync() const { return autoSync_; }
+    const CollectState& collect() const { return collector_->collect(); }
+    const SourceDiagnosticsState& sources() const { return collector_->diagnostics(); }
+    const AutoSyncState& autoSync() const { return autoSync_->state(); }
     const RelayState& relay() const { return relay_; }
-    const LoginItemState& launchAtLogin() const { return launchAtLogin_; }
-    const UpdateState& updates() const { return updates_; }
+    const LoginItemState& launchAtLogin() const { return launchAtLogin_->state(); }
+    const UpdateState& updates() const { return updateChecker_->state(); }
 
     // Fields read from the typed state, and the texts derived from it.
     const std::optional<QString>& syncSpaceId() const { return pairing_.syncSpaceId; }
@@ -124,7 +130,7 @@ public:
     const std::optional<QString>& pairingSecret() const { return pairing_.secret; }
     const std::optional<UsageSnapshot>& latestSnapshot() const { return upload_.snapshot; }
     const std::optional<UsageSnapshot>& localLimitSnapshot() const {
-        return collect_.localSnapshot;
+        return collect().localSnapshot;
     }
     const std::optional<Instant>& lastSyncAt() const { return upload_.lastUploadAt; }
     QString statusMessage() const;
@@ -141,23 +147,25 @@ public:
     const std::vector<RelayDevice>& relayDevices() const { return relay_.devices; }
     QString deviceListStatus() const;
     QString lastDeviceListError() const;
-    const std::vector<AdapterDiagnostic>& sourceDiagnostics() const { return sources_.diagnostics; }
+    const std::vector<AdapterDiagnostic>& sourceDiagnostics() const {
+        return sources().diagnostics;
+    }
     QString sourceDiagnosticStatus() const;
     QString autoSyncStatus() const;
-    bool launchAtLoginEnabled() const { return launchAtLogin_.enabled; }
+    bool launchAtLoginEnabled() const { return launchAtLogin().enabled; }
     QString launchAtLoginStatus() const;
     QString lastCollectStatus() const;
     const std::optional<Instant>& lastSuccessfulCollectAt() const {
-        return collect_.lastSuccessfulCollectAt;
+        return collect().lastSuccessfulCollectAt;
     }
     QString lastParserError() const;
     QString powerStatus() const;
-    const std::optional<Instant>& lastSleepAt() const { return autoSync_.lastSleepAt; }
-    const std::optional<Instant>& lastWakeAt() const { return autoSync_.lastWakeAt; }
+    const std::optional<Instant>& lastSleepAt() const { return autoSync().lastSleepAt; }
+    const std::optional<Instant>& lastWakeAt() const { return autoSync().lastWakeAt; }
     QString updateStatus() const;
-    const std::optional<ConnectorUpdateInfo>& updateInfo() const { return updates_.info; }
-    const std::optional<Instant>& lastUpdateCheckAt() const { return updates_.lastCheckAt; }
-    bool isCheckingForUpdates() const { return updates_.isChecking; }
+    const std::optional<ConnectorUpdateInfo>& updateInfo() const { return updates().info; }
+    const std::optional<Instant>& lastUpdateCheckAt() const { return updates().lastCheckAt; }
+    bool isCheckingForUpdates() const { return updates().isChecking; }
 
     // Derived values.
     // A sync space id is set and the keychain held the device token when it was last read.
@@ -169,11 +177,11 @@ public:
 
     // Collaborators and task state, for views and tests.
     const RelayClient& relayClient() const { return *relayClient_; }
-    const AdapterList& realAdapters() const { return realAdapters_; }
-    const AdapterList& sourceAdapters() const { return sourceAdapters_; }
-    bool hasPairingPollTask() const { return pairingPollTask_.has_value(); }
-    bool hasAutoSyncTask() const { return autoSyncTask_.has_value(); }
-    bool hasWakeRefreshTask() const { return wakeRefreshTask_.has_value(); }
+    const AdapterList& realAdapters() const { return collector_->realAdapters(); }
+    const AdapterList& sourceAdapters() const { return collector_->sourceAdapters(); }
+    bool hasPairingPollTask() const { return pairingPoll_.isRunning(); }
+    bool hasAutoSyncTask() const { return autoSync_->isLoopRunning(); }
+    bool hasWakeRefreshTask() const { return autoSync_->isWakeRefreshRunning(); }
 
     // Start-up refresh, run each time the window is shown.
     QCoro::Task<> start();
@@ -238,8 +246,7 @@ Q_SIGNALS:
     void connectionChanged(); // connectionStatus() and error()
     void pairingChanged();
     void uploadChanged();
-    void collectChanged();
-    void sourcesChanged();
+    void sourcesChanged(); // collect() and sources()
     void autoSyncChanged();
     void relayChanged();
     void launchAtLoginChanged();
@@ -248,33 +255,23 @@ Q_SIGNALS:
     void pairingEnded(korvo::PairingOutcome outcome);
 
 private:
-    struct TaskHandle {
-        std::shared_ptr<CancellationFlag> flag;
-        QCoro::Task<> task;
-    };
-    // Everything one collection over the adapters yields, gathered on a worker thread.
-    struct CollectPass {
-        std::vector<ProviderUsage> rows;
-        std::optional<ParserError> parserError;
-        QString deviceName;
-    };
     class KeychainWorker;
 
     // Applies `change` to a copy of one concern's state; stores it and emits the concern's
     // signal, then stateChanged(), when the value differs.
     template <class State, class Change>
-    void update(State& state, void (ConnectorModel::*changed)(), Change change) {
-        State next = state;
-        change(next);
-        if (next == state) {
-            return;
+    void update(State& state, void (ConnectorModel::*changed)(), Change&& change) {
+        if (applyChange(state, std::forward<Change>(change))) {
+            Q_EMIT(this->*changed)();
+            Q_EMIT stateChanged();
         }
-        state = std::move(next);
-        Q_EMIT(this->*changed)();
-        Q_EMIT stateChanged();
+    }
+    // Re-emits a concern's change as the model's signal for it, followed by stateChanged().
+    template <class Concern> void forward(Concern* concern, void (ConnectorModel::*changed)()) {
+        connect(concern, &Concern::changed, this, changed);
+        connect(concern, &Concern::changed, this, &ConnectorModel::stateChanged);
     }
     void setConnectionStatus(ConnectionStatus status);
-    void setAutoSyncStatus(AutoSyncState::Status status);
     void setError(std::optional<ConnectorError> error);
 
     // Worker-thread helpers; each suspends the caller until the worker answers.
@@ -283,15 +280,6 @@ private:
     QCoro::Task<std::optional<std::string>> readTokenOfSyncSpace();
     QCoro::Task<std::optional<KeychainError>> saveToken(std::string token);
     QCoro::Task<> removeToken();
-    QCoro::Task<QString> lookUpDeviceName();
-
-    QCoro::Task<CollectPass> collectProviders();
-    UsageSnapshot assembleSnapshot(std::string snapshotId, std::string syncSpaceId,
-                                   const QString& deviceName,
-                                   std::vector<ProviderUsage> rows) const;
-    std::string randomHex(int count) const;
-    // The host name, or "Mac" when the system gives none.
-    static QString fallbackDeviceName(const QString& name);
 
     // Tells whoever waits for the pairing poll how it ended.
     void finishPairing(PairingOutcome outcome);
@@ -299,41 +287,19 @@ private:
                                         std::shared_ptr<CancellationFlag> flag,
                                         PairingSessionResponse session,
                                         std::chrono::milliseconds interval);
-    static QCoro::Task<> runSyncLoop(QPointer<ConnectorModel> model,
-                                     std::shared_ptr<CancellationFlag> flag,
-                                     std::chrono::milliseconds interval);
-    static QCoro::Task<> runWakeRefresh(QPointer<ConnectorModel> model,
-                                        std::shared_ptr<CancellationFlag> flag,
-                                        std::chrono::milliseconds delay);
-    // Stores a new handle in `slot`, then starts the task. The handle exists before the task's
-    // first step runs, so a task that ends at once can clear its own handle.
-    template <class Start> void launch(std::optional<TaskHandle>& slot, Start start) {
-        auto flag = std::make_shared<CancellationFlag>();
-        slot.emplace(TaskHandle{flag, QCoro::Task<>()});
-        QCoro::Task<> task = start(flag);
-        if (slot && slot->flag == flag) {
-            slot->task = std::move(task);
-        }
-    }
-    // Cancels the task of `slot`, if any, and clears it.
-    static void cancelTask(std::optional<TaskHandle>& slot);
-    // Clears `slot` when it still holds the task of `flag`.
-    static void clearTask(std::optional<TaskHandle>& slot, const CancellationFlag* flag);
+    // What automatic sync runs: one cycle, and the catch-up after a wake.
+    QCoro::Task<> syncCycle();
+    QCoro::Task<> refreshAfterWake();
 
     ConnectorModelOptions options_;
 
-    // State, one value per concern.
+    // State kept here: the overall status and error, pairing, upload and relay settings.
     QString connectorDeviceId_;
     ConnectionStatus connectionStatus_ = ConnectionStatus::notPaired;
     std::optional<ConnectorError> error_;
     PairingState pairing_;
     UploadState upload_;
-    CollectState collect_;
-    SourceDiagnosticsState sources_;
-    AutoSyncState autoSync_;
     RelayState relay_;
-    LoginItemState launchAtLogin_;
-    UpdateState updates_;
     // How the last pairing poll ended; nothing before the first.
     std::optional<PairingOutcome> pairingOutcome_;
     // Set from the phone's claim to the end of the first upload and device listing.
@@ -345,11 +311,7 @@ private:
     std::shared_ptr<RelayClient> relayClient_;
     std::shared_ptr<KeychainWorker> keychain_;
     std::shared_ptr<const MockAdapter> mockAdapter_;
-    AdapterList realAdapters_;
-    AdapterList sourceAdapters_;
     std::shared_ptr<UserDefaults> userDefaults_;
-    std::shared_ptr<LoginItem> loginItem_;
-    std::shared_ptr<HostInfo> hostInfo_;
 
     // The last answer of the keychain about the device token.
     bool tokenPresent_ = false;
@@ -357,13 +319,15 @@ private:
     // isSyncing is published.
     bool syncGuard_ = false;
 
-    std::optional<TaskHandle> pairingPollTask_;
-    std::optional<TaskHandle> autoSyncTask_;
-    std::optional<TaskHandle> wakeRefreshTask_;
-
-    // One thread each: adapter passes run one after another, keychain calls likewise.
-    QThreadPool adapterPool_;
+    TaskSlot pairingPoll_;
+    // Keychain calls run one after another on a thread of their own.
     QThreadPool keychainPool_;
+
+    // The concerns with state of their own; destroyed before the collaborators above.
+    std::unique_ptr<SourceCollector> collector_;
+    std::unique_ptr<AutoSync> autoSync_;
+    std::unique_ptr<LaunchAtLogin> launchAtLogin_;
+    std::unique_ptr<UpdateChecker> updateChecker_;
 };
 
 } // namespace korvo

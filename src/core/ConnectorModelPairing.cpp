@@ -41,7 +41,7 @@ QCoro::Task<PairingCodeOutcome> ConnectorModel::createPairingCode() {
     setError(std::nullopt);
 
     const std::string deviceId = stdText(connectorDeviceId_);
-    const QString deviceName = co_await lookUpDeviceName();
+    const QString deviceName = co_await collector_->deviceName();
     if (!self) {
         co_return PairingCodeOutcome{};
     }
@@ -70,13 +70,13 @@ QCoro::Task<PairingCodeOutcome> ConnectorModel::createPairingCode() {
 }
 
 void ConnectorModel::startPairingPoll() {
-    cancelTask(pairingPollTask_);
+    pairingPoll_.cancel();
     if (!pairing_.session) {
         return;
     }
     update(pairing_, &ConnectorModel::pairingChanged,
            [](PairingState& pairing) { pairing.isPolling = true; });
-    launch(pairingPollTask_, [&](std::shared_ptr<CancellationFlag> flag) {
+    pairingPoll_.launch([&](std::shared_ptr<CancellationFlag> flag) {
         return runPairingPoll(QPointer<ConnectorModel>(this), std::move(flag), *pairing_.session,
                               options_.pairingPollInterval);
     });
@@ -107,7 +107,7 @@ QCoro::Task<> ConnectorModel::runPairingPoll(QPointer<ConnectorModel> model,
             model->setConnectionStatus(ConnectionStatus::codeExpired);
             model->update(model->pairing_, &ConnectorModel::pairingChanged,
                           [](PairingState& pairing) { pairing.isPolling = false; });
-            clearTask(model->pairingPollTask_, flag.get());
+            model->pairingPoll_.clear(flag.get());
             model->finishPairing(PairingOutcome::expired);
             co_return;
         }
@@ -160,7 +160,7 @@ QCoro::Task<bool> ConnectorModel::checkPairingStatus() {
     // The poll is over; whoever waits for it hears so once the first upload and the device
     // listing are done.
     pairingCompleting_ = true;
-    cancelTask(pairingPollTask_);
+    pairingPoll_.cancel();
     update(pairing_, &ConnectorModel::pairingChanged,
            [](PairingState& pairing) { pairing.isPolling = false; });
 

@@ -1,7 +1,6 @@
-// ConnectorModel: relay settings, the device list, unlinking and Open at Login.
+// ConnectorModel: relay settings, the device list and unlinking.
 #include "core/ConnectorModel.h"
 #include "core/ConnectorModelText.h"
-#include "platform/LoginItem.h"
 #include "platform/UserDefaults.h"
 
 namespace korvo {
@@ -131,11 +130,7 @@ void ConnectorModel::resetPairing() {
         upload.phase = UploadState::Phase::never;
         upload.detail.clear();
     });
-    update(collect_, &ConnectorModel::collectChanged, [](CollectState& collect) {
-        collect.lastSuccessfulCollectAt.reset();
-        collect.phase = CollectState::Phase::notCollected;
-        collect.parserError.reset();
-    });
+    collector_->forgetCollection();
     update(relay_, &ConnectorModel::relayChanged, [](RelayState& relay) {
         relay.devices.clear();
         relay.deviceList = RelayState::DeviceList::notLoaded;
@@ -144,7 +139,7 @@ void ConnectorModel::resetPairing() {
     setConnectionStatus(ConnectionStatus::notPaired);
 
     stopAutoSync();
-    cancelTask(pairingPollTask_);
+    pairingPoll_.cancel();
     userDefaults_->remove(QLatin1String(kSyncSpaceIdKey));
     // The token is forgotten now; the keychain item goes on the keychain thread.
     tokenPresent_ = false;
@@ -152,52 +147,6 @@ void ConnectorModel::resetPairing() {
     Q_UNUSED(removal);
     if (pairingRan) {
         finishPairing(PairingOutcome::cancelled);
-    }
-}
-
-void ConnectorModel::refreshLaunchAtLoginStatus() {
-    using Status = LoginItemState::Status;
-    Status status = Status::unknown;
-    switch (loginItem_->status()) {
-    case LoginItem::Status::NotRegistered:
-        status = Status::off;
-        break;
-    case LoginItem::Status::Enabled:
-        status = Status::on;
-        break;
-    case LoginItem::Status::RequiresApproval:
-        status = Status::needsApproval;
-        break;
-    case LoginItem::Status::NotFound:
-        status = Status::unavailable;
-        break;
-    default:
-        break;
-    }
-    update(launchAtLogin_, &ConnectorModel::launchAtLoginChanged, [&](LoginItemState& state) {
-        state.status = status;
-        state.enabled = status == Status::on;
-        state.failure.clear();
-    });
-}
-
-void ConnectorModel::setLaunchAtLogin(bool enabled) {
-    const LoginItem::Status current = loginItem_->status();
-    if ((enabled && current == LoginItem::Status::Enabled) ||
-        (!enabled &&
-         (current == LoginItem::Status::NotRegistered || current == LoginItem::Status::NotFound))) {
-        refreshLaunchAtLoginStatus();
-        return;
-    }
-    const std::optional<QString> failure =
-        enabled ? loginItem_->registerItem() : loginItem_->unregisterItem();
-    refreshLaunchAtLoginStatus();
-    if (failure) {
-        update(launchAtLogin_, &ConnectorModel::launchAtLoginChanged, [&](LoginItemState& state) {
-            state.status = LoginItemState::Status::failed;
-            state.failure = *failure;
-        });
-        setError(ConnectorError{ConnectorError::Kind::loginItemFailed, *failure});
     }
 }
 

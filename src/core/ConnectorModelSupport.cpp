@@ -88,12 +88,12 @@ QString ConnectorModel::supportBundleText() const {
     text += QStringLiteral("\nAuto sync: ") + autoSyncStatus();
     text += QStringLiteral("\nSync interval: 30 seconds");
     text += QStringLiteral("\nMac power: ") + powerStatus();
-    text += QStringLiteral("\nLast sleep: ") + bundleDateText(autoSync_.lastSleepAt);
-    text += QStringLiteral("\nLast wake: ") + bundleDateText(autoSync_.lastWakeAt);
+    text += QStringLiteral("\nLast sleep: ") + bundleDateText(autoSync().lastSleepAt);
+    text += QStringLiteral("\nLast wake: ") + bundleDateText(autoSync().lastWakeAt);
     text += QStringLiteral("\nOpen at Login: ") + launchAtLoginStatus();
     text += QStringLiteral("\nUpdate status: ") + updateStatus();
-    text += QStringLiteral("\nLast update check: ") + bundleDateText(updates_.lastCheckAt);
-    text += QStringLiteral("\nLast collect: ") + bundleDateText(collect_.lastSuccessfulCollectAt);
+    text += QStringLiteral("\nLast update check: ") + bundleDateText(updates().lastCheckAt);
+    text += QStringLiteral("\nLast collect: ") + bundleDateText(collect().lastSuccessfulCollectAt);
     text += QStringLiteral("\nCollect status: ") + lastCollectStatus();
     text += QStringLiteral("\nParser error: ") + lastParserError();
     text += QStringLiteral("\nLast upload: ") + lastUploadStatus();
@@ -146,7 +146,7 @@ QString ConnectorModel::supportBundleText() const {
 
 QString ConnectorModel::sourceDiagnosticsText() const {
     QStringList blocks;
-    for (const AdapterDiagnostic& diagnostic : sources_.diagnostics) {
+    for (const AdapterDiagnostic& diagnostic : sources().diagnostics) {
         QString block =
             QStringLiteral("- ") + qText(diagnostic.displayName) + QStringLiteral(": ") +
             (diagnostic.isAvailable ? QStringLiteral("found") : QStringLiteral("not found"));

@@ -1,11 +1,13 @@
-// ConnectorModel: checking the download manifest for a newer build.
-#include "core/ConnectorModel.h"
+#include "core/UpdateChecker.h"
+
+#include "core/StateUpdate.h"
 #include "platform/UrlOpener.h"
 #include "relay/ReplyEnd.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 
 namespace korvo {
 
@@ -16,20 +18,29 @@ constexpr qint64 kMaxManifestBytes = 256 * 1024;
 
 } // namespace
 
-QCoro::Task<UpdateCheckOutcome> ConnectorModel::checkForUpdates(bool silent) {
-    if (updates_.isChecking) {
+UpdateChecker::UpdateChecker(Settings settings, QNetworkAccessManager* network, QObject* parent)
+    : QObject(parent), settings_(std::move(settings)), network_(network) {}
+
+template <class Change> void UpdateChecker::update(Change&& change) {
+    if (applyChange(state_, std::forward<Change>(change))) {
+        Q_EMIT changed();
+    }
+}
+
+QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
+    if (state_.isChecking) {
         co_return UpdateCheckOutcome::alreadyRunning;
     }
-    QPointer<ConnectorModel> self(this);
-    update(updates_, &ConnectorModel::updatesChanged, [&](UpdateState& updates) {
+    QPointer<UpdateChecker> self(this);
+    update([&](UpdateState& updates) {
         updates.isChecking = true;
         if (!silent) {
             updates.phase = UpdateState::Phase::checking;
         }
     });
 
-    QNetworkRequest request(options_.manifestURL);
-    request.setTransferTimeout(int(options_.manifestTimeout.count()));
+    QNetworkRequest request(settings_.manifestURL);
+    request.setTransferTimeout(int(settings_.timeout.count()));
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     QNetworkReply* reply = network_->get(request);
@@ -56,10 +67,10 @@ QCoro::Task<UpdateCheckOutcome> ConnectorModel::checkForUpdates(bool silent) {
     reply->deleteLater();
 
     UpdateCheckOutcome outcome = UpdateCheckOutcome::failed;
-    UpdateState next = updates_;
+    UpdateState next = state_;
     if (manifest) {
-        const QString runningVersion = options_.buildInfo.version.value_or(QStringLiteral("0"));
-        const QString runningBuild = options_.buildInfo.build.value_or(QStringLiteral("0"));
+        const QString runningVersion = settings_.buildInfo.version.value_or(QStringLiteral("0"));
+        const QString runningBuild = settings_.buildInfo.build.value_or(QStringLiteral("0"));
         if (isUpdateAvailable(*manifest, runningVersion, runningBuild)) {
             ConnectorUpdateInfo info;
             info.version = manifest->version;
@@ -67,8 +78,8 @@ QCoro::Task<UpdateCheckOutcome> ConnectorModel::checkForUpdates(bool silent) {
             info.channel = manifest->channel;
             info.sizeBytes = manifest->sizeBytes;
             info.updatedAt = manifest->updatedAt;
-            info.downloadPageURL = options_.downloadPageURL;
-            info.directDownloadURL = resolveDownloadFile(manifest->file, options_.manifestURL);
+            info.downloadPageURL = settings_.downloadPageURL;
+            info.directDownloadURL = resolveDownloadFile(manifest->file, settings_.manifestURL);
             next.info = std::move(info);
             next.phase = UpdateState::Phase::available;
             next.version = manifest->version;
@@ -86,18 +97,16 @@ QCoro::Task<UpdateCheckOutcome> ConnectorModel::checkForUpdates(bool silent) {
         next.phase = UpdateState::Phase::failed;
     }
     next.isChecking = false;
-    next.lastCheckAt = options_.clock();
-    update(updates_, &ConnectorModel::updatesChanged,
-           [&](UpdateState& updates) { updates = std::move(next); });
+    next.lastCheckAt = settings_.clock();
+    update([&](UpdateState& updates) { updates = std::move(next); });
     co_return outcome;
 }
 
-void ConnectorModel::openDownloadPage() {
-    if (!options_.urlOpener) {
-        return;
+void UpdateChecker::openDownloadPage() {
+    if (settings_.urlOpener) {
+        settings_.urlOpener->open(state_.info ? state_.info->downloadPageURL
+                                              : settings_.downloadPageURL);
     }
-    options_.urlOpener->open(updates_.info ? updates_.info->downloadPageURL
-                                           : options_.downloadPageURL);
 }
 
 } // namespace korvo

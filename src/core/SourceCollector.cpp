@@ -1,0 +1,176 @@
+#include "core/SourceCollector.h"
+
+#include "core/ConnectorModelText.h"
+#include "core/StateUpdate.h"
+#include "core/TaskSupport.h"
+#include "platform/HostInfo.h"
+
+#include <QPointer>
+#include <QUuid>
+#include <algorithm>
+#include <exception>
+#include <qcoro/qcorofuture.h>
+
+namespace korvo {
+
+namespace {
+
+// The host name, or "Mac" when the system gives none.
+QString fallbackDeviceName(const QString& name) {
+    return name.isEmpty() ? QStringLiteral("Mac") : name;
+}
+
+} // namespace
+
+std::string randomHex(int count) {
+    QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    uuid.remove(u'-');
+    return uuid.left(count).toStdString();
+}
+
+SourceCollector::SourceCollector(AdapterList realAdapters, AdapterList sourceAdapters,
+                                 std::shared_ptr<HostInfo> hostInfo, Clock clock,
+                                 QString connectorDeviceId, QObject* parent)
+    : QObject(parent), realAdapters_(std::move(realAdapters)),
+      sourceAdapters_(std::move(sourceAdapters)), hostInfo_(std::move(hostInfo)),
+      clock_(std::move(clock)), connectorDeviceId_(std::move(connectorDeviceId)) {
+    pool_.setMaxThreadCount(1);
+    // Keep the worker thread: a pass every 30 seconds should not create a thread each time.
+    pool_.setExpiryTimeout(-1);
+}
+
+SourceCollector::~SourceCollector() {
+    pool_.waitForDone();
+}
+
+template <class Change> void SourceCollector::updateCollect(Change&& change) {
+    if (applyChange(collect_, std::forward<Change>(change))) {
+        Q_EMIT changed();
+    }
+}
+
+QCoro::Task<SourceCollector::Pass> SourceCollector::collectRows() {
+    QPointer<SourceCollector> self(this);
+    updateCollect([](CollectState& collect) {
+        collect.phase = CollectState::Phase::collecting;
+        collect.parserError.reset();
+    });
+
+    // One pass on the worker: every adapter in order, then the host name for the snapshot.
+    auto future = runInPool(pool_, [adapters = realAdapters_, hostInfo = hostInfo_] {
+        Pass result;
+        for (const auto& adapter : adapters) {
+            try {
+                if (std::optional<ProviderUsage> row = adapter->readUsage()) {
+                    result.rows.push_back(std::move(*row));
+                }
+            } catch (const std::exception& error) {
+                result.parserError =
+                    ParserError{qText(adapter->displayName()), QString::fromUtf8(error.what())};
+            } catch (...) {
+                result.parserError =
+                    ParserError{qText(adapter->displayName()), QStringLiteral("Unknown error")};
+            }
+        }
+        result.deviceName = hostInfo->deviceName();
+        return result;
+    });
+    Pass pass = co_await future;
+    pass.deviceName = fallbackDeviceName(pass.deviceName);
+    if (!self) {
+        co_return pass;
+    }
+    updateCollect([&](CollectState& collect) {
+        if (pass.parserError) {
+            collect.parserError = pass.parserError;
+        }
+        if (pass.rows.empty()) {
+            collect.phase = CollectState::Phase::demoFallback;
+        } else {
+            collect.lastSuccessfulCollectAt = clock_();
+            collect.phase = CollectState::Phase::collected;
+            collect.rowCount = int(pass.rows.size());
+        }
+    });
+    co_return pass;
+}
+
+QCoro::Task<QString> SourceCollector::deviceName() {
+    auto future = runInPool(pool_, [hostInfo = hostInfo_] { return hostInfo->deviceName(); });
+    const QString name = co_await future;
+    co_return fallbackDeviceName(name);
+}
+
+UsageSnapshot SourceCollector::assemble(std::string snapshotId, std::string syncSpaceId,
+                                        const QString& deviceName,
+                                        std::vector<ProviderUsage> rows) const {
+    UsageSnapshot snapshot;
+    snapshot.schemaVersion = UsageSnapshot::currentSchemaVersion;
+    snapshot.snapshotId = std::move(snapshotId);
+    snapshot.syncSpaceId = std::move(syncSpaceId);
+    snapshot.updatedAt = clock_();
+    snapshot.device =
+        SnapshotDevice{stdText(connectorDeviceId_), stdText(deviceName), platformDeviceKind()};
+    snapshot.providers = std::move(rows);
+    return snapshot;
+}
+
+QCoro::Task<> SourceCollector::refreshLocalLimits(std::string syncSpaceId) {
+    QPointer<SourceCollector> self(this);
+    Pass pass = co_await collectRows();
+    if (!self) {
+        co_return;
+    }
+    std::optional<UsageSnapshot> snapshot;
+    if (!pass.rows.empty()) {
+        snapshot = assemble("local_" + randomHex(16), std::move(syncSpaceId), pass.deviceName,
+                            std::move(pass.rows));
+    }
+    updateCollect([&](CollectState& collect) { collect.localSnapshot = std::move(snapshot); });
+}
+
+void SourceCollector::showUploaded(const UsageSnapshot& snapshot) {
+    updateCollect([&](CollectState& collect) { collect.localSnapshot = snapshot; });
+}
+
+void SourceCollector::forgetCollection() {
+    updateCollect([](CollectState& collect) {
+        collect.lastSuccessfulCollectAt.reset();
+        collect.phase = CollectState::Phase::notCollected;
+        collect.parserError.reset();
+    });
+}
+
+QCoro::Task<> SourceCollector::refreshDiagnostics() {
+    QPointer<SourceCollector> self(this);
+    if (applyChange(diagnostics_, [](SourceDiagnosticsState& state) {
+            state.phase = SourceDiagnosticsState::Phase::checking;
+        })) {
+        Q_EMIT changed();
+    }
+    auto future = runInPool(pool_, [adapters = sourceAdapters_] {
+        std::vector<AdapterDiagnostic> result;
+        result.reserve(adapters.size());
+        for (const auto& adapter : adapters) {
+            result.push_back(adapter->diagnose());
+        }
+        // Byte order of UTF-8 is code-point order: upper case before lower case.
+        std::stable_sort(result.begin(), result.end(),
+                         [](const AdapterDiagnostic& a, const AdapterDiagnostic& b) {
+                             return a.displayName < b.displayName;
+                         });
+        return result;
+    });
+    std::vector<AdapterDiagnostic> diagnostics = co_await future;
+    if (!self) {
+        co_return;
+    }
+    if (applyChange(diagnostics_, [&](SourceDiagnosticsState& state) {
+            state.diagnostics = std::move(diagnostics);
+            state.phase = SourceDiagnosticsState::Phase::checked;
+        })) {
+        Q_EMIT changed();
+    }
+}
+
+} // namespace korvo

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "core/ConnectorState.h"
+#include "model/Clock.h"
+#include "model/UsageSnapshot.h"
+#include "sources/SourceRegistry.h"
+
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+#include <memory>
+#include <optional>
+#include <qcoro/qcorotask.h>
+#include <string>
+#include <vector>
+
+namespace korvo {
+
+class HostInfo;
+
+// The first `count` upper-case hexadecimal digits of a new random UUID.
+std::string randomHex(int count);
+
+// Source collection: the reading adapters' rows, the snapshot built from them for local display,
+// and the diagnostics of every source adapter. Adapter passes run one after another on a worker
+// thread of their own.
+class SourceCollector final : public QObject {
+    Q_OBJECT
+public:
+    // Everything one collection over the adapters yields.
+    struct Pass {
+        std::vector<ProviderUsage> rows;
+        std::optional<ParserError> parserError;
+        QString deviceName;
+    };
+
+    SourceCollector(AdapterList realAdapters, AdapterList sourceAdapters,
+                    std::shared_ptr<HostInfo> hostInfo, Clock clock, QString connectorDeviceId,
+                    QObject* parent = nullptr);
+    ~SourceCollector() override;
+
+    const CollectState& collect() const { return collect_; }
+    const SourceDiagnosticsState& diagnostics() const { return diagnostics_; }
+    const AdapterList& realAdapters() const { return realAdapters_; }
+    const AdapterList& sourceAdapters() const { return sourceAdapters_; }
+
+    // One pass over the reading adapters, with the host name for the snapshot.
+    QCoro::Task<Pass> collectRows();
+    // The host name, or "Mac" when the system gives none; read on the worker thread.
+    QCoro::Task<QString> deviceName();
+    // A snapshot of this device from collected rows.
+    UsageSnapshot assemble(std::string snapshotId, std::string syncSpaceId,
+                           const QString& deviceName, std::vector<ProviderUsage> rows) const;
+
+    // Collects and keeps the result as the local snapshot (nothing without rows).
+    QCoro::Task<> refreshLocalLimits(std::string syncSpaceId);
+    QCoro::Task<> refreshDiagnostics();
+    // An uploaded snapshot is also the one on local display.
+    void showUploaded(const UsageSnapshot& snapshot);
+    // Forgets the last collection's outcome (the local snapshot stays).
+    void forgetCollection();
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    template <class Change> void updateCollect(Change&& change);
+
+    AdapterList realAdapters_;
+    AdapterList sourceAdapters_;
+    std::shared_ptr<HostInfo> hostInfo_;
+    Clock clock_;
+    QString connectorDeviceId_;
+    CollectState collect_;
+    SourceDiagnosticsState diagnostics_;
+    QThreadPool pool_;
+};
+
+} // namespace korvo

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "core/ConnectorState.h"
+#include "model/Clock.h"
+#include "platform/BuildInfo.h"
+
+#include <QObject>
+#include <QUrl>
+#include <chrono>
+#include <memory>
+#include <qcoro/qcorotask.h>
+
+class QNetworkAccessManager;
+
+namespace korvo {
+
+class UrlOpener;
+
+// Update checks: reads the download manifest and compares it with the running build.
+class UpdateChecker final : public QObject {
+    Q_OBJECT
+public:
+    struct Settings {
+        QUrl manifestURL;
+        QUrl downloadPageURL;
+        std::chrono::milliseconds timeout;
+        BuildInfo buildInfo;
+        Clock clock;
+        std::shared_ptr<UrlOpener> urlOpener; // may be empty: opening does nothing
+    };
+
+    UpdateChecker(Settings settings, QNetworkAccessManager* network, QObject* parent = nullptr);
+
+    const UpdateState& state() const { return state_; }
+
+    // A silent check shows neither "Checking" nor a failure after an earlier good check.
+    QCoro::Task<UpdateCheckOutcome> check(bool silent);
+    // The offered update's download page, else the general one.
+    void openDownloadPage();
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    template <class Change> void update(Change&& change);
+
+    Settings settings_;
+    QNetworkAccessManager* network_;
+    UpdateState state_;
+};
+
+} // namespace korvo
