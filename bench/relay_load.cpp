@@ -10,7 +10,7 @@
 //              baseline afterwards.
 //
 //   bench_relay_load [--scenario plain|idle|slowloris|floods|all] [--devices N] [--uploads N]
-//                    [--p99-limit-ms X] [--relay PATH] [--legacy]
+//                    [--p99-limit-ms X] [--relay PATH] [--legacy] [--relay-arg ARG]...
 //
 // --relay runs another korvo-relay build; --legacy passes it none of the limit flags, so an
 // older build can be measured side by side.
@@ -38,6 +38,7 @@ struct Settings {
     double limit = 50.0;
     std::filesystem::path relay;
     bool legacy = false;
+    std::vector<std::string> relayArgs; // passed on to the relay as they are
 };
 
 std::unique_ptr<RelayProcess> startRelay(const Settings& settings, const TemporaryDirectory& dir,
@@ -46,6 +47,7 @@ std::unique_ptr<RelayProcess> startRelay(const Settings& settings, const Tempora
     if (!settings.legacy) {
         extra = {"--sessions-per-address", std::to_string(std::max(devices, 10))};
     }
+    extra.insert(extra.end(), settings.relayArgs.begin(), settings.relayArgs.end());
     return std::make_unique<RelayProcess>(settings.relay, dir.path() / "relay.db", extra);
 }
 
@@ -112,11 +114,9 @@ bool floods(const Settings& s) {
     // Header flood: 64 connections from 64 addresses stream header fields, 4 MiB each at most.
     {
         std::vector<std::thread> threads;
-        std::atomic<double> highest{baseline};
         for (int i = 0; i < 64; ++i) {
-            threads.emplace_back([&, i] {
+            threads.emplace_back([&] {
                 auto fds = openConnections(relay->port(), 1, 1, "", false);
-                (void)i;
                 if (fds.empty()) {
                     return;
                 }
@@ -146,8 +146,9 @@ bool floods(const Settings& s) {
     {
         httplib::Client client("127.0.0.1", relay->port());
         client.set_keep_alive(true);
+        client.set_tcp_nodelay(true);
         const std::string body = R"({"connectorDeviceId":"FLOOD","connectorDeviceName":")" +
-                                 std::string(1000, 'n') + "\"}";
+                                 std::string(100, 'n') + "\"}";
         for (int i = 0; i < 5000; ++i) {
             auto res = client.Post("/v1/pairing/sessions", body, "application/json");
             if (res && res->status == 200) {
@@ -193,10 +194,13 @@ int main(int argc, char** argv) {
             s.limit = std::atof(value);
         } else if (flag == "--relay") {
             s.relay = value;
+        } else if (flag == "--relay-arg") {
+            s.relayArgs.push_back(value);
         } else {
             std::fprintf(stderr,
                          "usage: %s [--scenario plain|idle|slowloris|floods|all] [--devices N] "
-                         "[--uploads N] [--p99-limit-ms X] [--relay PATH] [--legacy]\n",
+                         "[--uploads N] [--p99-limit-ms X] [--relay PATH] [--legacy] "
+                         "[--relay-arg ARG]...\n",
                          argv[0]);
             return 2;
         }
