@@ -1,5 +1,6 @@
 #include "core/AutoSync.h"
 
+#include "core/LogCategories.h"
 #include "core/StateUpdate.h"
 
 namespace korvo {
@@ -51,6 +52,7 @@ QCoro::Task<> AutoSync::runLoop(QPointer<AutoSync> self, std::shared_ptr<Cancell
 }
 
 void AutoSync::sleep() {
+    qCInfo(lcSync) << "machine going to sleep";
     const bool paired = hooks_.isPaired();
     update([&](AutoSyncState& state) {
         state.asleep = true;
@@ -62,6 +64,7 @@ void AutoSync::sleep() {
 }
 
 void AutoSync::wake() {
+    qCInfo(lcSync) << "machine woke";
     update([&](AutoSyncState& state) {
         state.asleep = false;
         state.lastWakeAt = clock_();

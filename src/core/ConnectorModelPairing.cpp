@@ -1,6 +1,7 @@
 // ConnectorModel: creating a pairing code and polling the relay until the phone claimed it.
 #include "core/ConnectorModel.h"
 #include "core/ConnectorModelText.h"
+#include "core/LogCategories.h"
 #include "platform/UserDefaults.h"
 
 #include <QUrlQuery>
@@ -57,6 +58,7 @@ QCoro::Task<PairingCodeOutcome> ConnectorModel::createPairingCode() {
             pairing.session = result.value();
             pairing.secret = pairingSecretOf(result.value().qrPayload);
         });
+        qCInfo(lcPairing) << "pairing session created; waiting for the phone";
         setConnectionStatus(ConnectionStatus::waitingForPhone);
         startPairingPoll();
     } else {
@@ -83,6 +85,10 @@ void ConnectorModel::startPairingPoll() {
 }
 
 void ConnectorModel::finishPairing(PairingOutcome outcome) {
+    qCInfo(lcPairing) << "pairing ended:"
+                      << (outcome == PairingOutcome::paired    ? "paired"
+                          : outcome == PairingOutcome::expired ? "code expired"
+                                                               : "cancelled");
     pairingCompleting_ = false;
     pairingOutcome_ = outcome;
     Q_EMIT pairingEnded(outcome);
@@ -131,6 +137,7 @@ QCoro::Task<bool> ConnectorModel::checkPairingStatus() {
         co_return false;
     }
     if (!result.ok()) {
+        qCInfo(lcPairing).noquote() << "pairing status check failed:" << failureText(result);
         setError(ConnectorError{ConnectorError::Kind::pairingStatusFailed, failureText(result)});
         co_return false;
     }

@@ -1,6 +1,7 @@
 // ConnectorModel: relay settings, the device list and unlinking.
 #include "core/ConnectorModel.h"
 #include "core/ConnectorModelText.h"
+#include "core/LogCategories.h"
 #include "platform/UserDefaults.h"
 
 namespace korvo {
@@ -43,6 +44,7 @@ QCoro::Task<RelayHealthOutcome> ConnectorModel::checkRelayHealth() {
             state.health = RelayState::Health::unreachable;
             state.environment.reset();
         });
+        qCInfo(lcRelay).noquote() << "relay health check failed:" << failureText(result);
         setError(ConnectorError{ConnectorError::Kind::relayHealthFailed, failureText(result)});
         co_return RelayHealthOutcome::unreachable;
     }
@@ -84,6 +86,7 @@ QCoro::Task<DeviceListOutcome> ConnectorModel::loadDevices() {
         co_return DeviceListOutcome::loaded;
     }
     const QString description = failureText(result);
+    qCInfo(lcRelay).noquote() << "device list failed:" << description;
     update(relay_, &ConnectorModel::relayChanged, [&](RelayState& state) {
         state.deviceList = RelayState::DeviceList::failed;
         state.deviceListError = description;
@@ -109,6 +112,7 @@ QCoro::Task<UnlinkOutcome> ConnectorModel::unlinkDevice() {
         co_return UnlinkOutcome::failed;
     }
     if (!result.ok()) {
+        qCInfo(lcRelay).noquote() << "unlink failed:" << failureText(result);
         setError(ConnectorError{ConnectorError::Kind::unlinkFailed, failureText(result)});
         co_return UnlinkOutcome::failed;
     }

@@ -1,6 +1,7 @@
 // ConnectorModel: the collect-and-upload cycle.
 #include "core/ConnectorModel.h"
 #include "core/ConnectorModelText.h"
+#include "core/LogCategories.h"
 
 namespace korvo {
 
@@ -53,6 +54,7 @@ QCoro::Task<SyncOutcome> ConnectorModel::syncNow() {
     }
     if (result.ok()) {
         const Instant now = options_.clock();
+        qCInfo(lcSync).noquote() << "uploaded" << qText(snapshot.snapshotId);
         collector_->showUploaded(snapshot);
         update(upload_, &ConnectorModel::uploadChanged, [&](UploadState& upload) {
             upload.phase = UploadState::Phase::uploaded;
@@ -67,6 +69,7 @@ QCoro::Task<SyncOutcome> ConnectorModel::syncNow() {
         co_return SyncOutcome::uploaded;
     }
     const QString description = failureText(result);
+    qCInfo(lcSync).noquote() << "upload failed:" << description;
     update(upload_, &ConnectorModel::uploadChanged, [&](UploadState& upload) {
         upload.phase = UploadState::Phase::failed;
         upload.detail = description;

@@ -1,6 +1,7 @@
 #include "core/SourceCollector.h"
 
 #include "core/ConnectorModelText.h"
+#include "core/LogCategories.h"
 #include "core/StateUpdate.h"
 #include "core/TaskSupport.h"
 #include "platform/HostInfo.h"
@@ -80,6 +81,11 @@ QCoro::Task<SourceCollector::Pass> SourceCollector::collectRows() {
     if (!self) {
         co_return pass;
     }
+    if (pass.parserError) {
+        qCInfo(lcSources).noquote()
+            << pass.parserError->adapterName << "failed:" << pass.parserError->description;
+    }
+    qCDebug(lcSources) << "collected" << pass.rows.size() << "provider rows";
     updateCollect([&](CollectState& collect) {
         if (pass.parserError) {
             collect.parserError = pass.parserError;

@@ -1,5 +1,6 @@
 #include "core/UpdateChecker.h"
 
+#include "core/LogCategories.h"
 #include "core/StateUpdate.h"
 #include "platform/UrlOpener.h"
 #include "relay/ReplyEnd.h"
@@ -96,6 +97,10 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
         // A silent check never replaces the result of an earlier good check.
         next.phase = UpdateState::Phase::failed;
     }
+    qCDebug(lcUpdates) << "update check:"
+                       << (outcome == UpdateCheckOutcome::available  ? "update available"
+                           : outcome == UpdateCheckOutcome::upToDate ? "up to date"
+                                                                     : "failed");
     next.isChecking = false;
     next.lastCheckAt = settings_.clock();
     update([&](UpdateState& updates) { updates = std::move(next); });
