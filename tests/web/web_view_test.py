@@ -12,9 +12,11 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -93,6 +95,54 @@ class Relay:
         self.process.wait(10)
 
 
+class CountingProxy:
+    """Forwards loopback connections to the relay and counts the bytes each way, so the page's
+    weight is measured on the wire, service worker traffic included."""
+
+    def __init__(self, port):
+        self.target = port
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.url = "http://127.0.0.1:%d" % self.listener.getsockname()[1]
+        self.down = self.up = 0
+        self.lock = threading.Lock()
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            client, _ = self.listener.accept()
+            try:
+                server = socket.create_connection(("127.0.0.1", self.target))
+            except OSError:  # the relay is gone: so is the connection
+                client.close()
+                continue
+            threading.Thread(target=self.pump, args=(client, server, "up"), daemon=True).start()
+            threading.Thread(target=self.pump, args=(server, client, "down"), daemon=True).start()
+
+    def pump(self, source, sink, direction):
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                with self.lock:
+                    setattr(self, direction, getattr(self, direction) + len(data))
+                sink.sendall(data)
+        except OSError:
+            pass
+        finally:
+            for s in (source, sink):
+                try:
+                    s.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+    def counted(self):
+        """Bytes to the browser and from it since the last call."""
+        with self.lock:
+            counts, self.down, self.up = (self.down, self.up), 0, 0
+        return counts
+
+
 class Home:
     """A private home for korvo-connector: a Claude Code status-line file whose windows reset
     two hours and three days from now, and the Codex session fixture."""
@@ -167,10 +217,9 @@ class Page:
         self.driver.find_element(By.ID, "pair-button").click()
         wait_for("the home screen", lambda: self.driver.find_element(By.ID, "home").is_displayed())
 
-    def transferred(self):
-        return self.js("""
-            return performance.getEntries().filter(e => 'transferSize' in e)
-              .reduce((sum, e) => sum + e.transferSize, 0);""")
+    def view_answers(self):
+        return self.js("""return performance.getEntriesByType('resource')
+            .filter(e => e.name.endsWith('/snapshots/latest/view')).length;""")
 
     def screenshot(self, folder, name):
         if folder:
@@ -195,14 +244,17 @@ def run(args, scratch):
     relay = Relay(os.path.join(args.bin, "korvo-relay"), os.path.join(scratch, "relay.db"))
     connector = os.path.join(args.bin, "korvo-connector")
     home = Home(os.path.join(scratch, "home"), args.fixtures)
-    step("relay at " + relay.url)
+    proxy = CountingProxy(relay.port)
+    step("relay at %s, the browser's way to it %s" % (relay.url, proxy.url))
     driver = start_browser(os.path.join(scratch, "profile"))
     step("browser started")
     try:
-        page = Page(driver, relay.url)
-        driver.get(relay.url + "/")
+        page = Page(driver, proxy.url)
+        driver.get(proxy.url + "/")
         wait_for("the pairing screen", lambda: driver.find_element(By.ID, "code").is_displayed())
-        first_load = page.transferred()
+        wait_for("the service worker", lambda: page.js("return !!navigator.serviceWorker.controller"))
+        time.sleep(0.5)
+        first_load = proxy.counted()
         page.screenshot(args.screenshots, "web-pairing.png")
 
         step("pairing screen shown")
@@ -226,6 +278,7 @@ def run(args, scratch):
 
         step("connector paired and uploaded")
         # After the first upload the page, reloaded, shows the connector's own texts.
+        proxy.counted()
         driver.refresh()
         machines = wait_for("the uploaded rows",
                             lambda: [m for m in page.machines() if m["rows"]])
@@ -240,11 +293,12 @@ def run(args, scratch):
         check(rows["Claude Code"]["gauge"] == "58" and rows["Claude Code"]["status"] == "ok", rows)
         check(re.fullmatch(r"Updated (just now|\d+ seconds? ago)", machines[0]["updated"]),
               machines[0])
-        # One refresh of the limits is one answer of the view endpoint.
-        refresh = page.js("""
-            return performance.getEntriesByType('resource')
-              .filter(e => e.name.endsWith('/snapshots/latest/view')).pop().transferSize;""")
-        reload_weight = page.transferred()
+        reload_weight = proxy.counted()
+        # Returning to the page refreshes at once; one refresh is one answer per machine.
+        answers = page.view_answers()
+        page.js("document.dispatchEvent(new Event('visibilitychange'))")
+        wait_for("a refresh", lambda: page.view_answers() > answers)
+        refresh = proxy.counted()
 
         step("first machine shows the connector's rows")
         # A second machine with markup in its names, paired from the same browser.
@@ -300,8 +354,8 @@ def run(args, scratch):
         offline = wait_for("the offline copy", lambda: [m for m in page.machines() if m["offline"]])
         check(offline[0]["rows"] == machines[0]["rows"], offline)
         check(driver.find_element(By.ID, "offline").is_displayed(), "no offline mark")
-        print("page weight: first load %d bytes, reload %d bytes, refresh %d bytes"
-              % (first_load, reload_weight, refresh))
+        print("page weight (bytes to the phone / from it): first load %d / %d, reload %d / %d, "
+              "refresh of one machine %d / %d" % (*first_load, *reload_weight, *refresh))
     finally:
         driver.quit()
         if relay.process.poll() is None:
