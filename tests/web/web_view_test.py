@@ -335,6 +335,11 @@ def run(args, scratch):
         check(not driver.find_elements(By.ID, "injected") and driver.title == "Korvo",
               "markup from the relay was interpreted")
         page.screenshot(args.screenshots, "web-two-machines.png")
+        if args.screenshots:
+            driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+                "features": [{"name": "prefers-color-scheme", "value": "dark"}]})
+            page.screenshot(args.screenshots, "web-two-machines-dark.png")
+            driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
 
         step("second machine shown, markup as text")
         # Unpairing the second machine deletes this phone's device there and forgets its token.
