@@ -68,19 +68,6 @@ std::string relativeOrNever(const std::optional<Instant>& date, Instant now) {
     return date ? relativeTimePhrase(*date, now) : "Never";
 }
 
-std::optional<double> limitGaugeValue(const ProviderUsage& provider) {
-    std::optional<double> value;
-    if (const auto remaining = finite(provider.usage.remainingPercent)) {
-        value = *remaining;
-    } else if (const auto used = finite(provider.usage.usedPercent)) {
-        value = 100.0 - *used;
-    }
-    if (value) {
-        value = std::clamp(*value, 0.0, 100.0);
-    }
-    return value;
-}
-
 std::string snapshotSummaryText(const ProviderUsage& provider) {
     std::string text;
     const auto append = [&text](const std::optional<double>& value, std::string_view suffix) {

@@ -31,10 +31,6 @@ std::string trackingStatusOf(const std::vector<AdapterDiagnostic>& diagnostics,
 // The date relative to now ("3 minutes ago"), or "Never" when there is none.
 std::string relativeOrNever(const std::optional<Instant>& date, Instant now);
 
-// Value of a provider's gauge, 0 to 100: the remaining percentage, else 100 minus the used
-// one; nothing when the row has neither.
-std::optional<double> limitGaugeValue(const ProviderUsage& provider);
-
 // "37% remaining · 63% used · 120000 input · 18000 output · 50000 cached" from the figures
 // the row has, or "Usage unknown".
 std::string snapshotSummaryText(const ProviderUsage& provider);

@@ -2,6 +2,7 @@
 
 #include "cli/StatusLines.h"
 #include "cli/TerminationSignals.h"
+#include "cli/WebViewAddress.h"
 #include "core/ConnectorModel.h"
 #include "core/ConnectorStatusText.h"
 #include "model/TimeText.h"
@@ -114,9 +115,14 @@ QCoro::Task<int> CommandRunner::pair() {
         co_return 2;
     }
     const PairingSessionResponse& session = *created.session;
-    print(QStringLiteral("Pairing code: %1\nExpires %2\n\n")
+    print(QStringLiteral("Pairing code: %1\nExpires %2\n")
               .arg(QString::fromStdString(session.pairingCode),
                    QString::fromStdString(relativeTimePhrase(session.expiresAt, clock_()))));
+    if (const auto address = co_await webViewAddress(model_.relayClient().baseURL())) {
+        print(QStringLiteral("Or open %1 on any phone and enter the code.\n")
+                  .arg(address->toString()));
+    }
+    print(QStringLiteral("\n"));
     print(QString::fromStdString(renderTerminalQr(session.qrPayload, output_.colors)));
     print(QStringLiteral("\nOpen Korvo on iPhone, choose Link Korvo Connector, then scan the QR "
                          "code or enter the 6-digit code.\nWaiting for iPhone…\n"));

@@ -167,4 +167,17 @@ std::optional<std::string> tokenDetailsText(const ProviderUsage& row) {
     return text;
 }
 
+std::optional<double> limitGaugeValue(const ProviderUsage& row) {
+    std::optional<double> value;
+    if (const auto remaining = finite(row.usage.remainingPercent)) {
+        value = *remaining;
+    } else if (const auto used = finite(row.usage.usedPercent)) {
+        value = 100.0 - *used;
+    }
+    if (value) {
+        value = std::clamp(*value, 0.0, 100.0);
+    }
+    return value;
+}
+
 } // namespace korvo

@@ -28,6 +28,9 @@ std::string primaryWindowText(const ProviderUsage& row);
 std::string resetText(const ProviderUsage& row, Instant now);
 // "Input 120000 · Output 18000 · Cached 50000 · Cost $3.42", or nothing when no part applies.
 std::optional<std::string> tokenDetailsText(const ProviderUsage& row);
+// Value of the row's gauge, 0 to 100: the remaining percentage, else 100 minus the used one;
+// nothing when the row has neither.
+std::optional<double> limitGaugeValue(const ProviderUsage& row);
 
 inline constexpr std::string_view limitUnavailableText = "Limit unavailable";
 

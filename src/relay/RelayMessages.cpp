@@ -113,6 +113,11 @@ Result<HealthResponse, RelayDecodeError> decodeHealthResponse(std::string_view b
         HealthResponse r;
         r.status = requiredString(o, "status");
         r.environment = optionalString(o, "environment", {});
+        // An addition to the health answer: anything but a string is ignored, never a failure.
+        std::string_view webApp;
+        if (o["webApp"].get_string().get(webApp) == simdjson::SUCCESS) {
+            r.webApp = std::string(webApp);
+        }
         return r;
     });
 }

@@ -40,6 +40,8 @@ struct SnapshotUploadResponse {
 struct HealthResponse {
     std::string status;
     std::optional<std::string> environment;
+    // Path of the web view when the relay serves one ("/").
+    std::optional<std::string> webApp;
     friend bool operator==(const HealthResponse&, const HealthResponse&) = default;
 };
 

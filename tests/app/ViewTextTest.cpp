@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 #include "app/AppStyle.h"
 #include "app/ProviderLimitRow.h"
+#include "model/DisplayText.h"
 
 #include <QApplication>
 #include <QProgressBar>

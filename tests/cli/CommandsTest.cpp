@@ -127,8 +127,10 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
 
     auto pair = home.start({"pair"});
     const auto shown = waitForOutput(
-        *pair, std::regex("Pairing code: (\\d{6})\nExpires in (?:9|10) "
-                          "minutes\n\n([\\s\\S]*\n)\nOpen Korvo[^\n]*\nWaiting for iPhone"));
+        *pair, std::regex("Pairing code: (\\d{6})\nExpires in (?:9|10) minutes\nOr open " +
+                          relayURL.toStdString() +
+                          "/ on any phone and enter the code\\.\n"
+                          "\n([\\s\\S]*\n)\nOpen Korvo[^\n]*\nWaiting for iPhone"));
     ASSERT_EQ(shown.size(), 3U) << pair->readAllStandardOutput().toStdString()
                                 << pair->readAllStandardError().toStdString();
     const std::string& code = shown[1];

@@ -273,7 +273,8 @@ TEST_F(RelayServerTest, PairingCodesAreSixDigitsAndUniqueAmongLiveSessions) {
 TEST_F(RelayServerTest, HealthNamesTheEnvironmentAndTheManifestIsServed) {
     const std::string manifest = R"({"latestVersion":"9.9.9"})";
     std::ofstream(dir_.filePath("manifest.json").toStdString()) << manifest;
-    EXPECT_EQ(client_->Get("/health")->body, R"({"environment":"staging","status":"ok"})");
+    EXPECT_EQ(client_->Get("/health")->body,
+              R"({"environment":"staging","status":"ok","webApp":"/"})");
     auto served = client_->Get("/download/linux/manifest.json");
     ASSERT_TRUE(served);
     EXPECT_EQ(served->status, 200);

@@ -51,7 +51,8 @@ TEST(RelayTlsTest, ServesHttpsWithTheGivenCertificate) {
         exchangeOverTls(relay.port(), cert.toStdString(),
                         "GET /health HTTP/1.1\r\nHost: relay\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
-    EXPECT_NE(answer.find("\r\n\r\n{\"status\":\"ok\"}"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("\r\n\r\n{\"status\":\"ok\",\"webApp\":\"/\"}"), std::string::npos)
+        << answer;
 
     RawConnection plain(relay.port());
     plain.send("GET /health HTTP/1.1\r\nHost: relay\r\n\r\n");

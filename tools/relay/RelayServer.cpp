@@ -1,6 +1,8 @@
 #include "RelayServer.h"
 
 #include "RelayJson.h"
+#include "SnapshotView.h"
+#include "WebPage.h"
 
 #include <fstream>
 #include <simdjson.h>
@@ -112,7 +114,9 @@ void RelayServer::routes() {
     const auto now = [this] { return options_.clock(); };
 
     s.get("/health", [this](const HttpRequest&, HttpResponse& res) {
-        answer(res, jsonObject({{"status", "ok"}, {"environment", options_.environment}}));
+        answer(
+            res,
+            jsonObject({{"status", "ok"}, {"environment", options_.environment}, {"webApp", "/"}}));
     });
 
     s.post("/v1/pairing/sessions", [this, now](const HttpRequest& req, HttpResponse& res) {
@@ -253,6 +257,32 @@ void RelayServer::routes() {
               answer(res, std::move(*body));
           });
 
+    // The latest snapshot as display rows for the web view.
+    s.get("/v1/sync-spaces/{}/snapshots/latest/view",
+          [this, now, device](const HttpRequest& req, HttpResponse& res) {
+              const std::string space = req.params[0];
+              for (const auto& [name, value] : webSecurityHeaders()) {
+                  res.setHeader(std::string(name), std::string(value));
+              }
+              res.setHeader("cache-control", "no-store");
+              if (!device(req, res, space)) {
+                  return;
+              }
+              std::string pairedName;
+              for (const auto& d : store_.devices(space)) {
+                  if (d.kind == "connector") {
+                      pairedName = d.name;
+                      break;
+                  }
+              }
+              auto view = snapshotViewJson(store_.latestSnapshot(space), pairedName,
+                                           instantFromUnixSeconds(now()));
+              if (!view) {
+                  return fail(res, 500, "Stored snapshot does not decode");
+              }
+              answer(res, std::move(*view));
+          });
+
     s.get("/v1/sync-spaces/{}/devices", [this, device](const HttpRequest& req, HttpResponse& res) {
         const std::string space = req.params[0];
         if (!device(req, res, space)) {
@@ -296,6 +326,22 @@ void RelayServer::routes() {
         }
         answer(res, std::move(*body));
     });
+
+    // The web view's files; added last, so every API route above wins.
+    const auto page = [](const HttpRequest& req, HttpResponse& res) {
+        const auto found = webPageAnswer(req.path, req.header("if-none-match"));
+        if (!found) {
+            return fail(res, 404, "Not found");
+        }
+        for (const auto& [name, value] : found->headers) {
+            res.setHeader(std::string(name), std::string(value));
+        }
+        res.status = found->status;
+        res.contentType = found->contentType;
+        res.body = found->body;
+    };
+    s.get("/", page);
+    s.get("/{}", page);
 }
 
 } // namespace korvo::relayserver

@@ -1,0 +1,229 @@
+#include "SnapshotView.h"
+#include "TestSnapshot.h"
+#include "WebPage.h"
+#include "model/SnapshotJson.h"
+#include "support/RelayProcess.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <simdjson.h>
+
+namespace korvo {
+namespace {
+
+using namespace std::chrono_literals;
+using relayserver::snapshotViewJson;
+using relayserver::webPageAnswer;
+
+const Instant kNow = instantFromUnixSeconds(1'800'000'000);
+
+// The members of a JSON object as text (numbers in their shortest form); "" for absent ones.
+std::map<std::string, std::string> members(simdjson::dom::object object) {
+    std::map<std::string, std::string> out;
+    for (auto [key, value] : object) {
+        std::string_view text;
+        double number = 0;
+        if (value.get_string().get(text) == simdjson::SUCCESS) {
+            out[std::string(key)] = std::string(text);
+        } else if (value.get_double().get(number) == simdjson::SUCCESS) {
+            out[std::string(key)] = jsonNumber(number);
+        }
+    }
+    return out;
+}
+
+ProviderUsage row(std::string name, ProviderStatus status, UsageMetrics usage,
+                  std::optional<UsageWindow> window) {
+    return {"id-" + name, name,     SourceType::localCli, Confidence::cliReported, status, window,
+            usage,        kNow - 1h};
+}
+
+// Each row of the view carries the texts the desktop row shows, computed against the relay's
+// clock; a missing figure leaves its member out rather than inventing one.
+TEST(SnapshotViewTest, RowsCarryTheDesktopTexts) {
+    using M = std::map<std::string, std::string>;
+    const std::pair<ProviderUsage, M> cases[] = {
+        {row("Codex CLI", ProviderStatus::warning, {63.5, 36.5, 120000, 18000, 50000, 3.42, {}},
+             UsageWindow{UsageWindowKind::weekly, "", std::nullopt, kNow + 2h}),
+         {{"id", "id-Codex CLI"},
+          {"title", "Codex CLI"},
+          {"subtitle", "Local CLI · CLI reported"},
+          {"status", "warning"},
+          {"statusText", "Warning"},
+          {"remaining", "37%"},
+          {"gauge", "36.5"},
+          {"used", "Used 64%"},
+          {"window", "Window Weekly"},
+          {"reset", "Reset in 2 hours"},
+          {"details", "Input 120000 · Output 18000 · Cached 50000 · Cost $3.42"}}},
+        {row("Gemini", ProviderStatus::unknown, {{}, {}, {}, {}, {}, {}, "18% remaining"},
+             std::nullopt),
+         {{"id", "id-Gemini"},
+          {"title", "Gemini"},
+          {"subtitle", "Local CLI · CLI reported"},
+          {"status", "unknown"},
+          {"statusText", "Unknown"},
+          {"remaining", "18% remaining"},
+          {"used", "Used Limit unavailable"},
+          {"window", "Window Unknown"},
+          {"reset", "Reset unknown"}}},
+        {row("Claude", ProviderStatus::limited, {120, {}, {}, {}, {}, {}, {}},
+             UsageWindow{UsageWindowKind::rolling, "5h", std::nullopt, kNow - 5min}),
+         {{"id", "id-Claude"},
+          {"title", "Claude"},
+          {"subtitle", "Local CLI · CLI reported"},
+          {"status", "limited"},
+          {"statusText", "Limited"},
+          {"remaining", "0%"},
+          {"gauge", "0"},
+          {"used", "Used 120%"},
+          {"window", "Window 5h"},
+          {"reset", "Reset 5 minutes ago"}}},
+    };
+    UsageSnapshot snapshot = test::testSnapshot("ss_1");
+    snapshot.providers.clear();
+    for (const auto& [provider, expected] : cases) {
+        snapshot.providers.push_back(provider);
+    }
+    const auto view = snapshotViewJson(encodeSnapshot(snapshot).value(), "ignored", kNow);
+    ASSERT_TRUE(view);
+    simdjson::dom::parser parser;
+    simdjson::dom::array rows = parser.parse(*view)["providers"].get_array();
+    ASSERT_EQ(rows.size(), std::size(cases));
+    std::size_t index = 0;
+    for (auto element : rows) {
+        EXPECT_EQ(members(element.get_object()), cases[index++].second);
+    }
+}
+
+// The machine line: the snapshot's device name and its age by the relay's clock; before the
+// first upload the name the machine paired under; a stored body that no longer decodes is
+// refused rather than shown half.
+TEST(SnapshotViewTest, MachineNameAndUpdateLine) {
+    const auto at = [](Instant updatedAt, std::string name) {
+        UsageSnapshot s = test::testSnapshot("ss_1");
+        s.updatedAt = updatedAt;
+        s.device.name = std::move(name);
+        return std::optional(encodeSnapshot(s).value());
+    };
+    const std::string hostile = "<img src=x onerror=\"alert(1)\">\xff\"\\";
+    const std::tuple<std::optional<std::string>, std::string, std::string> cases[] = {
+        {at(kNow - 3min, "build box"), "build box", "Updated 3 minutes ago"},
+        {at(kNow - 2 * 24h, "build box"), "build box", "Updated 2 days ago"},
+        // A connector whose clock runs ahead is not shown as updated in the future.
+        {at(kNow + 40s, "build box"), "build box", "Updated just now"},
+        {at(kNow - 3min, ""), "Paired Name", "Updated 3 minutes ago"},
+        {at(kNow, hostile), "<img src=x onerror=\"alert(1)\">\xef\xbf\xbd\"\\", "Updated just now"},
+        {std::nullopt, "Paired Name", "No upload yet"},
+    };
+    for (const auto& [snapshot, machine, updated] : cases) {
+        const auto view = snapshotViewJson(snapshot, "Paired Name", kNow);
+        ASSERT_TRUE(view) << updated;
+        simdjson::dom::parser parser;
+        const auto fields = members(parser.parse(*view).get_object());
+        EXPECT_EQ(fields.at("machine"), machine);
+        EXPECT_EQ(fields.at("updatedText"), updated);
+    }
+    EXPECT_FALSE(snapshotViewJson(std::string(R"({"schemaVersion":1})"), "x", kNow));
+}
+
+// The page's files by path; an unchanged file costs only a 304, and every answer carries the
+// security headers.
+TEST(WebPageTest, FilesByPathRevalidatedByContentHash) {
+    const std::tuple<std::string, std::optional<std::string>> cases[] = {
+        {"/", "text/html; charset=utf-8"},
+        {"/pair", "text/html; charset=utf-8"},
+        {"/index.html", "text/html; charset=utf-8"},
+        {"/app.js", "text/javascript; charset=utf-8"},
+        {"/sw.js", "text/javascript; charset=utf-8"},
+        {"/app.css", "text/css; charset=utf-8"},
+        {"/manifest.webmanifest", "application/manifest+json"},
+        {"/icon-192.png", "image/png"},
+        {"/icon.svg", "image/svg+xml"},
+        {"/pair/", std::nullopt},
+        {"/../index.html", std::nullopt},
+        {"/APP.JS", std::nullopt},
+        {"/health", std::nullopt},
+    };
+    for (const auto& [path, type] : cases) {
+        const auto page = webPageAnswer(path, "");
+        ASSERT_EQ(page.has_value(), type.has_value()) << path;
+        if (!page) {
+            continue;
+        }
+        EXPECT_EQ(page->contentType, *type) << path;
+        EXPECT_EQ(page->status, 200);
+        EXPECT_FALSE(page->body.empty());
+        std::map<std::string_view, std::string_view> headers(page->headers.begin(),
+                                                             page->headers.end());
+        EXPECT_EQ(headers["x-content-type-options"], "nosniff");
+        EXPECT_EQ(headers["referrer-policy"], "no-referrer");
+        EXPECT_NE(headers["content-security-policy"].find("script-src 'self';"),
+                  std::string_view::npos);
+        const auto again = webPageAnswer(path, headers["etag"]);
+        EXPECT_EQ(again->status, 304) << path;
+        EXPECT_TRUE(again->body.empty());
+        EXPECT_EQ(webPageAnswer(path, "\"stale\"")->status, 200);
+    }
+    // The page loads nothing that the policy would block: no inline script or style.
+    const std::string html(webPageAnswer("/", "")->body);
+    EXPECT_EQ(html.find("<script>"), std::string::npos);
+    EXPECT_EQ(html.find("style="), std::string::npos);
+    EXPECT_EQ(html.find("<style"), std::string::npos);
+}
+
+// Through a real relay: the health answer names the page, the view needs a token of the space,
+// and its answers are not kept by any cache on the way.
+TEST(WebViewRelayTest, ViewEndpointAndPageHeaders) {
+    QTemporaryDir dir;
+    test::RelayProcess relay(dir.filePath("relay.db"));
+    ASSERT_TRUE(relay.isRunning());
+    httplib::Client http("127.0.0.1", relay.port());
+    EXPECT_EQ(http.Get("/health")->body, R"({"status":"ok","webApp":"/"})");
+
+    const auto created =
+        http.Post("/v1/pairing/sessions",
+                  R"({"connectorDeviceId":"mac_1","connectorDeviceName":"Paired <b>box</b>"})",
+                  "application/json");
+    simdjson::dom::parser parser;
+    const std::string code(parser.parse(created->body)["pairingCode"].get_string().value());
+    const auto claimed =
+        http.Post("/v1/pairing/claim", R"({"pairingCode":")" + code + R"("})", "application/json");
+    ASSERT_EQ(claimed->status, 200);
+    const std::string space(parser.parse(claimed->body)["syncSpaceId"].get_string().value());
+    const std::string token(parser.parse(claimed->body)["phoneDeviceToken"].get_string().value());
+    const std::string path = "/v1/sync-spaces/" + space + "/snapshots/latest/view";
+
+    const std::tuple<std::string, std::string, int, std::string> cases[] = {
+        {path, "Bearer " + token, 200,
+         R"({"machine":"Paired <b>box</b>","updatedText":"No upload yet","providers":[]})"},
+        {path, "Bearer wrong", 401, R"({"error":"Invalid token for this sync space"})"},
+        {path, "", 401, R"({"error":"Missing bearer token"})"},
+        {"/v1/sync-spaces/other/snapshots/latest/view", "Bearer " + token, 401,
+         R"({"error":"Invalid token for this sync space"})"},
+    };
+    for (const auto& [target, authorization, status, body] : cases) {
+        httplib::Headers headers;
+        if (!authorization.empty()) {
+            headers.emplace("authorization", authorization);
+        }
+        const auto res = http.Get(target, headers);
+        ASSERT_TRUE(res) << target;
+        EXPECT_EQ(res->status, status) << target;
+        EXPECT_EQ(res->body, body);
+        EXPECT_EQ(res->get_header_value("cache-control"), "no-store");
+        EXPECT_EQ(res->get_header_value("referrer-policy"), "no-referrer");
+    }
+
+    const auto page = http.Get("/pair?code=123456");
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(page->get_header_value("content-type"), "text/html; charset=utf-8");
+    EXPECT_EQ(page->get_header_value("x-content-type-options"), "nosniff");
+    EXPECT_NE(page->get_header_value("content-security-policy").find("default-src 'none'"),
+              std::string::npos);
+    EXPECT_EQ(http.Get("/missing.js")->status, 404);
+}
+
+} // namespace
+} // namespace korvo

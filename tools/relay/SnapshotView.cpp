@@ -1,0 +1,92 @@
+#include "SnapshotView.h"
+
+#include "model/DisplayText.h"
+#include "model/SnapshotJson.h"
+#include "model/TimeText.h"
+
+#include <chrono>
+
+namespace korvo::relayserver {
+namespace {
+
+// Appends `"name":value` with a separating comma after the first member.
+class ObjectWriter {
+public:
+    explicit ObjectWriter(std::string& out) : out_(out) { out_ += '{'; }
+    void raw(std::string_view name, std::string_view json) {
+        out_ += first_ ? "" : ",";
+        first_ = false;
+        out_ += jsonQuoted(name);
+        out_ += ':';
+        out_ += json;
+    }
+    void text(std::string_view name, std::string_view value) { raw(name, jsonQuoted(value)); }
+    void close() { out_ += '}'; }
+
+private:
+    std::string& out_;
+    bool first_ = true;
+};
+
+std::string updatedText(Instant updatedAt, Instant now) {
+    // A connector whose clock runs ahead would otherwise be shown as updated in the future.
+    if (updatedAt > now - std::chrono::seconds(1)) {
+        return "Updated just now";
+    }
+    return "Updated " + relativeTimePhrase(updatedAt, now);
+}
+
+void writeRow(std::string& out, const ProviderUsage& row, Instant now) {
+    ObjectWriter o(out);
+    o.text("id", row.id);
+    o.text("title", row.displayName);
+    o.text("subtitle", sourceLabel(row.source) + " · " + confidenceLabel(row.confidence));
+    o.text("status", rawValue(row.status));
+    o.text("statusText", providerStatusLabel(row.status));
+    o.text("remaining", primaryRemainingText(row));
+    if (const auto gauge = limitGaugeValue(row)) {
+        o.raw("gauge", jsonNumber(*gauge));
+    }
+    o.text("used", "Used " + primaryUsedText(row));
+    o.text("window", "Window " + primaryWindowText(row));
+    o.text("reset", "Reset " + resetText(row, now));
+    if (const auto details = tokenDetailsText(row)) {
+        o.text("details", *details);
+    }
+    o.close();
+}
+
+} // namespace
+
+std::optional<std::string> snapshotViewJson(const std::optional<std::string>& snapshot,
+                                            std::string_view pairedName, Instant now) {
+    std::string out;
+    ObjectWriter o(out);
+    if (!snapshot) {
+        o.text("machine", pairedName);
+        o.text("updatedText", "No upload yet");
+        o.raw("providers", "[]");
+        o.close();
+        return out;
+    }
+    auto decoded = decodeSnapshot(*snapshot);
+    if (!decoded.ok()) {
+        return std::nullopt;
+    }
+    const UsageSnapshot& s = decoded.value();
+    o.text("machine", s.device.name.empty() ? pairedName : std::string_view(s.device.name));
+    o.text("updatedText", updatedText(s.updatedAt, now));
+    o.text("updatedAt", formatInternetDateTime(s.updatedAt));
+    o.text("snapshotId", s.snapshotId);
+    std::string rows = "[";
+    for (const ProviderUsage& row : s.providers) {
+        rows += rows.size() > 1 ? "," : "";
+        writeRow(rows, row, now);
+    }
+    rows += ']';
+    o.raw("providers", rows);
+    o.close();
+    return out;
+}
+
+} // namespace korvo::relayserver

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "model/Instant.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korvo::relayserver {
+
+// The latest snapshot of a sync space as the web view shows it: every text computed here by
+// the same display code the desktop rows use, relative to the relay's clock, so the page only
+// places them.
+//
+// {"machine": name, "updatedText": "Updated 3 minutes ago", "updatedAt": date?,
+//  "snapshotId": id?, "providers": [{"id", "title", "subtitle", "status", "statusText",
+//  "remaining", "gauge"?, "used", "window", "reset", "details"?}]}
+//
+// Without a snapshot the machine is named by `pairedName` (the name it paired under) and the
+// list is empty. Nothing when `snapshot` does not decode.
+std::optional<std::string> snapshotViewJson(const std::optional<std::string>& snapshot,
+                                            std::string_view pairedName, Instant now);
+
+} // namespace korvo::relayserver
