@@ -15,9 +15,9 @@ foreach(size 16 22 24 32 48 64 128 256)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             COMPONENT connector)
 endforeach()
-configure_file("${_pkg}/app.korvo.Connector.metainfo.xml" "${_gen}/app.korvo.Connector.metainfo.xml"
+configure_file("${_pkg}/app.korvo.connector.metainfo.xml" "${_gen}/app.korvo.connector.metainfo.xml"
                @ONLY)
-install(FILES "${_gen}/app.korvo.Connector.metainfo.xml"
+install(FILES "${_gen}/app.korvo.connector.metainfo.xml"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT connector)
 configure_file("${_pkg}/korvo-connector.service.in" "${_gen}/korvo-connector.service" @ONLY)
 install(FILES "${_gen}/korvo-connector.service" DESTINATION lib/systemd/user COMPONENT connector)
@@ -72,13 +72,14 @@ set(CPACK_DEBIAN_CONNECTOR_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_RECOMMENDS "gnome-keyring | kwalletmanager")
 set(CPACK_COMPONENT_CONNECTOR_DESCRIPTION
     "usage of AI coding tools, on the Korvo phone app\n"
-    "Korvo Connector reads, read-only, the usage files that AI coding tools leave in the\n"
-    "home folder and uploads a sanitized usage snapshot that the Korvo phone app shows.\n"
-    "It runs as a tray app with alerts when a quota runs low, or as a user service.")
+    "Korvo Connector reads, read-only, the usage files that AI coding tools\n"
+    "leave in the home folder and uploads a sanitized usage snapshot that the\n"
+    "Korvo phone app shows. It runs as a tray app with alerts when a quota\n"
+    "runs low, or as a user service.")
 set(CPACK_DEBIAN_RELAY_PACKAGE_NAME korvo-relay)
 set(CPACK_DEBIAN_RELAY_PACKAGE_SECTION net)
 set(CPACK_COMPONENT_RELAY_DESCRIPTION
     "relay server for the Korvo phone app and connectors\n"
-    "The relay pairs Korvo connectors with phones and keeps the newest usage snapshot of\n"
-    "each sync space. A systemd unit runs it as its own user.")
+    "The relay pairs Korvo connectors with phones and keeps the newest usage\n"
+    "snapshot of each sync space. A systemd unit runs it as its own user.")
 include(CPack)

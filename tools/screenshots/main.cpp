@@ -5,6 +5,7 @@
 #include "RelayProcess.h"
 #include "app/ConnectorMenuView.h"
 #include "app/ConnectorWindowController.h"
+#include "app/ConnectorWindowView.h"
 #include "app/KorvoConnectorApp.h"
 #include "core/ManifestLocation.h"
 #include "platform/LoginItem.h"
@@ -18,6 +19,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <cstdio>
@@ -85,9 +87,14 @@ bool save(const QPixmap& picture, const QString& path) {
     return saved;
 }
 
-// The window with its frame as the window manager draws it.
-bool saveWindow(QMainWindow* window, const QString& path) {
+// The window with its frame as the window manager draws it, from the top of the page unless
+// `scrolled`.
+bool saveWindow(ConnectorWindowController& controller, const QString& path, bool scrolled = false) {
+    if (!scrolled) {
+        controller.view()->verticalScrollBar()->setValue(0);
+    }
     settle();
+    QMainWindow* window = controller.window();
     const QRect frame = window->frameGeometry();
     return save(QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
                                                              frame.height()),
@@ -153,7 +160,7 @@ int main(int argc, char** argv) {
     QCoro::waitFor(connector.createPairingCode());
     controller.showPairing();
     ok &= waitFor([&] { return connector.isPollingForPairing(); });
-    ok &= saveWindow(window, output + QStringLiteral("/pairing.png"));
+    ok &= saveWindow(controller, output + QStringLiteral("/pairing.png"), true);
 
     // 2. Paired: the phone claims the code; the first upload follows.
     const std::string code = connector.pairingSession()->pairingCode;
@@ -164,19 +171,19 @@ int main(int argc, char** argv) {
     QCoro::waitFor(connector.syncNow());
     connector.stopAutoSync();
     controller.show();
-    ok &= saveWindow(window, output + QStringLiteral("/paired.png"));
+    ok &= saveWindow(controller, output + QStringLiteral("/paired.png"));
 
     // 3. A newer build on the download site, next to the tool that runs low.
     std::ofstream(manifest) << R"({"version": "1.5.0", "build": "57", "channel": "release",
         "file": "korvo-connector_1.5.0_amd64.deb"})";
     QCoro::waitFor(connector.checkForUpdates(false));
-    ok &= saveWindow(window, output + QStringLiteral("/update-and-warning.png"));
+    ok &= saveWindow(controller, output + QStringLiteral("/update-and-warning.png"));
 
     // 4. The relay is gone: the upload fails and the window says so at the top.
     relay.stop();
     QCoro::waitFor(connector.syncNow());
     connector.stopAutoSync();
-    ok &= saveWindow(window, output + QStringLiteral("/sync-failing.png"));
+    ok &= saveWindow(controller, output + QStringLiteral("/sync-failing.png"));
 
     // 5. The tray menu, opened from the icon.
     ConnectorMenuView* menu = app.menu();
