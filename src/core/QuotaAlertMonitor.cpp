@@ -15,7 +15,7 @@ QuotaAlertMonitor::QuotaAlertMonitor(ConnectorModel& model, Clock clock,
         enabled_ = settings_->string(QString::fromLatin1(kEnabledKey)) != QLatin1String("false");
     }
     connect(&model, &ConnectorModel::uploadChanged, this, &QuotaAlertMonitor::review);
-    connect(&model, &ConnectorModel::collectChanged, this, &QuotaAlertMonitor::review);
+    connect(&model, &ConnectorModel::sourcesChanged, this, &QuotaAlertMonitor::review);
 }
 
 void QuotaAlertMonitor::setEnabled(bool enabled) {
