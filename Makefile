@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench format clean
+.PHONY: all deps configure build run test bench package screenshots format clean
 
 all: build
 
@@ -23,6 +23,16 @@ run: build
 
 test: build
 	scripts/run-tests $(BUILD_DIR)
+	scripts/check-package $(BUILD_DIR)
+
+# Debian packages of the connector and the relay, into $(BUILD_DIR).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+# The README's pictures, rendered under Xvfb with a window manager and a tray host.
+screenshots: build
+	scripts/with-tray-host --size 1024x800 $(BUILD_DIR)/bin/korvo-screenshots \
+	    $(BUILD_DIR)/bin/korvo-relay docs/screenshots
 
 bench: build
 	scripts/run-benchmarks $(BUILD_DIR)

@@ -82,7 +82,7 @@ void ConnectedConnectorView::refresh() {
         return;
     }
     snapshot_->addWidget(
-        makeLabel(qs("Updated " + relativeTimePhrase(snapshot->updatedAt, clock_())),
+        makeLabel(qs("Updated " + relativePastPhrase(snapshot->updatedAt, clock_())),
                   TextStyle::body, Tint::secondary, snapshotBox));
     for (const ProviderUsage& provider : snapshot->providers) {
         auto* line = new QHBoxLayout;

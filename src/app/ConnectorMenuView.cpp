@@ -3,6 +3,7 @@
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
 #include "core/ConnectorModel.h"
+#include "core/QuotaAlertMonitor.h"
 #include "model/DisplayText.h"
 
 #include <QApplication>
@@ -32,51 +33,26 @@ ConnectorMenuView::ConnectorMenuView(ConnectorModel& model, Clock clock,
                                      std::function<void()> openWindow, QWidget* parent)
     : QMenu(QStringLiteral("Korvo"), parent), model_(model), clock_(std::move(clock)),
       openWindow_(std::move(openWindow)) {
-    pending_.setSingleShot(true);
-    pending_.setInterval(0);
-    connect(&pending_, &QTimer::timeout, this, &ConnectorMenuView::rebuild);
-    connect(&model, &ConnectorModel::stateChanged, &pending_, qOverload<>(&QTimer::start));
-    connect(this, &QMenu::aboutToShow, this, &ConnectorMenuView::rebuild);
-    rebuild();
-}
-
-void ConnectorMenuView::rebuild() {
-    pending_.stop();
-    clear();
-    const auto text = [this](const QString& line) {
-        addAction(literalAmpersands(line))->setEnabled(false);
-    };
-    text(QStringLiteral("Korvo Connector"));
+    addTextRow()->setText(QStringLiteral("Korvo Connector"));
     addSeparator();
-    text(QStringLiteral("Status: ") + model_.statusMessage());
-    text(QStringLiteral("Sources: ") + model_.sourceDiagnosticStatus());
-    text(QStringLiteral("Auto sync: ") + model_.autoSyncStatus());
-    text(qs("Last sync: " + relativeOrNever(model_.lastSyncAt(), clock_())));
-    text(QStringLiteral("Updates: ") + model_.updateStatus());
+    status_ = addTextRow();
+    sources_ = addTextRow();
+    autoSync_ = addTextRow();
+    lastSync_ = addTextRow();
+    updates_ = addTextRow();
     addSeparator();
-    if (model_.updateInfo()) {
-        connect(addAction(QStringLiteral("Download Update")), &QAction::triggered, this,
-                [this] { model_.openDownloadPage(); });
-    }
-    QAction* check = addAction(QStringLiteral("Check for Updates"));
-    check->setEnabled(!model_.isCheckingForUpdates());
-    connect(check, &QAction::triggered, this,
+    download_ = addAction(QStringLiteral("Download Update"));
+    connect(download_, &QAction::triggered, this, [this] { model_.openDownloadPage(); });
+    checkUpdates_ = addAction(QStringLiteral("Check for Updates"));
+    connect(checkUpdates_, &QAction::triggered, this,
             [this] { launch([this] { return model_.checkForUpdates(false); }); });
     addSeparator();
-    if (const auto& snapshot = model_.displaySnapshot()) {
-        for (const ProviderUsage& provider : snapshot->providers) {
-            addAction(statusDot(statusTint(provider.status)),
-                      literalAmpersands(
-                          qs(provider.displayName + "  " + primaryRemainingText(provider))));
-        }
-    } else {
-        text(QStringLiteral("Limits: Not available yet"));
-    }
-    addSeparator();
-    QAction* openAtLogin = addAction(QStringLiteral("Open at Login"));
-    openAtLogin->setCheckable(true);
-    openAtLogin->setChecked(model_.launchAtLoginEnabled());
-    connect(openAtLogin, &QAction::triggered, this,
+    noLimits_ = addTextRow();
+    noLimits_->setText(QStringLiteral("Limits: Not available yet"));
+    limitsEnd_ = addSeparator();
+    openAtLogin_ = addAction(QStringLiteral("Open at Login"));
+    openAtLogin_->setCheckable(true);
+    connect(openAtLogin_, &QAction::triggered, this,
             [this](bool checked) { model_.setLaunchAtLogin(checked); });
     addSeparator();
     connect(addAction(QStringLiteral("Open Pairing")), &QAction::triggered, this, [this] {
@@ -84,9 +60,8 @@ void ConnectorMenuView::rebuild() {
             openWindow_();
         }
     });
-    QAction* refreshNow = addAction(QStringLiteral("Refresh Now"));
-    refreshNow->setEnabled(model_.isPaired() && !model_.isSyncing());
-    connect(refreshNow, &QAction::triggered, this,
+    refreshNow_ = addAction(QStringLiteral("Refresh Now"));
+    connect(refreshNow_, &QAction::triggered, this,
             [this] { launch([this] { return model_.syncNow(); }); });
     connect(addAction(QStringLiteral("Refresh Limits")), &QAction::triggered, this,
             [this] { launch([this] { return model_.refreshLocalLimits(); }); });
@@ -97,6 +72,83 @@ void ConnectorMenuView::rebuild() {
     addSeparator();
     connect(addAction(QStringLiteral("Quit")), &QAction::triggered, qApp, &QCoreApplication::quit,
             Qt::QueuedConnection);
+
+    pending_.setSingleShot(true);
+    pending_.setInterval(0);
+    connect(&pending_, &QTimer::timeout, this, &ConnectorMenuView::refresh);
+    connect(&model, &ConnectorModel::stateChanged, &pending_, qOverload<>(&QTimer::start));
+    connect(this, &QMenu::aboutToShow, this, &ConnectorMenuView::refresh);
+    refresh();
+}
+
+void ConnectorMenuView::setAlerts(QuotaAlertMonitor* alerts) {
+    delete alerts_;
+    alerts_ = nullptr;
+    if (!alerts) {
+        return;
+    }
+    const QList<QAction*> items = actions();
+    alerts_ = new QAction(QStringLiteral("Alerts"), this);
+    alerts_->setCheckable(true);
+    alerts_->setChecked(alerts->enabled());
+    insertAction(items.value(items.indexOf(openAtLogin_) + 1), alerts_);
+    connect(alerts_, &QAction::triggered, alerts, &QuotaAlertMonitor::setEnabled);
+    connect(alerts, &QuotaAlertMonitor::enabledChanged, alerts_, &QAction::setChecked);
+}
+
+QAction* ConnectorMenuView::addTextRow() {
+    return addAction(QString());
+}
+
+void ConnectorMenuView::refresh() {
+    pending_.stop();
+    const auto setText = [](QAction* action, const QString& text) {
+        const QString shown = literalAmpersands(text);
+        if (action->text() != shown) {
+            action->setText(shown);
+        }
+    };
+    setText(status_,
+            QStringLiteral("Status: ") +
+                shownStatusText(model_.statusMessage(), model_.isPaired(), model_.upload().phase));
+    setText(sources_, QStringLiteral("Sources: ") + model_.sourceDiagnosticStatus());
+    setText(autoSync_, QStringLiteral("Auto sync: ") + desktopWording(model_.autoSyncStatus()));
+    setText(lastSync_, qs("Last sync: " + relativeOrNever(model_.lastSyncAt(), clock_())));
+    setText(updates_, QStringLiteral("Updates: ") + model_.updateStatus());
+    download_->setVisible(model_.updateInfo().has_value());
+    checkUpdates_->setEnabled(!model_.isCheckingForUpdates());
+    refreshProviders();
+    openAtLogin_->setChecked(model_.launchAtLoginEnabled());
+    refreshNow_->setEnabled(model_.isPaired() && !model_.isSyncing());
+}
+
+void ConnectorMenuView::refreshProviders() {
+    const auto& snapshot = model_.displaySnapshot();
+    const std::size_t count = snapshot ? snapshot->providers.size() : 0;
+    noLimits_->setVisible(!snapshot);
+    while (providers_.size() < count) {
+        auto* row = new QAction(this);
+        insertAction(limitsEnd_, row);
+        providers_.push_back(row);
+    }
+    while (providers_.size() > count) {
+        delete providers_.back();
+        providers_.pop_back();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const ProviderUsage& provider = snapshot->providers[i];
+        QAction* row = providers_[i];
+        const QString text =
+            literalAmpersands(qs(provider.displayName + "  " + primaryRemainingText(provider)));
+        if (row->text() != text) {
+            row->setText(text);
+        }
+        const Tint tint = statusTint(provider.status);
+        if (row->data() != QVariant(int(tint))) {
+            row->setData(int(tint));
+            row->setIcon(statusDot(tint));
+        }
+    }
 }
 
 } // namespace korvo

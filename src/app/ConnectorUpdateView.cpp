@@ -69,8 +69,9 @@ void ConnectorUpdateView::refresh() {
     available_->setVisible(info.has_value());
     current_->setVisible(!info.has_value());
     if (info) {
-        version_->setText(QStringLiteral("Version ") + info->version + QStringLiteral(" build ") +
-                          info->build + QStringLiteral(" is available on the Mac download page."));
+        version_->setText(desktopWording(
+            QStringLiteral("Version ") + info->version + QStringLiteral(" build ") + info->build +
+            QStringLiteral(" is available on the Mac download page.")));
         checkAgain_->setEnabled(!checking);
     } else {
         updateStatus_->setText(model_.updateStatus());

@@ -5,8 +5,10 @@
 #include "app/ViewSupport.h"
 #include "core/ConnectorModel.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 
 namespace korvo {
@@ -24,8 +26,10 @@ void ConnectorWindowController::show() {
     if (!window_) {
         window_ = std::make_unique<QMainWindow>();
         window_->setWindowTitle(QStringLiteral("Korvo Connector"));
-        window_->setWindowIcon(trayIcon());
-        window_->setCentralWidget(new ConnectorWindowView(*model_, clock_, channel_));
+        window_->setWindowIcon(korvo::trayIcon());
+        view_ = new ConnectorWindowView(*model_, clock_, channel_);
+        window_->setCentralWidget(view_);
+        window_->installEventFilter(this);
         window_->setMinimumSize(420, 520);
         window_->resize(520, 720);
         // Centred once, on the screen under the pointer or the primary one; a screen smaller
@@ -45,6 +49,20 @@ void ConnectorWindowController::show() {
     window_->activateWindow();
     launch([this] { return model_->start(); });
     Q_EMIT shown();
+}
+
+void ConnectorWindowController::showPairing() {
+    show();
+    if (view_) {
+        view_->revealPairing();
+    }
+}
+
+bool ConnectorWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_.get() && event->type() == QEvent::Close) {
+        QTimer::singleShot(0, this, &ConnectorWindowController::closed);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace korvo

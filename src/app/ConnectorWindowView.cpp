@@ -7,20 +7,24 @@
 #include "app/PairingConnectorView.h"
 #include "app/UserSupportConnectorView.h"
 #include "app/ViewSupport.h"
+#include "app/ViewText.h"
 #include "core/ConnectorModel.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace korvo {
 
 ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
                                          KorvoBuildChannel channel, QWidget* parent)
-    : QScrollArea(parent), model_(model) {
+    : QScrollArea(parent), model_(model), clock_(clock) {
     auto* page = new QWidget(this);
     auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(20, 20, 20, 20);
+    // Narrow side margins leave a row of four buttons on one line at the default width.
+    layout->setContentsMargins(14, 16, 14, 16);
     layout->setSpacing(16);
 
     auto* header = new QHBoxLayout;
@@ -34,6 +38,12 @@ ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
     refreshNow_ = new QPushButton(QStringLiteral("Refresh Now"), page);
     header->addWidget(refreshNow_, 0, Qt::AlignTop);
     layout->addLayout(header);
+    // The current error also stands right under the header, where it is seen; the red line at
+    // the end of the page stays as well.
+    currentError_ = makeLabel({}, TextStyle::body, Tint::red, page);
+    currentError_->setWordWrap(true);
+    currentError_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(currentError_);
 
     update_ = new ConnectorUpdateView(model, clock, page);
     layout->addWidget(update_);
@@ -70,15 +80,21 @@ ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
     connect(&pending_, &QTimer::timeout, this, &ConnectorWindowView::refresh);
     connect(&model, &ConnectorModel::stateChanged, &pending_, qOverload<>(&QTimer::start));
     // Relative times ("2 minutes ago") age without a change of the model.
-    ticker_.setInterval(30000);
+    ticker_.setSingleShot(true);
     connect(&ticker_, &QTimer::timeout, this, &ConnectorWindowView::refresh);
-    ticker_.start();
+    // The page, not the first text field, has the focus when the window opens: a focused
+    // field would have its text selected, and typing would replace it.
+    setFocusPolicy(Qt::StrongFocus);
+    page->setFocusPolicy(Qt::NoFocus);
     refresh();
 }
 
 void ConnectorWindowView::refresh() {
     pending_.stop();
-    status_->setText(model_.statusMessage());
+    const bool failing = syncIsFailing(model_.isPaired(), model_.upload().phase);
+    status_->setText(
+        shownStatusText(model_.statusMessage(), model_.isPaired(), model_.upload().phase));
+    applyTint(status_, failing ? Tint::red : Tint::secondary);
     refreshNow_->setEnabled(model_.isPaired() && !model_.isSyncing());
     update_->refresh();
     limits_->refresh();
@@ -97,8 +113,73 @@ void ConnectorWindowView::refresh() {
         support_->refresh();
     }
     const auto& error = model_.errorMessage();
-    error_->setVisible(error.has_value());
-    error_->setText(error.value_or(QString()));
+    const QString errorText = desktopWording(error.value_or(QString()));
+    for (QLabel* line : {currentError_, error_}) {
+        line->setVisible(error.has_value());
+        line->setText(errorText);
+    }
+    scheduleTick();
+}
+
+void ConnectorWindowView::revealPairing() {
+    refresh();
+    QWidget* panel = model_.isPaired() ? static_cast<QWidget*>(connected_) : pairing_;
+    // The layout places the panel once the window is shown; scrolling needs its position.
+    widget()->layout()->activate();
+    verticalScrollBar()->setValue(std::min(panel->y() - 12, verticalScrollBar()->maximum()));
+    if (QAbstractButton* first = panel->findChild<QAbstractButton*>()) {
+        first->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+std::optional<std::chrono::milliseconds> ConnectorWindowView::nextTick() const {
+    if (!ticker_.isActive()) {
+        return std::nullopt;
+    }
+    return std::chrono::milliseconds(ticker_.interval());
+}
+
+void ConnectorWindowView::showEvent(QShowEvent* event) {
+    QScrollArea::showEvent(event);
+    refresh();
+}
+
+void ConnectorWindowView::hideEvent(QHideEvent* event) {
+    QScrollArea::hideEvent(event);
+    ticker_.stop();
+}
+
+void ConnectorWindowView::scheduleTick() {
+    const auto delay =
+        isVisible() ? relativeTimeRefreshDelay(shownDates(), clock_()) : std::nullopt;
+    if (delay) {
+        ticker_.start(*delay);
+    } else {
+        ticker_.stop();
+    }
+}
+
+std::vector<Instant> ConnectorWindowView::shownDates() const {
+    std::vector<Instant> dates;
+    for (const auto* date :
+         {&model_.lastUpdateCheckAt(), &model_.lastUploadAt(), &model_.lastSuccessfulCollectAt(),
+          &model_.lastSleepAt(), &model_.lastWakeAt()}) {
+        if (*date) {
+            dates.push_back(**date);
+        }
+    }
+    if (const auto& snapshot = model_.displaySnapshot()) {
+        dates.push_back(snapshot->updatedAt);
+        for (const ProviderUsage& provider : snapshot->providers) {
+            if (provider.window && provider.window->resetAt) {
+                dates.push_back(*provider.window->resetAt);
+            }
+        }
+    }
+    if (const auto& session = model_.pairingSession(); session && !model_.isPaired()) {
+        dates.push_back(session->expiresAt);
+    }
+    return dates;
 }
 
 } // namespace korvo

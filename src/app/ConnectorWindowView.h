@@ -5,6 +5,9 @@
 
 #include <QScrollArea>
 #include <QTimer>
+#include <chrono>
+#include <optional>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -21,7 +24,8 @@ class UserSupportConnectorView;
 
 // The window's one scrolling page: header, updates, current limits, pairing or connected
 // panel, diagnostics (development builds) or support panel, and the last error. Re-reads the
-// model after each change, and every 30 seconds for the relative times.
+// model after each change. While shown, the relative times are rendered again each second when
+// one of them is less than a minute away, else each minute; while hidden, nothing runs.
 class ConnectorWindowView : public QScrollArea {
     Q_OBJECT
 public:
@@ -32,14 +36,30 @@ public:
     // Re-reads every field now (changes are otherwise applied on the next event-loop turn).
     void refresh();
 
+    // Scrolls to the pairing panel (the connected panel once paired) and puts the keyboard
+    // focus on its first button.
+    void revealPairing();
+
+    // When the relative times are next rendered again; nothing while none is shown or hidden.
+    std::optional<std::chrono::milliseconds> nextTick() const;
+
     PairingConnectorView* pairingView() const { return pairing_; }
     ConnectedConnectorView* connectedView() const { return connected_; }
     DiagnosticsConnectorView* diagnosticsView() const { return diagnostics_; }
     UserSupportConnectorView* supportView() const { return support_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
+    void scheduleTick();
+    std::vector<Instant> shownDates() const;
+
     ConnectorModel& model_;
+    Clock clock_;
     QLabel* status_;
+    QLabel* currentError_;
     QPushButton* refreshNow_;
     ConnectorUpdateView* update_;
     CurrentLimitsConnectorView* limits_;

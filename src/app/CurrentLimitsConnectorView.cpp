@@ -2,6 +2,7 @@
 
 #include "app/ProviderLimitRow.h"
 #include "app/ViewSupport.h"
+#include "app/ViewText.h"
 #include "core/ConnectorModel.h"
 
 #include <QFrame>
@@ -13,8 +14,8 @@ namespace korvo {
 
 CurrentLimitsConnectorView::CurrentLimitsConnectorView(ConnectorModel& model, Clock clock,
                                                        QWidget* parent)
-    : QGroupBox(QStringLiteral("Current Limits on This Mac"), parent), model_(model),
-      clock_(std::move(clock)),
+    : QGroupBox(desktopWording(QStringLiteral("Current Limits on This Mac")), parent),
+      model_(model), clock_(std::move(clock)),
       noData_(makeLabel(QStringLiteral("No local limit data found yet. Korvo can still detect "
                                        "CLIs; quota percentages appear only when the local CLI "
                                        "exposes a sanitized usage or rate-limit field."),

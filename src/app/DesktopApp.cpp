@@ -3,8 +3,10 @@
 #include "app/ConnectorAppDelegate.h"
 #include "app/DesktopServices.h"
 #include "app/KorvoConnectorApp.h"
+#include "core/ManifestLocation.h"
 #include "platform/PowerEvents.h"
 #include "platform/SingleInstance.h"
+#include "platform/UserDefaults.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -35,6 +37,10 @@ int runDesktopApp(int argc, char** argv) {
     options.model.pasteboard = std::make_shared<ClipboardPasteboard>();
     options.model.urlOpener = std::make_shared<DesktopUrlOpener>();
     options.powerEvents = &powerEvents;
+    auto settings = std::make_shared<SettingsUserDefaults>();
+    options.model.userDefaults = settings;
+    options.model.manifestURL =
+        manifestURL(options.model.manifestURL, options.model.environment, settings.get());
     KorvoConnectorApp app(std::move(options));
     app.launch();
     QObject::connect(&instance, &SingleInstance::reopenRequested, &app,

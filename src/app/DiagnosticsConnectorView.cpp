@@ -65,13 +65,15 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
     grid->setColumnStretch(1, 1);
     int row = 0;
     for (const char* name : kGridLabels) {
-        auto* label = makeLabel(QString::fromUtf8(name), TextStyle::body, Tint::secondary, this);
+        auto* label = makeLabel(desktopWording(QString::fromUtf8(name)), TextStyle::body,
+                                Tint::secondary, this);
         auto* value = new QLabel(this);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         value->setWordWrap(true);
         grid->addWidget(label, row, 0, Qt::AlignTop);
         grid->addWidget(value, row, 1);
-        values_.emplace_back(label->text(), value);
+        // Looked up by the label as written, whatever the desktop's wording.
+        values_.emplace_back(QString::fromUtf8(name), value);
         ++row;
     }
     layout->addLayout(grid);
@@ -106,7 +108,8 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
           "sleeping and uploads a fresh snapshot shortly after wake.",
           "Widgets update from the iPhone App Group cache, so open the iOS app once after "
           "pairing to refresh the widget snapshot."}) {
-        auto* label = makeLabel(QString::fromUtf8(note), TextStyle::caption, Tint::secondary, this);
+        auto* label = makeLabel(desktopWording(QString::fromUtf8(note)), TextStyle::caption,
+                                Tint::secondary, this);
         label->setWordWrap(true);
         layout->addWidget(label);
     }
@@ -154,7 +157,7 @@ void DiagnosticsConnectorView::refresh() {
         model_.lastUploadStatus(),
         qs(relativeOrNever(model_.lastUploadAt(), now)),
         model_.lastUploadError(),
-        model_.autoSyncStatus(),
+        desktopWording(model_.autoSyncStatus()),
         model_.powerStatus(),
         qs(relativeOrNever(model_.lastSleepAt(), now)),
         qs(relativeOrNever(model_.lastWakeAt(), now)),

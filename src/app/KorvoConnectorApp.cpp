@@ -4,6 +4,10 @@
 #include "app/ConnectorAppDelegate.h"
 #include "app/ConnectorMenuView.h"
 #include "app/ConnectorWindowController.h"
+#include "app/ViewText.h"
+#include "core/QuotaAlertMonitor.h"
+#include "platform/Notifier.h"
+#include "platform/UserDefaults.h"
 
 #include <QApplication>
 #include <QSystemTrayIcon>
@@ -16,10 +20,22 @@ KorvoConnectorApp::KorvoConnectorApp(Options options, QObject* parent)
     ConnectorModelOptions modelOptions = options_.model;
     modelOptions.powerEvents = nullptr;
     const Clock clock = modelOptions.clock;
+    if (!options_.notifier) {
+        options_.notifier = std::make_shared<FreedesktopNotifier>();
+    }
     model_ = std::make_unique<ConnectorModel>(std::move(modelOptions));
     windowController_ =
         std::make_unique<ConnectorWindowController>(*model_, clock, options_.channel);
     delegate_ = std::make_unique<ConnectorAppDelegate>(*model_, *windowController_);
+    std::shared_ptr<UserDefaults> settings = options_.model.userDefaults;
+    if (!settings) {
+        settings = std::make_shared<SettingsUserDefaults>();
+    }
+    alerts_ = std::make_unique<QuotaAlertMonitor>(
+        *model_, clock, std::move(settings),
+        [notifier = options_.notifier](const QuotaAlert& alert) {
+            notifier->notify(desktopWording(alert.summary), desktopWording(alert.body));
+        });
 }
 
 KorvoConnectorApp::~KorvoConnectorApp() {
@@ -28,6 +44,7 @@ KorvoConnectorApp::~KorvoConnectorApp() {
     }
     tray_.reset();
     menu_.reset();
+    alerts_.reset();
     delegate_.reset();
     windowController_.reset();
     model_.reset();
@@ -37,9 +54,13 @@ void KorvoConnectorApp::launch() {
     const bool tray = options_.useTray && QSystemTrayIcon::isSystemTrayAvailable();
     if (tray) {
         menu_ = std::make_unique<ConnectorMenuView>(*model_, options_.model.clock,
-                                                    [this] { windowController_->show(); });
-        tray_ = std::make_unique<QSystemTrayIcon>(trayIcon());
-        tray_->setToolTip(QStringLiteral("Korvo"));
+                                                    [this] { windowController_->showPairing(); });
+        // The free function that draws the icon; the member of the same name is the tray.
+        menu_->setAlerts(alerts_.get());
+        tray_ = std::make_unique<QSystemTrayIcon>(korvo::trayIcon());
+        updateToolTip();
+        connect(model_.get(), &ConnectorModel::stateChanged, this,
+                &KorvoConnectorApp::updateToolTip);
         tray_->setContextMenu(menu_.get());
         connect(tray_.get(), &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
@@ -50,12 +71,33 @@ void KorvoConnectorApp::launch() {
                 });
         tray_->show();
     }
-    // With a tray the application lives on after its window closes; without one, the window
-    // is the only way to reach it, so closing it quits.
-    QApplication::setQuitOnLastWindowClosed(!tray);
+    // Closing the window leaves automatic sync running. Without a tray the person is told once
+    // where the app went; a second launch brings the window back.
+    QApplication::setQuitOnLastWindowClosed(false);
+    connect(windowController_.get(), &ConnectorWindowController::closed, this, [this] {
+        if (tray_ || backgroundNoticeGiven_) {
+            return;
+        }
+        backgroundNoticeGiven_ = true;
+        options_.notifier->notify(
+            QStringLiteral("Korvo Connector keeps running"),
+            QStringLiteral("Snapshots keep syncing in the background. Open Korvo Connector "
+                           "again to show its window."));
+    });
     connect(qApp, &QCoreApplication::aboutToQuit, delegate_.get(),
             &ConnectorAppDelegate::applicationWillTerminate);
     delegate_->applicationDidFinishLaunching(options_.powerEvents);
+}
+
+void KorvoConnectorApp::updateToolTip() {
+    if (tray_) {
+        const QString status =
+            shownStatusText(model_->statusMessage(), model_->isPaired(), model_->upload().phase);
+        const QString tip = QStringLiteral("Korvo Connector: ") + status;
+        if (tray_->toolTip() != tip) {
+            tray_->setToolTip(tip);
+        }
+    }
 }
 
 } // namespace korvo

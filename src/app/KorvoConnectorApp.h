@@ -13,6 +13,8 @@ namespace korvo {
 class ConnectorAppDelegate;
 class ConnectorMenuView;
 class ConnectorWindowController;
+class Notifier;
+class QuotaAlertMonitor;
 class PowerEvents;
 
 // The desktop application: the one model, the tray icon with its menu, the main window's
@@ -27,14 +29,17 @@ public:
         KorvoBuildChannel channel = KorvoBuildChannel::current();
         // False keeps the tray icon away even where the desktop has a tray.
         bool useTray = true;
+        // Desktop notifications. Empty: the freedesktop service on the session bus.
+        std::shared_ptr<Notifier> notifier;
     };
 
     explicit KorvoConnectorApp(Options options, QObject* parent = nullptr);
     ~KorvoConnectorApp() override;
 
-    // Puts up the tray icon when the desktop has a tray (then closing the window leaves the
-    // application running; without one, closing the window quits), subscribes to sleep and
-    // wake and shows the window on the next turn of the event loop.
+    // Puts up the tray icon when the desktop has a tray, subscribes to sleep and wake and shows
+    // the window on the next turn of the event loop. Closing the window never quits: without a
+    // tray, the first close tells the person once that syncing goes on in the background and
+    // that launching the app again brings the window back.
     void launch();
 
     ConnectorModel& model() { return *model_; }
@@ -43,14 +48,20 @@ public:
     // Null when there is no tray.
     QSystemTrayIcon* trayIcon() const { return tray_.get(); }
     ConnectorMenuView* menu() const { return menu_.get(); }
+    Notifier& notifier() { return *options_.notifier; }
+    QuotaAlertMonitor& alerts() { return *alerts_; }
 
 private:
+    void updateToolTip();
+
     Options options_;
     std::unique_ptr<ConnectorModel> model_;
     std::unique_ptr<ConnectorWindowController> windowController_;
     std::unique_ptr<ConnectorAppDelegate> delegate_;
+    std::unique_ptr<QuotaAlertMonitor> alerts_;
     std::unique_ptr<ConnectorMenuView> menu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
+    bool backgroundNoticeGiven_ = false;
 };
 
 } // namespace korvo

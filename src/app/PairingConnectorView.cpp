@@ -23,13 +23,14 @@ PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, Q
       pollState_(new SymbolLabel(session_)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(makeLabel(QStringLiteral("Pair this Mac with Korvo on iPhone."),
-                                TextStyle::body, Tint::secondary, this));
+    layout->addWidget(
+        makeLabel(desktopWording(QStringLiteral("Pair this Mac with Korvo on iPhone.")),
+                  TextStyle::body, Tint::secondary, this));
 
     auto* guide = new QGroupBox(QStringLiteral("Quick Start"), this);
     auto* guideLayout = new QVBoxLayout(guide);
-    guideLayout->addWidget(
-        new ConnectorGuideRow(1, QStringLiteral("Create a pairing code on this Mac."), guide));
+    guideLayout->addWidget(new ConnectorGuideRow(
+        1, desktopWording(QStringLiteral("Create a pairing code on this Mac.")), guide));
     guideLayout->addWidget(new ConnectorGuideRow(
         2,
         QStringLiteral("Open Korvo on iPhone, choose Link Korvo Connector, then scan the QR code "

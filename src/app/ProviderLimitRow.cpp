@@ -13,6 +13,8 @@ namespace korvo {
 
 ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now, QWidget* parent)
     : QWidget(parent), provider_(provider) {
+    // As tall as its lines, however tall the window: extra height goes below the page.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     const Tint tint = statusTint(provider.status);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 4);

@@ -44,13 +44,15 @@ UserSupportConnectorView::UserSupportConnectorView(ConnectorModel& model, Clock 
     grid->setColumnStretch(1, 1);
     int row = 0;
     for (const char* name : kGridLabels) {
-        auto* label = makeLabel(QString::fromUtf8(name), TextStyle::body, Tint::secondary, this);
+        auto* label = makeLabel(desktopWording(QString::fromUtf8(name)), TextStyle::body,
+                                Tint::secondary, this);
         auto* value = new QLabel(this);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         value->setWordWrap(true);
         grid->addWidget(label, row, 0, Qt::AlignTop);
         grid->addWidget(value, row, 1);
-        values_.emplace_back(label->text(), value);
+        // Looked up by the label as written, whatever the desktop's wording.
+        values_.emplace_back(QString::fromUtf8(name), value);
         ++row;
     }
     layout->addLayout(grid);
@@ -90,7 +92,7 @@ void UserSupportConnectorView::refresh() {
         qs(pairingStateText(model_.isPairing(), model_.isPaired())),
         model_.sourceDiagnosticStatus(),
         qs(detectedCliText(diagnostics)),
-        model_.autoSyncStatus(),
+        desktopWording(model_.autoSyncStatus()),
         model_.powerStatus(),
         qs(relativeOrNever(model_.lastUploadAt(), clock_())),
         model_.launchAtLoginStatus(),

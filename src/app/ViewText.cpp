@@ -64,8 +64,60 @@ std::string trackingStatusOf(const std::vector<AdapterDiagnostic>& diagnostics,
     return found == diagnostics.end() ? "Not checked" : found->trackingStatus;
 }
 
+std::string relativePastPhrase(Instant date, Instant now) {
+    // Rounded to whole seconds, a distance under half a second is "0 seconds"; for something
+    // that happened it is always "ago".
+    if (date > now - std::chrono::milliseconds(500)) {
+        return "0 seconds ago";
+    }
+    return relativeTimePhrase(date, now);
+}
+
 std::string relativeOrNever(const std::optional<Instant>& date, Instant now) {
-    return date ? relativeTimePhrase(*date, now) : "Never";
+    return date ? relativePastPhrase(*date, now) : "Never";
+}
+
+std::optional<std::chrono::milliseconds> relativeTimeRefreshDelay(const std::vector<Instant>& dates,
+                                                                  Instant now) {
+    using std::chrono::milliseconds;
+    if (dates.empty()) {
+        return std::nullopt;
+    }
+    const bool near = std::any_of(dates.begin(), dates.end(), [now](Instant date) {
+        const auto distance = date > now ? date - now : now - date;
+        return distance < std::chrono::seconds(60);
+    });
+    return near ? milliseconds(1000) : milliseconds(60000);
+}
+
+QString desktopWording(const QString& text, DesktopKind desktop) {
+    if (desktop == DesktopKind::mac || !text.contains(QLatin1String("Mac"))) {
+        return text;
+    }
+    // Longest phrases first; a leading "Mac" is a label or status ("Mac power", "Mac sleeping").
+    static const std::pair<QLatin1String, QLatin1String> phrases[] = {
+        {QLatin1String("the Mac download page"), QLatin1String("the download page")},
+        {QLatin1String("This Mac"), QLatin1String("This Computer")},
+        {QLatin1String("this Mac"), QLatin1String("this computer")},
+        {QLatin1String("the Mac"), QLatin1String("the computer")},
+    };
+    QString worded = text;
+    for (const auto& [mac, computer] : phrases) {
+        worded.replace(mac, computer);
+    }
+    if (worded.startsWith(QLatin1String("Mac "))) {
+        worded.replace(0, 3, QLatin1String("Computer"));
+    }
+    return worded;
+}
+
+bool syncIsFailing(bool isPaired, UploadState::Phase upload) {
+    return isPaired && upload == UploadState::Phase::failed;
+}
+
+QString shownStatusText(const QString& statusMessage, bool isPaired, UploadState::Phase upload) {
+    return syncIsFailing(isPaired, upload) ? QStringLiteral("Sync failing; retrying")
+                                           : desktopWording(statusMessage);
 }
 
 std::string snapshotSummaryText(const ProviderUsage& provider) {

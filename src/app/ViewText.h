@@ -1,10 +1,13 @@
 #pragma once
 
 #include "app/AppStyle.h"
+#include "core/ConnectorState.h"
 #include "model/Instant.h"
 #include "model/UsageSnapshot.h"
 #include "sources/AdapterDiagnostic.h"
 
+#include <QString>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,8 +31,35 @@ std::string detectedCliText(const std::vector<AdapterDiagnostic>& diagnostics);
 std::string trackingStatusOf(const std::vector<AdapterDiagnostic>& diagnostics,
                              std::string_view id);
 
-// The date relative to now ("3 minutes ago"), or "Never" when there is none.
+// The date of something that has happened, relative to now ("3 minutes ago"), or "Never" when
+// there is none. A date a moment ahead of `now` (stamped after the clock was read) reads as
+// "0 seconds ago", never as a future.
 std::string relativeOrNever(const std::optional<Instant>& date, Instant now);
+std::string relativePastPhrase(Instant date, Instant now);
+
+// When the relative times of these dates next need a new rendering: within a second while one
+// of them is less than a minute away from now (the text counts seconds), else within a minute.
+// Nothing when there are no dates.
+std::optional<std::chrono::milliseconds> relativeTimeRefreshDelay(const std::vector<Instant>& dates,
+                                                                  Instant now);
+
+// The wording of a window, menu or notification text for the desktop it is shown on: on macOS
+// the text as written; elsewhere a text that names the Mac names the computer instead
+// ("Current Limits on This Mac" -> "Current Limits on This Computer").
+enum class DesktopKind { mac, other };
+constexpr DesktopKind kThisDesktop =
+#ifdef Q_OS_MACOS
+    DesktopKind::mac;
+#else
+    DesktopKind::other;
+#endif
+QString desktopWording(const QString& text, DesktopKind desktop = kThisDesktop);
+
+// Whether the last upload of a paired connector failed: the header and the tray then say so
+// instead of the model's status, which keeps the connected state.
+bool syncIsFailing(bool isPaired, UploadState::Phase upload);
+// The header's and the tray's status line.
+QString shownStatusText(const QString& statusMessage, bool isPaired, UploadState::Phase upload);
 
 // "37% remaining · 63% used · 120000 input · 18000 output · 50000 cached" from the figures
 // the row has, or "Usage unknown".

@@ -5,6 +5,7 @@
 #include "cli/WebViewAddress.h"
 #include "core/ConnectorModel.h"
 #include "core/ConnectorStatusText.h"
+#include "core/QuotaAlertMonitor.h"
 #include "model/TimeText.h"
 
 #include <qcoro/qcorosignal.h>
@@ -148,6 +149,12 @@ QCoro::Task<int> CommandRunner::pair() {
 }
 
 QCoro::Task<int> CommandRunner::runUntilStopped() {
+    // Quota alerts as log lines, the same events the desktop app shows as notifications; a log
+    // line disturbs no one, so they are always written.
+    QuotaAlertMonitor alerts(model_, clock_, nullptr, [this](const QuotaAlert& alert) {
+        print(QString::fromStdString(formatInternetDateTime(clock_())) + QLatin1Char(' ') +
+              alert.logLine() + QLatin1Char('\n'));
+    });
     co_await model_.start();
     print(model_.statusMessage() + QLatin1Char('\n'));
     if (!model_.isPaired()) {

@@ -6,10 +6,12 @@
 #include "cli/CommandRunner.h"
 #include "cli/TerminationSignals.h"
 #include "core/ConnectorModel.h"
+#include "core/ManifestLocation.h"
 #include "model/DisplayText.h"
 #include "model/UsageSnapshot.h"
 #include "platform/BuildInfo.h"
 #include "platform/PowerEvents.h"
+#include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -125,6 +127,10 @@ int main(int argc, char** argv) {
     options.home = homeDirectory();
     options.network = &network;
     options.powerEvents = powerEvents.get();
+    auto settings = std::make_shared<korvo::SettingsUserDefaults>();
+    options.userDefaults = settings;
+    options.manifestURL =
+        korvo::manifestURL(options.manifestURL, options.environment, settings.get());
     korvo::ConnectorModel model(std::move(options));
 
     const korvo::Clock clock = korvo::systemClock();

@@ -2,6 +2,7 @@
 
 #include "core/ConnectorModel.h"
 #include "platform/LoginItem.h"
+#include "platform/Notifier.h"
 #include "platform/Pasteboard.h"
 #include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
@@ -78,6 +79,14 @@ struct Recorder final : Pasteboard, UrlOpener {
     void open(const QUrl& url) override { urls.append(url); }
     QStringList texts;
     QList<QUrl> urls;
+};
+
+// Keeps the desktop notifications instead of showing them.
+struct RecordingNotifier final : Notifier {
+    void notify(const QString& summary, const QString& body) override {
+        notices.append(summary + QStringLiteral(": ") + body);
+    }
+    QStringList notices;
 };
 
 // A real model over a temporary home: settings in an INI file, the file keychain, the XDG

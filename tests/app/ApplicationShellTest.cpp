@@ -8,23 +8,25 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
-// Without a tray, closing the window quits. The window appears one turn after launching, sleep
-// and wake reach the model one turn after they are announced, until termination, and reopening
-// brings back the one window.
+// Without a tray, closing the window keeps the app running and says so once. The window
+// appears one turn after launching, sleep and wake reach the model one turn after they are
+// announced, until termination, and reopening brings back the one window.
 TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     testing::ModelHarness harness;
     PowerEvents power;
-    KorvoConnectorApp app({harness.options, &power, KorvoBuildChannel::release, false});
+    auto notifier = std::make_shared<testing::RecordingNotifier>();
+    KorvoConnectorApp app({harness.options, &power, KorvoBuildChannel::release, false, notifier});
     app.launch();
     ConnectorModel& model = app.model();
     ConnectorWindowController& controller = app.windowController();
     EXPECT_EQ(app.trayIcon(), nullptr);
-    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
+    EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     EXPECT_EQ(app.delegate().observerCount(), 2U);
     EXPECT_EQ(controller.window(), nullptr);
     ASSERT_TRUE(
@@ -32,6 +34,7 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     QMainWindow* window = controller.window();
     EXPECT_EQ(window->windowTitle(), "Korvo Connector");
     EXPECT_EQ(window->minimumSize(), QSize(420, 520));
+    EXPECT_FALSE(window->windowIcon().isNull());
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return model.sourceDiagnosticStatus() != "Checking" &&
                model.sourceDiagnosticStatus() != "Not checked";
@@ -52,6 +55,10 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     const QPoint moved = window->pos();
     window->close();
     EXPECT_FALSE(window->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notifier->notices.isEmpty(); }));
+    EXPECT_EQ(notifier->notices,
+              QStringList{"Korvo Connector keeps running: Snapshots keep syncing in the "
+                          "background. Open Korvo Connector again to show its window."});
     harness.storePairing();
     app.delegate().applicationShouldHandleReopen();
     EXPECT_EQ(controller.window(), window);
@@ -60,6 +67,9 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isPaired(); }));
     EXPECT_EQ(model.statusMessage(), "Connected to iPhone");
     model.stopAutoSync();
+    window->close();
+    QTest::qWait(20);
+    EXPECT_EQ(notifier->notices.size(), 1); // told once
 
     app.delegate().applicationWillTerminate();
     EXPECT_EQ(app.delegate().observerCount(), 0U);
@@ -72,12 +82,19 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
 QStringList actionTexts(const QMenu& menu) {
     QStringList texts;
     for (const QAction* action : menu.actions()) {
-        texts << (action->isSeparator() ? QStringLiteral("--") : action->text());
+        if (action->isVisible()) {
+            texts << (action->isSeparator() ? QStringLiteral("--") : action->text());
+        }
     }
     return texts;
 }
 QAction* action(const QMenu& menu, const QString& text) {
-    return menu.actions().value(actionTexts(menu).indexOf(text));
+    for (QAction* item : menu.actions()) {
+        if (item->isVisible() && item->text() == text) {
+            return item;
+        }
+    }
+    return nullptr;
 }
 
 TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
@@ -93,13 +110,33 @@ TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
               "Open Pairing | Refresh Now | Refresh Limits | Copy Latest Snapshot JSON | "
               "Unlink Device | -- | Quit");
     EXPECT_FALSE(action(menu, "Refresh Now")->isEnabled());
-    EXPECT_FALSE(action(menu, "Status: Not paired")->isEnabled());
     EXPECT_FALSE(action(menu, "Open at Login")->isChecked());
+    // Status lines are drawn in the menu's text colour, readable against its background.
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double text = luminance(menu.palette().color(QPalette::Active, QPalette::Text));
+    const double back = luminance(menu.palette().color(QPalette::Active, QPalette::Window));
+    EXPECT_GE((std::max(text, back) + 0.05) / (std::min(text, back) + 0.05), 4.5);
+    for (const char* line :
+         {"Korvo Connector", "Status: Not paired", "Sources: Not checked", "Auto sync: Paused",
+          "Last sync: Never", "Updates: Not checked", "Limits: Not available yet"}) {
+        EXPECT_TRUE(action(menu, line)->isEnabled()) << line;
+    }
 
+    // Changes of the model update the items in place: the item under the pointer stays.
+    QAction* refreshLimits = action(menu, "Refresh Limits");
+    menu.setActiveAction(refreshLimits);
     // After the local limits are read, a row per tool replaces the placeholder; a change of the
     // model is picked up on the next turn of the event loop.
     QCoro::waitFor(model.refreshLocalLimits());
     QCoreApplication::processEvents();
+    EXPECT_EQ(menu.activeAction(), refreshLimits);
+    EXPECT_EQ(action(menu, "Refresh Limits"), refreshLimits);
     const QStringList texts = actionTexts(menu);
     EXPECT_FALSE(texts.contains("Limits: Not available yet"));
     ASSERT_TRUE(model.displaySnapshot().has_value());

@@ -3,17 +3,25 @@
 #include "AppTestSupport.h"
 #include "app/AppStyle.h"
 #include "app/ConnectedConnectorView.h"
+#include "app/ConnectorWindowController.h"
 #include "app/DiagnosticsConnectorView.h"
+#include "app/FlowLayout.h"
 #include "app/PairingConnectorView.h"
 #include "app/ProviderLimitRow.h"
 #include "app/QRCodeView.h"
 #include "app/UserSupportConnectorView.h"
 #include "app/ViewText.h"
+#include "support/CannedServer.h"
 #include "support/RelayProcess.h"
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QScrollBar>
+#include <QSet>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -80,7 +88,7 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
             const QWidget* root = page->widget();
             EXPECT_TRUE(visible(root, paired ? "Connected to iPhone" : "Not paired"));
             EXPECT_EQ(visibleGroupTitles(root),
-                      QStringList({"Updates", "Current Limits on This Mac"}) +
+                      QStringList({"Updates", "Current Limits on This Computer"}) +
                           (paired ? QStringList{"Sources & Detected CLIs", "Last Snapshot"}
                                   : QStringList{"Quick Start"}) +
                           QStringList{development ? "Diagnostics" : "Support"});
@@ -213,7 +221,7 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     const QWidget* root = page->widget();
 
     EXPECT_TRUE(visible(root, "Update available"));
-    EXPECT_TRUE(visible(root, "Version 1.5.0 build 57 is available on the Mac download page."));
+    EXPECT_TRUE(visible(root, "Version 1.5.0 build 57 is available on the download page."));
     EXPECT_TRUE(visible(root, "Checked 3 minutes ago"));
     EXPECT_TRUE(button(root, "Check Again"));
     button(root, "Download Update")->click();
@@ -249,6 +257,212 @@ TEST_F(ConnectorWindowViewTest, ProviderRowsFollowTheSnapshotOrderAndTheSnapshot
     button(root, "Copy Latest Snapshot JSON")->click();
     ASSERT_TRUE(harness.model().latestSnapshotJSON().has_value());
     EXPECT_EQ(harness.recorder->texts, QStringList{*harness.model().latestSnapshotJSON()});
+}
+
+// Labels, group titles and buttons a person can see in the page.
+QStringList visibleTexts(const QWidget* root) {
+    QStringList texts = testing::visibleLabelTexts(root) + visibleGroupTitles(root);
+    for (const QAbstractButton* b : root->findChildren<QAbstractButton*>()) {
+        if (b->isVisibleTo(root)) {
+            texts << b->text();
+        }
+    }
+    return texts;
+}
+
+// The window names the computer, not the Mac, in every panel of both build kinds.
+TEST_F(ConnectorWindowViewTest, TextsNameTheComputer) {
+    harness.options.sourceAdapters = AdapterList{};
+    for (const bool paired : {false, true}) {
+        if (paired) {
+            harness.storePairing();
+        }
+        for (const KorvoBuildChannel channel :
+             {KorvoBuildChannel::development, KorvoBuildChannel::release}) {
+            const auto page = startedPage(channel);
+            harness.model().handleSleep(); // the status reads "Mac sleeping" in the model
+            page->refresh();
+            const QStringList texts = visibleTexts(page->widget());
+            EXPECT_TRUE(texts.filter("Mac").isEmpty())
+                << texts.filter("Mac").join(" | ").toStdString();
+            EXPECT_TRUE(texts.contains("Current Limits on This Computer"));
+        }
+    }
+}
+
+// A failing upload shows in the header and, with its error, right under it; the red line at
+// the end of the page stays.
+TEST_F(ConnectorWindowViewTest, FailingSyncShowsUnderTheHeader) {
+    test::CannedServer relay(test::httpResponse(401, R"({"error": "unauthorized"})"));
+    harness.options.defaultRelayURL = relay.url();
+    harness.storePairing();
+    const auto page = startedPage(KorvoBuildChannel::release);
+    const QWidget* root = page->widget();
+    QCoro::waitFor(harness.model().syncNow());
+    page->refresh();
+    ASSERT_TRUE(harness.model().errorMessage().has_value());
+    const QLabel* header = visible(root, "Sync failing; retrying");
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->palette().color(QPalette::WindowText),
+              tintColor(Tint::red, QApplication::palette()));
+    QList<int> errorLines;
+    for (const QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->isVisibleTo(root) && label->text() == *harness.model().errorMessage()) {
+            errorLines << label->mapTo(root, QPoint()).y();
+        }
+    }
+    ASSERT_EQ(errorLines.size(), 2);
+    const int updatesTop = root->findChildren<QGroupBox*>().first()->mapTo(root, QPoint()).y();
+    EXPECT_LT(errorLines.first(), updatesTop);
+    EXPECT_GT(errorLines.last(), page->supportView()->mapTo(root, QPoint()).y());
+}
+
+// Open Pairing scrolls the pairing panel into view and focuses its button; opening the window
+// leaves no text field focused, so typing never replaces the relay URL.
+TEST_F(ConnectorWindowViewTest, OpenPairingScrollsToThePairingButton) {
+    ConnectorModel& model = harness.make();
+    ConnectorWindowController controller(model, viewClock, KorvoBuildChannel::development);
+    controller.show();
+    QMainWindow* window = controller.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    EXPECT_FALSE(qobject_cast<QLineEdit*>(window->focusWidget()));
+    controller.showPairing();
+    QAbstractButton* create = button(window, "Create Pairing Code");
+    ASSERT_TRUE(create);
+    EXPECT_EQ(window->focusWidget(), create);
+    const QWidget* viewport = controller.view()->viewport();
+    const int top = create->mapTo(viewport, QPoint()).y();
+    EXPECT_GE(top, 0);
+    EXPECT_LE(top + create->height(), viewport->height());
+    EXPECT_GT(controller.view()->verticalScrollBar()->value(), 0);
+    model.stopAutoSync();
+}
+
+// While shown, relative times are rendered again each second near an event and each minute
+// later, with the time of the rendering; nothing runs while the window is hidden.
+TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
+    Instant now = testing::kTestNow;
+    viewClock = [&now] { return now; };
+    harness.options.clock = viewClock;
+    ConnectorModel& model = harness.make();
+    ConnectorWindowView page(model, viewClock, KorvoBuildChannel::development);
+    page.resize(520, 720);
+    EXPECT_EQ(page.nextTick(), std::nullopt); // not shown
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    EXPECT_EQ(page.nextTick(), std::nullopt); // no date on the page
+    harness.model().handleSleep();            // stamped at kTestNow
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page.nextTick(), std::chrono::milliseconds(1000));
+    now += std::chrono::seconds(5);
+    page.refresh();
+    EXPECT_EQ(page.diagnosticsView()->valueLabel("Last sleep")->text(), "5 seconds ago");
+    now += std::chrono::minutes(3);
+    page.refresh();
+    EXPECT_EQ(page.diagnosticsView()->valueLabel("Last sleep")->text(), "3 minutes ago");
+    EXPECT_EQ(page.nextTick(), std::chrono::milliseconds(60000));
+    page.hide();
+    EXPECT_EQ(page.nextTick(), std::nullopt);
+    harness.model().handleWake();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page.nextTick(), std::nullopt);
+    page.show();
+    EXPECT_EQ(page.nextTick(), std::chrono::milliseconds(1000));
+    model.stopAutoSync();
+}
+
+// Every button's state while an operation is under way, against a relay that holds its answer.
+TEST_F(ConnectorWindowViewTest, ButtonStatesWhileOperationsRun) {
+    test::CannedServer relay({}); // never answers
+    harness.options.defaultRelayURL = relay.url();
+    harness.options.manifestURL = relay.url("/download/linux/manifest.json");
+    struct Case {
+        const char* name;
+        bool paired;
+        const char* press;
+        std::function<bool(ConnectorModel&)> running;
+        std::vector<std::pair<const char*, bool>> enabled;
+    };
+    const Case cases[] = {
+        {"sync",
+         true,
+         "Refresh Now",
+         [](ConnectorModel& m) { return m.isSyncing(); },
+         {{"Refresh Now", false},
+          {"Refresh & Upload", false},
+          {"Refresh Limits", true},
+          {"Unlink Device", true},
+          {"Copy Support Bundle", true},
+          {"Check for Updates", true}}},
+        {"pairing code",
+         false,
+         "Create Pairing Code",
+         [](ConnectorModel& m) { return m.isPairing(); },
+         {{"Creating Pairing", false},
+          {"Refresh Now", false},
+          {"Refresh & Upload", false},
+          {"Refresh Limits", true},
+          {"Check for Updates", true}}},
+        {"update check",
+         false,
+         "Check for Updates",
+         [](ConnectorModel& m) { return m.isCheckingForUpdates(); },
+         {{"Checking", false},
+          {"Create Pairing Code", true},
+          {"Refresh Limits", true},
+          {"Copy Support Bundle", true}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::ModelHarness fresh;
+        fresh.options.defaultRelayURL = harness.options.defaultRelayURL;
+        fresh.options.manifestURL = harness.options.manifestURL;
+        fresh.options.manifestTimeout = std::chrono::hours(1);
+        if (c.paired) {
+            fresh.storePairing();
+        }
+        ConnectorModel& model = fresh.make();
+        QCoro::waitFor(model.loadPairingState());
+        ConnectorWindowView page(model, viewClock, KorvoBuildChannel::release);
+        page.refresh();
+        const QWidget* root = page.widget();
+        ASSERT_TRUE(button(root, c.press));
+        button(root, c.press)->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return c.running(model); }));
+        page.refresh();
+        for (const auto& [text, on] : c.enabled) {
+            EXPECT_EQ(enabled(root, text), on) << text;
+        }
+    }
+}
+
+// Taller than the page, the window keeps every row at its natural height; at the default width
+// every row of buttons fits on one line.
+TEST_F(ConnectorWindowViewTest, LayoutAtTheDefaultWidthAndInATallWindow) {
+    harness.useFixtureTools();
+    harness.storePairing();
+    viewClock = fixedClock(testing::kFixtureNow);
+    for (const KorvoBuildChannel channel :
+         {KorvoBuildChannel::development, KorvoBuildChannel::release}) {
+        auto page = startedPage(channel);
+        page->resize(520, 4000);
+        page->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
+        for (const ProviderLimitRow* row : page->widget()->findChildren<ProviderLimitRow*>()) {
+            EXPECT_LE(row->height(), row->sizeHint().height() + 1);
+        }
+        for (const QWidget* row : page->widget()->findChildren<QWidget*>()) {
+            if (!dynamic_cast<const FlowLayout*>(row->layout()) || !row->isVisible()) {
+                continue;
+            }
+            QSet<int> lines;
+            for (const QWidget* b : row->findChildren<QAbstractButton*>()) {
+                lines.insert(b->y());
+            }
+            EXPECT_EQ(lines.size(), 1)
+                << row->findChildren<QAbstractButton*>().first()->text().toStdString();
+        }
+    }
 }
 
 } // namespace

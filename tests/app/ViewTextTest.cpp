@@ -77,5 +77,66 @@ TEST(ProviderLimitRowTest, ShowsFiguresLinesAndGaugeInStatusColour) {
     EXPECT_EQ(shown.gauge()->palette().color(QPalette::Highlight), orange);
 }
 
+// Something that happened reads as past even when it was stamped a moment after the clock was
+// read; the texts are rendered again each second near a date, each minute further away.
+TEST(ViewTextTest, RelativeTimesOfEventsAndWhenToRenderThemAgain) {
+    const Instant now = testing::kTestNow;
+    const std::tuple<std::optional<Instant>, std::string> phrases[] = {
+        {std::nullopt, "Never"},     {now + 300ms, "0 seconds ago"},
+        {now, "0 seconds ago"},      {now - 400ms, "0 seconds ago"},
+        {now - 2s, "2 seconds ago"}, {now - 3min, "3 minutes ago"},
+    };
+    for (const auto& [date, phrase] : phrases) {
+        EXPECT_EQ(relativeOrNever(date, now), phrase);
+    }
+    using Delay = std::optional<std::chrono::milliseconds>;
+    const std::tuple<std::vector<Instant>, Delay> delays[] = {
+        {std::vector<Instant>{}, std::nullopt},
+        {{now - 5s}, 1s},
+        {{now + 59s}, 1s},           // a pairing code about to expire
+        {{now - 2h, now + 30s}, 1s}, // the nearest date decides
+        {{now - 60s}, 60s},
+        {{now + 2h, now - 1h}, 60s},
+    };
+    for (const auto& [dates, delay] : delays) {
+        EXPECT_EQ(relativeTimeRefreshDelay(dates, now), delay) << dates.size();
+    }
+}
+
+// Texts naming the Mac name the computer on other desktops and stay as written on macOS; a
+// failed upload of a paired connector shows in the status line.
+TEST(ViewTextTest, DesktopWordingAndStatusLine) {
+    const std::tuple<QString, QString> texts[] = {
+        {"Current Limits on This Mac", "Current Limits on This Computer"},
+        {"Pair this Mac with Korvo on iPhone.", "Pair this computer with Korvo on iPhone."},
+        {"Create a pairing code on this Mac.", "Create a pairing code on this computer."},
+        {"Version 1.5.0 build 57 is available on the Mac download page.",
+         "Version 1.5.0 build 57 is available on the download page."},
+        {"When this Mac sleeps, snapshots cannot upload. Korvo Connector marks the Mac as "
+         "sleeping.",
+         "When this computer sleeps, snapshots cannot upload. Korvo Connector marks the "
+         "computer as sleeping."},
+        {"Mac power", "Computer power"},
+        {"Mac sleeping", "Computer sleeping"},
+        {"Unable to unlink this Mac from Relay.", "Unable to unlink this computer from Relay."},
+        {"Connected to iPhone", "Connected to iPhone"},
+        {"Machine", "Machine"},
+    };
+    for (const auto& [mac, other] : texts) {
+        EXPECT_EQ(desktopWording(mac, DesktopKind::mac), mac);
+        EXPECT_EQ(desktopWording(mac, DesktopKind::other), other);
+    }
+    using Phase = UploadState::Phase;
+    const std::tuple<QString, bool, Phase, QString> statuses[] = {
+        {"Connected to iPhone", true, Phase::uploaded, "Connected to iPhone"},
+        {"Connected to iPhone", true, Phase::failed, "Sync failing; retrying"},
+        {"Not paired", false, Phase::failed, "Not paired"},
+        {"Mac sleeping", true, Phase::never, desktopWording("Mac sleeping")},
+    };
+    for (const auto& [message, paired, upload, shown] : statuses) {
+        EXPECT_EQ(shownStatusText(message, paired, upload), shown);
+    }
+}
+
 } // namespace
 } // namespace korvo

@@ -1,0 +1,45 @@
+#include "core/QuotaAlertMonitor.h"
+
+#include "core/ConnectorModel.h"
+#include "platform/UserDefaults.h"
+
+namespace korvo {
+
+QuotaAlertMonitor::QuotaAlertMonitor(ConnectorModel& model, Clock clock,
+                                     std::shared_ptr<UserDefaults> settings,
+                                     std::function<void(const QuotaAlert&)> deliver,
+                                     QObject* parent)
+    : QObject(parent), model_(model), alerts_(std::move(clock)), settings_(std::move(settings)),
+      deliver_(std::move(deliver)) {
+    if (settings_) {
+        enabled_ = settings_->string(QString::fromLatin1(kEnabledKey)) != QLatin1String("false");
+    }
+    connect(&model, &ConnectorModel::uploadChanged, this, &QuotaAlertMonitor::review);
+    connect(&model, &ConnectorModel::sourcesChanged, this, &QuotaAlertMonitor::review);
+}
+
+void QuotaAlertMonitor::setEnabled(bool enabled) {
+    if (enabled == enabled_) {
+        return;
+    }
+    enabled_ = enabled;
+    if (settings_) {
+        settings_->setString(QString::fromLatin1(kEnabledKey),
+                             enabled ? QStringLiteral("true") : QStringLiteral("false"));
+    }
+    Q_EMIT enabledChanged(enabled);
+}
+
+void QuotaAlertMonitor::review() {
+    const auto& snapshot = model_.displaySnapshot();
+    if (!snapshot) {
+        return;
+    }
+    for (const QuotaAlert& alert : alerts_.review(*snapshot)) {
+        if (enabled_ && deliver_) {
+            deliver_(alert);
+        }
+    }
+}
+
+} // namespace korvo

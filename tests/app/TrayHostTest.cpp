@@ -1,0 +1,116 @@
+#include "AppTestSupport.h"
+#include "app/ConnectorMenuView.h"
+#include "app/ConnectorWindowController.h"
+#include "app/ConnectorWindowView.h"
+#include "app/KorvoConnectorApp.h"
+#include "core/QuotaAlertMonitor.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSet>
+#include <QSystemTrayIcon>
+#include <gtest/gtest.h>
+
+namespace korvo {
+namespace {
+
+// A tool whose weekly quota is nearly used up.
+struct LowQuotaAdapter final : UsageAdapter {
+    std::string id() const override { return "codex"; }
+    std::string displayName() const override { return "Codex CLI"; }
+    AdapterDiagnostic diagnose() const override {
+        AdapterDiagnostic d;
+        d.id = id();
+        d.displayName = displayName();
+        d.isAvailable = d.limitDataFound = true;
+        return d;
+    }
+    std::optional<ProviderUsage> readUsage() const override {
+        ProviderUsage row;
+        row.id = id();
+        row.displayName = displayName();
+        row.status = ProviderStatus::critical;
+        row.usage.remainingPercent = 3;
+        row.window = UsageWindow{UsageWindowKind::weekly, {}, {}, {}};
+        return row;
+    }
+};
+
+// Under a real X server with a window manager and a tray host (scripts/with-tray-host): the
+// icon is drawn in the tray, the tray menu opens the window at the pairing button, and a low
+// quota becomes one notification while alerts are on.
+TEST(TrayHostTest, IconMenuAndAlerts) {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (qEnvironmentVariableIsSet("KORVO_TEST_TRAY_HOST")) {
+            FAIL() << "no tray host on " << qgetenv("DISPLAY").toStdString();
+        }
+        GTEST_SKIP() << "no tray host";
+    }
+    testing::ModelHarness harness;
+    harness.options.realAdapters = AdapterList{std::make_shared<LowQuotaAdapter>()};
+    auto notifier = std::make_shared<testing::RecordingNotifier>();
+    KorvoConnectorApp app({harness.options, nullptr, KorvoBuildChannel::release, true, notifier});
+    app.launch();
+    QSystemTrayIcon* tray = app.trayIcon();
+    ASSERT_TRUE(tray);
+    EXPECT_FALSE(tray->icon().isNull());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray->geometry().width() > 0; }, 5000));
+
+    // Something other than the tray's flat background is drawn where the icon sits.
+    QTest::qWait(300);
+    const QRect where = tray->geometry();
+    const QImage shot = QGuiApplication::primaryScreen()
+                            ->grabWindow(0, where.x(), where.y(), where.width(), where.height())
+                            .toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            colours.insert(shot.pixel(x, y));
+        }
+    }
+    EXPECT_GT(colours.size(), 2) << "blank tray icon at " << where.x() << "," << where.y();
+
+    ConnectorMenuView* menu = app.menu();
+    ASSERT_TRUE(menu);
+    const auto item = [&](const QString& text) -> QAction* {
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text) {
+                return action;
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(item("Alerts"));
+    EXPECT_TRUE(item("Alerts")->isChecked());
+
+    // The start-up refresh reads the low quota: one notification.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notifier->notices.isEmpty(); }, 5000));
+    EXPECT_EQ(notifier->notices,
+              QStringList{"Codex CLI: 3% remaining: Below 5% of the weekly window."});
+    QCoro::waitFor(app.model().refreshLocalLimits());
+    EXPECT_EQ(notifier->notices.size(), 1);
+    item("Alerts")->trigger();
+    EXPECT_FALSE(app.alerts().enabled());
+    EXPECT_EQ(harness.defaults->string(QuotaAlertMonitor::kEnabledKey), "false");
+
+    ConnectorWindowController& controller = app.windowController();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return controller.window() && controller.window()->isVisible(); }));
+    controller.window()->close();
+    item("Open Pairing")->trigger();
+    QMainWindow* window = controller.window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, 5000));
+    QAbstractButton* create = testing::button(window, "Create Pairing Code");
+    ASSERT_TRUE(create);
+    EXPECT_TRUE(create->hasFocus());
+    EXPECT_GT(controller.view()->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(notifier->notices.size() == 1); // closing with a tray says nothing
+    app.model().stopAutoSync();
+}
+
+} // namespace
+} // namespace korvo

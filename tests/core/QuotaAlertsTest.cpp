@@ -1,0 +1,116 @@
+#include "core/QuotaAlerts.h"
+
+#include <gtest/gtest.h>
+
+namespace korvo {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = QuotaAlert::Kind;
+
+constexpr Instant kStart = instantFromUnixSeconds(1772356445);
+
+// One reading of a provider: when it is read, what remains, its status and the window's reset.
+struct Reading {
+    std::chrono::seconds at;
+    std::optional<double> remaining;
+    ProviderStatus status = ProviderStatus::ok;
+    std::optional<std::chrono::seconds> resetIn = 5h; // from kStart
+    std::optional<double> used = std::nullopt;
+};
+
+UsageSnapshot snapshotOf(const Reading& reading) {
+    ProviderUsage row;
+    row.id = "codex";
+    row.displayName = "Codex CLI";
+    row.status = reading.status;
+    row.usage.remainingPercent = reading.remaining;
+    row.usage.usedPercent = reading.used;
+    UsageWindow window;
+    window.kind = UsageWindowKind::rolling;
+    window.label = "5-hour";
+    if (reading.resetIn) {
+        window.resetAt = kStart + *reading.resetIn;
+    }
+    row.window = window;
+    UsageSnapshot snapshot;
+    snapshot.providers.push_back(row);
+    return snapshot;
+}
+
+// Each case is a series of readings and the alerts each one calls for.
+TEST(QuotaAlertsTest, OncePerWindowAndThresholdUntilItResets) {
+    const ProviderStatus limited = ProviderStatus::limited;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<Reading, std::vector<Kind>>> steps;
+    };
+    const Case cases[] = {
+        {"falls through both thresholds",
+         {{{0s, 50}, {}},
+          {{60s, 19}, {Kind::below20}},
+          {{120s, 18}, {}},
+          {{180s, 4.9}, {Kind::below5}},
+          {{240s, 3}, {}}}},
+        {"jumps past 20 straight below 5: one alert", {{{0s, 50}, {}}, {{60s, 3}, {Kind::below5}}}},
+        {"exactly 20 and 5 are not below", {{{0s, 20}, {}}, {{60s, 5}, {Kind::below20}}}},
+        {"jitter around 20 in one window alerts once",
+         {{{0s, 19}, {Kind::below20}}, {{60s, 21}, {}}, {{120s, 19}, {}}}},
+        {"limited, then the window resets",
+         {{{0s, 10}, {Kind::below20}},
+          {{60s, 0, limited}, {Kind::limited}},
+          {{120s, 0, limited}, {}},
+          {{5h + 1s, 100, ProviderStatus::ok, 10h}, {Kind::reset}},
+          {{5h + 60s, 15, ProviderStatus::ok, 10h}, {Kind::below20}}}},
+        {"a limited status without figures", {{{0s, std::nullopt, limited}, {Kind::limited}}}},
+        {"used percentage counts when remaining is missing",
+         {{{0s, std::nullopt, ProviderStatus::ok, 5h, 96}, {Kind::below5}}}},
+        {"a moved reset time is a new window",
+         {{{0s, 12}, {Kind::below20}}, {{60s, 12, ProviderStatus::ok, 6h}, {Kind::below20}}}},
+        {"without a reset time, recovery above 20 is the reset",
+         {{{0s, 0, limited, std::nullopt}, {Kind::limited}},
+          {{60s, 0, limited, std::nullopt}, {}},
+          {{120s, 80, ProviderStatus::ok, std::nullopt}, {Kind::reset}},
+          {{180s, 10, ProviderStatus::ok, std::nullopt}, {Kind::below20}}}},
+        {"a reset without a limit before it is silent",
+         {{{0s, 12}, {Kind::below20}}, {{5h + 1s, 90, ProviderStatus::ok, 10h}, {}}}},
+        {"no figures, no alerts", {{{0s, std::nullopt}, {}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Instant now = kStart;
+        QuotaAlerts alerts([&now] { return now; });
+        int step = 0;
+        for (const auto& [reading, expected] : c.steps) {
+            now = kStart + reading.at;
+            std::vector<Kind> kinds;
+            for (const QuotaAlert& alert : alerts.review(snapshotOf(reading))) {
+                kinds.push_back(alert.kind);
+            }
+            EXPECT_EQ(kinds, expected) << "step " << step;
+            ++step;
+        }
+    }
+}
+
+TEST(QuotaAlertsTest, Texts) {
+    Instant now = kStart;
+    QuotaAlerts alerts([&now] { return now; });
+    const auto only = [&](const Reading& reading) {
+        now = kStart + reading.at;
+        const auto found = alerts.review(snapshotOf(reading));
+        return found.size() == 1 ? found.front().logLine() : QString();
+    };
+    EXPECT_EQ(only({0s, 18.4}),
+              "Quota alert: Codex CLI: 18% remaining. Below 20% of the 5-hour window. Resets in "
+              "5 hours.");
+    EXPECT_EQ(only({3h, 0, ProviderStatus::limited}),
+              "Quota alert: Codex CLI is limited. No quota left in the 5-hour window. Resets in "
+              "2 hours.");
+    EXPECT_EQ(only({5h, 100, ProviderStatus::ok, 10h}),
+              "Quota alert: Codex CLI is available again. The limited window has reset; 100% "
+              "remaining.");
+}
+
+} // namespace
+} // namespace korvo
