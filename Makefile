@@ -3,7 +3,18 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench package screenshots format clean
+# The reliability gates, each in a clang build of its own (clang++-14, lld):
+#   make test-sanitize   every test under AddressSanitizer + UndefinedBehaviorSanitizer (leaks
+#                        included; undefined behaviour ends the run) in $(SANITIZE_DIR)
+#   make fuzz            the libFuzzer targets of fuzz/, FUZZ_SECONDS each, in the same build
+#   make test-thread     korvo-relay and its tests under ThreadSanitizer in $(THREAD_DIR)
+SANITIZE_DIR ?= build-sanitize
+THREAD_DIR ?= build-thread
+FUZZ_SECONDS ?= 20
+CLANG_CONFIGURE = cmake -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=Debug \
+	-DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -DKORVO_BUILD_BENCH=OFF
+
+.PHONY: all deps configure build run test bench package screenshots format clean test-sanitize fuzz test-thread
 
 all: build
 
@@ -33,6 +44,29 @@ package: build
 screenshots: build
 	scripts/with-tray-host --size 1024x800 $(BUILD_DIR)/bin/korvo-screenshots \
 	    $(BUILD_DIR)/bin/korvo-relay docs/screenshots
+
+$(SANITIZE_DIR)/build.ninja:
+	$(CLANG_CONFIGURE) -S . -B $(SANITIZE_DIR) -DKORVO_SANITIZE=address,undefined -DKORVO_BUILD_FUZZ=ON
+
+test-sanitize: deps $(SANITIZE_DIR)/build.ninja
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/leak-suppressions.txt \
+		scripts/run-tests $(SANITIZE_DIR)
+
+fuzz: deps $(SANITIZE_DIR)/build.ninja
+	cmake --build $(SANITIZE_DIR) -j $(JOBS) --target fuzzers
+	scripts/run-fuzzers $(SANITIZE_DIR) $(FUZZ_SECONDS)
+
+$(THREAD_DIR)/build.ninja:
+	$(CLANG_CONFIGURE) -S . -B $(THREAD_DIR) -DKORVO_SANITIZE=thread
+
+# Only the relay (which has no Qt) is checked: the store, the claim throttle and the server
+# under many concurrent clients.
+test-thread: deps $(THREAD_DIR)/build.ninja
+	cmake --build $(THREAD_DIR) -j $(JOBS) --target korvo-relay test_relayserver
+	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/bin/test_relayserver
 
 bench: build
 	scripts/run-benchmarks $(BUILD_DIR)

@@ -3,19 +3,23 @@
 #include "sources/FieldExtraction.h"
 
 #include <gtest/gtest.h>
-#include <ranges>
 #include <string>
 #include <vector>
 
 namespace korvo {
 namespace {
 
+// Split by hand: clang 14 cannot use the standard library's range views.
 std::vector<std::string> commaSeparated(std::string_view list) {
     std::vector<std::string> items;
-    for (const auto item : std::views::split(list, ',')) {
-        items.emplace_back(item.begin(), item.end());
+    for (std::size_t from = 0;;) {
+        const std::size_t comma = list.find(',', from);
+        items.emplace_back(list.substr(from, comma - from));
+        if (comma == std::string_view::npos) {
+            return items;
+        }
+        from = comma + 1;
     }
-    return items;
 }
 
 // Every key the extraction rules turn into a field that makes a candidate useful, in the

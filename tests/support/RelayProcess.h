@@ -60,6 +60,13 @@ public:
         const bool ended = process_.waitForFinished(10000);
         return ended && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
+    // Sends a signal: SIGSTOP freezes it (connections are still accepted by the system, nothing
+    // is answered), SIGCONT lets it go on.
+    void signal(int number) {
+        if (process_.state() == QProcess::Running) {
+            ::kill(static_cast<pid_t>(process_.processId()), number);
+        }
+    }
     // Ends it at once, as a crash would; its database stays.
     void kill() {
         if (process_.state() != QProcess::NotRunning) {
