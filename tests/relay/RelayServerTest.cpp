@@ -120,6 +120,8 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
     const Pairing open = createSession("CONNECTOR-3");
     const std::string good = encodeSnapshot(test::testSnapshot(p.syncSpaceId)).value();
     const std::string foreign = encodeSnapshot(test::testSnapshot(other.syncSpaceId)).value();
+    const std::string forged =
+        encodeSnapshot(test::testSnapshot(p.syncSpaceId, 0, "CONNECTOR-2")).value();
     std::string missingId = good;
     missingId.replace(missingId.find("\"snapshotId\""), 12, "\"renamedId\"");
     const std::string space = "/v1/sync-spaces/" + p.syncSpaceId;
@@ -152,6 +154,7 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
         {"body over 1 MiB", "POST", snapshots, mine, std::string((1 << 20) + 1, ' '), 413},
         {"body that is not JSON", "POST", snapshots, mine, "{not json", 400},
         {"snapshot of another sync space", "POST", snapshots, mine, foreign, 400},
+        {"snapshot naming another device", "POST", snapshots, mine, forged, 400},
         {"snapshot without snapshotId", "POST", snapshots, mine, missingId, 400},
         {"session without a device name", "POST", "/v1/pairing/sessions", {}, noName, 400},
         {"claim without a code", "POST", claimPath, {}, "[]", 400},
@@ -211,24 +214,49 @@ TEST_F(RelayServerTest, UploadedSnapshotReadsBackByteForByteAcrossARestart) {
 
 TEST_F(RelayServerTest, SessionsExpireAfterTenMinutes) {
     const Pairing unclaimed = createSession("CONNECTOR-A");
-    const Pairing claimed = pair("CONNECTOR-B");
-
     setNow(1'800'000'000 + 599);
     EXPECT_EQ(member(poll(unclaimed, unclaimed.secret)->body, "status"), "pending");
-    auto live = poll(claimed, claimed.secret);
-    EXPECT_EQ(member(live->body, "status"), "paired");
-    EXPECT_EQ(member(live->body, "connectorDeviceToken"), claimed.connectorToken);
-
     setNow(1'800'000'000 + 600);
     EXPECT_EQ(member(poll(unclaimed, unclaimed.secret)->body, "status"), "expired");
     EXPECT_EQ(claim(unclaimed.code)->status, 404);
-    auto late = poll(claimed, claimed.secret);
-    EXPECT_EQ(member(late->body, "status"), "paired");
-    EXPECT_EQ(member(late->body, "syncSpaceId"), claimed.syncSpaceId);
-    EXPECT_EQ(late->body.find("connectorDeviceToken"), std::string::npos) << late->body;
-    // The token itself keeps working after its session is gone.
-    const std::string body = encodeSnapshot(test::testSnapshot(claimed.syncSpaceId)).value();
-    EXPECT_EQ(upload(claimed.syncSpaceId, claimed.connectorToken, body)->status, 200);
+}
+
+// The token goes out in the first paired answer only. Any later paired poll, while the session
+// lives or after, means a second party holds the secret: it gets no token, and the connector
+// device is revoked whoever took the token, its snapshot dropped. The phone stays.
+TEST_F(RelayServerTest, TheConnectorTokenGoesOutOnceAndALaterPairedPollRevokesIt) {
+    const std::pair<const char*, long long> cases[] = {
+        {"a second poll while the session lives", 1},
+        {"a poll after the session expired", 600},
+    };
+    int round = 0;
+    for (const auto& [name, after] : cases) {
+        SCOPED_TRACE(name);
+        setNow(1'800'000'000);
+        const std::string device = "CONNECTOR-" + std::to_string(++round);
+        const Pairing p = pair(device);
+        ASSERT_FALSE(p.connectorToken.empty());
+        const std::string body =
+            encodeSnapshot(test::testSnapshot(p.syncSpaceId, 0, device)).value();
+        ASSERT_EQ(upload(p.syncSpaceId, p.connectorToken, body)->status, 200);
+
+        setNow(1'800'000'000 + after);
+        auto late = poll(p, p.secret);
+        ASSERT_TRUE(late);
+        EXPECT_EQ(late->status, 200);
+        EXPECT_EQ(member(late->body, "status"), "paired");
+        EXPECT_EQ(member(late->body, "syncSpaceId"), p.syncSpaceId);
+        EXPECT_EQ(late->body.find("connectorDeviceToken"), std::string::npos) << late->body;
+
+        EXPECT_EQ(upload(p.syncSpaceId, p.connectorToken, body)->status, 401);
+        EXPECT_EQ(latest(p.syncSpaceId, p.phoneToken)->status, 404);
+        auto listed = client_->Get(("/v1/sync-spaces/" + p.syncSpaceId + "/devices").c_str(),
+                                   bearer(p.phoneToken));
+        ASSERT_TRUE(listed);
+        EXPECT_EQ(listed->status, 200);
+        EXPECT_EQ(listed->body.find("CONNECTOR-"), std::string::npos) << listed->body;
+        EXPECT_EQ(poll(p, p.secret)->body.find("connectorDeviceToken"), std::string::npos);
+    }
 }
 
 TEST_F(RelayServerTest, PairingCodesAreSixDigitsAndUniqueAmongLiveSessions) {

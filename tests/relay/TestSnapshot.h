@@ -6,13 +6,15 @@
 
 namespace korvo::test {
 
-// A snapshot of `syncSpaceId` with one provider row; `serial` varies ids and numbers.
-inline UsageSnapshot testSnapshot(const std::string& syncSpaceId, int serial = 0) {
+// A snapshot of `syncSpaceId` by `deviceId` with one provider row; `serial` varies ids and
+// numbers.
+inline UsageSnapshot testSnapshot(const std::string& syncSpaceId, int serial = 0,
+                                  const std::string& deviceId = "CONNECTOR-1") {
     UsageSnapshot s;
     s.snapshotId = "snap_" + std::to_string(1000000000000000 + serial);
     s.syncSpaceId = syncSpaceId;
     s.updatedAt = instantFromUnixSeconds(1'790'000'000 + serial);
-    s.device = {"DEVICE-1", "build box", SnapshotDeviceKind::linux};
+    s.device = {deviceId, "build box", SnapshotDeviceKind::linux};
     ProviderUsage row{
         "codex", "Codex CLI", SourceType::localCli, Confidence::cliReported, ProviderStatus::ok,
         {},      {},          s.updatedAt};

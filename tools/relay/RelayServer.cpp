@@ -176,9 +176,11 @@ void RelayServer::routes() {
             return fail(res, 400, problem);
         }
         const UnixTime time = now();
-        if (!claimThrottle_.allows(req.remoteAddress, time)) {
-            res.setHeader("retry-after",
-                          std::to_string(claimThrottle_.retryAfter(req.remoteAddress, time)));
+        // The peer's address. Behind a reverse proxy this is the proxy's; the client's own
+        // address would be taken from a trusted proxy's forwarding header here.
+        const std::string& client = req.remoteAddress;
+        if (!claimThrottle_.admit(client, time)) {
+            res.setHeader("retry-after", std::to_string(claimThrottle_.retryAfter(client, time)));
             return fail(res, 429, "Too many pairing attempts; try again later");
         }
         const auto name = optionalStringMember(req.body, "deviceName").value_or("iPhone");
@@ -190,12 +192,11 @@ void RelayServer::routes() {
         const auto claim = store_.claim((*members)[0], name, time);
         switch (claim.outcome) {
         case Claim::Outcome::unknown:
-            claimThrottle_.recordFailure(req.remoteAddress, time);
             return fail(res, 404, "Unknown or expired pairing code");
         case Claim::Outcome::alreadyClaimed:
-            claimThrottle_.recordFailure(req.remoteAddress, time);
             return fail(res, 409, "Pairing code already claimed");
         case Claim::Outcome::claimed:
+            claimThrottle_.succeeded(client);
             return answer(res, jsonObject({{"syncSpaceId", claim.syncSpaceId},
                                            {"phoneDeviceId", claim.phoneDeviceId},
                                            {"phoneDeviceToken", claim.phoneDeviceToken}}));
@@ -229,7 +230,7 @@ void RelayServer::routes() {
                    return fail(res, 401, "Only a connector device may upload snapshots");
                }
                std::string snapshotId;
-               if (auto problem = validator_(req.body, space, snapshotId)) {
+               if (auto problem = validator_(req.body, space, who->id, snapshotId)) {
                    return fail(res, 400, *problem);
                }
                const UnixTime stamp = now();

@@ -24,10 +24,12 @@ struct RelayOptions {
     std::optional<TlsIdentity> tls;
 };
 
-// Checks an uploaded body: nothing when it is a snapshot of `syncSpaceId` (its id is returned
-// through `snapshotId`), otherwise the reason it was refused.
+// Checks an uploaded body: nothing when it is a snapshot of `syncSpaceId` made by the uploading
+// device `deviceId` (its id is returned through `snapshotId`), otherwise the reason it was
+// refused.
 using SnapshotValidator = std::function<std::optional<std::string>(
-    const std::string& body, const std::string& syncSpaceId, std::string& snapshotId)>;
+    const std::string& body, const std::string& syncSpaceId, const std::string& deviceId,
+    std::string& snapshotId)>;
 
 // The relay's HTTP API over a RelayStore.
 class RelayServer {

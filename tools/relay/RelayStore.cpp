@@ -404,29 +404,65 @@ std::optional<CreatedSession> RelayStore::createSession(const std::string& conne
 SessionPoll RelayStore::pollSession(const std::string& sessionId, const std::string& secret,
                                     UnixTime now) {
     std::lock_guard lock(mutex_);
-    Statement query(*this, "SELECT secret_hash, connector_device_id, connector_token_sealed, "
-                           "expires_at, sync_space_id FROM pairing_sessions WHERE id = ?");
-    query.text(1, sessionId);
+    // Handing the token out and revoking are synced before the answer; a pending poll writes
+    // nothing, so it syncs nothing.
+    DurableWrite durable(db_);
+    Transaction transaction(db_);
     SessionPoll poll;
-    if (!query.step()) {
-        return poll;
+    std::string sealed;
+    bool hasSealed = false;
+    {
+        Statement query(*this, "SELECT secret_hash, connector_device_id, connector_token_sealed, "
+                               "expires_at, sync_space_id FROM pairing_sessions WHERE id = ?");
+        query.text(1, sessionId);
+        if (!query.step()) {
+            return poll;
+        }
+        if (query.columnText(0) != hashText(secret)) {
+            poll.outcome = SessionPoll::Outcome::forbidden;
+            return poll;
+        }
+        const bool live = now < query.columnInteger(3);
+        if (query.isNull(4)) {
+            poll.outcome = live ? SessionPoll::Outcome::pending : SessionPoll::Outcome::expired;
+            return poll;
+        }
+        poll.outcome = SessionPoll::Outcome::paired;
+        poll.connectorDeviceId = query.columnText(1);
+        poll.syncSpaceId = query.columnText(4);
+        hasSealed = live && !query.isNull(2);
+        if (hasSealed) {
+            sealed = query.columnText(2);
+        }
     }
-    if (query.columnText(0) != hashText(secret)) {
-        poll.outcome = SessionPoll::Outcome::forbidden;
-        return poll;
+    if (hasSealed) {
+        // The first paired poll takes the token; the sealed copy goes with the answer.
+        Statement(*this, "UPDATE pairing_sessions SET connector_token_sealed = NULL WHERE id = ?")
+            .text(1, sessionId)
+            .step();
+        poll.connectorDeviceToken = base64Url(seal(sealed, secret));
+    } else {
+        // The token was taken already (or the session ran out before anyone took it), so a
+        // second party holds the secret. Whoever took the token may be that party: the
+        // connector device is revoked and what it uploaded is dropped.
+        revokeConnector(poll.syncSpaceId, poll.connectorDeviceId);
+        poll.revoked = true;
     }
-    const bool live = now < query.columnInteger(3);
-    if (query.isNull(4)) {
-        poll.outcome = live ? SessionPoll::Outcome::pending : SessionPoll::Outcome::expired;
-        return poll;
-    }
-    poll.outcome = SessionPoll::Outcome::paired;
-    poll.connectorDeviceId = query.columnText(1);
-    poll.syncSpaceId = query.columnText(4);
-    if (live && !query.isNull(2)) {
-        poll.connectorDeviceToken = base64Url(seal(query.columnText(2), secret));
-    }
+    transaction.commit();
     return poll;
+}
+
+void RelayStore::revokeConnector(const std::string& syncSpaceId, const std::string& deviceId) {
+    Statement(*this,
+              "DELETE FROM devices WHERE sync_space_id = ? AND id = ? AND role = 'connector'")
+        .text(1, syncSpaceId)
+        .text(2, deviceId)
+        .step();
+    if (sqlite3_changes(db_) > 0) {
+        Statement(*this, "DELETE FROM snapshots WHERE sync_space_id = ?")
+            .text(1, syncSpaceId)
+            .step();
+    }
 }
 
 Claim RelayStore::claim(const std::string& code, const std::string& phoneDeviceName, UnixTime now) {

@@ -32,7 +32,10 @@ struct SessionPoll {
     Outcome outcome = Outcome::unknown;
     std::string connectorDeviceId;
     std::string syncSpaceId;
-    std::optional<std::string> connectorDeviceToken; // only while the session lives
+    // Only in the first paired answer, and only while the session lives.
+    std::optional<std::string> connectorDeviceToken;
+    // A paired answer without the token: the connector device was revoked.
+    bool revoked = false;
 };
 
 struct Claim {
@@ -61,10 +64,12 @@ struct AuthenticatedDevice {
 // The relay's state in one SQLite database (WAL). Every method is one transaction; a mutex
 // serialises them, so the store may be used from the server's worker threads.
 //
-// Secrets and tokens are kept only as SHA-256 hashes. The connector's token, which the status
-// poll must hand out until the session expires, is kept sealed with a key derived from the
-// pairing secret; only a caller that knows the secret can unseal it, and the sealed copy is
-// erased once the session has expired.
+// Secrets and tokens are kept only as SHA-256 hashes. The connector's token, which the first
+// paired status poll hands out, is kept sealed with a key derived from the pairing secret until
+// then; only a caller that knows the secret can unseal it. The sealed copy is erased when it is
+// handed out or when the session expires. Anyone who saw the QR code knows the secret, so a
+// paired poll after the token went out revokes the connector device: whoever took the token,
+// it stops working at once.
 class RelayStore {
 public:
     static constexpr UnixTime kSessionLifetime = 600;
@@ -114,6 +119,7 @@ private:
     sqlite3_stmt* prepare(const char* sql);
     void requestCheckpoint(int mode);
     void maintenanceLoop(std::filesystem::path file);
+    void revokeConnector(const std::string& syncSpaceId, const std::string& deviceId);
 
     std::function<UnixTime()> clock_;
     std::mutex mutex_;

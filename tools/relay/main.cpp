@@ -217,15 +217,19 @@ std::function<UnixTime()> makeClock(const std::optional<std::string>& clockFile)
     };
 }
 
-// Accepts the body when it decodes as a snapshot of the path's sync space.
+// Accepts the body when it decodes as a snapshot of the path's sync space that names the
+// uploading device as its own: one connector cannot pass its snapshots off as another's.
 std::optional<std::string> validateSnapshot(const std::string& body, const std::string& syncSpaceId,
-                                            std::string& snapshotId) {
+                                            const std::string& deviceId, std::string& snapshotId) {
     auto decoded = korvo::decodeSnapshot(body);
     if (!decoded.ok()) {
         return "Snapshot does not decode: " + decoded.error().description();
     }
     if (decoded.value().syncSpaceId != syncSpaceId) {
         return "Snapshot syncSpaceId does not match the sync space of the path";
+    }
+    if (decoded.value().device.id != deviceId) {
+        return "Snapshot device.id is not the id of the uploading device";
     }
     snapshotId = decoded.value().snapshotId;
     return std::nullopt;
