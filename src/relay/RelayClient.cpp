@@ -1,6 +1,7 @@
 #include "relay/RelayClient.h"
 
 #include "model/SnapshotJson.h"
+#include "relay/BoundedReply.h"
 #include "relay/ReplyEnd.h"
 #include "relay/Utf8.h"
 
@@ -74,6 +75,10 @@ QNetworkReply* start(QNetworkAccessManager* network, const QUrl& base,
     }
     QNetworkRequest http(*url);
     http.setTransferTimeout(static_cast<int>(timeout.count()));
+    // The bearer token and the pairing secret go to the relay's own origin only: a redirect
+    // elsewhere ends the request instead of being followed.
+    http.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                      QNetworkRequest::SameOriginRedirectPolicy);
     for (const auto& header : request.headers) {
         http.setRawHeader(header.first, header.second);
     }
@@ -88,9 +93,40 @@ QNetworkReply* start(QNetworkAccessManager* network, const QUrl& base,
     return nullptr;
 }
 
+// The origin (scheme, host, port) of a redirect target, printable.
+std::string originOf(const QUrl& url) {
+    return printableText(url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery |
+                                      QUrl::RemoveFragment)
+                             .toString()
+                             .toStdString(),
+                         200);
+}
+
 // The body of a 2xx answer, or the failure of a finished reply.
-Result<QByteArray, RelayError> finish(QNetworkReply& reply) {
-    QByteArray body = reply.isOpen() ? reply.readAll() : QByteArray();
+Result<QByteArray, RelayError> finish(QNetworkReply& reply, BoundedReply& bounded) {
+    QByteArray body = bounded.take();
+    if (bounded.tooLarge()) {
+        return RelayError{
+            RelayTransportError{static_cast<int>(QNetworkReply::UnknownContentError),
+                                "The relay's answer is larger than " +
+                                    std::to_string(RelayClient::kMaxReplyBytes / 1024) +
+                                    " KiB; the transfer was stopped."}};
+    }
+    if (reply.error() == QNetworkReply::InsecureRedirectError) {
+        QUrl target = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+        if (target.isEmpty()) {
+            target = QUrl::fromEncoded(reply.rawHeader("location"));
+        }
+        target = reply.url().resolved(target);
+        const std::string where = target.host().isEmpty() || target == reply.url()
+                                      ? std::string()
+                                      : " (" + originOf(target) + ")";
+        return RelayError{RelayTransportError{
+            static_cast<int>(QNetworkReply::InsecureRedirectError),
+            "The relay redirected the request to another origin" + where +
+                "; redirects away from the relay are not followed, so no credentials were "
+                "sent there."}};
+    }
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid()) {
         const int code = status.toInt();
@@ -100,14 +136,15 @@ Result<QByteArray, RelayError> finish(QNetworkReply& reply) {
         return body;
     }
     if (reply.error() == QNetworkReply::OperationCanceledError) {
-        // The client never aborts a request itself: a cancelled reply is the transfer time-out
-        // firing, which the network layer reports only as "Operation canceled".
+        // The client never aborts a request itself except for an oversized answer (handled
+        // above): a cancelled reply is the transfer time-out firing, which the network layer
+        // reports only as "Operation canceled".
         return RelayError{RelayTransportError{static_cast<int>(QNetworkReply::TimeoutError),
                                               "The request timed out."}};
     }
     if (reply.error() != QNetworkReply::NoError) {
         return RelayError{RelayTransportError{static_cast<int>(reply.error()),
-                                              reply.errorString().toStdString()}};
+                                              printableText(reply.errorString().toStdString())}};
     }
     return RelayError{RelayClientError::badResponse(-1, bodyText(body))};
 }
@@ -122,12 +159,13 @@ QCoro::Task<Result<QByteArray, RelayError>> send(QNetworkAccessManager* network,
     if (!reply) {
         co_return Result<QByteArray, RelayError>::failure(std::move(*problem));
     }
+    BoundedReply body(reply, RelayClient::kMaxReplyBytes);
     const bool finished = co_await ReplyEnd(reply);
     if (!finished) {
         co_return RelayError{RelayTransportError{
             static_cast<int>(QNetworkReply::OperationCanceledError), "The request was cancelled."}};
     }
-    auto result = finish(*reply);
+    auto result = finish(*reply, body);
     reply->deleteLater();
     co_return result;
 }

@@ -19,9 +19,10 @@ template <class T> using RelayResult = Result<T, RelayError>;
 // The client of the relay API. It keeps only the base URL, the network access manager and the
 // time-out; credentials come with every call. Every operation builds its request the same way
 // (path resolved against the base URL, so a base with a path of its own still reaches the
-// host's root), sends it once, checks the status and decodes the answer. Failures are values:
-// a RelayClientError for a bad status or body, a RelayTransportError passed through from the
-// network layer, or a RelayRequestError when nothing could be sent.
+// host's root), sends it once, checks the status and decodes the answer. It follows redirects
+// within the relay's origin only and reads at most kMaxReplyBytes of an answer. Failures are
+// values: a RelayClientError for a bad status or body, a RelayTransportError passed through from
+// the network layer, or a RelayRequestError when nothing could be sent.
 //
 // Use from the thread that owns the QNetworkAccessManager. The client must outlive the tasks
 // it returns.
@@ -29,6 +30,8 @@ class RelayClient {
 public:
     static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};
     static constexpr const char* kDefaultBaseURL = "https://relay.korvo.app";
+    // The largest answer read; a longer one is aborted while it arrives.
+    static constexpr qint64 kMaxReplyBytes = 1 << 20;
 
     explicit RelayClient(QNetworkAccessManager* network, QUrl baseURL = QUrl(kDefaultBaseURL),
                          std::chrono::milliseconds timeout = kDefaultTimeout);

@@ -1,13 +1,18 @@
 #include "relay/RelayClientError.h"
 
+#include "relay/Utf8.h"
+
 namespace korvo {
 
 std::string RelayClientError::description() const {
-    const bool hasBody = body.has_value() && !body->empty();
+    // The body comes from the network: shown without control characters and cut short.
+    const std::string shown =
+        body.has_value() ? printableText(*body, kMaxBodyInDescription) : std::string();
+    const bool hasBody = !shown.empty();
     if (kind == Kind::badResponse) {
-        return "Relay returned HTTP " + std::to_string(statusCode) + (hasBody ? ": " + *body : ".");
+        return "Relay returned HTTP " + std::to_string(statusCode) + (hasBody ? ": " + shown : ".");
     }
-    return "Relay response decode failed: " + underlying + (hasBody ? ". Body: " + *body : ".");
+    return "Relay response decode failed: " + underlying + (hasBody ? ". Body: " + shown : ".");
 }
 
 } // namespace korvo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <variant>
@@ -25,8 +26,12 @@ struct RelayClientError {
         return {Kind::decodeFailed, -1, std::move(body), std::move(underlying)};
     }
 
+    // How much of a body the description quotes.
+    static constexpr std::size_t kMaxBodyInDescription = 512;
+
     // "Relay returned HTTP 401: {...}", "Relay returned HTTP 500.",
     // "Relay response decode failed: <why>. Body: <body>", "Relay response decode failed: <why>."
+    // The body is quoted as printable text, at most kMaxBodyInDescription bytes of it.
     std::string description() const;
 
     friend bool operator==(const RelayClientError&, const RelayClientError&) = default;

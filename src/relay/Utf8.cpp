@@ -1,5 +1,7 @@
 #include "relay/Utf8.h"
 
+#include <algorithm>
+
 namespace korvo {
 
 bool isValidUtf8(std::string_view bytes) {
@@ -56,6 +58,66 @@ std::optional<std::string> utf8Text(std::string_view bytes) {
         return std::nullopt;
     }
     return std::string(bytes);
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of `bytes`, or 0.
+std::size_t sequenceLength(std::string_view bytes) {
+    for (std::size_t length = 1; length <= 4 && length <= bytes.size(); ++length) {
+        if (isValidUtf8(bytes.substr(0, length))) {
+            return length;
+        }
+    }
+    return 0;
+}
+
+char32_t codePoint(std::string_view sequence) {
+    const auto first = static_cast<unsigned char>(sequence[0]);
+    if (sequence.size() == 1) {
+        return first;
+    }
+    char32_t value = first & (0x7F >> sequence.size());
+    for (std::size_t i = 1; i < sequence.size(); ++i) {
+        value = (value << 6) | (static_cast<unsigned char>(sequence[i]) & 0x3F);
+    }
+    return value;
+}
+
+bool isDropped(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F || c == 0x061C;
+}
+
+} // namespace
+
+std::string printableText(std::string_view text, std::size_t maxBytes) {
+    std::string out;
+    out.reserve(std::min(text.size(), maxBytes) + 3);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t length = sequenceLength(text.substr(i));
+        std::string_view piece;
+        if (length == 0) {
+            length = 1;
+            piece = "\xEF\xBF\xBD"; // U+FFFD
+        } else {
+            piece = text.substr(i, length);
+            const char32_t c = codePoint(piece);
+            if (c == '\n' || c == '\r' || c == '\t') {
+                piece = " ";
+            } else if (isDropped(c)) {
+                piece = {};
+            }
+        }
+        if (out.size() + piece.size() > maxBytes) {
+            out += "\xE2\x80\xA6"; // …
+            break;
+        }
+        out += piece;
+        i += length;
+    }
+    return out;
 }
 
 } // namespace korvo

@@ -103,8 +103,13 @@ TEST(RelayClientTest, AnswersBecomeRecordsOrErrorsWithTheirTexts) {
     const std::vector<AnswerCase> cases = {
         {"401 with a short JSON body", status, 401, R"({"error":"Invalid token"})",
          R"(Relay returned HTTP 401: {"error":"Invalid token"})"},
-        {"long bodies are not shortened", status, 403, QByteArray::fromStdString(longBody),
-         "Relay returned HTTP 403: " + longBody},
+        {"long bodies are cut short", status, 403, QByteArray::fromStdString(longBody),
+         "Relay returned HTTP 403: " + longBody.substr(0, 512) + "\u2026"},
+        {"control characters are dropped, line breaks become spaces", status, 400,
+         "\x1b]0;owned\x07\x1b[2J\x1b]8;;http://"
+         "x\x1b\\{\"error\":\"bad\"}\r\n\xc2\x9b"
+         "1m\xe2\x80\xaeZ",
+         "Relay returned HTTP 400: ]0;owned[2J]8;;http://x\\{\"error\":\"bad\"}  1mZ"},
         {"500 with an empty body", status, 500, "", "Relay returned HTTP 500."},
         {"a body that is not UTF-8 is left out", status, 502, "\xff\xfe",
          "Relay returned HTTP 502."},
@@ -197,6 +202,73 @@ TEST(RelayClientTest, CallsInFlightEndWhenTheNetworkGoesAway) {
     EXPECT_EQ(ends, decltype(ends)(calls.size(), std::nullopt));
     network.reset();
     EXPECT_EQ(ends, decltype(ends)(calls.size(), "The request was cancelled."));
+}
+
+// A relay that redirects elsewhere: the request is not followed to the other origin, so the
+// token never leaves the relay, and the error says why. A redirect within the relay's origin
+// is followed.
+TEST(RelayClientTest, RedirectsToAnotherOriginAreNotFollowed) {
+    test::ensureApplication();
+    QNetworkAccessManager network;
+    CannedServer elsewhere(httpResponse(200, R"({"devices":[]})"));
+    const auto redirectTo = [](const QUrl& target) {
+        return "HTTP/1.1 307 Moved\r\nlocation: " + target.toEncoded() +
+               "\r\ncontent-length: 0\r\nconnection: close\r\n\r\n";
+    };
+    const UsageSnapshot snapshot = test::testSnapshot("s");
+    const std::vector<std::pair<const char*, Call>> cases = {
+        {"upload", [&](RelayClient& c) { return outcome(c.uploadSnapshot(snapshot, "tok")); }},
+        {"unlink", [](RelayClient& c) { return outcome(c.deleteDevice("s", "d", "tok")); }},
+        {"device list", [](RelayClient& c) { return outcome(c.listDevices("s", "tok")); }},
+        {"status poll", [](RelayClient& c) { return outcome(c.pairingStatus("p", "secret")); }},
+    };
+    for (const auto& [name, call] : cases) {
+        SCOPED_TRACE(name);
+        CannedServer relay(redirectTo(elsewhere.url("/v1/sync-spaces/s/devices")));
+        RelayClient client(&network, relay.url());
+        const std::string error = QCoro::waitFor(call(client));
+        EXPECT_EQ(error, "The relay redirected the request to another origin (" +
+                             elsewhere.url().toString().toStdString() +
+                             "); redirects away from the relay are not followed, so no "
+                             "credentials were sent there.");
+        EXPECT_EQ(relay.requests().size(), 1u);
+    }
+    EXPECT_EQ(elsewhere.connections(), 0);
+
+    CannedServer relay(httpResponse(404, "{}"));
+    relay.answer("GET /old/devices", redirectTo(relay.url("/v1/sync-spaces/s/devices")));
+    relay.answer("GET /v1/sync-spaces/s/devices", httpResponse(200, R"({"devices":[]})"));
+    const auto moved = runTask(RelayClient(&network, relay.url()).listDevices("s", "tok"));
+    EXPECT_EQ(relay.count("GET /v1/sync-spaces/s/devices"), 1);
+    EXPECT_TRUE(moved.ok());
+}
+
+// Answers past the cap end the transfer while it arrives, whatever their status and whether or
+// not they announce their length.
+TEST(RelayClientTest, OversizedAnswersAreAbortedWhileTheyArrive) {
+    test::ensureApplication();
+    QNetworkAccessManager network;
+    const QByteArray big(2 * RelayClient::kMaxReplyBytes, 'x');
+    const QByteArray announced = "HTTP/1.1 200 OK\r\ncontent-length: 419430400\r\n\r\n" + big;
+    const QByteArray unannounced = "HTTP/1.1 200 OK\r\nconnection: close\r\n\r\n" + big;
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"400 MiB announced", announced},
+        {"no length, read until the connection closes", unannounced},
+        {"an error answer", httpResponse(500, big)},
+        {"one byte over", httpResponse(200, QByteArray(RelayClient::kMaxReplyBytes + 1, ' '))},
+    };
+    for (const auto& [name, response] : cases) {
+        SCOPED_TRACE(name);
+        CannedServer server(response);
+        const auto result = runTask(RelayClient(&network, server.url()).health());
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().description(),
+                  "The relay's answer is larger than 1024 KiB; the transfer was stopped.");
+    }
+    // Right at the cap the answer is read whole (and fails only as JSON).
+    CannedServer server(httpResponse(200, QByteArray(RelayClient::kMaxReplyBytes, ' ')));
+    const auto atCap = runTask(RelayClient(&network, server.url()).health());
+    ASSERT_NE(atCap.error().clientError(), nullptr);
 }
 
 TEST(RelayClientTest, RequestsThatCannotBeBuiltSendNothing) {
