@@ -88,6 +88,18 @@ void appendResetTime(std::string& text, Instant reset) {
     text.append(out, sizeof out - 1);
 }
 
+// Whether `limits` is the account's own quota: the bucket "codex", or one without an id (builds
+// that wrote no id knew only that one).
+bool isAccountBucket(const simdjson::dom::object& limits) {
+    simdjson::dom::element id;
+    if (limits.at_key("limit_id").get(id) != simdjson::SUCCESS &&
+        limits.at_key("limitId").get(id) != simdjson::SUCCESS) {
+        return true;
+    }
+    std::string_view text;
+    return id.is_null() || (id.get_string().get(text) == simdjson::SUCCESS && text == "codex");
+}
+
 std::optional<std::string> windowLabel(const simdjson::dom::object& window) {
     for (const std::string_view key : {"window", "label"}) {
         simdjson::dom::element value;
@@ -144,12 +156,13 @@ std::optional<std::string> CodexAdapter::windowLabelFromMinutes(double minutes) 
 }
 
 std::optional<SanitizedUsageCandidate>
-CodexAdapter::sessionLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine) {
-    return readSessionLine(parser, paddedLine).candidate;
+CodexAdapter::sessionLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine,
+                                   Instant now) {
+    return readSessionLine(parser, paddedLine, now).candidate;
 }
 
 LogLineOutcome CodexAdapter::readSessionLine(simdjson::dom::parser& parser,
-                                             std::string_view paddedLine) {
+                                             std::string_view paddedLine, Instant now) {
     LogLineOutcome outcome;
     simdjson::dom::element document;
     simdjson::dom::object line;
@@ -179,28 +192,42 @@ LogLineOutcome CodexAdapter::readSessionLine(simdjson::dom::parser& parser,
             numberMember(*tokens, {"cached_input_tokens", "cachedInputTokens"});
     }
 
-    if (const auto limits = firstObjectMember(root, {"rate_limits", "rateLimits"})) {
+    const auto limits = firstObjectMember(root, {"rate_limits", "rateLimits"});
+    // Another bucket's windows are not the account's quota, and the generic walk must not find
+    // them either.
+    const bool otherBucket = limits && !isAccountBucket(*limits);
+    if (limits && !otherBucket) {
         if (const auto primary = objectMember(*limits, "primary")) {
-            if (const auto use = windowUse(*primary)) {
-                if (use->writtenAsShare || use->percent > 1) {
-                    candidate.usedPercent = numberMember(*primary, kUsedKeys);
-                } else {
-                    // A percentage of at most 1 would be read as a share of 1 further on; the
-                    // remaining side carries the same information unambiguously.
-                    candidate.remainingPercent = 100 - use->percent;
+            const auto reset = windowReset(*primary, candidate.observedAt);
+            if (reset && *reset < now) {
+                // The window ended since the sample: nothing of the new one is known to be used.
+                candidate.usedPercent = 0;
+                candidate.remainingPercent = 100;
+            } else {
+                if (const auto use = windowUse(*primary)) {
+                    if (use->writtenAsShare || use->percent > 1) {
+                        candidate.usedPercent = numberMember(*primary, kUsedKeys);
+                    } else {
+                        // A percentage of at most 1 would be read as a share of 1 further on;
+                        // the remaining side carries the same information unambiguously.
+                        candidate.remainingPercent = 100 - use->percent;
+                    }
                 }
+                if (!candidate.remainingPercent) {
+                    candidate.remainingPercent =
+                        numberMember(*primary, {"remaining_percent", "remainingPercent"});
+                }
+                candidate.resetAt = reset;
             }
-            if (!candidate.remainingPercent) {
-                candidate.remainingPercent =
-                    numberMember(*primary, {"remaining_percent", "remainingPercent"});
-            }
-            candidate.resetAt = windowReset(*primary, candidate.observedAt);
             candidate.windowLabel = windowLabel(*primary);
         }
         if (const auto secondary = objectMember(*limits, "secondary")) {
             if (const auto use = windowUse(*secondary)) {
-                std::string text = percentRemainingTextForPercent("Weekly", use->percent);
-                if (const auto reset = windowReset(*secondary, candidate.observedAt)) {
+                const auto reset = windowReset(*secondary, candidate.observedAt);
+                const bool ended = reset && *reset < now;
+                std::string text =
+                    percentRemainingTextForPercent("Weekly", ended ? 0.0 : use->percent);
+                if (reset && !ended) {
                     text += " · resets ";
                     appendResetTime(text, *reset);
                 }
@@ -212,23 +239,23 @@ LogLineOutcome CodexAdapter::readSessionLine(simdjson::dom::parser& parser,
     candidate.costUsd = numberMember(root, {"costUSD", "costUsd", "cost_usd"});
     if (candidate.hasUsefulData()) {
         outcome.candidate = std::move(candidate);
-    } else {
+    } else if (!otherBucket) {
         outcome.candidate = candidateFromDocument(document);
     }
     return outcome;
 }
 
 std::optional<SanitizedUsageCandidate>
-CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files) const {
+CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files, Instant now) const {
     simdjson::dom::parser parser;
-    return newestLogCandidate(files, kSessionLines, parser, &CodexAdapter::readSessionLine);
+    return newestLogCandidate(files, kSessionLines, parser, &CodexAdapter::readSessionLine, now);
 }
 
 std::optional<ProviderUsage> CodexAdapter::readUsage() const {
     try {
         const Instant now = m_clock();
         if (const auto session =
-                sessionCandidate(recentFiles(m_sessions, jsonlExtension(), kSessionFiles))) {
+                sessionCandidate(recentFiles(m_sessions, jsonlExtension(), kSessionFiles), now)) {
             return makeProviderUsage(std::string(kId), std::string(kDisplayName),
                                      SourceType::localCli, Confidence::cliReported, *session, now);
         }
@@ -264,7 +291,7 @@ AdapterDiagnostic CodexAdapter::diagnose() const {
             surveyFiles(m_sessions, jsonlExtension(), kCountLimit, kSessionFiles);
         sessionCount = sessions.count;
         stateExists = existsAsNonDirectory(m_state);
-        session = sessionCandidate(sessions.recent);
+        session = sessionCandidate(sessions.recent, m_clock());
     } catch (...) {
         session.reset();
     }

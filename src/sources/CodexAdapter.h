@@ -33,19 +33,21 @@ public:
     const std::filesystem::path& sessionsPath() const { return m_sessions; }
     const std::filesystem::path& statePath() const { return m_state; }
 
-    /// The candidate of one session log line; `paddedLine` must be followed by kParsePadding
-    /// readable bytes.
+    /// The candidate of one session log line read at `now`; `paddedLine` must be followed by
+    /// kParsePadding readable bytes. Only the account's own quota counts: rate limits of another
+    /// bucket (a model-specific one, or the empty "premium" marker) leave the quota fields unset.
+    /// A window whose reset time lies before `now` counts as reset: 0 % used, no reset time.
     static std::optional<SanitizedUsageCandidate>
-    sessionLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine);
+    sessionLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine, Instant now);
 
     /// Label of a window that only gives its length: "5h", "7d", "90m".
     static std::optional<std::string> windowLabelFromMinutes(double minutes);
 
 private:
     static LogLineOutcome readSessionLine(simdjson::dom::parser& parser,
-                                          std::string_view paddedLine);
+                                          std::string_view paddedLine, Instant now);
     std::optional<SanitizedUsageCandidate>
-    sessionCandidate(const std::vector<std::filesystem::path>& files) const;
+    sessionCandidate(const std::vector<std::filesystem::path>& files, Instant now) const;
 
     std::filesystem::path m_home;
     std::filesystem::path m_sessions;

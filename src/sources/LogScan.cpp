@@ -15,30 +15,80 @@ bool parseLogLine(simdjson::dom::parser& parser, std::string_view paddedLine,
     return true;
 }
 
+namespace {
+
+// The newest quota sample and the newest token sample seen so far.
+struct Kept {
+    std::optional<SanitizedUsageCandidate> limits;
+    std::optional<SanitizedUsageCandidate> tokens;
+
+    bool operator==(const Kept&) const = default;
+
+    void add(const SanitizedUsageCandidate& line) {
+        SanitizedUsageCandidate quota;
+        quota.usedPercent = line.usedPercent;
+        quota.remainingPercent = line.remainingPercent;
+        quota.remainingText = line.remainingText;
+        quota.resetAt = line.resetAt;
+        quota.windowLabel = line.windowLabel;
+        quota.status = line.status;
+        quota.observedAt = line.observedAt;
+        if (quota.hasUsefulData()) {
+            limits = preferNewer(limits, quota);
+        }
+        SanitizedUsageCandidate counts;
+        counts.inputTokens = line.inputTokens;
+        counts.outputTokens = line.outputTokens;
+        counts.cachedInputTokens = line.cachedInputTokens;
+        counts.costUsd = line.costUsd;
+        counts.observedAt = line.observedAt;
+        if (counts.hasTokenData()) {
+            tokens = preferNewer(tokens, counts);
+        }
+    }
+
+    std::optional<SanitizedUsageCandidate> merged() const {
+        if (!limits || !tokens) {
+            return limits ? limits : tokens;
+        }
+        SanitizedUsageCandidate both = *limits;
+        both.inputTokens = tokens->inputTokens;
+        both.outputTokens = tokens->outputTokens;
+        both.cachedInputTokens = tokens->cachedInputTokens;
+        both.costUsd = tokens->costUsd;
+        if (tokens->observedAt && (!both.observedAt || *tokens->observedAt > *both.observedAt)) {
+            both.observedAt = tokens->observedAt;
+        }
+        return both;
+    }
+};
+
+} // namespace
+
 std::optional<SanitizedUsageCandidate>
 newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t maxLines,
-                   simdjson::dom::parser& parser, LogLineReader readLine) {
-    std::optional<SanitizedUsageCandidate> kept;
+                   simdjson::dom::parser& parser, LogLineReader readLine, Instant now) {
+    Kept kept;
     for (const auto& file : files) {
         // The parser validates every line it reads, so the reader need not check the window.
         const TailLines lines = readTailLines(file, maxLines, Utf8Check::leaveToParser);
         if (lines.empty()) {
             continue;
         }
-        const std::optional<SanitizedUsageCandidate> beforeFile = kept;
+        const Kept beforeFile = kept;
         bool invalidText = false;
         for (const std::string_view line : lines) {
             // Most lines of a conversation log hold text and no usage key: they need no parse.
             if (!mayHoldUsefulKey(line)) {
                 continue;
             }
-            LogLineOutcome outcome = readLine(parser, line);
+            LogLineOutcome outcome = readLine(parser, line, now);
             if (outcome.invalidText) {
                 invalidText = true;
                 break;
             }
             if (outcome.candidate) {
-                kept = preferNewer(kept, *outcome.candidate);
+                kept.add(*outcome.candidate);
             }
         }
         // The lines passed over unparsed must still be text, but only when the file changed what
@@ -54,7 +104,7 @@ newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t 
             kept = beforeFile;
         }
     }
-    return kept;
+    return kept.merged();
 }
 
 } // namespace korvo

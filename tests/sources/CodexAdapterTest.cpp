@@ -38,6 +38,30 @@ TEST(CodexAdapter, RowAndLadderOfEachHome) {
          "ok cli_reported used=1 left=99 in=400 out=50 cached=100 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 80% remaining · 20% used · resets "
          "2026-01-12T08:00:00Z] at=2026-01-05T08:00:00Z"},
+        // Only the account's bucket gives the quota; tokens come from the newest count whatever
+        // its bucket, and the empty premium marker hides nothing.
+        {{"model bucket last", {"fixture codex-account-buckets"}, {}},
+         "ok cli_reported used=27 left=73 in=21000 out=1500 cached=12000 label=5h "
+         "resets=2026-01-05T10:00:00Z text=[Weekly 39% remaining · 61% used · resets "
+         "2026-01-12T10:00:00Z] at=2026-01-05T08:12:31.400Z"},
+        {{"premium marker last",
+          {"fixture codex-account-buckets",
+           R"(file .codex/sessions/2026/01/05/rollout-2026-01-05T08-19-00-019b8c40.jsonl=)"
+           R"({"timestamp":"2026-01-05T08:20:00.000Z","type":"event_msg","payload":{"type":)"
+           R"("token_count","info":{"total_token_usage":{"input_tokens":30000,)"
+           R"("cached_input_tokens":15000,"output_tokens":2000,"total_tokens":32000}},)"
+           R"("rate_limits":{"limit_id":"premium","limit_name":null,"primary":null,)"
+           R"("secondary":null,"credits":null,"plan_type":null}}})"},
+          {}},
+         "ok cli_reported used=27 left=73 in=30000 out=2000 cached=15000 label=5h "
+         "resets=2026-01-05T10:00:00Z text=[Weekly 39% remaining · 61% used · resets "
+         "2026-01-12T10:00:00Z] at=2026-01-05T08:20:00Z"},
+        // Both windows reset an hour ago: the exhausted figures belong to windows that ended.
+        {rung("windows reset an hour ago", {"fixture codex-window-reset"}, "Tracked with quota",
+              "Limit and token data ready", {}, kSource | kTokens | kLimits,
+              {noCommand, oneSession, noState}),
+         "ok cli_reported used=0 left=100 in=88000 out=5200 cached=70000 label=5h "
+         "text=[Weekly 100% remaining · 0% used] at=2026-01-05T02:55:12.300Z"},
         {{"documented shape", {"fixture codex-documented-shape"}, {}},
          "ok cli_reported used=30 left=70 in=120 out=30 cached=60 cost=0.25 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 90% remaining · 10% used · resets "
@@ -101,12 +125,24 @@ TEST(CodexAdapter, WindowLabelAndWeeklyText) {
         {R"({"secondary":{"used_percent":0.5}})", "text=[Weekly 50% remaining · 50% used]"},
         {R"({"secondary":{"used_percent":140,"window_minutes":10080}})",
          "text=[Weekly 0% remaining · 100% used]"},
+        // The account's bucket, named or not; any other bucket gives nothing, not even through
+        // the generic walk.
+        {R"({"limit_id":"codex","primary":{"used_percent":5}})", "used=5 label=5h"},
+        {R"({"limit_id":null,"primary":{"used_percent":5}})", "used=5 label=5h"},
+        {R"({"limit_id":"codex_bengalfox","primary":{"used_percent":5}})", "none"},
+        {R"({"limit_id":"premium","primary":null,"secondary":null})", "none"},
+        // Reset times before the collection (09:00) end the window; later ones keep it.
+        {R"({"primary":{"used_percent":100,"resets_at":1767603599}})", "used=0 left=100 label=5h"},
+        {R"({"primary":{"used_percent":100,"resets_at":1767603600}})",
+         "used=100 resets=2026-01-05T09:00:00Z label=5h"},
+        {R"({"secondary":{"used_percent":70,"resets_at":"2026-01-05T08:59:59Z"}})",
+         "text=[Weekly 100% remaining · 0% used]"},
     };
     simdjson::dom::parser parser;
     for (const auto& [limits, expected] : cases) {
         const std::string line = std::string(R"({"payload":{"rate_limits":)") + limits + "}}";
-        EXPECT_EQ(candidateText(
-                      CodexAdapter::sessionLineCandidate(parser, simdjson::padded_string(line))),
+        EXPECT_EQ(candidateText(CodexAdapter::sessionLineCandidate(
+                      parser, simdjson::padded_string(line), fixtureNow())),
                   expected);
     }
 }
