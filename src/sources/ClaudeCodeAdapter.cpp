@@ -4,7 +4,6 @@
 #include "sources/DiagnosticLines.h"
 #include "sources/FieldExtraction.h"
 #include "sources/FileReaders.h"
-#include "sources/LogScan.h"
 #include "sources/ProviderUsageBuilder.h"
 
 #include <array>
@@ -17,7 +16,6 @@ constexpr std::string_view kId = "claude-code";
 constexpr std::string_view kDisplayName = "Claude Code";
 constexpr std::string_view kCommand = "claude";
 constexpr std::size_t kLogFiles = 20;
-constexpr std::size_t kLogLines = 500;
 constexpr std::size_t kCountLimit = 500;
 
 const std::set<std::string, std::less<>>& jsonlExtension() {
@@ -30,8 +28,26 @@ constexpr std::array<std::string_view, 5> kUsedKeys = {
 constexpr std::array<std::string_view, 4> kRemainingKeys = {
     "remaining_percentage", "remaining_percent", "remainingPercentage", "remainingPercent"};
 
-std::optional<SanitizedUsageCandidate>
-bridgeCandidateMember(const simdjson::dom::element& document) {
+// A window's used share and reset time. A window whose reset time lies before `now` has ended
+// since the sample: it counts as reset, nothing used and no reset time.
+struct BridgeWindow {
+    std::optional<double> used;      // as written: 0 to 1 or 0 to 100
+    std::optional<double> remaining; // as written
+    std::optional<Instant> resetAt;
+};
+
+BridgeWindow bridgeWindow(const simdjson::dom::object& window, Instant now) {
+    BridgeWindow read{numberMember(window, kUsedKeys), numberMember(window, kRemainingKeys),
+                      dateMember(window, kWindowResetKeys)};
+    if (read.resetAt && *read.resetAt < now) {
+        return BridgeWindow{0.0, 100.0, std::nullopt};
+    }
+    return read;
+}
+
+// The candidate of a status-line bridge document, or of a usage-status file in the same form.
+std::optional<SanitizedUsageCandidate> bridgeCandidateMember(const simdjson::dom::element& document,
+                                                             Instant now) {
     simdjson::dom::object top;
     if (document.get(top)) {
         return std::nullopt;
@@ -42,19 +58,30 @@ bridgeCandidateMember(const simdjson::dom::element& document) {
         return candidateFromDocument(document);
     }
     SanitizedUsageCandidate candidate;
-    if (const auto fiveHour = firstObjectMember(*limits, {"five_hour", "fiveHour", "primary"})) {
-        candidate.usedPercent = numberMember(*fiveHour, kUsedKeys);
-        candidate.remainingPercent = numberMember(*fiveHour, kRemainingKeys);
-        candidate.resetAt = dateMember(*fiveHour, kWindowResetKeys);
+    const auto fiveHour = firstObjectMember(*limits, {"five_hour", "fiveHour", "primary"});
+    const auto sevenDay =
+        firstObjectMember(*limits, {"seven_day", "sevenDay", "weekly", "secondary"});
+    if (fiveHour) {
+        const BridgeWindow window = bridgeWindow(*fiveHour, now);
+        candidate.usedPercent = window.used;
+        candidate.remainingPercent = window.remaining;
+        candidate.resetAt = window.resetAt;
         candidate.windowLabel = "5h";
     }
-    if (const auto sevenDay =
-            firstObjectMember(*limits, {"seven_day", "sevenDay", "weekly", "secondary"})) {
-        if (const auto used = numberMember(*sevenDay, kUsedKeys)) {
-            std::string text = percentRemainingTextForPercent("7d", normalizedPercent(*used));
-            if (const auto reset = dateMember(*sevenDay, kWindowResetKeys)) {
+    if (sevenDay) {
+        const BridgeWindow window = bridgeWindow(*sevenDay, now);
+        if (!fiveHour) {
+            // Plans with a weekly window only: it is the row's window.
+            candidate.usedPercent = window.used;
+            candidate.remainingPercent = window.remaining;
+            candidate.resetAt = window.resetAt;
+            candidate.windowLabel = "7d";
+        } else if (window.used) {
+            std::string text =
+                percentRemainingTextForPercent("7d", normalizedPercent(*window.used));
+            if (window.resetAt) {
                 text += " · resets ";
-                text += formatInternetDateTime(*reset);
+                text += formatInternetDateTime(*window.resetAt);
             }
             candidate.remainingText = std::move(text);
         }
@@ -67,8 +94,9 @@ bridgeCandidateMember(const simdjson::dom::element& document) {
     return candidateFromDocument(document);
 }
 
+// The bridge file, and the usage-status file, which may carry rate limits in the same form.
 std::optional<SanitizedUsageCandidate> readBridge(const std::filesystem::path& path,
-                                                  simdjson::dom::parser& parser) {
+                                                  simdjson::dom::parser& parser, Instant now) {
     const auto bytes = readSmallFile(path, kSmallFileLimit);
     if (!bytes) {
         return std::nullopt;
@@ -77,48 +105,7 @@ std::optional<SanitizedUsageCandidate> readBridge(const std::filesystem::path& p
     if (parser.parse(*bytes).get(document)) {
         return std::nullopt;
     }
-    return bridgeCandidateMember(document);
-}
-
-std::optional<SanitizedUsageCandidate> readUsageStatus(const std::filesystem::path& path,
-                                                       simdjson::dom::parser& parser) {
-    const auto bytes = readSmallFile(path, kSmallFileLimit);
-    if (!bytes) {
-        return std::nullopt;
-    }
-    return parseJSONCandidate(parser, *bytes);
-}
-
-LogLineOutcome readLogLine(simdjson::dom::parser& parser, std::string_view paddedLine) {
-    LogLineOutcome outcome;
-    simdjson::dom::element document;
-    simdjson::dom::object line;
-    if (!parseLogLine(parser, paddedLine, document, outcome) || document.get(line)) {
-        return outcome;
-    }
-    const auto message = objectMember(line, "message");
-    const auto usage = message ? objectMember(*message, "usage") : std::nullopt;
-    if (!usage) {
-        outcome.candidate = candidateFromDocument(document);
-        return outcome;
-    }
-    SanitizedUsageCandidate candidate;
-    candidate.inputTokens = numberMember(*usage, {"input_tokens", "inputTokens"});
-    candidate.outputTokens = numberMember(*usage, {"output_tokens", "outputTokens"});
-    const auto creation =
-        numberMember(*usage, {"cache_creation_input_tokens", "cacheCreationInputTokens"});
-    const auto read = numberMember(*usage, {"cache_read_input_tokens", "cacheReadInputTokens"});
-    if (creation.value_or(0) > 0 || read.value_or(0) > 0) {
-        candidate.cachedInputTokens = creation.value_or(0) + read.value_or(0);
-    }
-    candidate.costUsd = numberMember(line, {"costUSD", "costUsd", "cost_usd"});
-    candidate.observedAt = dateMember(line, {"timestamp"});
-    if (candidate.hasUsefulData()) {
-        outcome.candidate = std::move(candidate);
-    } else {
-        outcome.candidate = candidateFromDocument(document);
-    }
-    return outcome;
+    return bridgeCandidateMember(document, now);
 }
 
 } // namespace
@@ -136,7 +123,8 @@ struct ClaudeCodeAdapter::Probe {
 ClaudeCodeAdapter::ClaudeCodeAdapter(std::filesystem::path home,
                                      std::vector<std::filesystem::path> searchPaths, Clock clock,
                                      const Environment& environment)
-    : m_home(std::move(home)), m_searchPaths(std::move(searchPaths)), m_clock(std::move(clock)) {
+    : m_home(std::move(home)), m_searchPaths(std::move(searchPaths)), m_clock(std::move(clock)),
+      m_transcripts(std::make_shared<TranscriptTotals>()) {
     std::filesystem::path configDirectory = m_home / ".claude";
     if (environment) {
         if (const auto configured = environment("CLAUDE_CONFIG_DIR");
@@ -163,19 +151,26 @@ ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool forDiagnostic) const {
     if (forDiagnostic) {
         probe.executable = findExecutable(kCommand, m_searchPaths);
     }
+    const Instant now = m_clock();
     probe.bridgeExists = existsAsNonDirectory(m_statusLineBridge);
     if (probe.bridgeExists) {
-        probe.bridge = readBridge(m_statusLineBridge, parser);
+        probe.bridge = readBridge(m_statusLineBridge, parser, now);
     }
     probe.usageStatusExists = existsAsNonDirectory(m_usageStatus);
     if (probe.usageStatusExists) {
-        probe.usageStatus = readUsageStatus(m_usageStatus, parser);
+        probe.usageStatus = readBridge(m_usageStatus, parser, now);
     }
     // Reading usage needs the count only when no source gave a candidate.
     const FileSurvey logs =
         surveyFiles(m_projects, jsonlExtension(), forDiagnostic ? kCountLimit : 1, kLogFiles);
     probe.logCount = forDiagnostic ? logs.count : 0;
-    probe.logs = newestLogCandidate(logs.recent, kLogLines, parser, &readLogLine);
+    // The newest transcript that gives anything is the current session.
+    for (const auto& file : logs.recent) {
+        if (auto totals = m_transcripts->read(file); totals && totals->hasUsefulData()) {
+            probe.logs = std::move(totals);
+            break;
+        }
+    }
     return probe;
 }
 

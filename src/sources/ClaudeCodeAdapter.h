@@ -3,9 +3,11 @@
 #include "model/Clock.h"
 #include "sources/Environment.h"
 #include "sources/SanitizedUsageCandidate.h"
+#include "sources/TranscriptTotals.h"
 #include "sources/UsageAdapter.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -13,8 +15,9 @@
 namespace korvo {
 
 // Claude Code: limit percentages from the status-line bridge file that a hook of the user's
-// configuration writes, then the tool's usage-status file, then token counts from the newest
-// project conversation logs. Only sanitized fields leave this class.
+// configuration writes, then the tool's usage-status file, then the token totals of the newest
+// project conversation transcript. Only sanitized fields leave this class. Copies share one
+// TranscriptTotals, which keeps what was read of each transcript between calls.
 class ClaudeCodeAdapter final : public UsageAdapter {
 public:
     /// The tool's own folder is $CLAUDE_CONFIG_DIR when set and non-empty, else ~/.claude; the
@@ -42,6 +45,7 @@ private:
     std::filesystem::path m_projects;
     std::vector<std::filesystem::path> m_searchPaths;
     Clock m_clock;
+    std::shared_ptr<TranscriptTotals> m_transcripts;
 };
 
 } // namespace korvo

@@ -1,7 +1,6 @@
 #include "sources/ClaudeCodeAdapter.h"
 
 #include "TestHome.h"
-#include "sources/ProviderUsageBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -31,17 +30,25 @@ TEST(ClaudeCodeAdapter, RowAndLadderOfEachHome) {
          "ok cli_reported used=42 left=58 in=11 out=300 cached=100 cost=0.12 label=5h "
          "resets=2026-01-05T10:00:00Z text=[7d 40% remaining · 60% used · resets "
          "2026-01-12T10:00:00Z] at=2026-01-05T08:59:30Z"},
+        // A window whose reset passed counts as reset, used up or not.
         {{"bridge in camel case, reset passed", {"fixture claude-bridge-reset-passed"}, {}},
-         "unknown cli_reported label=5h text=[" + std::string(kWindowResetText) +
-             "] at=2026-01-05T08:58:20Z"},
-        // The newest dated line of any log; an undated one never wins.
-        {rung("logs with tokens", {"fixture claude-logs-tokens"}, "Tracked without quota",
-              "Token data only; limit data missing",
+         "ok cli_reported used=0 left=100 label=5h at=2026-01-05T08:58:20Z"},
+        // The newest transcript's messages added up, with the cost older builds wrote.
+        {rung("logs with tokens",
+              {"fixture claude-logs-tokens",
+               "touch .claude/projects/-home-dev-api/a1.jsonl=1767600000",
+               "touch .claude/projects/-home-dev-web/b2.jsonl=1767590000"},
+              "Tracked without quota", "Token data only; limit data missing",
               "Claude subscription-limit percentages require sanitized statusLine rate_limits.",
               kCli | kSource | kTokens,
               {"✓ command claude: BIN/claude", noBridge, noStatus,
                "~/.claude/projects - found, 2 jsonl files"}),
-         "unknown cli_reported in=2500 out=640 cached=25000 cost=0.42 at=2026-01-05T08:30:00Z"},
+         "unknown cli_reported in=2600 out=660 cached=25000 cost=0.43 at=2026-01-05T08:30:00Z"},
+        // A current transcript: one line per content block with the message's usage repeated
+        // (the last line's counts), a message that only reads the cache, a synthetic error
+        // message at the end that counts for nothing.
+        {{"current transcript", {"fixture claude-transcript-current"}, {}},
+         "unknown cli_reported in=19 out=220 cached=15600 at=2026-01-05T08:21:30Z"},
         {{"bridge without rate limits", {"fixture claude-bridge-generic"}, {}},
          "ok cli_reported used=33 left=67 at=2026-01-05T08:58:00Z"},
         {{"log line without message usage", {"fixture claude-log-generic-tokens"}, {}},
@@ -77,6 +84,51 @@ TEST(ClaudeCodeAdapter, RowAndLadderOfEachHome) {
             "Claude statusLine bridge stores sanitized rate limit fields only",
             "Read-only probe; raw Claude logs are not uploaded",
             "Only sanitized usage fields are collected"});
+}
+
+// Bridge files as the status-line hook writes them, read at 09:00: a weekly window alone is the
+// row's window; a window whose reset passed counts as reset. A usage-status file in the same form
+// is read alike.
+TEST(ClaudeCodeAdapter, BridgeWindowsAtCollectionTime) {
+    const auto bridge = [](const std::string& windows) {
+        return R"({"observed_at":"2026-01-05T08:59:00Z","rate_limits":{)" + windows + "}}";
+    };
+    const std::string later = R"("resets_at":"2026-01-09T10:00:00Z")";
+    const std::string hourAgo = R"("resets_at":"2026-01-05T08:00:00Z")";
+    const std::string at = " at=2026-01-05T08:59:00Z";
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases{
+        {".korvo/claude-statusline.json",
+         bridge(R"("seven_day":{)" + later + R"(,"used_percentage":64})"),
+         "ok cli_reported used=64 left=36 label=7d resets=2026-01-09T10:00:00Z" + at},
+        {".korvo/claude-statusline.json",
+         bridge(R"("seven_day":{)" + later + R"(,"used_percentage":100})"),
+         "limited cli_reported used=100 left=0 label=7d resets=2026-01-09T10:00:00Z" + at},
+        {".korvo/claude-statusline.json",
+         bridge(R"("seven_day":{)" + hourAgo + R"(,"used_percentage":100})"),
+         "ok cli_reported used=0 left=100 label=7d" + at},
+        {".korvo/claude-statusline.json",
+         bridge(R"("five_hour":{)" + hourAgo + R"(,"used_percentage":97},"seven_day":{)" + later +
+                R"(,"used_percentage":40})"),
+         "ok cli_reported used=0 left=100 label=5h text=[7d 60% remaining · 40% used · resets "
+         "2026-01-09T10:00:00Z]" +
+             at},
+        {".korvo/claude-statusline.json",
+         bridge(R"("five_hour":{"resets_at":"2026-01-05T10:00:00Z","used_percentage":12},)"
+                R"("seven_day":{)" +
+                hourAgo + R"(,"used_percentage":88})"),
+         "ok cli_reported used=12 left=88 label=5h resets=2026-01-05T10:00:00Z text=[7d 100% "
+         "remaining · 0% used]" +
+             at},
+        {".claude/usage-status.json",
+         bridge(R"("seven_day":{)" + later + R"(,"used_percentage":0.25})"),
+         "ok cli_reported used=25 left=75 label=7d resets=2026-01-09T10:00:00Z" + at},
+    };
+    for (const auto& [file, content, row] : cases) {
+        SCOPED_TRACE(content);
+        ScratchHome home;
+        home.write(file, content);
+        EXPECT_EQ(rowText(adapterFor(home.path()).readUsage()), row);
+    }
 }
 
 TEST(ClaudeCodeAdapter, ConfigurationFolderFromTheEnvironment) {

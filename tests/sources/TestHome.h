@@ -70,7 +70,8 @@ public:
 
     /// Fills the home from steps: "fixture NAME", "dir PATH", "exe PATH", "fifo PATH",
     /// "mode000 PATH" (of an existing entry), "link PATH=TARGET" (a symbolic link to a
-    /// home-relative target) or "file PATH", the last optionally followed by "=CONTENT".
+    /// home-relative target), "touch PATH=SECONDS" (the modification time of an existing entry,
+    /// in seconds since 1970) or "file PATH", the last optionally followed by "=CONTENT".
     void build(const std::vector<std::string>& steps) const {
         for (const auto& step : steps) {
             const auto space = step.find(' ');
@@ -89,6 +90,9 @@ public:
                 ASSERT_EQ(::mkfifo((root_ / rest).c_str(), 0600), 0) << step;
             } else if (verb == "mode000") {
                 ::chmod((root_ / rest).c_str(), 0);
+            } else if (verb == "touch") {
+                const auto equals = rest.find('=');
+                touch(root_ / rest.substr(0, equals), std::stoll(rest.substr(equals + 1)));
             } else if (verb == "link") {
                 const auto equals = rest.find('=');
                 std::filesystem::create_symlink(root_ / rest.substr(equals + 1),
