@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
@@ -181,6 +182,52 @@ std::string encodeBridgeFile(const StatusLineLimits& limits, Instant observedAt)
     return out;
 }
 
+std::optional<StatusLineLimits> decodeBridgeFile(std::string_view contents, Instant now) {
+    auto limits = parseStatusLineLimits(contents);
+    if (!limits) {
+        return std::nullopt;
+    }
+    for (auto* window : {&limits->fiveHour, &limits->sevenDay}) {
+        if (!*window) {
+            continue;
+        }
+        auto& used = (*window)->usedPercentage;
+        used = used <= 1 ? used * 100 : used;
+        if ((*window)->resetsAt && *(*window)->resetsAt < now) {
+            **window = StatusLineWindow{0, std::nullopt};
+        }
+    }
+    return limits;
+}
+
+std::optional<StatusLineLimits> readBridgeLimits(const std::filesystem::path& home, Instant now) {
+    const int fd = ::open(bridgeFilePath(home).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    std::string contents;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&
+              static_cast<std::uintmax_t>(info.st_size) <= kStatusLineInputLimit;
+    if (ok) {
+        contents.resize(static_cast<std::size_t>(info.st_size));
+        std::size_t got = 0;
+        while (got < contents.size()) {
+            const ssize_t count = ::read(fd, contents.data() + got, contents.size() - got);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(count);
+        }
+        contents.resize(got);
+    }
+    ::close(fd);
+    return ok ? decodeBridgeFile(contents, now) : std::nullopt;
+}
+
 std::string statusLineText(const std::optional<StatusLineLimits>& limits) {
     if (!limits) {
         return "Korvo · no rate limits yet";
@@ -248,6 +295,9 @@ void runClaudeStatusLine(int inputFd, std::ostream& out, const std::filesystem::
         limits = parseStatusLineLimits(readBounded(inputFd, kStatusLineInputTimeout));
         if (limits && !home.empty()) {
             writeBridgeFile(home, encodeBridgeFile(*limits, clock()));
+        } else if (!home.empty()) {
+            // The input has no limits (yet): show those kept from an earlier input.
+            limits = readBridgeLimits(home, clock());
         }
     } catch (...) {
         // Out of memory or a filesystem error: Claude Code still gets its status line.

@@ -43,6 +43,14 @@ std::optional<StatusLineLimits> parseStatusLineLimits(std::string_view json);
 // The bridge file's contents: observed_at and the windows present, dates as ISO 8601 UTC text.
 std::string encodeBridgeFile(const StatusLineLimits& limits, Instant observedAt);
 
+// The limits a bridge file holds, as percentages (the inverse of encodeBridgeFile's fractions).
+// A window whose reset time lies before `now` has ended: it shows 0 % used and no reset time.
+std::optional<StatusLineLimits> decodeBridgeFile(std::string_view contents, Instant now);
+
+// The limits of the bridge file below `home`, read up to kStatusLineInputLimit bytes; absent when
+// it is missing, not a regular file, too large or unreadable.
+std::optional<StatusLineLimits> readBridgeLimits(const std::filesystem::path& home, Instant now);
+
 // The one line printed for Claude Code to show, for example "Korvo · 5h 58% left · 7d 97% left".
 std::string statusLineText(const std::optional<StatusLineLimits>& limits);
 

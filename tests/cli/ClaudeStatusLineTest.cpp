@@ -82,8 +82,13 @@ TEST(ClaudeStatusLineProgram, WritesOnlyUsableLimitsAndAlwaysExitsZero) {
         // Remaining percents round halves away from zero.
         {limitInput(R"({"used_percentage": 12.5})", R"({"used_percentage": 99.5})"),
          "Korvo · 5h 87% left · 7d 0% left\n", Limits{window(12.5), window(99.5)}},
+        // Input without limits shows the kept ones, read back from their fractions.
+        {limitInput(R"({"used_percentage": 0.5, "resets_at": 4102444800})"),
+         "Korvo · 5h 99% left\n", Limits{window(0.005, 4102444800), {}}},
+        {R"({"model": {}})", "Korvo · 5h 99% left\n", {}},
         {kFullInput, kFullLine, Limits{window(23.5, 1767232800), window(41, 1767744000)}},
-        {R"({"model": {}})", kNoLimitsLine, {}}, // keeps the last limits
+        // Kept windows whose reset times have passed show as reset.
+        {R"({"model": {}})", "Korvo · 5h 100% left · 7d 100% left\n", {}},
     };
     // clang-format on
     PrivateHome home;
