@@ -66,9 +66,17 @@ std::filesystem::path standardized(const std::filesystem::path& path) {
 GitHubCopilotCliAdapter::GitHubCopilotCliAdapter(
     std::filesystem::path home, std::vector<std::filesystem::path> searchPaths,
     Environment environment, std::optional<std::filesystem::path> explicitOTelFile, Clock clock)
-    : m_home(std::move(home)), m_config(m_home / ".config/github-copilot"),
-      m_searchPaths(std::move(searchPaths)), m_environment(std::move(environment)),
-      m_explicitOTelFile(std::move(explicitOTelFile)), m_clock(std::move(clock)) {}
+    : m_home(std::move(home)), m_config(m_home / ".copilot"), m_searchPaths(std::move(searchPaths)),
+      m_environment(std::move(environment)), m_explicitOTelFile(std::move(explicitOTelFile)),
+      m_clock(std::move(clock)) {
+    if (m_environment) {
+        if (const auto configured = m_environment("COPILOT_HOME")) {
+            if (const std::string folder = trimmed(*configured); !folder.empty()) {
+                m_config = folder;
+            }
+        }
+    }
+}
 
 std::string GitHubCopilotCliAdapter::id() const {
     return "github-copilot-cli";

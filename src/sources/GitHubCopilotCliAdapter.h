@@ -14,7 +14,8 @@ namespace korvo {
 
 // Reads the token-usage metrics that the GitHub Copilot CLI exports to a local OpenTelemetry
 // file: the file named by COPILOT_OTEL_FILE_EXPORTER_PATH and two default places. Reports token
-// counts only; remaining premium requests are an account figure no local file holds.
+// counts only; remaining premium requests are an account figure no local file holds. The CLI's
+// configuration folder, probed for presence only, is $COPILOT_HOME when set, else ~/.copilot.
 class GitHubCopilotCliAdapter final : public UsageAdapter {
 public:
     // An exporter file to probe and the label shown beside it.

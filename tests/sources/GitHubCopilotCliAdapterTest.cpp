@@ -20,8 +20,8 @@ GitHubCopilotCliAdapter adapterFor(const std::filesystem::path& home,
 
 TEST(GitHubCopilotCliAdapter, RowAndLadderOfEachHome) {
     const std::string noCommand = "• command copilot/gh-copilot: not found";
-    const std::string config = "~/.config/github-copilot - found";
-    const std::string noConfig = "~/.config/github-copilot - missing";
+    const std::string config = "~/.copilot - found";
+    const std::string noConfig = "~/.copilot - missing";
     const std::string korvo = "~/.korvo/copilot-otel.jsonl - found, ~/.korvo/copilot-otel.jsonl";
     const std::string noKorvo =
         "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl";
@@ -44,7 +44,7 @@ TEST(GitHubCopilotCliAdapter, RowAndLadderOfEachHome) {
               "Copilot OTel exposes token usage; remaining premium requests are account-level "
               "and not available from this local file.",
               kSource | kTokens,
-              {noCommand, config, noKorvo,
+              {noCommand, noConfig, noKorvo,
                "~/.config/github-copilot/otel.jsonl - found, ~/.config/github-copilot/otel.jsonl"}),
          "unknown cli_reported in=1500 out=300 label=local OTel at=2026-06-09T10:14:20Z"},
         {rung("other metrics only", {"fixture copilot-otel-other-metrics"},
@@ -55,13 +55,14 @@ TEST(GitHubCopilotCliAdapter, RowAndLadderOfEachHome) {
               "Source found, parser needs sample", "OTel file found; token metrics not recognized",
               notRecognized, kSource, {noCommand, noConfig, korvo, noOtel}),
          "none"},
-        {rung("config folder only", {"dir .config/github-copilot"}, "Source found, no usage data",
+        // The CLI installed and used, no exporter set up.
+        {rung("config folder only", {"fixture copilot-config-only"}, "Source found, no usage data",
               "Config found; OTel file export not configured",
               "Set COPILOT_OTEL_FILE_EXPORTER_PATH to a local JSONL file to track token usage.",
               kSource, {noCommand, config, noKorvo, noOtel}),
          "none"},
         cliOnly("config as a file, and the command",
-                {"file .config/github-copilot={}", "exe bin/copilot"}, "copilot"),
+                {"file .copilot={}", "dir .config/github-copilot", "exe bin/copilot"}, "copilot"),
         cliOnly("the other command name", {"exe bin/gh-copilot"}, "gh-copilot"),
         cliOnly("the first command name wins", {"exe bin/gh-copilot", "exe bin/copilot"},
                 "copilot"),
@@ -76,6 +77,22 @@ TEST(GitHubCopilotCliAdapter, RowAndLadderOfEachHome) {
             "Set COPILOT_OTEL_FILE_EXPORTER_PATH to enable local token metrics",
             "Keep OTEL_INSTRUMENTATION_GENAI_CAPTURE_MESSAGE_CONTENT unset or false",
             "Korvo parses token metrics only and never reads GitHub tokens"});
+}
+
+// $COPILOT_HOME moves the configuration folder; blank, it is ignored.
+TEST(GitHubCopilotCliAdapter, ConfigurationFolderFromTheEnvironment) {
+    ScratchHome home;
+    home.build({"fixture copilot-config-only", "file moved/config.json={}"});
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases{
+        {(home / "moved").string(), "~/moved - found", "Source found, no usage data"},
+        {(home / "absent").string(), "~/absent - missing", "Not found"},
+        {" \t", "~/.copilot - found", "Source found, no usage data"},
+    };
+    for (const auto& [variable, line, tracking] : cases) {
+        const auto d = adapterFor(home.path(), {{"COPILOT_HOME", variable}}).diagnose();
+        EXPECT_EQ(d.checkedPaths.at(1), line) << variable;
+        EXPECT_EQ(d.trackingStatus, tracking) << variable;
+    }
 }
 
 // The files looked up, in order: the explicit one, the variable's (trimmed), the two defaults.
