@@ -2,9 +2,11 @@
 
 #include "sources/DiagnosticLines.h"
 #include "sources/FileReaders.h"
+#include "sources/JsonWithComments.h"
 #include "sources/OTelTokenTotal.h"
 #include "sources/ProviderUsageBuilder.h"
 #include "sources/TelemetryDocuments.h"
+#include "sources/ValueParsers.h"
 
 #include <array>
 #include <simdjson.h>
@@ -38,6 +40,26 @@ bool telemetryHasTokenCounts(const std::filesystem::path& telemetry) {
     }
 }
 
+// JavaScript truth of a JSON value, as the CLI tests its settings.
+bool isTruthy(simdjson::dom::element value) {
+    switch (value.type()) {
+    case simdjson::dom::element_type::NULL_VALUE:
+        return false;
+    case simdjson::dom::element_type::BOOL:
+        return value.get_bool().value_unsafe();
+    case simdjson::dom::element_type::STRING:
+        return !value.get_string().value_unsafe().empty();
+    case simdjson::dom::element_type::INT64:
+    case simdjson::dom::element_type::UINT64:
+    case simdjson::dom::element_type::DOUBLE: {
+        double number = 0;
+        return value.get_double().get(number) == simdjson::SUCCESS && number != 0;
+    }
+    default:
+        return true; // objects and arrays
+    }
+}
+
 std::string foundOrMissing(const std::filesystem::path& path, const std::filesystem::path& home,
                            bool found) {
     return displayPath(path, home) + (found ? " - found" : " - missing");
@@ -59,24 +81,52 @@ std::string GeminiCliAdapter::displayName() const {
     return "Gemini CLI";
 }
 
-bool GeminiCliAdapter::promptLoggingEnabled() const try {
-    const auto bytes = readSmallFile(m_settings, kSettingsLimit);
-    if (!bytes) {
-        return false;
+GeminiCliAdapter::TelemetrySettings GeminiCliAdapter::telemetrySettings() const {
+    TelemetrySettings settings;
+    settings.found = isFileNotDirectory(m_settings);
+    if (!settings.found) {
+        return settings;
     }
-    simdjson::dom::parser parser;
-    simdjson::dom::element document;
-    if (parser.parse(*bytes).get(document) != simdjson::SUCCESS) {
-        return false;
+    try {
+        const auto bytes = readSmallFile(m_settings, kSettingsLimit);
+        if (!bytes) {
+            return settings;
+        }
+        // The CLI strips comments before it parses its settings.
+        const simdjson::padded_string text(withoutCommentsAndTrailingCommas(*bytes));
+        simdjson::dom::parser parser;
+        simdjson::dom::object top;
+        if (parser.parse(text).get(top) != simdjson::SUCCESS) {
+            return settings;
+        }
+        settings.readable = true;
+        simdjson::dom::object telemetry;
+        if (top["telemetry"].get(telemetry) != simdjson::SUCCESS) {
+            return settings;
+        }
+        simdjson::dom::element value;
+        if (telemetry["enabled"].get(value) == simdjson::SUCCESS) {
+            settings.enabled = isTruthy(value);
+        }
+        if (telemetry["logPrompts"].get(value) == simdjson::SUCCESS && !value.is_null()) {
+            settings.logPrompts = isTruthy(value);
+        }
+        if (telemetry["outfile"].get(value) == simdjson::SUCCESS) {
+            settings.outfile = parseText(value);
+        }
+    } catch (...) {
+        // Out of memory: when in doubt, the settings count as unreadable.
+        settings.readable = false;
     }
-    bool logPrompts = false;
-    if (document["telemetry"]["logPrompts"].get_bool().get(logPrompts) != simdjson::SUCCESS) {
-        return false;
-    }
-    return logPrompts;
-} catch (...) {
-    // Out of memory: when in doubt, the telemetry file stays unread.
-    return true;
+    return settings;
+}
+
+bool GeminiCliAdapter::promptLoggingEnabled(const TelemetrySettings& settings) {
+    return settings.readable && settings.logPrompts.value_or(settings.enabled);
+}
+
+bool GeminiCliAdapter::promptLoggingEnabled() const {
+    return promptLoggingEnabled(telemetrySettings());
 }
 
 std::optional<std::string> GeminiCliAdapter::promptLoggingWarning() const {
@@ -86,22 +136,41 @@ std::optional<std::string> GeminiCliAdapter::promptLoggingWarning() const {
     return std::string(kPromptLoggingWarning);
 }
 
-std::optional<SanitizedUsageCandidate> GeminiCliAdapter::readTelemetry() const try {
-    if (!isFileNotDirectory(m_telemetry)) {
+std::filesystem::path GeminiCliAdapter::telemetryPath(const TelemetrySettings& settings) const {
+    if (settings.outfile) {
+        const std::string& outfile = *settings.outfile;
+        if (outfile.starts_with('/')) {
+            return outfile;
+        }
+        if (outfile.starts_with("~/")) {
+            return m_home / outfile.substr(2);
+        }
+    }
+    return m_telemetry;
+}
+
+std::optional<SanitizedUsageCandidate>
+GeminiCliAdapter::readTelemetryFile(const std::filesystem::path& telemetry) const try {
+    if (!isFileNotDirectory(telemetry)) {
         return std::nullopt;
     }
-    OTelTokenTotal total{std::string(kWindowLabel)};
+    OTelTokenTotal total{std::string(kWindowLabel), OTelTokenTotal::Metrics::firstWhenPresent};
     simdjson::dom::parser parser;
-    readTelemetryTokens(m_telemetry, kMetricNames, kMaxDocuments, parser, total);
+    readTelemetryTokens(telemetry, kMetricNames, kMaxDocuments, parser, total);
     return total.total();
 } catch (...) {
     return std::nullopt;
 }
 
-std::optional<ProviderUsage> GeminiCliAdapter::readUsage() const {
-    if (promptLoggingEnabled()) {
+std::optional<SanitizedUsageCandidate> GeminiCliAdapter::readTelemetry() const {
+    const TelemetrySettings settings = telemetrySettings();
+    if (mayHoldPrompts(settings)) {
         return std::nullopt;
     }
+    return readTelemetryFile(telemetryPath(settings));
+}
+
+std::optional<ProviderUsage> GeminiCliAdapter::readUsage() const {
     const auto candidate = readTelemetry();
     if (!candidate) {
         return std::nullopt;
@@ -112,18 +181,23 @@ std::optional<ProviderUsage> GeminiCliAdapter::readUsage() const {
 
 AdapterDiagnostic GeminiCliAdapter::diagnose() const {
     const auto cli = findExecutable("gemini", m_searchPaths);
-    const bool settingsFound = isFileNotDirectory(m_settings);
-    const bool telemetryFound = isFileNotDirectory(m_telemetry);
-    const bool logPrompts = promptLoggingEnabled();
+    const TelemetrySettings settings = telemetrySettings();
+    const std::filesystem::path telemetry = telemetryPath(settings);
+    const bool settingsFound = settings.found;
+    const bool telemetryFound = isFileNotDirectory(telemetry);
+    const bool logPrompts = promptLoggingEnabled(settings);
+    const bool unreadable = settings.found && !settings.readable;
+    const bool relativeOutfile = settings.outfile && !settings.outfile->starts_with('/') &&
+                                 !settings.outfile->starts_with("~/");
 
     AdapterDiagnostic d;
     d.id = id();
     d.displayName = displayName();
     d.cliInstalled = cli.has_value();
     d.usageSourceFound = settingsFound || telemetryFound;
-    d.tokenDataFound = !logPrompts && telemetryHasTokenCounts(m_telemetry);
+    d.tokenDataFound = !mayHoldPrompts(settings) && telemetryHasTokenCounts(telemetry);
     d.limitDataFound = false;
-    d.canUploadProvider = d.tokenDataFound && !logPrompts;
+    d.canUploadProvider = d.tokenDataFound;
     d.isAvailable = d.cliInstalled || d.usageSourceFound;
 
     if (logPrompts) {
@@ -131,11 +205,23 @@ AdapterDiagnostic GeminiCliAdapter::diagnose() const {
         d.whyNoQuota = "Set Gemini telemetry logPrompts=false before Korvo reads local telemetry "
                        "token metrics.";
         d.summary = "Telemetry prompt logging is enabled; collection paused for privacy";
+    } else if (unreadable) {
+        d.trackingStatus = "Needs settings change";
+        d.whyNoQuota = "Korvo could not read " + displayPath(m_settings, m_home) +
+                       " as JSON, so it cannot tell whether Gemini telemetry logs prompts; the "
+                       "telemetry file is left unread.";
+        d.summary = "Settings unreadable; collection paused for privacy";
     } else if (d.tokenDataFound) {
         d.trackingStatus = "Tracked without quota";
         d.whyNoQuota = "Gemini telemetry exposes token usage; subscription/API remaining quota "
                        "is not exposed as a stable local snapshot.";
         d.summary = "Local telemetry token data ready";
+    } else if (relativeOutfile) {
+        d.trackingStatus = "Needs settings change";
+        d.whyNoQuota = "Gemini telemetry.outfile \"" + *settings.outfile +
+                       "\" is relative to the folder Gemini starts in; make it absolute (or "
+                       "start it with ~/) so Korvo can read it.";
+        d.summary = "Telemetry outfile is relative; Korvo cannot locate it";
     } else if (telemetryFound) {
         d.trackingStatus = "Source found, parser needs sample";
         d.whyNoQuota = "Korvo found Gemini telemetry, but no gemini_cli.token.usage or "
@@ -148,7 +234,8 @@ AdapterDiagnostic GeminiCliAdapter::diagnose() const {
         d.summary = "Settings found; local telemetry not enabled";
     } else if (d.cliInstalled) {
         d.trackingStatus = "CLI detected, no local data";
-        d.whyNoQuota = "Gemini CLI is installed, but Korvo did not find ~/.gemini/telemetry.log.";
+        d.whyNoQuota = "Gemini CLI is installed, but Korvo did not find " +
+                       displayPath(telemetry, m_home) + ".";
         d.summary = "CLI installed; telemetry not configured";
     } else {
         d.trackingStatus = "Not found";
@@ -157,7 +244,11 @@ AdapterDiagnostic GeminiCliAdapter::diagnose() const {
 
     d.checkedPaths = {commandCheckLine("gemini", cli),
                       foundOrMissing(m_settings, m_home, settingsFound),
-                      foundOrMissing(m_telemetry, m_home, telemetryFound)};
+                      foundOrMissing(telemetry, m_home, telemetryFound)};
+    if (relativeOutfile) {
+        d.checkedPaths.push_back("telemetry.outfile " + *settings.outfile +
+                                 " - relative path, not resolved");
+    }
     d.warnings = {"Gemini telemetry should be configured with logPrompts=false before parsing",
                   "Detailed traces may include prompts or tool output; Korvo parses token "
                   "metrics only"};

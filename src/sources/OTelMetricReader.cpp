@@ -151,8 +151,9 @@ std::optional<double> pointValue(const PointMembers& found) {
 struct Walk {
     std::span<const std::string_view> acceptedNames;
     OTelTokenTotal& total;
-    std::string lowered; // the token type in lower case
-    std::string series;  // the series key of the point being read
+    std::string lowered;     // the token type in lower case
+    std::string series;      // the series key of the point being read
+    std::uint8_t metric = 0; // index of the accepted name the metric being read matched
 };
 
 bool containsAny(std::string_view text, std::initializer_list<std::string_view> parts) {
@@ -276,6 +277,7 @@ void readDataPoint(std::string_view metricName, object obj, const OTelAttributes
     }
     OTelTokenPoint point;
     point.value = *value;
+    point.metric = walk.metric;
     if (!classify(*type, point, walk.lowered)) {
         return;
     }
@@ -399,17 +401,16 @@ std::optional<std::string_view> metricName(object obj) {
     return std::nullopt;
 }
 
-bool isAccepted(std::string_view name, std::span<const std::string_view> acceptedNames) {
-    for (std::string_view accepted : acceptedNames) {
-        if (name == accepted) {
-            return true;
-        }
-        if (name.size() > accepted.size() && name.ends_with(accepted) &&
-            name[name.size() - accepted.size() - 1] == '.') {
-            return true;
+// The index of the accepted name `name` matches, or -1.
+int acceptedIndex(std::string_view name, std::span<const std::string_view> acceptedNames) {
+    for (std::size_t i = 0; i < acceptedNames.size(); ++i) {
+        const std::string_view accepted = acceptedNames[i];
+        if (name == accepted || (name.size() > accepted.size() && name.ends_with(accepted) &&
+                                 name[name.size() - accepted.size() - 1] == '.')) {
+            return static_cast<int>(i);
         }
     }
-    return false;
+    return -1;
 }
 
 void walkObject(object obj, Walk& walk);
@@ -422,9 +423,12 @@ void walkArray(array list, Walk& walk) {
 }
 
 void walkObject(object obj, Walk& walk) {
-    if (auto name = metricName(obj); name && isAccepted(*name, walk.acceptedNames)) {
-        readMetric(*name, obj, walk);
-        return;
+    if (auto name = metricName(obj)) {
+        if (const int index = acceptedIndex(*name, walk.acceptedNames); index >= 0) {
+            walk.metric = static_cast<std::uint8_t>(index);
+            readMetric(*name, obj, walk);
+            return;
+        }
     }
     for (auto field : obj) {
         walkChild(field.value, walk);

@@ -28,6 +28,8 @@ struct OTelTokenPoint {
     // Identity of the cumulative series the point belongs to (metric name, attribute set and
     // start time); empty when the point carries no start time.
     std::string_view series;
+    // Index, in the accepted names handed to walkMetrics, of the name the point's metric matched.
+    std::uint8_t metric = 0;
 };
 
 // "<label> <value rounded half away from zero> tokens"; nothing when the rounded value does not

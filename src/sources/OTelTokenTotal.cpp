@@ -52,15 +52,22 @@ std::uint32_t OTelTokenTotal::labelIndex(std::string_view label) {
     return static_cast<std::uint32_t>(m_labels.size() - 1);
 }
 
+bool OTelTokenTotal::hasTokenCount() const {
+    return countsOnlyFirstMetric() ? m_firstMetricTokenCount : m_tokenCountAdded;
+}
+
 void OTelTokenTotal::add(const OTelTokenPoint& point) {
     Kept kept;
     kept.value = point.value;
     kept.observedAt = point.observedAt;
     kept.field = point.field;
+    kept.firstMetric = point.metric == 0;
+    m_firstMetricSeen = m_firstMetricSeen || kept.firstMetric;
     if (point.field == OTelTokenField::text) {
         kept.label = labelIndex(point.textLabel);
     } else {
         m_tokenCountAdded = true;
+        m_firstMetricTokenCount = m_firstMetricTokenCount || kept.firstMetric;
     }
     if (!point.series.empty()) {
         const auto found = m_newestOfSeries.find(std::string(point.series));
@@ -80,8 +87,9 @@ void OTelTokenTotal::add(const OTelTokenPoint& point) {
 
 std::optional<SanitizedUsageCandidate> OTelTokenTotal::total() const {
     Sums sums;
+    const bool onlyFirst = countsOnlyFirstMetric();
     for (const Kept& point : m_points) {
-        if (!point.replaced) {
+        if (!point.replaced && (point.firstMetric || !onlyFirst)) {
             sums.add(point);
         }
     }

@@ -20,13 +20,23 @@ namespace korvo {
 // they arrived, so the sums do not depend on how the points were gathered.
 class OTelTokenTotal {
 public:
-    explicit OTelTokenTotal(std::string windowLabel) : m_windowLabel(std::move(windowLabel)) {}
+    // Which metrics count when points of several accepted metrics arrive.
+    enum class Metrics : std::uint8_t {
+        all,
+        // Points of the first accepted name only, when there are any: a tool that records the
+        // same tokens under its own metric and a generic one is counted once.
+        firstWhenPresent,
+    };
+
+    explicit OTelTokenTotal(std::string windowLabel, Metrics metrics = Metrics::all)
+        : m_windowLabel(std::move(windowLabel)), m_metrics(metrics) {}
 
     // Adds one point; points arrive in file order. The point's views are copied as needed.
     void add(const OTelTokenPoint& point);
 
-    // Whether a point with a token count (input, output or cached) was added, replaced or not.
-    bool hasTokenCount() const { return m_tokenCountAdded; }
+    // Whether a point with a token count (input, output or cached) was added, replaced or not,
+    // among the points that count.
+    bool hasTokenCount() const;
 
     // The surviving points added up, labelled with the window label; token types without a field
     // of their own are summed per label and listed in the order first met ("Thought 8 tokens ·
@@ -40,6 +50,7 @@ private:
         std::optional<Instant> observedAt;
         OTelTokenField field = OTelTokenField::input;
         bool replaced = false;
+        bool firstMetric = false;
         std::uint32_t label = 0;
     };
     // Running sums over points in arrival order.
@@ -56,12 +67,19 @@ private:
 
     std::uint32_t labelIndex(std::string_view label);
 
+    bool countsOnlyFirstMetric() const {
+        return m_metrics == Metrics::firstWhenPresent && m_firstMetricSeen;
+    }
+
     std::string m_windowLabel;
+    Metrics m_metrics = Metrics::all;
+    bool m_firstMetricSeen = false;
     // Every point in arrival order, replaced ones marked.
     std::vector<Kept> m_points;
     std::vector<std::string> m_labels;
     std::unordered_map<std::string, std::size_t> m_newestOfSeries; // series -> m_points index
-    bool m_tokenCountAdded = false;
+    bool m_tokenCountAdded = false;                                // by a point of any metric
+    bool m_firstMetricTokenCount = false; // by a point of the first accepted name
 };
 
 } // namespace korvo

@@ -42,6 +42,42 @@ TEST(GeminiCliAdapter, RowAndLadderOfEachHome) {
               kSource | kTokens, {noCommand, settings, telemetry}),
          "unknown cli_reported in=4010 out=1002 cached=1500 label=local telemetry text=[Thought "
          "120 tokens] at=2026-05-28T20:29:40.250Z"},
+        // Both metrics record every response: the CLI's own counts, the generic one does not add.
+        // The settings carry comments and trailing commas and point at a file under ~/.
+        {rung("both metrics, outfile under home", {"fixture gemini-both-metrics"},
+              "Tracked without quota", "Local telemetry token data ready", tracked,
+              kSource | kTokens, {noCommand, settings, "~/logs/gemini-otel.json - found"}),
+         "unknown cli_reported in=2600 out=450 cached=800 label=local telemetry text=[Thought 90 "
+         "tokens · Tool 25 tokens] at=2026-01-05T08:40:20.500Z"},
+        {{"generic metric only", {"fixture gemini-generic-metric-only"}, {}},
+         "unknown cli_reported in=2600 out=450 label=local telemetry at=2026-01-05T08:40:20.500Z"},
+        {rung("prompt logging left to its default",
+              {"fixture gemini-otlp-lines",
+               R"(file .gemini/settings.json={"telemetry":{"enabled":true,"target":"local"}})"},
+              "Needs settings change",
+              "Telemetry prompt logging is enabled; collection paused for privacy",
+              "Set Gemini telemetry logPrompts=false before Korvo reads local telemetry token "
+              "metrics.",
+              kSource, {noCommand, settings, telemetry}),
+         "none"},
+        {rung("settings that cannot be read",
+              {"fixture gemini-otlp-lines",
+               R"(file .gemini/settings.json={"telemetry": {"enabled": true, "logPrompts": false)"},
+              "Needs settings change", "Settings unreadable; collection paused for privacy",
+              "Korvo could not read ~/.gemini/settings.json as JSON, so it cannot tell whether "
+              "Gemini telemetry logs prompts; the telemetry file is left unread.",
+              kSource, {noCommand, settings, telemetry}),
+         "none"},
+        {rung("relative outfile",
+              {R"(file .gemini/settings.json={"telemetry":{"enabled":true,"logPrompts":false,)"
+               R"("outfile":"logs/otel.json"}})"},
+              "Needs settings change", "Telemetry outfile is relative; Korvo cannot locate it",
+              "Gemini telemetry.outfile \"logs/otel.json\" is relative to the folder Gemini "
+              "starts in; make it absolute (or start it with ~/) so Korvo can read it.",
+              kSource,
+              {noCommand, settings, noTelemetry,
+               "telemetry.outfile logs/otel.json - relative path, not resolved"}),
+         "none"},
         {rung("pretty-printed without token metrics", {"fixture gemini-pretty-no-token-metrics"},
               "Source found, parser needs sample",
               "Telemetry file found; token metrics not recognized",
@@ -49,7 +85,7 @@ TEST(GeminiCliAdapter, RowAndLadderOfEachHome) {
               "gen_ai.client.token.usage metrics.",
               kSource, {noCommand, noSettings, telemetry}),
          "none"},
-        {rung("settings only, logPrompts as text",
+        {rung("settings only, telemetry off",
               {"fixture gemini-settings-only", "exe bin/gemini"}, "Source found, no usage data",
               "Settings found; local telemetry not enabled",
               "Enable Gemini CLI local telemetry with prompt logging disabled to track token "
@@ -69,31 +105,49 @@ TEST(GeminiCliAdapter, RowAndLadderOfEachHome) {
     expectRowsAndRungs(cases, adapterFor, "gemini-cli / Gemini CLI", std::nullopt);
 }
 
-// Only a true logPrompts inside a telemetry object pauses collection; a settings file over the
-// 1 MiB limit is not read, so prompt logging counts as off.
+// Prompt logging as the CLI decides it: logPrompts by its truth, its default (on) while telemetry
+// is enabled; settings read after their comments and trailing commas are stripped. A settings file
+// that cannot be read (broken, not an object, over 1 MiB) leaves the telemetry unread too.
 TEST(GeminiCliAdapter, PromptLoggingSettings) {
-    const std::vector<std::pair<std::string, bool>> cases{
-        {R"({"telemetry":{"logPrompts":true}})", true},
-        {R"({"telemetry":true,"logPrompts":true})", false},
-        {R"([{"telemetry":{"logPrompts":true}}])", false},
-        {R"({"telemetry":{"logPrompts":true})", false},
-        {R"({"telemetry":{"logPrompts":true},"padding":")" + std::string(1'048'576, 'x') + "\"}",
-         false},
+    enum Verdict { logging, tracked, unreadable };
+    const std::vector<std::pair<std::string, Verdict>> cases{
+        {R"({"telemetry":{"logPrompts":true}})", logging},
+        {R"({"telemetry":{"enabled":true}})", logging},
+        {R"({"telemetry":{"enabled":true,"logPrompts":null}})", logging},
+        {R"({"telemetry":{"enabled":true,"logPrompts":"false"}})", logging},
+        {R"({"telemetry":{"enabled":false,"logPrompts":"true"}})", logging},
+        {R"({"telemetry":{"enabled":true,"logPrompts":0}})", tracked},
+        {R"({"telemetry":{"enabled":false}})", tracked},
+        {R"({"telemetry":{}})", tracked},
+        {R"({"telemetry":true,"logPrompts":true})", tracked},
+        {"// mine\n{\"telemetry\": {/* on */ \"enabled\": true, \"logPrompts\": false,},}\n",
+         tracked},
+        {"{\"telemetry\": {\"enabled\": true, // \"logPrompts\": false\n}}", logging},
+        {R"({"theme":"a//b/*c*/,}","telemetry":{"enabled":true,"logPrompts":false}})", tracked},
+        {R"([{"telemetry":{"logPrompts":true}}])", unreadable},
+        {R"({"telemetry":{"logPrompts":true})", unreadable},
+        {R"({"telemetry":{"logPrompts":false},"padding":")" + std::string(1'048'576, 'x') + "\"}",
+         unreadable},
     };
-    for (const auto& [settings, enabled] : cases) {
+    for (const auto& [settings, verdict] : cases) {
         SCOPED_TRACE(settings.substr(0, 60));
         ScratchHome home;
         home.build({"fixture gemini-otlp-lines"});
         home.write(".gemini/settings.json", settings);
         const auto adapter = adapterFor(home.path());
-        EXPECT_EQ(adapter.promptLoggingEnabled(), enabled);
+        EXPECT_EQ(adapter.promptLoggingEnabled(), verdict == logging);
+        EXPECT_EQ(adapter.readUsage().has_value(), verdict == tracked);
         const auto d = adapter.diagnose();
-        EXPECT_EQ(d.trackingStatus, enabled ? "Needs settings change" : "Tracked without quota");
+        EXPECT_EQ(d.summary,
+                  verdict == logging
+                      ? "Telemetry prompt logging is enabled; collection paused for privacy"
+                  : verdict == unreadable ? "Settings unreadable; collection paused for privacy"
+                                          : "Local telemetry token data ready");
         std::vector<std::string> warnings{
             "Gemini telemetry should be configured with logPrompts=false before parsing",
             "Detailed traces may include prompts or tool output; Korvo parses token metrics only",
             "Only sanitized token fields are collected"};
-        if (enabled) {
+        if (verdict == logging) {
             warnings.insert(warnings.end() - 1, "Gemini telemetry logPrompts is true; set it to "
                                                 "false before using Korvo telemetry parsing.");
         }
@@ -129,6 +183,9 @@ TEST(GeminiCliAdapter, TelemetryDocumentsThatCount) {
         {"3,000 documents", repeated(3000, point), 2000},
         {"lines that are no documents", repeated(2000, point) + repeated(700, "x\n"), 2000},
         {"escaped name", inputPoint(R"(gemini_cli.token\u002eusage)", 5) + other, 5},
+        // The generic metric counts only without the CLI's own, wherever they are.
+        {"both metrics", inputPoint("gen_ai.client.token.usage", 7) + point, 1},
+        {"generic metric alone", inputPoint("gen_ai.client.token.usage", 7), 7},
         {"cut by the tail",
          inputPoint("gemini_cli.token.usage", 9, ",\n\"p\":\"" + pad + "\"") + point, 1},
         {"newest of a series outside the window",
