@@ -167,8 +167,8 @@ TEST(CodexAdapter, ResetDelayBeyondTheLastInstantIsDropped) {
     simdjson::dom::parser parser;
     for (const auto& [rest, expected] : cases) {
         const std::string line = std::string(R"({"timestamp":)") + rest;
-        EXPECT_EQ(candidateText(
-                      CodexAdapter::sessionLineCandidate(parser, simdjson::padded_string(line))),
+        EXPECT_EQ(candidateText(CodexAdapter::sessionLineCandidate(
+                      parser, simdjson::padded_string(line), fixtureNow())),
                   expected);
     }
 }
