@@ -289,7 +289,8 @@ def run(args, scratch):
             got = {k: rows[title][k] for k in want}
             check(got == want, "%s: page %s, connector %s" % (title, got, want))
         check(rows["Claude Code"]["reset"] == "Reset in 2 hours", rows["Claude Code"])
-        check(re.fullmatch(r"Reset \d+ months? ago", rows["Codex CLI"]["reset"]), rows)
+        # The Codex fixture's window reset long ago, so it reads as a fresh window.
+        check(rows["Codex CLI"]["remaining"] == "100%", rows["Codex CLI"])
         check(rows["Claude Code"]["gauge"] == "58" and rows["Claude Code"]["status"] == "ok", rows)
         check(re.fullmatch(r"Updated (just now|\d+ seconds? ago)", machines[0]["updated"]),
               machines[0])
