@@ -27,13 +27,16 @@ namespace {
 constexpr UnixTime kNow = 1'772'356'445;
 
 std::optional<std::string> validateSnapshot(const std::string& body, const std::string& syncSpaceId,
-                                            std::string& snapshotId) {
+                                            const std::string& deviceId, std::string& snapshotId) {
     auto decoded = decodeSnapshot(body);
     if (!decoded.ok()) {
         return "Snapshot does not decode: " + decoded.error().description();
     }
     if (decoded.value().syncSpaceId != syncSpaceId) {
         return "Snapshot syncSpaceId does not match the sync space of the path";
+    }
+    if (decoded.value().device.id != deviceId) {
+        return "Snapshot device.id is not the id of the uploading device";
     }
     snapshotId = decoded.value().snapshotId;
     return std::nullopt;
@@ -51,7 +54,7 @@ struct Relay {
         options.clock = [] { return kNow; };
         options.http.threads = 2;
         // Made-up claims and new sessions are most of what the fuzzer sends: never throttled.
-        options.claimLimits.perClient = options.claimLimits.total = 1'000'000'000;
+        options.claimLimits.perClient = options.claimLimits.busy = 1'000'000'000;
         options.sessionLimits.burst = 1'000'000'000;
         server = std::make_unique<RelayServer>(*store, options, validateSnapshot);
         port = server->bind("127.0.0.1", 0);
