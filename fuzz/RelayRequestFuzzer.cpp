@@ -7,6 +7,7 @@
 #include "FuzzSupport.h"
 #include "RelayServer.h"
 #include "RelayStore.h"
+#include "SnapshotValidation.h"
 #include "model/SnapshotJson.h"
 
 #include <arpa/inet.h>
@@ -26,22 +27,6 @@ namespace {
 
 constexpr UnixTime kNow = 1'772'356'445;
 
-std::optional<std::string> validateSnapshot(const std::string& body, const std::string& syncSpaceId,
-                                            const std::string& deviceId, std::string& snapshotId) {
-    auto decoded = decodeSnapshot(body);
-    if (!decoded.ok()) {
-        return "Snapshot does not decode: " + decoded.error().description();
-    }
-    if (decoded.value().syncSpaceId != syncSpaceId) {
-        return "Snapshot syncSpaceId does not match the sync space of the path";
-    }
-    if (decoded.value().device.id != deviceId) {
-        return "Snapshot device.id is not the id of the uploading device";
-    }
-    snapshotId = decoded.value().snapshotId;
-    return std::nullopt;
-}
-
 // One relay with one paired connector and phone, serving on its own thread until exit.
 struct Relay {
     Relay() {
@@ -56,7 +41,8 @@ struct Relay {
         // Made-up claims and new sessions are most of what the fuzzer sends: never throttled.
         options.claimLimits.perClient = options.claimLimits.busy = 1'000'000'000;
         options.sessionLimits.burst = 1'000'000'000;
-        server = std::make_unique<RelayServer>(*store, options, validateSnapshot);
+        server = std::make_unique<RelayServer>(*store, options,
+                                               korvo::relayserver::validateUploadedSnapshot);
         port = server->bind("127.0.0.1", 0);
         fuzz::expect(port > 0, "the relay binds");
         thread = std::thread([this] { server->listen(); });

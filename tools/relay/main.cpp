@@ -2,6 +2,7 @@
 
 #include "RelayServer.h"
 #include "RelayStore.h"
+#include "SnapshotValidation.h"
 #include "model/Clock.h"
 #include "model/SnapshotJson.h"
 
@@ -217,24 +218,6 @@ std::function<UnixTime()> makeClock(const std::optional<std::string>& clockFile)
     };
 }
 
-// Accepts the body when it decodes as a snapshot of the path's sync space that names the
-// uploading device as its own: one connector cannot pass its snapshots off as another's.
-std::optional<std::string> validateSnapshot(const std::string& body, const std::string& syncSpaceId,
-                                            const std::string& deviceId, std::string& snapshotId) {
-    auto decoded = korvo::decodeSnapshot(body);
-    if (!decoded.ok()) {
-        return "Snapshot does not decode: " + decoded.error().description();
-    }
-    if (decoded.value().syncSpaceId != syncSpaceId) {
-        return "Snapshot syncSpaceId does not match the sync space of the path";
-    }
-    if (decoded.value().device.id != deviceId) {
-        return "Snapshot device.id is not the id of the uploading device";
-    }
-    snapshotId = decoded.value().snapshotId;
-    return std::nullopt;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -272,7 +255,8 @@ int main(int argc, char** argv) {
             options.tls = korvo::relayserver::TlsIdentity{std::move(*certificate), std::move(*key)};
         }
         raiseDescriptorLimit();
-        korvo::relayserver::RelayServer server(store, options, validateSnapshot);
+        korvo::relayserver::RelayServer server(store, options,
+                                               korvo::relayserver::validateUploadedSnapshot);
         const int port = server.bind(args->host, args->port);
         if (port < 0) {
             std::cerr << "korvo-relay: cannot listen on " << args->host << ":" << args->port
