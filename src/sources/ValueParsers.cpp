@@ -2,8 +2,8 @@
 
 #include "model/TimeText.h"
 
-#include <charconv>
 #include <cmath>
+#include <fast_float/fast_float.h>
 
 namespace korvo {
 
@@ -52,10 +52,13 @@ std::optional<double> parseNumberText(std::string_view text) {
     if (text.empty()) {
         return std::nullopt;
     }
+    // fast_float rather than std::from_chars: the same grammar and rounding, and it exists for
+    // doubles in every C++ library (Apple's has no floating-point from_chars).
     double value = 0;
-    const auto [end, error] =
-        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    const auto [end, error] = fast_float::from_chars(text.data(), text.data() + text.size(), value,
+                                                     fast_float::chars_format::general);
     // Infinity and NaN would make the snapshot impossible to encode; they are no numbers here.
+    // An overflowing literal reads as infinity and goes the same way.
     if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) {
         return std::nullopt;
     }

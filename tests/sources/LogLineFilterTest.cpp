@@ -9,7 +9,7 @@
 namespace korvo {
 namespace {
 
-// Split by hand: clang 14 cannot use the standard library's range views.
+// Split by hand: libc++, the C++ library of macOS, has no std::views::split before version 15.
 std::vector<std::string> commaSeparated(std::string_view list) {
     std::vector<std::string> items;
     for (std::size_t from = 0;;) {
