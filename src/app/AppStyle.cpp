@@ -39,7 +39,6 @@ QColor tintColor(Tint tint, const QPalette& palette) {
 namespace {
 
 enum class Drawn {
-    barChart,
     circlePath,
     downCircleFill,
     checkSeal,
@@ -60,7 +59,6 @@ struct SymbolEntry {
 
 // One place that maps symbol names to desktop icon names and to the drawn fallback.
 constexpr std::array kSymbols{
-    SymbolEntry{"chart.bar.xaxis", "office-chart-bar", Drawn::barChart},
     SymbolEntry{"arrow.triangle.2.circlepath", "view-refresh", Drawn::circlePath},
     SymbolEntry{"arrow.down.circle.fill", "folder-download", Drawn::downCircleFill},
     SymbolEntry{"checkmark.seal", "security-high", Drawn::checkSeal},
@@ -90,14 +88,6 @@ QIcon drawnIcon(Drawn drawn, const QColor& ink) {
         painter.restore();
     };
     switch (drawn) {
-    case Drawn::barChart:
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(ink);
-        painter.drawRoundedRect(QRectF(5, 16, 5, 11), 1.5, 1.5);
-        painter.drawRoundedRect(QRectF(13.5, 7, 5, 20), 1.5, 1.5);
-        painter.drawRoundedRect(QRectF(22, 12, 5, 15), 1.5, 1.5);
-        painter.drawRect(QRectF(3, 28, 26, 2));
-        break;
     case Drawn::circlePath:
         painter.drawArc(ring, 30 * 16, 150 * 16);
         painter.drawArc(ring, 210 * 16, 150 * 16);
@@ -226,10 +216,6 @@ QIcon symbolIcon(std::string_view symbol) {
 QIcon tintedSymbolIcon(std::string_view symbol, const QColor& color) {
     const SymbolEntry* entry = findSymbol(symbol);
     return entry ? drawnIcon(entry->drawn, color) : QIcon();
-}
-
-QIcon trayIcon() {
-    return symbolIcon("chart.bar.xaxis");
 }
 
 void applyTextStyle(QLabel* label, TextStyle style, bool semibold) {

@@ -24,9 +24,6 @@ QIcon symbolIcon(std::string_view symbol);
 // lose it). Null for an unknown name.
 QIcon tintedSymbolIcon(std::string_view symbol, const QColor& color);
 
-// The tray icon: a small bar chart, drawn so it exists on every desktop.
-QIcon trayIcon();
-
 // Text styles of the window.
 enum class TextStyle { body, caption, headline, title2 };
 

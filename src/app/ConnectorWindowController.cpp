@@ -2,6 +2,7 @@
 
 #include "app/AppStyle.h"
 #include "app/ConnectorWindowView.h"
+#include "app/TrayIcon.h"
 #include "app/ViewSupport.h"
 #include "core/ConnectorModel.h"
 

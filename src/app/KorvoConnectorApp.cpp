@@ -4,6 +4,7 @@
 #include "app/ConnectorAppDelegate.h"
 #include "app/ConnectorMenuView.h"
 #include "app/ConnectorWindowController.h"
+#include "app/TrayIcon.h"
 #include "app/ViewText.h"
 #include "core/QuotaAlertMonitor.h"
 #include "platform/Notifier.h"
