@@ -4,6 +4,7 @@
 #include "app/DesktopServices.h"
 #include "app/KorvoConnectorApp.h"
 #include "core/ManifestLocation.h"
+#include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
@@ -32,12 +33,12 @@ int runDesktopApp(int argc, char** argv) {
         break;
     }
 
-    LogindPowerEvents powerEvents(LogindPowerEvents::systemBusAddress());
+    const std::unique_ptr<PowerEvents> powerEvents = PlatformServices::powerEvents();
     KorvoConnectorApp::Options options;
     options.model.pasteboard = std::make_shared<ClipboardPasteboard>();
     options.model.urlOpener = std::make_shared<DesktopUrlOpener>();
-    options.powerEvents = &powerEvents;
-    auto settings = std::make_shared<SettingsUserDefaults>();
+    options.powerEvents = powerEvents.get();
+    const std::shared_ptr<UserDefaults> settings = PlatformServices::userDefaults();
     options.model.userDefaults = settings;
     options.model.manifestURL =
         manifestURL(options.model.manifestURL, options.model.environment, settings.get());

@@ -8,6 +8,7 @@
 #include "app/ViewText.h"
 #include "core/QuotaAlertMonitor.h"
 #include "platform/Notifier.h"
+#include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
@@ -22,7 +23,7 @@ KorvoConnectorApp::KorvoConnectorApp(Options options, QObject* parent)
     modelOptions.powerEvents = nullptr;
     const Clock clock = modelOptions.clock;
     if (!options_.notifier) {
-        options_.notifier = std::make_shared<FreedesktopNotifier>();
+        options_.notifier = PlatformServices::notifier();
     }
     model_ = std::make_unique<ConnectorModel>(std::move(modelOptions));
     windowController_ =
@@ -30,7 +31,7 @@ KorvoConnectorApp::KorvoConnectorApp(Options options, QObject* parent)
     delegate_ = std::make_unique<ConnectorAppDelegate>(*model_, *windowController_);
     std::shared_ptr<UserDefaults> settings = options_.model.userDefaults;
     if (!settings) {
-        settings = std::make_shared<SettingsUserDefaults>();
+        settings = PlatformServices::userDefaults();
     }
     alerts_ = std::make_unique<QuotaAlertMonitor>(
         *model_, clock, std::move(settings),

@@ -183,10 +183,10 @@ QCoro::Task<int> CommandRunner::runUntilStopped() {
             }
         }
     });
-    if (termination_ != nullptr) {
+    if (termination_ != nullptr && termination_->isListening()) {
         co_await qCoro(termination_, &TerminationSignals::received);
     } else {
-        // Without the descriptor the signals keep their default action and end the process.
+        // Without the signal pipe the signals keep their default action and end the process.
         co_await qCoro(&model_, &QObject::destroyed);
     }
     QObject::disconnect(errors);

@@ -9,18 +9,19 @@ class QSocketNotifier;
 
 namespace korvo {
 
+// The self-pipe way, which works on every POSIX system: the handler only writes the signal's
+// number into a pipe (write() is async-signal-safe), and a socket notifier on the pipe's read
+// end turns it into `received` on the thread that made this object. One object at a time; it
+// puts the previous handlers back when it goes.
 class TerminationSignals final : public QObject {
     Q_OBJECT
 public:
-    // Blocks SIGINT and SIGTERM in the calling thread. Call it in main() before any thread starts,
-    // so every thread inherits the mask and the signals wait for the descriptor below.
-    static void blockInThisProcess();
-
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
 
-    // False when the descriptor could not be created; the signals then keep their default action.
-    bool isListening() const { return fd_ >= 0; }
+    // False when the pipe or the handlers could not be set up; the signals then keep their
+    // default action.
+    bool isListening() const { return notifier_ != nullptr; }
 
 Q_SIGNALS:
     void received(int signalNumber);
@@ -28,7 +29,6 @@ Q_SIGNALS:
 private:
     void readPending();
 
-    int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
 };
 

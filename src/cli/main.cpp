@@ -10,6 +10,7 @@
 #include "model/DisplayText.h"
 #include "model/UsageSnapshot.h"
 #include "platform/BuildInfo.h"
+#include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
 #include "platform/UserDefaults.h"
 
@@ -108,26 +109,21 @@ int main(int argc, char** argv) {
     }
 
     const bool runsUntilStopped = request.command == QLatin1String("run");
-    if (runsUntilStopped) {
-        // Before any thread exists, so that every thread leaves the signals to the descriptor.
-        korvo::TerminationSignals::blockInThisProcess();
-    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("korvo-connector"));
 
-    QNetworkAccessManager network;
-    std::unique_ptr<korvo::LogindPowerEvents> powerEvents;
     std::unique_ptr<korvo::TerminationSignals> termination;
+    std::unique_ptr<korvo::PowerEvents> powerEvents;
     if (runsUntilStopped) {
-        powerEvents = std::make_unique<korvo::LogindPowerEvents>(
-            korvo::LogindPowerEvents::systemBusAddress());
         termination = std::make_unique<korvo::TerminationSignals>();
+        powerEvents = korvo::PlatformServices::powerEvents();
     }
+    QNetworkAccessManager network;
     korvo::ConnectorModelOptions options;
     options.home = homeDirectory();
     options.network = &network;
     options.powerEvents = powerEvents.get();
-    auto settings = std::make_shared<korvo::SettingsUserDefaults>();
+    const std::shared_ptr<korvo::UserDefaults> settings = korvo::PlatformServices::userDefaults();
     options.userDefaults = settings;
     options.manifestURL =
         korvo::manifestURL(options.manifestURL, options.environment, settings.get());

@@ -5,6 +5,7 @@
 #include "core/ConnectorStatusText.h"
 #include "platform/HostInfo.h"
 #include "platform/LoginItem.h"
+#include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
 #include "platform/UserDefaults.h"
 #include "sources/ExecutableSearchPaths.h"
@@ -18,7 +19,7 @@
 namespace korvo {
 
 // The keychain store, used only on the keychain thread. The backend is chosen there on first
-// use, because finding out whether a Secret Service answers can take a D-Bus round trip.
+// use, because finding out whether the system's keychain answers can take a round trip.
 class ConnectorModel::KeychainWorker {
 public:
     KeychainWorker(std::string service, std::shared_ptr<KeychainBackend> backend)
@@ -27,7 +28,7 @@ public:
     const KeychainStore& store() {
         if (!store_) {
             if (!backend_) {
-                backend_ = makeDefaultKeychainBackend();
+                backend_ = PlatformServices::keychainBackend();
             }
             store_.emplace(service_, backend_);
         }
@@ -72,14 +73,12 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
         options_.home = QDir::homePath().toStdString();
     }
     userDefaults_ =
-        options_.userDefaults ? options_.userDefaults : std::make_shared<SettingsUserDefaults>();
+        options_.userDefaults ? options_.userDefaults : PlatformServices::userDefaults();
     std::shared_ptr<LoginItem> loginItem =
-        options_.loginItem
-            ? options_.loginItem
-            : std::make_shared<XdgAutostartLoginItem>(
-                  XdgAutostartLoginItem::forCurrentUser(QCoreApplication::applicationFilePath()));
+        options_.loginItem ? options_.loginItem
+                           : PlatformServices::loginItem(QCoreApplication::applicationFilePath());
     std::shared_ptr<HostInfo> hostInfo =
-        options_.hostInfo ? options_.hostInfo : std::make_shared<SystemHostInfo>();
+        options_.hostInfo ? options_.hostInfo : PlatformServices::hostInfo();
 
     // 2. The relay client, on the default base URL and the shared HTTP session.
     network_ = options_.network ? options_.network : new QNetworkAccessManager(this);

@@ -50,10 +50,10 @@ class UserDefaults;
 struct ConnectorModelOptions {
     // Home directory whose tool files the adapters read. Empty: the user's home.
     std::filesystem::path home;
-    // Where the three persistent strings live. Empty: the application's QSettings.
+    // Where the three persistent strings live. Empty: PlatformServices::userDefaults().
     std::shared_ptr<UserDefaults> userDefaults;
-    // Where the device token lives. Empty: the Secret Service, else the per-user file (chosen
-    // on first use, off the GUI thread).
+    // Where the device token lives. Empty: PlatformServices::keychainBackend(), chosen on first
+    // use, off the GUI thread.
     std::shared_ptr<KeychainBackend> keychainBackend;
     std::string keychainService = KeychainStore::kDefaultService;
     // The process-wide HTTP session. Empty: the model owns one.
@@ -76,7 +76,7 @@ struct ConnectorModelOptions {
     std::chrono::milliseconds pairingPollInterval{2000};
     std::chrono::milliseconds manifestTimeout{12000};
 
-    std::shared_ptr<LoginItem> loginItem;   // empty: the XDG autostart entry
+    std::shared_ptr<LoginItem> loginItem;   // empty: the platform's login item
     std::shared_ptr<HostInfo> hostInfo;     // empty: the system's host name
     std::shared_ptr<Pasteboard> pasteboard; // empty: copying does nothing
     std::shared_ptr<UrlOpener> urlOpener;   // empty: opening does nothing

@@ -16,9 +16,16 @@ void CancellationFlag::cancel() {
 }
 
 std::chrono::milliseconds continuousClockNow() {
+// Linux's CLOCK_BOOTTIME and macOS's CLOCK_MONOTONIC count the time asleep; steady_clock may not
+// (on macOS it is CLOCK_UPTIME_RAW, which stops).
+#if defined(CLOCK_BOOTTIME) || defined(__APPLE__)
 #if defined(CLOCK_BOOTTIME)
+    constexpr clockid_t kContinuous = CLOCK_BOOTTIME;
+#else
+    constexpr clockid_t kContinuous = CLOCK_MONOTONIC;
+#endif
     timespec now{};
-    if (clock_gettime(CLOCK_BOOTTIME, &now) == 0) {
+    if (clock_gettime(kContinuous, &now) == 0) {
         return std::chrono::seconds(now.tv_sec) +
                std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::nanoseconds(now.tv_nsec));

@@ -1,7 +1,5 @@
 #include "relay/KeychainStore.h"
 
-#include "relay/FileKeychain.h"
-#include "relay/SecretServiceKeychain.h"
 #include "relay/Utf8.h"
 
 namespace korvo {
@@ -37,13 +35,6 @@ std::optional<std::string> KeychainStore::read(const std::string& account) const
 
 void KeychainStore::remove(const std::string& account) const {
     backend_->removeItems(service_, account);
-}
-
-std::shared_ptr<KeychainBackend> makeDefaultKeychainBackend() {
-    if (SecretServiceKeychain::available()) {
-        return std::make_shared<SecretServiceKeychain>();
-    }
-    return std::make_shared<FileKeychain>(FileKeychain::defaultPath());
 }
 
 } // namespace korvo

@@ -43,8 +43,4 @@ private:
     std::shared_ptr<KeychainBackend> backend_;
 };
 
-// The Secret Service when one answers on the session bus, otherwise the per-user file at
-// FileKeychain::defaultPath(). Probing may block for a D-Bus round trip.
-std::shared_ptr<KeychainBackend> makeDefaultKeychainBackend();
-
 } // namespace korvo

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "core/ConnectorModel.h"
-#include "platform/LoginItem.h"
 #include "platform/Notifier.h"
 #include "platform/Pasteboard.h"
 #include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
+#include "platform/XdgAutostartLoginItem.h"
 #include "relay/FileKeychain.h"
 #include "sources/ClaudeCodeAdapter.h"
 #include "sources/CodexAdapter.h"

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -172,6 +173,16 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
     const auto paired = test::finish(*pair);
     EXPECT_EQ(paired.exitCode, 0) << paired.out << paired.err;
     EXPECT_THAT(paired.out, HasSubstr("Connected to iPhone\nLast upload: Uploaded snap_"));
+    // The pairing is kept only in the files the environment names.
+    EXPECT_THAT(test::readFile(home.file("settings.ini").toStdString()),
+                HasSubstr("syncSpaceId=" + space));
+    const std::string keychain = test::readFile(home.file("keychain").toStdString());
+    EXPECT_TRUE(keychain.starts_with("korvo-keychain 1\n") &&
+                std::ranges::count(keychain, '\n') == 2)
+        << keychain; // the header and the one token
+    for (const char* folder : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+        EXPECT_TRUE(QDir(home.file(folder)).isEmpty()) << folder;
+    }
 
     // The relay holds what `snapshot` prints for the same home, ids and times aside.
     const auto latest = phone.Get("/v1/sync-spaces/" + space + "/snapshots/latest", asPhone);

@@ -1,8 +1,9 @@
 #pragma once
 
 // Runs the built korvo-connector in a private home: HOME and the XDG folders in a fresh temporary
-// folder, no session bus (the device token goes to the file keychain there), and none of the
-// developer's own tool variables.
+// folder, the settings and the device token in files of that folder named by KORVO_SETTINGS_FILE
+// and KORVO_KEYCHAIN_FILE (so that no platform's own settings store or keychain is touched), no
+// session bus, and none of the developer's own tool variables.
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -64,6 +65,8 @@ public:
             QDir(dir_.path()).mkdir(name);
             env.insert(name, file(name));
         }
+        env.insert("KORVO_SETTINGS_FILE", file("settings.ini"));
+        env.insert("KORVO_KEYCHAIN_FILE", file("keychain"));
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + file("no-session-bus"));
         for (const char* name :
              {"DISPLAY", "CODEX_HOME", "CLAUDE_CONFIG_DIR", "COPILOT_OTEL_FILE_EXPORTER_PATH"}) {

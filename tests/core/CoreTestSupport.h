@@ -1,15 +1,15 @@
 #pragma once
 
-#include "../platform/PrivateBus.h"
 #include "core/ConnectorModel.h"
-#include "platform/HostInfo.h"
-#include "platform/LoginItem.h"
 #include "platform/Pasteboard.h"
+#include "platform/SystemHostInfo.h"
 #include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
+#include "platform/XdgAutostartLoginItem.h"
 #include "relay/FileKeychain.h"
 #include "support/CannedServer.h"
 #include "support/RelayProcess.h"
+#include "support/TestApplication.h"
 #include "support/ThreadRecordingKeychain.h"
 
 #include <QFile>

@@ -30,12 +30,11 @@ TEST(TaskSupportTest, CancellingEndsAPauseLaterAndARecheckKeepsIt) {
     EXPECT_TRUE(cancellableSleep(1h, flag).isReady()); // already cancelled: no wait at all
 }
 
-// A model whose uploads go to a canned relay; sleep and wake arrive from logind on a private bus.
+// A model whose uploads go to a canned relay; sleep and wake arrive as the platform's power
+// events announce them (how logind's become these is tested with the Linux platform services).
 class SleepWakeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(bus_.isReady());
-        ASSERT_TRUE(power_.isListening());
         h_.options.powerEvents = &power_;
         h_.pointAt(server_.url());
         server_.answer("POST /v1/sync-spaces/space_1/snapshots", 200,
@@ -53,8 +52,7 @@ protected:
     }
     int uploads() const { return server_.count("POST /v1/sync-spaces/"); }
 
-    test::PrivateBus bus_;
-    LogindPowerEvents power_{bus_.address()};
+    PowerEvents power_;
     test::CannedRelay server_;
     test::ModelHarness h_;
 };
@@ -64,14 +62,14 @@ TEST_F(SleepWakeTest, SleepMarksTheMachineAndWakeUploadsShortlyAfterOnce) {
     h_.options.wakeDelay = 300ms;
     ConnectorModel& m = pairedModel();
     const Instant sleptAt = h_.clock.now();
-    ASSERT_TRUE(bus_.prepareForSleep(true));
+    Q_EMIT power_.willSleep();
     ASSERT_TRUE(QTest::qWaitFor([&] { return m.powerStatus() == "Sleeping"; }));
     EXPECT_EQ(m.lastSleepAt(), sleptAt);
     EXPECT_EQ(test::statuses(m), (QStringList{"Mac sleeping", "Mac sleeping", "Never"}));
     EXPECT_TRUE(m.hasAutoSyncTask()); // the loop keeps running
 
     h_.clock.advance(40min);
-    ASSERT_TRUE(bus_.prepareForSleep(false));
+    Q_EMIT power_.didWake();
     ASSERT_TRUE(QTest::qWaitFor([&] { return m.powerStatus() == "Awake"; }));
     EXPECT_EQ(m.lastWakeAt(), h_.clock.now());
     EXPECT_EQ(test::statuses(m), (QStringList{"Woke; syncing", "Active", "Never"}));

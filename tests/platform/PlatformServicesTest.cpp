@@ -1,7 +1,9 @@
-#include "PrivateBus.h"
-#include "platform/HostInfo.h"
-#include "platform/LoginItem.h"
+#include "platform/PlatformServices.h"
+
+#include "platform/SystemHostInfo.h"
 #include "platform/UserDefaults.h"
+#include "platform/XdgAutostartLoginItem.h"
+#include "support/TestApplication.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,6 +38,7 @@ TEST(HostInfoTest, PrettyHostNameFromMachineInfoElseTheHostName) {
     EXPECT_EQ(SystemHostInfo(file.fileName()).deviceName(), u"Dev Box"_s);
 }
 
+// The second store is the one the program makes when KORVO_SETTINGS_FILE names the file.
 TEST(UserDefaultsTest, ValuesSurviveANewStoreOnTheSameFile) {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"settings.ini"_s);
@@ -45,9 +48,11 @@ TEST(UserDefaultsTest, ValuesSurviveANewStoreOnTheSameFile) {
         defaults.setString(u"connectorDeviceId"_s, u"mac_0123456789AB"_s);
         defaults.remove(u"connectorDeviceId"_s);
     }
-    SettingsUserDefaults reopened(path);
-    EXPECT_EQ(reopened.string(u"syncSpaceId"_s), u"space, with comma"_s);
-    EXPECT_EQ(reopened.string(u"connectorDeviceId"_s), std::nullopt);
+    qputenv(PlatformServices::kSettingsFileVariable, path.toUtf8());
+    const std::shared_ptr<UserDefaults> reopened = PlatformServices::userDefaults();
+    qunsetenv(PlatformServices::kSettingsFileVariable);
+    EXPECT_EQ(reopened->string(u"syncSpaceId"_s), u"space, with comma"_s);
+    EXPECT_EQ(reopened->string(u"connectorDeviceId"_s), std::nullopt);
 }
 
 class LoginItemTest : public ::testing::Test {

@@ -1,6 +1,6 @@
 #include "platform/SingleInstance.h"
 
-#include "PrivateBus.h"
+#include "support/TestApplication.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -8,9 +8,9 @@
 #include "app/ConnectorWindowView.h"
 #include "app/KorvoConnectorApp.h"
 #include "core/ManifestLocation.h"
-#include "platform/LoginItem.h"
 #include "platform/Notifier.h"
 #include "platform/UserDefaults.h"
+#include "platform/XdgAutostartLoginItem.h"
 #include "relay/FileKeychain.h"
 #include "sources/UsageAdapter.h"
 

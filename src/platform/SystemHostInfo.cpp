@@ -1,4 +1,4 @@
-#include "platform/HostInfo.h"
+#include "platform/SystemHostInfo.h"
 
 #include <QFile>
 #include <QSysInfo>

@@ -1,4 +1,4 @@
-#include "platform/PowerEvents.h"
+#include "platform/linux/LogindPowerEvents.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,5 +1,5 @@
 #include "PrivateBus.h"
-#include "platform/PowerEvents.h"
+#include "platform/linux/LogindPowerEvents.h"
 
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVirtualObject>

@@ -1,4 +1,4 @@
-#include "platform/LoginItem.h"
+#include "platform/XdgAutostartLoginItem.h"
 
 #include <QDir>
 #include <QFile>

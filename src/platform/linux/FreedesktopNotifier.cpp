@@ -1,4 +1,4 @@
-#include "platform/Notifier.h"
+#include "platform/linux/FreedesktopNotifier.h"
 
 #include <QDBusMessage>
 #include <QStringList>

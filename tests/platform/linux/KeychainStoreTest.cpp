@@ -1,7 +1,7 @@
 #include "relay/KeychainStore.h"
 
+#include "platform/PlatformServices.h"
 #include "relay/FileKeychain.h"
-#include "relay/SecretServiceKeychain.h"
 
 #include <QDir>
 #include <QProcess>
@@ -64,9 +64,8 @@ protected:
         if (std::getenv("KORVO_TEST_SECRET_SERVICE") == nullptr) {
             GTEST_SKIP() << "no private Secret Service; run through scripts/run-tests";
         }
-        ASSERT_TRUE(SecretServiceKeychain::available())
-            << "scripts/run-tests should provide an unlocked keyring";
-        backend_ = std::make_shared<SecretServiceKeychain>();
+        backend_ = PlatformServices::systemKeychain();
+        ASSERT_TRUE(backend_) << "scripts/run-tests should provide an unlocked keyring";
     }
     fs::path file() const { return dir_.filePath("korvo-connector/keychain").toStdString(); }
 
@@ -203,7 +202,7 @@ int runChild(const QStringList& argv, const QStringList& environment) {
 // keyring run it inside their own private bus (dbus-run-session), where the bus activates it.
 TEST(KeychainDefaultBackend, FallsBackToTheFileWhenNoSecretServiceAnswers) {
     if (const char* file = std::getenv("KORVO_KEYCHAIN_CHILD_FILE")) {
-        const auto backend = makeDefaultKeychainBackend();
+        const auto backend = PlatformServices::keychainBackend();
         EXPECT_EQ(backend->name(), "File (" + std::string(file) + ")");
         const KeychainStore store("svc", backend);
         EXPECT_TRUE(store.save("token", "connectorDeviceToken").ok());
@@ -263,7 +262,14 @@ TEST(KeychainDefaultBackend, PrefersTheSecretServiceWhenOneAnswers) {
     if (std::getenv("KORVO_TEST_SECRET_SERVICE") == nullptr) {
         GTEST_SKIP() << "no private Secret Service; run through scripts/run-tests";
     }
-    EXPECT_EQ(makeDefaultKeychainBackend()->name(), "Secret Service");
+    EXPECT_EQ(PlatformServices::keychainBackend()->name(), "Secret Service");
+    // A file named in the environment wins, so a test never touches the user's keyring.
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("keychain").toStdString();
+    qputenv(PlatformServices::kKeychainFileVariable, QByteArray::fromStdString(file));
+    const auto backend = PlatformServices::keychainBackend();
+    qunsetenv(PlatformServices::kKeychainFileVariable);
+    EXPECT_EQ(backend->name(), "File (" + file + ")");
 }
 
 } // namespace

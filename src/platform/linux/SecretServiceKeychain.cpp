@@ -1,4 +1,4 @@
-#include "relay/SecretServiceKeychain.h"
+#include "platform/linux/SecretServiceKeychain.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -65,8 +65,8 @@ bool SecretServiceKeychain::available() {
     }
     const bool locked = secret_collection_get_locked(collection);
     g_object_unref(collection);
-    const bool display = std::getenv("DISPLAY") != nullptr ||
-                         std::getenv("WAYLAND_DISPLAY") != nullptr;
+    const bool display =
+        std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
     return !locked || display;
 }
 
