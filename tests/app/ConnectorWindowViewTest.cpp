@@ -338,8 +338,8 @@ TEST_F(ConnectorWindowViewTest, OpenPairingScrollsToThePairingButton) {
     model.stopAutoSync();
 }
 
-// While shown, relative times are rendered again each second near an event and each minute
-// later, with the time of the rendering; nothing runs while the window is hidden.
+// While shown, relative times of past events are rendered again each minute, with the time of
+// the rendering; nothing runs while the window is hidden.
 TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
     Instant now = testing::kTestNow;
     viewClock = [&now] { return now; };
@@ -353,10 +353,10 @@ TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
     EXPECT_EQ(page.nextTick(), std::nullopt); // no date on the page
     harness.model().handleSleep();            // stamped at kTestNow
     QCoreApplication::processEvents();
-    EXPECT_EQ(page.nextTick(), std::chrono::milliseconds(1000));
+    EXPECT_EQ(page.nextTick(), std::chrono::milliseconds(60000));
     now += std::chrono::seconds(5);
     page.refresh();
-    EXPECT_EQ(page.diagnosticsView()->valueLabel("Last sleep")->text(), "5 seconds ago");
+    EXPECT_EQ(page.diagnosticsView()->valueLabel("Last sleep")->text(), "less than 1 minute ago");
     now += std::chrono::minutes(3);
     page.refresh();
     EXPECT_EQ(page.diagnosticsView()->valueLabel("Last sleep")->text(), "3 minutes ago");
@@ -367,7 +367,7 @@ TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
     QCoreApplication::processEvents();
     EXPECT_EQ(page.nextTick(), std::nullopt);
     page.show();
-    EXPECT_EQ(page.nextTick(), std::chrono::milliseconds(1000));
+    EXPECT_EQ(page.nextTick(), std::chrono::milliseconds(60000));
     model.stopAutoSync();
 }
 
