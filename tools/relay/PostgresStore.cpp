@@ -427,6 +427,28 @@ bool PostgresStore::putSnapshot(const std::string& syncSpaceId, const std::strin
                .rows() == 1;
 }
 
+bool PostgresStore::uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
+                                   const std::string& deviceId, const std::string& snapshotId,
+                                   const std::string& body, UnixTime now) {
+    if (!storable(syncSpaceId) || !storable(deviceId) || !storable(snapshotId)) {
+        return false;
+    }
+    auto db = pool_.acquire();
+    // The device row, updated first, stays locked until the snapshot is in: the device (and
+    // with it the space) cannot be removed in between.
+    return db->run("WITH device AS (UPDATE devices SET last_seen_at = $5::bigint WHERE "
+                   "sync_space_id = $1::text AND token_hash = $2::bytea AND id = $3::text AND "
+                   "role = 'connector' RETURNING sync_space_id) "
+                   "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
+                   "SELECT sync_space_id, $4::text, $6::bytea, $5::bigint FROM device "
+                   "ON CONFLICT (sync_space_id) DO UPDATE SET snapshot_id = "
+                   "excluded.snapshot_id, body = excluded.body, updated_at = "
+                   "excluded.updated_at RETURNING 1::bigint",
+                   {P::text(syncSpaceId), P::bytes(hashText(token)), P::text(deviceId),
+                    P::text(snapshotId), P::integer(now), P::bytes(body)})
+               .rows() == 1;
+}
+
 std::optional<std::string> PostgresStore::latestSnapshot(const std::string& syncSpaceId) {
     if (!storable(syncSpaceId)) {
         return std::nullopt;

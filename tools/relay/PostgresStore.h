@@ -46,6 +46,10 @@ public:
     bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
                      const std::string& body, UnixTime now) override;
     std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;
+    // One statement: the token check, the last-seen time and the upsert.
+    bool uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
+                        const std::string& deviceId, const std::string& snapshotId,
+                        const std::string& body, UnixTime now) override;
     std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;
     bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;
     // Only one relay sweeps at a time; the others return 0 at once.

@@ -7,6 +7,14 @@
 
 namespace korvo::relayserver {
 
+bool RelayStorage::uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
+                                  const std::string& deviceId, const std::string& snapshotId,
+                                  const std::string& body, UnixTime now) {
+    const auto device = authenticate(syncSpaceId, token, now);
+    return device && device->role == DeviceRole::connector && device->id == deviceId &&
+           putSnapshot(syncSpaceId, snapshotId, body, now);
+}
+
 UnixTime RelayStorage::admitClaim(const std::string&, const ClaimLimits&, UnixTime) {
     return 0;
 }

@@ -89,6 +89,12 @@ public:
     virtual bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
                              const std::string& body, UnixTime now) = 0;
     virtual std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) = 0;
+    // Stores `body` as the latest snapshot of `syncSpaceId` only when `token` is the token of
+    // the connector device `deviceId` there, marking it seen at `now`; false otherwise (nothing
+    // is stored). By default authenticate() followed by putSnapshot().
+    virtual bool uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
+                                const std::string& deviceId, const std::string& snapshotId,
+                                const std::string& body, UnixTime now);
 
     virtual std::vector<StoredDevice> devices(const std::string& syncSpaceId) = 0;
     // Removing a sync space's last device removes the space and its snapshot.
