@@ -111,17 +111,13 @@ TEST(ViewTextTest, DesktopWordingAndStatusLine) {
     const std::tuple<QString, QString> texts[] = {
         {"Current Limits on This Mac", "Current Limits on This Computer"},
         {"Pair this Mac with Korvo on iPhone.", "Pair this computer with Korvo on iPhone."},
-        {"Create a pairing code on this Mac.", "Create a pairing code on this computer."},
         {"Version 1.5.0 build 57 is available on the Mac download page.",
          "Version 1.5.0 build 57 is available on the download page."},
         {"When this Mac sleeps, snapshots cannot upload. Korvo Connector marks the Mac as "
          "sleeping.",
          "When this computer sleeps, snapshots cannot upload. Korvo Connector marks the "
          "computer as sleeping."},
-        {"Mac power", "Computer power"},
         {"Mac sleeping", "Computer sleeping"},
-        {"Unable to unlink this Mac from Relay.", "Unable to unlink this computer from Relay."},
-        {"Connected to iPhone", "Connected to iPhone"},
         {"Machine", "Machine"},
     };
     for (const auto& [mac, other] : texts) {
