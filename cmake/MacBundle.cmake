@@ -1,6 +1,7 @@
-# The macOS application bundle, "Korvo Connector.app": the same korvo-connector executable in
-# Contents/MacOS (the desktop app without a command, the command line with one), this Info.plist
-# and the icon in Contents/Resources. A menu-bar app (LSUIElement): no Dock icon. Signing,
+# The macOS application bundle, "Korvo Connector.app": the korvo-connector launcher as the bundle's
+# executable and the two programs it hands over to (the desktop app without a command, the
+# command line with one) next to it in Contents/MacOS, this Info.plist and the icon in
+# Contents/Resources. A menu-bar app (LSUIElement): no Dock icon. Signing,
 # notarization and the frameworks the macOS platform services need are described in
 # docs/PORTING.md. Only an Apple build uses the bundle; every build writes the Info.plist, so a
 # test keeps the template valid here too.
@@ -19,6 +20,10 @@ if(APPLE)
         MACOSX_BUNDLE TRUE
         MACOSX_BUNDLE_INFO_PLIST "${_plist}"
         OUTPUT_NAME korvo-connector)
+    add_custom_command(TARGET korvo-connector POST_BUILD
+        COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:korvo-connector-desktop>"
+            "$<TARGET_FILE:korvo-connector-cli>" "$<TARGET_BUNDLE_CONTENT_DIR:korvo-connector>/MacOS/"
+        VERBATIM)
     install(TARGETS korvo-connector BUNDLE DESTINATION . COMPONENT connector)
     # Qt's frameworks and plugins go into the bundle with macdeployqt; the bundle is then signed
     # with the hardened runtime and notarized (docs/PORTING.md, "Build and release").

@@ -4,12 +4,14 @@
 #include "app/DesktopServices.h"
 #include "app/KorvoConnectorApp.h"
 #include "core/ManifestLocation.h"
+#include "platform/LoginItem.h"
 #include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QDir>
 #include <cstdio>
 
 namespace korvo {
@@ -37,6 +39,13 @@ int runDesktopApp(int argc, char** argv) {
     KorvoConnectorApp::Options options;
     options.model.pasteboard = std::make_shared<ClipboardPasteboard>();
     options.model.urlOpener = std::make_shared<DesktopUrlOpener>();
+    // Opening at login starts the command line that started this program (the one on the
+    // PATH), not this program under libexec.
+    QString launcher = qEnvironmentVariable("KORVO_CONNECTOR_LAUNCHER");
+    if (!QDir::isAbsolutePath(launcher)) {
+        launcher = QCoreApplication::applicationFilePath();
+    }
+    options.model.loginItem = PlatformServices::loginItem(launcher);
     options.powerEvents = powerEvents.get();
     const std::shared_ptr<UserDefaults> settings = PlatformServices::userDefaults();
     options.model.userDefaults = settings;
