@@ -178,7 +178,7 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
                 HasSubstr("syncSpaceId=" + space));
     const std::string keychain = test::readFile(home.file("keychain").toStdString());
     EXPECT_TRUE(keychain.starts_with("korvo-keychain 1\n") &&
-                std::ranges::count(keychain, '\n') == 2)
+                std::count(keychain.begin(), keychain.end(), '\n') == 2)
         << keychain; // the header and the one token
     for (const char* folder : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
         EXPECT_TRUE(QDir(home.file(folder)).isEmpty()) << folder;
