@@ -232,9 +232,11 @@ std::size_t PostgresStore::sweepExpiredSessions(UnixTime now) {
             more = deleted == kBatch || sealed == kBatch;
         }
         db->run("DELETE FROM pairing_codes WHERE expires_at <= $1::bigint", {P::integer(now)});
-        // Attempts and allowances older than any window (at most a day) count for nothing.
-        db->run("DELETE FROM claim_attempts WHERE at <= $1::bigint", {P::integer(now - 86'400)});
-        db->run("DELETE FROM rate_buckets WHERE at <= $1::bigint", {P::integer(now - 86'400)});
+        // Attempts and allowances older than any window the relay uses (a minute for claims,
+        // ten minutes for pairing sessions) count for nothing: an hour on, they go, so a flood
+        // of new clients leaves at most an hour of rows.
+        db->run("DELETE FROM claim_attempts WHERE at <= $1::bigint", {P::integer(now - 3600)});
+        db->run("DELETE FROM rate_buckets WHERE at <= $1::bigint", {P::integer(now - 3600)});
     } catch (...) {
         db->run("SELECT pg_advisory_unlock($1::int, $2::int)",
                 {P::integer(kLockSpace), P::integer(kSweepLock)});
