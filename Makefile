@@ -12,7 +12,7 @@ SANITIZE_DIR ?= build-sanitize
 THREAD_DIR ?= build-thread
 FUZZ_SECONDS ?= 20
 CLANG_CONFIGURE = cmake -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=Debug \
-	-DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -DKORVO_BUILD_BENCH=OFF
+	-DCMAKE_CXX_FLAGS_DEBUG="-O1 -gline-tables-only" -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -DKORVO_BUILD_BENCH=OFF
 
 .PHONY: all deps configure build run test bench package screenshots format clean test-sanitize fuzz test-thread
 
@@ -48,12 +48,15 @@ screenshots: build
 $(SANITIZE_DIR)/build.ninja:
 	$(CLANG_CONFIGURE) -S . -B $(SANITIZE_DIR) -DKORVO_SANITIZE=address,undefined -DKORVO_BUILD_FUZZ=ON
 
+# SANITIZE_RUNNER=scripts/run-tests-unprivileged runs the suite as a user without root's rights
+# (as CI does), so that the cases about file modes run too.
+SANITIZE_RUNNER ?= scripts/run-tests
 test-sanitize: deps $(SANITIZE_DIR)/build.ninja
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/leak-suppressions.txt \
-		scripts/run-tests $(SANITIZE_DIR)
+		$(SANITIZE_RUNNER) $(SANITIZE_DIR)
 
 fuzz: deps $(SANITIZE_DIR)/build.ninja
 	cmake --build $(SANITIZE_DIR) -j $(JOBS) --target fuzzers

@@ -82,7 +82,8 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
 
     // 2. The relay client, on the default base URL and the shared HTTP session.
     network_ = options_.network ? options_.network : new QNetworkAccessManager(this);
-    relayClient_ = std::make_shared<RelayClient>(network_, options_.defaultRelayURL);
+    relayClient_ =
+        std::make_shared<RelayClient>(network_, options_.defaultRelayURL, options_.relayTimeout);
 
     // 3. Keychain, mock adapter and the two adapter lists. Nothing is probed here.
     keychain_ =

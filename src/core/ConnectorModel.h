@@ -74,6 +74,7 @@ struct ConnectorModelOptions {
     std::chrono::milliseconds syncInterval{30000};
     std::chrono::milliseconds wakeDelay{2000};
     std::chrono::milliseconds pairingPollInterval{2000};
+    std::chrono::milliseconds relayTimeout{RelayClient::kDefaultTimeout};
     std::chrono::milliseconds manifestTimeout{12000};
 
     std::shared_ptr<LoginItem> loginItem;   // empty: the platform's login item

@@ -1,9 +1,13 @@
 #include "CoreTestSupport.h"
 #include "model/SnapshotJson.h"
+#include "sources/ClaudeCodeAdapter.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
 #include <unistd.h>
 
 namespace korvo {
@@ -11,10 +15,11 @@ namespace {
 
 using test::statuses;
 
-// Faults from outside, end to end, while paired with a real korvo-relay: the relay killed or
-// frozen during an upload, hostile answers from another server, the clock jumping. Each cycle
-// ends in the documented status texts; the next one recovers, and the relay then holds exactly
-// the snapshot the model shows as uploaded.
+// Faults from outside, end to end, while paired with a real korvo-relay: the relay killed,
+// frozen or slower than the time-out, hostile answers from another server, the tool's files
+// changing under the reader, an unreadable home, a damaged settings file, the clock jumping. Each
+// cycle ends in the documented status texts; the next one recovers, and the relay then holds
+// exactly the snapshot the model shows as uploaded.
 class FaultInjectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -132,6 +137,122 @@ TEST_F(FaultInjectionTest, HostileAnswersFailTheCycleAndTheRealRelayRecovers) {
         EXPECT_TRUE(error.startsWith(start) && error.endsWith(end) && error != "None") << error;
         useRelay(m, relay_->url());
         expectRecovery(m);
+    }
+}
+
+// A relay that answers later than the client waits: the cycle fails with the time-out's text
+// well before the relay goes on, and the next cycle recovers.
+TEST_F(FaultInjectionTest, RelaySlowerThanTheTimeOut) {
+    h_.options.relayTimeout = 1500ms;
+    ConnectorModel& m = h_.make();
+    pair(m);
+    const std::optional<UsageSnapshot> good = m.latestSnapshot();
+    relay_->signal(SIGSTOP);
+    h_.clock.advance(30s);
+    EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::failed);
+    expectFailedCycle(m, good, u"The request timed out."_s);
+    relay_->signal(SIGCONT);
+    expectRecovery(m);
+}
+
+// Claude Code's transcript changes between and during reads (grows, is cut shorter in place, is
+// replaced, is rewritten over and over while cycles read it) and the home becomes unreadable.
+// Every cycle uploads; the Claude Code row shows what the file holds, and nothing of a file
+// that is gone.
+TEST_F(FaultInjectionTest, LogFilesChangingUnderTheReaderAndAnUnreadableHome) {
+    namespace fs = std::filesystem;
+    const fs::path home = h_.options.home;
+    const fs::path folder = home / ".claude/projects/-home-dev-app";
+    const fs::path transcript = folder / "3f2b9c1e.jsonl";
+    fs::create_directories(folder);
+    h_.options.realAdapters =
+        AdapterList{std::make_shared<ClaudeCodeAdapter>(home, std::vector<fs::path>{},
+                                                        h_.clock.clock(), fixedEnvironment({})),
+                    h_.codex};
+    h_.codex->report(h_.clock.now());
+    const auto message = [](const std::string& id, int input) {
+        return R"({"type":"assistant","timestamp":"2026-03-01T09:00:00.000Z","message":{"id":")" +
+               id + R"(","model":"claude-sonnet-4-5","usage":{"input_tokens":)" +
+               std::to_string(input) + R"(,"output_tokens":1}}})" + "\n";
+    };
+    const auto write = [&](const std::string& text, std::ios::openmode mode) {
+        std::ofstream(transcript, std::ios::binary | mode) << text;
+    };
+    const auto replace = [&](const std::string& text) {
+        std::ofstream(folder / "next.tmp", std::ios::binary) << text;
+        fs::rename(folder / "next.tmp", transcript);
+    };
+    const auto claudeInput = [](const ConnectorModel& m) -> std::optional<double> {
+        for (const ProviderUsage& row : m.latestSnapshot()->providers) {
+            if (row.id == "claude-code") {
+                return row.usage.inputTokens;
+            }
+        }
+        return std::nullopt;
+    };
+    const bool modesAreIgnored = ::geteuid() == 0;
+    const std::tuple<const char*, std::function<void()>, std::optional<double>> steps[] = {
+        {"first read", [&] { write(message("a", 100), std::ios::trunc); }, 100},
+        {"grown", [&] { write(message("b", 20), std::ios::app); }, 120},
+        {"cut shorter in place", [&] { write(message("c", 7), std::ios::trunc); }, 7},
+        {"replaced", [&] { replace(message("d", 50) + message("e", 5)); }, 55},
+        {"home unreadable", [&] { fs::permissions(home, fs::perms::none); },
+         modesAreIgnored ? std::optional<double>(55) : std::nullopt},
+        {"home readable again", [&] { fs::permissions(home, fs::perms::owner_all); }, 55},
+    };
+    ConnectorModel& m = h_.make();
+    pair(m);
+    for (const auto& [fault, act, input] : steps) {
+        SCOPED_TRACE(fault);
+        act();
+        expectRecovery(m);
+        EXPECT_EQ(claudeInput(m), input);
+    }
+
+    std::atomic<bool> stop = false;
+    std::thread writer([&] {
+        for (int turn = 0; !stop; ++turn) {
+            turn % 2 == 0 ? write(message("f", 3) + message("g", 4), std::ios::trunc)
+                          : replace(message("h", 9));
+        }
+    });
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        expectRecovery(m);
+    }
+    stop = true;
+    writer.join();
+    write(message("i", 11), std::ios::trunc);
+    expectRecovery(m);
+    EXPECT_EQ(claudeInput(m), 11);
+}
+
+// A settings file damaged while the connector was not running: the pairing it held is lost but
+// the device token stays in the keychain, a new device id is written back, and pairing again
+// stores a pairing that the next start reads.
+TEST_F(FaultInjectionTest, DamagedSettingsFile) {
+    static const char otherKind[] = "\xff\xfe\x00[Gen\x01\x7f\nsyncSpaceId\n=@Variant(";
+    const std::pair<const char*, QByteArray> damages[] = {
+        {"zeros", QByteArray(256, '\0')},
+        {"bytes of another kind", QByteArray(otherKind, sizeof otherKind - 1)},
+        {"cut short", "[General]\nconnectorDeviceId=mac_0\nsyncSpaceId=@Var"},
+    };
+    int index = 0;
+    for (const auto& [name, bytes] : damages) {
+        SCOPED_TRACE(name);
+        const QString file = h_.path(u"damaged-%1.ini"_s.arg(++index));
+        ASSERT_TRUE(test::writeFile(file, bytes));
+        h_.storePairing();
+        h_.options.userDefaults = std::make_shared<SettingsUserDefaults>(file);
+        ConnectorModel& m = h_.make();
+        EXPECT_EQ(statuses(m), (QStringList{"Not paired", "Paused", "Never"}));
+        EXPECT_EQ(h_.storedToken(), "token");
+        const QString deviceId = m.connectorDeviceId();
+        EXPECT_TRUE(deviceId.startsWith("mac_")) << deviceId;
+        pair(m);
+        expectRecovery(m);
+        const SettingsUserDefaults reread(file);
+        EXPECT_EQ(reread.string(u"connectorDeviceId"_s), deviceId);
+        EXPECT_EQ(reread.string(u"syncSpaceId"_s), space_);
     }
 }
 

@@ -38,19 +38,31 @@ std::size_t countItems(Backend kind, const fs::path& file, const std::string& se
         const auto lines = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
         return lines == 0 ? 0 : std::size_t(lines - 1); // the header line
     }
-    SecretSchema schema{};
-    schema.name = "com.korvo.connector.GenericPassword";
-    schema.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
-    schema.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
-    GError* error = nullptr;
-    GList* found =
-        secret_password_search_sync(&schema, SECRET_SEARCH_ALL, nullptr, &error, "service",
-                                    service.c_str(), "account", account.c_str(), nullptr);
-    if (error != nullptr) {
-        g_error_free(error);
+    // Asked of the Secret Service over D-Bus: libsecret's own search leaks a little inside GIO
+    // for every item it returns, which LeakSanitizer would report.
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (bus == nullptr) {
+        return 0;
     }
-    const std::size_t count = g_list_length(found);
-    g_list_free_full(found, g_object_unref);
+    GVariantBuilder attributes;
+    g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
+    g_variant_builder_add(&attributes, "{ss}", "service", service.c_str());
+    g_variant_builder_add(&attributes, "{ss}", "account", account.c_str());
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.secrets", "/org/freedesktop/secrets",
+        "org.freedesktop.Secret.Service", "SearchItems", g_variant_new("(a{ss})", &attributes),
+        G_VARIANT_TYPE("(aoao)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    g_object_unref(bus);
+    if (reply == nullptr) {
+        return 0;
+    }
+    std::size_t count = 0;
+    for (gsize i = 0; i < 2; ++i) { // unlocked items, then locked ones
+        GVariant* paths = g_variant_get_child_value(reply, i);
+        count += g_variant_n_children(paths);
+        g_variant_unref(paths);
+    }
+    g_variant_unref(reply);
     return count;
 }
 
