@@ -8,9 +8,17 @@
 //   floods     a header flood (64 connections streaming header fields) and a session flood
 //              (5,000 pairing session requests): resident memory under 64 MiB, back near its
 //              baseline afterwards.
+//   shared     (only when asked for) --relays N relays on one database (--db, a PostgreSQL
+//              URI): devices pair through the first, upload through the second and are read
+//              back through the third; or, with --target HOST:PORT, all of it through a relay
+//              or load balancer that is already running. Nothing may be lost; uploads that fail
+//              or go unanswered are sent again up to --retries times. With --db-pid (the
+//              PostgreSQL server's process id) the server's CPU time per upload is reported.
 //
-//   bench_relay_load [--scenario plain|idle|slowloris|floods|all] [--devices N] [--uploads N]
-//                    [--p99-limit-ms X] [--relay PATH] [--legacy] [--relay-arg ARG]...
+//   bench_relay_load [--scenario plain|idle|slowloris|floods|shared|all] [--devices N]
+//                    [--uploads N] [--p99-limit-ms X] [--relay PATH] [--legacy]
+//                    [--relay-arg ARG]... [--relays N] [--db URI] [--target HOST:PORT]
+//                    [--retries N] [--db-pid PID]
 //
 // --relay runs another korvo-relay build; --legacy passes it none of the limit flags, so an
 // older build can be measured side by side.
@@ -21,8 +29,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <filesystem>
+#include <fstream>
 #include <httplib.h>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -39,7 +50,51 @@ struct Settings {
     std::filesystem::path relay;
     bool legacy = false;
     std::vector<std::string> relayArgs; // passed on to the relay as they are
+    int relays = 1;
+    std::string db; // empty: a SQLite file in a temporary folder
+    std::string target;
+    int retries = 0;
+    int dbPid = 0;
 };
+
+// CPU seconds (user and system) used so far by the process `pid`, its finished children and,
+// for a server such as PostgreSQL, its live child processes.
+double cpuSecondsOfTree(int pid) {
+    const auto fieldsOf = [](int of) {
+        std::ifstream in("/proc/" + std::to_string(of) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        std::vector<std::string> fields;
+        const auto close = text.rfind(')');
+        if (close != std::string::npos) {
+            std::istringstream rest(text.substr(close + 2));
+            for (std::string field; rest >> field;) {
+                fields.push_back(field);
+            }
+        }
+        return fields; // fields[0] is the state (field 3 of the file)
+    };
+    const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    double seconds = 0;
+    if (auto own = fieldsOf(pid); own.size() > 14) {
+        // utime, stime, cutime, cstime: fields 14-17
+        seconds +=
+            (std::stod(own[11]) + std::stod(own[12]) + std::stod(own[13]) + std::stod(own[14])) /
+            tick;
+    }
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* entry = ::readdir(proc)) {
+            const int child = std::atoi(entry->d_name);
+            if (child <= 0 || child == pid) {
+                continue;
+            }
+            if (auto fields = fieldsOf(child); fields.size() > 12 && std::stoi(fields[1]) == pid) {
+                seconds += (std::stod(fields[11]) + std::stod(fields[12])) / tick;
+            }
+        }
+        ::closedir(proc);
+    }
+    return seconds;
+}
 
 std::unique_ptr<RelayProcess> startRelay(const Settings& settings, const TemporaryDirectory& dir,
                                          int devices) {
@@ -172,6 +227,52 @@ bool floods(const Settings& s) {
     return report("floods", peak < 64.0 && after < baseline + 16.0, text);
 }
 
+bool shared(const Settings& s) {
+    TemporaryDirectory dir;
+    const int devices = s.devices > 0 ? s.devices : 200;
+    std::vector<std::unique_ptr<RelayProcess>> relays;
+    LoadTargets targets;
+    targets.retries = s.retries;
+    if (!s.target.empty()) {
+        const auto colon = s.target.rfind(':');
+        targets.host = s.target.substr(0, colon);
+        targets.pairPort = targets.uploadPort = targets.readPort =
+            std::atoi(s.target.c_str() + colon + 1);
+    } else {
+        Settings each = s;
+        each.relayArgs.insert(each.relayArgs.end(), {"--db-pool", "16"});
+        for (int i = 0; i < std::max(1, s.relays); ++i) {
+            std::vector<std::string> extra = {"--sessions-per-address",
+                                              std::to_string(std::max(devices, 10))};
+            extra.insert(extra.end(), each.relayArgs.begin(), each.relayArgs.end());
+            relays.push_back(std::make_unique<RelayProcess>(
+                s.relay, s.db.empty() ? (dir.path() / "relay.db").string() : s.db, extra));
+        }
+        const auto port = [&](std::size_t i) { return relays[i % relays.size()]->port(); };
+        targets.pairPort = port(0);
+        targets.uploadPort = port(1);
+        targets.readPort = port(2);
+    }
+    const double cpuBefore = s.dbPid > 0 ? cpuSecondsOfTree(s.dbPid) : 0;
+    const auto load = runUploadLoad(targets, devices, s.uploads);
+    const double cpu = s.dbPid > 0 ? cpuSecondsOfTree(s.dbPid) - cpuBefore : 0;
+    for (const auto& problem : load.problems) {
+        std::printf("  %s\n", problem.c_str());
+    }
+    char text[512];
+    std::snprintf(text, sizeof text, "%s; %s", load.summary().c_str(),
+                  s.target.empty() ? (std::to_string(relays.size()) + " relay(s)").c_str()
+                                   : ("through " + s.target).c_str());
+    std::string figures = text;
+    if (s.dbPid > 0) {
+        // Pairing is a few hundred statements: nearly all of it is the uploads'.
+        std::snprintf(text, sizeof text, "; database CPU %.2f s, %.0f us per upload", cpu,
+                      load.uploads > 0 ? cpu * 1e6 / load.uploads : 0.0);
+        figures += text;
+    }
+    return report("shared", load.lostNothing() && load.p99Ms < s.limit, figures);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -196,11 +297,22 @@ int main(int argc, char** argv) {
             s.relay = value;
         } else if (flag == "--relay-arg") {
             s.relayArgs.push_back(value);
+        } else if (flag == "--relays") {
+            s.relays = std::atoi(value);
+        } else if (flag == "--db") {
+            s.db = value;
+        } else if (flag == "--target") {
+            s.target = value;
+        } else if (flag == "--retries") {
+            s.retries = std::atoi(value);
+        } else if (flag == "--db-pid") {
+            s.dbPid = std::atoi(value);
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--scenario plain|idle|slowloris|floods|all] [--devices N] "
-                         "[--uploads N] [--p99-limit-ms X] [--relay PATH] [--legacy] "
-                         "[--relay-arg ARG]...\n",
+                         "usage: %s [--scenario plain|idle|slowloris|floods|shared|all] "
+                         "[--devices N] [--uploads N] [--p99-limit-ms X] [--relay PATH] "
+                         "[--legacy] [--relay-arg ARG]... [--relays N] [--db URI] "
+                         "[--target HOST:PORT] [--retries N] [--db-pid PID]\n",
                          argv[0]);
             return 2;
         }
@@ -226,6 +338,9 @@ int main(int argc, char** argv) {
     }
     if (wants("floods")) {
         pass &= floods(s);
+    }
+    if (s.scenario == "shared") {
+        pass &= shared(s);
     }
     std::printf("relay load: %s (limit %.0f ms)\n", pass ? "PASS" : "FAIL", s.limit);
     return pass ? 0 : 1;

@@ -6,6 +6,9 @@ set(_gen "${CMAKE_BINARY_DIR}/packaging")
 file(MAKE_DIRECTORY "${_gen}")
 
 install(TARGETS korvo-connector RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT connector)
+# The command line and the desktop program are started by korvo-connector, never directly.
+install(TARGETS korvo-connector-cli korvo-connector-desktop
+        RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/korvo-connector COMPONENT connector)
 install(FILES contrib/korvo-connector.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT connector)
 install(FILES contrib/korvo-connector.svg

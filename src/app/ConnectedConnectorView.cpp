@@ -53,9 +53,51 @@ ConnectedConnectorView::ConnectedConnectorView(ConnectorModel& model, Clock cloc
 }
 
 void ConnectedConnectorView::refresh() {
+    const auto& diagnostics = model_.sourceDiagnostics();
+    if (diagnostics != shownDiagnostics_) {
+        shownDiagnostics_ = diagnostics;
+        rebuildSources();
+    }
+
+    // The snapshot lines as text first: unchanged text re-creates and re-lays out nothing.
+    QStringList lines;
+    const auto& snapshot = model_.displaySnapshot();
+    if (snapshot) {
+        lines << qs("Updated " + relativePastPhrase(snapshot->updatedAt, clock_()));
+        for (const ProviderUsage& provider : snapshot->providers) {
+            lines << qs(provider.displayName) << qs(confidenceLabel(provider.confidence))
+                  << qs(snapshotSummaryText(provider));
+        }
+    }
+    if (lines == shownSnapshot_) {
+        return;
+    }
+    shownSnapshot_ = lines;
+    QWidget* snapshotBox = snapshot_->parentWidget();
+    clearLayout(snapshot_);
+    if (lines.isEmpty()) {
+        snapshot_->addWidget(makeLabel(QStringLiteral("No snapshot uploaded yet."), TextStyle::body,
+                                       Tint::secondary, snapshotBox));
+        return;
+    }
+    snapshot_->addWidget(makeLabel(lines.first(), TextStyle::body, Tint::secondary, snapshotBox));
+    for (qsizetype i = 1; i + 2 < lines.size(); i += 3) {
+        auto* line = new QHBoxLayout;
+        line->addWidget(makeLabel(lines.at(i), TextStyle::body, Tint::primary, snapshotBox));
+        line->addWidget(makeLabel(lines.at(i + 1), TextStyle::body, Tint::secondary, snapshotBox));
+        line->addStretch();
+        auto* summary = makeLabel(lines.at(i + 2), TextStyle::caption, Tint::primary, snapshotBox);
+        summary->setWordWrap(true);
+        summary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        line->addWidget(summary, 1);
+        snapshot_->addLayout(line);
+    }
+}
+
+void ConnectedConnectorView::rebuildSources() {
     QWidget* sourcesBox = sources_->parentWidget();
     clearLayout(sources_);
-    const auto& diagnostics = model_.sourceDiagnostics();
+    const auto& diagnostics = *shownDiagnostics_;
     if (diagnostics.empty()) {
         sources_->addWidget(makeLabel(QStringLiteral("Sources and CLIs not checked yet."),
                                       TextStyle::body, Tint::secondary, sourcesBox));
@@ -71,32 +113,6 @@ void ConnectedConnectorView::refresh() {
             caption->setContentsMargins(22, 0, 0, 0);
             sources_->addWidget(caption);
         }
-    }
-
-    QWidget* snapshotBox = snapshot_->parentWidget();
-    clearLayout(snapshot_);
-    const auto& snapshot = model_.displaySnapshot();
-    if (!snapshot) {
-        snapshot_->addWidget(makeLabel(QStringLiteral("No snapshot uploaded yet."), TextStyle::body,
-                                       Tint::secondary, snapshotBox));
-        return;
-    }
-    snapshot_->addWidget(
-        makeLabel(qs("Updated " + relativePastPhrase(snapshot->updatedAt, clock_())),
-                  TextStyle::body, Tint::secondary, snapshotBox));
-    for (const ProviderUsage& provider : snapshot->providers) {
-        auto* line = new QHBoxLayout;
-        line->addWidget(
-            makeLabel(qs(provider.displayName), TextStyle::body, Tint::primary, snapshotBox));
-        line->addWidget(makeLabel(qs(confidenceLabel(provider.confidence)), TextStyle::body,
-                                  Tint::secondary, snapshotBox));
-        line->addStretch();
-        auto* summary = makeLabel(qs(snapshotSummaryText(provider)), TextStyle::caption,
-                                  Tint::primary, snapshotBox);
-        summary->setWordWrap(true);
-        summary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        line->addWidget(summary, 1);
-        snapshot_->addLayout(line);
     }
 }
 

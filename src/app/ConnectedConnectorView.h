@@ -2,8 +2,12 @@
 
 #include "model/Clock.h"
 #include "model/UsageSnapshot.h"
+#include "sources/AdapterDiagnostic.h"
 
+#include <QStringList>
 #include <QWidget>
+#include <optional>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -24,10 +28,15 @@ public:
     void refresh();
 
 private:
+    void rebuildSources();
+
     ConnectorModel& model_;
     Clock clock_;
     QVBoxLayout* sources_;
     QVBoxLayout* snapshot_;
+    // What the two lists show, so that they are re-created only when it changes.
+    std::optional<std::vector<AdapterDiagnostic>> shownDiagnostics_;
+    std::optional<QStringList> shownSnapshot_;
 };
 
 } // namespace korvo

@@ -45,22 +45,44 @@ void CurrentLimitsConnectorView::refresh() {
     const bool hasRows = snapshot && !snapshot->providers.empty();
     noData_->setVisible(!hasRows);
     latest_->setVisible(hasRows);
-    clearLayout(rows_);
+    refreshAndUpload_->setEnabled(model_.isPaired() && !model_.isSyncing());
+
+    // Only rows whose texts changed are re-created: a sync that changes nothing shown lays out
+    // nothing, and one changed provider re-lays out one row.
+    const Instant now = clock_();
+    std::vector<QStringList> keys;
     if (hasRows) {
-        const Instant now = clock_();
-        bool first = true;
         for (const ProviderUsage& provider : snapshot->providers) {
-            if (!first) {
+            keys.push_back(ProviderLimitRow::contentKey(provider, now));
+        }
+    }
+    if (keys == shownRows_) {
+        return;
+    }
+    if (keys.size() != shownRows_.size()) {
+        clearLayout(rows_);
+        shownRows_.assign(keys.size(), QStringList());
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (i > 0) {
                 auto* line = new QFrame(this);
                 line->setFrameShape(QFrame::HLine);
                 line->setFrameShadow(QFrame::Sunken);
                 rows_->addWidget(line);
             }
-            first = false;
-            rows_->addWidget(new ProviderLimitRow(provider, now, this));
+            rows_->addWidget(new QWidget(this)); // replaced below
         }
     }
-    refreshAndUpload_->setEnabled(model_.isPaired() && !model_.isSyncing());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i] == shownRows_[i]) {
+            continue;
+        }
+        const int index = static_cast<int>(2 * i);
+        QLayoutItem* old = rows_->takeAt(index);
+        delete old->widget();
+        delete old;
+        rows_->insertWidget(index, new ProviderLimitRow(snapshot->providers[i], now, this));
+    }
+    shownRows_ = std::move(keys);
 }
 
 } // namespace korvo

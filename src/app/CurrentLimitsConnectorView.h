@@ -3,6 +3,8 @@
 #include "model/Clock.h"
 
 #include <QGroupBox>
+#include <QStringList>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -28,6 +30,8 @@ private:
     QLabel* latest_;
     QVBoxLayout* rows_;
     QPushButton* refreshAndUpload_;
+    // The content key of each row on display, in order (rows and separators alternate).
+    std::vector<QStringList> shownRows_;
 };
 
 } // namespace korvo

@@ -4,11 +4,13 @@
 #include "app/DesktopServices.h"
 #include "app/KorvoConnectorApp.h"
 #include "core/ManifestLocation.h"
+#include "platform/LoginItem.h"
 #include "platform/PowerEvents.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QDir>
 #include <cstdio>
 
 namespace korvo {
@@ -36,6 +38,14 @@ int runDesktopApp(int argc, char** argv) {
     KorvoConnectorApp::Options options;
     options.model.pasteboard = std::make_shared<ClipboardPasteboard>();
     options.model.urlOpener = std::make_shared<DesktopUrlOpener>();
+    // Opening at login starts the command line that started this program (the one on the
+    // PATH), not this program under libexec.
+    QString launcher = qEnvironmentVariable("KORVO_CONNECTOR_LAUNCHER");
+    if (!QDir::isAbsolutePath(launcher)) {
+        launcher = QCoreApplication::applicationFilePath();
+    }
+    options.model.loginItem =
+        std::make_shared<XdgAutostartLoginItem>(XdgAutostartLoginItem::forCurrentUser(launcher));
     options.powerEvents = &powerEvents;
     auto settings = std::make_shared<SettingsUserDefaults>();
     options.model.userDefaults = settings;

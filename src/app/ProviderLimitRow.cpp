@@ -11,6 +11,19 @@
 
 namespace korvo {
 
+QStringList ProviderLimitRow::contentKey(const ProviderUsage& provider, Instant now) {
+    const auto gauge = limitGaugeValue(provider);
+    return {qs(provider.displayName),
+            qs(sourceLabel(provider.source) + " · " + confidenceLabel(provider.confidence)),
+            qs(primaryRemainingText(provider)),
+            qs(providerStatusLabel(provider.status)),
+            gauge ? QString::number(std::lround(*gauge)) : QString(),
+            qs(primaryUsedText(provider)),
+            qs(primaryWindowText(provider)),
+            qs(resetText(provider, now)),
+            qs(tokenDetailsText(provider).value_or(std::string()))};
+}
+
 ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now, QWidget* parent)
     : QWidget(parent), provider_(provider) {
     // As tall as its lines, however tall the window: extra height goes below the page.

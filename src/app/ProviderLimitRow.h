@@ -16,6 +16,10 @@ class ProviderLimitRow : public QWidget {
 public:
     ProviderLimitRow(const ProviderUsage& provider, Instant now, QWidget* parent = nullptr);
 
+    /// Everything a row for `provider` shows at `now`: equal keys mean an equal row, so a view
+    /// re-creates only the rows whose key changed.
+    static QStringList contentKey(const ProviderUsage& provider, Instant now);
+
     const ProviderUsage& provider() const { return provider_; }
     // The gauge, or null when the row has no percentage.
     QProgressBar* gauge() const { return gauge_; }

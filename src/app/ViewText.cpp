@@ -65,10 +65,12 @@ std::string trackingStatusOf(const std::vector<AdapterDiagnostic>& diagnostics,
 }
 
 std::string relativePastPhrase(Instant date, Instant now) {
-    // Rounded to whole seconds, a distance under half a second is "0 seconds"; for something
-    // that happened it is always "ago".
-    if (date > now - std::chrono::milliseconds(500)) {
-        return "0 seconds ago";
+    // The window renders past dates again once a minute, not every second (a paired connector
+    // uploads every 30 s, so some date is always under a minute old): a count of seconds would
+    // stand still, so the first minute reads as one phrase. A date stamped a moment after the
+    // clock was read counts as past.
+    if (date > now - std::chrono::seconds(60)) {
+        return "less than 1 minute ago";
     }
     return relativeTimePhrase(date, now);
 }
@@ -83,9 +85,9 @@ std::optional<std::chrono::milliseconds> relativeTimeRefreshDelay(const std::vec
     if (dates.empty()) {
         return std::nullopt;
     }
+    // Only a future date (a reset, a pairing code's expiry) counts down in seconds.
     const bool near = std::any_of(dates.begin(), dates.end(), [now](Instant date) {
-        const auto distance = date > now ? date - now : now - date;
-        return distance < std::chrono::seconds(60);
+        return date > now && date - now < std::chrono::seconds(60);
     });
     return near ? milliseconds(1000) : milliseconds(60000);
 }

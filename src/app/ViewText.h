@@ -32,13 +32,13 @@ std::string trackingStatusOf(const std::vector<AdapterDiagnostic>& diagnostics,
                              std::string_view id);
 
 // The date of something that has happened, relative to now ("3 minutes ago"), or "Never" when
-// there is none. A date a moment ahead of `now` (stamped after the clock was read) reads as
-// "0 seconds ago", never as a future.
+// there is none. Under a minute (and a moment ahead of `now`, stamped after the clock was read)
+// it reads "less than 1 minute ago", never as a future.
 std::string relativeOrNever(const std::optional<Instant>& date, Instant now);
 std::string relativePastPhrase(Instant date, Instant now);
 
 // When the relative times of these dates next need a new rendering: within a second while one
-// of them is less than a minute away from now (the text counts seconds), else within a minute.
+// of them is less than a minute ahead (the text counts seconds), else within a minute.
 // Nothing when there are no dates.
 std::optional<std::chrono::milliseconds> relativeTimeRefreshDelay(const std::vector<Instant>& dates,
                                                                   Instant now);

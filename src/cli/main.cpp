@@ -1,15 +1,16 @@
-// korvo-connector: the headless command line and the Claude Code status-line hook.
+// korvo-connector-cli: the headless commands, started by korvo-connector.
 
-#include "app/DesktopApp.h"
-#include "cli/ClaudeStatusLine.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandRunner.h"
 #include "cli/TerminationSignals.h"
 #include "core/ConnectorModel.h"
 #include "core/ManifestLocation.h"
+#include "launcher/ClaudeStatusLine.h"
+#include "launcher/HomeDirectory.h"
+#include "launcher/ProgramHandOver.h"
+#include "launcher/VersionText.h"
 #include "model/DisplayText.h"
 #include "model/UsageSnapshot.h"
-#include "platform/BuildInfo.h"
 #include "platform/PowerEvents.h"
 #include "platform/UserDefaults.h"
 
@@ -21,35 +22,13 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <pwd.h>
 #include <string_view>
 #include <unistd.h>
 
 namespace {
 
-std::filesystem::path homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return home;
-    }
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir) {
-        return entry->pw_dir;
-    }
-    return {};
-}
-
 void printError(const QString& text) {
     std::fputs(qPrintable(QStringLiteral("korvo-connector: %1\n").arg(text)), stderr);
-}
-
-void printVersion() {
-    const auto info = korvo::BuildInfo::current();
-    const auto channel =
-        info.channel ? std::optional<std::string>(info.channel->toStdString()) : std::nullopt;
-    std::printf(
-        "Korvo Connector %s (%s)\nBuild channel: %s\n",
-        qPrintable(info.version.value_or(QStringLiteral("unknown"))),
-        qPrintable(info.build.value_or(QStringLiteral("unknown"))),
-        korvo::buildChannelLabel(korvo::KorvoBuildChannel::fromConfiguredValue(channel)).c_str());
 }
 
 // Colours only for a terminal that shows them.
@@ -69,14 +48,6 @@ QCoro::Task<> runAndQuit(korvo::CommandRunner& runner, korvo::CommandLineRequest
 } // namespace
 
 int main(int argc, char** argv) {
-    // The status-line hook runs on every refresh of Claude Code's status line: it starts no Qt,
-    // and it exits 0 whatever its input, so Claude Code's status line never breaks.
-    if (argc == 2 && std::string_view(argv[1]) == "claude-statusline") {
-        std::signal(SIGPIPE, SIG_IGN);
-        korvo::runClaudeStatusLine(STDIN_FILENO, std::cout, homeDirectory(), korvo::systemClock());
-        return 0;
-    }
-
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -93,17 +64,18 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(korvo::helpText()), stdout);
         return 0;
     case korvo::CommandLineRequest::Action::version:
-        printVersion();
+        std::fputs(korvo::versionText().c_str(), stdout);
         return 0;
     case korvo::CommandLineRequest::Action::command:
         break;
     }
     if (request.command.isEmpty()) {
-        return korvo::runDesktopApp(argc, argv);
+        return korvo::handOverTo("korvo-connector-desktop", argv);
     }
     if (request.command == QLatin1String("claude-statusline")) {
         std::signal(SIGPIPE, SIG_IGN);
-        korvo::runClaudeStatusLine(STDIN_FILENO, std::cout, homeDirectory(), korvo::systemClock());
+        korvo::runClaudeStatusLine(STDIN_FILENO, std::cout, korvo::homeDirectory(),
+                                   korvo::systemClock());
         return 0;
     }
 
@@ -124,7 +96,7 @@ int main(int argc, char** argv) {
         termination = std::make_unique<korvo::TerminationSignals>();
     }
     korvo::ConnectorModelOptions options;
-    options.home = homeDirectory();
+    options.home = korvo::homeDirectory();
     options.network = &network;
     options.powerEvents = powerEvents.get();
     auto settings = std::make_shared<korvo::SettingsUserDefaults>();

@@ -28,4 +28,21 @@ std::vector<std::string> AdapterDiagnostic::detailLines() const {
     return lines;
 }
 
+void settleDiagnostic(AdapterDiagnostic& diagnostic, std::initializer_list<DiagnosticRung> rungs,
+                      std::string notFoundSummary) {
+    diagnostic.canUploadProvider = diagnostic.limitDataFound || diagnostic.tokenDataFound;
+    diagnostic.isAvailable = diagnostic.cliInstalled || diagnostic.usageSourceFound;
+    for (const DiagnosticRung& rung : rungs) {
+        if (rung.applies) {
+            diagnostic.trackingStatus = std::string(rung.trackingStatus);
+            diagnostic.summary = rung.summary;
+            diagnostic.whyNoQuota = rung.whyNoQuota;
+            return;
+        }
+    }
+    diagnostic.trackingStatus = std::string(tracking::notFound);
+    diagnostic.summary = std::move(notFoundSummary);
+    diagnostic.whyNoQuota.reset();
+}
+
 } // namespace korvo

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvo {
@@ -28,5 +30,31 @@ struct AdapterDiagnostic {
 
     friend bool operator==(const AdapterDiagnostic&, const AdapterDiagnostic&) = default;
 };
+
+/// The tracking statuses an adapter can report.
+namespace tracking {
+inline constexpr std::string_view withQuota = "Tracked with quota";
+inline constexpr std::string_view withoutQuota = "Tracked without quota";
+inline constexpr std::string_view needsSettingsChange = "Needs settings change";
+inline constexpr std::string_view parserNeedsSample = "Source found, parser needs sample";
+inline constexpr std::string_view noUsageData = "Source found, no usage data";
+inline constexpr std::string_view cliOnly = "CLI detected, no local data";
+inline constexpr std::string_view detectedOnly = "Detected only";
+inline constexpr std::string_view notFound = "Not found";
+} // namespace tracking
+
+/// One rung of the ladder every adapter climbs to say what it found, best finding first.
+struct DiagnosticRung {
+    bool applies;
+    std::string_view trackingStatus;
+    std::string summary;
+    std::optional<std::string> whyNoQuota = std::nullopt;
+};
+
+/// Settles a diagnostic whose found flags are set: the rules every adapter shares (it uploads a
+/// row when it found limit or token data; the tool is available when its command or a usage
+/// source exists), then the first rung that applies, or "Not found" with `notFoundSummary`.
+void settleDiagnostic(AdapterDiagnostic& diagnostic, std::initializer_list<DiagnosticRung> rungs,
+                      std::string notFoundSummary);
 
 } // namespace korvo

@@ -223,36 +223,24 @@ AdapterDiagnostic ClaudeCodeAdapter::diagnose() const {
         found.bridgeExists || found.usageStatusExists || found.logCount > 0;
     diagnostic.tokenDataFound = anyHas(&SanitizedUsageCandidate::hasTokenData);
     diagnostic.limitDataFound = anyHas(&SanitizedUsageCandidate::hasLimitData);
-    diagnostic.canUploadProvider = diagnostic.limitDataFound || diagnostic.tokenDataFound;
-    diagnostic.isAvailable = diagnostic.cliInstalled || diagnostic.usageSourceFound;
-
-    if (diagnostic.limitDataFound) {
-        diagnostic.trackingStatus = "Tracked with quota";
-        diagnostic.summary = "Limit data ready";
-    } else if (diagnostic.tokenDataFound) {
-        diagnostic.trackingStatus = "Tracked without quota";
-        diagnostic.summary = "Token data only; limit data missing";
-        diagnostic.whyNoQuota =
-            "Claude subscription-limit percentages require sanitized statusLine rate_limits.";
-    } else if (found.bridgeExists) {
-        diagnostic.trackingStatus = "Source found, no usage data";
-        diagnostic.summary = "statusLine bridge installed; no usage fields found";
-        diagnostic.whyNoQuota =
-            "The statusLine bridge exists, but no parseable rate_limits were found.";
-    } else if (diagnostic.usageSourceFound) {
-        diagnostic.trackingStatus = "Source found, parser needs sample";
-        diagnostic.summary = "Source detected; usage format not recognized";
-        diagnostic.whyNoQuota =
-            "Local Claude files exist, but no recognized token or limit fields were found.";
-    } else if (diagnostic.cliInstalled) {
-        diagnostic.trackingStatus = "CLI detected, no local data";
-        diagnostic.summary = "CLI installed; no usage source found";
-        diagnostic.whyNoQuota = "Claude CLI is installed, but Korvo did not find usage-status, "
-                                "statusLine bridge, or project JSONL data.";
-    } else {
-        diagnostic.trackingStatus = "Not found";
-        diagnostic.summary = "No local Claude Code source found";
-    }
+    settleDiagnostic(
+        diagnostic,
+        {
+            {diagnostic.limitDataFound, tracking::withQuota, "Limit data ready"},
+            {diagnostic.tokenDataFound, tracking::withoutQuota,
+             "Token data only; limit data missing",
+             "Claude subscription-limit percentages require sanitized statusLine rate_limits."},
+            {found.bridgeExists, tracking::noUsageData,
+             "statusLine bridge installed; no usage fields found",
+             "The statusLine bridge exists, but no parseable rate_limits were found."},
+            {diagnostic.usageSourceFound, tracking::parserNeedsSample,
+             "Source detected; usage format not recognized",
+             "Local Claude files exist, but no recognized token or limit fields were found."},
+            {diagnostic.cliInstalled, tracking::cliOnly, "CLI installed; no usage source found",
+             "Claude CLI is installed, but Korvo did not find usage-status, statusLine bridge, "
+             "or project JSONL data."},
+        },
+        "No local Claude Code source found");
 
     const std::string bridgeLine =
         displayPath(m_statusLineBridge, m_home) +

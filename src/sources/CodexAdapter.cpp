@@ -300,37 +300,25 @@ AdapterDiagnostic CodexAdapter::diagnose() const {
     diagnostic.usageSourceFound = sessionCount > 0 || stateExists;
     diagnostic.tokenDataFound = session && session->hasTokenData();
     diagnostic.limitDataFound = session && session->hasLimitData();
-    diagnostic.canUploadProvider = diagnostic.limitDataFound || diagnostic.tokenDataFound;
-    diagnostic.isAvailable = diagnostic.cliInstalled || diagnostic.usageSourceFound;
-
-    if (diagnostic.limitDataFound) {
-        diagnostic.trackingStatus = "Tracked with quota";
-        diagnostic.summary =
-            diagnostic.tokenDataFound ? "Limit and token data ready" : "Limit data ready";
-    } else if (diagnostic.tokenDataFound) {
-        diagnostic.trackingStatus = "Tracked without quota";
-        diagnostic.summary = "Token data only; limit data missing";
-        diagnostic.whyNoQuota = "Codex local session data exposed token counts, but no "
-                                "rate_limits fields were found.";
-    } else if (sessionCount > 0) {
-        diagnostic.trackingStatus = "Source found, parser needs sample";
-        diagnostic.summary = "Session logs found; usage format not recognized";
-        diagnostic.whyNoQuota = "Codex session JSONL exists, but no recognized token_count or "
-                                "rate_limits fields were found.";
-    } else if (stateExists) {
-        diagnostic.trackingStatus = "Source found, no usage data";
-        diagnostic.summary = "State database found; parser not enabled";
-        diagnostic.whyNoQuota =
-            "Korvo does not query Codex sqlite state for limits yet, and never reads auth.json.";
-    } else if (diagnostic.cliInstalled) {
-        diagnostic.trackingStatus = "CLI detected, no local data";
-        diagnostic.summary = "CLI installed; no usage source found";
-        diagnostic.whyNoQuota =
-            "Codex CLI is installed, but Korvo did not find session JSONL or state data.";
-    } else {
-        diagnostic.trackingStatus = "Not found";
-        diagnostic.summary = "No local Codex source found";
-    }
+    settleDiagnostic(
+        diagnostic,
+        {
+            {diagnostic.limitDataFound, tracking::withQuota,
+             diagnostic.tokenDataFound ? "Limit and token data ready" : "Limit data ready"},
+            {diagnostic.tokenDataFound, tracking::withoutQuota,
+             "Token data only; limit data missing",
+             "Codex local session data exposed token counts, but no rate_limits fields were "
+             "found."},
+            {sessionCount > 0, tracking::parserNeedsSample,
+             "Session logs found; usage format not recognized",
+             "Codex session JSONL exists, but no recognized token_count or rate_limits fields "
+             "were found."},
+            {stateExists, tracking::noUsageData, "State database found; parser not enabled",
+             "Korvo does not query Codex sqlite state for limits yet, and never reads auth.json."},
+            {diagnostic.cliInstalled, tracking::cliOnly, "CLI installed; no usage source found",
+             "Codex CLI is installed, but Korvo did not find session JSONL or state data."},
+        },
+        "No local Codex source found");
 
     diagnostic.checkedPaths = {
         commandCheckLine(kCommand, executable),

@@ -196,51 +196,38 @@ AdapterDiagnostic GeminiCliAdapter::diagnose() const {
     d.cliInstalled = cli.has_value();
     d.usageSourceFound = settingsFound || telemetryFound;
     d.tokenDataFound = !mayHoldPrompts(settings) && telemetryHasTokenCounts(telemetry);
-    d.limitDataFound = false;
-    d.canUploadProvider = d.tokenDataFound;
-    d.isAvailable = d.cliInstalled || d.usageSourceFound;
-
-    if (logPrompts) {
-        d.trackingStatus = "Needs settings change";
-        d.whyNoQuota = "Set Gemini telemetry logPrompts=false before Korvo reads local telemetry "
-                       "token metrics.";
-        d.summary = "Telemetry prompt logging is enabled; collection paused for privacy";
-    } else if (unreadable) {
-        d.trackingStatus = "Needs settings change";
-        d.whyNoQuota = "Korvo could not read " + displayPath(m_settings, m_home) +
-                       " as JSON, so it cannot tell whether Gemini telemetry logs prompts; the "
-                       "telemetry file is left unread.";
-        d.summary = "Settings unreadable; collection paused for privacy";
-    } else if (d.tokenDataFound) {
-        d.trackingStatus = "Tracked without quota";
-        d.whyNoQuota = "Gemini telemetry exposes token usage; subscription/API remaining quota "
-                       "is not exposed as a stable local snapshot.";
-        d.summary = "Local telemetry token data ready";
-    } else if (relativeOutfile) {
-        d.trackingStatus = "Needs settings change";
-        d.whyNoQuota = "Gemini telemetry.outfile \"" + *settings.outfile +
-                       "\" is relative to the folder Gemini starts in; make it absolute (or "
-                       "start it with ~/) so Korvo can read it.";
-        d.summary = "Telemetry outfile is relative; Korvo cannot locate it";
-    } else if (telemetryFound) {
-        d.trackingStatus = "Source found, parser needs sample";
-        d.whyNoQuota = "Korvo found Gemini telemetry, but no gemini_cli.token.usage or "
-                       "gen_ai.client.token.usage metrics.";
-        d.summary = "Telemetry file found; token metrics not recognized";
-    } else if (settingsFound) {
-        d.trackingStatus = "Source found, no usage data";
-        d.whyNoQuota =
-            "Enable Gemini CLI local telemetry with prompt logging disabled to track token usage.";
-        d.summary = "Settings found; local telemetry not enabled";
-    } else if (d.cliInstalled) {
-        d.trackingStatus = "CLI detected, no local data";
-        d.whyNoQuota = "Gemini CLI is installed, but Korvo did not find " +
-                       displayPath(telemetry, m_home) + ".";
-        d.summary = "CLI installed; telemetry not configured";
-    } else {
-        d.trackingStatus = "Not found";
-        d.summary = "No local Gemini CLI source found";
-    }
+    settleDiagnostic(
+        d,
+        {
+            {logPrompts, tracking::needsSettingsChange,
+             "Telemetry prompt logging is enabled; collection paused for privacy",
+             "Set Gemini telemetry logPrompts=false before Korvo reads local telemetry token "
+             "metrics."},
+            {unreadable, tracking::needsSettingsChange,
+             "Settings unreadable; collection paused for privacy",
+             "Korvo could not read " + displayPath(m_settings, m_home) +
+                 " as JSON, so it cannot tell whether Gemini telemetry logs prompts; the "
+                 "telemetry file is left unread."},
+            {d.tokenDataFound, tracking::withoutQuota, "Local telemetry token data ready",
+             "Gemini telemetry exposes token usage; subscription/API remaining quota is not "
+             "exposed as a stable local snapshot."},
+            {relativeOutfile, tracking::needsSettingsChange,
+             "Telemetry outfile is relative; Korvo cannot locate it",
+             "Gemini telemetry.outfile \"" + settings.outfile.value_or(std::string()) +
+                 "\" is relative to the folder Gemini starts in; make it absolute (or start it "
+                 "with ~/) so Korvo can read it."},
+            {telemetryFound, tracking::parserNeedsSample,
+             "Telemetry file found; token metrics not recognized",
+             "Korvo found Gemini telemetry, but no gemini_cli.token.usage or "
+             "gen_ai.client.token.usage metrics."},
+            {settingsFound, tracking::noUsageData, "Settings found; local telemetry not enabled",
+             "Enable Gemini CLI local telemetry with prompt logging disabled to track token "
+             "usage."},
+            {d.cliInstalled, tracking::cliOnly, "CLI installed; telemetry not configured",
+             "Gemini CLI is installed, but Korvo did not find " + displayPath(telemetry, m_home) +
+                 "."},
+        },
+        "No local Gemini CLI source found");
 
     d.checkedPaths = {commandCheckLine("gemini", cli),
                       foundOrMissing(m_settings, m_home, settingsFound),

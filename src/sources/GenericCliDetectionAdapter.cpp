@@ -64,16 +64,12 @@ AdapterDiagnostic GenericCliDetectionAdapter::diagnose() const {
         d.checkedPaths.push_back((found ? "✓ " : "• ") + path.label +
                                  (found ? ": found" : ": not found"));
     }
-    d.isAvailable = d.cliInstalled || d.usageSourceFound;
-    if (d.isAvailable) {
-        d.trackingStatus = "Detected only";
-        d.whyNoQuota = "Korvo can detect this CLI, but no safe schema-specific usage parser exists "
-                       "yet.";
-        d.summary = m_capabilitySummary;
-    } else {
-        d.trackingStatus = "Not found";
-        d.summary = m_unavailableSummary;
-    }
+    settleDiagnostic(
+        d,
+        {{d.cliInstalled || d.usageSourceFound, tracking::detectedOnly, m_capabilitySummary,
+          "Korvo can detect this CLI, but no safe schema-specific usage parser "
+          "exists yet."}},
+        m_unavailableSummary);
     d.warnings = m_warnings;
     return d;
 }

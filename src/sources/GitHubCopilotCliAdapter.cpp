@@ -167,33 +167,21 @@ AdapterDiagnostic GitHubCopilotCliAdapter::diagnose() const {
     d.cliInstalled = cli.has_value();
     d.usageSourceFound = configFound || anyFileExists;
     d.tokenDataFound = tokenCountFound;
-    d.limitDataFound = false;
-    d.canUploadProvider = d.tokenDataFound;
-    d.isAvailable = d.cliInstalled || d.usageSourceFound;
-
-    if (d.tokenDataFound) {
-        d.trackingStatus = "Tracked without quota";
-        d.whyNoQuota = "Copilot OTel exposes token usage; remaining premium requests are "
-                       "account-level and not available from this local file.";
-        d.summary = "OTel token data ready";
-    } else if (anyFileExists) {
-        d.trackingStatus = "Source found, parser needs sample";
-        d.whyNoQuota = "Korvo found a Copilot OTel file, but no gen_ai.client.token.usage metrics.";
-        d.summary = "OTel file found; token metrics not recognized";
-    } else if (configFound) {
-        d.trackingStatus = "Source found, no usage data";
-        d.whyNoQuota = "Set COPILOT_OTEL_FILE_EXPORTER_PATH to a local JSONL file to track token "
-                       "usage.";
-        d.summary = "Config found; OTel file export not configured";
-    } else if (d.cliInstalled) {
-        d.trackingStatus = "CLI detected, no local data";
-        d.whyNoQuota =
-            "Copilot CLI is installed, but Korvo did not find an OTel file exporter path.";
-        d.summary = "CLI installed; OTel not configured";
-    } else {
-        d.trackingStatus = "Not found";
-        d.summary = "No local Copilot CLI source found";
-    }
+    settleDiagnostic(
+        d,
+        {
+            {d.tokenDataFound, tracking::withoutQuota, "OTel token data ready",
+             "Copilot OTel exposes token usage; remaining premium requests are account-level "
+             "and not available from this local file."},
+            {anyFileExists, tracking::parserNeedsSample,
+             "OTel file found; token metrics not recognized",
+             "Korvo found a Copilot OTel file, but no gen_ai.client.token.usage metrics."},
+            {configFound, tracking::noUsageData, "Config found; OTel file export not configured",
+             "Set COPILOT_OTEL_FILE_EXPORTER_PATH to a local JSONL file to track token usage."},
+            {d.cliInstalled, tracking::cliOnly, "CLI installed; OTel not configured",
+             "Copilot CLI is installed, but Korvo did not find an OTel file exporter path."},
+        },
+        "No local Copilot CLI source found");
 
     d.checkedPaths.push_back(cli ? "✓ command copilot: " + cli->string()
                                  : "• command copilot/gh-copilot: not found");

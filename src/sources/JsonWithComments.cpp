@@ -7,61 +7,62 @@ bool isJsonSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Comments become spaces; strings are copied as they are.
-std::string withoutComments(std::string_view text) {
-    std::string out(text);
+// Calls `visit(i)` for each position of `text` outside string literals; `visit` returns the
+// last position it consumed.
+template <typename Visit> void forEachOutsideStrings(const std::string& text, Visit visit) {
     bool inString = false;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const char c = out[i];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         if (inString) {
             if (c == '\\') {
                 ++i;
             } else if (c == '"') {
                 inString = false;
             }
-            continue;
-        }
-        if (c == '"') {
+        } else if (c == '"') {
             inString = true;
-        } else if (c == '/' && i + 1 < out.size() && out[i + 1] == '/') {
+        } else {
+            i = visit(i);
+        }
+    }
+}
+
+// Comments become spaces (line breaks inside block comments stay); strings are kept.
+void blankComments(std::string& out) {
+    forEachOutsideStrings(out, [&out](std::size_t i) {
+        if (out[i] != '/' || i + 1 >= out.size()) {
+            return i;
+        }
+        if (out[i + 1] == '/') {
             for (; i < out.size() && out[i] != '\n'; ++i) {
                 out[i] = ' ';
             }
-        } else if (c == '/' && i + 1 < out.size() && out[i + 1] == '*') {
+            return i;
+        }
+        if (out[i + 1] == '*') {
             out[i] = out[i + 1] = ' ';
             for (i += 2; i < out.size(); ++i) {
                 if (out[i] == '*' && i + 1 < out.size() && out[i + 1] == '/') {
                     out[i] = out[i + 1] = ' ';
-                    ++i;
-                    break;
+                    return i + 1;
                 }
                 if (out[i] != '\n') {
                     out[i] = ' ';
                 }
             }
         }
-    }
-    return out;
+        return i;
+    });
 }
 
 } // namespace
 
 std::string withoutCommentsAndTrailingCommas(std::string_view text) {
-    std::string out = withoutComments(text);
-    bool inString = false;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const char c = out[i];
-        if (inString) {
-            if (c == '\\') {
-                ++i;
-            } else if (c == '"') {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == ',') {
+    std::string out(text);
+    blankComments(out);
+    // A second pass, so that a comment between a comma and the bracket it precedes is gone.
+    forEachOutsideStrings(out, [&out](std::size_t i) {
+        if (out[i] == ',') {
             std::size_t next = i + 1;
             while (next < out.size() && isJsonSpace(out[next])) {
                 ++next;
@@ -70,7 +71,8 @@ std::string withoutCommentsAndTrailingCommas(std::string_view text) {
                 out[i] = ' ';
             }
         }
-    }
+        return i;
+    });
     return out;
 }
 

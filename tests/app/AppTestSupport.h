@@ -13,6 +13,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -57,7 +58,28 @@ inline std::optional<bool> enabled(const QWidget* root, const QString& text) {
     return found ? std::optional(found->isEnabled()) : std::nullopt;
 }
 
-// A tool that is or is not on this machine, as its adapter would report it.
+// The menu's entries as shown, "--" for a separator.
+inline QStringList actionTexts(const QMenu& menu) {
+    QStringList texts;
+    for (const QAction* action : menu.actions()) {
+        if (action->isVisible()) {
+            texts << (action->isSeparator() ? QStringLiteral("--") : action->text());
+        }
+    }
+    return texts;
+}
+// The visible menu entry with this text, or null.
+inline QAction* action(const QMenu& menu, const QString& text) {
+    for (QAction* item : menu.actions()) {
+        if (item->isVisible() && item->text() == text) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+// A tool that is or is not on this machine, as its adapter would report it, with `row` as the
+// usage it reads.
 struct StaticToolAdapter final : UsageAdapter {
     StaticToolAdapter(std::string id, std::string name, bool available, bool limits = false) {
         d.id = std::move(id);
@@ -69,8 +91,9 @@ struct StaticToolAdapter final : UsageAdapter {
     std::string id() const override { return d.id; }
     std::string displayName() const override { return d.displayName; }
     AdapterDiagnostic diagnose() const override { return d; }
-    std::optional<ProviderUsage> readUsage() const override { return std::nullopt; }
+    std::optional<ProviderUsage> readUsage() const override { return row; }
     AdapterDiagnostic d;
+    std::optional<ProviderUsage> row;
 };
 
 // Keeps what the model copies and the pages it opens.

@@ -78,24 +78,8 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     EXPECT_EQ(model.powerStatus(), "Awake");
 }
 
-// The menu's entries as shown, "--" for a separator, and the action with the given text.
-QStringList actionTexts(const QMenu& menu) {
-    QStringList texts;
-    for (const QAction* action : menu.actions()) {
-        if (action->isVisible()) {
-            texts << (action->isSeparator() ? QStringLiteral("--") : action->text());
-        }
-    }
-    return texts;
-}
-QAction* action(const QMenu& menu, const QString& text) {
-    for (QAction* item : menu.actions()) {
-        if (item->isVisible() && item->text() == text) {
-            return item;
-        }
-    }
-    return nullptr;
-}
+using testing::action;
+using testing::actionTexts;
 
 TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
     testing::ModelHarness harness;

@@ -18,28 +18,6 @@
 namespace korvo {
 namespace {
 
-// A tool whose weekly quota is nearly used up.
-struct LowQuotaAdapter final : UsageAdapter {
-    std::string id() const override { return "codex"; }
-    std::string displayName() const override { return "Codex CLI"; }
-    AdapterDiagnostic diagnose() const override {
-        AdapterDiagnostic d;
-        d.id = id();
-        d.displayName = displayName();
-        d.isAvailable = d.limitDataFound = true;
-        return d;
-    }
-    std::optional<ProviderUsage> readUsage() const override {
-        ProviderUsage row;
-        row.id = id();
-        row.displayName = displayName();
-        row.status = ProviderStatus::critical;
-        row.usage.remainingPercent = 3;
-        row.window = UsageWindow{UsageWindowKind::weekly, {}, {}, {}};
-        return row;
-    }
-};
-
 // Under a real X server with a window manager and a tray host (scripts/with-tray-host): the
 // icon is drawn in the tray, the tray menu opens the window at the pairing button, and a low
 // quota becomes one notification while alerts are on.
@@ -51,7 +29,15 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
         GTEST_SKIP() << "no tray host";
     }
     testing::ModelHarness harness;
-    harness.options.realAdapters = AdapterList{std::make_shared<LowQuotaAdapter>()};
+    // A tool whose weekly quota is nearly used up.
+    auto codex = std::make_shared<testing::StaticToolAdapter>("codex", "Codex CLI", true, true);
+    codex->row.emplace();
+    codex->row->id = "codex";
+    codex->row->displayName = "Codex CLI";
+    codex->row->status = ProviderStatus::critical;
+    codex->row->window = UsageWindow{UsageWindowKind::weekly, {}, {}, {}};
+    codex->row->usage.remainingPercent = 3;
+    harness.options.realAdapters = AdapterList{codex};
     auto notifier = std::make_shared<testing::RecordingNotifier>();
     KorvoConnectorApp app({harness.options, nullptr, KorvoBuildChannel::release, true, notifier});
     app.launch();
@@ -76,14 +62,7 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
 
     ConnectorMenuView* menu = app.menu();
     ASSERT_TRUE(menu);
-    const auto item = [&](const QString& text) -> QAction* {
-        for (QAction* action : menu->actions()) {
-            if (action->text() == text) {
-                return action;
-            }
-        }
-        return nullptr;
-    };
+    const auto item = [&](const QString& text) { return testing::action(*menu, text); };
     ASSERT_TRUE(item("Alerts"));
     EXPECT_TRUE(item("Alerts")->isChecked());
 

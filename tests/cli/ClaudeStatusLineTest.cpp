@@ -1,4 +1,4 @@
-#include "cli/ClaudeStatusLine.h"
+#include "launcher/ClaudeStatusLine.h"
 
 #include "PrivateHome.h"
 

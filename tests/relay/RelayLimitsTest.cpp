@@ -1,6 +1,7 @@
 #include "RawConnection.h"
 #include "RelayLoad.h"
 #include "RelayProcess.h"
+#include "support/TestDatabase.h"
 
 #include <QTemporaryDir>
 #include <fstream>
@@ -31,8 +32,9 @@ void raiseDescriptorLimit() {
 class RelayLimitsTest : public ::testing::Test {
 protected:
     void start(const std::vector<std::string>& extra = {}) {
-        relay_ = std::make_unique<RelayProcess>(KORVO_BIN_DIR "/korvo-relay",
-                                                dir_.filePath("relay.db").toStdString(), extra);
+        relay_ = std::make_unique<RelayProcess>(
+            KORVO_BIN_DIR "/korvo-relay",
+            test::testDatabase(dir_.filePath("relay.db").toStdString()), extra);
         ASSERT_GT(relay_->port(), 0);
     }
     int port() const { return relay_->port(); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestDatabase.h"
+
 #include <QProcess>
 #include <QUrl>
 #include <csignal>
@@ -10,7 +12,8 @@
 
 namespace korvo::test {
 
-// korvo-relay (from KORVO_BIN_DIR) on 127.0.0.1 with its database at `db`; `port` 0 takes a free
+// korvo-relay (from KORVO_BIN_DIR) on 127.0.0.1 with its database at `db` (or in the schema of
+// KORVO_TEST_DB that stands for it: see testDatabase); `port` 0 takes a free
 // one, a fixed port lets a test start a second relay where the first one was. `extra` are more
 // arguments: --manifest, --environment, --clock-file. The relay is killed when this object goes,
 // also when an assertion ends the test early, and on Linux when the test program itself dies.
@@ -23,7 +26,7 @@ public:
         process_.start(QStringLiteral(KORVO_BIN_DIR "/korvo-relay"),
                        QStringList{QStringLiteral("--listen"),
                                    QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--db"),
-                                   db} +
+                                   QString::fromStdString(testDatabase(db.toStdString()))} +
                            extra);
         QByteArray output; // "listening on http://127.0.0.1:PORT"
         while (process_.waitForStarted(5000) && !output.contains('\n') &&

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RelayStore.h"
+#include "RelayStorage.h"
 
 #include <cstddef>
 #include <mutex>

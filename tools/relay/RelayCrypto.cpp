@@ -67,4 +67,18 @@ std::string base64Url(std::string_view bytes) {
     return out;
 }
 
+std::string hashText(std::string_view secret) {
+    const auto digest = sha256(secret);
+    return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
+}
+
+std::string seal(const std::string& bytes, const std::string& secret) {
+    const auto key = sha256("korvo-relay connector token\n" + secret);
+    std::string out = bytes;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<char>(out[i] ^ static_cast<char>(key[i % key.size()]));
+    }
+    return out;
+}
+
 } // namespace korvo::relayserver

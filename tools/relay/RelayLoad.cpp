@@ -112,18 +112,23 @@ std::string LoadReport::summary() const {
     char text[256];
     std::snprintf(text, sizeof text,
                   "%d uploads from %d devices in %.2f s (%.0f/s); latency p50 %.2f ms, p99 %.2f "
-                  "ms, max %.2f ms; failed %d, latest mismatched %d",
+                  "ms, max %.2f ms; failed %d, latest mismatched %d, retried %d",
                   uploads, devices, seconds, seconds > 0 ? uploads / seconds : 0.0, p50Ms, p99Ms,
-                  maxMs, failedUploads, mismatchedLatest);
+                  maxMs, failedUploads, mismatchedLatest, retried);
     return text;
 }
 
 LoadReport runUploadLoad(const std::string& host, int port, int devices, int uploads) {
+    return runUploadLoad(LoadTargets{host, port, port, port, 0}, devices, uploads);
+}
+
+LoadReport runUploadLoad(const LoadTargets& targets, int devices, int uploads) {
+    const std::string& host = targets.host;
     LoadReport report;
     report.devices = devices;
     std::vector<PairedDevice> paired;
     {
-        httplib::Client client(host, port);
+        httplib::Client client(host, targets.pairPort);
         client.set_keep_alive(true);
         client.set_tcp_nodelay(true);
         for (int i = 0; i < devices; ++i) {
@@ -148,7 +153,7 @@ LoadReport runUploadLoad(const std::string& host, int port, int devices, int upl
         const int count = uploads / devices + (d < uploads % devices ? 1 : 0);
         threads.emplace_back([&, d, count] {
             const PairedDevice& device = paired[static_cast<std::size_t>(d)];
-            httplib::Client client(host, port);
+            httplib::Client client(host, targets.uploadPort);
             client.set_keep_alive(true);
             client.set_tcp_nodelay(true);
             const httplib::Headers headers = {{"authorization", "Bearer " + device.connectorToken}};
@@ -158,13 +163,21 @@ LoadReport runUploadLoad(const std::string& host, int port, int devices, int upl
                 bodies.push_back(snapshotBody(device, d * 1'000'000 + k));
             }
             std::vector<double> mine;
-            int failed = 0;
+            int failed = 0, retried = 0;
             std::string problem;
             start.arrive_and_wait();
             for (int k = 0; k < count; ++k) {
                 const auto begin = std::chrono::steady_clock::now();
                 auto res = client.Post(path.c_str(), headers, bodies[static_cast<std::size_t>(k)],
                                        "application/json");
+                // A relay that went away: the client sends the same snapshot again.
+                for (int again = 0; again < targets.retries && (!res || res->status >= 500);
+                     ++again) {
+                    ++retried;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    res = client.Post(path.c_str(), headers, bodies[static_cast<std::size_t>(k)],
+                                      "application/json");
+                }
                 const auto end = std::chrono::steady_clock::now();
                 mine.push_back(std::chrono::duration<double, std::milli>(end - begin).count());
                 if (!res || res->status != 200) {
@@ -178,6 +191,7 @@ LoadReport runUploadLoad(const std::string& host, int port, int devices, int upl
             std::lock_guard lock(mutex);
             latencies.insert(latencies.end(), mine.begin(), mine.end());
             report.failedUploads += failed;
+            report.retried += retried;
             if (!problem.empty() && report.problems.size() < 5) {
                 report.problems.push_back(device.deviceId + ": " + problem);
             }
@@ -195,7 +209,7 @@ LoadReport runUploadLoad(const std::string& host, int port, int devices, int upl
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     report.uploads = static_cast<int>(latencies.size());
 
-    httplib::Client reader(host, port);
+    httplib::Client reader(host, targets.readPort);
     reader.set_keep_alive(true);
     reader.set_tcp_nodelay(true);
     for (std::size_t d = 0; d < paired.size(); ++d) {

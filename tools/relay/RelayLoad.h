@@ -12,6 +12,7 @@ struct LoadReport {
     int uploads = 0;          // uploads attempted
     int failedUploads = 0;    // answers other than 200 with the snapshot's id
     int mismatchedLatest = 0; // devices whose latest snapshot did not read back byte for byte
+    int retried = 0;          // uploads sent again after an error or no answer
     double seconds = 0;       // wall time of the upload phase
     double p50Ms = 0;
     double p99Ms = 0;
@@ -22,10 +23,22 @@ struct LoadReport {
     std::string summary() const;
 };
 
-// Pairs `devices` connectors with the relay at host:port (session, phone claim, poll), then
-// uploads `uploads` distinct snapshots spread evenly over them: every device on its own thread
-// with its own keep-alive connection, all starting together. Finally reads every device's
-// latest snapshot with its phone's token and compares it with the last body it uploaded.
+// Where a load run sends each kind of request: relays sharing one database may be different
+// processes.
+struct LoadTargets {
+    std::string host = "127.0.0.1";
+    int pairPort = 0;   // pairing sessions, claims and polls
+    int uploadPort = 0; // uploads
+    int readPort = 0;   // reading the latest snapshots back
+    int retries = 0;    // times an upload that failed or went unanswered is sent again
+};
+
+// Pairs `devices` connectors (session, phone claim, poll), then uploads `uploads` distinct
+// snapshots spread evenly over them: every device on its own thread with its own keep-alive
+// connection, all starting together. Finally reads every device's latest snapshot with its
+// phone's token and compares it with the last body it uploaded.
+LoadReport runUploadLoad(const LoadTargets& targets, int devices, int uploads);
+// All of it through the relay at host:port.
 LoadReport runUploadLoad(const std::string& host, int port, int devices, int uploads);
 
 // A client that, until stopped, opens a fresh connection every `interval` ms and asks for

@@ -58,15 +58,34 @@ std::optional<std::vector<std::string>> stringMembers(const std::string& body,
     return values;
 }
 
-std::optional<std::string> optionalStringMember(const std::string& body, const char* name) {
+// The string member `name` of a JSON object body (with `inner`, the member `inner` of that
+// member); nothing when it is missing, empty or not a string.
+std::optional<std::string> optionalStringMember(const std::string& body, const char* name,
+                                                const char* inner = nullptr) {
     simdjson::dom::parser parser;
     simdjson::dom::element root;
     std::string_view value;
-    if (parser.parse(body).get(root) != simdjson::SUCCESS ||
-        root[name].get_string().get(value) != simdjson::SUCCESS || value.empty()) {
+    if (parser.parse(body).get(root) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    auto member = root[name];
+    if (inner != nullptr) {
+        member = member[inner];
+    }
+    if (member.get_string().get(value) != simdjson::SUCCESS || value.empty()) {
         return std::nullopt;
     }
     return std::string(value);
+}
+
+// Names and ids are text: a NUL, which JSON can carry, is refused rather than stored.
+std::optional<std::string> unstorableText(const std::vector<std::string>& values) {
+    for (const auto& value : values) {
+        if (value.find('\0') != std::string::npos) {
+            return "A device name or id contains a NUL character";
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> readBounded(const std::filesystem::path& file, std::size_t limit) {
@@ -86,7 +105,7 @@ std::optional<std::string> readBounded(const std::filesystem::path& file, std::s
 
 } // namespace
 
-RelayServer::RelayServer(RelayStore& store, RelayOptions options, SnapshotValidator validator)
+RelayServer::RelayServer(RelayStorage& store, RelayOptions options, SnapshotValidator validator)
     : store_(store), options_(std::move(options)), validator_(std::move(validator)),
       claimThrottle_(options_.claimLimits), sessionLimit_(options_.sessionLimits) {
     routes();
@@ -96,6 +115,44 @@ RelayServer::RelayServer(RelayStore& store, RelayOptions options, SnapshotValida
 }
 
 RelayServer::~RelayServer() = default;
+
+std::string RelayServer::clientOf(const HttpRequest& req) const {
+    if (options_.trustedProxies.empty() || !options_.trustedProxies.contains(req.remoteAddress)) {
+        return req.remoteAddress;
+    }
+    // Several X-Forwarded-For fields are one list, in arrival order.
+    std::string forwarded;
+    for (const auto& [name, value] : req.headers) {
+        if (name == "x-forwarded-for") {
+            forwarded += (forwarded.empty() ? "" : ",") + value;
+        }
+    }
+    return options_.trustedProxies.clientAddress(req.remoteAddress, forwarded);
+}
+
+UnixTime RelayServer::takeSessionAllowance(const std::string& client, UnixTime now) {
+    if (store_.sharesLimits()) {
+        return store_.takeAllowance("pairing-session", AddressRateLimit::clientKey(client),
+                                    options_.sessionLimits, now);
+    }
+    UnixTime wait = 0;
+    return sessionLimit_.take(client, now, wait) ? 0 : wait;
+}
+
+UnixTime RelayServer::admitClaim(const std::string& client, UnixTime now) {
+    if (store_.sharesLimits()) {
+        return store_.admitClaim(ClaimThrottle::clientKey(client), options_.claimLimits, now);
+    }
+    return claimThrottle_.admit(client, now) ? 0 : claimThrottle_.retryAfter(client, now);
+}
+
+void RelayServer::claimSucceeded(const std::string& client) {
+    if (store_.sharesLimits()) {
+        store_.claimSucceeded(ClaimThrottle::clientKey(client));
+    } else {
+        claimThrottle_.succeeded(client);
+    }
+}
 
 int RelayServer::bind(const std::string& host, int port) {
     return server_->bind(host, port);
@@ -136,8 +193,11 @@ void RelayServer::routes() {
                         "connectorDeviceName is longer than " +
                             std::to_string(kMaxDeviceNameBytes) + " bytes");
         }
+        if (const auto problem = unstorableText(*members)) {
+            return fail(res, 400, *problem);
+        }
         const UnixTime time = now();
-        if (UnixTime wait = 0; !sessionLimit_.take(req.remoteAddress, time, wait)) {
+        if (const UnixTime wait = takeSessionAllowance(clientOf(req), time); wait > 0) {
             res.setHeader("retry-after", std::to_string(wait));
             return fail(res, 429, "Too many pairing sessions; try again later");
         }
@@ -180,11 +240,9 @@ void RelayServer::routes() {
             return fail(res, 400, problem);
         }
         const UnixTime time = now();
-        // The peer's address. Behind a reverse proxy this is the proxy's; the client's own
-        // address would be taken from a trusted proxy's forwarding header here.
-        const std::string& client = req.remoteAddress;
-        if (!claimThrottle_.admit(client, time)) {
-            res.setHeader("retry-after", std::to_string(claimThrottle_.retryAfter(client, time)));
+        const std::string client = clientOf(req);
+        if (const UnixTime wait = admitClaim(client, time); wait > 0) {
+            res.setHeader("retry-after", std::to_string(wait));
             return fail(res, 429, "Too many pairing attempts; try again later");
         }
         const auto name = optionalStringMember(req.body, "deviceName").value_or("iPhone");
@@ -193,6 +251,9 @@ void RelayServer::routes() {
                         "deviceName is longer than " + std::to_string(kMaxDeviceNameBytes) +
                             " bytes");
         }
+        if (name.find('\0') != std::string::npos) {
+            return fail(res, 400, "deviceName contains a NUL character");
+        }
         const auto claim = store_.claim((*members)[0], name, time);
         switch (claim.outcome) {
         case Claim::Outcome::unknown:
@@ -200,7 +261,7 @@ void RelayServer::routes() {
         case Claim::Outcome::alreadyClaimed:
             return fail(res, 409, "Pairing code already claimed");
         case Claim::Outcome::claimed:
-            claimThrottle_.succeeded(client);
+            claimSucceeded(client);
             return answer(res, jsonObject({{"syncSpaceId", claim.syncSpaceId},
                                            {"phoneDeviceId", claim.phoneDeviceId},
                                            {"phoneDeviceToken", claim.phoneDeviceToken}}));
@@ -226,6 +287,20 @@ void RelayServer::routes() {
     s.post("/v1/sync-spaces/{}/snapshots",
            [this, now, device](const HttpRequest& req, HttpResponse& res) {
                const std::string space = req.params[0];
+               // The common case in one step: the body is a valid snapshot by the device it
+               // names, and the token is that connector's. Anything else takes the path below,
+               // which finds the right refusal.
+               const auto token = bearerToken(req);
+               const auto named = optionalStringMember(req.body, "device", "id");
+               std::string snapshotId;
+               if (token && named && !validator_(req.body, space, *named, snapshotId)) {
+                   const UnixTime stamp = now();
+                   if (store_.uploadSnapshot(space, *token, *named, snapshotId, req.body, stamp)) {
+                       return answer(res, jsonObject({{"status", "accepted"},
+                                                      {"snapshotId", snapshotId},
+                                                      {"updatedAt", isoTime(stamp)}}));
+                   }
+               }
                const auto who = device(req, res, space);
                if (!who) {
                    return;
@@ -233,12 +308,13 @@ void RelayServer::routes() {
                if (who->role != DeviceRole::connector) {
                    return fail(res, 401, "Only a connector device may upload snapshots");
                }
-               std::string snapshotId;
                if (auto problem = validator_(req.body, space, who->id, snapshotId)) {
                    return fail(res, 400, *problem);
                }
                const UnixTime stamp = now();
-               store_.putSnapshot(space, snapshotId, req.body, stamp);
+               if (!store_.putSnapshot(space, snapshotId, req.body, stamp)) {
+                   return fail(res, 401, "Invalid token for this sync space");
+               }
                answer(res, jsonObject({{"status", "accepted"},
                                        {"snapshotId", snapshotId},
                                        {"updatedAt", isoTime(stamp)}}));

@@ -3,8 +3,9 @@
 #include "AddressRateLimit.h"
 #include "ClaimThrottle.h"
 #include "HttpServer.h"
-#include "RelayStore.h"
+#include "RelayStorage.h"
 #include "Router.h"
+#include "TrustedProxies.h"
 
 #include <filesystem>
 #include <functional>
@@ -22,6 +23,8 @@ struct RelayOptions {
     RateLimits sessionLimits; // pairing sessions created per client
     HttpLimits http;
     std::optional<TlsIdentity> tls;
+    // Peers whose X-Forwarded-For names the client (for the claim and session limits).
+    TrustedProxies trustedProxies;
 };
 
 // Checks an uploaded body: nothing when it is a snapshot of `syncSpaceId` made by the uploading
@@ -31,7 +34,7 @@ using SnapshotValidator = std::function<std::optional<std::string>(
     const std::string& body, const std::string& syncSpaceId, const std::string& deviceId,
     std::string& snapshotId)>;
 
-// The relay's HTTP API over a RelayStore.
+// The relay's HTTP API over a RelayStorage.
 class RelayServer {
 public:
     static constexpr std::size_t kMaxBodyBytes = 1 << 20;
@@ -39,7 +42,7 @@ public:
     static constexpr std::size_t kMaxDeviceNameBytes = 200;
     static constexpr std::size_t kMaxDeviceIdBytes = 200;
 
-    RelayServer(RelayStore& store, RelayOptions options, SnapshotValidator validator);
+    RelayServer(RelayStorage& store, RelayOptions options, SnapshotValidator validator);
     ~RelayServer();
 
     // Binds to host:port (port 0 picks a free one); returns the bound port, or -1.
@@ -50,8 +53,16 @@ public:
 
 private:
     void routes();
+    // The client a request counts against: its peer, or behind a trusted proxy the address
+    // the proxy forwarded.
+    std::string clientOf(const HttpRequest& req) const;
+    // 0 when the client may create a pairing session now, else the seconds to wait.
+    UnixTime takeSessionAllowance(const std::string& client, UnixTime now);
+    // 0 when the client may try a claim now (the attempt is counted), else the seconds to wait.
+    UnixTime admitClaim(const std::string& client, UnixTime now);
+    void claimSucceeded(const std::string& client);
 
-    RelayStore& store_;
+    RelayStorage& store_;
     RelayOptions options_;
     SnapshotValidator validator_;
     ClaimThrottle claimThrottle_;

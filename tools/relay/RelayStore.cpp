@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <stdexcept>
@@ -54,31 +53,7 @@ CREATE TABLE IF NOT EXISTS snapshots (
 );
 )sql";
 
-std::string hashText(std::string_view secret) {
-    const auto digest = sha256(secret);
-    return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
-}
-
-// XOR with a key stream derived from the pairing secret; sealing and unsealing are the same.
-std::string seal(const std::string& bytes, const std::string& secret) {
-    const auto key = sha256("korvo-relay connector token\n" + secret);
-    std::string out = bytes;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = static_cast<char>(out[i] ^ static_cast<char>(key[i % key.size()]));
-    }
-    return out;
-}
-
 } // namespace
-
-std::string isoTime(UnixTime time) {
-    const std::time_t t = static_cast<std::time_t>(time);
-    std::tm parts{};
-    gmtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
 
 // A prepared statement borrowed for one use: bound, stepped, then reset on scope exit.
 class RelayStore::Statement {
@@ -548,7 +523,7 @@ RelayStore::authenticate(const std::string& syncSpaceId, const std::string& toke
     return device;
 }
 
-void RelayStore::putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
+bool RelayStore::putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
                              const std::string& body, UnixTime now) {
     std::lock_guard lock(mutex_);
     Statement(*this, "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
@@ -560,6 +535,7 @@ void RelayStore::putSnapshot(const std::string& syncSpaceId, const std::string& 
         .blob(3, body)
         .integer(4, now)
         .step();
+    return true;
 }
 
 std::optional<std::string> RelayStore::latestSnapshot(const std::string& syncSpaceId) {

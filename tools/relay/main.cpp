@@ -1,7 +1,8 @@
-// korvo-relay: the relay API on a local address, state in one SQLite file.
+// korvo-relay: the relay API on a local address, state in one SQLite file or in a PostgreSQL
+// database shared by several relays.
 
 #include "RelayServer.h"
-#include "RelayStore.h"
+#include "RelayStorage.h"
 #include "SnapshotValidation.h"
 #include "model/Clock.h"
 #include "model/SnapshotJson.h"
@@ -22,7 +23,13 @@ using korvo::relayserver::UnixTime;
 constexpr const char* kUsage =
     "usage: korvo-relay [--listen HOST:PORT] [--db FILE] [--environment NAME] [--manifest FILE]\n"
     "  --listen HOST:PORT  address to serve on (default 127.0.0.1:8787; port 0 picks a free one)\n"
-    "  --db FILE           SQLite database holding the relay's state (default korvo-relay.db)\n"
+    "  --db FILE|URI       where the relay's state is: a SQLite database file (default\n"
+    "                      korvo-relay.db), or a PostgreSQL database (postgresql://...) that\n"
+    "                      several relays may share\n"
+    "  --db-pool N         connections to PostgreSQL [8]\n"
+    "  --trusted-proxy CIDR\n"
+    "                      take the client's address from X-Forwarded-For when the peer is in\n"
+    "                      this range (repeatable); limits then count the client, not the proxy\n"
     "  --environment NAME  environment named in /health answers\n"
     "  --manifest FILE     file served as /download/<platform>/manifest.json\n"
     "  --tls-cert FILE --tls-key FILE\n"
@@ -45,6 +52,8 @@ struct Arguments {
     std::string host = "127.0.0.1";
     int port = 8787;
     std::string db = "korvo-relay.db";
+    unsigned dbPool = 8;
+    korvo::relayserver::TrustedProxies trustedProxies;
     std::optional<std::string> environment;
     std::optional<std::string> manifest;
     std::optional<std::string> tlsCert;
@@ -153,6 +162,17 @@ std::optional<Arguments> parse(int argc, char** argv) {
             }
         } else if (flag == "--db") {
             args.db = value;
+        } else if (flag == "--db-pool") {
+            if (!parseCount<unsigned>(value, 1, 1000, args.dbPool)) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (flag == "--trusted-proxy") {
+            if (!args.trustedProxies.add(value)) {
+                std::cerr << "korvo-relay: --trusted-proxy takes an address range (CIDR): " << value
+                          << "\n";
+                return std::nullopt;
+            }
         } else if (flag == "--environment") {
             args.environment = value;
         } else if (flag == "--manifest") {
@@ -236,13 +256,14 @@ int main(int argc, char** argv) {
 
     try {
         const auto clock = makeClock(args->clockFile);
-        korvo::relayserver::RelayStore store(args->db, clock);
+        const auto store = korvo::relayserver::openRelayStorage(args->db, args->dbPool, clock);
         korvo::relayserver::RelayOptions options;
         options.environment = args->environment;
         if (args->manifest) {
             options.manifest = *args->manifest;
         }
         options.clock = clock;
+        options.trustedProxies = args->trustedProxies;
         options.http = args->limits;
         options.sessionLimits.burst = args->sessionsPerAddress;
         if (args->tlsCert) {
@@ -255,7 +276,7 @@ int main(int argc, char** argv) {
             options.tls = korvo::relayserver::TlsIdentity{std::move(*certificate), std::move(*key)};
         }
         raiseDescriptorLimit();
-        korvo::relayserver::RelayServer server(store, options,
+        korvo::relayserver::RelayServer server(*store, options,
                                                korvo::relayserver::validateUploadedSnapshot);
         const int port = server.bind(args->host, args->port);
         if (port < 0) {

@@ -1,0 +1,34 @@
+// korvo-connector: the program users and scripts start. The version and the Claude Code
+// status-line hook (which runs on every refresh of the status line) are answered here without
+// Qt; a command goes to korvo-connector-cli, no command to korvo-connector-desktop.
+
+#include "launcher/ClaudeStatusLine.h"
+#include "launcher/HomeDirectory.h"
+#include "launcher/ProgramHandOver.h"
+#include "launcher/VersionText.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string_view>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    if (argc == 1) {
+        return korvo::handOverTo("korvo-connector-desktop", argv);
+    }
+    const std::string_view first = argv[1];
+    if (argc == 2 && (first == "--version" || first == "-version")) {
+        std::fputs(korvo::versionText().c_str(), stdout);
+        return 0;
+    }
+    // The hook exits 0 whatever its input, so Claude Code's status line never breaks.
+    if (argc == 2 && first == "claude-statusline") {
+        std::signal(SIGPIPE, SIG_IGN);
+        korvo::runClaudeStatusLine(STDIN_FILENO, std::cout, korvo::homeDirectory(),
+                                   korvo::systemClock());
+        return 0;
+    }
+    return korvo::handOverTo("korvo-connector-cli", argv);
+}

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvo::relayserver {
+
+// Seconds since the Unix epoch; the relay's clock is injected by the caller of every method.
+using UnixTime = std::int64_t;
+
+struct ClaimLimits;
+struct RateLimits;
+
+struct CreatedSession {
+    std::string id;
+    std::string code;
+    std::string secret;
+    UnixTime expiresAt = 0;
+};
+
+struct SessionPoll {
+    enum class Outcome { unknown, forbidden, pending, paired, expired };
+    Outcome outcome = Outcome::unknown;
+    std::string connectorDeviceId;
+    std::string syncSpaceId;
+    // Only in the first paired answer, and only while the session lives.
+    std::optional<std::string> connectorDeviceToken;
+    // A paired answer without the token: the connector device was revoked.
+    bool revoked = false;
+};
+
+struct Claim {
+    enum class Outcome { unknown, alreadyClaimed, claimed };
+    Outcome outcome = Outcome::unknown;
+    std::string syncSpaceId;
+    std::string phoneDeviceId;
+    std::string phoneDeviceToken;
+};
+
+struct StoredDevice {
+    std::string id;
+    std::string name;
+    std::string kind;
+    std::string createdAt;
+    std::optional<std::string> lastSeenAt;
+};
+
+enum class DeviceRole { connector, phone };
+
+struct AuthenticatedDevice {
+    std::string id;
+    DeviceRole role = DeviceRole::connector;
+};
+
+// The relay's state: pairing sessions, sync spaces, their devices and latest snapshots. Every
+// method is atomic, also against other relay processes sharing the same database, and a write
+// has been made durable when it returns. Methods may be called from several threads.
+//
+// Secrets and tokens are kept only as SHA-256 hashes. The connector's token, which the first
+// paired status poll hands out, is kept sealed with a key derived from the pairing secret until
+// then; only a caller that knows the secret can unseal it. The sealed copy is erased when it is
+// handed out or when the session expires. Anyone who saw the QR code knows the secret, so a
+// paired poll after the token went out revokes the connector device: whoever took the token,
+// it stops working at once.
+class RelayStorage {
+public:
+    static constexpr UnixTime kSessionLifetime = 600;
+
+    virtual ~RelayStorage() = default;
+
+    // Nothing when no free pairing code could be found.
+    virtual std::optional<CreatedSession> createSession(const std::string& connectorDeviceId,
+                                                        const std::string& connectorDeviceName,
+                                                        UnixTime now) = 0;
+    virtual SessionPoll pollSession(const std::string& sessionId, const std::string& secret,
+                                    UnixTime now) = 0;
+    virtual Claim claim(const std::string& code, const std::string& phoneDeviceName,
+                        UnixTime now) = 0;
+
+    // The device that holds `token` in `syncSpaceId`; marks it seen at `now`.
+    virtual std::optional<AuthenticatedDevice>
+    authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) = 0;
+
+    // False when the sync space no longer exists.
+    virtual bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
+                             const std::string& body, UnixTime now) = 0;
+    virtual std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) = 0;
+    // Stores `body` as the latest snapshot of `syncSpaceId` only when `token` is the token of
+    // the connector device `deviceId` there, marking it seen at `now`; false otherwise (nothing
+    // is stored). By default authenticate() followed by putSnapshot().
+    virtual bool uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
+                                const std::string& deviceId, const std::string& snapshotId,
+                                const std::string& body, UnixTime now);
+
+    virtual std::vector<StoredDevice> devices(const std::string& syncSpaceId) = 0;
+    // Removing a sync space's last device removes the space and its snapshot.
+    virtual bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) = 0;
+
+    // Erases the sealed tokens of expired sessions and forgets sessions expired a day ago;
+    // returns how many sessions were forgotten.
+    virtual std::size_t sweepExpiredSessions(UnixTime now) = 0;
+    // Moves what the store buffers into its main files; returns when done.
+    virtual void checkpointNow() = 0;
+
+    // Whether the claim and pairing-session rate limits are kept here, shared by every relay on
+    // this database. When not, each relay counts in its own memory and the three methods below
+    // are not used.
+    virtual bool sharesLimits() const { return false; }
+    // As ClaimThrottle::admit for the client key `client`: 0 when let through (and counted),
+    // otherwise the seconds until the client may try again.
+    virtual UnixTime admitClaim(const std::string& client, const ClaimLimits& limits, UnixTime now);
+    // As ClaimThrottle::succeeded.
+    virtual void claimSucceeded(const std::string& client);
+    // As AddressRateLimit::take for `client` under the limit named `scope`: 0 when allowed,
+    // otherwise the seconds until the next use is allowed.
+    virtual UnixTime takeAllowance(const std::string& scope, const std::string& client,
+                                   const RateLimits& limits, UnixTime now);
+};
+
+// `db` is a PostgreSQL connection URI (postgresql://...), served by a pool of `poolSize`
+// connections, or else a SQLite database file. With a clock, expired pairing sessions are swept
+// once a minute (by one relay at a time on a shared database). Throws std::runtime_error when
+// the database cannot be opened or set up.
+std::unique_ptr<RelayStorage> openRelayStorage(const std::string& db, unsigned poolSize,
+                                               std::function<UnixTime()> clock);
+
+// Whether `db` names a PostgreSQL database rather than a file.
+bool isPostgresUri(const std::string& db);
+
+// ISO 8601 UTC text without fractional seconds.
+std::string isoTime(UnixTime time);
+
+} // namespace korvo::relayserver
