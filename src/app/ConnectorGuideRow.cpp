@@ -1,6 +1,7 @@
 #include "app/ConnectorGuideRow.h"
 
 #include "app/AppStyle.h"
+#include "app/ViewSupport.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -39,7 +40,7 @@ private:
 } // namespace
 
 ConnectorGuideRow::ConnectorGuideRow(int number, const QString& text, QWidget* parent)
-    : QWidget(parent), number_(number), textLabel_(new QLabel(text, this)) {
+    : QWidget(parent), number_(number), textLabel_(plainLabel(this, text)) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);

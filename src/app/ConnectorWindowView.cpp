@@ -34,6 +34,10 @@ ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
         makeLabel(QStringLiteral("Korvo Connector"), TextStyle::title2, Tint::primary, page, true));
     status_ = makeLabel({}, TextStyle::body, Tint::secondary, page);
     titles->addWidget(status_);
+    // A relay reached over plain HTTP is said under the status, in every build channel.
+    relayWarning_ = makeLabel({}, TextStyle::caption, Tint::orange, page);
+    relayWarning_->setWordWrap(true);
+    titles->addWidget(relayWarning_);
     header->addLayout(titles, 1);
     refreshNow_ = new QPushButton(QStringLiteral("Refresh Now"), page);
     header->addWidget(refreshNow_, 0, Qt::AlignTop);
@@ -95,6 +99,9 @@ void ConnectorWindowView::refresh() {
     status_->setText(
         shownStatusText(model_.statusMessage(), model_.isPaired(), model_.upload().phase));
     applyTint(status_, failing ? Tint::red : Tint::secondary);
+    const std::optional<QString> relayWarning = model_.relayURLWarning();
+    relayWarning_->setVisible(relayWarning.has_value());
+    relayWarning_->setText(relayWarning.value_or(QString()));
     refreshNow_->setEnabled(model_.isPaired() && !model_.isSyncing());
     update_->refresh();
     limits_->refresh();

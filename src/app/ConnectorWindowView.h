@@ -59,6 +59,7 @@ private:
     ConnectorModel& model_;
     Clock clock_;
     QLabel* status_;
+    QLabel* relayWarning_;
     QLabel* currentError_;
     QPushButton* refreshNow_;
     ConnectorUpdateView* update_;

@@ -37,6 +37,7 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
                                                    QWidget* parent)
     : QGroupBox(QStringLiteral("Diagnostics"), parent), model_(model), clock_(std::move(clock)),
       relayURL_(new QLineEdit(this)),
+      relayWarning_(makeLabel({}, TextStyle::caption, Tint::orange, this)),
       loadDevices_(new QPushButton(QStringLiteral("Load Devices"), this)),
       checkUpdates_(new QPushButton(QStringLiteral("Check for Updates"), this)),
       openAtLogin_(new QCheckBox(QStringLiteral("Open Korvo Connector at Login"), this)),
@@ -55,6 +56,8 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
     relayURL_->setPlaceholderText(QStringLiteral("Relay URL"));
     relayURL_->setAccessibleName(QStringLiteral("Relay URL"));
     layout->addWidget(relayURL_);
+    relayWarning_->setWordWrap(true);
+    layout->addWidget(relayWarning_);
     auto* save = new QPushButton(QStringLiteral("Save Relay URL"), this);
     auto* checkRelay = new QPushButton(QStringLiteral("Check Relay"), this);
     layout->addWidget(makeButtonRow(this, {save, checkRelay}));
@@ -67,7 +70,7 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
     for (const char* name : kGridLabels) {
         auto* label = makeLabel(desktopWording(QString::fromUtf8(name)), TextStyle::body,
                                 Tint::secondary, this);
-        auto* value = new QLabel(this);
+        auto* value = plainLabel(this);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         value->setWordWrap(true);
         grid->addWidget(label, row, 0, Qt::AlignTop);
@@ -141,6 +144,9 @@ void DiagnosticsConnectorView::refresh() {
     if (relayURL_->text() != model_.relayBaseURLString()) {
         relayURL_->setText(model_.relayBaseURLString());
     }
+    const std::optional<QString> relayWarning = model_.relayURLWarning();
+    relayWarning_->setVisible(relayWarning.has_value());
+    relayWarning_->setText(relayWarning.value_or(QString()));
     const Instant now = clock_();
     const auto& diagnostics = model_.sourceDiagnostics();
     const QString texts[] = {

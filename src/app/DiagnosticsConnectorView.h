@@ -36,6 +36,7 @@ private:
     ConnectorModel& model_;
     Clock clock_;
     QLineEdit* relayURL_;
+    QLabel* relayWarning_;
     std::vector<std::pair<QString, QLabel*>> values_;
     QPushButton* loadDevices_;
     QPushButton* checkUpdates_;

@@ -18,7 +18,7 @@ namespace korvo {
 
 PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, QWidget* parent)
     : QWidget(parent), model_(model), clock_(std::move(clock)), create_(new QPushButton(this)),
-      session_(new QWidget(this)), qr_(new QRCodeView(session_)), code_(new QLabel(session_)),
+      session_(new QWidget(this)), qr_(new QRCodeView(session_)), code_(plainLabel(session_)),
       expires_(makeLabel({}, TextStyle::body, Tint::secondary, session_)),
       pollState_(new SymbolLabel(session_)) {
     auto* layout = new QVBoxLayout(this);

@@ -1,5 +1,7 @@
 #include "app/SymbolLabel.h"
 
+#include "app/ViewSupport.h"
+
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,7 +9,7 @@
 namespace korvo {
 
 SymbolLabel::SymbolLabel(QWidget* parent)
-    : QWidget(parent), icon_(new QLabel(this)), text_(new QLabel(this)) {
+    : QWidget(parent), icon_(plainLabel(this)), text_(plainLabel(this)) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);

@@ -46,7 +46,7 @@ UserSupportConnectorView::UserSupportConnectorView(ConnectorModel& model, Clock 
     for (const char* name : kGridLabels) {
         auto* label = makeLabel(desktopWording(QString::fromUtf8(name)), TextStyle::body,
                                 Tint::secondary, this);
-        auto* value = new QLabel(this);
+        auto* value = plainLabel(this);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         value->setWordWrap(true);
         grid->addWidget(label, row, 0, Qt::AlignTop);

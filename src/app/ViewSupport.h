@@ -44,10 +44,19 @@ template <typename Operation> void launch(Operation&& operation) {
     }
 }
 
-// A label in one of the window's text styles and tints.
+// A label that shows its text as it is. Labels show device names, error texts and URLs that come
+// from the relay; as rich text they could draw markup or links into the window.
+inline QLabel* plainLabel(QWidget* parent, const QString& text = {}) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    return label;
+}
+
+// A plain-text label in one of the window's text styles and tints.
 inline QLabel* makeLabel(const QString& text, TextStyle style, Tint tint, QWidget* parent,
                          bool semibold = false) {
-    auto* label = new QLabel(text, parent);
+    auto* label = plainLabel(parent, text);
     applyTextStyle(label, style, semibold);
     if (tint != Tint::primary) {
         applyTint(label, tint);

@@ -46,6 +46,13 @@ QCoro::Task<int> CommandRunner::run(CommandLineRequest request) {
         }
     }
     const QString& command = request.command;
+    // The commands that talk to the relay say first when that goes unencrypted; `status` shows
+    // it among its lines.
+    const bool sends = command == QLatin1String("pair") || command == QLatin1String("run") ||
+                       command == QLatin1String("unlink");
+    if (const std::optional<QString> warning = model_.relayURLWarning(); sends && warning) {
+        printError(*warning);
+    }
     if (command == QLatin1String("snapshot")) {
         co_return co_await snapshot();
     }
@@ -121,7 +128,7 @@ QCoro::Task<int> CommandRunner::pair() {
                    QString::fromStdString(relativeTimePhrase(session.expiresAt, clock_()))));
     if (const auto address = co_await webViewAddress(model_.relayClient().baseURL())) {
         print(QStringLiteral("Or open %1 on any phone and enter the code.\n")
-                  .arg(address->toString()));
+                  .arg(address->toString(QUrl::FullyEncoded)));
     }
     print(QStringLiteral("\n"));
     print(QString::fromStdString(renderTerminalQr(session.qrPayload, output_.colors)));
@@ -140,7 +147,10 @@ QCoro::Task<int> CommandRunner::pair() {
     const PairingOutcome outcome = co_await model_.pairingFinished();
     QObject::disconnect(connection);
     if (outcome != PairingOutcome::paired) {
-        printError(connectionStatusText(ConnectionStatus::codeExpired));
+        // A failed pairing's reason was printed as its error.
+        printError(connectionStatusText(outcome == PairingOutcome::failed
+                                            ? ConnectionStatus::pairingFailed
+                                            : ConnectionStatus::codeExpired));
         co_return 1;
     }
     print(QStringLiteral("%1\nLast upload: %2\n")

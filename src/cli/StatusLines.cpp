@@ -43,7 +43,7 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now) {
                                                : QStringLiteral("Not paired");
     std::vector<StatusLine> lines = {
         {QStringLiteral("Status"), model.statusMessage()},
-        {QStringLiteral("Relay URL"), model.relayBaseURLString()},
+        {QStringLiteral("Relay URL"), model.relayURLText()},
         {QStringLiteral("Relay"), model.relayHealthStatus()},
         {QStringLiteral("Relay env"), model.relayEnvironment()},
         {QStringLiteral("Pairing"), pairing},
@@ -68,6 +68,9 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now) {
         {QStringLiteral("Devices"), model.deviceListStatus()},
         {QStringLiteral("Device error"), model.lastDeviceListError()},
     };
+    if (const std::optional<QString> warning = model.relayURLWarning()) {
+        lines.insert(lines.begin() + 2, {QStringLiteral("Relay warning"), *warning});
+    }
     if (model.errorMessage()) {
         lines.push_back({QStringLiteral("Error"), *model.errorMessage()});
     }

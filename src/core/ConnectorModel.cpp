@@ -8,6 +8,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
 #include "platform/UserDefaults.h"
+#include "relay/FileKeychain.h"
 #include "sources/ExecutableSearchPaths.h"
 
 #include <QCoreApplication>
@@ -22,15 +23,20 @@ namespace korvo {
 // use, because finding out whether the system's keychain answers can take a round trip.
 class ConnectorModel::KeychainWorker {
 public:
-    KeychainWorker(std::string service, std::shared_ptr<KeychainBackend> backend)
-        : service_(std::move(service)), backend_(std::move(backend)) {}
+    KeychainWorker(std::string service, std::shared_ptr<KeychainBackend> backend,
+                   std::vector<std::shared_ptr<KeychainBackend>> others)
+        : service_(std::move(service)), backend_(std::move(backend)), others_(std::move(others)) {}
 
     const KeychainStore& store() {
         if (!store_) {
             if (!backend_) {
                 backend_ = PlatformServices::keychainBackend();
+                // A run without the system keychain kept the token in the per-user file.
+                if (others_.empty() && !dynamic_cast<FileKeychain*>(backend_.get())) {
+                    others_.push_back(std::make_shared<FileKeychain>(FileKeychain::defaultPath()));
+                }
             }
-            store_.emplace(service_, backend_);
+            store_.emplace(service_, backend_, others_);
         }
         return *store_;
     }
@@ -38,6 +44,7 @@ public:
 private:
     std::string service_;
     std::shared_ptr<KeychainBackend> backend_;
+    std::vector<std::shared_ptr<KeychainBackend>> others_;
     std::optional<KeychainStore> store_;
 };
 
@@ -86,8 +93,8 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
         std::make_shared<RelayClient>(network_, options_.defaultRelayURL, options_.relayTimeout);
 
     // 3. Keychain, mock adapter and the two adapter lists. Nothing is probed here.
-    keychain_ =
-        std::make_shared<KeychainWorker>(options_.keychainService, options_.keychainBackend);
+    keychain_ = std::make_shared<KeychainWorker>(options_.keychainService, options_.keychainBackend,
+                                                 options_.otherKeychainBackends);
     mockAdapter_ = makeMockAdapter(options_.clock);
     if (!options_.realAdapters || !options_.sourceAdapters) {
         const std::vector<std::filesystem::path> searchPaths =
@@ -107,6 +114,7 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     // 5. The relay URL as the user saved it, untrimmed, else the default.
     relay_.baseURLString = userDefaults_->string(QLatin1String(kRelayBaseURLKey))
                                .value_or(options_.defaultRelayURL.toString());
+    relay_.transport = relayTransportOf(relay_.baseURLString);
 
     // 6. The device id, generated once and kept.
     const std::optional<QString> storedId =
@@ -119,7 +127,7 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     }
 
     // 7. A saved URL that normalises replaces the client's default.
-    if (const std::optional<QUrl> url = normalizedRelayURL(relay_.baseURLString)) {
+    if (const std::optional<QUrl> url = RelayAddress::normalized(relay_.baseURLString)) {
         relayClient_->setBaseURL(*url);
     }
 
@@ -135,7 +143,8 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     updateChecker_ = std::make_unique<UpdateChecker>(
         UpdateChecker::Settings{options_.manifestURL, options_.downloadPageURL,
                                 options_.manifestTimeout, options_.buildInfo, options_.clock,
-                                options_.urlOpener},
+                                options_.urlOpener,
+                                [relay = relayClient_] { return relay->baseURL(); }},
         network_);
     forward(collector_.get(), &ConnectorModel::sourcesChanged);
     forward(autoSync_.get(), &ConnectorModel::autoSyncChanged);
@@ -156,21 +165,6 @@ ConnectorModel::~ConnectorModel() {
     keychainPool_.waitForDone();
 }
 
-std::optional<QUrl> ConnectorModel::normalizedRelayURL(const QString& text) {
-    QString trimmed = text.trimmed();
-    if (trimmed.isEmpty()) {
-        return std::nullopt;
-    }
-    if (!trimmed.contains(QLatin1String("://"))) {
-        trimmed.prepend(QLatin1String("http://"));
-    }
-    const QUrl url(trimmed, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) {
-        return std::nullopt;
-    }
-    return url;
-}
-
 bool ConnectorModel::isPaired() const {
     return pairing_.syncSpaceId.has_value() && tokenPresent_;
 }
@@ -184,6 +178,12 @@ QString ConnectorModel::statusMessage() const {
 }
 std::optional<QString> ConnectorModel::errorMessage() const {
     return error_ ? std::optional<QString>(errorText(*error_)) : std::nullopt;
+}
+QString ConnectorModel::relayURLText() const {
+    return RelayAddress::printable(relay_.baseURLString);
+}
+std::optional<QString> ConnectorModel::relayURLWarning() const {
+    return relayTransportWarningText(relay_);
 }
 QString ConnectorModel::relayHealthStatus() const {
     return relayHealthText(relay_);
@@ -279,6 +279,14 @@ QCoro::Task<std::optional<KeychainError>> ConnectorModel::saveToken(std::string 
     co_return error;
 }
 
+QCoro::Task<std::vector<std::string>> ConnectorModel::readOtherTokens() {
+    auto keychain = keychain_;
+    auto future = runInPool(keychainPool_, [keychain] {
+        return keychain->store().readOthers(KeychainStore::kDeviceTokenAccount);
+    });
+    co_return co_await future;
+}
+
 QCoro::Task<> ConnectorModel::removeToken() {
     QPointer<ConnectorModel> self(this);
     auto keychain = keychain_;
@@ -335,8 +343,10 @@ QCoro::Task<> ConnectorModel::start() {
 }
 
 void ConnectorModel::setRelayBaseURLString(const QString& text) {
-    update(relay_, &ConnectorModel::relayChanged,
-           [&](RelayState& relay) { relay.baseURLString = text; });
+    update(relay_, &ConnectorModel::relayChanged, [&](RelayState& relay) {
+        relay.baseURLString = text;
+        relay.transport = relayTransportOf(text);
+    });
 }
 
 void ConnectorModel::refreshLaunchAtLoginStatus() {

@@ -55,11 +55,15 @@ struct ConnectorModelOptions {
     // Where the device token lives. Empty: PlatformServices::keychainBackend(), chosen on first
     // use, off the GUI thread.
     std::shared_ptr<KeychainBackend> keychainBackend;
+    // Where a run that chose another backend may have left a device token; unlinking revokes
+    // and removes it there too. Empty without keychainBackend: the per-user file when the
+    // Secret Service is chosen.
+    std::vector<std::shared_ptr<KeychainBackend>> otherKeychainBackends;
     std::string keychainService = KeychainStore::kDefaultService;
     // The process-wide HTTP session. Empty: the model owns one.
     QNetworkAccessManager* network = nullptr;
 
-    QUrl defaultRelayURL = QUrl(QStringLiteral("https://relay.korvo.app"));
+    QUrl defaultRelayURL = QUrl(QString::fromLatin1(RelayAddress::kDefault));
     QUrl manifestURL = QUrl(QStringLiteral("https://korvo.app/download/linux/manifest.json"));
     QUrl downloadPageURL = QUrl(QStringLiteral("https://korvo.app/download/linux/"));
 
@@ -108,10 +112,6 @@ public:
     static constexpr const char* kConnectorDeviceIdKey = "connectorDeviceId";
     static constexpr const char* kSyncSpaceIdKey = "syncSpaceId";
 
-    // Relay URL normalisation: trimmed; "http://" put in front when there is no "://"; must
-    // parse with a scheme and a host. Nothing otherwise.
-    static std::optional<QUrl> normalizedRelayURL(const QString& text);
-
     // The typed state of each concern.
     ConnectionStatus connectionStatus() const { return connectionStatus_; }
     const std::optional<ConnectorError>& error() const { return error_; }
@@ -140,6 +140,10 @@ public:
     bool isSyncing() const { return upload_.isSyncing; }
     bool isPollingForPairing() const { return pairing_.isPolling; }
     const QString& relayBaseURLString() const { return relay_.baseURLString; }
+    // The relay URL as status lines and the support bundle print it: without user info.
+    QString relayURLText() const;
+    // Set when requests to the relay URL would travel unencrypted over a network.
+    std::optional<QString> relayURLWarning() const;
     QString relayHealthStatus() const;
     QString relayEnvironment() const;
     QString lastUploadStatus() const;
@@ -201,10 +205,12 @@ public:
     // Pairing.
     QCoro::Task<PairingCodeOutcome> createPairingCode();
     void startPairingPoll();
+    // One status poll. True when it ended the pairing: paired, or failed because the relay
+    // answered paired without handing out the token.
     QCoro::Task<bool> checkPairingStatus();
     // Resumes when the running pairing poll ends: paired (after the first upload and the device
-    // listing), expired, or cancelled by a reset. Without a running poll it reports at once how
-    // the last one ended.
+    // listing), expired, failed (the token went to someone else), or cancelled by a reset. Without
+    // a running poll it reports at once how the last one ended.
     QCoro::Task<PairingOutcome> pairingFinished();
 
     // Automatic sync, sleep and wake.
@@ -280,6 +286,8 @@ private:
     // The token when a sync space is stored (the keychain is not asked otherwise).
     QCoro::Task<std::optional<std::string>> readTokenOfSyncSpace();
     QCoro::Task<std::optional<KeychainError>> saveToken(std::string token);
+    // Tokens other backends hold, apart from the one read by readToken().
+    QCoro::Task<std::vector<std::string>> readOtherTokens();
     QCoro::Task<> removeToken();
 
     // Tells whoever waits for the pairing poll how it ended.

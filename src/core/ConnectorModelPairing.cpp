@@ -88,6 +88,7 @@ void ConnectorModel::finishPairing(PairingOutcome outcome) {
     qCInfo(lcPairing) << "pairing ended:"
                       << (outcome == PairingOutcome::paired    ? "paired"
                           : outcome == PairingOutcome::expired ? "code expired"
+                          : outcome == PairingOutcome::failed  ? "failed"
                                                                : "cancelled");
     pairingCompleting_ = false;
     pairingOutcome_ = outcome;
@@ -117,8 +118,8 @@ QCoro::Task<> ConnectorModel::runPairingPoll(QPointer<ConnectorModel> model,
             model->finishPairing(PairingOutcome::expired);
             co_return;
         }
-        const bool paired = co_await model->checkPairingStatus();
-        if (paired) {
+        const bool over = co_await model->checkPairingStatus();
+        if (over) {
             co_return;
         }
         co_await cancellableSleep(interval, flag);
@@ -142,6 +143,20 @@ QCoro::Task<bool> ConnectorModel::checkPairingStatus() {
         co_return false;
     }
     const PairingStatusResponse& status = result.value();
+    if (status.status == "paired" && !status.connectorDeviceToken) {
+        // The relay hands the token out in its first paired answer only. A paired answer
+        // without one means someone else polled with this code's secret first (or took the
+        // answer meant for this machine); the relay has revoked this connector, so the pairing
+        // cannot complete.
+        qCWarning(lcPairing) << "pairing failed: the relay answered paired without a token";
+        pairingPoll_.cancel();
+        update(pairing_, &ConnectorModel::pairingChanged,
+               [](PairingState& pairing) { pairing.isPolling = false; });
+        setConnectionStatus(ConnectionStatus::pairingFailed);
+        setError(ConnectorError{ConnectorError::Kind::pairingTokenWithheld, {}});
+        finishPairing(PairingOutcome::failed);
+        co_return true;
+    }
     if (status.status != "paired" || !status.connectorDeviceId || !status.syncSpaceId ||
         !status.connectorDeviceToken) {
         setConnectionStatus(ConnectionStatus::waitingForPhone);

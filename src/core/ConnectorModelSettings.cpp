@@ -7,7 +7,7 @@
 namespace korvo {
 
 bool ConnectorModel::saveRelaySettings() {
-    const std::optional<QUrl> url = normalizedRelayURL(relay_.baseURLString);
+    const std::optional<QUrl> url = RelayAddress::normalized(relay_.baseURLString);
     if (!url) {
         update(relay_, &ConnectorModel::relayChanged,
                [](RelayState& relay) { relay.health = RelayState::Health::invalidURL; });
@@ -24,6 +24,7 @@ bool ConnectorModel::saveRelaySettings() {
     userDefaults_->setString(QLatin1String(kRelayBaseURLKey), text);
     update(relay_, &ConnectorModel::relayChanged, [&](RelayState& relay) {
         relay.baseURLString = text;
+        relay.transport = RelayAddress::transportOf(*url);
         relay.health = RelayState::Health::saved;
     });
     return true;
@@ -101,20 +102,37 @@ QCoro::Task<UnlinkOutcome> ConnectorModel::unlinkDevice() {
     if (!self) {
         co_return UnlinkOutcome::failed;
     }
-    if (!pairing_.syncSpaceId || !token) {
-        resetPairing();
-        co_return UnlinkOutcome::unlinked;
+    // Without a token in this backend, one that another backend kept from a run that chose it
+    // may still work on the relay: that one revokes this device. The removal in resetPairing()
+    // clears every backend.
+    std::vector<std::string> tokens;
+    if (token) {
+        tokens.push_back(*token);
+    } else if (pairing_.syncSpaceId) {
+        tokens = co_await readOtherTokens();
+        if (!self) {
+            co_return UnlinkOutcome::failed;
+        }
     }
-    const std::shared_ptr<RelayClient> relay = relayClient_; // outlives the request
-    const auto result = co_await relay->deleteDevice(stdText(*pairing_.syncSpaceId),
-                                                     stdText(connectorDeviceId_), *token);
-    if (!self) {
-        co_return UnlinkOutcome::failed;
-    }
-    if (!result.ok()) {
-        qCInfo(lcRelay).noquote() << "unlink failed:" << failureText(result);
-        setError(ConnectorError{ConnectorError::Kind::unlinkFailed, failureText(result)});
-        co_return UnlinkOutcome::failed;
+    const std::shared_ptr<RelayClient> relay = relayClient_; // outlives the requests
+    for (const std::string& each : tokens) {
+        if (!pairing_.syncSpaceId) {
+            break;
+        }
+        const auto result = co_await relay->deleteDevice(stdText(*pairing_.syncSpaceId),
+                                                         stdText(connectorDeviceId_), each);
+        if (!self) {
+            co_return UnlinkOutcome::failed;
+        }
+        // A left-over token the relay refuses (4xx) does not work there.
+        const RelayClientError* refused = result.ok() ? nullptr : result.error().clientError();
+        const bool leftOverRefused =
+            !token && refused && refused->statusCode >= 400 && refused->statusCode < 500;
+        if (!result.ok() && !leftOverRefused) {
+            qCInfo(lcRelay).noquote() << "unlink failed:" << failureText(result);
+            setError(ConnectorError{ConnectorError::Kind::unlinkFailed, failureText(result)});
+            co_return UnlinkOutcome::failed;
+        }
     }
     resetPairing();
     co_return UnlinkOutcome::unlinked;

@@ -77,7 +77,7 @@ QString ConnectorModel::supportBundleText() const {
                 "note: Describe what looked wrong, then paste this bundle and the iPhone support "
                 "bundle if available.\n\nStatus: ") +
             statusMessage();
-    text += QStringLiteral("\nRelay URL: ") + relay_.baseURLString;
+    text += QStringLiteral("\nRelay URL: ") + relayURLText();
     text += QStringLiteral("\nRelay health: ") + relayHealthStatus();
     text += QStringLiteral("\nRelay env: ") + relayEnvironment();
     text +=

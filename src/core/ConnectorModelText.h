@@ -2,6 +2,8 @@
 
 // Small conversions shared by the model's source files.
 
+#include "relay/RelayAddress.h"
+
 #include <QString>
 #include <optional>
 #include <string>
@@ -20,6 +22,12 @@ inline std::optional<QString> qText(const std::optional<std::string>& text) {
         return std::nullopt;
     }
     return QString::fromStdString(*text);
+}
+
+// How requests to the relay URL typed as `text` would travel; https when it is not a URL.
+inline RelayAddress::Transport relayTransportOf(const QString& text) {
+    const std::optional<QUrl> url = RelayAddress::normalized(text);
+    return url ? RelayAddress::transportOf(*url) : RelayAddress::Transport::https;
 }
 
 // The description of the failure held by a relay result.

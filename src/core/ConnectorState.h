@@ -7,6 +7,7 @@
 #include "core/UpdateManifest.h"
 #include "model/Instant.h"
 #include "model/UsageSnapshot.h"
+#include "relay/RelayAddress.h"
 #include "relay/RelayMessages.h"
 #include "sources/AdapterDiagnostic.h"
 
@@ -17,7 +18,15 @@
 namespace korvo {
 
 // The one-line overall state at the top of the menu and the window.
-enum class ConnectionStatus { notPaired, connected, waitingForPhone, codeExpired, sleeping, woke };
+enum class ConnectionStatus {
+    notPaired,
+    connected,
+    waitingForPhone,
+    codeExpired,
+    sleeping,
+    woke,
+    pairingFailed,
+};
 
 // A failure shown to the user: what failed, and the error's own description where it has one.
 struct ConnectorError {
@@ -26,6 +35,7 @@ struct ConnectorError {
         uploadFailed,
         pairingSessionFailed,
         pairingStatusFailed,
+        pairingTokenWithheld,
         relayHealthFailed,
         deviceListFailed,
         unlinkFailed,
@@ -109,6 +119,8 @@ struct RelayState {
     enum class DeviceList { notLoaded, notPaired, loaded, failed };
 
     QString baseURLString;
+    // How requests to the URL in baseURLString travel (https when it is not a URL).
+    RelayAddress::Transport transport = RelayAddress::Transport::https;
     Health health = Health::notChecked;
     // The relay's own status word when it answered something other than "ok".
     QString healthWord;
@@ -148,7 +160,7 @@ struct UpdateState {
 
 // How an operation ended. Each operation also leaves its outcome in the state above.
 enum class SyncOutcome { uploaded, failed, notPaired, alreadyRunning };
-enum class PairingOutcome { paired, expired, cancelled };
+enum class PairingOutcome { paired, expired, cancelled, failed };
 enum class UnlinkOutcome { unlinked, failed };
 enum class DeviceListOutcome { loaded, failed, notPaired };
 enum class RelayHealthOutcome { reachable, answered, unreachable, invalidURL };

@@ -27,6 +27,8 @@ QString connectionStatusText(ConnectionStatus status) {
         return QStringLiteral("Mac sleeping");
     case ConnectionStatus::woke:
         return QStringLiteral("Woke; syncing");
+    case ConnectionStatus::pairingFailed:
+        return QStringLiteral("Pairing failed");
     }
     return {};
 }
@@ -42,6 +44,10 @@ QString errorText(const ConnectorError& error) {
         return QStringLiteral("Unable to create pairing session: ") + error.description;
     case Kind::pairingStatusFailed:
         return QStringLiteral("Unable to check pairing status: ") + error.description;
+    case Kind::pairingTokenWithheld:
+        return QStringLiteral(
+            "Pairing failed: the pairing code was used from a second place, so the relay "
+            "withdrew this Mac's access. Create a new code and scan it only with your iPhone.");
     case Kind::relayHealthFailed:
         return QStringLiteral("Relay health check failed: ") + error.description;
     case Kind::deviceListFailed:
@@ -146,6 +152,14 @@ QString relayHealthText(const RelayState& relay) {
         return QStringLiteral("Unreachable");
     }
     return {};
+}
+
+std::optional<QString> relayTransportWarningText(const RelayState& relay) {
+    if (relay.transport != RelayAddress::Transport::plainHttp) {
+        return std::nullopt;
+    }
+    return QStringLiteral("Plain HTTP: the device token and snapshots travel unencrypted to "
+                          "this relay. Use an https:// URL.");
 }
 
 QString relayEnvironmentText(const RelayState& relay) {

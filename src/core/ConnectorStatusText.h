@@ -20,6 +20,8 @@ QString sourceDiagnosticStatusText(const SourceDiagnosticsState& sources);
 QString autoSyncStatusText(AutoSyncState::Status status);
 QString powerStatusText(const AutoSyncState& autoSync);
 QString relayHealthText(const RelayState& relay);
+// The warning shown wherever the relay URL is, when requests to it travel unencrypted.
+std::optional<QString> relayTransportWarningText(const RelayState& relay);
 QString relayEnvironmentText(const RelayState& relay);
 QString deviceListStatusText(const RelayState& relay);
 QString deviceListErrorText(const RelayState& relay);

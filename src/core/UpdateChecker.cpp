@@ -3,7 +3,9 @@
 #include "core/LogCategories.h"
 #include "core/StateUpdate.h"
 #include "platform/UrlOpener.h"
+#include "relay/BoundedReply.h"
 #include "relay/ReplyEnd.h"
+#include "relay/Utf8.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -16,6 +18,14 @@ namespace {
 
 // The manifest is a few hundred bytes; a larger answer is not a manifest.
 constexpr qint64 kMaxManifestBytes = 256 * 1024;
+
+bool sameOrigin(const QUrl& a, const QUrl& b) {
+    const auto defaultPort = [](const QUrl& url) {
+        return url.scheme() == QLatin1String("https") ? 443 : 80;
+    };
+    return a.scheme() == b.scheme() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           a.port(defaultPort(a)) == b.port(defaultPort(b));
+}
 
 } // namespace
 
@@ -45,6 +55,8 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     QNetworkReply* reply = network_->get(request);
+    // Read while it arrives; a longer answer is aborted, not buffered.
+    BoundedReply bounded(reply, kMaxManifestBytes);
     const bool finished = co_await ReplyEnd(reply);
     if (!self || !finished) {
         if (finished) {
@@ -59,11 +71,12 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
     const bool good = statusCode.isValid()
                           ? (statusCode.toInt() >= 200 && statusCode.toInt() <= 299)
                           : reply->error() == QNetworkReply::NoError;
-    if (good) {
-        const QByteArray body = reply->read(kMaxManifestBytes + 1);
-        if (body.size() <= kMaxManifestBytes) {
-            manifest = decodeDownloadManifest(body);
-        }
+    const QByteArray body = bounded.take();
+    if (bounded.tooLarge()) {
+        qCWarning(lcUpdates) << "update check: the manifest is larger than" << kMaxManifestBytes
+                             << "bytes; the transfer was stopped";
+    } else if (good) {
+        manifest = decodeDownloadManifest(body);
     }
     reply->deleteLater();
 
@@ -80,7 +93,7 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
             info.sizeBytes = manifest->sizeBytes;
             info.updatedAt = manifest->updatedAt;
             info.downloadPageURL = settings_.downloadPageURL;
-            info.directDownloadURL = resolveDownloadFile(manifest->file, settings_.manifestURL);
+            info.directDownloadURL = downloadURL(manifest->file);
             next.info = std::move(info);
             next.phase = UpdateState::Phase::available;
             next.version = manifest->version;
@@ -105,6 +118,23 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
     next.lastCheckAt = settings_.clock();
     update([&](UpdateState& updates) { updates = std::move(next); });
     co_return outcome;
+}
+
+std::optional<QUrl> UpdateChecker::downloadURL(const QString& file) const {
+    const std::optional<QUrl> url = resolveDownloadFile(file, settings_.manifestURL);
+    if (!url) {
+        return std::nullopt;
+    }
+    if (url->scheme() == QLatin1String("https") ||
+        (settings_.relayURL && sameOrigin(*url, settings_.relayURL()))) {
+        return url;
+    }
+    qCWarning(lcUpdates).noquote()
+        << "update check: the manifest's download URL"
+        << QString::fromStdString(printableText(
+               url->adjusted(QUrl::RemoveUserInfo).toString(QUrl::FullyEncoded).toStdString(), 200))
+        << "is ignored: a download must use https:// or the relay's own address";
+    return std::nullopt;
 }
 
 void UpdateChecker::openDownloadPage() {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QUrl>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <qcoro/qcorotask.h>
 
@@ -27,6 +28,8 @@ public:
         BuildInfo buildInfo;
         Clock clock;
         std::shared_ptr<UrlOpener> urlOpener; // may be empty: opening does nothing
+        // The relay's base URL now; a download on its origin may be plain HTTP. May be empty.
+        std::function<QUrl()> relayURL;
     };
 
     UpdateChecker(Settings settings, QNetworkAccessManager* network, QObject* parent = nullptr);
@@ -43,6 +46,9 @@ Q_SIGNALS:
 
 private:
     template <class Change> void update(Change&& change);
+    // The manifest's file as a download URL: https, or on the relay's own origin; nothing
+    // (and a log line saying why) otherwise.
+    std::optional<QUrl> downloadURL(const QString& file) const;
 
     Settings settings_;
     QNetworkAccessManager* network_;

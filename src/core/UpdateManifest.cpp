@@ -1,5 +1,7 @@
 #include "core/UpdateManifest.h"
 
+#include "relay/Utf8.h"
+
 #include <limits>
 #include <simdjson.h>
 #include <vector>
@@ -110,9 +112,14 @@ std::optional<ConnectorDownloadManifest> decodeDownloadManifest(const QByteArray
     if (!version || !build || !channel || !file) {
         return std::nullopt;
     }
-    manifest.version = *version;
-    manifest.build = *build;
-    manifest.channel = *channel;
+    // The texts are shown in the window, the status lines and the support bundle: without
+    // control characters and of a sensible length.
+    const auto shown = [](const QString& text) {
+        return QString::fromStdString(printableText(text.toStdString(), 256));
+    };
+    manifest.version = shown(*version);
+    manifest.build = shown(*build);
+    manifest.channel = shown(*channel);
     manifest.file = *file;
 
     simdjson::dom::element element;
@@ -127,7 +134,7 @@ std::optional<ConnectorDownloadManifest> decodeDownloadManifest(const QByteArray
         if (element.get_string().get(text) != simdjson::SUCCESS) {
             return std::nullopt;
         }
-        manifest.updatedAt = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        manifest.updatedAt = shown(QString::fromUtf8(text.data(), qsizetype(text.size())));
     }
     return manifest;
 }

@@ -2,6 +2,7 @@
 
 #include "model/Result.h"
 #include "model/UsageSnapshot.h"
+#include "relay/RelayAddress.h"
 #include "relay/RelayClientError.h"
 #include "relay/RelayMessages.h"
 
@@ -29,11 +30,11 @@ template <class T> using RelayResult = Result<T, RelayError>;
 class RelayClient {
 public:
     static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};
-    static constexpr const char* kDefaultBaseURL = "https://relay.korvo.app";
     // The largest answer read; a longer one is aborted while it arrives.
     static constexpr qint64 kMaxReplyBytes = 1 << 20;
 
-    explicit RelayClient(QNetworkAccessManager* network, QUrl baseURL = QUrl(kDefaultBaseURL),
+    explicit RelayClient(QNetworkAccessManager* network,
+                         QUrl baseURL = QUrl(RelayAddress::kDefault),
                          std::chrono::milliseconds timeout = kDefaultTimeout);
 
     const QUrl& baseURL() const { return baseURL_; }

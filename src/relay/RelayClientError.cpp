@@ -12,7 +12,8 @@ std::string RelayClientError::description() const {
     if (kind == Kind::badResponse) {
         return "Relay returned HTTP " + std::to_string(statusCode) + (hasBody ? ": " + shown : ".");
     }
-    return "Relay response decode failed: " + underlying + (hasBody ? ". Body: " + shown : ".");
+    return "Relay response decode failed: " + printableText(underlying) +
+           (hasBody ? ". Body: " + shown : ".");
 }
 
 } // namespace korvo

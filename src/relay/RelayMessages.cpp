@@ -1,6 +1,7 @@
 #include "relay/RelayMessages.h"
 
 #include "model/TimeText.h"
+#include "relay/Utf8.h"
 
 #include <simdjson.h>
 
@@ -43,12 +44,39 @@ std::string requiredString(object o, std::string_view key, std::string_view path
     return std::move(*value);
 }
 
+// Members that are only shown (names, kinds, status words): what comes from the relay goes to
+// terminals, logs and the window, so control characters are dropped here, once.
+std::string shownString(object o, std::string_view key, std::string_view path = {}) {
+    return printableText(requiredString(o, key, path));
+}
+
+std::optional<std::string> optionalShownString(object o, std::string_view key,
+                                               std::string_view path) {
+    auto value = optionalString(o, key, path);
+    return value ? std::optional(printableText(*value)) : std::nullopt;
+}
+
+// Identifiers are printed and sent back as they are, so one that printing would change (control
+// characters, line breaks, bytes that are not UTF-8, more than 4 KiB) is refused.
+std::string identifier(object o, std::string_view key, std::string_view path = {}) {
+    std::string value = requiredString(o, key, path);
+    if (printableText(value) != value || value.find(' ') != std::string::npos) {
+        failWith("the member \"" + where(path, key) + "\" is not a printable identifier");
+    }
+    return value;
+}
+
+std::optional<std::string> optionalIdentifier(object o, std::string_view key) {
+    return optionalString(o, key, {}) ? std::optional(identifier(o, key)) : std::nullopt;
+}
+
 Instant requiredDate(object o, std::string_view key) {
     const std::string text = requiredString(o, key);
     auto instant = parseInternetDateTimeWholeSeconds(text);
     if (!instant) {
         failWith("the member \"" + std::string(key) +
-                 "\" is not an ISO 8601 date-time without fractional seconds: \"" + text + "\"");
+                 "\" is not an ISO 8601 date-time without fractional seconds: \"" +
+                 printableText(text, 64) + "\"");
     }
     return *instant;
 }
@@ -79,8 +107,8 @@ Result<T, RelayDecodeError> decodeObject(std::string_view body, Build build) {
 Result<PairingSessionResponse, RelayDecodeError> decodePairingSessionResponse(std::string_view b) {
     return decodeObject<PairingSessionResponse>(b, [](object o) {
         PairingSessionResponse r;
-        r.pairingSessionId = requiredString(o, "pairingSessionId");
-        r.pairingCode = requiredString(o, "pairingCode");
+        r.pairingSessionId = identifier(o, "pairingSessionId");
+        r.pairingCode = identifier(o, "pairingCode");
         r.qrPayload = requiredString(o, "qrPayload");
         r.expiresAt = requiredDate(o, "expiresAt");
         return r;
@@ -90,9 +118,9 @@ Result<PairingSessionResponse, RelayDecodeError> decodePairingSessionResponse(st
 Result<PairingStatusResponse, RelayDecodeError> decodePairingStatusResponse(std::string_view b) {
     return decodeObject<PairingStatusResponse>(b, [](object o) {
         PairingStatusResponse r;
-        r.status = requiredString(o, "status");
-        r.connectorDeviceId = optionalString(o, "connectorDeviceId", {});
-        r.syncSpaceId = optionalString(o, "syncSpaceId", {});
+        r.status = shownString(o, "status");
+        r.connectorDeviceId = optionalIdentifier(o, "connectorDeviceId");
+        r.syncSpaceId = optionalIdentifier(o, "syncSpaceId");
         r.connectorDeviceToken = optionalString(o, "connectorDeviceToken", {});
         return r;
     });
@@ -101,8 +129,8 @@ Result<PairingStatusResponse, RelayDecodeError> decodePairingStatusResponse(std:
 Result<SnapshotUploadResponse, RelayDecodeError> decodeSnapshotUploadResponse(std::string_view b) {
     return decodeObject<SnapshotUploadResponse>(b, [](object o) {
         SnapshotUploadResponse r;
-        r.status = requiredString(o, "status");
-        r.snapshotId = requiredString(o, "snapshotId");
+        r.status = shownString(o, "status");
+        r.snapshotId = identifier(o, "snapshotId");
         r.updatedAt = requiredDate(o, "updatedAt");
         return r;
     });
@@ -111,8 +139,8 @@ Result<SnapshotUploadResponse, RelayDecodeError> decodeSnapshotUploadResponse(st
 Result<HealthResponse, RelayDecodeError> decodeHealthResponse(std::string_view b) {
     return decodeObject<HealthResponse>(b, [](object o) {
         HealthResponse r;
-        r.status = requiredString(o, "status");
-        r.environment = optionalString(o, "environment", {});
+        r.status = shownString(o, "status");
+        r.environment = optionalShownString(o, "environment", {});
         // An addition to the health answer: anything but a string is ignored, never a failure.
         std::string_view webApp;
         if (o["webApp"].get_string().get(webApp) == simdjson::SUCCESS) {
@@ -141,11 +169,11 @@ Result<DevicesResponse, RelayDecodeError> decodeDevicesResponse(std::string_view
                 failWith("\"" + path + "\" is not an object");
             }
             RelayDevice d;
-            d.id = requiredString(device, "id", path);
-            d.name = requiredString(device, "name", path);
-            d.kind = requiredString(device, "kind", path);
-            d.createdAt = requiredString(device, "createdAt", path);
-            d.lastSeenAt = optionalString(device, "lastSeenAt", path);
+            d.id = identifier(device, "id", path);
+            d.name = shownString(device, "name", path);
+            d.kind = shownString(device, "kind", path);
+            d.createdAt = shownString(device, "createdAt", path);
+            d.lastSeenAt = optionalShownString(device, "lastSeenAt", path);
             r.devices.push_back(std::move(d));
         }
         return r;
@@ -155,8 +183,8 @@ Result<DevicesResponse, RelayDecodeError> decodeDevicesResponse(std::string_view
 Result<DeleteDeviceResponse, RelayDecodeError> decodeDeleteDeviceResponse(std::string_view b) {
     return decodeObject<DeleteDeviceResponse>(b, [](object o) {
         DeleteDeviceResponse r;
-        r.status = requiredString(o, "status");
-        r.deviceId = requiredString(o, "deviceId");
+        r.status = shownString(o, "status");
+        r.deviceId = identifier(o, "deviceId");
         return r;
     });
 }

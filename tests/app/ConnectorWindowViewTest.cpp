@@ -159,6 +159,43 @@ TEST_F(ConnectorWindowViewTest, DiagnosticsFollowTheModelAndErrorsShowInRed) {
     EXPECT_TRUE(error->textInteractionFlags() & Qt::TextSelectableByMouse);
 }
 
+// What the relay sends (device names, status words, error bodies) shows as plain text: markup
+// stays visible characters and draws nothing. A plain-HTTP relay away from this machine is
+// warned about under the header and beside the relay URL field.
+TEST_F(ConnectorWindowViewTest, RelayDataShowsAsPlainTextAndPlainHttpIsWarnedAbout) {
+    const QByteArray markup = "<b>Box</b> <a href='http://x'>link</a>";
+    test::CannedServer relay(test::httpResponse(500, "<h1>" + markup + "</h1>"));
+    relay.answer("GET /v1/sync-spaces/space_1/devices",
+                 test::httpResponse(200, R"({"devices":[{"id":"d","name":")" + markup +
+                                             R"(","kind":"phone","createdAt":"c"}]})"));
+    harness.options.defaultRelayURL = relay.url();
+    harness.storePairing();
+    const auto page = startedPage(KorvoBuildChannel::development);
+    const QWidget* root = page->widget();
+    ConnectorModel& model = harness.model();
+    QCoro::waitFor(model.loadDevices());
+    QCoro::waitFor(model.syncNow()); // the upload fails with the relay's HTML body
+    page->refresh();
+    ASSERT_TRUE(visible(root, QString::fromUtf8(markup + " (phone)")));
+    ASSERT_TRUE(model.errorMessage().value_or(QString()).contains(QString::fromUtf8(markup)));
+    for (const QLabel* label : root->findChildren<QLabel*>()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+    }
+
+    const QString warning = QStringLiteral("Plain HTTP: the device token and snapshots travel "
+                                           "unencrypted to this relay. Use an https:// URL.");
+    EXPECT_EQ(testing::visibleLabelTexts(root).count(warning), 0);
+    for (const auto& [url, shown] :
+         {std::pair{"http://relay.example.com", 2}, std::pair{"relay.example.com", 0},
+          std::pair{"http://localhost:8787", 0}}) {
+        QLineEdit* field = root->findChild<QLineEdit*>();
+        field->setText(QString::fromLatin1(url));
+        Q_EMIT field->textEdited(field->text());
+        page->refresh();
+        EXPECT_EQ(testing::visibleLabelTexts(root).count(warning), shown) << url;
+    }
+}
+
 TEST_F(ConnectorWindowViewTest, NoSnapshotShowsTheNoDataTexts) {
     // Paired, no tool gives a row and no source has been checked.
     harness.options.sourceAdapters = AdapterList{};

@@ -1,10 +1,14 @@
 #include "CoreTestSupport.h"
 #include "model/SnapshotJson.h"
 #include "model/TimeText.h"
+#include "relay/SecretServiceKeychain.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <iostream>
+#include <map>
+#include <thread>
 
 namespace korvo {
 namespace {
@@ -145,6 +149,103 @@ TEST_F(RelayEndToEndTest, FailuresKeepTheLastSnapshotAndThePairingAndTheNextTick
     EXPECT_TRUE(m.localLimitSnapshot().has_value()); // kept, like the device id and relay URL
 }
 
+// A run without a Secret Service kept the token in the file; now the Secret Service answers and
+// holds nothing, so the model reads as unpaired while the old token still works on the relay.
+// Unlinking revokes that token and removes it from both backends.
+TEST_F(RelayEndToEndTest, UnlinkRevokesAndRemovesATokenLeftInTheOtherBackend) {
+    if (!qEnvironmentVariableIsSet("KORVO_TEST_SECRET_SERVICE")) {
+        GTEST_SKIP() << "needs the private Secret Service of scripts/run-tests";
+    }
+    const std::string service = "com.korvo.connector.test-unlink";
+    const auto secretService = std::make_shared<SecretServiceKeychain>();
+    const KeychainStore inFile(service, h_.keychain), inSecretService(service, secretService);
+    inSecretService.remove(KeychainStore::kDeviceTokenAccount);
+    h_.options.keychainService = service;
+    pair(h_.make());
+    const std::string token = inFile.read(KeychainStore::kDeviceTokenAccount).value_or("");
+    ASSERT_FALSE(token.empty());
+
+    h_.options.keychainBackend = secretService;
+    h_.options.otherKeychainBackends = {h_.keychain};
+    ConnectorModel& m = h_.make();
+    EXPECT_FALSE(test::finish(m.loadPairingState()));
+    EXPECT_EQ(test::finish(m.unlinkDevice()), UnlinkOutcome::unlinked);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return !inFile.read(KeychainStore::kDeviceTokenAccount) &&
+               !inSecretService.read(KeychainStore::kDeviceTokenAccount);
+    }));
+    const auto used = phone().Get(u"/v1/sync-spaces/%1/devices"_s.arg(space_).toStdString(),
+                                  {{"authorization", "Bearer " + token}});
+    ASSERT_TRUE(used);
+    EXPECT_EQ(used->status, 401);
+}
+
+// Someone who photographed the QR code polls with its secret every 100 ms while the phone claims
+// the code. Whoever polls first after the claim gets the token, once; the other side's paired
+// poll revokes the connector. So in every round the connector either completes the pairing or
+// says it failed, and a token the second poller took never works.
+TEST_F(RelayEndToEndTest, ASecondPollerWithTheQRSecretNeverKeepsAWorkingToken) {
+    h_.options.pairingPollInterval = 100ms;
+    const KeychainStore keychain(KeychainStore::kDefaultService, h_.keychain);
+    std::map<PairingOutcome, int> outcomes;
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        keychain.remove(KeychainStore::kDeviceTokenAccount);
+        h_.defaults->remove(u"syncSpaceId"_s);
+        ConnectorModel& m = h_.make();
+        test::finish(m.createPairingCode());
+        ASSERT_TRUE(m.pairingSession() && m.pairingSecret());
+        const std::string path = "/v1/pairing/sessions/" + m.pairingSession()->pairingSessionId;
+        const httplib::Headers withSecret{{"x-pairing-secret", m.pairingSecret()->toStdString()}};
+        std::atomic<bool> stop = false;
+        std::string stolen, stolenSpace;
+        std::jthread thief([&] {
+            httplib::Client client("127.0.0.1", relay_->port());
+            for (int i = 0; i < 150 && !stop; ++i) { // 15 s at most
+                if (const auto res = client.Get(path, withSecret); res && res->status == 200) {
+                    const QJsonObject answer =
+                        QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object();
+                    if (answer.contains("connectorDeviceToken")) {
+                        stolen = answer["connectorDeviceToken"].toString().toStdString();
+                        stolenSpace = answer["syncSpaceId"].toString().toStdString();
+                    }
+                }
+                std::this_thread::sleep_for(100ms);
+            }
+        });
+        QTest::qWait(17 * round); // the claim lands at another point of both poll cycles
+        const std::string code = m.pairingSession()->pairingCode;
+        const auto claim = phone().Post("/v1/pairing/claim", R"({"pairingCode":")" + code + R"("})",
+                                        "application/json");
+        ASSERT_TRUE(claim && claim->status == 200);
+        // Bounded: a connector that kept waiting fails here, long before the code expires.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !m.isPollingForPairing(); }, 15000));
+        const PairingOutcome outcome = test::finish(m.pairingFinished());
+        QTest::qWait(250); // the second poller polls again after the connector finished
+        stop = true;
+        thief.join();
+        ++outcomes[outcome];
+
+        // One token went out, to one side.
+        EXPECT_NE(stolen.empty(), outcome == PairingOutcome::failed);
+        if (outcome == PairingOutcome::failed) {
+            EXPECT_EQ(m.statusMessage(), "Pairing failed");
+            EXPECT_TRUE(m.errorMessage().value_or(QString()).startsWith(u"Pairing failed: "_s));
+            EXPECT_FALSE(m.isPaired() || m.isPollingForPairing() || m.syncSpaceId() ||
+                         h_.storedToken());
+            const auto used = phone().Get("/v1/sync-spaces/" + stolenSpace + "/devices",
+                                          {{"authorization", "Bearer " + stolen}});
+            ASSERT_TRUE(used);
+            EXPECT_EQ(used->status, 401);
+        } else {
+            EXPECT_EQ(outcome, PairingOutcome::paired);
+            EXPECT_TRUE(m.isPaired() && h_.storedToken());
+        }
+    }
+    std::cout << "connector paired " << outcomes[PairingOutcome::paired] << ", failed "
+              << outcomes[PairingOutcome::failed] << " of 6 rounds\n";
+}
+
 // Answers the local relay never gives come from a canned server.
 class CannedRelayTest : public ::testing::Test {
 protected:
@@ -206,7 +307,6 @@ TEST_F(CannedRelayTest, OnlyAnExactPairedStatusWithEveryValueSavedCompletesPairi
     const QByteArray paired = R"("connectorDeviceId":"mac_1","syncSpaceId":"sp")";
     const std::tuple<int, QByteArray, std::optional<QString>> cases[] = {
         {200, R"({"status":"Paired","connectorDeviceToken":"t",)" + paired + "}", std::nullopt},
-        {200, R"({"status":"paired",)" + paired + "}", std::nullopt},
         {200, R"({"status":"paired","syncSpaceId":"sp","connectorDeviceToken":"t"})", std::nullopt},
         {500, {}, u"Unable to check pairing status: Relay returned HTTP 500."_s},
         {200, R"({"status":"paired","connectorDeviceToken":"t",)" + paired + "}",
@@ -231,6 +331,25 @@ TEST_F(CannedRelayTest, OnlyAnExactPairedStatusWithEveryValueSavedCompletesPairi
         EXPECT_TRUE(server_.lastRequestHas("x-pairing-secret: s3cr3t"));
     }
     EXPECT_EQ(m.lastUploadStatus(), "Never");
+}
+
+// A paired answer without the token ends the pairing as failed, says so, saves nothing and stops
+// polling.
+TEST_F(CannedRelayTest, APairedAnswerWithoutTheTokenFailsThePairing) {
+    answerSession();
+    server_.answer("GET /v1/pairing/sessions/ps_1", 200,
+                   R"({"status":"paired","connectorDeviceId":"mac_1","syncSpaceId":"sp"})");
+    ConnectorModel& m = h_.make();
+    test::finish(m.createPairingCode());
+    EXPECT_EQ(test::finish(m.pairingFinished()), PairingOutcome::failed);
+    EXPECT_EQ(m.statusMessage(), "Pairing failed");
+    EXPECT_EQ(m.errorMessage(),
+              "Pairing failed: the pairing code was used from a second place, so the relay "
+              "withdrew this Mac's access. Create a new code and scan it only with your iPhone.");
+    EXPECT_FALSE(m.isPaired() || m.isPollingForPairing() || m.syncSpaceId() || h_.storedToken());
+    const int before = polls();
+    QTest::qWait(100);
+    EXPECT_EQ(polls(), before);
 }
 
 // Two quick presses send one request; a new code replaces the session and its poll loop; a

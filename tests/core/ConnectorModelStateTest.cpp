@@ -33,18 +33,31 @@ TEST(ConnectorModelStateTest, DeviceIdIsGeneratedOnceAndCorruptOnesAreReplaced) 
 }
 
 TEST(ConnectorModelStateTest, RelayURLNormalisedSavedAndLoaded) {
-    // Typed or stored text; the client's normalised URL; the saved text (none: "Invalid URL").
-    const std::tuple<QString, std::optional<QString>, std::optional<QString>> cases[] = {
+    // Typed or stored text; the client's normalised URL; the saved text (none: "Invalid URL");
+    // whether it is shown with the plain-HTTP warning. A bare host means https; user info is
+    // used but never printed.
+    const std::tuple<QString, std::optional<QString>, std::optional<QString>, bool> cases[] = {
         {u"  https://relay.example.com/api/ \n"_s, u"https://relay.example.com/api/"_s,
-         u"https://relay.example.com/api"_s},
+         u"https://relay.example.com/api"_s, false},
         {u"https://relay.example.com/api//"_s, u"https://relay.example.com/api//"_s,
-         u"https://relay.example.com/api"_s},
-        {u"127.0.0.1:8787"_s, u"http://127.0.0.1:8787"_s, u"http://127.0.0.1:8787"_s},
-        {u"   "_s, std::nullopt, std::nullopt},
-        {u"file:///tmp/x"_s, std::nullopt, std::nullopt},
-        {u"http://exa mple.com"_s, std::nullopt, std::nullopt},
+         u"https://relay.example.com/api"_s, false},
+        {u"relay.example.com"_s, u"https://relay.example.com"_s, u"https://relay.example.com"_s,
+         false},
+        {u"127.0.0.1:8787"_s, u"https://127.0.0.1:8787"_s, u"https://127.0.0.1:8787"_s, false},
+        {u"http://relay.example.com:8787"_s, u"http://relay.example.com:8787"_s,
+         u"http://relay.example.com:8787"_s, true},
+        {u"http://10.0.0.2"_s, u"http://10.0.0.2"_s, u"http://10.0.0.2"_s, true},
+        {u"http://localhost:8787"_s, u"http://localhost:8787"_s, u"http://localhost:8787"_s, false},
+        {u"http://127.0.0.2:1"_s, u"http://127.0.0.2:1"_s, u"http://127.0.0.2:1"_s, false},
+        {u"http://[::1]:8787"_s, u"http://[::1]:8787"_s, u"http://[::1]:8787"_s, false},
+        {u"https://me:pw@relay.example.com"_s, u"https://me:pw@relay.example.com"_s,
+         u"https://me:pw@relay.example.com"_s, false},
+        {u"   "_s, std::nullopt, std::nullopt, false},
+        {u"file:///tmp/x"_s, std::nullopt, std::nullopt, false},
+        {u"ftp://relay.example.com"_s, std::nullopt, std::nullopt, false},
+        {u"http://exa mple.com"_s, std::nullopt, std::nullopt, false},
     };
-    for (const auto& [text, normalized, saved] : cases) {
+    for (const auto& [text, normalized, saved, warned] : cases) {
         SCOPED_TRACE(text.toStdString());
         const QString client = normalized.value_or(u"http://127.0.0.1:9"_s);
 
@@ -56,6 +69,11 @@ TEST(ConnectorModelStateTest, RelayURLNormalisedSavedAndLoaded) {
         EXPECT_EQ(m.relayBaseURLString(), saved.value_or(text));
         EXPECT_EQ(h.stored(u"relayBaseURL"_s), saved);
         EXPECT_EQ(m.relayClient().baseURL().toString(), client);
+        EXPECT_EQ(m.relayURLWarning().has_value(), warned);
+        EXPECT_FALSE(m.relayURLText().contains(u":pw@"_s)) << m.relayURLText().toStdString();
+        if (saved) {
+            EXPECT_EQ(m.relayURLText(), QString(*saved).remove(u"me:pw@"_s));
+        }
 
         h.defaults->setString(u"relayBaseURL"_s, text); // a stored URL at construction
         EXPECT_EQ(h.make().relayBaseURLString(), text);

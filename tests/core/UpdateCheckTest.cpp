@@ -1,6 +1,8 @@
 #include "CoreTestSupport.h"
 #include "core/UpdateManifest.h"
 
+#include <QElapsedTimer>
+
 namespace korvo {
 namespace {
 
@@ -63,9 +65,11 @@ protected:
     void serveManifest(int status, const QByteArray& body) {
         server_.answer("GET /download/linux/manifest.json", status, body);
     }
-    static QByteArray manifest(const char* version, const char* build) {
+    static QByteArray manifest(const char* version, const char* build,
+                               const char* file = "korvo.tar.gz") {
         return QByteArray(R"({"version":")") + version + R"(","build":")" + build +
-               R"(","channel":"release","file":"korvo.tar.gz","sizeBytes":2048,)"
+               R"(","channel":"release","file":")" + file +
+               R"(","sizeBytes":2048,)"
                R"("updatedAt":"2026-03-01T09:00:00Z"})";
     }
 
@@ -115,6 +119,49 @@ TEST_F(UpdateCheckTest, AVisibleCheckShowsCheckingAndASecondCheckReturnsAtOnce) 
     EXPECT_EQ(server_.count("GET /download/"), 1);
     EXPECT_EQ(m.updateStatus(), "Up to date: 0 (0)");
     EXPECT_FALSE(m.updateInfo().has_value());
+}
+
+// The manifest's file is offered for download over https or from the relay's own origin (here
+// the canned server, plain HTTP on loopback) only; anything else is left out.
+TEST_F(UpdateCheckTest, DirectDownloadsAreHttpsOrOnTheRelaysOrigin) {
+    const std::pair<const char*, std::optional<QUrl>> cases[] = {
+        {"korvo.tar.gz", server_.url(u"/download/linux/korvo.tar.gz"_s)},
+        {"https://cdn.example.com/k.tar.gz", QUrl(u"https://cdn.example.com/k.tar.gz"_s)},
+        {"http://cdn.example.com/k.tar.gz", std::nullopt},
+        {"http://127.0.0.1:1/k.tar.gz", std::nullopt}, // the relay's host, another port
+        {"javascript:alert(1)", std::nullopt},
+        {"file:///etc/passwd", std::nullopt},
+        {"ftp://cdn.example.com/k.tar.gz", std::nullopt},
+    };
+    ConnectorModel& m = h_.make();
+    for (const auto& [file, expected] : cases) {
+        serveManifest(200, manifest("1.5.0", "43", file));
+        EXPECT_EQ(test::finish(m.checkForUpdates(false)), UpdateCheckOutcome::available);
+        EXPECT_EQ(m.updateInfo().value_or(ConnectorUpdateInfo{}).directDownloadURL, expected)
+            << file;
+    }
+}
+
+// A manifest answer past the cap is stopped while it arrives: the check fails at once instead of
+// waiting for the rest (which never comes) until the time-out.
+TEST_F(UpdateCheckTest, AnOversizedManifestIsStoppedWhileItArrives) {
+    const QByteArray cases[] = {
+        "HTTP/1.1 200 OK\r\ncontent-length: 419430400\r\n\r\n{",
+        "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(300 * 1024, ' '),
+    };
+    for (const QByteArray& response : cases) {
+        QTcpServer endless; // answers and keeps the connection open
+        ASSERT_TRUE(endless.listen(QHostAddress::LocalHost));
+        QObject::connect(&endless, &QTcpServer::newConnection,
+                         [&] { endless.nextPendingConnection()->write(response); });
+        h_.pointAt(QUrl(u"http://127.0.0.1:%1"_s.arg(endless.serverPort())));
+        h_.options.manifestTimeout = 20s;
+        ConnectorModel& m = h_.make();
+        QElapsedTimer elapsed;
+        elapsed.start();
+        EXPECT_EQ(test::finish(m.checkForUpdates(false)), UpdateCheckOutcome::failed);
+        EXPECT_LT(elapsed.elapsed(), 5000) << response.left(40).toStdString();
+    }
 }
 
 } // namespace

@@ -98,6 +98,10 @@ TEST(RelayClientTest, AnswersBecomeRecordsOrErrorsWithTheirTexts) {
     const std::string longBody = "{\"error\":\"" + std::string(5000, 'x') + "\"}";
     const QByteArray fractional =
         R"({"pairingSessionId":"ps1","pairingCode":"123456","qrPayload":"q","expiresAt":"2026-12-06T11:00:00.5Z"})";
+    const QByteArray escapedDate =
+        R"({"pairingSessionId":"ps1","pairingCode":"123456","qrPayload":"q","expiresAt":"\u001b]0;x\u0007"})";
+    const QByteArray escapedCode =
+        R"({"pairingSessionId":"ps1","pairingCode":"12\u001b[2J","qrPayload":"q","expiresAt":"2026-12-06T11:00:00Z"})";
     const QByteArray noCreatedAt =
         R"({"devices":[{"id":"a","name":"A","kind":"phone","createdAt":"c"},{"id":"b","name":"B","kind":"connector"}]})";
     const std::vector<AnswerCase> cases = {
@@ -128,6 +132,14 @@ TEST(RelayClientTest, AnswersBecomeRecordsOrErrorsWithTheirTexts) {
          "Relay response decode failed: the member \"expiresAt\" is not an ISO 8601 date-time "
          "without fractional seconds: \"2026-12-06T11:00:00.5Z\". Body: " +
              fractional.toStdString()},
+        {"a quoted value loses its control characters", session, 200, escapedDate,
+         "Relay response decode failed: the member \"expiresAt\" is not an ISO 8601 date-time "
+         "without fractional seconds: \"]0;x\". Body: " +
+             escapedDate.toStdString()},
+        {"an identifier printing would change is refused", session, 200, escapedCode,
+         "Relay response decode failed: the member \"pairingCode\" is not a printable "
+         "identifier. Body: " +
+             escapedCode.toStdString()},
         {"device without createdAt", devices, 200, noCreatedAt,
          "Relay response decode failed: the member \"devices[1].createdAt\" is missing. Body: " +
              noCreatedAt.toStdString()},
@@ -138,6 +150,13 @@ TEST(RelayClientTest, AnswersBecomeRecordsOrErrorsWithTheirTexts) {
         RelayClient client(&network, server.url());
         EXPECT_EQ(QCoro::waitFor(c.call(client)), c.description);
     }
+    // Shown members lose their control characters when they are decoded; markup stays text.
+    const auto listed = decodeDevicesResponse(
+        R"({"devices":[{"id":"a","name":"<b>Box\u001b]0;t\u0007</b>","kind":"phone\u009b","createdAt":"c","lastSeenAt":"\r\nx"}]})");
+    ASSERT_TRUE(listed.ok());
+    const RelayDevice& device = listed.value().devices.at(0);
+    EXPECT_EQ(std::tie(device.name, device.kind, device.lastSeenAt),
+              std::make_tuple("<b>Box]0;t</b>", "phone", std::optional<std::string>("  x")));
     // The 204 is a decode failure, not a refusal.
     CannedServer empty(httpResponse(204, ""));
     const auto result = runTask(RelayClient(&network, empty.url()).pairingStatus("ps1", "s"));

@@ -1,0 +1,43 @@
+#include "relay/RelayAddress.h"
+
+#include <QHostAddress>
+
+namespace korvo {
+
+std::optional<QUrl> RelayAddress::normalized(const QString& text) {
+    QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        return std::nullopt;
+    }
+    if (!trimmed.contains(QLatin1String("://"))) {
+        trimmed.prepend(QLatin1String("https://"));
+    }
+    const QUrl url(trimmed, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+RelayAddress::Transport RelayAddress::transportOf(const QUrl& url) {
+    if (url.scheme() == QLatin1String("https")) {
+        return Transport::https;
+    }
+    const QString host = url.host().toLower();
+    if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost")) ||
+        QHostAddress(host).isLoopback()) {
+        return Transport::loopback;
+    }
+    return Transport::plainHttp;
+}
+
+QString RelayAddress::printable(const QString& text) {
+    const QUrl url = normalized(text).value_or(QUrl(text.trimmed(), QUrl::TolerantMode));
+    if (!url.isValid() || url.userInfo().isEmpty()) {
+        return text;
+    }
+    return url.adjusted(QUrl::RemoveUserInfo).toString(QUrl::FullyEncoded);
+}
+
+} // namespace korvo
