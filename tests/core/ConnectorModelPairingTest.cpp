@@ -1,7 +1,7 @@
 #include "CoreTestSupport.h"
 #include "model/SnapshotJson.h"
 #include "model/TimeText.h"
-#include "relay/SecretServiceKeychain.h"
+#include "platform/PlatformServices.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -157,7 +157,7 @@ TEST_F(RelayEndToEndTest, UnlinkRevokesAndRemovesATokenLeftInTheOtherBackend) {
         GTEST_SKIP() << "needs the private Secret Service of scripts/run-tests";
     }
     const std::string service = "com.korvo.connector.test-unlink";
-    const auto secretService = std::make_shared<SecretServiceKeychain>();
+    const auto secretService = PlatformServices::systemKeychain();
     const KeychainStore inFile(service, h_.keychain), inSecretService(service, secretService);
     inSecretService.remove(KeychainStore::kDeviceTokenAccount);
     h_.options.keychainService = service;
