@@ -22,8 +22,14 @@ namespace {
 // icon is drawn in the tray, the tray menu opens the window at the pairing button, and a low
 // quota becomes one notification while alerts are on.
 TEST(TrayHostTest, IconMenuAndAlerts) {
+    // On a busy machine the tray host may take a while to claim the tray after it started.
+    const bool hosted = qEnvironmentVariableIsSet("KORVO_TEST_TRAY_HOST");
+    if (hosted) {
+        static_cast<void>(
+            QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 15000));
+    }
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (qEnvironmentVariableIsSet("KORVO_TEST_TRAY_HOST")) {
+        if (hosted) {
             FAIL() << "no tray host on " << qgetenv("DISPLAY").toStdString();
         }
         GTEST_SKIP() << "no tray host";
