@@ -122,11 +122,11 @@ TEST(CommandsProgram, RelayTextsReachTheTerminalWithoutControlCharacters) {
         {200, R"({"pairingSessionId":"p","pairingCode":"123456","qrPayload":"q",)"
               R"("expiresAt":"\u001b]0;pwned\u0007\u001b[2J"})"},
     };
-    for (const auto& [status, body] : answers) {
+    for (const auto& answer : answers) {
         httplib::Server hostile;
         hostile.Post("/v1/pairing/sessions", [&](const httplib::Request&, httplib::Response& res) {
-            res.status = status;
-            res.set_content(body, "application/json");
+            res.status = answer.first;
+            res.set_content(answer.second, "application/json");
         });
         const int port = hostile.bind_to_any_port("127.0.0.1");
         std::thread serving([&] { hostile.listen_after_bind(); });
