@@ -4,6 +4,7 @@
 #include "platform/PlatformServices.h"
 
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <iostream>
@@ -199,7 +200,7 @@ TEST_F(RelayEndToEndTest, ASecondPollerWithTheQRSecretNeverKeepsAWorkingToken) {
         const httplib::Headers withSecret{{"x-pairing-secret", m.pairingSecret()->toStdString()}};
         std::atomic<bool> stop = false;
         std::string stolen, stolenSpace;
-        std::jthread thief([&] {
+        std::thread thief([&] {
             httplib::Client client("127.0.0.1", relay_->port());
             for (int i = 0; i < 150 && !stop; ++i) { // 15 s at most
                 if (const auto res = client.Get(path, withSecret); res && res->status == 200) {
@@ -211,6 +212,13 @@ TEST_F(RelayEndToEndTest, ASecondPollerWithTheQRSecretNeverKeepsAWorkingToken) {
                     }
                 }
                 std::this_thread::sleep_for(100ms);
+            }
+        });
+        // An assertion that ends the round early still stops and joins the poller.
+        const auto joinThief = qScopeGuard([&] {
+            stop = true;
+            if (thief.joinable()) {
+                thief.join();
             }
         });
         QTest::qWait(17 * round); // the claim lands at another point of both poll cycles
