@@ -4,9 +4,9 @@
 #include "platform/PlatformServices.h"
 
 #include <QJsonDocument>
-#include <QScopeGuard>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <iostream>
 #include <map>
 #include <thread>
