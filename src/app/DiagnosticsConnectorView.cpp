@@ -5,6 +5,7 @@
 #include "app/ViewText.h"
 #include "core/ConnectorModel.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>

@@ -5,6 +5,7 @@
 #include "core/ConnectorModel.h"
 #include "model/DisplayText.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
