@@ -46,22 +46,30 @@ QString connectorDeviceIdOf(UserDefaults& userDefaults) {
 
 ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)),
-      supportBundle_({options_.buildInfo, options_.clock, options_.locale, options_.timeZone}) {
+      // The relay client, on the default base URL and the shared HTTP session.
+      network_(options_.network ? options_.network : new QNetworkAccessManager(this)),
+      relayClient_(
+          std::make_shared<RelayClient>(network_, options_.defaultRelayURL, options_.relayTimeout)),
+      supportBundle_({options_.buildInfo, options_.clock, options_.locale, options_.timeZone}),
+      token_(options_.keychainService, options_.keychainBackend, options_.otherKeychainBackends),
+      launchAtLogin_(options_.loginItem
+                         ? options_.loginItem
+                         : PlatformServices::loginItem(QCoreApplication::applicationFilePath())),
+      updateChecker_(UpdateChecker::Settings{options_.manifestURL, options_.downloadPageURL,
+                                             options_.manifestTimeout, options_.buildInfo,
+                                             options_.clock, options_.urlOpener,
+                                             [relay = relayClient_] { return relay->baseURL(); }},
+                     network_),
+      autoSync_(AutoSync::Hooks{[this] { return isPaired(); }, [this] { return syncCycle(); },
+                                [this] { return refreshAfterWake(); }},
+                options_.clock, options_.syncInterval, options_.wakeDelay) {
     if (options_.home.empty()) {
         options_.home = QDir::homePath().toStdString();
     }
     std::shared_ptr<UserDefaults> userDefaults =
         options_.userDefaults ? options_.userDefaults : PlatformServices::userDefaults();
-    std::shared_ptr<LoginItem> loginItem =
-        options_.loginItem ? options_.loginItem
-                           : PlatformServices::loginItem(QCoreApplication::applicationFilePath());
     std::shared_ptr<HostInfo> hostInfo =
         options_.hostInfo ? options_.hostInfo : PlatformServices::hostInfo();
-
-    // The relay client, on the default base URL and the shared HTTP session.
-    network_ = options_.network ? options_.network : new QNetworkAccessManager(this);
-    relayClient_ =
-        std::make_shared<RelayClient>(network_, options_.defaultRelayURL, options_.relayTimeout);
 
     // The two adapter lists. Nothing is probed here.
     if (!options_.realAdapters || !options_.sourceAdapters) {
@@ -78,41 +86,27 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     }
     connectorDeviceId_ = connectorDeviceIdOf(*userDefaults);
 
-    connection_ = std::make_unique<Connection>();
-    token_ = std::make_unique<DeviceToken>(options_.keychainService, options_.keychainBackend,
-                                           options_.otherKeychainBackends);
     collector_ =
         std::make_unique<SourceCollector>(*options_.realAdapters, *options_.sourceAdapters,
                                           std::move(hostInfo), options_.clock, connectorDeviceId_);
-    const RelayAccess relay{relayClient_, token_.get(), connection_.get(), connectorDeviceId_};
+    const RelayAccess relay{relayClient_, &token_, &connection_, connectorDeviceId_};
     pairing_ = std::make_unique<Pairing>(
         Pairing::Services{relay, userDefaults, collector_.get(), options_.clock,
                           options_.pairingPollInterval, [this] { return completePairing(); }});
     relaySettings_ = std::make_unique<RelaySettings>(RelaySettings::Services{
         pairing_.get(), relay, userDefaults, options_.defaultRelayURL.toString()});
-    autoSync_ = std::make_unique<AutoSync>(
-        AutoSync::Hooks{[this] { return isPaired(); }, [this] { return syncCycle(); },
-                        [this] { return refreshAfterWake(); }},
-        options_.clock, options_.syncInterval, options_.wakeDelay);
     uploader_ = std::make_unique<SnapshotUploader>(
         SnapshotUploader::Services{relay, makeMockAdapter(options_.clock), pairing_.get(),
-                                   collector_.get(), autoSync_.get(), options_.clock});
-    launchAtLogin_ = std::make_unique<LaunchAtLogin>(std::move(loginItem));
-    updateChecker_ = std::make_unique<UpdateChecker>(
-        UpdateChecker::Settings{options_.manifestURL, options_.downloadPageURL,
-                                options_.manifestTimeout, options_.buildInfo, options_.clock,
-                                options_.urlOpener,
-                                [relay = relayClient_] { return relay->baseURL(); }},
-        network_);
+                                   collector_.get(), &autoSync_, options_.clock});
 
-    forward(connection_.get(), &ConnectorModel::connectionChanged);
+    forward(&connection_, &ConnectorModel::connectionChanged);
     forward(pairing_.get(), &ConnectorModel::pairingChanged);
     forward(uploader_.get(), &ConnectorModel::uploadChanged);
     forward(collector_.get(), &ConnectorModel::sourcesChanged);
-    forward(autoSync_.get(), &ConnectorModel::autoSyncChanged);
+    forward(&autoSync_, &ConnectorModel::autoSyncChanged);
     forward(relaySettings_.get(), &ConnectorModel::relayChanged);
-    forward(launchAtLogin_.get(), &ConnectorModel::launchAtLoginChanged);
-    forward(updateChecker_.get(), &ConnectorModel::updatesChanged);
+    forward(&launchAtLogin_, &ConnectorModel::launchAtLoginChanged);
+    forward(&updateChecker_, &ConnectorModel::updatesChanged);
     connect(pairing_.get(), &Pairing::ended, this, &ConnectorModel::pairingEnded);
 
     if (options_.powerEvents) {
@@ -121,15 +115,13 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     }
 }
 
-ConnectorModel::~ConnectorModel() {
-    // The tasks hold their owners through QPointer; ending their pauses lets them notice that
-    // the concerns are gone on a later turn of the event loop. The loop goes first, and the
-    // keychain thread is waited for last.
-    autoSync_.reset();
-}
+// The tasks hold their owners through QPointer; the concerns' task slots end their pauses as
+// they go, so the tasks notice on a later turn of the event loop that their owner is gone. The
+// keychain thread is waited for after every concern that uses it is gone.
+ConnectorModel::~ConnectorModel() = default;
 
 bool ConnectorModel::isPaired() const {
-    return pairing().syncSpaceId.has_value() && token_->isPresent();
+    return pairing().syncSpaceId.has_value() && token_.isPresent();
 }
 
 const std::optional<UsageSnapshot>& ConnectorModel::displaySnapshot() const {
@@ -138,7 +130,7 @@ const std::optional<UsageSnapshot>& ConnectorModel::displaySnapshot() const {
 
 QCoro::Task<bool> ConnectorModel::refreshPairedState() {
     QPointer<ConnectorModel> self(this);
-    co_await token_->read();
+    co_await token_.read();
     co_return self&& isPaired();
 }
 
@@ -149,7 +141,7 @@ QCoro::Task<bool> ConnectorModel::loadPairingState() {
     if (!self) {
         co_return false;
     }
-    connection_->setStatus(paired ? ConnectionStatus::connected : ConnectionStatus::notPaired);
+    connection_.setStatus(paired ? ConnectionStatus::connected : ConnectionStatus::notPaired);
     co_return paired;
 }
 
@@ -177,33 +169,9 @@ QCoro::Task<> ConnectorModel::start() {
     }
 }
 
-QCoro::Task<SyncOutcome> ConnectorModel::syncNow() {
-    return uploader_->syncNow();
-}
-
 QCoro::Task<> ConnectorModel::refreshLocalLimits() {
     const std::optional<QString>& syncSpaceId = pairing().syncSpaceId;
     return collector_->refreshLocalLimits(syncSpaceId ? stdText(*syncSpaceId) : "local_display");
-}
-
-QCoro::Task<> ConnectorModel::refreshSourceDiagnostics() {
-    return collector_->refreshDiagnostics();
-}
-
-QCoro::Task<PairingCodeOutcome> ConnectorModel::createPairingCode() {
-    return pairing_->createCode();
-}
-
-void ConnectorModel::startPairingPoll() {
-    pairing_->startPoll();
-}
-
-QCoro::Task<bool> ConnectorModel::checkPairingStatus() {
-    return pairing_->checkStatus();
-}
-
-QCoro::Task<PairingOutcome> ConnectorModel::pairingFinished() {
-    return pairing_->finished();
 }
 
 QCoro::Task<> ConnectorModel::completePairing() {
@@ -218,30 +186,22 @@ QCoro::Task<> ConnectorModel::completePairing() {
     }
 }
 
-void ConnectorModel::startAutoSync() {
-    autoSync_->start();
-}
-
-void ConnectorModel::stopAutoSync() {
-    autoSync_->stop();
-}
-
 void ConnectorModel::handleSleep() {
-    autoSync_->sleep();
+    autoSync_.sleep();
     if (isPaired()) {
-        connection_->setStatus(ConnectionStatus::sleeping);
+        connection_.setStatus(ConnectionStatus::sleeping);
     }
 }
 
 void ConnectorModel::handleWake() {
     // Pauses that ran on while the machine slept are over now; let them see it.
-    autoSync_->wake();
+    autoSync_.wake();
     pairing_->recheckClock();
     if (!isPaired()) {
         return;
     }
-    connection_->setStatus(ConnectionStatus::woke);
-    autoSync_->resumeAfterWake();
+    connection_.setStatus(ConnectionStatus::woke);
+    autoSync_.resumeAfterWake();
 }
 
 QCoro::Task<> ConnectorModel::syncCycle() {
@@ -265,30 +225,6 @@ QCoro::Task<> ConnectorModel::refreshAfterWake() {
     co_await checkForUpdates(true);
 }
 
-QCoro::Task<UpdateCheckOutcome> ConnectorModel::checkForUpdates(bool silent) {
-    return updateChecker_->check(silent);
-}
-
-void ConnectorModel::openDownloadPage() {
-    updateChecker_->openDownloadPage();
-}
-
-void ConnectorModel::setRelayBaseURLString(const QString& text) {
-    relaySettings_->setBaseURLString(text);
-}
-
-bool ConnectorModel::saveRelaySettings() {
-    return relaySettings_->save();
-}
-
-QCoro::Task<RelayHealthOutcome> ConnectorModel::checkRelayHealth() {
-    return relaySettings_->checkHealth();
-}
-
-QCoro::Task<DeviceListOutcome> ConnectorModel::loadDevices() {
-    return relaySettings_->loadDevices();
-}
-
 QCoro::Task<UnlinkOutcome> ConnectorModel::unlinkDevice() {
     QPointer<ConnectorModel> self(this);
     const UnlinkOutcome outcome = co_await relaySettings_->unlink();
@@ -303,21 +239,17 @@ void ConnectorModel::resetPairing() {
     uploader_->forget();
     collector_->forgetCollection();
     relaySettings_->forgetDevices();
-    connection_->setStatus(ConnectionStatus::notPaired);
+    connection_.setStatus(ConnectionStatus::notPaired);
     stopAutoSync();
-    token_->forget();
+    token_.forget();
     if (pairingRan) {
         pairing_->finish(PairingOutcome::cancelled);
     }
 }
 
-void ConnectorModel::refreshLaunchAtLoginStatus() {
-    launchAtLogin_->refresh();
-}
-
 void ConnectorModel::setLaunchAtLogin(bool enabled) {
-    if (std::optional<ConnectorError> failure = launchAtLogin_->set(enabled)) {
-        connection_->setError(std::move(failure));
+    if (std::optional<ConnectorError> failure = launchAtLogin_.set(enabled)) {
+        connection_.setError(std::move(failure));
     }
 }
 

@@ -117,16 +117,16 @@ public:
     static constexpr const char* kSyncSpaceIdKey = Pairing::kSyncSpaceIdKey;
 
     // The typed state of each concern.
-    ConnectionStatus connectionStatus() const { return connection_->status(); }
-    const std::optional<ConnectorError>& error() const { return connection_->error(); }
+    ConnectionStatus connectionStatus() const { return connection_.status(); }
+    const std::optional<ConnectorError>& error() const { return connection_.error(); }
     const PairingState& pairing() const { return pairing_->state(); }
     const UploadState& upload() const { return uploader_->state(); }
     const CollectState& collect() const { return collector_->collect(); }
     const SourceDiagnosticsState& sources() const { return collector_->diagnostics(); }
-    const AutoSyncState& autoSync() const { return autoSync_->state(); }
+    const AutoSyncState& autoSync() const { return autoSync_.state(); }
     const RelayState& relay() const { return relaySettings_->state(); }
-    const LoginItemState& launchAtLogin() const { return launchAtLogin_->state(); }
-    const UpdateState& updates() const { return updateChecker_->state(); }
+    const LoginItemState& launchAtLogin() const { return launchAtLogin_.state(); }
+    const UpdateState& updates() const { return updateChecker_.state(); }
 
     // Fields read from the typed state, and the texts derived from it.
     const std::optional<QString>& syncSpaceId() const { return pairing().syncSpaceId; }
@@ -193,8 +193,8 @@ public:
     const AdapterList& realAdapters() const { return collector_->realAdapters(); }
     const AdapterList& sourceAdapters() const { return collector_->sourceAdapters(); }
     bool hasPairingPollTask() const { return pairing_->isPollRunning(); }
-    bool hasAutoSyncTask() const { return autoSync_->isLoopRunning(); }
-    bool hasWakeRefreshTask() const { return autoSync_->isWakeRefreshRunning(); }
+    bool hasAutoSyncTask() const { return autoSync_.isLoopRunning(); }
+    bool hasWakeRefreshTask() const { return autoSync_.isWakeRefreshRunning(); }
 
     // Start-up refresh, run each time the window is shown.
     QCoro::Task<> start();
@@ -206,30 +206,32 @@ public:
     QCoro::Task<bool> refreshPairedState();
 
     // Collect and upload.
-    QCoro::Task<SyncOutcome> syncNow();
+    QCoro::Task<SyncOutcome> syncNow() { return uploader_->syncNow(); }
     QCoro::Task<> refreshLocalLimits();
-    QCoro::Task<> refreshSourceDiagnostics();
+    QCoro::Task<> refreshSourceDiagnostics() { return collector_->refreshDiagnostics(); }
 
     // Pairing.
-    QCoro::Task<PairingCodeOutcome> createPairingCode();
-    void startPairingPoll();
+    QCoro::Task<PairingCodeOutcome> createPairingCode() { return pairing_->createCode(); }
+    void startPairingPoll() { pairing_->startPoll(); }
     // One status poll. True when it ended the pairing: paired, or failed because the relay
     // answered paired without handing out the token.
-    QCoro::Task<bool> checkPairingStatus();
+    QCoro::Task<bool> checkPairingStatus() { return pairing_->checkStatus(); }
     // Resumes when the running pairing poll ends: paired (after the first upload and the device
     // listing), expired, failed (the token went to someone else), or cancelled by a reset. Without
     // a running poll it reports at once how the last one ended.
-    QCoro::Task<PairingOutcome> pairingFinished();
+    QCoro::Task<PairingOutcome> pairingFinished() { return pairing_->finished(); }
 
     // Automatic sync, sleep and wake.
-    void startAutoSync();
-    void stopAutoSync();
+    void startAutoSync() { autoSync_.start(); }
+    void stopAutoSync() { autoSync_.stop(); }
     void handleSleep();
     void handleWake();
 
     // Updates.
-    QCoro::Task<UpdateCheckOutcome> checkForUpdates(bool silent);
-    void openDownloadPage();
+    QCoro::Task<UpdateCheckOutcome> checkForUpdates(bool silent) {
+        return updateChecker_.check(silent);
+    }
+    void openDownloadPage() { updateChecker_.openDownloadPage(); }
 
     // Support bundle and snapshot export.
     QString supportBundleText() const { return supportBundle_.text(*this); }
@@ -246,14 +248,15 @@ public:
     }
 
     // Relay settings, devices, unlinking and Open at Login.
-    void setRelayBaseURLString(const QString& text); // as the user edits it; not saved
+    // The relay URL as the user edits it; not saved.
+    void setRelayBaseURLString(const QString& text) { relaySettings_->setBaseURLString(text); }
     // Saves the URL being edited; false when it is not a usable URL.
-    bool saveRelaySettings();
-    QCoro::Task<RelayHealthOutcome> checkRelayHealth();
-    QCoro::Task<DeviceListOutcome> loadDevices();
+    bool saveRelaySettings() { return relaySettings_->save(); }
+    QCoro::Task<RelayHealthOutcome> checkRelayHealth() { return relaySettings_->checkHealth(); }
+    QCoro::Task<DeviceListOutcome> loadDevices() { return relaySettings_->loadDevices(); }
     QCoro::Task<UnlinkOutcome> unlinkDevice();
     void resetPairing();
-    void refreshLaunchAtLoginStatus();
+    void refreshLaunchAtLoginStatus() { launchAtLogin_.refresh(); }
     void setLaunchAtLogin(bool enabled);
 
 Q_SIGNALS:
@@ -285,23 +288,22 @@ private:
 
     ConnectorModelOptions options_;
     QString connectorDeviceId_;
-    SupportBundle supportBundle_;
-
-    // Collaborators.
     QNetworkAccessManager* network_ = nullptr;
     // Shared so that a request in flight keeps the client alive even if the model goes away.
     std::shared_ptr<RelayClient> relayClient_;
 
-    // The concerns, in the order they are wired; later ones refer to earlier ones.
-    std::unique_ptr<Connection> connection_;
-    std::unique_ptr<DeviceToken> token_;
+    // The concerns made from the options alone, then those made from the adapter lists and the
+    // concerns before them. Each refers only to concerns declared before it.
+    SupportBundle supportBundle_;
+    Connection connection_;
+    DeviceToken token_;
+    LaunchAtLogin launchAtLogin_;
+    UpdateChecker updateChecker_;
+    AutoSync autoSync_;
     std::unique_ptr<SourceCollector> collector_;
     std::unique_ptr<Pairing> pairing_;
     std::unique_ptr<RelaySettings> relaySettings_;
-    std::unique_ptr<AutoSync> autoSync_;
     std::unique_ptr<SnapshotUploader> uploader_;
-    std::unique_ptr<LaunchAtLogin> launchAtLogin_;
-    std::unique_ptr<UpdateChecker> updateChecker_;
 };
 
 } // namespace korvo
