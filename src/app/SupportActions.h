@@ -11,8 +11,7 @@ class ConnectorModel;
 // The actions both support panels offer, created and wired to the model: refresh the sources,
 // copy the support bundle, check for updates, and the Open at Login switch. The panel places
 // them.
-class SupportActions {
-public:
+struct SupportActions {
     SupportActions(ConnectorModel& model, QWidget* parent);
 
     // The update check button and the switch as the model's state says.
