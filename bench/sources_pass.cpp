@@ -9,9 +9,9 @@
 //   bench_sources_pass --one-floor HOME     exactly one read-twice floor over HOME
 
 #include "model/Clock.h"
-#include "sources/Environment.h"
-#include "sources/FileReaders.h"
 #include "sources/SourceRegistry.h"
+#include "sources/io/Environment.h"
+#include "sources/io/FileReaders.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -270,7 +270,7 @@ std::size_t runPass(const Pass& pass) {
     std::size_t rows = 0;
     for (const auto& adapter : pass.real) {
         try {
-            rows += adapter->readUsage().has_value() ? 1 : 0;
+            rows += adapter->readUsage().row.has_value() ? 1 : 0;
         } catch (...) {
         }
     }
