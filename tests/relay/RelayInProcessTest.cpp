@@ -1,0 +1,205 @@
+// The relay served from this process, on loopback: no child process and no Qt, so these tests
+// also run under ThreadSanitizer (`make test-thread`).
+
+#include "RawConnection.h"
+#include "RelayServer.h"
+#include "RelayStorage.h"
+#include "SnapshotValidation.h"
+#include "support/TestDatabase.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <thread>
+#include <tuple>
+
+namespace korvo {
+namespace {
+
+using Ms = std::chrono::milliseconds;
+using relayserver::RelayOptions;
+using relayserver::RelayServer;
+using relayserver::UnixTime;
+
+// A relay on its own thread, its clock at `now`, believing X-Forwarded-For from loopback so a
+// test can speak for many clients.
+class InProcessRelay {
+public:
+    InProcessRelay(const std::string& db, std::atomic<UnixTime>& now, RelayOptions options)
+        : store_(relayserver::openRelayStorage(db, 4, {})) {
+        options.clock = [&now] { return now.load(); };
+        options.trustedProxies.add("127.0.0.1/32");
+        server_ = std::make_unique<RelayServer>(*store_, std::move(options),
+                                                relayserver::validateUploadedSnapshot);
+        port_ = server_->bind("127.0.0.1", 0);
+        thread_ = std::thread([this] { server_->listen(); });
+    }
+    ~InProcessRelay() {
+        server_->stop();
+        thread_.join();
+    }
+    int port() const { return port_; }
+    // POSTs `body` to `path` as the client `client`: the status, the retry-after header and
+    // the body.
+    std::tuple<int, std::string, std::string> post(const std::string& path, const std::string& body,
+                                                   const std::string& client = "192.0.2.1") const {
+        httplib::Client http("127.0.0.1", port_);
+        const auto res = http.Post(path, {{"x-forwarded-for", client}}, body, "application/json");
+        return res ? std::tuple(res->status, res->get_header_value("retry-after"), res->body)
+                   : std::tuple(0, std::string(), std::string());
+    }
+
+private:
+    std::unique_ptr<relayserver::RelayStorage> store_;
+    std::unique_ptr<RelayServer> server_;
+    std::thread thread_;
+    int port_ = -1;
+};
+
+class RelayInProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/korvo-relay-XXXXXX";
+        ASSERT_NE(::mkdtemp(folder), nullptr);
+        dir_ = folder;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string db() const { return test::testDatabase((dir_ / "relay.db").string()); }
+    // One relay, or on PostgreSQL two sharing the database (and so the limits).
+    std::vector<std::unique_ptr<InProcessRelay>> relaysOnOneDatabase() {
+        std::vector<std::unique_ptr<InProcessRelay>> relays;
+        for (int i = 0; i < (test::onPostgres() ? 2 : 1); ++i) {
+            relays.push_back(std::make_unique<InProcessRelay>(db(), now_, RelayOptions{}));
+        }
+        return relays;
+    }
+
+    std::filesystem::path dir_;
+    std::atomic<UnixTime> now_{1'800'000'000};
+};
+
+const std::string kSession = R"({"connectorDeviceId":"C1","connectorDeviceName":"Box"})";
+
+std::string claimBody(int code) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%06d", code);
+    return std::string(R"({"pairingCode":")") + text + "\"}";
+}
+
+// Guessers from 400 addresses (each its own /64), all at once in several threads, against one
+// live session: together they get the relay-wide budget of failures (100 a minute while one
+// session lives) and no more, spread over both relays where they share a database. Every
+// guess skips the live code, so the count is exact.
+TEST_F(RelayInProcessTest, GuessesFromManyAddressesStopAtTheRelayWideFailureBudget) {
+    const auto relays = relaysOnOneDatabase();
+    const auto [status, wait, body] = relays[0]->post("/v1/pairing/sessions", kSession);
+    ASSERT_EQ(status, 200);
+    const int live = std::atoi(body.c_str() + body.find("\"pairingCode\":\"") + 15);
+    std::atomic<int> wrong = 0, refused = 0, other = 0;
+    std::vector<std::thread> guessers;
+    for (int t = 0; t < 8; ++t) {
+        guessers.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                const int n = t * 50 + i;
+                const auto [status, wait, body] =
+                    relays[static_cast<std::size_t>(n) % relays.size()]->post(
+                        "/v1/pairing/claim", claimBody((live + 1 + n) % 1'000'000),
+                        "2001:db8:" + std::to_string(n) + "::1");
+                (status == 404                   ? wrong
+                 : status == 429 && wait == "60" ? refused
+                                                 : other)
+                    .fetch_add(1);
+            }
+        });
+    }
+    for (auto& guesser : guessers) {
+        guesser.join();
+    }
+    EXPECT_EQ(wrong.load(), 100);
+    EXPECT_EQ(refused.load(), 300);
+    EXPECT_EQ(other.load(), 0);
+    now_ += 60;
+    EXPECT_EQ(
+        std::get<0>(relays.back()->post("/v1/pairing/claim", claimBody(live), "198.51.100.1")), 200)
+        << "a minute on, claims are checked again";
+}
+
+// Sixty claims at once from one address, in rounds, spread over every relay of the database:
+// ten are let through and counted each minute, the rest refused. A claimed code is an attempt
+// too; only the good claim itself is given back.
+TEST_F(RelayInProcessTest, ParallelClaimsFromOneAddressGetTenThroughAMinute) {
+    const auto relays = relaysOnOneDatabase();
+    const auto claim = [&](std::size_t relay, int code) {
+        const auto [status, wait, body] = relays[relay % relays.size()]->post(
+            "/v1/pairing/claim", claimBody(code), "203.0.113.5");
+        return status;
+    };
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        std::atomic<int> wrong = 0, refused = 0;
+        std::vector<std::thread> claims;
+        for (int i = 0; i < 60; ++i) {
+            claims.emplace_back([&, i] {
+                const int status = claim(static_cast<std::size_t>(i), 900'000 + round * 100 + i);
+                (status == 404 ? wrong : refused).fetch_add(status == 404 || status == 429);
+            });
+        }
+        for (auto& thread : claims) {
+            thread.join();
+        }
+        EXPECT_EQ(wrong.load(), 10);
+        EXPECT_EQ(refused.load(), 50);
+        now_ += 60;
+    }
+    const auto [status, wait, body] = relays[0]->post("/v1/pairing/sessions", kSession);
+    ASSERT_EQ(status, 200);
+    const int code = std::atoi(body.c_str() + body.find("\"pairingCode\":\"") + 15);
+    EXPECT_EQ(claim(0, code), 200);
+    for (std::size_t attempt = 0; attempt < 10; ++attempt) {
+        EXPECT_EQ(claim(attempt, code), 409);
+    }
+    EXPECT_EQ(claim(1, code), 429);
+}
+
+TEST_F(RelayInProcessTest, LivePairingSessionsAreCappedRelayWide) {
+    RelayOptions options;
+    options.maxLiveSessions = 3;
+    InProcessRelay relay(db(), now_, options);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(std::get<0>(
+                      relay.post("/v1/pairing/sessions", kSession, "192.0.2." + std::to_string(i))),
+                  200);
+    }
+    const auto [status, wait, body] = relay.post("/v1/pairing/sessions", kSession, "198.51.100.7");
+    EXPECT_EQ(status, 503);
+    EXPECT_EQ(wait, "60");
+    now_ += 600; // the three expire
+    EXPECT_EQ(std::get<0>(relay.post("/v1/pairing/sessions", kSession)), 200);
+}
+
+// A client that sends requests and never reads the answers is cut off once an answer has waited
+// a second to be read, instead of holding its connection and the answers' memory.
+TEST_F(RelayInProcessTest, AClientThatDoesNotReadItsAnswersIsCutOff) {
+    RelayOptions options;
+    options.http.sendTimeout = Ms(1000);
+    InProcessRelay relay(db(), now_, options);
+    test::RawConnection connection(relay.port());
+    ASSERT_TRUE(connection.connected());
+    const timeval limit{5, 0};
+    ::setsockopt(connection.descriptor(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    std::string requests;
+    for (int i = 0; i < 3000; ++i) {
+        requests += "GET /app.js HTTP/1.1\r\nHost: relay\r\n\r\n"; // 9 KiB answers
+    }
+    const auto begin = std::chrono::steady_clock::now();
+    connection.send(requests);
+    std::this_thread::sleep_until(begin + Ms(2500));
+    const std::string answers = connection.read(Ms(5000));
+    EXPECT_TRUE(connection.closed());
+    EXPECT_LT(test::RawConnection::answers(answers), 3000);
+}
+
+} // namespace
+} // namespace korvo
