@@ -2,9 +2,11 @@
 // also run under ThreadSanitizer (`make test-thread`).
 
 #include "RawConnection.h"
+#include "RelayLoad.h"
 #include "RelayServer.h"
 #include "RelayStorage.h"
 #include "SnapshotValidation.h"
+#include "support/SanitizedBuild.h"
 #include "support/TestDatabase.h"
 
 #include <atomic>
@@ -12,6 +14,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <map>
+#include <sqlite3.h>
 #include <thread>
 #include <tuple>
 
@@ -19,6 +23,7 @@ namespace korvo {
 namespace {
 
 using Ms = std::chrono::milliseconds;
+using relayserver::Claim;
 using relayserver::RelayOptions;
 using relayserver::RelayServer;
 using relayserver::UnixTime;
@@ -163,20 +168,36 @@ TEST_F(RelayInProcessTest, ParallelClaimsFromOneAddressGetTenThroughAMinute) {
     EXPECT_EQ(claim(1, code), 429);
 }
 
-TEST_F(RelayInProcessTest, LivePairingSessionsAreCappedRelayWide) {
+// A flood from one client gets ten sessions, then 429 with the wait until the next one, its
+// memory given back; other clients are not held back until the relay-wide cap of live sessions.
+TEST_F(RelayInProcessTest, PairingSessionsAreLimitedPerClientAndRelayWide) {
     RelayOptions options;
-    options.maxLiveSessions = 3;
+    options.maxLiveSessions = 13;
     InProcessRelay relay(db(), now_, options);
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(std::get<0>(
-                      relay.post("/v1/pairing/sessions", kSession, "192.0.2." + std::to_string(i))),
-                  200);
+    const auto create = [&](const std::string& client) {
+        const auto [status, wait, body] = relay.post(
+            "/v1/pairing/sessions",
+            R"({"connectorDeviceId":"C","connectorDeviceName":")" + std::string(200, 'n') + "\"}",
+            client); // the longest name allowed
+        return std::to_string(status) + " " + wait;
+    };
+    const double baseline = relayserver::residentMiB(::getpid());
+    std::map<std::string, int> answers;
+    for (int i = 0; i < 300; ++i) {
+        ++answers[create("192.0.2.1")];
     }
-    const auto [status, wait, body] = relay.post("/v1/pairing/sessions", kSession, "198.51.100.7");
-    EXPECT_EQ(status, 503);
-    EXPECT_EQ(wait, "60");
-    now_ += 600; // the three expire
-    EXPECT_EQ(std::get<0>(relay.post("/v1/pairing/sessions", kSession)), 200);
+    EXPECT_EQ(answers, (std::map<std::string, int>{{"200 ", 10}, {"429 60", 290}}));
+    if (!test::kSanitizedBuild) {
+        EXPECT_LT(relayserver::residentMiB(::getpid()), std::max(64.0, baseline + 8.0));
+    }
+    EXPECT_EQ(create("192.0.2.2"), "200 ") << "another client is not held back";
+    now_ += 60;
+    EXPECT_EQ(create("192.0.2.1"), "200 ") << "one more after a minute";
+    EXPECT_EQ(create("192.0.2.1"), "429 60");
+    EXPECT_EQ(create("192.0.2.3"), "200 ");
+    EXPECT_EQ(create("192.0.2.4"), "503 60") << "13 sessions live";
+    now_ += 600; // they expire
+    EXPECT_EQ(create("192.0.2.4"), "200 ");
 }
 
 // A client that sends requests and never reads the answers is cut off once an answer has waited
@@ -199,6 +220,71 @@ TEST_F(RelayInProcessTest, AClientThatDoesNotReadItsAnswersIsCutOff) {
     const std::string answers = connection.read(Ms(5000));
     EXPECT_TRUE(connection.closed());
     EXPECT_LT(test::RawConnection::answers(answers), 3000);
+}
+
+TEST_F(RelayInProcessTest, StoreASyncSpaceAndItsSnapshotGoWithItsLastDevice) {
+    const auto opened = relayserver::openRelayStorage(db(), 2, {});
+    auto& store = *opened;
+    const auto session = store.createSession("CONNECTOR-1", "Box", 1000);
+    ASSERT_TRUE(session);
+    const Claim claim = store.claim(session->code, "Phone", 1001);
+    ASSERT_EQ(claim.outcome, Claim::Outcome::claimed);
+    const std::string space = claim.syncSpaceId;
+    store.putSnapshot(space, "snap-1", R"({"snapshotId":"snap-1"})", 1002);
+
+    ASSERT_TRUE(store.deleteDevice(space, claim.phoneDeviceId));
+    EXPECT_TRUE(store.latestSnapshot(space)) << "the connector may still read its space";
+    EXPECT_FALSE(store.deleteDevice(space, claim.phoneDeviceId));
+
+    ASSERT_TRUE(store.deleteDevice(space, "CONNECTOR-1"));
+    EXPECT_FALSE(store.latestSnapshot(space));
+    EXPECT_TRUE(store.devices(space).empty());
+}
+
+TEST_F(RelayInProcessTest, StoreTheSweepForgetsSessionsADayAfterExpiryFindingThemByIndex) {
+    const auto opened = relayserver::openRelayStorage(db(), 2, {});
+    auto& store = *opened;
+    const auto old = store.createSession("C-OLD", "Box", 1000);
+    const auto claimed = store.createSession("C-CLAIMED", "Box", 1000);
+    const auto live = store.createSession("C-LIVE", "Box", 1000 + 86'400);
+    ASSERT_TRUE(old && claimed && live);
+    ASSERT_EQ(store.claim(claimed->code, "Phone", 1001).outcome, Claim::Outcome::claimed);
+    EXPECT_EQ(store.liveSessions(1001), 2u) << "a claimed session is not live";
+    EXPECT_EQ(store.liveSessions(1600), 1u) << "nor an expired one";
+
+    EXPECT_EQ(store.sweepExpiredSessions(1000 + 600), 0u);
+    EXPECT_EQ(store.pollSession(claimed->id, claimed->secret, 1000 + 600).outcome,
+              relayserver::SessionPoll::Outcome::paired);
+    EXPECT_EQ(store.sweepExpiredSessions(1000 + 600 + 86'400), 2u);
+    for (const auto& gone : {*old, *claimed}) {
+        EXPECT_EQ(store.pollSession(gone.id, gone.secret, 1000 + 600 + 86'400).outcome,
+                  relayserver::SessionPoll::Outcome::unknown);
+    }
+    EXPECT_EQ(store.pollSession(live->id, live->secret, 1000 + 86'401).outcome,
+              relayserver::SessionPoll::Outcome::pending);
+
+    if (test::onPostgres()) {
+        return;
+    }
+    // Both sweeps find their rows through an index, not by reading the whole table.
+    sqlite3* file = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "relay.db").c_str(), &file), SQLITE_OK);
+    for (const char* query :
+         {"EXPLAIN QUERY PLAN SELECT rowid FROM pairing_sessions WHERE expires_at <= 5",
+          "EXPLAIN QUERY PLAN SELECT rowid FROM pairing_sessions WHERE expires_at <= 5 AND "
+          "connector_token_sealed IS NOT NULL"}) {
+        std::string plan;
+        sqlite3_exec(
+            file, query,
+            [](void* out, int columns, char** values, char**) {
+                *static_cast<std::string*>(out) += values[columns - 1];
+                return 0;
+            },
+            &plan, nullptr);
+        EXPECT_NE(plan.find("USING"), std::string::npos) << query << ": " << plan;
+        EXPECT_NE(plan.find("INDEX"), std::string::npos) << query << ": " << plan;
+    }
+    sqlite3_close(file);
 }
 
 } // namespace

@@ -173,6 +173,10 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
     const std::string claimPath = "/v1/pairing/claim";
     const std::string unused = open.code == "000000" ? "000001" : "000000";
     const std::string noName = R"({"connectorDeviceId":"x"})";
+    const auto named = [](const std::string& id, std::size_t length) {
+        return R"({"connectorDeviceId":")" + id + R"(","connectorDeviceName":")" +
+               std::string(length, 'n') + "\"}";
+    };
     const auto code = [](const std::string& c) { return R"({"pairingCode":")" + c + "\"}"; };
     const auto secret = [](const char* s) { return httplib::Headers{{"x-pairing-secret", s}}; };
     const std::vector<RuleCase> cases = {
@@ -199,6 +203,20 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
         {"snapshot naming another device", "POST", snapshots, mine, forged, 400},
         {"snapshot without snapshotId", "POST", snapshots, mine, missingId, 400},
         {"session without a device name", "POST", "/v1/pairing/sessions", {}, noName, 400},
+        {"device name over 200 bytes", "POST", "/v1/pairing/sessions", {}, named("x", 201), 400},
+        {"device name of 1 MiB", "POST", "/v1/pairing/sessions", {}, named("x", 1 << 19), 400},
+        {"device id over 200 bytes",
+         "POST",
+         "/v1/pairing/sessions",
+         {},
+         named(std::string(201, 'i'), 1),
+         400},
+        {"phone name over 200 bytes",
+         "POST",
+         claimPath,
+         {},
+         R"({"pairingCode":"123456","deviceName":")" + std::string(201, 'n') + "\"}",
+         400},
         {"claim without a code", "POST", claimPath, {}, "[]", 400},
     };
     for (const auto& c : cases) {
