@@ -222,6 +222,18 @@ TEST_F(RelayInProcessTest, AClientThatDoesNotReadItsAnswersIsCutOff) {
     EXPECT_LT(test::RawConnection::answers(answers), 3000);
 }
 
+// Devices pairing and uploading at once, each read back by its phone: under ThreadSanitizer, the
+// upload path and the store's own maintenance thread.
+TEST_F(RelayInProcessTest, ConcurrentUploadsLoseNothing) {
+    InProcessRelay relay(db(), now_, RelayOptions{});
+    const auto report = relayserver::runUploadLoad("127.0.0.1", relay.port(), 8, 400);
+    for (const auto& problem : report.problems) {
+        ADD_FAILURE() << problem;
+    }
+    EXPECT_EQ(report.uploads, 400);
+    EXPECT_TRUE(report.lostNothing());
+}
+
 TEST_F(RelayInProcessTest, StoreASyncSpaceAndItsSnapshotGoWithItsLastDevice) {
     const auto opened = relayserver::openRelayStorage(db(), 2, {});
     auto& store = *opened;
