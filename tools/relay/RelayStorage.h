@@ -100,6 +100,9 @@ public:
     // Removing a sync space's last device removes the space and its snapshot.
     virtual bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) = 0;
 
+    // Pairing sessions not yet expired nor claimed: the codes a guess could hit.
+    virtual std::size_t liveSessions(UnixTime now) = 0;
+
     // Erases the sealed tokens of expired sessions and forgets sessions expired a day ago;
     // returns how many sessions were forgotten.
     virtual std::size_t sweepExpiredSessions(UnixTime now) = 0;
@@ -112,7 +115,8 @@ public:
     virtual bool sharesLimits() const { return false; }
     // As ClaimThrottle::admit for the client key `client`: 0 when let through (and counted),
     // otherwise the seconds until the client may try again.
-    virtual UnixTime admitClaim(const std::string& client, const ClaimLimits& limits, UnixTime now);
+    virtual UnixTime admitClaim(const std::string& client, const ClaimLimits& limits,
+                                std::size_t liveSessions, UnixTime now);
     // As ClaimThrottle::succeeded.
     virtual void claimSucceeded(const std::string& client);
     // As AddressRateLimit::take for `client` under the limit named `scope`: 0 when allowed,
@@ -120,6 +124,27 @@ public:
     virtual UnixTime takeAllowance(const std::string& scope, const std::string& client,
                                    const RateLimits& limits, UnixTime now);
 };
+
+// Declares, inside a class derived from RelayStorage, the operations every store defines; a
+// store's own header then names only what differs.
+#define KORVO_RELAY_STORAGE_OPERATIONS                                                             \
+    std::optional<CreatedSession> createSession(const std::string& connectorDeviceId,              \
+                                                const std::string& connectorDeviceName,            \
+                                                UnixTime now) override;                            \
+    SessionPoll pollSession(const std::string& sessionId, const std::string& secret, UnixTime now) \
+        override;                                                                                  \
+    Claim claim(const std::string& code, const std::string& phoneDeviceName, UnixTime now)         \
+        override;                                                                                  \
+    std::optional<AuthenticatedDevice> authenticate(                                               \
+        const std::string& syncSpaceId, const std::string& token, UnixTime now) override;          \
+    bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,                \
+                     const std::string& body, UnixTime now) override;                              \
+    std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;            \
+    std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;                    \
+    bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;       \
+    std::size_t liveSessions(UnixTime now) override;                                               \
+    std::size_t sweepExpiredSessions(UnixTime now) override;                                       \
+    void checkpointNow() override
 
 // `db` is a PostgreSQL connection URI (postgresql://...), served by a pool of `poolSize`
 // connections, or else a SQLite database file. With a clock, expired pairing sessions are swept
