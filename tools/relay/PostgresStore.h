@@ -35,8 +35,23 @@ public:
     PostgresStore(const PostgresStore&) = delete;
     PostgresStore& operator=(const PostgresStore&) = delete;
 
-    KORVO_RELAY_STORAGE_OPERATIONS;
-    // Here: the upload is one statement (the token check, the last-seen time and the upsert);
+    std::optional<CreatedSession> createSession(const std::string& connectorDeviceId,
+                                                const std::string& connectorDeviceName,
+                                                UnixTime now) override;
+    SessionPoll pollSession(const std::string& sessionId, const std::string& secret,
+                            UnixTime now) override;
+    Claim claim(const std::string& code, const std::string& phoneDeviceName, UnixTime now) override;
+    std::optional<AuthenticatedDevice>
+    authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) override;
+    bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
+                     const std::string& body, UnixTime now) override;
+    std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;
+    std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;
+    bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;
+    std::size_t liveSessions(UnixTime now) override;
+    std::size_t sweepExpiredSessions(UnixTime now) override;
+    void checkpointNow() override;
+    // The upload is one statement (the token check, the last-seen time and the upsert);
     // only one relay sweeps at a time, the others return 0 at once; checkpointNow() does
     // nothing, since PostgreSQL checkpoints on its own.
     bool uploadSnapshot(const std::string& syncSpaceId, const std::string& token,

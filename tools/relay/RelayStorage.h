@@ -125,27 +125,6 @@ public:
                                    const RateLimits& limits, UnixTime now);
 };
 
-// Declares, inside a class derived from RelayStorage, the operations every store defines; a
-// store's own header then names only what differs.
-#define KORVO_RELAY_STORAGE_OPERATIONS                                                             \
-    std::optional<CreatedSession> createSession(const std::string& connectorDeviceId,              \
-                                                const std::string& connectorDeviceName,            \
-                                                UnixTime now) override;                            \
-    SessionPoll pollSession(const std::string& sessionId, const std::string& secret, UnixTime now) \
-        override;                                                                                  \
-    Claim claim(const std::string& code, const std::string& phoneDeviceName, UnixTime now)         \
-        override;                                                                                  \
-    std::optional<AuthenticatedDevice> authenticate(                                               \
-        const std::string& syncSpaceId, const std::string& token, UnixTime now) override;          \
-    bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,                \
-                     const std::string& body, UnixTime now) override;                              \
-    std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;            \
-    std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;                    \
-    bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;       \
-    std::size_t liveSessions(UnixTime now) override;                                               \
-    std::size_t sweepExpiredSessions(UnixTime now) override;                                       \
-    void checkpointNow() override
-
 // `db` is a PostgreSQL connection URI (postgresql://...), served by a pool of `poolSize`
 // connections, or else a SQLite database file. With a clock, expired pairing sessions are swept
 // once a minute (by one relay at a time on a shared database). Throws std::runtime_error when

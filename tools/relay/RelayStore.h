@@ -37,8 +37,23 @@ public:
     RelayStore(const RelayStore&) = delete;
     RelayStore& operator=(const RelayStore&) = delete;
 
-    KORVO_RELAY_STORAGE_OPERATIONS;
-    // Here: removing a sync space's last device also checkpoints the log to nothing, so no
+    std::optional<CreatedSession> createSession(const std::string& connectorDeviceId,
+                                                const std::string& connectorDeviceName,
+                                                UnixTime now) override;
+    SessionPoll pollSession(const std::string& sessionId, const std::string& secret,
+                            UnixTime now) override;
+    Claim claim(const std::string& code, const std::string& phoneDeviceName, UnixTime now) override;
+    std::optional<AuthenticatedDevice>
+    authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) override;
+    bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
+                     const std::string& body, UnixTime now) override;
+    std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;
+    std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;
+    bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;
+    std::size_t liveSessions(UnixTime now) override;
+    std::size_t sweepExpiredSessions(UnixTime now) override;
+    void checkpointNow() override;
+    // Removing a sync space's last device also checkpoints the log to nothing, so no
     // copy of the space stays in the files; checkpointNow() copies the whole log into the
     // database and truncates it.
 
