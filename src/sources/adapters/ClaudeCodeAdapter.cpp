@@ -18,11 +18,6 @@ constexpr std::string_view kCommand = "claude";
 constexpr std::size_t kLogFiles = 20;
 constexpr std::size_t kCountLimit = 500;
 
-const std::set<std::string, std::less<>>& jsonlExtension() {
-    static const std::set<std::string, std::less<>> extensions{"jsonl"};
-    return extensions;
-}
-
 constexpr std::array<std::string_view, 5> kUsedKeys = {
     "used_percentage", "used_percent", "usedPercentage", "usedPercent", "utilization"};
 constexpr std::array<std::string_view, 4> kRemainingKeys = {
@@ -174,30 +169,22 @@ ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool forDiagnostic) const {
 
 UsageReading ClaudeCodeAdapter::read() const {
     const Probe found = probe(false);
-    const Instant now = m_clock();
-    UsageReading reading{std::nullopt, found.error};
-    if (const auto merged = mergeCandidates({found.bridge, found.usageStatus, found.logs})) {
+    UsageReading reading =
+        readingOf(mergeCandidates({found.bridge, found.usageStatus, found.logs}), found.error);
+    if (!reading.row && countFiles(m_projects, jsonlExtension(), kCountLimit) > 0) {
         reading.row =
-            makeProviderUsage(std::string(kId), std::string(kDisplayName), SourceType::localCli,
-                              Confidence::cliReported, *merged, now);
-    } else if (countFiles(m_projects, jsonlExtension(), kCountLimit) > 0) {
-        reading.row = makePlaceholderUsage(
-            std::string(kId), std::string(kDisplayName),
-            "Local Claude Code logs detected; usage format not recognized yet", now);
+            placeholderRow("Local Claude Code logs detected; usage format not recognized yet");
     }
     return reading;
 }
 
 AdapterDiagnostic ClaudeCodeAdapter::inspect() const {
-    AdapterDiagnostic diagnostic;
-    diagnostic.id = std::string(kId);
-    diagnostic.displayName = std::string(kDisplayName);
-    diagnostic.warnings = {
+    AdapterDiagnostic diagnostic = diagnosticWith({
         "Claude limit percentages require Claude Code statusLine rate_limits",
         "Claude statusLine bridge stores sanitized rate limit fields only",
         "Read-only probe; raw Claude logs are not uploaded",
         "Only sanitized usage fields are collected",
-    };
+    });
     const Probe found = probe(true);
     const auto anyHas = [&](bool (SanitizedUsageCandidate::*test)() const) {
         for (const auto* candidate : {&found.bridge, &found.usageStatus, &found.logs}) {

@@ -21,11 +21,6 @@ constexpr std::size_t kSessionFiles = 20;
 constexpr std::size_t kSessionLines = 200;
 constexpr std::size_t kCountLimit = 500;
 
-const std::set<std::string, std::less<>>& jsonlExtension() {
-    static const std::set<std::string, std::less<>> extensions{"jsonl"};
-    return extensions;
-}
-
 constexpr std::array<std::string_view, 2> kUsedKeys = {"used_percent", "usedPercent"};
 
 // The used share of a window. The tool's own windows (recognisable by their length in minutes)
@@ -245,31 +240,21 @@ CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files, 
 }
 
 UsageReading CodexAdapter::read() const {
-    const Instant now = m_clock();
-    UsageReading reading;
-    if (const auto session =
-            sessionCandidate(recentFiles(m_sessions, jsonlExtension(), kSessionFiles), now)) {
-        reading.row =
-            makeProviderUsage(std::string(kId), std::string(kDisplayName), SourceType::localCli,
-                              Confidence::cliReported, *session, now);
-    } else if (countFiles(m_sessions, jsonlExtension(), kCountLimit) > 0 ||
-               existsAsNonDirectory(m_state)) {
-        reading.row = makePlaceholderUsage(
-            std::string(kId), std::string(kDisplayName),
-            "Local Codex state detected; usage format not recognized yet", now);
+    UsageReading reading = readingOf(
+        sessionCandidate(recentFiles(m_sessions, jsonlExtension(), kSessionFiles), m_clock()));
+    if (!reading.row && (countFiles(m_sessions, jsonlExtension(), kCountLimit) > 0 ||
+                         existsAsNonDirectory(m_state))) {
+        reading.row = placeholderRow("Local Codex state detected; usage format not recognized yet");
     }
     return reading;
 }
 
 AdapterDiagnostic CodexAdapter::inspect() const {
-    AdapterDiagnostic diagnostic;
-    diagnostic.id = std::string(kId);
-    diagnostic.displayName = std::string(kDisplayName);
-    diagnostic.warnings = {
+    AdapterDiagnostic diagnostic = diagnosticWith({
         "~/.codex/auth.json is intentionally ignored",
         "Read-only probe; raw Codex logs are not uploaded",
         "Only sanitized usage fields are collected",
-    };
+    });
     const std::optional<std::filesystem::path> executable = findExecutable(kCommand, m_searchPaths);
     const FileSurvey sessions =
         surveyFiles(m_sessions, jsonlExtension(), kCountLimit, kSessionFiles);

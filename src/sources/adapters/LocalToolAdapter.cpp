@@ -14,4 +14,16 @@ UsageReading LocalToolAdapter::readingOf(const std::optional<SanitizedUsageCandi
     return reading;
 }
 
+ProviderUsage LocalToolAdapter::placeholderRow(std::string text) const {
+    return makePlaceholderUsage(id(), displayName(), std::move(text), m_clock());
+}
+
+AdapterDiagnostic LocalToolAdapter::diagnosticWith(std::vector<std::string> warnings) const {
+    AdapterDiagnostic diagnostic;
+    diagnostic.id = id();
+    diagnostic.displayName = displayName();
+    diagnostic.warnings = std::move(warnings);
+    return diagnostic;
+}
+
 } // namespace korvo

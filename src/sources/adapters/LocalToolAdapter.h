@@ -28,6 +28,10 @@ protected:
     // now.
     UsageReading readingOf(const std::optional<SanitizedUsageCandidate>& candidate,
                            std::optional<SourceError> error = std::nullopt) const;
+    // This tool's row for a source found in a form no parser recognizes, saying `text`.
+    ProviderUsage placeholderRow(std::string text) const;
+    // A diagnostic of this tool with `warnings`, its found flags still to be set and settled.
+    AdapterDiagnostic diagnosticWith(std::vector<std::string> warnings) const;
 
     std::string_view m_id;
     std::string_view m_displayName;

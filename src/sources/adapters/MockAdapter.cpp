@@ -38,33 +38,28 @@ UsageSnapshot MockAdapter::makeDemoSnapshot(const std::string& syncSpaceId,
                                             SnapshotDeviceKind deviceKind) const {
     const Instant now = m_clock();
 
-    ProviderUsage claude;
-    claude.id = "claude-code";
-    claude.displayName = "Claude Code";
-    claude.source = SourceType::demo;
-    claude.confidence = Confidence::demo;
-    claude.status = ProviderStatus::ok;
-    claude.window =
-        UsageWindow{UsageWindowKind::rolling, "5h", std::nullopt, now + std::chrono::seconds(7200)};
-    claude.usage.usedPercent = 63;
-    claude.usage.remainingPercent = 37;
+    const auto demoRow = [now](std::string id, std::string name, ProviderStatus status,
+                               std::optional<Instant> resetAt, double used) {
+        ProviderUsage row;
+        row.id = std::move(id);
+        row.displayName = std::move(name);
+        row.source = SourceType::demo;
+        row.confidence = Confidence::demo;
+        row.status = status;
+        row.window = UsageWindow{UsageWindowKind::rolling, "5h", std::nullopt, resetAt};
+        row.usage.usedPercent = used;
+        row.usage.remainingPercent = 100 - used;
+        row.observedAt = now;
+        return row;
+    };
+    ProviderUsage claude = demoRow("claude-code", "Claude Code", ProviderStatus::ok,
+                                   now + std::chrono::seconds(7200), 63);
     claude.usage.inputTokens = 120000;
     claude.usage.outputTokens = 18000;
     claude.usage.cachedInputTokens = 50000;
     claude.usage.costUsd = 3.42;
-    claude.observedAt = now;
-
-    ProviderUsage codex;
-    codex.id = "codex";
-    codex.displayName = "Codex";
-    codex.source = SourceType::demo;
-    codex.confidence = Confidence::demo;
-    codex.status = ProviderStatus::warning;
-    codex.window = UsageWindow{UsageWindowKind::rolling, "5h", std::nullopt, std::nullopt};
-    codex.usage.usedPercent = 82;
-    codex.usage.remainingPercent = 18;
+    ProviderUsage codex = demoRow("codex", "Codex", ProviderStatus::warning, std::nullopt, 82);
     codex.usage.remainingText = "18% remaining";
-    codex.observedAt = now;
 
     UsageSnapshot snapshot;
     snapshot.schemaVersion = UsageSnapshot::currentSchemaVersion;

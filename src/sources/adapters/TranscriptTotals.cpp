@@ -1,6 +1,7 @@
 #include "sources/adapters/TranscriptTotals.h"
 
 #include "sources/fields/FieldExtraction.h"
+#include "sources/io/FileDescriptor.h"
 #include "sources/io/FileReaders.h"
 #include "sources/io/LogLineFilter.h"
 
@@ -20,22 +21,6 @@ namespace {
 
 // Bytes before the read point compared on the next call: a file rewritten in place differs there.
 constexpr std::size_t kCheckedBytes = 64;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Reads up to `size` bytes at `offset`; the count read.
 std::size_t readAt(int fd, char* out, std::size_t size, std::uintmax_t offset) {

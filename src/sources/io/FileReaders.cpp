@@ -1,5 +1,7 @@
 #include "sources/io/FileReaders.h"
 
+#include "sources/io/FileDescriptor.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -17,24 +19,6 @@ static_assert(kParsePadding >= simdjson::SIMDJSON_PADDING,
               "buffers must satisfy the parser's padding");
 
 namespace {
-
-// Closes a descriptor when the reader leaves, whatever the path out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 // O_NONBLOCK keeps a FIFO planted where a file is expected from blocking the open.
 int openForReading(const std::filesystem::path& path) {
@@ -448,6 +432,11 @@ TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines,
     result.m_size = size;
     result.m_lines = std::move(lines);
     return result;
+}
+
+const std::set<std::string, std::less<>>& jsonlExtension() {
+    static const std::set<std::string, std::less<>> extensions{"jsonl"};
+    return extensions;
 }
 
 bool existsAsNonDirectory(const std::filesystem::path& path) {

@@ -75,6 +75,9 @@ private:
 TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines,
                         Utf8Check check = Utf8Check::wholeWindow);
 
+/// The extension set of JSON Lines logs: {"jsonl"}.
+const std::set<std::string, std::less<>>& jsonlExtension();
+
 /// True when something other than a directory exists at `path` (links followed).
 bool existsAsNonDirectory(const std::filesystem::path& path);
 
