@@ -190,6 +190,7 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
         {"latest before any upload", "GET", snapshots + "/latest", bearer(p.phoneToken), "", 404},
         {"delete of an unknown device", "DELETE", space + "/devices/NOBODY", mine, "", 404},
         {"unknown path", "GET", "/v2/anything", {}, "", 404},
+        {"unknown page file", "GET", "/missing.js", {}, "", 404},
         {"manifest not written", "GET", "/download/linux/manifest.json", {}, "", 404},
         {"body over 1 MiB", "POST", snapshots, mine, std::string((1 << 20) + 1, ' '), 413},
         {"body that is not JSON", "POST", snapshots, mine, "{not json", 400},
@@ -317,7 +318,7 @@ TEST_F(RelayServerTest, PairingCodesAreSixDigitsAndUniqueAmongLiveSessions) {
     }
 }
 
-TEST_F(RelayServerTest, HealthNamesTheEnvironmentAndTheManifestIsServed) {
+TEST_F(RelayServerTest, HealthManifestAndPageAreServed) {
     const std::string manifest = R"({"latestVersion":"9.9.9"})";
     std::ofstream(dir_.filePath("manifest.json").toStdString()) << manifest;
     EXPECT_EQ(client_->Get("/health")->body,
@@ -326,10 +327,16 @@ TEST_F(RelayServerTest, HealthNamesTheEnvironmentAndTheManifestIsServed) {
     ASSERT_TRUE(served);
     EXPECT_EQ(served->status, 200);
     EXPECT_EQ(served->body, manifest);
+    // The page is served whatever the query string, with its policy.
+    const auto page = client_->Get("/pair?code=123456");
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(page->get_header_value("content-type"), "text/html; charset=utf-8");
+    EXPECT_NE(page->get_header_value("content-security-policy").find("default-src 'none'"),
+              std::string::npos);
 }
 
 // The phone's view needs a token of the space (before any upload it shows the name the machine
-// paired under), and no cache on the way keeps its answers. The page ignores a query string.
+// paired under), and no cache on the way keeps its answers.
 TEST_F(RelayServerTest, TheViewNeedsATokenOfItsSpaceAndIsNotCached) {
     const Pairing p = pair();
     const std::string path = "/v1/sync-spaces/" + p.syncSpaceId + "/snapshots/latest/view";
@@ -353,12 +360,6 @@ TEST_F(RelayServerTest, TheViewNeedsATokenOfItsSpaceAndIsNotCached) {
         EXPECT_EQ(res->get_header_value("cache-control"), "no-store");
         EXPECT_EQ(res->get_header_value("referrer-policy"), "no-referrer");
     }
-    const auto page = client_->Get("/pair?code=123456");
-    EXPECT_EQ(page->status, 200);
-    EXPECT_EQ(page->get_header_value("content-type"), "text/html; charset=utf-8");
-    EXPECT_NE(page->get_header_value("content-security-policy").find("default-src 'none'"),
-              std::string::npos);
-    EXPECT_EQ(client_->Get("/missing.js")->status, 404);
 }
 
 // A device id that exists only in sync space B is out of reach through space A's path with A's
