@@ -10,8 +10,8 @@
 #include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
 #include "platform/UserDefaults.h"
-#include "sources/ExecutableSearchPaths.h"
-#include "sources/MockAdapter.h"
+#include "sources/adapters/MockAdapter.h"
+#include "sources/io/ExecutableSearchPaths.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -130,7 +130,11 @@ const std::optional<UsageSnapshot>& ConnectorModel::displaySnapshot() const {
 
 QCoro::Task<bool> ConnectorModel::refreshPairedState() {
     QPointer<ConnectorModel> self(this);
-    co_await token_.read();
+    // Without a sync space no token can make this connector paired: the keychain (and with it
+    // the system keychain's libraries and service) is left untouched.
+    if (pairing().syncSpaceId) {
+        co_await token_.read();
+    }
     co_return self&& isPaired();
 }
 

@@ -19,9 +19,9 @@
 #include "relay/KeychainStore.h"
 #include "relay/RelayClient.h"
 #include "sources/AdapterDiagnostic.h"
-#include "sources/Environment.h"
 #include "sources/SourceRegistry.h"
 #include "sources/UsageAdapter.h"
+#include "sources/io/Environment.h"
 
 #include <QLocale>
 #include <QObject>

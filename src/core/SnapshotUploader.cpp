@@ -9,7 +9,7 @@
 #include "core/SourceCollector.h"
 #include "core/StateUpdate.h"
 #include "relay/RelayClient.h"
-#include "sources/MockAdapter.h"
+#include "sources/adapters/MockAdapter.h"
 
 #include <QPointer>
 

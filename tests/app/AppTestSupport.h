@@ -7,9 +7,9 @@
 #include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "relay/FileKeychain.h"
-#include "sources/ClaudeCodeAdapter.h"
-#include "sources/CodexAdapter.h"
-#include "sources/MockAdapter.h"
+#include "sources/adapters/ClaudeCodeAdapter.h"
+#include "sources/adapters/CodexAdapter.h"
+#include "sources/adapters/MockAdapter.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -90,8 +90,8 @@ struct StaticToolAdapter final : UsageAdapter {
     }
     std::string id() const override { return d.id; }
     std::string displayName() const override { return d.displayName; }
-    AdapterDiagnostic diagnose() const override { return d; }
-    std::optional<ProviderUsage> readUsage() const override { return row; }
+    AdapterDiagnostic inspect() const override { return d; }
+    UsageReading read() const override { return {row, std::nullopt}; }
     AdapterDiagnostic d;
     std::optional<ProviderUsage> row;
 };

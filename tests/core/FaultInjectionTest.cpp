@@ -1,6 +1,6 @@
 #include "CoreTestSupport.h"
 #include "model/SnapshotJson.h"
-#include "sources/ClaudeCodeAdapter.h"
+#include "sources/adapters/ClaudeCodeAdapter.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
