@@ -125,41 +125,41 @@ ClaudeCodeAdapter::ClaudeCodeAdapter(std::filesystem::path home,
                                      const Environment& environment)
     : LocalToolAdapter(kId, kDisplayName, std::move(home), std::move(searchPaths),
                        std::move(clock)),
-      m_transcripts(std::make_shared<TranscriptTotals>()) {
-    std::filesystem::path configDirectory = m_home / ".claude";
+      transcripts_(std::make_shared<TranscriptTotals>()) {
+    std::filesystem::path configDirectory = home_ / ".claude";
     if (environment) {
         if (const auto configured = environment("CLAUDE_CONFIG_DIR");
             configured && !configured->empty()) {
             configDirectory = *configured;
         }
     }
-    m_statusLineBridge = m_home / ".korvo/claude-statusline.json";
-    m_usageStatus = configDirectory / "usage-status.json";
-    m_projects = configDirectory / "projects";
+    statusLineBridge_ = home_ / ".korvo/claude-statusline.json";
+    usageStatus_ = configDirectory / "usage-status.json";
+    projects_ = configDirectory / "projects";
 }
 
 ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool forDiagnostic) const {
     simdjson::dom::parser parser;
     Probe probe;
     if (forDiagnostic) {
-        probe.executable = findExecutable(kCommand, m_searchPaths);
+        probe.executable = findExecutable(kCommand, searchPaths_);
     }
-    const Instant now = m_clock();
-    probe.bridgeExists = existsAsNonDirectory(m_statusLineBridge);
+    const Instant now = clock_();
+    probe.bridgeExists = existsAsNonDirectory(statusLineBridge_);
     if (probe.bridgeExists) {
-        probe.bridge = readBridge(m_statusLineBridge, m_home, parser, now, probe.error);
+        probe.bridge = readBridge(statusLineBridge_, home_, parser, now, probe.error);
     }
-    probe.usageStatusExists = existsAsNonDirectory(m_usageStatus);
+    probe.usageStatusExists = existsAsNonDirectory(usageStatus_);
     if (probe.usageStatusExists) {
-        probe.usageStatus = readBridge(m_usageStatus, m_home, parser, now, probe.error);
+        probe.usageStatus = readBridge(usageStatus_, home_, parser, now, probe.error);
     }
     // Reading usage needs the count only when no source gave a candidate.
     const FileSurvey logs =
-        surveyFiles(m_projects, jsonlExtension(), forDiagnostic ? kCountLimit : 1, kLogFiles);
+        surveyFiles(projects_, jsonlExtension(), forDiagnostic ? kCountLimit : 1, kLogFiles);
     probe.logCount = forDiagnostic ? logs.count : 0;
     // The newest transcript that gives anything is the current session.
     for (const auto& file : logs.recent) {
-        if (auto totals = m_transcripts->read(file); totals && totals->hasUsefulData()) {
+        if (auto totals = transcripts_->read(file); totals && totals->hasUsefulData()) {
             probe.logs = std::move(totals);
             break;
         }
@@ -171,7 +171,7 @@ UsageReading ClaudeCodeAdapter::read() const {
     const Probe found = probe(false);
     UsageReading reading =
         readingOf(mergeCandidates({found.bridge, found.usageStatus, found.logs}), found.error);
-    if (!reading.row && countFiles(m_projects, jsonlExtension(), kCountLimit) > 0) {
+    if (!reading.row && countFiles(projects_, jsonlExtension(), kCountLimit) > 0) {
         reading.row =
             placeholderRow("Local Claude Code logs detected; usage format not recognized yet");
     }
@@ -219,7 +219,7 @@ AdapterDiagnostic ClaudeCodeAdapter::inspect() const {
         "No local Claude Code source found");
 
     const std::string bridgeLine =
-        displayPath(m_statusLineBridge, m_home) +
+        displayPath(statusLineBridge_, home_) +
         (found.bridgeExists
              ? std::string(" - found, ") + (found.bridge && found.bridge->hasLimitData()
                                                 ? "rate_limits available"
@@ -228,8 +228,8 @@ AdapterDiagnostic ClaudeCodeAdapter::inspect() const {
     diagnostic.checkedPaths = {
         commandCheckLine(kCommand, found.executable),
         bridgeLine,
-        displayPath(m_usageStatus, m_home) + (found.usageStatusExists ? " - found" : " - missing"),
-        displayPath(m_projects, m_home) + (found.logCount > 0 ? " - found, " : " - missing, ") +
+        displayPath(usageStatus_, home_) + (found.usageStatusExists ? " - found" : " - missing"),
+        displayPath(projects_, home_) + (found.logCount > 0 ? " - found, " : " - missing, ") +
             std::to_string(found.logCount) + " jsonl files",
     };
     return diagnostic;

@@ -26,9 +26,9 @@ public:
                       Clock clock = systemClock(),
                       const Environment& environment = processEnvironment());
 
-    const std::filesystem::path& statusLineBridgePath() const { return m_statusLineBridge; }
-    const std::filesystem::path& usageStatusPath() const { return m_usageStatus; }
-    const std::filesystem::path& projectsPath() const { return m_projects; }
+    const std::filesystem::path& statusLineBridgePath() const { return statusLineBridge_; }
+    const std::filesystem::path& usageStatusPath() const { return usageStatus_; }
+    const std::filesystem::path& projectsPath() const { return projects_; }
 
 private:
     struct Probe;
@@ -36,10 +36,10 @@ private:
     AdapterDiagnostic inspect() const override;
     UsageReading read() const override;
 
-    std::filesystem::path m_statusLineBridge;
-    std::filesystem::path m_usageStatus;
-    std::filesystem::path m_projects;
-    std::shared_ptr<TranscriptTotals> m_transcripts;
+    std::filesystem::path statusLineBridge_;
+    std::filesystem::path usageStatus_;
+    std::filesystem::path projects_;
+    std::shared_ptr<TranscriptTotals> transcripts_;
 };
 
 } // namespace korvo

@@ -119,14 +119,14 @@ CodexAdapter::CodexAdapter(std::filesystem::path home,
                            const Environment& environment)
     : LocalToolAdapter(kId, kDisplayName, std::move(home), std::move(searchPaths),
                        std::move(clock)) {
-    std::filesystem::path codexHome = m_home / ".codex";
+    std::filesystem::path codexHome = home_ / ".codex";
     if (environment) {
         if (const auto configured = environment("CODEX_HOME"); configured && !configured->empty()) {
             codexHome = *configured;
         }
     }
-    m_sessions = codexHome / "sessions";
-    m_state = codexHome / "state_5.sqlite";
+    sessions_ = codexHome / "sessions";
+    state_ = codexHome / "state_5.sqlite";
 }
 
 std::optional<std::string> CodexAdapter::windowLabelFromMinutes(double minutes) {
@@ -241,9 +241,9 @@ CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files, 
 
 UsageReading CodexAdapter::read() const {
     UsageReading reading = readingOf(
-        sessionCandidate(recentFiles(m_sessions, jsonlExtension(), kSessionFiles), m_clock()));
-    if (!reading.row && (countFiles(m_sessions, jsonlExtension(), kCountLimit) > 0 ||
-                         existsAsNonDirectory(m_state))) {
+        sessionCandidate(recentFiles(sessions_, jsonlExtension(), kSessionFiles), clock_()));
+    if (!reading.row && (countFiles(sessions_, jsonlExtension(), kCountLimit) > 0 ||
+                         existsAsNonDirectory(state_))) {
         reading.row = placeholderRow("Local Codex state detected; usage format not recognized yet");
     }
     return reading;
@@ -255,13 +255,13 @@ AdapterDiagnostic CodexAdapter::inspect() const {
         "Read-only probe; raw Codex logs are not uploaded",
         "Only sanitized usage fields are collected",
     });
-    const std::optional<std::filesystem::path> executable = findExecutable(kCommand, m_searchPaths);
+    const std::optional<std::filesystem::path> executable = findExecutable(kCommand, searchPaths_);
     const FileSurvey sessions =
-        surveyFiles(m_sessions, jsonlExtension(), kCountLimit, kSessionFiles);
+        surveyFiles(sessions_, jsonlExtension(), kCountLimit, kSessionFiles);
     const std::size_t sessionCount = sessions.count;
-    const bool stateExists = existsAsNonDirectory(m_state);
+    const bool stateExists = existsAsNonDirectory(state_);
     const std::optional<SanitizedUsageCandidate> session =
-        sessionCandidate(sessions.recent, m_clock());
+        sessionCandidate(sessions.recent, clock_());
 
     diagnostic.cliInstalled = executable.has_value();
     diagnostic.usageSourceFound = sessionCount > 0 || stateExists;
@@ -289,9 +289,9 @@ AdapterDiagnostic CodexAdapter::inspect() const {
 
     diagnostic.checkedPaths = {
         commandCheckLine(kCommand, executable),
-        displayPath(m_sessions, m_home) + (sessionCount > 0 ? " - found, " : " - missing, ") +
+        displayPath(sessions_, home_) + (sessionCount > 0 ? " - found, " : " - missing, ") +
             std::to_string(sessionCount) + " jsonl files",
-        displayPath(m_state, m_home) + (stateExists ? " - found" : " - missing"),
+        displayPath(state_, home_) + (stateExists ? " - found" : " - missing"),
     };
     return diagnostic;
 }

@@ -25,8 +25,8 @@ public:
                  Clock clock = systemClock(),
                  const Environment& environment = processEnvironment());
 
-    const std::filesystem::path& sessionsPath() const { return m_sessions; }
-    const std::filesystem::path& statePath() const { return m_state; }
+    const std::filesystem::path& sessionsPath() const { return sessions_; }
+    const std::filesystem::path& statePath() const { return state_; }
 
     /// The candidate of one session log line read at `now`; `paddedLine` must be followed by
     /// kParsePadding readable bytes. Only the account's own quota counts: rate limits of another
@@ -46,8 +46,8 @@ private:
     std::optional<SanitizedUsageCandidate>
     sessionCandidate(const std::vector<std::filesystem::path>& files, Instant now) const;
 
-    std::filesystem::path m_sessions;
-    std::filesystem::path m_state;
+    std::filesystem::path sessions_;
+    std::filesystem::path state_;
 };
 
 } // namespace korvo

@@ -67,18 +67,17 @@ GeminiCliAdapter::GeminiCliAdapter(std::filesystem::path home,
                                    std::vector<std::filesystem::path> searchPaths, Clock clock)
     : LocalToolAdapter("gemini-cli", "Gemini CLI", std::move(home), std::move(searchPaths),
                        std::move(clock)),
-      m_settings(m_home / ".gemini/settings.json"), m_telemetry(m_home / ".gemini/telemetry.log") {}
+      settings_(home_ / ".gemini/settings.json"), telemetry_(home_ / ".gemini/telemetry.log") {}
 
 GeminiCliAdapter::TelemetrySettings GeminiCliAdapter::telemetrySettings() const {
     TelemetrySettings settings;
-    settings.found = isFileNotDirectory(m_settings);
+    settings.found = isFileNotDirectory(settings_);
     if (!settings.found) {
         return settings;
     }
-    const auto bytes = readSmallFile(m_settings, kSettingsLimit);
+    const auto bytes = readSmallFile(settings_, kSettingsLimit);
     if (!bytes) {
-        settings.error =
-            SourceError{SourceError::Kind::unreadable, displayPath(m_settings, m_home)};
+        settings.error = SourceError{SourceError::Kind::unreadable, displayPath(settings_, home_)};
         return settings;
     }
     // The CLI strips comments before it parses its settings.
@@ -86,7 +85,7 @@ GeminiCliAdapter::TelemetrySettings GeminiCliAdapter::telemetrySettings() const 
     simdjson::dom::parser parser;
     simdjson::dom::object top;
     if (parser.parse(text).get(top) != simdjson::SUCCESS) {
-        settings.error = SourceError{SourceError::Kind::notJson, displayPath(m_settings, m_home)};
+        settings.error = SourceError{SourceError::Kind::notJson, displayPath(settings_, home_)};
         return settings;
     }
     settings.readable = true;
@@ -129,10 +128,10 @@ std::filesystem::path GeminiCliAdapter::telemetryPath(const TelemetrySettings& s
             return outfile;
         }
         if (outfile.starts_with("~/")) {
-            return m_home / outfile.substr(2);
+            return home_ / outfile.substr(2);
         }
     }
-    return m_telemetry;
+    return telemetry_;
 }
 
 std::optional<SanitizedUsageCandidate>
@@ -155,7 +154,7 @@ UsageReading GeminiCliAdapter::read() const {
 }
 
 AdapterDiagnostic GeminiCliAdapter::inspect() const {
-    const auto cli = findExecutable("gemini", m_searchPaths);
+    const auto cli = findExecutable("gemini", searchPaths_);
     const TelemetrySettings settings = telemetrySettings();
     const std::filesystem::path telemetry = telemetryPath(settings);
     const bool settingsFound = settings.found;
@@ -180,7 +179,7 @@ AdapterDiagnostic GeminiCliAdapter::inspect() const {
              "metrics."},
             {unreadable, tracking::needsSettingsChange,
              "Settings unreadable; collection paused for privacy",
-             "Korvo could not read " + displayPath(m_settings, m_home) +
+             "Korvo could not read " + displayPath(settings_, home_) +
                  " as JSON, so it cannot tell whether Gemini telemetry logs prompts; the "
                  "telemetry file is left unread."},
             {d.tokenDataFound, tracking::withoutQuota, "Local telemetry token data ready",
@@ -199,14 +198,14 @@ AdapterDiagnostic GeminiCliAdapter::inspect() const {
              "Enable Gemini CLI local telemetry with prompt logging disabled to track token "
              "usage."},
             {d.cliInstalled, tracking::cliOnly, "CLI installed; telemetry not configured",
-             "Gemini CLI is installed, but Korvo did not find " + displayPath(telemetry, m_home) +
+             "Gemini CLI is installed, but Korvo did not find " + displayPath(telemetry, home_) +
                  "."},
         },
         "No local Gemini CLI source found");
 
     d.checkedPaths = {commandCheckLine("gemini", cli),
-                      foundOrMissing(m_settings, m_home, settingsFound),
-                      foundOrMissing(telemetry, m_home, telemetryFound)};
+                      foundOrMissing(settings_, home_, settingsFound),
+                      foundOrMissing(telemetry, home_, telemetryFound)};
     if (relativeOutfile) {
         d.checkedPaths.push_back("telemetry.outfile " + *settings.outfile +
                                  " - relative path, not resolved");

@@ -52,8 +52,8 @@ private:
     std::optional<SanitizedUsageCandidate>
     readTelemetryFile(const std::filesystem::path& telemetry) const;
 
-    std::filesystem::path m_settings;
-    std::filesystem::path m_telemetry;
+    std::filesystem::path settings_;
+    std::filesystem::path telemetry_;
 };
 
 } // namespace korvo

@@ -32,17 +32,17 @@ GenericCliDetectionAdapter::GenericCliDetectionAdapter(
     std::vector<LocalPath> localPaths, std::string capabilitySummary,
     std::string unavailableSummary, std::vector<std::string> warnings,
     std::vector<std::filesystem::path> searchPaths)
-    : m_id(std::move(id)), m_displayName(std::move(displayName)), m_commands(std::move(commands)),
-      m_localPaths(std::move(localPaths)), m_capabilitySummary(std::move(capabilitySummary)),
-      m_unavailableSummary(std::move(unavailableSummary)), m_warnings(std::move(warnings)),
-      m_searchPaths(std::move(searchPaths)) {}
+    : id_(std::move(id)), displayName_(std::move(displayName)), commands_(std::move(commands)),
+      localPaths_(std::move(localPaths)), capabilitySummary_(std::move(capabilitySummary)),
+      unavailableSummary_(std::move(unavailableSummary)), warnings_(std::move(warnings)),
+      searchPaths_(std::move(searchPaths)) {}
 
 std::string GenericCliDetectionAdapter::id() const {
-    return m_id;
+    return id_;
 }
 
 std::string GenericCliDetectionAdapter::displayName() const {
-    return m_displayName;
+    return displayName_;
 }
 
 UsageReading GenericCliDetectionAdapter::read() const {
@@ -51,14 +51,14 @@ UsageReading GenericCliDetectionAdapter::read() const {
 
 AdapterDiagnostic GenericCliDetectionAdapter::inspect() const {
     AdapterDiagnostic d;
-    d.id = m_id;
-    d.displayName = m_displayName;
-    for (const auto& command : m_commands) {
-        const auto found = findExecutable(command, m_searchPaths);
+    d.id = id_;
+    d.displayName = displayName_;
+    for (const auto& command : commands_) {
+        const auto found = findExecutable(command, searchPaths_);
         d.cliInstalled = d.cliInstalled || found.has_value();
         d.checkedPaths.push_back(commandCheckLine(command, found));
     }
-    for (const auto& path : m_localPaths) {
+    for (const auto& path : localPaths_) {
         const bool found = passes(path);
         d.usageSourceFound = d.usageSourceFound || found;
         d.checkedPaths.push_back((found ? "✓ " : "• ") + path.label +
@@ -66,11 +66,11 @@ AdapterDiagnostic GenericCliDetectionAdapter::inspect() const {
     }
     settleDiagnostic(
         d,
-        {{d.cliInstalled || d.usageSourceFound, tracking::detectedOnly, m_capabilitySummary,
+        {{d.cliInstalled || d.usageSourceFound, tracking::detectedOnly, capabilitySummary_,
           "Korvo can detect this CLI, but no safe schema-specific usage parser "
           "exists yet."}},
-        m_unavailableSummary);
-    d.warnings = m_warnings;
+        unavailableSummary_);
+    d.warnings = warnings_;
     return d;
 }
 

@@ -35,14 +35,14 @@ private:
     AdapterDiagnostic inspect() const override;
     UsageReading read() const override; // always nothing
 
-    std::string m_id;
-    std::string m_displayName;
-    std::vector<std::string> m_commands;
-    std::vector<LocalPath> m_localPaths;
-    std::string m_capabilitySummary;
-    std::string m_unavailableSummary;
-    std::vector<std::string> m_warnings;
-    std::vector<std::filesystem::path> m_searchPaths;
+    std::string id_;
+    std::string displayName_;
+    std::vector<std::string> commands_;
+    std::vector<LocalPath> localPaths_;
+    std::string capabilitySummary_;
+    std::string unavailableSummary_;
+    std::vector<std::string> warnings_;
+    std::vector<std::filesystem::path> searchPaths_;
 };
 
 } // namespace korvo

@@ -64,12 +64,12 @@ GitHubCopilotCliAdapter::GitHubCopilotCliAdapter(
     Environment environment, std::optional<std::filesystem::path> explicitOTelFile, Clock clock)
     : LocalToolAdapter("github-copilot-cli", "GitHub Copilot CLI", std::move(home),
                        std::move(searchPaths), std::move(clock)),
-      m_config(m_home / ".copilot"), m_environment(std::move(environment)),
-      m_explicitOTelFile(std::move(explicitOTelFile)) {
-    if (m_environment) {
-        if (const auto configured = m_environment("COPILOT_HOME")) {
+      config_(home_ / ".copilot"), environment_(std::move(environment)),
+      explicitOTelFile_(std::move(explicitOTelFile)) {
+    if (environment_) {
+        if (const auto configured = environment_("COPILOT_HOME")) {
             if (const std::string folder = trimmed(*configured); !folder.empty()) {
-                m_config = folder;
+                config_ = folder;
             }
         }
     }
@@ -78,11 +78,11 @@ GitHubCopilotCliAdapter::GitHubCopilotCliAdapter(
 std::vector<GitHubCopilotCliAdapter::ExporterCandidate>
 GitHubCopilotCliAdapter::exporterCandidates() const {
     std::vector<ExporterCandidate> all;
-    if (m_explicitOTelFile) {
-        all.push_back({*m_explicitOTelFile, "explicit"});
+    if (explicitOTelFile_) {
+        all.push_back({*explicitOTelFile_, "explicit"});
     }
-    if (m_environment) {
-        if (auto value = m_environment(kEnvironmentVariable)) {
+    if (environment_) {
+        if (auto value = environment_(kEnvironmentVariable)) {
             const std::string path = trimmed(*value);
             if (!path.empty()) {
                 // A relative path names a file under the connector's working directory.
@@ -93,9 +93,9 @@ GitHubCopilotCliAdapter::exporterCandidates() const {
             }
         }
     }
-    all.push_back({m_home / ".korvo/copilot-otel.jsonl", "~/.korvo/copilot-otel.jsonl"});
+    all.push_back({home_ / ".korvo/copilot-otel.jsonl", "~/.korvo/copilot-otel.jsonl"});
     all.push_back(
-        {m_home / ".config/github-copilot/otel.jsonl", "~/.config/github-copilot/otel.jsonl"});
+        {home_ / ".config/github-copilot/otel.jsonl", "~/.config/github-copilot/otel.jsonl"});
 
     std::vector<ExporterCandidate> unique;
     std::set<std::filesystem::path> seen;
@@ -123,11 +123,11 @@ UsageReading GitHubCopilotCliAdapter::read() const {
 }
 
 AdapterDiagnostic GitHubCopilotCliAdapter::inspect() const {
-    auto cli = findExecutable("copilot", m_searchPaths);
+    auto cli = findExecutable("copilot", searchPaths_);
     if (!cli) {
-        cli = findExecutable("gh-copilot", m_searchPaths);
+        cli = findExecutable("gh-copilot", searchPaths_);
     }
-    const bool configFound = isDirectory(m_config);
+    const bool configFound = isDirectory(config_);
     const auto candidates = exporterCandidates();
     bool anyFileExists = false;
     bool tokenCountFound = false;
@@ -139,7 +139,7 @@ AdapterDiagnostic GitHubCopilotCliAdapter::inspect() const {
         // Series repeated across files keep their attributes, so one file with a token count is
         // enough to know that the sum has one.
         tokenCountFound = tokenCountFound || (exists && hasTokenCounts(candidate.file, parser));
-        candidateLines.push_back(displayPath(candidate.file, m_home) +
+        candidateLines.push_back(displayPath(candidate.file, home_) +
                                  (exists ? " - found, " : " - missing, ") + candidate.label);
     }
 
@@ -167,7 +167,7 @@ AdapterDiagnostic GitHubCopilotCliAdapter::inspect() const {
 
     d.checkedPaths.push_back(cli ? "✓ command copilot: " + cli->string()
                                  : "• command copilot/gh-copilot: not found");
-    d.checkedPaths.push_back(displayPath(m_config, m_home) +
+    d.checkedPaths.push_back(displayPath(config_, home_) +
                              (configFound ? " - found" : " - missing"));
     d.checkedPaths.insert(d.checkedPaths.end(), candidateLines.begin(), candidateLines.end());
     d.warnings = {"Set COPILOT_OTEL_FILE_EXPORTER_PATH to enable local token metrics",

@@ -41,9 +41,9 @@ private:
     AdapterDiagnostic inspect() const override;
     UsageReading read() const override;
 
-    std::filesystem::path m_config;
-    Environment m_environment;
-    std::optional<std::filesystem::path> m_explicitOTelFile;
+    std::filesystem::path config_;
+    Environment environment_;
+    std::optional<std::filesystem::path> explicitOTelFile_;
 };
 
 } // namespace korvo

@@ -9,13 +9,13 @@ UsageReading LocalToolAdapter::readingOf(const std::optional<SanitizedUsageCandi
     UsageReading reading{std::nullopt, std::move(error)};
     if (candidate) {
         reading.row = makeProviderUsage(id(), displayName(), SourceType::localCli,
-                                        Confidence::cliReported, *candidate, m_clock());
+                                        Confidence::cliReported, *candidate, clock_());
     }
     return reading;
 }
 
 ProviderUsage LocalToolAdapter::placeholderRow(std::string text) const {
-    return makePlaceholderUsage(id(), displayName(), std::move(text), m_clock());
+    return makePlaceholderUsage(id(), displayName(), std::move(text), clock_());
 }
 
 AdapterDiagnostic LocalToolAdapter::diagnosticWith(std::vector<std::string> warnings) const {

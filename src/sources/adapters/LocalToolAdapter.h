@@ -15,14 +15,14 @@ namespace korvo {
 // the home directory, where its command is looked up, and the clock readings are dated by.
 class LocalToolAdapter : public UsageAdapter {
 public:
-    std::string id() const final { return std::string(m_id); }
-    std::string displayName() const final { return std::string(m_displayName); }
+    std::string id() const final { return std::string(id_); }
+    std::string displayName() const final { return std::string(displayName_); }
 
 protected:
     LocalToolAdapter(std::string_view id, std::string_view displayName, std::filesystem::path home,
                      std::vector<std::filesystem::path> searchPaths, Clock clock)
-        : m_id(id), m_displayName(displayName), m_home(std::move(home)),
-          m_searchPaths(std::move(searchPaths)), m_clock(std::move(clock)) {}
+        : id_(id), displayName_(displayName), home_(std::move(home)),
+          searchPaths_(std::move(searchPaths)), clock_(std::move(clock)) {}
 
     // A reading with `error`, and with this tool's row of `candidate` when there is one, dated
     // now.
@@ -33,11 +33,11 @@ protected:
     // A diagnostic of this tool with `warnings`, its found flags still to be set and settled.
     AdapterDiagnostic diagnosticWith(std::vector<std::string> warnings) const;
 
-    std::string_view m_id;
-    std::string_view m_displayName;
-    std::filesystem::path m_home;
-    std::vector<std::filesystem::path> m_searchPaths;
-    Clock m_clock;
+    std::string_view id_;
+    std::string_view displayName_;
+    std::filesystem::path home_;
+    std::vector<std::filesystem::path> searchPaths_;
+    Clock clock_;
 };
 
 } // namespace korvo

@@ -2,7 +2,7 @@
 
 namespace korvo {
 
-MockAdapter::MockAdapter(Clock clock) : m_clock(std::move(clock)) {}
+MockAdapter::MockAdapter(Clock clock) : clock_(std::move(clock)) {}
 
 std::string MockAdapter::id() const {
     return "mock";
@@ -36,7 +36,7 @@ UsageSnapshot MockAdapter::makeDemoSnapshot(const std::string& syncSpaceId,
                                             const std::string& deviceId,
                                             const std::string& deviceName,
                                             SnapshotDeviceKind deviceKind) const {
-    const Instant now = m_clock();
+    const Instant now = clock_();
 
     const auto demoRow = [now](std::string id, std::string name, ProviderStatus status,
                                std::optional<Instant> resetAt, double used) {

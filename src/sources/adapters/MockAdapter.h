@@ -26,7 +26,7 @@ private:
     AdapterDiagnostic inspect() const override;
     UsageReading read() const override; // always nothing
 
-    Clock m_clock;
+    Clock clock_;
 };
 
 } // namespace korvo

@@ -64,7 +64,7 @@ void TranscriptTotals::consume(FileState& state, std::string_view line) {
         return;
     }
     simdjson::dom::element document;
-    if (m_parser.parse(line.data(), line.size(), false).get(document) != simdjson::SUCCESS) {
+    if (parser_.parse(line.data(), line.size(), false).get(document) != simdjson::SUCCESS) {
         return;
     }
     simdjson::dom::object object;
@@ -147,17 +147,17 @@ std::optional<SanitizedUsageCandidate> TranscriptTotals::result(const FileState&
 }
 
 std::optional<SanitizedUsageCandidate> TranscriptTotals::read(const std::filesystem::path& file) {
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(mutex_);
     try {
         const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         struct stat info {};
         if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
             info.st_size < 0) {
-            m_files.erase(file);
+            files_.erase(file);
             return std::nullopt;
         }
         const auto size = static_cast<std::uintmax_t>(info.st_size);
-        FileState& state = m_files[file];
+        FileState& state = files_[file];
         const auto device = static_cast<std::uintmax_t>(info.st_dev);
         const auto inode = static_cast<std::uintmax_t>(info.st_ino);
         bool same = state.device == device && state.inode == inode && state.offset <= size;
@@ -169,10 +169,10 @@ std::optional<SanitizedUsageCandidate> TranscriptTotals::read(const std::filesys
         }
         std::uintmax_t start = same ? state.offset : 0;
         bool cutLine = false;
-        if (size - start > m_readLimit) {
+        if (size - start > readLimit_) {
             // Too much to read at once: the file's last part only, from its first whole line.
             same = false;
-            start = size - m_readLimit;
+            start = size - readLimit_;
             cutLine = true;
         }
         if (!same) {
@@ -181,7 +181,7 @@ std::optional<SanitizedUsageCandidate> TranscriptTotals::read(const std::filesys
             state.inode = inode;
             state.offset = start;
         }
-        state.lastUse = ++m_uses;
+        state.lastUse = ++uses_;
 
         if (size > start && !state.invalidText) {
             const auto length = static_cast<std::size_t>(size - start);
@@ -211,7 +211,7 @@ std::optional<SanitizedUsageCandidate> TranscriptTotals::read(const std::filesys
                         // The last line is still being written unless it is a whole object
                         // already (no prefix of an object is one).
                         simdjson::dom::element tail;
-                        if (m_parser.parse(cursor, static_cast<std::size_t>(end - cursor), false)
+                        if (parser_.parse(cursor, static_cast<std::size_t>(end - cursor), false)
                                     .get(tail) == simdjson::SUCCESS &&
                             tail.is_object()) {
                             consume(state, std::string_view(cursor, end - cursor));
@@ -242,20 +242,20 @@ std::optional<SanitizedUsageCandidate> TranscriptTotals::read(const std::filesys
         }
 
         const auto result = TranscriptTotals::result(state);
-        while (m_files.size() > kKeptFiles) {
-            auto oldest = m_files.begin();
-            for (auto it = m_files.begin(); it != m_files.end(); ++it) {
+        while (files_.size() > kKeptFiles) {
+            auto oldest = files_.begin();
+            for (auto it = files_.begin(); it != files_.end(); ++it) {
                 if (it->second.lastUse < oldest->second.lastUse) {
                     oldest = it;
                 }
             }
-            m_files.erase(oldest);
+            files_.erase(oldest);
         }
         return result;
     } catch (const std::bad_alloc&) {
         // A half-read file's state would be wrong next time: start it over, and let the adapter
         // report the failure.
-        m_files.erase(file);
+        files_.erase(file);
         throw;
     }
 }

@@ -34,7 +34,7 @@ inline constexpr std::uintmax_t kTranscriptReadLimit = 32ull * 1024 * 1024;
 class TranscriptTotals {
 public:
     explicit TranscriptTotals(std::uintmax_t readLimit = kTranscriptReadLimit)
-        : m_readLimit(readLimit) {}
+        : readLimit_(readLimit) {}
 
     /// The totals of `file` now: input, output and cached input tokens (cache creation and cache
     /// reads) summed over its API messages, cost when lines carry one, and the time of the newest
@@ -77,11 +77,11 @@ private:
     void forgetOldest(FileState& state);
     static std::optional<SanitizedUsageCandidate> result(const FileState& state);
 
-    std::uintmax_t m_readLimit;
-    std::mutex m_mutex;
-    simdjson::dom::parser m_parser;
-    std::uint64_t m_uses = 0;
-    std::map<std::filesystem::path, FileState> m_files;
+    std::uintmax_t readLimit_;
+    std::mutex mutex_;
+    simdjson::dom::parser parser_;
+    std::uint64_t uses_ = 0;
+    std::map<std::filesystem::path, FileState> files_;
 };
 
 } // namespace korvo

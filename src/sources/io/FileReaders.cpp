@@ -130,7 +130,7 @@ template <typename Visit> void forEachEntry(int fd, std::vector<char>& buffer, V
 class TreeWalk {
 public:
     TreeWalk(const std::set<std::string, std::less<>>& wanted, std::size_t countCap, bool wantTimes)
-        : m_wanted(wanted), m_countCap(countCap), m_wantTimes(wantTimes) {}
+        : wanted_(wanted), countCap_(countCap), wantTimes_(wantTimes) {}
 
     // Walks `root`, which may itself be a link to a directory.
     void run(const std::string& root) {
@@ -138,17 +138,17 @@ public:
         if (fd < 0) {
             return;
         }
-        m_root = root;
-        m_folders.push_back({0, 0, 0});
+        root_ = root;
+        folders_.push_back({0, 0, 0});
         walk(fd, 0, 0);
         ::close(fd);
     }
 
-    std::size_t count() const { return m_count; }
+    std::size_t count() const { return count_; }
 
     // Up to `limit` of the files found, newest first; equal times keep the walk's order.
     std::vector<std::filesystem::path> newest(std::size_t limit) {
-        const std::size_t count = std::min(limit, m_found.size());
+        const std::size_t count = std::min(limit, found_.size());
         const auto newer = [](const Found& a, const Found& b) {
             if (a.seconds != b.seconds) {
                 return a.seconds > b.seconds;
@@ -158,13 +158,13 @@ public:
             }
             return a.index < b.index;
         };
-        std::partial_sort(m_found.begin(), m_found.begin() + static_cast<std::ptrdiff_t>(count),
-                          m_found.end(), newer);
+        std::partial_sort(found_.begin(), found_.begin() + static_cast<std::ptrdiff_t>(count),
+                          found_.end(), newer);
         std::vector<std::filesystem::path> paths;
         paths.reserve(count);
         for (std::size_t i = 0; i < count; ++i) {
-            std::string path = folderPath(m_found[i].folder);
-            appendName(path, m_found[i].nameOffset, m_found[i].nameSize);
+            std::string path = folderPath(found_[i].folder);
+            appendName(path, found_[i].nameOffset, found_[i].nameSize);
             paths.emplace_back(std::move(path));
         }
         return paths;
@@ -187,8 +187,8 @@ private:
 
     // Keeps `name` with its terminating zero; returns its offset.
     std::size_t keepName(const char* name, std::size_t size) {
-        const std::size_t offset = m_names.size();
-        m_names.append(name, size + 1);
+        const std::size_t offset = names_.size();
+        names_.append(name, size + 1);
         return offset;
     }
 
@@ -196,14 +196,14 @@ private:
         if (path.empty() || path.back() != '/') {
             path += '/';
         }
-        path.append(m_names, offset, size);
+        path.append(names_, offset, size);
     }
 
     std::string folderPath(std::size_t folder) const {
         if (folder == 0) {
-            return m_root;
+            return root_;
         }
-        const Folder& f = m_folders[folder];
+        const Folder& f = folders_[folder];
         std::string path = folderPath(f.parent);
         appendName(path, f.nameOffset, f.nameSize);
         return path;
@@ -212,11 +212,11 @@ private:
     // A regular file with a wanted extension; `info` is its metadata when already read.
     // Returns false to stop the walk.
     bool onFile(int dirFd, std::size_t folder, const char* name, const struct stat* info) {
-        if (m_count < m_countCap) {
-            ++m_count;
+        if (count_ < countCap_) {
+            ++count_;
         }
-        if (!m_wantTimes) {
-            return m_count < m_countCap;
+        if (!wantTimes_) {
+            return count_ < countCap_;
         }
         // A file whose time cannot be read sorts as the oldest.
         long long seconds = std::numeric_limits<long long>::min();
@@ -230,8 +230,7 @@ private:
             nanoseconds = info->st_mtim.tv_nsec;
         }
         const std::size_t size = std::strlen(name);
-        m_found.push_back(
-            {seconds, nanoseconds, m_found.size(), folder, keepName(name, size), size});
+        found_.push_back({seconds, nanoseconds, found_.size(), folder, keepName(name, size), size});
         return true;
     }
 
@@ -239,9 +238,9 @@ private:
     // Subdirectories are opened relative to it and never through a link, so a link swapped in
     // cannot lead elsewhere.
     bool walk(int fd, std::size_t folder, int depth) {
-        const std::size_t firstChild = m_folders.size();
+        const std::size_t firstChild = folders_.size();
         bool keepGoing = true;
-        forEachEntry(fd, m_buffer, [&](const char* name, unsigned char type) {
+        forEachEntry(fd, buffer_, [&](const char* name, unsigned char type) {
             struct stat info {};
             const struct stat* known = nullptr;
             if (type == DT_UNKNOWN) {
@@ -254,17 +253,17 @@ private:
             if (type == DT_DIR) {
                 if (depth < kMaxWalkDepth) {
                     const std::size_t size = std::strlen(name);
-                    m_folders.push_back({folder, keepName(name, size), size});
+                    folders_.push_back({folder, keepName(name, size), size});
                 }
-            } else if (type == DT_REG && hasWantedExtension(name, m_wanted)) {
+            } else if (type == DT_REG && hasWantedExtension(name, wanted_)) {
                 keepGoing = onFile(fd, folder, name, known);
             }
             return keepGoing;
         });
         // The directory stays open while its children are walked: at most kMaxWalkDepth at once.
-        const std::size_t endChild = m_folders.size();
+        const std::size_t endChild = folders_.size();
         for (std::size_t child = firstChild; child < endChild && keepGoing; ++child) {
-            const int childFd = ::openat(fd, m_names.c_str() + m_folders[child].nameOffset,
+            const int childFd = ::openat(fd, names_.c_str() + folders_[child].nameOffset,
                                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (childFd < 0) {
                 continue;
@@ -275,15 +274,15 @@ private:
         return keepGoing;
     }
 
-    const std::set<std::string, std::less<>>& m_wanted;
-    const std::size_t m_countCap;
-    const bool m_wantTimes;
-    std::string m_root;
-    std::size_t m_count = 0;
-    std::vector<Folder> m_folders; // the root first
-    std::vector<Found> m_found;
-    std::string m_names;
-    std::vector<char> m_buffer;
+    const std::set<std::string, std::less<>>& wanted_;
+    const std::size_t countCap_;
+    const bool wantTimes_;
+    std::string root_;
+    std::size_t count_ = 0;
+    std::vector<Folder> folders_; // the root first
+    std::vector<Found> found_;
+    std::string names_;
+    std::vector<char> buffer_;
 };
 
 } // namespace
@@ -428,9 +427,9 @@ TailLines readTailLines(const std::filesystem::path& path, std::size_t maxLines,
     }
     std::reverse(lines.begin(), lines.end());
 
-    result.m_storage = std::move(storage);
-    result.m_size = size;
-    result.m_lines = std::move(lines);
+    result.storage_ = std::move(storage);
+    result.size_ = size;
+    result.lines_ = std::move(lines);
     return result;
 }
 

@@ -54,19 +54,19 @@ class TailLines {
 public:
     TailLines() = default;
 
-    const std::vector<std::string_view>& lines() const { return m_lines; }
-    bool empty() const { return m_lines.empty(); }
-    std::size_t size() const { return m_lines.size(); }
-    auto begin() const { return m_lines.begin(); }
-    auto end() const { return m_lines.end(); }
+    const std::vector<std::string_view>& lines() const { return lines_; }
+    bool empty() const { return lines_.empty(); }
+    std::size_t size() const { return lines_.size(); }
+    auto begin() const { return lines_.begin(); }
+    auto end() const { return lines_.end(); }
     /// Bytes held, the padding not included.
-    std::size_t byteCount() const { return m_size; }
+    std::size_t byteCount() const { return size_; }
 
 private:
     friend TailLines readTailLines(const std::filesystem::path&, std::size_t, Utf8Check);
-    std::unique_ptr<char[]> m_storage;
-    std::size_t m_size = 0;
-    std::vector<std::string_view> m_lines;
+    std::unique_ptr<char[]> storage_;
+    std::size_t size_ = 0;
+    std::vector<std::string_view> lines_;
 };
 
 /// The last `maxLines` non-empty lines within the last kTailWindowBytes of a file. A line cut by

@@ -28,38 +28,38 @@ public:
     OTelAttributes() = default;
     // `inherited` must outlive these attributes.
     explicit OTelAttributes(const OTelAttributes* inherited)
-        : m_inherited(inherited->empty() ? nullptr : inherited) {}
+        : inherited_(inherited->empty() ? nullptr : inherited) {}
     OTelAttributes(const OTelAttributes&) = delete;
     OTelAttributes& operator=(const OTelAttributes&) = delete;
 
     void set(std::string_view key, const otel::Found& value) {
-        if (m_size < kInline) {
-            std::construct_at(&m_inline[m_size].entry, Entry{key, value});
+        if (size_ < kInline) {
+            std::construct_at(&inline_[size_].entry, Entry{key, value});
         } else {
-            m_more.push_back({key, value});
+            more_.push_back({key, value});
         }
-        ++m_size;
+        ++size_;
     }
 
-    bool empty() const { return m_size == 0 && !m_inherited; }
+    bool empty() const { return size_ == 0 && !inherited_; }
 
     // The value under `key`, or nullptr when the key is not present.
     const otel::Found* find(std::string_view key) const {
-        for (std::size_t i = m_size; i-- > 0;) {
+        for (std::size_t i = size_; i-- > 0;) {
             const Entry& entry = at(i);
             if (entry.key == key) {
                 return &entry.value;
             }
         }
-        return m_inherited ? m_inherited->find(key) : nullptr;
+        return inherited_ ? inherited_->find(key) : nullptr;
     }
 
     // One entry per key, the one that wins, sorted by key.
     std::vector<Entry> effective() const {
         // Every entry, the winning one of each key first, then the first of each key kept.
         std::vector<Entry> result;
-        for (const OTelAttributes* layer = this; layer; layer = layer->m_inherited) {
-            for (std::size_t i = layer->m_size; i-- > 0;) {
+        for (const OTelAttributes* layer = this; layer; layer = layer->inherited_) {
+            for (std::size_t i = layer->size_; i-- > 0;) {
                 result.push_back(layer->at(i));
             }
         }
@@ -75,17 +75,17 @@ private:
     static constexpr std::size_t kInline = 8;
 
     const Entry& at(std::size_t i) const {
-        return i < kInline ? m_inline[i].entry : m_more[i - kInline];
+        return i < kInline ? inline_[i].entry : more_[i - kInline];
     }
 
     union Slot { // filled before it is read
         Slot() {}
         Entry entry;
     };
-    std::array<Slot, kInline> m_inline;
-    std::vector<Entry> m_more;
-    std::size_t m_size = 0;
-    const OTelAttributes* m_inherited = nullptr;
+    std::array<Slot, kInline> inline_;
+    std::vector<Entry> more_;
+    std::size_t size_ = 0;
+    const OTelAttributes* inherited_ = nullptr;
 };
 
 // Reads an attribute object ({"type": "input"}) or an OTLP key/value list

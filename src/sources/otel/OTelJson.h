@@ -54,19 +54,19 @@ public:
 
     [[gnu::always_inline]] void keepFirst(int index, element value) {
         if (index >= 0 && !has(static_cast<std::size_t>(index))) {
-            std::construct_at(&m_slots[static_cast<std::size_t>(index)].value, value);
-            m_present |= bit(static_cast<std::size_t>(index));
+            std::construct_at(&slots_[static_cast<std::size_t>(index)].value, value);
+            present_ |= bit(static_cast<std::size_t>(index));
         }
     }
-    [[gnu::always_inline]] bool has(std::size_t index) const { return m_present & bit(index); }
+    [[gnu::always_inline]] bool has(std::size_t index) const { return present_ & bit(index); }
     [[gnu::always_inline]] Found operator[](std::size_t index) const {
-        return has(index) ? Found(m_slots[index].value) : std::nullopt;
+        return has(index) ? Found(slots_[index].value) : std::nullopt;
     }
     // The member under the first filled index of [from, to).
     [[gnu::always_inline]] Found firstOf(std::size_t from, std::size_t to) const {
         for (std::size_t i = from; i < to && i < N; ++i) {
             if (has(i)) {
-                return m_slots[i].value;
+                return slots_[i].value;
             }
         }
         return std::nullopt;
@@ -79,8 +79,8 @@ private:
         Slot() {}
         element value;
     };
-    std::array<Slot, N> m_slots;
-    std::uint32_t m_present = 0;
+    std::array<Slot, N> slots_;
+    std::uint32_t present_ = 0;
 };
 
 inline bool isSpace(char c) {

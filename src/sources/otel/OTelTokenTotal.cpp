@@ -44,16 +44,16 @@ void OTelTokenTotal::Sums::add(const Kept& point) {
 }
 
 std::uint32_t OTelTokenTotal::labelIndex(std::string_view label) {
-    const auto found = std::find(m_labels.begin(), m_labels.end(), label);
-    if (found != m_labels.end()) {
-        return static_cast<std::uint32_t>(found - m_labels.begin());
+    const auto found = std::find(labels_.begin(), labels_.end(), label);
+    if (found != labels_.end()) {
+        return static_cast<std::uint32_t>(found - labels_.begin());
     }
-    m_labels.emplace_back(label);
-    return static_cast<std::uint32_t>(m_labels.size() - 1);
+    labels_.emplace_back(label);
+    return static_cast<std::uint32_t>(labels_.size() - 1);
 }
 
 bool OTelTokenTotal::hasTokenCount() const {
-    return countsOnlyFirstMetric() ? m_firstMetricTokenCount : m_tokenCountAdded;
+    return countsOnlyFirstMetric() ? firstMetricTokenCount_ : tokenCountAdded_;
 }
 
 void OTelTokenTotal::add(const OTelTokenPoint& point) {
@@ -62,33 +62,33 @@ void OTelTokenTotal::add(const OTelTokenPoint& point) {
     kept.observedAt = point.observedAt;
     kept.field = point.field;
     kept.firstMetric = point.metric == 0;
-    m_firstMetricSeen = m_firstMetricSeen || kept.firstMetric;
+    firstMetricSeen_ = firstMetricSeen_ || kept.firstMetric;
     if (point.field == OTelTokenField::text) {
         kept.label = labelIndex(point.textLabel);
     } else {
-        m_tokenCountAdded = true;
-        m_firstMetricTokenCount = m_firstMetricTokenCount || kept.firstMetric;
+        tokenCountAdded_ = true;
+        firstMetricTokenCount_ = firstMetricTokenCount_ || kept.firstMetric;
     }
     if (!point.series.empty()) {
-        const auto found = m_newestOfSeries.find(std::string(point.series));
-        if (found == m_newestOfSeries.end()) {
-            m_newestOfSeries.emplace(point.series, m_points.size());
+        const auto found = newestOfSeries_.find(std::string(point.series));
+        if (found == newestOfSeries_.end()) {
+            newestOfSeries_.emplace(point.series, points_.size());
         } else {
-            Kept& newest = m_points[found->second];
+            Kept& newest = points_[found->second];
             if (newest.observedAt && point.observedAt && *point.observedAt < *newest.observedAt) {
                 return;
             }
             newest.replaced = true;
-            found->second = m_points.size();
+            found->second = points_.size();
         }
     }
-    m_points.push_back(kept);
+    points_.push_back(kept);
 }
 
 std::optional<SanitizedUsageCandidate> OTelTokenTotal::total() const {
     Sums sums;
     const bool onlyFirst = countsOnlyFirstMetric();
-    for (const Kept& point : m_points) {
+    for (const Kept& point : points_) {
         if (!point.replaced && (point.firstMetric || !onlyFirst)) {
             sums.add(point);
         }
@@ -100,11 +100,11 @@ std::optional<SanitizedUsageCandidate> OTelTokenTotal::total() const {
     total.inputTokens = sums.input;
     total.outputTokens = sums.output;
     total.cachedInputTokens = sums.cached;
-    total.windowLabel = m_windowLabel;
+    total.windowLabel = windowLabel_;
     total.observedAt = sums.observedAt;
     std::string joined;
     for (const auto& [label, value] : sums.texts) {
-        if (auto text = tokenCountText(m_labels[label], value)) {
+        if (auto text = tokenCountText(labels_[label], value)) {
             joined += joined.empty() ? *text : " · " + *text;
         }
     }

@@ -29,7 +29,7 @@ public:
     };
 
     explicit OTelTokenTotal(std::string windowLabel, Metrics metrics = Metrics::all)
-        : m_windowLabel(std::move(windowLabel)), m_metrics(metrics) {}
+        : windowLabel_(std::move(windowLabel)), metrics_(metrics) {}
 
     // Adds one point; points arrive in file order. The point's views are copied as needed.
     void add(const OTelTokenPoint& point);
@@ -44,7 +44,7 @@ public:
     std::optional<SanitizedUsageCandidate> total() const;
 
 private:
-    // A point as kept: its text label as an index into m_labels.
+    // A point as kept: its text label as an index into labels_.
     struct Kept {
         double value = 0;
         std::optional<Instant> observedAt;
@@ -68,18 +68,18 @@ private:
     std::uint32_t labelIndex(std::string_view label);
 
     bool countsOnlyFirstMetric() const {
-        return m_metrics == Metrics::firstWhenPresent && m_firstMetricSeen;
+        return metrics_ == Metrics::firstWhenPresent && firstMetricSeen_;
     }
 
-    std::string m_windowLabel;
-    Metrics m_metrics = Metrics::all;
-    bool m_firstMetricSeen = false;
+    std::string windowLabel_;
+    Metrics metrics_ = Metrics::all;
+    bool firstMetricSeen_ = false;
     // Every point in arrival order, replaced ones marked.
-    std::vector<Kept> m_points;
-    std::vector<std::string> m_labels;
-    std::unordered_map<std::string, std::size_t> m_newestOfSeries; // series -> m_points index
-    bool m_tokenCountAdded = false;                                // by a point of any metric
-    bool m_firstMetricTokenCount = false; // by a point of the first accepted name
+    std::vector<Kept> points_;
+    std::vector<std::string> labels_;
+    std::unordered_map<std::string, std::size_t> newestOfSeries_; // series -> points_ index
+    bool tokenCountAdded_ = false;                                // by a point of any metric
+    bool firstMetricTokenCount_ = false; // by a point of the first accepted name
 };
 
 } // namespace korvo
