@@ -53,6 +53,10 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
     intro->setWordWrap(true);
     layout->addWidget(intro);
 
+    relayURL_->setObjectName(QStringLiteral("relayURL"));
+    loadDevices_->setObjectName(QStringLiteral("loadDevices"));
+    checkUpdates_->setObjectName(QStringLiteral("checkForUpdates"));
+    openAtLogin_->setObjectName(QStringLiteral("openAtLogin"));
     relayURL_->setPlaceholderText(QStringLiteral("Relay URL"));
     relayURL_->setAccessibleName(QStringLiteral("Relay URL"));
     layout->addWidget(relayURL_);
@@ -60,6 +64,8 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
     layout->addWidget(relayWarning_);
     auto* save = new QPushButton(QStringLiteral("Save Relay URL"), this);
     auto* checkRelay = new QPushButton(QStringLiteral("Check Relay"), this);
+    save->setObjectName(QStringLiteral("saveRelayURL"));
+    checkRelay->setObjectName(QStringLiteral("checkRelay"));
     layout->addWidget(makeButtonRow(this, {save, checkRelay}));
 
     auto* grid = new QGridLayout;
@@ -83,6 +89,8 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
 
     auto* refreshSources = new QPushButton(QStringLiteral("Refresh Sources"), this);
     auto* copyBundle = new QPushButton(QStringLiteral("Copy Support Bundle"), this);
+    refreshSources->setObjectName(QStringLiteral("refreshSources"));
+    copyBundle->setObjectName(QStringLiteral("copySupportBundle"));
     layout->addWidget(
         makeButtonRow(this, {refreshSources, loadDevices_, copyBundle, checkUpdates_}));
     layout->addWidget(openAtLogin_);

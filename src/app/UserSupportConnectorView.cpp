@@ -59,6 +59,10 @@ UserSupportConnectorView::UserSupportConnectorView(ConnectorModel& model, Clock 
 
     auto* refreshSources = new QPushButton(QStringLiteral("Refresh Sources"), this);
     auto* copyBundle = new QPushButton(QStringLiteral("Copy Support Bundle"), this);
+    refreshSources->setObjectName(QStringLiteral("refreshSources"));
+    copyBundle->setObjectName(QStringLiteral("copySupportBundle"));
+    checkUpdates_->setObjectName(QStringLiteral("checkForUpdates"));
+    openAtLogin_->setObjectName(QStringLiteral("openAtLogin"));
     layout->addWidget(makeButtonRow(this, {refreshSources, copyBundle, checkUpdates_}));
     layout->addWidget(openAtLogin_);
 

@@ -40,21 +40,30 @@ inline QStringList visibleLabelTexts(const QWidget* root) {
     return texts;
 }
 
-// The visible widget of type W with this text as shown (a button's "&&" is a literal "&"), or null.
-template <class W = QLabel> W* visible(const QWidget* root, const QString& text) {
-    for (W* widget : root->findChildren<W*>()) {
-        if (widget->isVisibleTo(root) && widget->text().replace("&&", "&") == text) {
+// The visible widget of type W with this object name, or null.
+template <class W = QLabel> W* named(const QWidget* root, const QString& name) {
+    for (W* widget : root->findChildren<W*>(name)) {
+        if (widget->isVisibleTo(root)) {
             return widget;
         }
     }
     return nullptr;
 }
-inline QAbstractButton* button(const QWidget* root, const QString& text) {
-    return visible<QAbstractButton>(root, text);
+// The visible label with this text, or null: for checking that a text is shown.
+inline QLabel* visible(const QWidget* root, const QString& text) {
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->isVisibleTo(root) && label->text().replace("&&", "&") == text) {
+            return label;
+        }
+    }
+    return nullptr;
 }
-// Whether the visible button with this text is enabled; nothing when there is none.
-inline std::optional<bool> enabled(const QWidget* root, const QString& text) {
-    const QAbstractButton* found = button(root, text);
+inline QAbstractButton* button(const QWidget* root, const QString& name) {
+    return named<QAbstractButton>(root, name);
+}
+// Whether the visible button with this name is enabled; nothing when there is none.
+inline std::optional<bool> enabled(const QWidget* root, const QString& name) {
+    const QAbstractButton* found = button(root, name);
     return found ? std::optional(found->isEnabled()) : std::nullopt;
 }
 
@@ -68,10 +77,12 @@ inline QStringList actionTexts(const QMenu& menu) {
     }
     return texts;
 }
-// The visible menu entry with this text, or null.
-inline QAction* action(const QMenu& menu, const QString& text) {
+// The visible menu entry with this object name, or, for the rows of text that have none, with
+// this text; null when there is none.
+inline QAction* action(const QMenu& menu, const QString& nameOrText) {
     for (QAction* item : menu.actions()) {
-        if (item->isVisible() && item->text() == text) {
+        if (item->isVisible() && (item->objectName() == nameOrText ||
+                                  (item->objectName().isEmpty() && item->text() == nameOrText))) {
             return item;
         }
     }

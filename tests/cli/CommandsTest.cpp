@@ -1,5 +1,5 @@
 #include "../qr/ZbarDecode.h"
-#include "PrivateHome.h"
+#include "support/PrivateHome.h"
 #include "cli/TerminalQr.h"
 #include "support/RelayProcess.h"
 

@@ -1,4 +1,4 @@
-#include "CoreTestSupport.h"
+#include "support/ModelHarness.h"
 #include "core/TaskSupport.h"
 #include "platform/PowerEvents.h"
 

@@ -1,4 +1,4 @@
-#include "CoreTestSupport.h"
+#include "support/ModelHarness.h"
 #include "core/UpdateManifest.h"
 
 #include <QElapsedTimer>
