@@ -2,26 +2,16 @@
 
 #include "core/ConnectorModel.h"
 #include "platform/Notifier.h"
-#include "platform/Pasteboard.h"
-#include "platform/UrlOpener.h"
-#include "platform/UserDefaults.h"
-#include "platform/XdgAutostartLoginItem.h"
-#include "relay/FileKeychain.h"
 #include "sources/ClaudeCodeAdapter.h"
 #include "sources/CodexAdapter.h"
 #include "sources/MockAdapter.h"
+#include "support/ModelHarness.h"
 
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
-
-// Failure messages show Qt strings as text.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace korvo::testing {
 
@@ -107,14 +97,6 @@ struct StaticToolAdapter final : UsageAdapter {
     std::optional<ProviderUsage> row;
 };
 
-// Keeps what the model copies and the pages it opens.
-struct Recorder final : Pasteboard, UrlOpener {
-    void setText(const QString& text) override { texts.append(text); }
-    void open(const QUrl& url) override { urls.append(url); }
-    QStringList texts;
-    QList<QUrl> urls;
-};
-
 // Keeps the desktop notifications instead of showing them.
 struct RecordingNotifier final : Notifier {
     void notify(const QString& summary, const QString& body) override {
@@ -123,35 +105,17 @@ struct RecordingNotifier final : Notifier {
     QStringList notices;
 };
 
-// A real model over a temporary home: settings in an INI file, the file keychain, the XDG
-// autostart entry in a temporary folder, nothing listening at the relay or manifest URLs unless a
-// test points them elsewhere, the demo source only, and a clock fixed at kTestNow.
-struct ModelHarness {
+// The model harness as the window sees a release build: the demo source only until a test adds
+// tools.
+struct ModelHarness : test::ModelHarness {
     ModelHarness() {
-        options.home = path("home").toStdString();
-        options.userDefaults = defaults;
-        options.keychainBackend = keychain;
-        options.defaultRelayURL = QUrl("http://127.0.0.1:9");
-        options.manifestURL = QUrl("http://127.0.0.1:9/download/linux/manifest.json");
-        options.clock = fixedClock(kTestNow);
-        options.environment = fixedEnvironment({});
         options.buildInfo = BuildInfo{"1.4.0", "42", "release"};
-        options.syncInterval = std::chrono::hours(1);
-        options.pairingPollInterval = std::chrono::milliseconds(20);
-        options.loginItem = std::make_shared<XdgAutostartLoginItem>(
-            path("autostart"), "korvo-connector.desktop", "/usr/bin/korvo-connector");
-        options.pasteboard = recorder;
-        options.urlOpener = recorder;
         options.realAdapters = AdapterList{};
         options.sourceAdapters = AdapterList{std::make_shared<MockAdapter>(options.clock)};
     }
 
-    ConnectorModel& make() {
-        model_ = std::make_unique<ConnectorModel>(options);
-        return *model_;
-    }
     ConnectorModel& model() { return *model_; }
-    QString path(const QString& name) const { return dir.filePath(name); }
+    ConnectorModel& make() { return *(model_ = &test::ModelHarness::make()); }
 
     // Claude Code and Codex read from the fixture homes (bridge file with two windows; the tool's
     // current session log shape), with the clock at the time those files describe.
@@ -167,24 +131,9 @@ struct ModelHarness {
         options.sourceAdapters =
             AdapterList{std::make_shared<MockAdapter>(options.clock), claude, codex};
     }
-    // What a finished pairing leaves behind.
-    void storePairing() {
-        defaults->setString(ConnectorModel::kSyncSpaceIdKey, "space_1");
-        ASSERT_TRUE(KeychainStore(options.keychainService, keychain)
-                        .save("token-1", KeychainStore::kDeviceTokenAccount)
-                        .ok());
-    }
-
-    QTemporaryDir dir;
-    std::shared_ptr<SettingsUserDefaults> defaults =
-        std::make_shared<SettingsUserDefaults>(path("settings.ini"));
-    std::shared_ptr<FileKeychain> keychain =
-        std::make_shared<FileKeychain>(path("keychain/items").toStdString());
-    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
-    ConnectorModelOptions options;
 
 private:
-    std::unique_ptr<ConnectorModel> model_;
+    ConnectorModel* model_ = nullptr;
 };
 
 } // namespace korvo::testing

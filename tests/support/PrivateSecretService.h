@@ -1,21 +1,14 @@
 #pragma once
 
-#include "TestApplication.h"
+#include "PrivateBus.h"
 
 #include <QDBusArgument>
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QTest>
-#include <csignal>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace korvo::test {
 
@@ -27,47 +20,25 @@ namespace korvo::test {
 class PrivateSecretService {
 public:
     explicit PrivateSecretService(const QString& dir) : dir_(dir) {
-        testApp();
         QDir(dir_).mkpath(u"runtime"_s);
         QFile::setPermissions(dir_.filePath(u"runtime"_s),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QFile config(dir_.filePath(u"bus.conf"_s));
-        config.open(QIODevice::WriteOnly);
-        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-                     "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
-                     "busconfig.dtd\">\n<busconfig><type>session</type><listen>unix:path=" +
-                     dir_.filePath(u"bus"_s).toUtf8() +
-                     "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                     "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                     "<allow own=\"*\"/></policy></busconfig>\n");
-        config.close();
-        dieWithTheTest(bus_);
-        bus_.start(u"dbus-daemon"_s, {u"--config-file="_s + config.fileName(), u"--nofork"_s,
-                                      u"--nopidfile"_s, u"--print-address=1"_s});
-        QByteArray line;
-        while (bus_.waitForStarted(5000) && !line.contains('\n') && bus_.waitForReadyRead(5000)) {
-            line += bus_.readAllStandardOutput();
-        }
-        address_ = QString::fromUtf8(line).trimmed();
     }
     ~PrivateSecretService() {
         if (keyring_.state() != QProcess::NotRunning) {
             keyring_.kill();
             keyring_.waitForFinished(3000);
         }
-        QDBusConnection::disconnectFromBus(connectionName());
-        bus_.terminate();
-        bus_.waitForFinished(3000);
     }
     PrivateSecretService(const PrivateSecretService&) = delete;
     PrivateSecretService& operator=(const PrivateSecretService&) = delete;
 
-    const QString& address() const { return address_; }
+    const QString& address() const { return bus_.address(); }
 
     // Starts the keyring and waits until it owns the Secret Service's name.
     bool start() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, address_);
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus_.address());
         env.insert(u"HOME"_s, dir_.path());
         env.insert(u"XDG_DATA_HOME"_s, dir_.filePath(u"data"_s));
         env.insert(u"XDG_RUNTIME_DIR"_s, dir_.filePath(u"runtime"_s));
@@ -125,17 +96,7 @@ private:
     static constexpr const char* kName = "org.freedesktop.secrets";
     static constexpr const char kPassword[] = "korvo-test-keyring";
 
-    static void dieWithTheTest([[maybe_unused]] QProcess& process) {
-#ifdef __linux__
-        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
-    }
-    QString connectionName() const {
-        return u"korvo-secrets-%1"_s.arg(quintptr(this));
-    }
-    QDBusConnection connection() const {
-        return QDBusConnection::connectToBus(address_, connectionName());
-    }
+    QDBusConnection connection() const { return bus_.connection(u"secrets"_s); }
     bool isServing() const {
         return connection().interface() &&
                connection().interface()->isServiceRegistered(QString::fromLatin1(kName));
@@ -156,9 +117,8 @@ private:
     }
 
     QDir dir_;
-    QProcess bus_;
+    mutable PrivateBus bus_;
     QProcess keyring_;
-    QString address_;
 };
 
 } // namespace korvo::test
