@@ -79,23 +79,16 @@ inline QAction* action(const QMenu& menu, const QString& nameOrText) {
     return nullptr;
 }
 
-// A tool that is or is not on this machine, as its adapter would report it, with `row` as the
+// A tool that is or is not on this machine, as its adapter would report it; its row is the
 // usage it reads.
-struct StaticToolAdapter final : UsageAdapter {
-    StaticToolAdapter(std::string id, std::string name, bool available, bool limits = false) {
-        d.id = std::move(id);
-        d.displayName = std::move(name);
-        d.isAvailable = d.cliInstalled = available;
-        d.limitDataFound = limits;
-        d.trackingStatus = available ? "Detected" : "Not detected";
-    }
-    std::string id() const override { return d.id; }
-    std::string displayName() const override { return d.displayName; }
-    AdapterDiagnostic diagnose() const override { return d; }
-    std::optional<ProviderUsage> readUsage() const override { return row; }
-    AdapterDiagnostic d;
-    std::optional<ProviderUsage> row;
-};
+inline std::shared_ptr<test::FixedAdapter> tool(std::string id, std::string name, bool available,
+                                                bool limits = false) {
+    auto adapter = std::make_shared<test::FixedAdapter>(std::move(id), std::move(name));
+    adapter->diagnostic.isAvailable = adapter->diagnostic.cliInstalled = available;
+    adapter->diagnostic.limitDataFound = limits;
+    adapter->diagnostic.trackingStatus = available ? "Detected" : "Not detected";
+    return adapter;
+}
 
 // Keeps the desktop notifications instead of showing them.
 struct RecordingNotifier final : Notifier {

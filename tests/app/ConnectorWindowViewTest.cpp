@@ -78,15 +78,15 @@ protected:
 // two main tools, the demo source and tools that are not there, and are sorted by name. Every
 // panel names the computer, not the Mac, even while the model's status reads "Mac sleeping".
 TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
-    using testing::StaticToolAdapter;
+    using testing::tool;
     harness.options.sourceAdapters = AdapterList{
         std::make_shared<MockAdapter>(harness.options.clock),
-        std::make_shared<StaticToolAdapter>("claude-code", "Claude Code", true, true),
-        std::make_shared<StaticToolAdapter>("codex", "Codex CLI", true),
-        std::make_shared<StaticToolAdapter>("gemini-cli", "Gemini CLI", true),
-        std::make_shared<StaticToolAdapter>("aider", "Aider", true),
-        std::make_shared<StaticToolAdapter>("cursor", "Cursor", false),
-        std::make_shared<StaticToolAdapter>("amazon-q", "Amazon Q", true),
+        tool("claude-code", "Claude Code", true, true),
+        tool("codex", "Codex CLI", true),
+        tool("gemini-cli", "Gemini CLI", true),
+        tool("aider", "Aider", true),
+        tool("cursor", "Cursor", false),
+        tool("amazon-q", "Amazon Q", true),
     };
     for (const bool paired : {false, true}) {
         if (paired) {
@@ -135,8 +135,8 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
 }
 
 TEST_F(ConnectorWindowViewTest, DiagnosticsFollowTheModelAndErrorsShowInRed) {
-    harness.options.sourceAdapters = AdapterList{
-        std::make_shared<testing::StaticToolAdapter>("claude-code", "Claude Code", true, true)};
+    harness.options.sourceAdapters =
+        AdapterList{testing::tool("claude-code", "Claude Code", true, true)};
     const auto page = startedPage(KorvoBuildChannel::development);
     const QWidget* root = page->widget();
     const auto value = [&](const char* name) {

@@ -36,7 +36,7 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
     }
     testing::ModelHarness harness;
     // A tool whose weekly quota is nearly used up.
-    auto codex = std::make_shared<testing::StaticToolAdapter>("codex", "Codex CLI", true, true);
+    auto codex = testing::tool("codex", "Codex CLI", true, true);
     codex->row.emplace();
     codex->row->id = "codex";
     codex->row->displayName = "Codex CLI";

@@ -227,7 +227,7 @@ TEST_F(FaultInjectionTest, DamagedSettingsFile) {
 // so one that is gone stays gone; this process opens no other session bus (ctest runs each test
 // in a process of its own).
 TEST_F(FaultInjectionTest, SecretServiceLockedOrGone) {
-    test::PrivateSecretService secrets(h_.path(u"secrets"_s));
+    test::PrivateSecretService secrets;
     qputenv("DBUS_SESSION_BUS_ADDRESS", secrets.address().toUtf8());
     ASSERT_TRUE(secrets.start());
     h_.options.keychainBackend = PlatformServices::systemKeychain();

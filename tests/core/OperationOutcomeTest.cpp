@@ -1,6 +1,6 @@
-#include "support/ModelHarness.h"
 #include "core/ConnectorStatusText.h"
 #include "model/TimeText.h"
+#include "support/ModelHarness.h"
 
 #include <functional>
 
@@ -35,74 +35,38 @@ TEST(OperationOutcomeTest, OperationsReturnTheOutcomeTheyShow) {
         const UnlinkOutcome outcome = co_await m.unlinkDevice();
         co_return int(outcome);
     };
-    const auto health = [](ConnectorModel& m) -> QCoro::Task<int> {
+    const auto checkHealth = [](ConnectorModel& m) -> QCoro::Task<int> {
         const RelayHealthOutcome outcome = co_await m.checkRelayHealth();
         co_return int(outcome);
     };
+    const QByteArray health = "GET /health";
+    // clang-format off
     const Case cases[] = {
-        {"upload accepted",
-         true,
-         {{uploadPath, 200, uploaded}},
-         sync,
-         int(SyncOutcome::uploaded),
+        {"upload accepted", true, {{uploadPath, 200, uploaded}}, sync, int(SyncOutcome::uploaded),
          {}},
-        {"upload refused",
-         true,
-         {{uploadPath, 503, "{}"}},
-         sync,
-         int(SyncOutcome::failed),
+        {"upload refused", true, {{uploadPath, 503, "{}"}}, sync, int(SyncOutcome::failed),
          ConnectorError::Kind::uploadFailed},
-        {"upload unpaired",
-         false,
-         {},
-         sync,
-         int(SyncOutcome::notPaired),
+        {"upload unpaired", false, {}, sync, int(SyncOutcome::notPaired),
          ConnectorError::Kind::pairFirst},
-        {"devices listed",
-         true,
-         {{devicesPath, 200, R"({"devices":[]})"}},
-         devices,
-         int(DeviceListOutcome::loaded),
-         {}},
-        {"devices refused",
-         true,
-         {{devicesPath, 401, "{}"}},
-         devices,
-         int(DeviceListOutcome::failed),
-         ConnectorError::Kind::deviceListFailed},
+        {"devices listed", true, {{devicesPath, 200, R"({"devices":[]})"}}, devices,
+         int(DeviceListOutcome::loaded), {}},
+        {"devices refused", true, {{devicesPath, 401, "{}"}}, devices,
+         int(DeviceListOutcome::failed), ConnectorError::Kind::deviceListFailed},
         {"devices unpaired", false, {}, devices, int(DeviceListOutcome::notPaired), {}},
-        {"unlink accepted",
-         true,
-         {{unlinkPath, 200, R"({"status":"deleted","deviceId":"mac_0123456789AB"})"}},
-         unlink,
-         int(UnlinkOutcome::unlinked),
-         {}},
-        {"unlink refused",
-         true,
-         {{unlinkPath, 500, "{}"}},
-         unlink,
-         int(UnlinkOutcome::failed),
+        {"unlink accepted", true,
+         {{unlinkPath, 200, R"({"status":"deleted","deviceId":"mac_0123456789AB"})"}}, unlink,
+         int(UnlinkOutcome::unlinked), {}},
+        {"unlink refused", true, {{unlinkPath, 500, "{}"}}, unlink, int(UnlinkOutcome::failed),
          ConnectorError::Kind::unlinkFailed},
         {"unlink unpaired", false, {}, unlink, int(UnlinkOutcome::unlinked), {}},
-        {"relay ok",
-         false,
-         {{"GET /health", 200, R"({"status":"ok"})"}},
-         health,
-         int(RelayHealthOutcome::reachable),
-         {}},
-        {"relay degraded",
-         false,
-         {{"GET /health", 200, R"({"status":"degraded"})"}},
-         health,
-         int(RelayHealthOutcome::answered),
-         {}},
-        {"relay down",
-         false,
-         {},
-         health,
-         int(RelayHealthOutcome::unreachable),
+        {"relay ok", false, {{health, 200, R"({"status":"ok"})"}}, checkHealth,
+         int(RelayHealthOutcome::reachable), {}},
+        {"relay degraded", false, {{health, 200, R"({"status":"degraded"})"}}, checkHealth,
+         int(RelayHealthOutcome::answered), {}},
+        {"relay down", false, {}, checkHealth, int(RelayHealthOutcome::unreachable),
          ConnectorError::Kind::relayHealthFailed},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::ModelHarness h;

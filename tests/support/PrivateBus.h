@@ -5,21 +5,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <csignal>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace korvo::test {
-
-// Starts `process` so that it dies with the test program.
-inline void dieWithTheTest([[maybe_unused]] QProcess& process) {
-#ifdef __linux__
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
-}
 
 // A dbus-daemon of the test's own that starts nothing on demand: a service is there only while
 // the test runs it, and one that is gone stays gone. It stands in for the session or the system
@@ -28,12 +16,12 @@ class PrivateBus {
 public:
     PrivateBus() {
         testApp();
-        QFile config(dir_.filePath(u"bus.conf"_s));
+        QFile config(path(u"bus.conf"_s));
         config.open(QIODevice::WriteOnly);
         config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
                      "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
                      "busconfig.dtd\">\n<busconfig><type>session</type><listen>unix:path=" +
-                     dir_.filePath(u"bus"_s).toUtf8() +
+                     path(u"bus"_s).toUtf8() +
                      "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
                      "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                      "<allow own=\"*\"/></policy></busconfig>\n");
@@ -55,10 +43,10 @@ public:
         daemon_.terminate();
         daemon_.waitForFinished(3000);
     }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
 
     const QString& address() const { return address_; }
+    // A file in a folder that lives as long as the bus.
+    QString path(const QString& name) const { return dir_.filePath(name); }
     // A connection of the test to this bus, one per `role`; closed with the bus.
     QDBusConnection connection(const QString& role) {
         const QString name = u"korvo-test-%1-%2"_s.arg(role).arg(quintptr(this));

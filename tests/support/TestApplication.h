@@ -1,8 +1,13 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QString>
+#include <csignal>
 #include <ostream>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -31,6 +36,13 @@ inline QCoreApplication& testApp() {
 }
 inline void ensureApplication() {
     testApp();
+}
+
+// Makes the program that `process` starts die with the test program (on Linux).
+inline void dieWithTheTest([[maybe_unused]] QProcess& process) {
+#ifdef __linux__
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
 }
 
 } // namespace korvo::test
