@@ -65,11 +65,11 @@ fuzz: deps $(SANITIZE_DIR)/build.ninja
 $(THREAD_DIR)/build.ninja:
 	$(CLANG_CONFIGURE) -S . -B $(THREAD_DIR) -DKORVO_SANITIZE=thread
 
-# Only the relay (which has no Qt) is checked: the store, the claim throttle and the server
-# under many concurrent clients.
+# Only the relay (which has no Qt) is checked, served in the test's own process: the store, the
+# claim throttle, the connection deadlines and the server under many concurrent clients.
 test-thread: deps $(THREAD_DIR)/build.ninja
-	cmake --build $(THREAD_DIR) -j $(JOBS) --target korvo-relay test_relayserver
-	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/bin/test_relayserver
+	cmake --build $(THREAD_DIR) -j $(JOBS) --target test_relaythreads
+	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/bin/test_relaythreads
 
 bench: build
 	scripts/run-benchmarks $(BUILD_DIR)

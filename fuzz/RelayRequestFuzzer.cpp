@@ -39,8 +39,9 @@ struct Relay {
         options.clock = [] { return kNow; };
         options.http.threads = 2;
         // Made-up claims and new sessions are most of what the fuzzer sends: never throttled.
-        options.claimLimits.perClient = options.claimLimits.busy = 1'000'000'000;
+        options.claimLimits.perClient = options.claimLimits.minFailures = 1'000'000'000;
         options.sessionLimits.burst = 1'000'000'000;
+        options.maxLiveSessions = 1'000'000'000;
         server = std::make_unique<RelayServer>(*store, options,
                                                korvo::relayserver::validateUploadedSnapshot);
         port = server->bind("127.0.0.1", 0);

@@ -17,12 +17,11 @@ namespace korvo {
 ConnectedConnectorView::ConnectedConnectorView(ConnectorModel& model, Clock clock,
                                                KorvoBuildChannel channel, QWidget* parent)
     : QWidget(parent), model_(model), clock_(std::move(clock)), sources_(new QVBoxLayout),
-      snapshot_(new QVBoxLayout) {
+      snapshot_(new QVBoxLayout), connected_(new SymbolLabel(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* connected = new SymbolLabel(this);
-    connected->set(QStringLiteral("Connected to iPhone"), "checkmark.circle.fill", Tint::green);
-    layout->addWidget(connected);
+    connected_->setObjectName(QStringLiteral("connectedStatus"));
+    layout->addWidget(connected_);
 
     auto* sourcesBox = new QGroupBox(QStringLiteral("Sources && Detected CLIs"), this);
     sourcesBox->setLayout(sources_);
@@ -56,6 +55,16 @@ ConnectedConnectorView::ConnectedConnectorView(ConnectorModel& model, Clock cloc
 }
 
 void ConnectedConnectorView::refresh() {
+    // Still linked while uploads fail, but a green check beside a failing sync would read as
+    // success: the line turns to a warning until an upload goes through again.
+    const bool failing = syncIsFailing(model_.isPaired(), model_.upload().phase);
+    if (failing != shownFailing_ || connected_->symbol().empty()) {
+        shownFailing_ = failing;
+        connected_->set(QStringLiteral("Connected to iPhone"),
+                        failing ? "exclamationmark.circle" : "checkmark.circle.fill",
+                        failing ? Tint::orange : Tint::green);
+    }
+
     const auto& diagnostics = model_.sourceDiagnostics();
     if (diagnostics != shownDiagnostics_) {
         shownDiagnostics_ = diagnostics;

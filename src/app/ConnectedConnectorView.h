@@ -16,6 +16,7 @@ class QVBoxLayout;
 namespace korvo {
 
 class ConnectorModel;
+class SymbolLabel;
 
 // Shown while this machine is paired: the sources, the last snapshot in short, and the copy
 // and unlink actions. The snapshot JSON action exists only in development builds.
@@ -34,6 +35,8 @@ private:
     Clock clock_;
     QVBoxLayout* sources_;
     QVBoxLayout* snapshot_;
+    SymbolLabel* connected_;
+    bool shownFailing_ = false;
     // What the two lists show, so that they are re-created only when it changes.
     std::optional<std::vector<AdapterDiagnostic>> shownDiagnostics_;
     std::optional<QStringList> shownSnapshot_;

@@ -9,6 +9,7 @@
 #include "app/PairingConnectorView.h"
 #include "app/ProviderLimitRow.h"
 #include "app/QRCodeView.h"
+#include "app/SymbolLabel.h"
 #include "app/UserSupportConnectorView.h"
 #include "app/ViewText.h"
 #include "support/CannedServer.h"
@@ -330,6 +331,10 @@ TEST_F(ConnectorWindowViewTest, FailingSyncShowsUnderTheHeader) {
         }
     }
     ASSERT_EQ(errorLines.size(), 2);
+    // The linked line below no longer shows a green check while syncs fail.
+    const auto* linked = root->findChild<SymbolLabel*>(QStringLiteral("connectedStatus"));
+    ASSERT_TRUE(linked);
+    EXPECT_EQ(linked->tint(), Tint::orange);
     const int updatesTop = root->findChildren<QGroupBox*>().first()->mapTo(root, QPoint()).y();
     EXPECT_LT(errorLines.first(), updatesTop);
     EXPECT_GT(errorLines.last(), page->supportView()->mapTo(root, QPoint()).y());

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
+#include <cctype>
 #include <chrono>
-#include <fcntl.h>
+#include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -55,10 +56,10 @@ public:
 
     // Reads what arrives within `timeout`; stops early at the end of the stream (then closed()
     // is true) or once `enough` returns true for what was read so far.
-    template <typename Enough> std::string read(Ms timeout, Enough enough) {
+    std::string read(Ms timeout, const std::function<bool(const std::string&)>& enough = {}) {
         std::string data;
         const auto until = std::chrono::steady_clock::now() + timeout;
-        while (!enough(data)) {
+        while (!enough || !enough(data)) {
             const auto left =
                 std::chrono::duration_cast<Ms>(until - std::chrono::steady_clock::now());
             pollfd p{fd_, POLLIN, 0};
@@ -75,9 +76,6 @@ public:
         }
         return data;
     }
-    std::string read(Ms timeout) {
-        return read(timeout, [](const std::string&) { return false; });
-    }
     // Reads until `count` complete answers (each with a content-length) have arrived.
     std::string readAnswers(int count, Ms timeout) {
         return read(timeout, [count](const std::string& data) { return answers(data) >= count; });
@@ -87,26 +85,21 @@ public:
     // How many complete answers `data` holds.
     static int answers(std::string_view data) {
         int complete = 0;
-        while (true) {
-            const auto end = data.find("\r\n\r\n");
-            if (end == std::string_view::npos) {
-                return complete;
-            }
-            const auto head = data.substr(0, end);
-            std::size_t length = 0;
-            for (const char* name : {"Content-Length: ", "content-length: "}) {
-                const auto at = head.find(name);
-                if (at != std::string_view::npos) {
-                    length =
-                        std::stoul(std::string(head.substr(at + std::string_view(name).size())));
-                }
-            }
+        for (auto end = data.find("\r\n\r\n"); end != std::string_view::npos;
+             end = data.find("\r\n\r\n")) {
+            std::string head(data.substr(0, end));
+            std::transform(head.begin(), head.end(), head.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            const auto at = head.find("content-length: ");
+            const std::size_t length =
+                at == std::string::npos ? 0 : std::stoul(head.substr(at + 16));
             if (data.size() < end + 4 + length) {
-                return complete;
+                break;
             }
             ++complete;
             data.remove_prefix(end + 4 + length);
         }
+        return complete;
     }
 
 private:

@@ -32,12 +32,14 @@ std::string member(const std::string& body, const char* name) {
 
 // One connector paired with one phone through the relay's own endpoints.
 struct Pairing {
-    std::string sessionId, code, secret, syncSpaceId, connectorToken, phoneToken;
+    std::string sessionId, code, secret, syncSpaceId, connectorToken, phoneId, phoneToken;
 };
 
 httplib::Headers bearer(const std::string& token) {
     return {{"authorization", "Bearer " + token}};
 }
+
+using Devices = std::vector<std::pair<std::string, std::string>>;
 
 // Every byte of the files in `dir`.
 std::string filesOf(const QTemporaryDir& dir) {
@@ -101,6 +103,7 @@ protected:
         Pairing p = createSession(deviceId);
         auto claimed = claim(p.code);
         EXPECT_TRUE(claimed && claimed->status == 200);
+        p.phoneId = member(claimed->body, "phoneDeviceId");
         p.phoneToken = member(claimed->body, "phoneDeviceToken");
         auto polled = poll(p, p.secret);
         EXPECT_TRUE(polled && polled->status == 200);
@@ -119,10 +122,9 @@ protected:
                             bearer(token));
     }
     // The devices of a space as (id, kind) pairs, listed with `token`.
-    std::vector<std::pair<std::string, std::string>> devices(const std::string& space,
-                                                             const std::string& token) {
+    Devices devices(const std::string& space, const std::string& token) {
         auto res = client_->Get(("/v1/sync-spaces/" + space + "/devices").c_str(), bearer(token));
-        std::vector<std::pair<std::string, std::string>> result;
+        Devices result;
         simdjson::dom::parser parser;
         simdjson::dom::array list;
         if (res && res->status == 200 && parser.parse(res->body)["devices"].get(list) == 0) {
@@ -132,14 +134,6 @@ protected:
             }
         }
         return result;
-    }
-    std::string phoneId(const Pairing& p) {
-        for (const auto& [id, kind] : devices(p.syncSpaceId, p.phoneToken)) {
-            if (kind == "phone") {
-                return id;
-            }
-        }
-        return {};
     }
 
     QTemporaryDir dir_;
@@ -173,6 +167,10 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
     const std::string claimPath = "/v1/pairing/claim";
     const std::string unused = open.code == "000000" ? "000001" : "000000";
     const std::string noName = R"({"connectorDeviceId":"x"})";
+    const auto named = [](const std::string& id, std::size_t length) {
+        return R"({"connectorDeviceId":")" + id + R"(","connectorDeviceName":")" +
+               std::string(length, 'n') + "\"}";
+    };
     const auto code = [](const std::string& c) { return R"({"pairingCode":")" + c + "\"}"; };
     const auto secret = [](const char* s) { return httplib::Headers{{"x-pairing-secret", s}}; };
     const std::vector<RuleCase> cases = {
@@ -192,6 +190,7 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
         {"latest before any upload", "GET", snapshots + "/latest", bearer(p.phoneToken), "", 404},
         {"delete of an unknown device", "DELETE", space + "/devices/NOBODY", mine, "", 404},
         {"unknown path", "GET", "/v2/anything", {}, "", 404},
+        {"unknown page file", "GET", "/missing.js", {}, "", 404},
         {"manifest not written", "GET", "/download/linux/manifest.json", {}, "", 404},
         {"body over 1 MiB", "POST", snapshots, mine, std::string((1 << 20) + 1, ' '), 413},
         {"body that is not JSON", "POST", snapshots, mine, "{not json", 400},
@@ -199,6 +198,20 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
         {"snapshot naming another device", "POST", snapshots, mine, forged, 400},
         {"snapshot without snapshotId", "POST", snapshots, mine, missingId, 400},
         {"session without a device name", "POST", "/v1/pairing/sessions", {}, noName, 400},
+        {"device name over 200 bytes", "POST", "/v1/pairing/sessions", {}, named("x", 201), 400},
+        {"device name of 1 MiB", "POST", "/v1/pairing/sessions", {}, named("x", 1 << 19), 400},
+        {"device id over 200 bytes",
+         "POST",
+         "/v1/pairing/sessions",
+         {},
+         named(std::string(201, 'i'), 1),
+         400},
+        {"phone name over 200 bytes",
+         "POST",
+         claimPath,
+         {},
+         R"({"pairingCode":"123456","deviceName":")" + std::string(201, 'n') + "\"}",
+         400},
         {"claim without a code", "POST", claimPath, {}, "[]", 400},
     };
     for (const auto& c : cases) {
@@ -290,12 +303,7 @@ TEST_F(RelayServerTest, TheConnectorTokenGoesOutOnceAndALaterPairedPollRevokesIt
 
         EXPECT_EQ(upload(p.syncSpaceId, p.connectorToken, body)->status, 401);
         EXPECT_EQ(latest(p.syncSpaceId, p.phoneToken)->status, 404);
-        auto listed = client_->Get(("/v1/sync-spaces/" + p.syncSpaceId + "/devices").c_str(),
-                                   bearer(p.phoneToken));
-        ASSERT_TRUE(listed);
-        EXPECT_EQ(listed->status, 200);
-        EXPECT_EQ(listed->body.find("CONNECTOR-"), std::string::npos) << listed->body;
-        EXPECT_EQ(poll(p, p.secret)->body.find("connectorDeviceToken"), std::string::npos);
+        EXPECT_EQ(devices(p.syncSpaceId, p.phoneToken), (Devices{{p.phoneId, "phone"}}));
     }
 }
 
@@ -310,7 +318,7 @@ TEST_F(RelayServerTest, PairingCodesAreSixDigitsAndUniqueAmongLiveSessions) {
     }
 }
 
-TEST_F(RelayServerTest, HealthNamesTheEnvironmentAndTheManifestIsServed) {
+TEST_F(RelayServerTest, HealthManifestAndPageAreServed) {
     const std::string manifest = R"({"latestVersion":"9.9.9"})";
     std::ofstream(dir_.filePath("manifest.json").toStdString()) << manifest;
     EXPECT_EQ(client_->Get("/health")->body,
@@ -319,28 +327,47 @@ TEST_F(RelayServerTest, HealthNamesTheEnvironmentAndTheManifestIsServed) {
     ASSERT_TRUE(served);
     EXPECT_EQ(served->status, 200);
     EXPECT_EQ(served->body, manifest);
+    // The page is served whatever the query string, with its policy.
+    const auto page = client_->Get("/pair?code=123456");
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(page->get_header_value("content-type"), "text/html; charset=utf-8");
+    EXPECT_NE(page->get_header_value("content-security-policy").find("default-src 'none'"),
+              std::string::npos);
 }
 
-TEST_F(RelayServerTest, DeletingADeviceRevokesItsTokenAndKeepsThePhone) {
+// The phone's view needs a token of the space (before any upload it shows the name the machine
+// paired under), and no cache on the way keeps its answers.
+TEST_F(RelayServerTest, TheViewNeedsATokenOfItsSpaceAndIsNotCached) {
     const Pairing p = pair();
-    const std::string devices = "/v1/sync-spaces/" + p.syncSpaceId + "/devices";
-    auto deleted = client_->Delete((devices + "/CONNECTOR-1").c_str(), bearer(p.connectorToken));
-    ASSERT_TRUE(deleted);
-    EXPECT_EQ(member(deleted->body, "status"), "deleted");
-    EXPECT_EQ(member(deleted->body, "deviceId"), "CONNECTOR-1");
-    EXPECT_EQ(client_->Get(devices.c_str(), bearer(p.connectorToken))->status, 401);
-    auto listed = client_->Get(devices.c_str(), bearer(p.phoneToken));
-    EXPECT_EQ(listed->status, 200);
-    EXPECT_EQ(listed->body.find("CONNECTOR-1"), std::string::npos) << listed->body;
+    const std::string path = "/v1/sync-spaces/" + p.syncSpaceId + "/snapshots/latest/view";
+    const std::string invalid = R"({"error":"Invalid token for this sync space"})";
+    const std::tuple<std::string, std::string, int, std::string> cases[] = {
+        {path, "Bearer " + p.phoneToken, 200,
+         R"({"machine":"Build Box","updatedText":"No upload yet","providers":[]})"},
+        {path, "Bearer wrong", 401, invalid},
+        {path, "", 401, R"({"error":"Missing bearer token"})"},
+        {"/v1/sync-spaces/other/snapshots/latest/view", "Bearer " + p.phoneToken, 401, invalid},
+    };
+    for (const auto& [target, authorization, status, body] : cases) {
+        httplib::Headers headers;
+        if (!authorization.empty()) {
+            headers.emplace("authorization", authorization);
+        }
+        const auto res = client_->Get(target, headers);
+        ASSERT_TRUE(res) << target;
+        EXPECT_EQ(res->status, status) << target;
+        EXPECT_EQ(res->body, body);
+        EXPECT_EQ(res->get_header_value("cache-control"), "no-store");
+        EXPECT_EQ(res->get_header_value("referrer-policy"), "no-referrer");
+    }
 }
 
 // A device id that exists only in sync space B is out of reach through space A's path with A's
 // token; a connector id, which the client chooses, may exist in both spaces, each its own.
-TEST_F(RelayServerTest, ASpacesTokenReachesNoDeviceOfAnotherSpace) {
+TEST_F(RelayServerTest, ASpacesTokenReachesNoDeviceOfAnotherSpaceAndADeletedDeviceIsRevoked) {
     const Pairing a = pair();
     const Pairing b = pair(); // the same connector id, another space
-    const std::string bPhone = phoneId(b);
-    ASSERT_FALSE(bPhone.empty());
+    ASSERT_FALSE(b.phoneId.empty());
     const std::string bBody = encodeSnapshot(test::testSnapshot(b.syncSpaceId)).value();
     ASSERT_EQ(upload(b.syncSpaceId, b.connectorToken, bBody)->status, 200);
     const std::string aPath = "/v1/sync-spaces/" + a.syncSpaceId;
@@ -351,24 +378,19 @@ TEST_F(RelayServerTest, ASpacesTokenReachesNoDeviceOfAnotherSpace) {
     } cases[] = {
         {"delete B's phone",
          [&] {
-             return client_->Delete((aPath + "/devices/" + bPhone).c_str(), bearer(a.phoneToken));
+             return client_->Delete((aPath + "/devices/" + b.phoneId).c_str(),
+                                    bearer(a.phoneToken));
          },
          404},
         {"upload naming B's phone",
          [&] {
              return upload(a.syncSpaceId, a.connectorToken,
-                           encodeSnapshot(test::testSnapshot(a.syncSpaceId, 1, bPhone)).value());
+                           encodeSnapshot(test::testSnapshot(a.syncSpaceId, 1, b.phoneId)).value());
          },
          400},
         {"upload of B's snapshot", [&] { return upload(a.syncSpaceId, a.connectorToken, bBody); },
          400},
         {"B's token on A's path", [&] { return latest(a.syncSpaceId, b.phoneToken); }, 401},
-        {"delete A's own connector",
-         [&] {
-             return client_->Delete((aPath + "/devices/CONNECTOR-1").c_str(),
-                                    bearer(a.connectorToken));
-         },
-         200},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -376,9 +398,12 @@ TEST_F(RelayServerTest, ASpacesTokenReachesNoDeviceOfAnotherSpace) {
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, c.status) << res->body;
     }
-    for (const auto& [id, kind] : devices(a.syncSpaceId, a.phoneToken)) {
-        EXPECT_NE(id, bPhone);
-    }
+    // A's connector leaves: its token is revoked, A's phone stays, alone.
+    EXPECT_EQ(
+        client_->Delete((aPath + "/devices/CONNECTOR-1").c_str(), bearer(a.connectorToken))->body,
+        R"({"deviceId":"CONNECTOR-1","status":"deleted"})");
+    EXPECT_EQ(latest(a.syncSpaceId, a.connectorToken)->status, 401);
+    EXPECT_EQ(devices(a.syncSpaceId, a.phoneToken), (Devices{{a.phoneId, "phone"}}));
     EXPECT_EQ(devices(b.syncSpaceId, b.phoneToken).size(), 2u);
     EXPECT_EQ(latest(b.syncSpaceId, b.phoneToken)->body, bBody);
     EXPECT_EQ(upload(b.syncSpaceId, b.connectorToken, bBody)->status, 200);
@@ -420,11 +445,11 @@ TEST_F(RelayServerTest, TheDatabaseFilesArePrivateAndKeepNothingDeleted) {
     }
     ASSERT_NE(filesOf(dir_).find(marker), std::string::npos);
     const std::string devicesPath = "/v1/sync-spaces/" + p.syncSpaceId + "/devices/";
-    const std::string phone = phoneId(p);
     ASSERT_EQ(
         client_->Delete((devicesPath + "CONNECTOR-1").c_str(), bearer(p.connectorToken))->status,
         200);
-    ASSERT_EQ(client_->Delete((devicesPath + phone).c_str(), bearer(p.phoneToken))->status, 200);
+    ASSERT_EQ(client_->Delete((devicesPath + p.phoneId).c_str(), bearer(p.phoneToken))->status,
+              200);
     bool gone = false;
     for (int i = 0; i < 50 && !gone; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -486,7 +511,7 @@ TEST_F(RelayServerTest, TwoRelaysOnOneDatabaseKeepEveryRuleUnderRaces) {
                   200);
         const std::string path = "/v1/sync-spaces/" + p.syncSpaceId + "/devices/";
         leaving.emplace_back(path + connector, p.connectorToken);
-        leaving.emplace_back(path + phoneId(p), p.phoneToken);
+        leaving.emplace_back(path + p.phoneId, p.phoneToken);
         spaces += (spaces.empty() ? "'" : ",'") + p.syncSpaceId + "'";
     }
     FILE* holder = ::popen(("psql -q '" + db + "' >/dev/null").c_str(), "w");

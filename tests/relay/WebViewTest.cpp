@@ -2,11 +2,8 @@
 #include "TestSnapshot.h"
 #include "WebPage.h"
 #include "model/SnapshotJson.h"
-#include "support/RelayProcess.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <simdjson.h>
 
 namespace korvo {
@@ -68,18 +65,6 @@ TEST(SnapshotViewTest, RowsCarryTheDesktopTexts) {
           {"used", "Used Limit unavailable"},
           {"window", "Window Unknown"},
           {"reset", "Reset unknown"}}},
-        {row("Claude", ProviderStatus::limited, {120, {}, {}, {}, {}, {}, {}},
-             UsageWindow{UsageWindowKind::rolling, "5h", std::nullopt, kNow - 5min}),
-         {{"id", "id-Claude"},
-          {"title", "Claude"},
-          {"subtitle", "Local CLI · CLI reported"},
-          {"status", "limited"},
-          {"statusText", "Limited"},
-          {"remaining", "0%"},
-          {"gauge", "0"},
-          {"used", "Used 120%"},
-          {"window", "Window 5h"},
-          {"reset", "Reset 5 minutes ago"}}},
     };
     UsageSnapshot snapshot = test::testSnapshot("ss_1");
     snapshot.providers.clear();
@@ -110,7 +95,6 @@ TEST(SnapshotViewTest, MachineNameAndUpdateLine) {
     const std::string hostile = "<img src=x onerror=\"alert(1)\">\xff\"\\";
     const std::tuple<std::optional<std::string>, std::string, std::string> cases[] = {
         {at(kNow - 3min, "build box"), "build box", "Updated 3 minutes ago"},
-        {at(kNow - 2 * 24h, "build box"), "build box", "Updated 2 days ago"},
         // A connector whose clock runs ahead is not shown as updated in the future.
         {at(kNow + 40s, "build box"), "build box", "Updated just now"},
         {at(kNow - 3min, ""), "Paired Name", "Updated 3 minutes ago"},
@@ -171,58 +155,6 @@ TEST(WebPageTest, FilesByPathRevalidatedByContentHash) {
     EXPECT_EQ(html.find("<script>"), std::string::npos);
     EXPECT_EQ(html.find("style="), std::string::npos);
     EXPECT_EQ(html.find("<style"), std::string::npos);
-}
-
-// Through a real relay: the health answer names the page, the view needs a token of the space,
-// and its answers are not kept by any cache on the way.
-TEST(WebViewRelayTest, ViewEndpointAndPageHeaders) {
-    QTemporaryDir dir;
-    test::RelayProcess relay(dir.filePath("relay.db"));
-    ASSERT_TRUE(relay.isRunning());
-    httplib::Client http("127.0.0.1", relay.port());
-    EXPECT_EQ(http.Get("/health")->body, R"({"status":"ok","webApp":"/"})");
-
-    const auto created =
-        http.Post("/v1/pairing/sessions",
-                  R"({"connectorDeviceId":"mac_1","connectorDeviceName":"Paired <b>box</b>"})",
-                  "application/json");
-    simdjson::dom::parser parser;
-    const std::string code(parser.parse(created->body)["pairingCode"].get_string().value());
-    const auto claimed =
-        http.Post("/v1/pairing/claim", R"({"pairingCode":")" + code + R"("})", "application/json");
-    ASSERT_EQ(claimed->status, 200);
-    const std::string space(parser.parse(claimed->body)["syncSpaceId"].get_string().value());
-    const std::string token(parser.parse(claimed->body)["phoneDeviceToken"].get_string().value());
-    const std::string path = "/v1/sync-spaces/" + space + "/snapshots/latest/view";
-
-    const std::tuple<std::string, std::string, int, std::string> cases[] = {
-        {path, "Bearer " + token, 200,
-         R"({"machine":"Paired <b>box</b>","updatedText":"No upload yet","providers":[]})"},
-        {path, "Bearer wrong", 401, R"({"error":"Invalid token for this sync space"})"},
-        {path, "", 401, R"({"error":"Missing bearer token"})"},
-        {"/v1/sync-spaces/other/snapshots/latest/view", "Bearer " + token, 401,
-         R"({"error":"Invalid token for this sync space"})"},
-    };
-    for (const auto& [target, authorization, status, body] : cases) {
-        httplib::Headers headers;
-        if (!authorization.empty()) {
-            headers.emplace("authorization", authorization);
-        }
-        const auto res = http.Get(target, headers);
-        ASSERT_TRUE(res) << target;
-        EXPECT_EQ(res->status, status) << target;
-        EXPECT_EQ(res->body, body);
-        EXPECT_EQ(res->get_header_value("cache-control"), "no-store");
-        EXPECT_EQ(res->get_header_value("referrer-policy"), "no-referrer");
-    }
-
-    const auto page = http.Get("/pair?code=123456");
-    EXPECT_EQ(page->status, 200);
-    EXPECT_EQ(page->get_header_value("content-type"), "text/html; charset=utf-8");
-    EXPECT_EQ(page->get_header_value("x-content-type-options"), "nosniff");
-    EXPECT_NE(page->get_header_value("content-security-policy").find("default-src 'none'"),
-              std::string::npos);
-    EXPECT_EQ(http.Get("/missing.js")->status, 404);
 }
 
 } // namespace

@@ -12,11 +12,9 @@ import json
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import urllib.error
 import urllib.request
@@ -95,54 +93,6 @@ class Relay:
         self.process.wait(10)
 
 
-class CountingProxy:
-    """Forwards loopback connections to the relay and counts the bytes each way, so the page's
-    weight is measured on the wire, service worker traffic included."""
-
-    def __init__(self, port):
-        self.target = port
-        self.listener = socket.create_server(("127.0.0.1", 0))
-        self.url = "http://127.0.0.1:%d" % self.listener.getsockname()[1]
-        self.down = self.up = 0
-        self.lock = threading.Lock()
-        threading.Thread(target=self.accept, daemon=True).start()
-
-    def accept(self):
-        while True:
-            client, _ = self.listener.accept()
-            try:
-                server = socket.create_connection(("127.0.0.1", self.target))
-            except OSError:  # the relay is gone: so is the connection
-                client.close()
-                continue
-            threading.Thread(target=self.pump, args=(client, server, "up"), daemon=True).start()
-            threading.Thread(target=self.pump, args=(server, client, "down"), daemon=True).start()
-
-    def pump(self, source, sink, direction):
-        try:
-            while True:
-                data = source.recv(65536)
-                if not data:
-                    break
-                with self.lock:
-                    setattr(self, direction, getattr(self, direction) + len(data))
-                sink.sendall(data)
-        except OSError:
-            pass
-        finally:
-            for s in (source, sink):
-                try:
-                    s.shutdown(socket.SHUT_RDWR)
-                except OSError:
-                    pass
-
-    def counted(self):
-        """Bytes to the browser and from it since the last call."""
-        with self.lock:
-            counts, self.down, self.up = (self.down, self.up), 0, 0
-        return counts
-
-
 class Home:
     """A private home for korvo-connector: a Claude Code status-line file whose windows reset
     two hours and three days from now, and the Codex session fixture."""
@@ -187,8 +137,8 @@ def bundle_rows(text):
 
 
 class Page:
-    def __init__(self, driver, base):
-        self.driver, self.base = driver, base
+    def __init__(self, driver):
+        self.driver = driver
 
     def js(self, script, *args):
         return self.driver.execute_script(script, *args)
@@ -244,17 +194,14 @@ def run(args, scratch):
     relay = Relay(os.path.join(args.bin, "korvo-relay"), os.path.join(scratch, "relay.db"))
     connector = os.path.join(args.bin, "korvo-connector")
     home = Home(os.path.join(scratch, "home"), args.fixtures)
-    proxy = CountingProxy(relay.port)
-    step("relay at %s, the browser's way to it %s" % (relay.url, proxy.url))
+    step("relay at " + relay.url)
     driver = start_browser(os.path.join(scratch, "profile"))
     step("browser started")
     try:
-        page = Page(driver, proxy.url)
-        driver.get(proxy.url + "/")
+        page = Page(driver)
+        driver.get(relay.url + "/")
         wait_for("the pairing screen", lambda: driver.find_element(By.ID, "code").is_displayed())
         wait_for("the service worker", lambda: page.js("return !!navigator.serviceWorker.controller"))
-        time.sleep(0.5)
-        first_load = proxy.counted()
         page.screenshot(args.screenshots, "web-pairing.png")
 
         step("pairing screen shown")
@@ -278,7 +225,6 @@ def run(args, scratch):
 
         step("connector paired and uploaded")
         # After the first upload the page, reloaded, shows the connector's own texts.
-        proxy.counted()
         driver.refresh()
         machines = wait_for("the uploaded rows",
                             lambda: [m for m in page.machines() if m["rows"]])
@@ -294,12 +240,10 @@ def run(args, scratch):
         check(rows["Claude Code"]["gauge"] == "58" and rows["Claude Code"]["status"] == "ok", rows)
         check(re.fullmatch(r"Updated (just now|\d+ seconds? ago)", machines[0]["updated"]),
               machines[0])
-        reload_weight = proxy.counted()
         # Returning to the page refreshes at once; one refresh is one answer per machine.
         answers = page.view_answers()
         page.js("document.dispatchEvent(new Event('visibilitychange'))")
         wait_for("a refresh", lambda: page.view_answers() > answers)
-        refresh = proxy.counted()
 
         step("first machine shows the connector's rows")
         # A second machine with markup in its names, paired from the same browser.
@@ -360,8 +304,6 @@ def run(args, scratch):
         offline = wait_for("the offline copy", lambda: [m for m in page.machines() if m["offline"]])
         check(offline[0]["rows"] == machines[0]["rows"], offline)
         check(driver.find_element(By.ID, "offline").is_displayed(), "no offline mark")
-        print("page weight (bytes to the phone / from it): first load %d / %d, reload %d / %d, "
-              "refresh of one machine %d / %d" % (*first_load, *reload_weight, *refresh))
     finally:
         driver.quit()
         if relay.process.poll() is None:

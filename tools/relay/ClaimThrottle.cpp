@@ -6,6 +6,10 @@
 
 namespace korvo::relayserver {
 
+std::size_t ClaimLimits::failureBudget(std::size_t liveSessions) const {
+    return std::max(minFailures, codeBudget / std::max<std::size_t>(1, liveSessions));
+}
+
 std::string ClaimThrottle::clientKey(std::string_view address) {
     const std::string text(address);
     unsigned char bytes[16];
@@ -31,24 +35,24 @@ void ClaimThrottle::forgetBefore(UnixTime cutoff) {
     }
 }
 
-bool ClaimThrottle::admit(std::string_view address, UnixTime now) {
+UnixTime ClaimThrottle::admit(std::string_view address, UnixTime now, std::size_t liveSessions) {
     std::string key = clientKey(address);
     const std::lock_guard lock(mutex_);
     forgetBefore(now - limits_.window);
+    const auto waitFor = [&](const auto& oldest) {
+        return std::max<UnixTime>(1, oldest->first + limits_.window - now);
+    };
     const auto counted = perClient_.find(key);
-    const std::size_t tries = counted == perClient_.end() ? 0 : counted->second;
-    if (tries >= limits_.perClient) {
-        return false;
+    if (counted != perClient_.end() && counted->second >= limits_.perClient) {
+        return waitFor(std::find_if(attempts_.begin(), attempts_.end(),
+                                    [&](const auto& attempt) { return attempt.second == key; }));
     }
-    if (tries > 0 && attempts_.size() >= limits_.busy) {
-        return false; // a flood: one attempt per client and window
-    }
-    if (tries == 0 && perClient_.size() >= limits_.maxClients) {
-        return false;
+    if (attempts_.size() >= limits_.failureBudget(liveSessions)) {
+        return attempts_.empty() ? limits_.window : waitFor(attempts_.begin());
     }
     ++perClient_[key];
     attempts_.emplace_back(now, std::move(key));
-    return true;
+    return 0;
 }
 
 void ClaimThrottle::succeeded(std::string_view address) {
@@ -64,20 +68,6 @@ void ClaimThrottle::succeeded(std::string_view address) {
     if (counted != perClient_.end() && --counted->second == 0) {
         perClient_.erase(counted);
     }
-}
-
-UnixTime ClaimThrottle::retryAfter(std::string_view address, UnixTime now) {
-    const std::string key = clientKey(address);
-    const std::lock_guard lock(mutex_);
-    forgetBefore(now - limits_.window);
-    // The client's own oldest attempt; a client that never tried waits for the oldest of all.
-    const auto own = std::find_if(attempts_.begin(), attempts_.end(),
-                                  [&](const auto& attempt) { return attempt.second == key; });
-    const auto oldest = own != attempts_.end() ? own : attempts_.begin();
-    if (oldest == attempts_.end()) {
-        return 1;
-    }
-    return std::max<UnixTime>(1, oldest->first + limits_.window - now);
 }
 
 } // namespace korvo::relayserver

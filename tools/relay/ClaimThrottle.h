@@ -14,21 +14,26 @@ namespace korvo::relayserver {
 // Limits the guessing of pairing codes. A code has only a million values, so a client free to
 // try them could claim someone else's session while it lives.
 //
-// Every claim attempt is counted against its client the moment it is let through, so parallel
-// claims cannot slip past the limit between the check and the count; a wrong code, an expired
-// one and one already claimed all use up an attempt. Only a claim that succeeded is given back,
-// so phones pairing one after another behind one address are not held back. A client is an IPv4
-// address, or an IPv6 /64 (one subscriber commonly holds a whole /64). There is no relay-wide
-// lock-out: when many attempts arrive from everywhere at once, only clients that already tried in
-// the window wait, so a phone entering its code right the first time always gets through.
-//
-// Memory stays bounded: at most `maxClients` clients with `perClient` attempts each are
-// remembered; while that table is full, new clients wait too.
+// Every claim attempt is counted the moment it is let through, so parallel claims cannot slip
+// past a limit between the check and the count; a wrong code, an expired one and one already
+// claimed all use up an attempt, and only a claim that succeeded is given back. Two limits hold
+// within a sliding window:
+// - per client, an IPv4 address or an IPv6 /64 (one subscriber commonly holds a whole /64);
+// - relay-wide, a budget of failed claims sized from the number of live sessions, so that the
+//   guesses all clients together get hit any live code with small odds, however many addresses
+//   an attacker holds. While the budget is spent, every client waits (at most one window) and
+//   nothing is checked, so a refusal tells nothing about a code.
+// Memory stays bounded: only the attempts within the budget are remembered.
 struct ClaimLimits {
     std::size_t perClient = 10; // attempts per client and window
-    std::size_t busy = 300;     // attempts relay-wide per window that count as a flood
-    std::size_t maxClients = 65'536;
+    // Failed claims relay-wide per window: max(minFailures, codeBudget / live sessions), so
+    // that while a few sessions live, a window's guesses hit one of their codes with odds of at
+    // most codeBudget in a million.
+    std::size_t minFailures = 10;
+    std::size_t codeBudget = 100;
     UnixTime window = 60; // seconds
+
+    std::size_t failureBudget(std::size_t liveSessions) const;
 };
 
 class ClaimThrottle {
@@ -41,13 +46,12 @@ public:
     // comes IPv4-mapped), an IPv6 address as its /64 prefix, anything else as given.
     static std::string clientKey(std::string_view address);
 
-    // Whether the client at `address` may claim now; when it may, the attempt is counted in the
-    // same step. Safe to call from several threads.
-    bool admit(std::string_view address, UnixTime now);
+    // 0 when the client at `address` may claim now, the attempt counted in the same step;
+    // otherwise the seconds until it may try again. `liveSessions` sizes the relay-wide budget.
+    // Safe to call from several threads.
+    UnixTime admit(std::string_view address, UnixTime now, std::size_t liveSessions);
     // Gives back the attempt of a claim that succeeded.
     void succeeded(std::string_view address);
-    // Seconds until the client at `address` may try again.
-    UnixTime retryAfter(std::string_view address, UnixTime now);
 
 private:
     void forgetBefore(UnixTime cutoff);

@@ -113,6 +113,8 @@ ConnectionTracker::Clock::duration ConnectionTracker::limitOf(Phase phase) const
         return limits_.body;
     case Phase::idle:
         return limits_.idle;
+    case Phase::sending:
+        return limits_.send;
     case Phase::busy:
     case Phase::closing:
         break;
@@ -146,8 +148,8 @@ void ConnectionTracker::sweep() {
         }
         // Phases entered while asleep have later deadlines; a busy connection that turns idle
         // is found at the latest one idle period later, so wake at least that often.
-        next = std::min(
-            next, now + std::min<Clock::duration>({limits_.head, limits_.body, limits_.idle}));
+        next = std::min(next, now + std::min<Clock::duration>(
+                                        {limits_.head, limits_.body, limits_.idle, limits_.send}));
         wake_.wait_until(lock, next);
     }
 }

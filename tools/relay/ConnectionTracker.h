@@ -18,22 +18,25 @@ namespace korvo::relayserver {
 //
 // A connection moves through phases: `fresh` (accepted, its first request head not yet
 // complete), `idle` (kept alive between requests), `head` (a request line read, its header
-// fields not yet complete), `body` (head complete, body being read) and `busy` (the request is
-// being answered; no deadline of ours applies). A connection that overstays its phase is shut
-// down from a background thread; the server then sees the end of the stream and closes it.
-// Since no answer has begun in those phases, nothing answered is ever cut off.
+// fields not yet complete), `body` (head complete, body being read), `busy` (the request is
+// being handled; no deadline of ours applies) and `sending` (its answer is being written). A
+// connection that overstays its phase is shut down from a background thread; the server then
+// sees the end of the stream and closes it. Only in `sending` has an answer begun: a client
+// that does not read it in time (one that sends requests and never reads, holding the answers'
+// memory) loses it, as it would have anyway.
 //
 // The deadlines are absolute: a byte trickling in now and then does not extend them. The thread
 // sleeps until the earliest deadline and not at all while no connection is open.
 class ConnectionTracker {
 public:
     using Clock = std::chrono::steady_clock;
-    enum class Phase { fresh, idle, head, body, busy, closing };
+    enum class Phase { fresh, idle, head, body, busy, sending, closing };
 
     struct Limits {
         Clock::duration head = std::chrono::seconds(10);
         Clock::duration body = std::chrono::seconds(30);
         Clock::duration idle = std::chrono::seconds(60);
+        Clock::duration send = std::chrono::seconds(30);
         unsigned perAddress = 256;
     };
 

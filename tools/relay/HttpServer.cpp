@@ -171,6 +171,7 @@ struct HttpServerCallbacks {
         }
         server.tracker_.enter(trackOf(connection), Phase::busy);
         if (pending->tooLarge) {
+            server.tracker_.enter(trackOf(connection), Phase::sending);
             return refuse(connection, 413,
                           "Request body exceeds " + bodyLimitText(limits.maxBodyBytes));
         }
@@ -188,6 +189,7 @@ struct HttpServerCallbacks {
         request.remoteAddress = addressText(address != nullptr ? address->client_addr : nullptr);
         HttpResponse response;
         server.handler_(request, response);
+        server.tracker_.enter(trackOf(connection), Phase::sending);
         return queue(connection, response);
     }
 
@@ -255,7 +257,7 @@ struct HttpServerCallbacks {
 HttpServer::HttpServer(HttpLimits limits, Handler handler, std::optional<TlsIdentity> tls)
     : limits_(limits), handler_(std::move(handler)), tls_(std::move(tls)),
       tracker_(ConnectionTracker::Limits{limits.headTimeout, limits.bodyTimeout, limits.idleTimeout,
-                                         limits.maxConnectionsPerAddress}) {}
+                                         limits.sendTimeout, limits.maxConnectionsPerAddress}) {}
 
 HttpServer::~HttpServer() {
     if (daemon_ != nullptr) {
@@ -316,10 +318,12 @@ bool HttpServer::listen() {
     const auto seconds = [](std::chrono::milliseconds ms) {
         return static_cast<unsigned>((ms.count() + 999) / 1000);
     };
-    // libmicrohttpd's own time-out restarts with every byte; it is only the backstop for an
-    // answer the client does not read. The absolute deadlines are the tracker's.
-    const unsigned inactivity = std::max(
-        {seconds(limits_.idleTimeout), seconds(limits_.headTimeout), seconds(limits_.bodyTimeout)});
+    // libmicrohttpd's own time-out restarts with every byte read or written, so a client that
+    // reads an answer a byte at a time would never meet it; it is only a backstop. The absolute
+    // deadlines, the one for reading an answer included, are the tracker's.
+    const unsigned inactivity =
+        std::max({seconds(limits_.idleTimeout), seconds(limits_.headTimeout),
+                  seconds(limits_.bodyTimeout), seconds(limits_.sendTimeout)});
     using Callbacks = HttpServerCallbacks;
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_LISTEN_SOCKET, listenFd_, nullptr},

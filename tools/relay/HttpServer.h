@@ -18,8 +18,8 @@ struct MHD_Connection;
 namespace korvo::relayserver {
 
 // Every bound the HTTP layer holds a client to. Requests beyond a size limit are answered
-// (431, 413, 400) and the connection closed; connections beyond a time limit are closed without
-// an answer, since none has begun.
+// (431, 413, 400) and the connection closed; connections beyond a time limit are closed, without
+// an answer unless one was being sent that the client did not read in time.
 struct HttpLimits {
     std::size_t maxBodyBytes = 1 << 20;
     std::size_t maxHeaderBytes = 16 * 1024; // request line and header fields together
@@ -27,6 +27,7 @@ struct HttpLimits {
     std::chrono::milliseconds headTimeout{10'000}; // for the request line and header fields
     std::chrono::milliseconds bodyTimeout{30'000};
     std::chrono::milliseconds idleTimeout{60'000}; // a kept-alive connection between requests
+    std::chrono::milliseconds sendTimeout{30'000}; // for the client to read an answer
     unsigned maxConnections = 10'000;
     unsigned maxConnectionsPerAddress = 256; // an IPv4 address or an IPv6 /64
     unsigned threads = 4;

@@ -76,34 +76,6 @@ CREATE TABLE rate_buckets (
 );
 CREATE INDEX rate_buckets_at ON rate_buckets (at);
 
--- Counts a claim attempt of `client` unless it is over its limit: 0, or the seconds to wait.
--- The client's lock makes counting and inserting one step across relays; each statement below
--- sees what others committed before it.
-CREATE FUNCTION korvo_admit_claim(p_client text, p_now bigint, p_window bigint,
-                                  p_per_client bigint, p_busy bigint) RETURNS bigint
-LANGUAGE plpgsql AS $$
-DECLARE
-    mine bigint;
-    oldest bigint;
-    everyone bigint;
-BEGIN
-    PERFORM pg_advisory_xact_lock(27506, hashtext(p_client));
-    SELECT count(*), min(at) INTO mine, oldest FROM claim_attempts
-        WHERE client = p_client AND at > p_now - p_window;
-    IF mine >= p_per_client THEN
-        RETURN greatest(1, oldest + p_window - p_now);
-    END IF;
-    IF mine > 0 THEN
-        -- A flood: a client that already tried in the window waits.
-        SELECT count(*) INTO everyone FROM claim_attempts WHERE at > p_now - p_window;
-        IF everyone >= p_busy THEN
-            RETURN greatest(1, oldest + p_window - p_now);
-        END IF;
-    END IF;
-    INSERT INTO claim_attempts (client, at) VALUES (p_client, p_now);
-    RETURN 0;
-END $$;
-
 -- A token bucket per scope and client: `burst` uses at once, refilled at `burst` per `window`
 -- seconds. Returns 0 when a use was taken, or the whole seconds until one is free.
 CREATE FUNCTION korvo_take_allowance(p_scope text, p_client text, p_now bigint,
@@ -124,6 +96,37 @@ BEGIN
     END IF;
     UPDATE rate_buckets SET used = left_over + 1, at = p_now
         WHERE scope = p_scope AND client = p_client;
+    RETURN 0;
+END $$;
+)sql";
+
+// Version 2: claim attempts are limited relay-wide too, by a budget of failures per window.
+constexpr const char* kSchemaV2 = R"sql(
+DROP FUNCTION IF EXISTS korvo_admit_claim(text, bigint, bigint, bigint, bigint);
+-- Counts a claim attempt of `client` unless it is over its own limit or the relay-wide budget:
+-- 0, or the seconds to wait. One lock for all clients makes counting and inserting one step
+-- across relays; each statement below sees what others committed before it.
+CREATE FUNCTION korvo_admit_claim(p_client text, p_now bigint, p_window bigint,
+                                  p_per_client bigint, p_budget bigint) RETURNS bigint
+LANGUAGE plpgsql AS $$
+DECLARE
+    mine bigint;
+    own_oldest bigint;
+    everyone bigint;
+    oldest bigint;
+BEGIN
+    PERFORM pg_advisory_xact_lock(27506, 0);
+    SELECT count(*), min(at) INTO mine, own_oldest FROM claim_attempts
+        WHERE client = p_client AND at > p_now - p_window;
+    IF mine >= p_per_client THEN
+        RETURN greatest(1, own_oldest + p_window - p_now);
+    END IF;
+    SELECT count(*), min(at) INTO everyone, oldest FROM claim_attempts
+        WHERE at > p_now - p_window;
+    IF everyone >= p_budget THEN
+        RETURN greatest(1, coalesce(oldest + p_window - p_now, p_window));
+    END IF;
+    INSERT INTO claim_attempts (client, at) VALUES (p_client, p_now);
     RETURN 0;
 END $$;
 )sql";
@@ -186,7 +189,10 @@ void PostgresStore::createSchema() {
     }
     if (version < 1) {
         db->execute(kSchemaV1);
-        db->execute("INSERT INTO korvo_schema (version) VALUES (1)");
+    }
+    if (version < 2) {
+        db->execute(kSchemaV2);
+        db->execute("INSERT INTO korvo_schema (version) VALUES (2)");
     }
     transaction.commit();
 }
@@ -512,15 +518,26 @@ bool PostgresStore::deleteDevice(const std::string& syncSpaceId, const std::stri
     return true;
 }
 
+void PostgresStore::checkpointNow() {}
+
+std::size_t PostgresStore::liveSessions(UnixTime now) {
+    auto db = pool_.acquire();
+    return static_cast<std::size_t>(
+        db->run("SELECT count(*)::bigint FROM pairing_sessions WHERE expires_at > $1::bigint AND "
+                "sync_space_id IS NULL",
+                {P::integer(now)})
+            .integer(0, 0));
+}
+
 UnixTime PostgresStore::admitClaim(const std::string& client, const ClaimLimits& limits,
-                                   UnixTime now) {
+                                   std::size_t liveSessions, UnixTime now) {
     auto db = pool_.acquire();
     return db
         ->run("SELECT korvo_admit_claim($1::text, $2::bigint, $3::bigint, $4::bigint, "
               "$5::bigint)",
               {P::text(client), P::integer(now), P::integer(limits.window),
                P::integer(static_cast<std::int64_t>(limits.perClient)),
-               P::integer(static_cast<std::int64_t>(limits.busy))})
+               P::integer(static_cast<std::int64_t>(limits.failureBudget(liveSessions)))})
         .integer(0, 0);
 }
 

@@ -27,7 +27,7 @@ namespace korvo::relayserver {
 // "on" by default).
 class PostgresStore : public RelayStorage {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     static constexpr std::chrono::seconds kSweepInterval{60};
 
     PostgresStore(const std::string& uri, unsigned poolSize, std::function<UnixTime()> clock);
@@ -46,20 +46,21 @@ public:
     bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
                      const std::string& body, UnixTime now) override;
     std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;
-    // One statement: the token check, the last-seen time and the upsert.
+    std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;
+    bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;
+    std::size_t liveSessions(UnixTime now) override;
+    std::size_t sweepExpiredSessions(UnixTime now) override;
+    void checkpointNow() override;
+    // The upload is one statement (the token check, the last-seen time and the upsert);
+    // only one relay sweeps at a time, the others return 0 at once; checkpointNow() does
+    // nothing, since PostgreSQL checkpoints on its own.
     bool uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
                         const std::string& deviceId, const std::string& snapshotId,
                         const std::string& body, UnixTime now) override;
-    std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;
-    bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;
-    // Only one relay sweeps at a time; the others return 0 at once.
-    std::size_t sweepExpiredSessions(UnixTime now) override;
-    // PostgreSQL checkpoints on its own; there is nothing to do.
-    void checkpointNow() override {}
 
     bool sharesLimits() const override { return true; }
     UnixTime admitClaim(const std::string& client, const ClaimLimits& limits,
-                        UnixTime now) override;
+                        std::size_t liveSessions, UnixTime now) override;
     void claimSucceeded(const std::string& client) override;
     UnixTime takeAllowance(const std::string& scope, const std::string& client,
                            const RateLimits& limits, UnixTime now) override;

@@ -139,11 +139,13 @@ UnixTime RelayServer::takeSessionAllowance(const std::string& client, UnixTime n
     return sessionLimit_.take(client, now, wait) ? 0 : wait;
 }
 
-UnixTime RelayServer::admitClaim(const std::string& client, UnixTime now) {
+UnixTime RelayServer::admitClaim(const std::string& client, UnixTime now,
+                                 std::size_t liveSessions) {
     if (store_.sharesLimits()) {
-        return store_.admitClaim(ClaimThrottle::clientKey(client), options_.claimLimits, now);
+        return store_.admitClaim(ClaimThrottle::clientKey(client), options_.claimLimits,
+                                 liveSessions, now);
     }
-    return claimThrottle_.admit(client, now) ? 0 : claimThrottle_.retryAfter(client, now);
+    return claimThrottle_.admit(client, now, liveSessions);
 }
 
 void RelayServer::claimSucceeded(const std::string& client) {
@@ -197,6 +199,11 @@ void RelayServer::routes() {
             return fail(res, 400, *problem);
         }
         const UnixTime time = now();
+        if (store_.liveSessions(time) >= options_.maxLiveSessions) {
+            // A session frees its place within ten minutes, most of them much sooner.
+            res.setHeader("retry-after", "60");
+            return fail(res, 503, "Too many pairing sessions in progress; try again later");
+        }
         if (const UnixTime wait = takeSessionAllowance(clientOf(req), time); wait > 0) {
             res.setHeader("retry-after", std::to_string(wait));
             return fail(res, 429, "Too many pairing sessions; try again later");
@@ -241,7 +248,7 @@ void RelayServer::routes() {
         }
         const UnixTime time = now();
         const std::string client = clientOf(req);
-        if (const UnixTime wait = admitClaim(client, time); wait > 0) {
+        if (const UnixTime wait = admitClaim(client, time, store_.liveSessions(time)); wait > 0) {
             res.setHeader("retry-after", std::to_string(wait));
             return fail(res, 429, "Too many pairing attempts; try again later");
         }

@@ -21,6 +21,10 @@ struct RelayOptions {
     std::function<UnixTime()> clock;
     ClaimThrottle::Limits claimLimits;
     RateLimits sessionLimits; // pairing sessions created per client
+    // Pairing sessions live (neither expired nor claimed) at once, relay-wide; past it new ones
+    // are refused with 503. Relays sharing a database may overshoot it by the creations in
+    // flight at the same moment.
+    std::size_t maxLiveSessions = 1000;
     HttpLimits http;
     std::optional<TlsIdentity> tls;
     // Peers whose X-Forwarded-For names the client (for the claim and session limits).
@@ -59,7 +63,7 @@ private:
     // 0 when the client may create a pairing session now, else the seconds to wait.
     UnixTime takeSessionAllowance(const std::string& client, UnixTime now);
     // 0 when the client may try a claim now (the attempt is counted), else the seconds to wait.
-    UnixTime admitClaim(const std::string& client, UnixTime now);
+    UnixTime admitClaim(const std::string& client, UnixTime now, std::size_t liveSessions);
     void claimSucceeded(const std::string& client);
 
     RelayStorage& store_;

@@ -15,7 +15,7 @@ bool RelayStorage::uploadSnapshot(const std::string& syncSpaceId, const std::str
            putSnapshot(syncSpaceId, snapshotId, body, now);
 }
 
-UnixTime RelayStorage::admitClaim(const std::string&, const ClaimLimits&, UnixTime) {
+UnixTime RelayStorage::admitClaim(const std::string&, const ClaimLimits&, std::size_t, UnixTime) {
     return 0;
 }
 

@@ -100,6 +100,9 @@ public:
     // Removing a sync space's last device removes the space and its snapshot.
     virtual bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) = 0;
 
+    // Pairing sessions not yet expired nor claimed: the codes a guess could hit.
+    virtual std::size_t liveSessions(UnixTime now) = 0;
+
     // Erases the sealed tokens of expired sessions and forgets sessions expired a day ago;
     // returns how many sessions were forgotten.
     virtual std::size_t sweepExpiredSessions(UnixTime now) = 0;
@@ -112,7 +115,8 @@ public:
     virtual bool sharesLimits() const { return false; }
     // As ClaimThrottle::admit for the client key `client`: 0 when let through (and counted),
     // otherwise the seconds until the client may try again.
-    virtual UnixTime admitClaim(const std::string& client, const ClaimLimits& limits, UnixTime now);
+    virtual UnixTime admitClaim(const std::string& client, const ClaimLimits& limits,
+                                std::size_t liveSessions, UnixTime now);
     // As ClaimThrottle::succeeded.
     virtual void claimSucceeded(const std::string& client);
     // As AddressRateLimit::take for `client` under the limit named `scope`: 0 when allowed,

@@ -499,6 +499,14 @@ Claim RelayStore::claim(const std::string& code, const std::string& phoneDeviceN
     return claim;
 }
 
+std::size_t RelayStore::liveSessions(UnixTime now) {
+    std::lock_guard lock(mutex_);
+    Statement query(*this, "SELECT count(*) FROM pairing_sessions WHERE expires_at > ? AND "
+                           "sync_space_id IS NULL");
+    query.integer(1, now).step();
+    return static_cast<std::size_t>(query.columnInteger(0));
+}
+
 std::optional<AuthenticatedDevice>
 RelayStore::authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) {
     std::lock_guard lock(mutex_);

@@ -37,32 +37,25 @@ public:
     RelayStore(const RelayStore&) = delete;
     RelayStore& operator=(const RelayStore&) = delete;
 
-    // Nothing when no free pairing code could be found.
     std::optional<CreatedSession> createSession(const std::string& connectorDeviceId,
                                                 const std::string& connectorDeviceName,
                                                 UnixTime now) override;
     SessionPoll pollSession(const std::string& sessionId, const std::string& secret,
                             UnixTime now) override;
     Claim claim(const std::string& code, const std::string& phoneDeviceName, UnixTime now) override;
-
-    // The device that holds `token` in `syncSpaceId`; marks it seen at `now`.
     std::optional<AuthenticatedDevice>
     authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) override;
-
     bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
                      const std::string& body, UnixTime now) override;
     std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;
-
     std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;
-    // Removing a sync space's last device removes the space and its snapshot, and then
-    // checkpoints the log to nothing, so no copy of them stays in the files.
     bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;
-
-    // Erases the sealed tokens of expired sessions and forgets sessions expired a day ago;
-    // returns how many sessions were forgotten.
+    std::size_t liveSessions(UnixTime now) override;
     std::size_t sweepExpiredSessions(UnixTime now) override;
-    // Copies the whole log into the database and truncates it; returns when done.
     void checkpointNow() override;
+    // Removing a sync space's last device also checkpoints the log to nothing, so no
+    // copy of the space stays in the files; checkpointNow() copies the whole log into the
+    // database and truncates it.
 
 private:
     class Statement;

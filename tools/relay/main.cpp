@@ -41,6 +41,7 @@ constexpr const char* kUsage =
     "  --head-timeout SECONDS            to send a request line and its headers [10]\n"
     "  --body-timeout SECONDS            to send a request body [30]\n"
     "  --idle-timeout SECONDS            a kept-alive connection between requests [60]\n"
+    "  --send-timeout SECONDS            for a client to read an answer [30]\n"
     "  --max-connections N               open connections in total [10000]\n"
     "  --max-connections-per-address N   per IPv4 address or IPv6 /64 [256]\n"
     "  --threads N                       threads serving connections [4]\n"
@@ -60,6 +61,7 @@ struct Arguments {
     std::optional<std::string> tlsKey;
     korvo::relayserver::HttpLimits limits;
     unsigned sessionsPerAddress = 10;
+    std::size_t maxPairingSessions = 1000;
     // Hidden, for tests: read the current Unix time from this file on every request.
     std::optional<std::string> clockFile;
 };
@@ -122,6 +124,9 @@ bool parseLimit(const std::string& flag, const std::string& value,
     if (flag == "--idle-timeout") {
         return parseSeconds(value, limits.idleTimeout);
     }
+    if (flag == "--send-timeout") {
+        return parseSeconds(value, limits.sendTimeout);
+    }
     if (flag == "--max-connections") {
         return parseCount<unsigned>(value, 1, 1'000'000, limits.maxConnections);
     }
@@ -181,6 +186,11 @@ std::optional<Arguments> parse(int argc, char** argv) {
             args.clockFile = value;
         } else if (flag == "--sessions-per-address") {
             if (!parseCount<unsigned>(value, 1, 1'000'000, args.sessionsPerAddress)) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (flag == "--max-pairing-sessions") {
+            if (!parseCount<std::size_t>(value, 1, 1'000'000, args.maxPairingSessions)) {
                 std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
                 return std::nullopt;
             }
@@ -266,6 +276,7 @@ int main(int argc, char** argv) {
         options.trustedProxies = args->trustedProxies;
         options.http = args->limits;
         options.sessionLimits.burst = args->sessionsPerAddress;
+        options.maxLiveSessions = args->maxPairingSessions;
         if (args->tlsCert) {
             auto certificate = readPem(*args->tlsCert);
             auto key = readPem(*args->tlsKey);
