@@ -275,7 +275,7 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     EXPECT_TRUE(visible(root, "Checked 3 minutes ago"));
     EXPECT_TRUE(button(root, "checkForUpdatesAgain"));
     button(root, "downloadUpdate")->click();
-    EXPECT_EQ(harness.urlOpener->urls, QList<QUrl>{harness.options.downloadPageURL});
+    EXPECT_EQ(harness.recorder->urls, QList<QUrl>{harness.options.downloadPageURL});
 }
 
 TEST_F(ConnectorWindowViewTest, ProviderRowsFollowTheSnapshotOrderAndTheSnapshotJSONIsCopied) {
@@ -306,7 +306,7 @@ TEST_F(ConnectorWindowViewTest, ProviderRowsFollowTheSnapshotOrderAndTheSnapshot
 
     button(root, "copyLatestSnapshotJSON")->click();
     ASSERT_TRUE(harness.model().latestSnapshotJSON().has_value());
-    EXPECT_EQ(harness.pasteboard->texts, QStringList{*harness.model().latestSnapshotJSON()});
+    EXPECT_EQ(harness.recorder->texts, QStringList{*harness.model().latestSnapshotJSON()});
 }
 
 // A failing upload shows in the header and, with its error, right under it; the red line at

@@ -50,7 +50,7 @@ TEST_F(RelayEndToEndTest, PairingStoresCredentialsUploadsAndStartsAutoSync) {
     EXPECT_NE(m.localLimitSnapshot(), m.latestSnapshot());
     EXPECT_EQ(m.displaySnapshot(), m.latestSnapshot());
     m.copyLatestSnapshotJSON();
-    EXPECT_EQ(h_.pasteboard->texts,
+    EXPECT_EQ(h_.recorder->texts,
               QStringList{QString::fromStdString(encodeSnapshot(*m.latestSnapshot()).value())});
 }
 
