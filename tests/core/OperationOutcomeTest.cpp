@@ -7,6 +7,16 @@
 namespace korvo {
 namespace {
 
+// An operation of the model with its outcome as a number, so that one table holds them all.
+template <class Outcome>
+std::function<QCoro::Task<int>(ConnectorModel&)>
+number(QCoro::Task<Outcome> (ConnectorModel::*operation)()) {
+    return [operation](ConnectorModel& m) -> QCoro::Task<int> {
+        const Outcome outcome = co_await (m.*operation)();
+        co_return int(outcome);
+    };
+}
+
 // Each operation returns how it ended, and that agrees with the state it leaves behind.
 TEST(OperationOutcomeTest, OperationsReturnTheOutcomeTheyShow) {
     using Answers = std::vector<std::tuple<QByteArray, int, QByteArray>>;
@@ -23,22 +33,10 @@ TEST(OperationOutcomeTest, OperationsReturnTheOutcomeTheyShow) {
         int outcome;
         std::optional<ConnectorError::Kind> error;
     };
-    const auto sync = [](ConnectorModel& m) -> QCoro::Task<int> {
-        const SyncOutcome outcome = co_await m.syncNow();
-        co_return int(outcome);
-    };
-    const auto devices = [](ConnectorModel& m) -> QCoro::Task<int> {
-        const DeviceListOutcome outcome = co_await m.loadDevices();
-        co_return int(outcome);
-    };
-    const auto unlink = [](ConnectorModel& m) -> QCoro::Task<int> {
-        const UnlinkOutcome outcome = co_await m.unlinkDevice();
-        co_return int(outcome);
-    };
-    const auto checkHealth = [](ConnectorModel& m) -> QCoro::Task<int> {
-        const RelayHealthOutcome outcome = co_await m.checkRelayHealth();
-        co_return int(outcome);
-    };
+    const auto sync = number(&ConnectorModel::syncNow);
+    const auto devices = number(&ConnectorModel::loadDevices);
+    const auto unlink = number(&ConnectorModel::unlinkDevice);
+    const auto checkHealth = number(&ConnectorModel::checkRelayHealth);
     const QByteArray health = "GET /health";
     // clang-format off
     const Case cases[] = {
