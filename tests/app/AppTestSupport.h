@@ -19,15 +19,20 @@ inline constexpr Instant kTestNow = instantFromUnixSeconds(1772356445); // 2026-
 // Shortly after the fixture tools wrote their files.
 inline constexpr Instant kFixtureNow = instantFromUnixSeconds(1767603600); // 2026-01-05T09:00:00Z
 
-// Texts of the labels a person would see inside `root`, in widget order.
-inline QStringList visibleLabelTexts(const QWidget* root) {
+// What the visible widgets of type W inside `root` show (by `text`: a label's text, a group's
+// title; a literal "&" written "&&" reads as one), in widget order, empty ones left out.
+template <class W>
+QStringList visibleTexts(const QWidget* root, QString (W::*text)() const = &QLabel::text) {
     QStringList texts;
-    for (const QLabel* label : root->findChildren<QLabel*>()) {
-        if (label->isVisibleTo(root) && !label->text().isEmpty()) {
-            texts << label->text();
+    for (const W* widget : root->findChildren<W*>()) {
+        if (widget->isVisibleTo(root) && !(widget->*text)().isEmpty()) {
+            texts << (widget->*text)().replace("&&", "&");
         }
     }
     return texts;
+}
+inline QStringList visibleLabelTexts(const QWidget* root) {
+    return visibleTexts<QLabel>(root);
 }
 
 // The visible widget of type W with this object name, or null.

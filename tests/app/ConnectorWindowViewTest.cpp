@@ -33,27 +33,6 @@ using testing::button;
 using testing::enabled;
 using testing::visible;
 
-QStringList visibleGroupTitles(const QWidget* root) {
-    QStringList titles;
-    for (const QGroupBox* box : root->findChildren<QGroupBox*>()) {
-        if (box->isVisibleTo(root)) {
-            titles << box->title().replace("&&", "&");
-        }
-    }
-    return titles;
-}
-
-// Labels, group titles and buttons a person can see in the page.
-QStringList visibleTexts(const QWidget* root) {
-    QStringList texts = testing::visibleLabelTexts(root) + visibleGroupTitles(root);
-    for (const QAbstractButton* b : root->findChildren<QAbstractButton*>()) {
-        if (b->isVisibleTo(root)) {
-            texts << b->text();
-        }
-    }
-    return texts;
-}
-
 class ConnectorWindowViewTest : public ::testing::Test {
 protected:
     // The page of a model that has run its start-up refresh (no automatic sync once paired).
@@ -100,7 +79,7 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
             const auto page = startedPage(channel);
             const QWidget* root = page->widget();
             EXPECT_TRUE(visible(root, paired ? "Connected to iPhone" : "Not paired"));
-            EXPECT_EQ(visibleGroupTitles(root),
+            EXPECT_EQ(testing::visibleTexts(root, &QGroupBox::title),
                       QStringList({"Updates", "Current Limits on This Computer"}) +
                           (paired ? QStringList{"Sources & Detected CLIs", "Last Snapshot"}
                                   : QStringList{"Quick Start"}) +
@@ -128,7 +107,9 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
             }
             harness.model().handleSleep();
             page->refresh();
-            const QStringList texts = visibleTexts(root);
+            const QStringList texts = testing::visibleLabelTexts(root) +
+                                      testing::visibleTexts(root, &QGroupBox::title) +
+                                      testing::visibleTexts(root, &QAbstractButton::text);
             EXPECT_TRUE(texts.filter("Mac").isEmpty())
                 << texts.filter("Mac").join(" | ").toStdString();
         }
