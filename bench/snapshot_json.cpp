@@ -1,6 +1,6 @@
 // Encoding and decoding the snapshot wire form, with the demo snapshot grown to many rows.
 #include "model/SnapshotJson.h"
-#include "sources/MockAdapter.h"
+#include "sources/adapters/MockAdapter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,12 +6,13 @@
 //   bench_sources_pass --keep-home          builds a home, prints its path and leaves it in place
 //   bench_sources_pass --one-pass HOME [N]  exactly one (or N) passes over HOME (for profilers and
 //                                           instruction counters)
-//   bench_sources_pass --one-floor HOME     exactly one read-twice floor over HOME
+//   bench_sources_pass --one-floor HOME [R] exactly one floor over HOME reading each tail R times
+//                                           (default 2, as a pass does; `snapshot` reads once)
 
 #include "model/Clock.h"
-#include "sources/Environment.h"
-#include "sources/FileReaders.h"
 #include "sources/SourceRegistry.h"
+#include "sources/io/Environment.h"
+#include "sources/io/FileReaders.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -270,7 +271,7 @@ std::size_t runPass(const Pass& pass) {
     std::size_t rows = 0;
     for (const auto& adapter : pass.real) {
         try {
-            rows += adapter->readUsage().has_value() ? 1 : 0;
+            rows += adapter->readUsage().row.has_value() ? 1 : 0;
         } catch (...) {
         }
     }
@@ -509,10 +510,10 @@ int onePass(const fs::path& root, int passes) {
     return 0;
 }
 
-int oneFloor(const fs::path& root) {
+int oneFloor(const fs::path& root, int reads) {
     simdjson::dom::parser parser;
     std::vector<char> buffer(korvo::kTailWindowBytes + simdjson::SIMDJSON_PADDING);
-    std::printf("lines %zu\n", floorPass(tailFilesOf(root), 2, parser, buffer));
+    std::printf("lines %zu\n", floorPass(tailFilesOf(root), reads, parser, buffer));
     return 0;
 }
 
@@ -528,7 +529,7 @@ int main(int argc, char** argv) {
         return onePass(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 1);
     }
     if (argc > 2 && std::strcmp(argv[1], "--one-floor") == 0) {
-        return oneFloor(argv[2]);
+        return oneFloor(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 2);
     }
     if (argc > 1 && std::strcmp(argv[1], "--peak-memory") == 0) {
         return peakMemory(argv[0]);

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                                               fixedEnvironment(home.environment()))) {
         const AdapterDiagnostic diagnostic = adapter->diagnose();
         fuzz::expect(!diagnostic.trackingStatus.empty(), "a diagnostic has a verdict");
-        if (auto row = adapter->readUsage()) {
+        if (auto row = adapter->readUsage().row) {
             snapshot.providers.push_back(std::move(*row));
         }
     }

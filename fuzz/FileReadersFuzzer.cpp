@@ -4,7 +4,7 @@
 
 #include "FuzzHome.h"
 #include "FuzzSupport.h"
-#include "sources/FileReaders.h"
+#include "sources/io/FileReaders.h"
 
 #include <simdjson.h>
 

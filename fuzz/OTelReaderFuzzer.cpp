@@ -4,8 +4,8 @@
 
 #include "FuzzHome.h"
 #include "FuzzSupport.h"
-#include "sources/OTelTokenTotal.h"
-#include "sources/TelemetryDocuments.h"
+#include "sources/otel/OTelTokenTotal.h"
+#include "sources/otel/TelemetryDocuments.h"
 
 #include <array>
 

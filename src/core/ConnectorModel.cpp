@@ -9,7 +9,7 @@
 #include "platform/PowerEvents.h"
 #include "platform/UserDefaults.h"
 #include "relay/FileKeychain.h"
-#include "sources/ExecutableSearchPaths.h"
+#include "sources/io/ExecutableSearchPaths.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -301,7 +301,11 @@ QCoro::Task<> ConnectorModel::removeToken() {
 
 QCoro::Task<bool> ConnectorModel::refreshPairedState() {
     QPointer<ConnectorModel> self(this);
-    co_await readToken();
+    // Without a sync space no token can make this connector paired: the keychain (and with it
+    // the system keychain's libraries and service) is left untouched.
+    if (pairing_.syncSpaceId) {
+        co_await readToken();
+    }
     co_return self&& isPaired();
 }
 

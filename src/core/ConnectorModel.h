@@ -15,10 +15,10 @@
 #include "relay/KeychainStore.h"
 #include "relay/RelayClient.h"
 #include "sources/AdapterDiagnostic.h"
-#include "sources/Environment.h"
-#include "sources/MockAdapter.h"
 #include "sources/SourceRegistry.h"
 #include "sources/UsageAdapter.h"
+#include "sources/adapters/MockAdapter.h"
+#include "sources/io/Environment.h"
 
 #include <QLocale>
 #include <QObject>

@@ -72,7 +72,7 @@ struct UploadState {
     friend bool operator==(const UploadState&, const UploadState&) = default;
 };
 
-// An exception an adapter raised while reading its files.
+// A source an adapter found but could not use, from the last adapter that reported one.
 struct ParserError {
     QString adapterName;
     QString description;

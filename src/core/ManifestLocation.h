@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sources/Environment.h"
+#include "sources/io/Environment.h"
 
 #include <QUrl>
 

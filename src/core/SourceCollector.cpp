@@ -9,7 +9,6 @@
 #include <QPointer>
 #include <QUuid>
 #include <algorithm>
-#include <exception>
 #include <qcoro/qcorofuture.h>
 
 namespace korvo {
@@ -61,16 +60,13 @@ QCoro::Task<SourceCollector::Pass> SourceCollector::collectRows() {
     auto future = runInPool(pool_, [adapters = realAdapters_, hostInfo = hostInfo_] {
         Pass result;
         for (const auto& adapter : adapters) {
-            try {
-                if (std::optional<ProviderUsage> row = adapter->readUsage()) {
-                    result.rows.push_back(std::move(*row));
-                }
-            } catch (const std::exception& error) {
-                result.parserError =
-                    ParserError{qText(adapter->displayName()), QString::fromUtf8(error.what())};
-            } catch (...) {
-                result.parserError =
-                    ParserError{qText(adapter->displayName()), QStringLiteral("Unknown error")};
+            UsageReading reading = adapter->readUsage();
+            if (reading.row) {
+                result.rows.push_back(std::move(*reading.row));
+            }
+            if (reading.error) {
+                result.parserError = ParserError{qText(adapter->displayName()),
+                                                 QString::fromStdString(reading.error->text())};
             }
         }
         result.deviceName = hostInfo->deviceName();

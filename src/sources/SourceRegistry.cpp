@@ -1,10 +1,10 @@
 #include "sources/SourceRegistry.h"
 
-#include "sources/ClaudeCodeAdapter.h"
-#include "sources/CodexAdapter.h"
-#include "sources/DetectionCatalog.h"
-#include "sources/GeminiCliAdapter.h"
-#include "sources/GitHubCopilotCliAdapter.h"
+#include "sources/adapters/ClaudeCodeAdapter.h"
+#include "sources/adapters/CodexAdapter.h"
+#include "sources/adapters/DetectionCatalog.h"
+#include "sources/adapters/GeminiCliAdapter.h"
+#include "sources/adapters/GitHubCopilotCliAdapter.h"
 
 namespace korvo {
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "model/Clock.h"
-#include "sources/Environment.h"
-#include "sources/MockAdapter.h"
 #include "sources/UsageAdapter.h"
+#include "sources/adapters/MockAdapter.h"
+#include "sources/io/Environment.h"
 
 #include <filesystem>
 #include <memory>

@@ -2,9 +2,9 @@
 
 #include "core/ConnectorModel.h"
 #include "platform/Notifier.h"
-#include "sources/ClaudeCodeAdapter.h"
-#include "sources/CodexAdapter.h"
-#include "sources/MockAdapter.h"
+#include "sources/adapters/ClaudeCodeAdapter.h"
+#include "sources/adapters/CodexAdapter.h"
+#include "sources/adapters/MockAdapter.h"
 #include "support/ModelHarness.h"
 
 #include <QAbstractButton>

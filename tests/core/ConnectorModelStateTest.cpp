@@ -146,13 +146,21 @@ TEST(ConnectorModelStateTest, OpenAtLoginFollowsTheAutostartEntry) {
 }
 
 TEST(ConnectorModelCollectTest, CollectStatusesFollowTheRowsAndFailures) {
-    // Each adapter: "row", "" (nothing) or the text it fails with.
+    // Each adapter: "row", "" (nothing) or the path of the file it cannot parse.
     const std::tuple<const char*, const char*, const char*, const char*, std::vector<std::string>>
         cases[] = {
             {"row", "", "1 provider rows", "None", {"claude-code"}},
             {"row", "row", "2 provider rows", "None", {"claude-code", "codex"}},
-            {"bad header", "row", "1 provider rows", "Claude Code: bad header", {"codex"}},
-            {"first", "second", "No real providers; using demo fallback", "Codex CLI: second", {}},
+            {"bad header",
+             "row",
+             "1 provider rows",
+             "Claude Code: bad header is not valid JSON",
+             {"codex"}},
+            {"first",
+             "second",
+             "No real providers; using demo fallback",
+             "Codex CLI: second is not valid JSON",
+             {}},
         };
     for (const auto& [claude, codex, collectStatus, parserError, ids] : cases) {
         SCOPED_TRACE(collectStatus);

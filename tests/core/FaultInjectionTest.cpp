@@ -1,5 +1,5 @@
 #include "platform/PlatformServices.h"
-#include "sources/ClaudeCodeAdapter.h"
+#include "sources/adapters/ClaudeCodeAdapter.h"
 #include "support/PrivateSecretService.h"
 #include "support/RelayEndToEnd.h"
 

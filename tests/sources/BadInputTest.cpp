@@ -1,7 +1,7 @@
 #include "TestHome.h"
-#include "sources/ClaudeCodeAdapter.h"
-#include "sources/CodexAdapter.h"
-#include "sources/FileReaders.h"
+#include "sources/adapters/ClaudeCodeAdapter.h"
+#include "sources/adapters/CodexAdapter.h"
+#include "sources/io/FileReaders.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -32,13 +32,13 @@ std::vector<std::string> aroundGoodLines(const std::string& before, const std::s
             "file " + kCodexLog + "=" + before + kCodexLine + "\n" + after};
 }
 
-// What an adapter makes of a home: its ladder rung and its row, on one line.
+// What an adapter makes of a home: its ladder rung, its row and the source it could not use, on
+// one line.
 template <class Adapter> std::string outcome(const ScratchHome& home) {
     const Adapter adapter(home.path(), {}, fixedClock(fixtureNow()), fixedEnvironment({}));
-    std::string text;
-    EXPECT_NO_THROW(text =
-                        adapter.diagnose().trackingStatus + " | " + rowText(adapter.readUsage()));
-    return text;
+    const UsageReading reading = adapter.readUsage();
+    return adapter.diagnose().trackingStatus + " | " + rowText(reading.row) +
+           (reading.error ? " | " + reading.error->text() : "");
 }
 
 template <class Adapter> std::vector<std::string> pathsAfterCommand(const ScratchHome& home) {
@@ -102,7 +102,8 @@ TEST(BadInput, AdaptersDegradeWithoutThrowing) {
          {"file .korvo/claude-statusline.json", "file .claude/usage-status.json",
           "file " + kClaudeLog, "file " + kCodexLog, "file .codex/state_5.sqlite"},
          "Source found, no usage data | unknown inferred text=[Local Claude Code logs detected; "
-         "usage format not recognized yet] at=2026-01-05T09:00:00Z",
+         "usage format not recognized yet] at=2026-01-05T09:00:00Z | "
+         "~/.korvo/claude-statusline.json is not valid JSON",
          codexPlaceholder},
         {"folders where files belong and files where folders belong",
          {"dir .korvo/claude-statusline.json", "dir .claude/usage-status.json",
@@ -129,7 +130,8 @@ TEST(BadInput, AdaptersDegradeWithoutThrowing) {
           "mode000 .korvo/claude-statusline.json", "mode000 .claude/projects/p/a.jsonl",
           "mode000 .codex/sessions/a.jsonl", "mode000 .codex/sessions/locked"},
          "Source found, no usage data | unknown inferred text=[Local Claude Code logs detected; "
-         "usage format not recognized yet] at=2026-01-05T09:00:00Z",
+         "usage format not recognized yet] at=2026-01-05T09:00:00Z | "
+         "~/.korvo/claude-statusline.json could not be read",
          codexPlaceholder},
     };
     for (const auto& c : cases) {

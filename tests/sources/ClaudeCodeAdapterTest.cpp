@@ -1,4 +1,4 @@
-#include "sources/ClaudeCodeAdapter.h"
+#include "sources/adapters/ClaudeCodeAdapter.h"
 
 #include "TestHome.h"
 
@@ -115,14 +115,14 @@ TEST(ClaudeCodeAdapter, BridgeWindowsAtCollectionTime) {
         SCOPED_TRACE(content);
         ScratchHome home;
         home.write(file, content);
-        EXPECT_EQ(rowText(adapterFor(home.path()).readUsage()), row);
+        EXPECT_EQ(rowText(adapterFor(home.path()).readUsage().row), row);
     }
 }
 
 TEST(ClaudeCodeAdapter, ConfigurationFolderFromTheEnvironment) {
     const auto home = fixtureHome("claude-config-dir");
     const auto moved = adapterFor(home, {{"CLAUDE_CONFIG_DIR", (home / "custom-claude").string()}});
-    EXPECT_EQ(rowText(moved.readUsage()),
+    EXPECT_EQ(rowText(moved.readUsage().row),
               "ok cli_reported used=55 left=45 in=31 out=9 label=5h resets=2026-01-05T10:00:00Z "
               "at=2026-01-05T08:45:00Z");
     const auto paths = moved.diagnose().checkedPaths;
@@ -131,7 +131,7 @@ TEST(ClaudeCodeAdapter, ConfigurationFolderFromTheEnvironment) {
                                         "~/custom-claude/usage-status.json - found",
                                         "~/custom-claude/projects - found, 1 jsonl files"}));
     // An empty variable means the default folder.
-    EXPECT_EQ(adapterFor(home, {{"CLAUDE_CONFIG_DIR", ""}}).readUsage()->usage.usedPercent, 99);
+    EXPECT_EQ(adapterFor(home, {{"CLAUDE_CONFIG_DIR", ""}}).readUsage().row->usage.usedPercent, 99);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "sources/CodexAdapter.h"
+#include "sources/adapters/CodexAdapter.h"
 
 #include "TestHome.h"
 
@@ -176,12 +176,12 @@ TEST(CodexAdapter, ResetDelayBeyondTheLastInstantIsDropped) {
 TEST(CodexAdapter, FolderFromTheEnvironment) {
     const auto home = fixtureHome("codex-home-env");
     const auto moved = adapterFor(home, {{"CODEX_HOME", (home / "elsewhere").string()}});
-    EXPECT_EQ(moved.readUsage()->usage.usedPercent, 64);
+    EXPECT_EQ(moved.readUsage().row->usage.usedPercent, 64);
     const auto paths = moved.diagnose().checkedPaths;
     EXPECT_EQ(std::vector<std::string>(paths.begin() + 1, paths.end()),
               (std::vector<std::string>{"~/elsewhere/sessions - found, 1 jsonl files",
                                         "~/elsewhere/state_5.sqlite - missing"}));
-    EXPECT_EQ(adapterFor(home, {{"CODEX_HOME", ""}}).readUsage()->usage.usedPercent, 5);
+    EXPECT_EQ(adapterFor(home, {{"CODEX_HOME", ""}}).readUsage().row->usage.usedPercent, 5);
 }
 
 } // namespace

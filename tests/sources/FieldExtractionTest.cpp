@@ -1,11 +1,11 @@
 // The extraction rules: which keys fill which fields, how values are read, which candidate is
 // kept, and how the kept one becomes a row.
 
-#include "sources/FieldExtraction.h"
+#include "sources/fields/FieldExtraction.h"
 
 #include "TestHome.h"
-#include "sources/OTelMetricReader.h"
-#include "sources/ProviderUsageBuilder.h"
+#include "sources/fields/ProviderUsageBuilder.h"
+#include "sources/otel/OTelMetricReader.h"
 
 #include <functional>
 #include <gtest/gtest.h>

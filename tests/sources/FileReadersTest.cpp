@@ -1,4 +1,4 @@
-#include "sources/FileReaders.h"
+#include "sources/io/FileReaders.h"
 
 #include "TestHome.h"
 

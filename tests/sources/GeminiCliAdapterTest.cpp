@@ -1,4 +1,4 @@
-#include "sources/GeminiCliAdapter.h"
+#include "sources/adapters/GeminiCliAdapter.h"
 
 #include "TestHome.h"
 
@@ -126,7 +126,7 @@ TEST(GeminiCliAdapter, PromptLoggingSettings) {
         home.write(".gemini/settings.json", settings);
         const auto adapter = adapterFor(home.path());
         EXPECT_EQ(adapter.promptLoggingEnabled(), verdict == logging);
-        EXPECT_EQ(adapter.readUsage().has_value(), verdict == tracked);
+        EXPECT_EQ(adapter.readUsage().row.has_value(), verdict == tracked);
         const auto d = adapter.diagnose();
         EXPECT_EQ(d.summary,
                   verdict == logging
@@ -196,7 +196,7 @@ TEST(GeminiCliAdapter, TelemetryDocumentsThatCount) {
         ScratchHome home;
         home.write(".gemini/telemetry.log", log);
         const auto adapter = adapterFor(home.path());
-        const auto row = adapter.readUsage();
+        const auto row = adapter.readUsage().row;
         EXPECT_EQ(row ? row->usage.inputTokens.value_or(-1) : 0, input) << what;
         EXPECT_EQ(adapter.diagnose().trackingStatus,
                   input > 0 ? "Tracked without quota" : "Source found, parser needs sample")

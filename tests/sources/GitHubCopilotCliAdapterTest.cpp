@@ -1,4 +1,4 @@
-#include "sources/GitHubCopilotCliAdapter.h"
+#include "sources/adapters/GitHubCopilotCliAdapter.h"
 
 #include "TestHome.h"
 
@@ -126,7 +126,7 @@ TEST(GitHubCopilotCliAdapter, ExporterFilesAddUpEachReadOnce) {
     for (const auto& [variable, explicitFile, candidates, input] : cases) {
         const auto adapter = adapterFor(home.path(), {{kEnvLabel, variable}}, explicitFile);
         EXPECT_EQ(adapter.exporterCandidates(), candidates) << variable;
-        EXPECT_EQ(adapter.readUsage()->usage.inputTokens, input) << variable;
+        EXPECT_EQ(adapter.readUsage().row->usage.inputTokens, input) << variable;
     }
 }
 

@@ -1,4 +1,4 @@
-#include "sources/JsonWithComments.h"
+#include "sources/io/JsonWithComments.h"
 
 #include <gtest/gtest.h>
 #include <simdjson.h>

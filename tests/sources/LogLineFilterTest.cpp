@@ -1,6 +1,6 @@
-#include "sources/LogLineFilter.h"
+#include "sources/io/LogLineFilter.h"
 
-#include "sources/FieldExtraction.h"
+#include "sources/fields/FieldExtraction.h"
 
 #include <gtest/gtest.h>
 #include <string>

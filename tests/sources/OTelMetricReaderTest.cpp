@@ -1,7 +1,7 @@
-#include "sources/OTelMetricReader.h"
+#include "sources/otel/OTelMetricReader.h"
 
 #include "TestHome.h"
-#include "sources/OTelTokenTotal.h"
+#include "sources/otel/OTelTokenTotal.h"
 
 #include <array>
 #include <gtest/gtest.h>

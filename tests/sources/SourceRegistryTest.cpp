@@ -4,8 +4,8 @@
 #include "sources/SourceRegistry.h"
 
 #include "TestHome.h"
-#include "sources/DetectionCatalog.h"
-#include "sources/ExecutableSearchPaths.h"
+#include "sources/adapters/DetectionCatalog.h"
+#include "sources/io/ExecutableSearchPaths.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -45,7 +45,7 @@ TEST(SourceRegistry, AdaptersInOrder) {
         EXPECT_EQ(d.id, adapter->id());
         EXPECT_EQ(d.displayName, adapter->displayName());
         EXPECT_EQ(d.isAvailable, adapter->id() == "mock") << d.id;
-        EXPECT_FALSE(adapter->readUsage()) << d.id;
+        EXPECT_FALSE(adapter->readUsage().row) << d.id;
     }
 }
 

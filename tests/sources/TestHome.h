@@ -7,8 +7,8 @@
 #include "model/SnapshotJson.h"
 #include "model/TimeText.h"
 #include "sources/AdapterDiagnostic.h"
-#include "sources/Environment.h"
-#include "sources/SanitizedUsageCandidate.h"
+#include "sources/fields/SanitizedUsageCandidate.h"
+#include "sources/io/Environment.h"
 
 #include <filesystem>
 #include <fstream>
@@ -258,7 +258,7 @@ void expectRowsAndRungs(const std::vector<RowCase>& cases, Make make, const std:
         ScratchHome home;
         home.build(c.home.home);
         const auto adapter = make(home.path());
-        const auto row = adapter.readUsage();
+        const auto row = adapter.readUsage().row;
         EXPECT_EQ(rowText(row), c.row);
         if (row) {
             EXPECT_EQ(row->id + " / " + row->displayName, idAndName);

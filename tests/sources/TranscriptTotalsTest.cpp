@@ -1,4 +1,4 @@
-#include "sources/TranscriptTotals.h"
+#include "sources/adapters/TranscriptTotals.h"
 
 #include "TestHome.h"
 

@@ -73,7 +73,8 @@ inline bool writeFile(const QString& path, const QByteArray& bytes = {}) {
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// An adapter with fixed answers (a row, nothing, or an exception) and a fixed diagnostic.
+// An adapter with fixed answers (a row, nothing, or a file it cannot parse) and a fixed
+// diagnostic.
 struct FixedAdapter final : UsageAdapter {
     FixedAdapter(std::string id, std::string name) : id_(std::move(id)), name_(std::move(name)) {
         diagnostic.id = id_;
@@ -81,10 +82,13 @@ struct FixedAdapter final : UsageAdapter {
     }
     std::string id() const override { return id_; }
     std::string displayName() const override { return name_; }
-    AdapterDiagnostic diagnose() const override { return diagnostic; }
-    std::optional<ProviderUsage> readUsage() const override {
+    AdapterDiagnostic inspect() const override { return diagnostic; }
+    UsageReading read() const override {
         calledOn = QThread::currentThread();
-        return failure ? throw std::runtime_error(*failure) : row;
+        if (failure) {
+            return {std::nullopt, SourceError{SourceError::Kind::notJson, *failure}};
+        }
+        return {row, std::nullopt};
     }
     // A row as a reading adapter would build it.
     void report(Instant at) {

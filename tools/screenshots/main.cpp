@@ -40,7 +40,7 @@ struct ShownTool final : UsageAdapter {
           window_(std::move(window)), resetIn_(resetIn) {}
     std::string id() const override { return id_; }
     std::string displayName() const override { return name_; }
-    AdapterDiagnostic diagnose() const override {
+    AdapterDiagnostic inspect() const override {
         AdapterDiagnostic d;
         d.id = id_;
         d.displayName = name_;
@@ -49,7 +49,7 @@ struct ShownTool final : UsageAdapter {
         d.trackingStatus = "Tracking limits";
         return d;
     }
-    std::optional<ProviderUsage> readUsage() const override {
+    UsageReading read() const override {
         ProviderUsage row;
         row.id = id_;
         row.displayName = name_;
@@ -60,7 +60,7 @@ struct ShownTool final : UsageAdapter {
         row.usage.usedPercent = 100 - remaining_;
         row.window = UsageWindow{UsageWindowKind::rolling, window_, std::nullopt,
                                  systemClock()() + resetIn_};
-        return row;
+        return {std::move(row), std::nullopt};
     }
     std::string id_, name_;
     double remaining_;

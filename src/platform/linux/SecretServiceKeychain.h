@@ -5,8 +5,8 @@
 namespace korvo {
 
 // Items in the desktop's Secret Service (GNOME Keyring, KWallet) through libsecret's
-// synchronous API. Items carry the attributes "service" and "account" and go to the default
-// collection.
+// synchronous API; the library is opened on first use, and without it no Secret Service is
+// available. Items carry the attributes "service" and "account" and go to the default collection.
 class SecretServiceKeychain final : public KeychainBackend {
 public:
     // True when a Secret Service answers on the session bus with a default collection that is

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "model/Clock.h"
+#include "sources/adapters/LocalToolAdapter.h"
+#include "sources/adapters/TranscriptTotals.h"
+#include "sources/fields/SanitizedUsageCandidate.h"
+#include "sources/io/Environment.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace korvo {
+
+// Claude Code: limit percentages from the status-line bridge file that a hook of the user's
+// configuration writes, then the tool's usage-status file, then the token totals of the newest
+// project conversation transcript. Only sanitized fields leave this class. Copies share one
+// TranscriptTotals, which keeps what was read of each transcript between calls.
+class ClaudeCodeAdapter final : public LocalToolAdapter {
+public:
+    /// The tool's own folder is $CLAUDE_CONFIG_DIR when set and non-empty, else ~/.claude; the
+    /// bridge file always lives under the home directory.
+    ClaudeCodeAdapter(std::filesystem::path home, std::vector<std::filesystem::path> searchPaths,
+                      Clock clock = systemClock(),
+                      const Environment& environment = processEnvironment());
+
+    const std::filesystem::path& statusLineBridgePath() const { return m_statusLineBridge; }
+    const std::filesystem::path& usageStatusPath() const { return m_usageStatus; }
+    const std::filesystem::path& projectsPath() const { return m_projects; }
+
+private:
+    struct Probe;
+    Probe probe(bool forDiagnostic) const;
+    AdapterDiagnostic inspect() const override;
+    UsageReading read() const override;
+
+    std::filesystem::path m_statusLineBridge;
+    std::filesystem::path m_usageStatus;
+    std::filesystem::path m_projects;
+    std::shared_ptr<TranscriptTotals> m_transcripts;
+};
+
+} // namespace korvo

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "model/Clock.h"
+#include "sources/adapters/LocalToolAdapter.h"
+#include "sources/fields/SanitizedUsageCandidate.h"
+#include "sources/io/Environment.h"
+#include "sources/io/LogScan.h"
+
+#include <filesystem>
+#include <optional>
+#include <simdjson.h>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvo {
+
+// Codex CLI: token counts and both quota windows from the token-count events of the newest
+// session logs. The state database is only checked for presence; the credential file is never
+// opened.
+class CodexAdapter final : public LocalToolAdapter {
+public:
+    /// The tool's folder is $CODEX_HOME when set and non-empty, else ~/.codex.
+    CodexAdapter(std::filesystem::path home, std::vector<std::filesystem::path> searchPaths,
+                 Clock clock = systemClock(),
+                 const Environment& environment = processEnvironment());
+
+    const std::filesystem::path& sessionsPath() const { return m_sessions; }
+    const std::filesystem::path& statePath() const { return m_state; }
+
+    /// The candidate of one session log line read at `now`; `paddedLine` must be followed by
+    /// kParsePadding readable bytes. Only the account's own quota counts: rate limits of another
+    /// bucket (a model-specific one, or the empty "premium" marker) leave the quota fields unset.
+    /// A window whose reset time lies before `now` counts as reset: 0 % used, no reset time.
+    static std::optional<SanitizedUsageCandidate>
+    sessionLineCandidate(simdjson::dom::parser& parser, std::string_view paddedLine, Instant now);
+
+    /// Label of a window that only gives its length: "5h", "7d", "90m".
+    static std::optional<std::string> windowLabelFromMinutes(double minutes);
+
+private:
+    AdapterDiagnostic inspect() const override;
+    UsageReading read() const override;
+    static LogLineOutcome readSessionLine(simdjson::dom::parser& parser,
+                                          std::string_view paddedLine, Instant now);
+    std::optional<SanitizedUsageCandidate>
+    sessionCandidate(const std::vector<std::filesystem::path>& files, Instant now) const;
+
+    std::filesystem::path m_sessions;
+    std::filesystem::path m_state;
+};
+
+} // namespace korvo

@@ -1,0 +1,112 @@
+#include "sources/io/LogScan.h"
+
+#include "sources/io/FileReaders.h"
+#include "sources/io/LogLineFilter.h"
+
+namespace korvo {
+
+bool parseLogLine(simdjson::dom::parser& parser, std::string_view paddedLine,
+                  simdjson::dom::element& document, LogLineOutcome& outcome) {
+    const auto error = parser.parse(paddedLine.data(), paddedLine.size(), false).get(document);
+    if (error) {
+        outcome.invalidText = error == simdjson::UTF8_ERROR;
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+using Candidate = SanitizedUsageCandidate;
+
+// A set of a candidate's fields, copied together.
+template <auto... Fields> struct FieldSet {
+    static void copy(Candidate& to, const Candidate& from) { ((to.*Fields = from.*Fields), ...); }
+    // Only these fields of `from`, with its observation time.
+    static Candidate only(const Candidate& from) {
+        Candidate part;
+        copy(part, from);
+        part.observedAt = from.observedAt;
+        return part;
+    }
+};
+using QuotaFields =
+    FieldSet<&Candidate::usedPercent, &Candidate::remainingPercent, &Candidate::remainingText,
+             &Candidate::resetAt, &Candidate::windowLabel, &Candidate::status>;
+using TokenFields = FieldSet<&Candidate::inputTokens, &Candidate::outputTokens,
+                             &Candidate::cachedInputTokens, &Candidate::costUsd>;
+
+// The newest quota sample and the newest token sample seen so far.
+struct Kept {
+    std::optional<Candidate> limits;
+    std::optional<Candidate> tokens;
+
+    bool operator==(const Kept&) const = default;
+
+    void add(const Candidate& line) {
+        if (Candidate quota = QuotaFields::only(line); quota.hasUsefulData()) {
+            limits = preferNewer(limits, quota);
+        }
+        if (Candidate counts = TokenFields::only(line); counts.hasTokenData()) {
+            tokens = preferNewer(tokens, counts);
+        }
+    }
+
+    std::optional<Candidate> merged() const {
+        if (!limits || !tokens) {
+            return limits ? limits : tokens;
+        }
+        Candidate both = *limits;
+        TokenFields::copy(both, *tokens);
+        if (tokens->observedAt && (!both.observedAt || *tokens->observedAt > *both.observedAt)) {
+            both.observedAt = tokens->observedAt;
+        }
+        return both;
+    }
+};
+
+} // namespace
+
+std::optional<SanitizedUsageCandidate>
+newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t maxLines,
+                   simdjson::dom::parser& parser, LogLineReader readLine, Instant now) {
+    Kept kept;
+    for (const auto& file : files) {
+        // The parser validates every line it reads, so the reader need not check the window.
+        const TailLines lines = readTailLines(file, maxLines, Utf8Check::leaveToParser);
+        if (lines.empty()) {
+            continue;
+        }
+        const Kept beforeFile = kept;
+        bool invalidText = false;
+        for (const std::string_view line : lines) {
+            // Most lines of a conversation log hold text and no usage key: they need no parse.
+            if (!mayHoldUsefulKey(line)) {
+                continue;
+            }
+            LogLineOutcome outcome = readLine(parser, line, now);
+            if (outcome.invalidText) {
+                invalidText = true;
+                break;
+            }
+            if (outcome.candidate) {
+                kept.add(*outcome.candidate);
+            }
+        }
+        // The lines passed over unparsed must still be text, but only when the file changed what
+        // is kept: the lines follow one another, separated by line breaks, so one check covers
+        // them all.
+        if (!invalidText && kept != beforeFile) {
+            const char* first = lines.lines().front().data();
+            const std::string_view last = lines.lines().back();
+            invalidText = !simdjson::validate_utf8(
+                first, static_cast<std::size_t>(last.data() + last.size() - first));
+        }
+        if (invalidText) {
+            kept = beforeFile;
+        }
+    }
+    return kept.merged();
+}
+
+} // namespace korvo

@@ -1,0 +1,45 @@
+#pragma once
+
+// The scan that the log-reading adapters share: the tails of the newest log files, one parsed
+// line at a time, keeping the newest dated quota sample and the newest dated token sample.
+
+#include "model/Instant.h"
+#include "sources/fields/SanitizedUsageCandidate.h"
+
+#include <filesystem>
+#include <optional>
+#include <simdjson.h>
+#include <string_view>
+#include <vector>
+
+namespace korvo {
+
+/// What one log line gave.
+struct LogLineOutcome {
+    std::optional<SanitizedUsageCandidate> candidate;
+    /// The line is not valid UTF-8; the whole file then counts as unreadable text.
+    bool invalidText = false;
+};
+
+/// Reads one line at the collection time `now`. A reader takes useful fields only from keys that
+/// keyCanMakeUseful accepts once normalized, so that lines without such a key can be passed over
+/// unparsed.
+using LogLineReader = LogLineOutcome (*)(simdjson::dom::parser& parser, std::string_view paddedLine,
+                                         Instant now);
+
+/// Over the last `maxLines` lines of each file, in file order: the quota fields (percentages,
+/// reset time, window label, remaining text, status) of the newest line that has any, and the
+/// token fields (token counts, cost) of the newest line that has any, each chosen by preferNewer,
+/// so that a line with tokens but no quota never hides the last quota seen. The observation time
+/// is the later of the two. A file holding invalid UTF-8 contributes nothing, as if its tail had
+/// not been readable.
+std::optional<SanitizedUsageCandidate>
+newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t maxLines,
+                   simdjson::dom::parser& parser, LogLineReader readLine, Instant now);
+
+/// Parses one padded line into `document`; an outcome with `invalidText` set when the bytes are
+/// not UTF-8. Returns false when the line gives nothing.
+bool parseLogLine(simdjson::dom::parser& parser, std::string_view paddedLine,
+                  simdjson::dom::element& document, LogLineOutcome& outcome);
+
+} // namespace korvo

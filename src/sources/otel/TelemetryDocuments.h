@@ -1,0 +1,31 @@
+#pragma once
+
+#include "sources/otel/OTelTokenTotal.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <simdjson.h>
+#include <span>
+#include <string_view>
+
+namespace korvo {
+
+// The JSON documents (objects or arrays) of a telemetry file are read from the bounded tail of
+// the file, in file order: one document per line, or documents pretty-printed over several lines
+// one after another (each beginning with "{" or "[" at the start of a line). A document cut by
+// the start of the tail, and lines that are not JSON, are skipped. `parser` may be shared by the
+// calls of one collection.
+
+// Adds the token points of the accepted metrics found in the last `maxDocuments` documents of
+// the file's tail to `total`. Only regular files are read.
+void readTelemetryTokens(const std::filesystem::path& file,
+                         std::span<const std::string_view> acceptedNames, std::size_t maxDocuments,
+                         simdjson::dom::parser& parser, OTelTokenTotal& total);
+
+// Whether readTelemetryTokens would find a token count (input, output or cached) in the file.
+// Stops at the first one when every document of the tail is within the last `maxDocuments`.
+bool hasTelemetryTokenCounts(const std::filesystem::path& file,
+                             std::span<const std::string_view> acceptedNames,
+                             std::size_t maxDocuments, simdjson::dom::parser& parser);
+
+} // namespace korvo
