@@ -127,17 +127,15 @@ QIcon drawnIcon(Drawn drawn, const QColor& ink) {
         });
         break;
     case Drawn::exclamationCircle:
+    case Drawn::infoCircle: {
+        // A stroke and a dot in the ring: the dot below the stroke in "!", above it in "i".
+        const bool exclamation = drawn == Drawn::exclamationCircle;
         painter.drawEllipse(ring);
-        painter.drawLine(QPointF(16, 9.5), QPointF(16, 18));
+        painter.drawLine(exclamation ? QLineF(16, 9.5, 16, 18) : QLineF(16, 14.5, 16, 22.5));
         painter.setBrush(ink);
-        painter.drawEllipse(QPointF(16, 22.5), 1.2, 1.2);
+        painter.drawEllipse(QPointF(16, exclamation ? 22.5 : 10), 1.2, 1.2);
         break;
-    case Drawn::infoCircle:
-        painter.drawEllipse(ring);
-        painter.drawLine(QPointF(16, 14.5), QPointF(16, 22.5));
-        painter.setBrush(ink);
-        painter.drawEllipse(QPointF(16, 10), 1.2, 1.2);
-        break;
+    }
     case Drawn::circle:
         painter.drawEllipse(ring);
         break;

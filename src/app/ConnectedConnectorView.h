@@ -9,8 +9,6 @@
 #include <optional>
 #include <vector>
 
-class QLabel;
-class QPushButton;
 class QVBoxLayout;
 
 namespace korvo {

@@ -82,11 +82,25 @@ ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
     connect(refreshNow_, &QPushButton::clicked, this,
             [this] { launch([this] { return model_.syncNow(); }); });
 
-    // A burst of field changes becomes one re-read on the next turn of the event loop.
-    pending_.setSingleShot(true);
-    pending_.setInterval(0);
-    connect(&pending_, &QTimer::timeout, this, &ConnectorWindowView::refresh);
-    connect(&model, &ConnectorModel::stateChanged, &pending_, qOverload<>(&QTimer::start));
+    // The changes that may come with a change of isPaired(): the sync space, and the keychain
+    // read that comes before a connection status, an upload or a device listing.
+    const auto paired = {&ConnectorModel::pairingChanged, &ConnectorModel::connectionChanged,
+                         &ConnectorModel::uploadChanged, &ConnectorModel::relayChanged};
+    follow(paired, [this] { refreshHeader(); });
+    follow({&ConnectorModel::updatesChanged}, [this] { update_->refresh(); });
+    const auto pairedOrSources = {&ConnectorModel::pairingChanged,
+                                  &ConnectorModel::connectionChanged,
+                                  &ConnectorModel::uploadChanged, &ConnectorModel::relayChanged,
+                                  &ConnectorModel::sourcesChanged};
+    follow(pairedOrSources, [this] { limits_->refresh(); });
+    follow(pairedOrSources, [this] { refreshPanels(); });
+    // The diagnostics and support panels show a field of nearly every concern.
+    if (diagnostics_) {
+        follow({&ConnectorModel::stateChanged}, [this] { diagnostics_->refresh(); });
+    }
+    if (support_) {
+        follow({&ConnectorModel::stateChanged}, [this] { support_->refresh(); });
+    }
     // Relative times ("2 minutes ago") age without a change of the model.
     ticker_.setSingleShot(true);
     connect(&ticker_, &QTimer::timeout, this, &ConnectorWindowView::refresh);
@@ -97,8 +111,31 @@ ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
     refresh();
 }
 
+void ConnectorWindowView::follow(std::initializer_list<ModelChange> changes,
+                                 std::function<void()> refresh) {
+    // A burst of changes becomes one re-read on the next turn of the event loop.
+    auto* pending = new QTimer(this);
+    pending->setSingleShot(true);
+    pending->setInterval(0);
+    connect(pending, &QTimer::timeout, this, [this, refresh] {
+        refresh();
+        scheduleTick();
+    });
+    for (ModelChange change : changes) {
+        connect(&model_, change, pending, qOverload<>(&QTimer::start));
+    }
+    parts_.push_back(Part{std::move(refresh), pending});
+}
+
 void ConnectorWindowView::refresh() {
-    pending_.stop();
+    for (const Part& part : parts_) {
+        part.pending->stop();
+        part.refresh();
+    }
+    scheduleTick();
+}
+
+void ConnectorWindowView::refreshHeader() {
     const bool failing = syncIsFailing(model_.isPaired(), model_.upload().phase);
     status_->setText(
         shownStatusText(model_.statusMessage(), model_.isPaired(), model_.upload().phase));
@@ -107,8 +144,15 @@ void ConnectorWindowView::refresh() {
     relayWarning_->setVisible(relayWarning.has_value());
     relayWarning_->setText(relayWarning.value_or(QString()));
     refreshNow_->setEnabled(model_.isPaired() && !model_.isSyncing());
-    update_->refresh();
-    limits_->refresh();
+    const auto& error = model_.errorMessage();
+    const QString errorText = desktopWording(error.value_or(QString()));
+    for (QLabel* line : {currentError_, error_}) {
+        line->setVisible(error.has_value());
+        line->setText(errorText);
+    }
+}
+
+void ConnectorWindowView::refreshPanels() {
     const bool paired = model_.isPaired();
     connected_->setVisible(paired);
     pairing_->setVisible(!paired);
@@ -117,19 +161,6 @@ void ConnectorWindowView::refresh() {
     } else {
         pairing_->refresh();
     }
-    if (diagnostics_) {
-        diagnostics_->refresh();
-    }
-    if (support_) {
-        support_->refresh();
-    }
-    const auto& error = model_.errorMessage();
-    const QString errorText = desktopWording(error.value_or(QString()));
-    for (QLabel* line : {currentError_, error_}) {
-        line->setVisible(error.has_value());
-        line->setText(errorText);
-    }
-    scheduleTick();
 }
 
 void ConnectorWindowView::revealPairing() {

@@ -6,6 +6,8 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <chrono>
+#include <functional>
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -23,9 +25,10 @@ class PairingConnectorView;
 class UserSupportConnectorView;
 
 // The window's one scrolling page: header, updates, current limits, pairing or connected
-// panel, diagnostics (development builds) or support panel, and the last error. Re-reads the
-// model after each change. While shown, the relative times are rendered again each second when
-// one of them is less than a minute away, else each minute; while hidden, nothing runs.
+// panel, diagnostics (development builds) or support panel, and the last error. Each part
+// re-reads the model after a change of a concern it shows, and only then. While shown, the relative
+// times are rendered again each second when one of them is less than a minute away, else each
+// minute; while hidden, nothing runs.
 class ConnectorWindowView : public QScrollArea {
     Q_OBJECT
 public:
@@ -53,6 +56,15 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    using ModelChange = void (ConnectorModel::*)();
+    // A part of the page, re-read on the next turn of the event loop after any of `changes`.
+    struct Part {
+        std::function<void()> refresh;
+        QTimer* pending;
+    };
+    void follow(std::initializer_list<ModelChange> changes, std::function<void()> refresh);
+    void refreshHeader();
+    void refreshPanels();
     void scheduleTick();
     std::vector<Instant> shownDates() const;
 
@@ -69,7 +81,7 @@ private:
     DiagnosticsConnectorView* diagnostics_ = nullptr;
     UserSupportConnectorView* support_ = nullptr;
     QLabel* error_;
-    QTimer pending_;
+    std::vector<Part> parts_;
     QTimer ticker_;
 };
 

@@ -66,10 +66,7 @@ void CurrentLimitsConnectorView::refresh() {
         shownRows_.assign(keys.size(), QStringList());
         for (std::size_t i = 0; i < keys.size(); ++i) {
             if (i > 0) {
-                auto* line = new QFrame(this);
-                line->setFrameShape(QFrame::HLine);
-                line->setFrameShadow(QFrame::Sunken);
-                rows_->addWidget(line);
+                rows_->addWidget(makeDivider(this));
             }
             rows_->addWidget(new QWidget(this)); // replaced below
         }

@@ -25,13 +25,13 @@ int runDesktopApp(int argc, char** argv) {
     // A second launch shows the running instance's window instead of starting another one.
     SingleInstance instance(SingleInstance::defaultDirectory());
     switch (instance.claim()) {
-    case SingleInstance::Role::Forwarded:
+    case SingleInstance::Role::forwarded:
         return 0;
-    case SingleInstance::Role::Unreachable:
+    case SingleInstance::Role::unreachable:
         std::fprintf(stderr, "Korvo Connector is already running but does not answer.\n");
         return 1;
-    case SingleInstance::Role::Primary:
-    case SingleInstance::Role::Unguarded:
+    case SingleInstance::Role::primary:
+    case SingleInstance::Role::unguarded:
         break;
     }
 

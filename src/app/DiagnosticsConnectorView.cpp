@@ -6,8 +6,6 @@
 #include "core/ConnectorModel.h"
 
 #include <QCheckBox>
-#include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,13 +22,6 @@ const char* const kGridLabels[] = {
     "Open at Login", "Updates",   "Update check", "Devices",       "Device error",
 };
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
 } // namespace
 
 DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock clock,
@@ -38,25 +29,18 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
     : QGroupBox(QStringLiteral("Diagnostics"), parent), model_(model), clock_(std::move(clock)),
       relayURL_(new QLineEdit(this)),
       relayWarning_(makeLabel({}, TextStyle::caption, Tint::orange, this)),
-      loadDevices_(new QPushButton(QStringLiteral("Load Devices"), this)),
-      checkUpdates_(new QPushButton(QStringLiteral("Check for Updates"), this)),
-      openAtLogin_(new QCheckBox(QStringLiteral("Open Korvo Connector at Login"), this)),
+      loadDevices_(new QPushButton(QStringLiteral("Load Devices"), this)), actions_(model, this),
       devices_(new QWidget(this)), devicesLayout_(new QVBoxLayout), sources_(new QWidget(this)),
       sourcesLayout_(new QVBoxLayout) {
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(10);
-    auto* intro = makeLabel(QStringLiteral("Use Diagnostics when iPhone data is missing, stale, "
-                                           "or different from provider pages. Korvo shows "
-                                           "remaining quota first and only uploads sanitized "
-                                           "snapshot fields."),
-                            TextStyle::caption, Tint::secondary, this);
-    intro->setWordWrap(true);
-    layout->addWidget(intro);
+    addCaption(layout, this,
+               QStringLiteral("Use Diagnostics when iPhone data is missing, stale, or different "
+                              "from provider pages. Korvo shows remaining quota first and only "
+                              "uploads sanitized snapshot fields."));
 
     relayURL_->setObjectName(QStringLiteral("relayURL"));
     loadDevices_->setObjectName(QStringLiteral("loadDevices"));
-    checkUpdates_->setObjectName(QStringLiteral("checkForUpdates"));
-    openAtLogin_->setObjectName(QStringLiteral("openAtLogin"));
     relayURL_->setPlaceholderText(QStringLiteral("Relay URL"));
     relayURL_->setAccessibleName(QStringLiteral("Relay URL"));
     layout->addWidget(relayURL_);
@@ -68,42 +52,21 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
     checkRelay->setObjectName(QStringLiteral("checkRelay"));
     layout->addWidget(makeButtonRow(this, {save, checkRelay}));
 
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(12);
-    grid->setVerticalSpacing(4);
-    grid->setColumnStretch(1, 1);
-    int row = 0;
-    for (const char* name : kGridLabels) {
-        auto* label = makeLabel(desktopWording(QString::fromUtf8(name)), TextStyle::body,
-                                Tint::secondary, this);
-        auto* value = plainLabel(this);
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        value->setWordWrap(true);
-        grid->addWidget(label, row, 0, Qt::AlignTop);
-        grid->addWidget(value, row, 1);
-        // Looked up by the label as written, whatever the desktop's wording.
-        values_.emplace_back(QString::fromUtf8(name), value);
-        ++row;
-    }
-    layout->addLayout(grid);
+    values_ = addValueGrid(layout, this, kGridLabels);
 
-    auto* refreshSources = new QPushButton(QStringLiteral("Refresh Sources"), this);
-    auto* copyBundle = new QPushButton(QStringLiteral("Copy Support Bundle"), this);
-    refreshSources->setObjectName(QStringLiteral("refreshSources"));
-    copyBundle->setObjectName(QStringLiteral("copySupportBundle"));
-    layout->addWidget(
-        makeButtonRow(this, {refreshSources, loadDevices_, copyBundle, checkUpdates_}));
-    layout->addWidget(openAtLogin_);
+    layout->addWidget(makeButtonRow(
+        this, {actions_.refreshSources, loadDevices_, actions_.copyBundle, actions_.checkUpdates}));
+    layout->addWidget(actions_.openAtLogin);
 
     auto* devicesOuter = new QVBoxLayout(devices_);
     devicesOuter->setContentsMargins(0, 0, 0, 0);
-    devicesOuter->addWidget(divider(devices_));
+    devicesOuter->addWidget(makeDivider(devices_));
     devicesOuter->addLayout(devicesLayout_);
     layout->addWidget(devices_);
 
     auto* sourcesOuter = new QVBoxLayout(sources_);
     sourcesOuter->setContentsMargins(0, 0, 0, 0);
-    sourcesOuter->addWidget(divider(sources_));
+    sourcesOuter->addWidget(makeDivider(sources_));
     sourcesLayout_->setSpacing(2);
     sourcesOuter->addLayout(sourcesLayout_);
     layout->addWidget(sources_);
@@ -119,10 +82,7 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
           "sleeping and uploads a fresh snapshot shortly after wake.",
           "Widgets update from the iPhone App Group cache, so open the iOS app once after "
           "pairing to refresh the widget snapshot."}) {
-        auto* label = makeLabel(desktopWording(QString::fromUtf8(note)), TextStyle::caption,
-                                Tint::secondary, this);
-        label->setWordWrap(true);
-        layout->addWidget(label);
+        addCaption(layout, this, desktopWording(QString::fromUtf8(note)));
     }
 
     connect(relayURL_, &QLineEdit::textEdited, this,
@@ -131,16 +91,8 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
     connect(save, &QPushButton::clicked, this, [this] { model_.saveRelaySettings(); });
     connect(checkRelay, &QPushButton::clicked, this,
             [this] { launch([this] { return model_.checkRelayHealth(); }); });
-    connect(refreshSources, &QPushButton::clicked, this,
-            [this] { launch([this] { return model_.refreshSourceDiagnostics(); }); });
     connect(loadDevices_, &QPushButton::clicked, this,
             [this] { launch([this] { return model_.loadDevices(); }); });
-    connect(copyBundle, &QPushButton::clicked, this, [this] { model_.copySupportBundle(); });
-    connect(checkUpdates_, &QPushButton::clicked, this,
-            [this] { launch([this] { return model_.checkForUpdates(false); }); });
-    // clicked() comes only from the person, never from refresh() setting the state.
-    connect(openAtLogin_, &QCheckBox::clicked, this,
-            [this](bool checked) { model_.setLaunchAtLogin(checked); });
     refresh();
 }
 
@@ -187,8 +139,7 @@ void DiagnosticsConnectorView::refresh() {
         values_[i].second->setText(texts[i]);
     }
     loadDevices_->setEnabled(model_.isPaired());
-    checkUpdates_->setEnabled(!model_.isCheckingForUpdates());
-    openAtLogin_->setChecked(model_.launchAtLoginEnabled());
+    actions_.refresh(model_);
 
     const auto& devices = model_.relayDevices();
     devices_->setVisible(!devices.empty());

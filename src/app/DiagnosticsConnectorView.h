@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SupportActions.h"
 #include "model/Clock.h"
 #include "relay/RelayMessages.h"
 #include "sources/AdapterDiagnostic.h"
@@ -7,7 +8,6 @@
 #include <QGroupBox>
 #include <vector>
 
-class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -39,8 +39,7 @@ private:
     QLabel* relayWarning_;
     std::vector<std::pair<QString, QLabel*>> values_;
     QPushButton* loadDevices_;
-    QPushButton* checkUpdates_;
-    QCheckBox* openAtLogin_;
+    SupportActions actions_;
     QWidget* devices_;
     QVBoxLayout* devicesLayout_;
     QWidget* sources_;

@@ -6,8 +6,6 @@
 #include "model/DisplayText.h"
 
 #include <QCheckBox>
-#include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -26,62 +24,26 @@ const char* const kGridLabels[] = {
 UserSupportConnectorView::UserSupportConnectorView(ConnectorModel& model, Clock clock,
                                                    KorvoBuildChannel channel, QWidget* parent)
     : QGroupBox(QStringLiteral("Support"), parent), model_(model), clock_(std::move(clock)),
-      channel_(channel), checkUpdates_(new QPushButton(QStringLiteral("Check for Updates"), this)),
-      openAtLogin_(new QCheckBox(QStringLiteral("Open Korvo Connector at Login"), this)),
-      sources_(new QWidget(this)), sourcesLayout_(new QVBoxLayout) {
+      channel_(channel), actions_(model, this), sources_(new QWidget(this)),
+      sourcesLayout_(new QVBoxLayout) {
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(10);
-    auto* intro = makeLabel(QStringLiteral("Use this when iPhone data is missing, stale, or "
-                                           "different from provider pages. The support bundle "
-                                           "contains sanitized Connector state only."),
-                            TextStyle::caption, Tint::secondary, this);
-    intro->setWordWrap(true);
-    layout->addWidget(intro);
+    addCaption(layout, this,
+               QStringLiteral("Use this when iPhone data is missing, stale, or different from "
+                              "provider pages. The support bundle contains sanitized Connector "
+                              "state only."));
+    values_ = addValueGrid(layout, this, kGridLabels);
 
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(12);
-    grid->setVerticalSpacing(4);
-    grid->setColumnStretch(1, 1);
-    int row = 0;
-    for (const char* name : kGridLabels) {
-        auto* label = makeLabel(desktopWording(QString::fromUtf8(name)), TextStyle::body,
-                                Tint::secondary, this);
-        auto* value = plainLabel(this);
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        value->setWordWrap(true);
-        grid->addWidget(label, row, 0, Qt::AlignTop);
-        grid->addWidget(value, row, 1);
-        // Looked up by the label as written, whatever the desktop's wording.
-        values_.emplace_back(QString::fromUtf8(name), value);
-        ++row;
-    }
-    layout->addLayout(grid);
-
-    auto* refreshSources = new QPushButton(QStringLiteral("Refresh Sources"), this);
-    auto* copyBundle = new QPushButton(QStringLiteral("Copy Support Bundle"), this);
-    refreshSources->setObjectName(QStringLiteral("refreshSources"));
-    copyBundle->setObjectName(QStringLiteral("copySupportBundle"));
-    checkUpdates_->setObjectName(QStringLiteral("checkForUpdates"));
-    openAtLogin_->setObjectName(QStringLiteral("openAtLogin"));
-    layout->addWidget(makeButtonRow(this, {refreshSources, copyBundle, checkUpdates_}));
-    layout->addWidget(openAtLogin_);
+    layout->addWidget(
+        makeButtonRow(this, {actions_.refreshSources, actions_.copyBundle, actions_.checkUpdates}));
+    layout->addWidget(actions_.openAtLogin);
 
     auto* sourcesOuter = new QVBoxLayout(sources_);
     sourcesOuter->setContentsMargins(0, 0, 0, 0);
-    auto* line = new QFrame(sources_);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    sourcesOuter->addWidget(line);
+    sourcesOuter->addWidget(makeDivider(sources_));
     sourcesOuter->addLayout(sourcesLayout_);
     layout->addWidget(sources_);
 
-    connect(refreshSources, &QPushButton::clicked, this,
-            [this] { launch([this] { return model_.refreshSourceDiagnostics(); }); });
-    connect(copyBundle, &QPushButton::clicked, this, [this] { model_.copySupportBundle(); });
-    connect(checkUpdates_, &QPushButton::clicked, this,
-            [this] { launch([this] { return model_.checkForUpdates(false); }); });
-    connect(openAtLogin_, &QCheckBox::clicked, this,
-            [this](bool checked) { model_.setLaunchAtLogin(checked); });
     refresh();
 }
 
@@ -106,8 +68,7 @@ void UserSupportConnectorView::refresh() {
     for (std::size_t i = 0; i < values_.size(); ++i) {
         values_[i].second->setText(texts[i]);
     }
-    checkUpdates_->setEnabled(!model_.isCheckingForUpdates());
-    openAtLogin_->setChecked(model_.launchAtLoginEnabled());
+    actions_.refresh(model_);
 
     sources_->setVisible(!diagnostics.empty());
     if (diagnostics == shownDiagnostics_) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SupportActions.h"
 #include "model/Clock.h"
 #include "model/UsageSnapshot.h"
 #include "sources/AdapterDiagnostic.h"
@@ -7,9 +8,7 @@
 #include <QGroupBox>
 #include <vector>
 
-class QCheckBox;
 class QLabel;
-class QPushButton;
 class QVBoxLayout;
 
 namespace korvo {
@@ -33,8 +32,7 @@ private:
     Clock clock_;
     KorvoBuildChannel channel_;
     std::vector<std::pair<QString, QLabel*>> values_;
-    QPushButton* checkUpdates_;
-    QCheckBox* openAtLogin_;
+    SupportActions actions_;
     QWidget* sources_;
     QVBoxLayout* sourcesLayout_;
     std::vector<AdapterDiagnostic> shownDiagnostics_;

@@ -2,7 +2,10 @@
 
 #include "app/AppStyle.h"
 #include "app/FlowLayout.h"
+#include "app/ViewText.h"
 
+#include <QFrame>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QString>
@@ -73,6 +76,49 @@ inline QLabel* findValueLabel(const std::vector<std::pair<QString, QLabel*>>& va
         }
     }
     return nullptr;
+}
+
+// A panel's grid of status lines: each label in the desktop's wording, its value beside it.
+// Returns the (label as written, value label) pairs for findValueLabel().
+template <std::size_t Count>
+std::vector<std::pair<QString, QLabel*>> addValueGrid(QBoxLayout* layout, QWidget* parent,
+                                                      const char* const (&labels)[Count]) {
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(4);
+    grid->setColumnStretch(1, 1);
+    std::vector<std::pair<QString, QLabel*>> values;
+    int row = 0;
+    for (const char* name : labels) {
+        auto* label = makeLabel(desktopWording(QString::fromUtf8(name)), TextStyle::body,
+                                Tint::secondary, parent);
+        auto* value = plainLabel(parent);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        value->setWordWrap(true);
+        grid->addWidget(label, row, 0, Qt::AlignTop);
+        grid->addWidget(value, row, 1);
+        // Looked up by the label as written, whatever the desktop's wording.
+        values.emplace_back(QString::fromUtf8(name), value);
+        ++row;
+    }
+    layout->addLayout(grid);
+    return values;
+}
+
+// A caption that wraps, added to `layout` (introductions and notes of a panel).
+inline QLabel* addCaption(QBoxLayout* layout, QWidget* parent, const QString& text) {
+    auto* label = makeLabel(text, TextStyle::caption, Tint::secondary, parent);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    return label;
+}
+
+// A thin horizontal line between rows or blocks.
+inline QFrame* makeDivider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
 }
 
 // A row of buttons that wraps onto more lines when the window is narrow.

@@ -1,22 +1,12 @@
 #include "app/ViewText.h"
 
+#include "model/DisplayText.h"
 #include "model/TimeText.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace korvo {
-
-namespace {
-
-std::optional<double> finite(const std::optional<double>& value) {
-    if (value && std::isfinite(*value)) {
-        return value;
-    }
-    return std::nullopt;
-}
-
-} // namespace
 
 Tint statusTint(ProviderStatus status) {
     switch (status) {
@@ -125,7 +115,7 @@ QString shownStatusText(const QString& statusMessage, bool isPaired, UploadState
 std::string snapshotSummaryText(const ProviderUsage& provider) {
     std::string text;
     const auto append = [&text](const std::optional<double>& value, std::string_view suffix) {
-        if (const auto present = finite(value)) {
+        if (const auto present = finiteValue(value)) {
             if (!text.empty()) {
                 text += " · ";
             }

@@ -10,14 +10,8 @@ AutoSync::AutoSync(Hooks hooks, Clock clock, std::chrono::milliseconds interval,
     : QObject(parent), hooks_(std::move(hooks)), clock_(std::move(clock)), interval_(interval),
       wakeDelay_(wakeDelay) {}
 
-template <class Change> void AutoSync::update(Change&& change) {
-    if (applyChange(state_, std::forward<Change>(change))) {
-        Q_EMIT changed();
-    }
-}
-
 void AutoSync::setStatus(AutoSyncState::Status status) {
-    update([status](AutoSyncState& state) { state.status = status; });
+    updateState(*this, state_, [status](AutoSyncState& state) { state.status = status; });
 }
 
 void AutoSync::start() {
@@ -54,7 +48,7 @@ QCoro::Task<> AutoSync::runLoop(QPointer<AutoSync> self, std::shared_ptr<Cancell
 void AutoSync::sleep() {
     qCInfo(lcSync) << "machine going to sleep";
     const bool paired = hooks_.isPaired();
-    update([&](AutoSyncState& state) {
+    updateState(*this, state_, [&](AutoSyncState& state) {
         state.asleep = true;
         state.lastSleepAt = clock_();
         if (paired) {
@@ -65,7 +59,7 @@ void AutoSync::sleep() {
 
 void AutoSync::wake() {
     qCInfo(lcSync) << "machine woke";
-    update([&](AutoSyncState& state) {
+    updateState(*this, state_, [&](AutoSyncState& state) {
         state.asleep = false;
         state.lastWakeAt = clock_();
     });

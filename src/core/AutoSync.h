@@ -46,7 +46,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    template <class Change> void update(Change&& change);
     static QCoro::Task<> runLoop(QPointer<AutoSync> self, std::shared_ptr<CancellationFlag> flag,
                                  std::chrono::milliseconds interval);
     static QCoro::Task<> runWakeRefresh(QPointer<AutoSync> self,

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "core/AutoSync.h"
+#include "core/Connection.h"
 #include "core/ConnectorState.h"
+#include "core/ConnectorStatusText.h"
+#include "core/DeviceToken.h"
 #include "core/LaunchAtLogin.h"
+#include "core/Pairing.h"
+#include "core/RelaySettings.h"
+#include "core/SnapshotUploader.h"
 #include "core/SourceCollector.h"
-#include "core/StateUpdate.h"
-#include "core/TaskSlot.h"
-#include "core/TaskSupport.h"
+#include "core/SupportBundle.h"
 #include "core/UpdateChecker.h"
 #include "core/UpdateManifest.h"
 #include "model/Clock.h"
@@ -17,14 +21,12 @@
 #include "sources/AdapterDiagnostic.h"
 #include "sources/SourceRegistry.h"
 #include "sources/UsageAdapter.h"
-#include "sources/adapters/MockAdapter.h"
 #include "sources/io/Environment.h"
 
 #include <QLocale>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QThreadPool>
 #include <QTimeZone>
 #include <QUrl>
 #include <chrono>
@@ -94,11 +96,13 @@ struct ConnectorModelOptions {
 };
 
 // The connector's single source of truth: every status the window and the command line show,
-// and the operations they call. Lives on the GUI thread. Each concern keeps its state in one
-// typed value (ConnectorState.h) and announces a change of it with its own signal, followed by
-// stateChanged(). The display texts are derived from those values (ConnectorStatusText.h).
-// Operations return how they ended and also leave the outcome in the state. File work of the
-// adapters and keychain calls run on worker threads.
+// and the operations they call. Lives on the GUI thread. It owns one object per concern
+// (pairing, upload, relay settings, source collection, automatic sync, Open at Login, update
+// checks, the overall status), wires them to each other and forwards to them. Each concern keeps
+// its state in one typed value (ConnectorState.h) and announces a change of it with its own
+// signal, which the model re-emits, followed by stateChanged(). The display texts are derived
+// from those values (ConnectorStatusText.h). Operations return how they ended and also leave the
+// outcome in the state. File work of the adapters and keychain calls run on worker threads.
 class ConnectorModel final : public QObject {
     Q_OBJECT
 public:
@@ -108,66 +112,70 @@ public:
     ConnectorModel(const ConnectorModel&) = delete;
     ConnectorModel& operator=(const ConnectorModel&) = delete;
 
-    static constexpr const char* kRelayBaseURLKey = "relayBaseURL";
+    static constexpr const char* kRelayBaseURLKey = RelaySettings::kRelayBaseURLKey;
     static constexpr const char* kConnectorDeviceIdKey = "connectorDeviceId";
-    static constexpr const char* kSyncSpaceIdKey = "syncSpaceId";
+    static constexpr const char* kSyncSpaceIdKey = Pairing::kSyncSpaceIdKey;
 
     // The typed state of each concern.
-    ConnectionStatus connectionStatus() const { return connectionStatus_; }
-    const std::optional<ConnectorError>& error() const { return error_; }
-    const PairingState& pairing() const { return pairing_; }
-    const UploadState& upload() const { return upload_; }
+    ConnectionStatus connectionStatus() const { return connection_.status(); }
+    const std::optional<ConnectorError>& error() const { return connection_.error(); }
+    const PairingState& pairing() const { return pairing_->state(); }
+    const UploadState& upload() const { return uploader_->state(); }
     const CollectState& collect() const { return collector_->collect(); }
     const SourceDiagnosticsState& sources() const { return collector_->diagnostics(); }
-    const AutoSyncState& autoSync() const { return autoSync_->state(); }
-    const RelayState& relay() const { return relay_; }
-    const LoginItemState& launchAtLogin() const { return launchAtLogin_->state(); }
-    const UpdateState& updates() const { return updateChecker_->state(); }
+    const AutoSyncState& autoSync() const { return autoSync_.state(); }
+    const RelayState& relay() const { return relaySettings_->state(); }
+    const LoginItemState& launchAtLogin() const { return launchAtLogin_.state(); }
+    const UpdateState& updates() const { return updateChecker_.state(); }
 
     // Fields read from the typed state, and the texts derived from it.
-    const std::optional<QString>& syncSpaceId() const { return pairing_.syncSpaceId; }
+    const std::optional<QString>& syncSpaceId() const { return pairing().syncSpaceId; }
     const QString& connectorDeviceId() const { return connectorDeviceId_; }
-    const std::optional<PairingSessionResponse>& pairingSession() const { return pairing_.session; }
-    const std::optional<QString>& pairingSecret() const { return pairing_.secret; }
-    const std::optional<UsageSnapshot>& latestSnapshot() const { return upload_.snapshot; }
+    const std::optional<PairingSessionResponse>& pairingSession() const {
+        return pairing().session;
+    }
+    const std::optional<QString>& pairingSecret() const { return pairing().secret; }
+    const std::optional<UsageSnapshot>& latestSnapshot() const { return upload().snapshot; }
     const std::optional<UsageSnapshot>& localLimitSnapshot() const {
         return collect().localSnapshot;
     }
-    const std::optional<Instant>& lastSyncAt() const { return upload_.lastUploadAt; }
-    QString statusMessage() const;
-    std::optional<QString> errorMessage() const;
-    bool isPairing() const { return pairing_.isCreatingCode; }
-    bool isSyncing() const { return upload_.isSyncing; }
-    bool isPollingForPairing() const { return pairing_.isPolling; }
-    const QString& relayBaseURLString() const { return relay_.baseURLString; }
+    const std::optional<Instant>& lastSyncAt() const { return upload().lastUploadAt; }
+    QString statusMessage() const { return connectionStatusText(connectionStatus()); }
+    std::optional<QString> errorMessage() const {
+        return error() ? std::optional<QString>(errorText(*error())) : std::nullopt;
+    }
+    bool isPairing() const { return pairing().isCreatingCode; }
+    bool isSyncing() const { return upload().isSyncing; }
+    bool isPollingForPairing() const { return pairing().isPolling; }
+    const QString& relayBaseURLString() const { return relay().baseURLString; }
     // The relay URL as status lines and the support bundle print it: without user info.
-    QString relayURLText() const;
+    QString relayURLText() const { return RelayAddress::printable(relay().baseURLString); }
     // Set when requests to the relay URL would travel unencrypted over a network.
-    std::optional<QString> relayURLWarning() const;
-    QString relayHealthStatus() const;
-    QString relayEnvironment() const;
-    QString lastUploadStatus() const;
-    const std::optional<Instant>& lastUploadAt() const { return upload_.lastUploadAt; }
-    QString lastUploadError() const;
-    const std::vector<RelayDevice>& relayDevices() const { return relay_.devices; }
-    QString deviceListStatus() const;
-    QString lastDeviceListError() const;
+    std::optional<QString> relayURLWarning() const { return relayTransportWarningText(relay()); }
+    QString relayHealthStatus() const { return relayHealthText(relay()); }
+    QString relayEnvironment() const { return relayEnvironmentText(relay()); }
+    QString lastUploadStatus() const { return uploadStatusText(upload()); }
+    const std::optional<Instant>& lastUploadAt() const { return upload().lastUploadAt; }
+    QString lastUploadError() const { return uploadErrorText(upload()); }
+    const std::vector<RelayDevice>& relayDevices() const { return relay().devices; }
+    QString deviceListStatus() const { return deviceListStatusText(relay()); }
+    QString lastDeviceListError() const { return deviceListErrorText(relay()); }
     const std::vector<AdapterDiagnostic>& sourceDiagnostics() const {
         return sources().diagnostics;
     }
-    QString sourceDiagnosticStatus() const;
-    QString autoSyncStatus() const;
+    QString sourceDiagnosticStatus() const { return sourceDiagnosticStatusText(sources()); }
+    QString autoSyncStatus() const { return autoSyncStatusText(autoSync().status); }
     bool launchAtLoginEnabled() const { return launchAtLogin().enabled; }
-    QString launchAtLoginStatus() const;
-    QString lastCollectStatus() const;
+    QString launchAtLoginStatus() const { return loginItemStatusText(launchAtLogin()); }
+    QString lastCollectStatus() const { return collectStatusText(collect()); }
     const std::optional<Instant>& lastSuccessfulCollectAt() const {
         return collect().lastSuccessfulCollectAt;
     }
-    QString lastParserError() const;
-    QString powerStatus() const;
+    QString lastParserError() const { return parserErrorText(collect().parserError); }
+    QString powerStatus() const { return powerStatusText(autoSync()); }
     const std::optional<Instant>& lastSleepAt() const { return autoSync().lastSleepAt; }
     const std::optional<Instant>& lastWakeAt() const { return autoSync().lastWakeAt; }
-    QString updateStatus() const;
+    QString updateStatus() const { return updateStatusText(updates()); }
     const std::optional<ConnectorUpdateInfo>& updateInfo() const { return updates().info; }
     const std::optional<Instant>& lastUpdateCheckAt() const { return updates().lastCheckAt; }
     bool isCheckingForUpdates() const { return updates().isChecking; }
@@ -184,9 +192,9 @@ public:
     const RelayClient& relayClient() const { return *relayClient_; }
     const AdapterList& realAdapters() const { return collector_->realAdapters(); }
     const AdapterList& sourceAdapters() const { return collector_->sourceAdapters(); }
-    bool hasPairingPollTask() const { return pairingPoll_.isRunning(); }
-    bool hasAutoSyncTask() const { return autoSync_->isLoopRunning(); }
-    bool hasWakeRefreshTask() const { return autoSync_->isWakeRefreshRunning(); }
+    bool hasPairingPollTask() const { return pairing_->isPollRunning(); }
+    bool hasAutoSyncTask() const { return autoSync_.isLoopRunning(); }
+    bool hasWakeRefreshTask() const { return autoSync_.isWakeRefreshRunning(); }
 
     // Start-up refresh, run each time the window is shown.
     QCoro::Task<> start();
@@ -198,52 +206,57 @@ public:
     QCoro::Task<bool> refreshPairedState();
 
     // Collect and upload.
-    QCoro::Task<SyncOutcome> syncNow();
+    QCoro::Task<SyncOutcome> syncNow() { return uploader_->syncNow(); }
     QCoro::Task<> refreshLocalLimits();
-    QCoro::Task<> refreshSourceDiagnostics();
+    QCoro::Task<> refreshSourceDiagnostics() { return collector_->refreshDiagnostics(); }
 
     // Pairing.
-    QCoro::Task<PairingCodeOutcome> createPairingCode();
-    void startPairingPoll();
+    QCoro::Task<PairingCodeOutcome> createPairingCode() { return pairing_->createCode(); }
+    void startPairingPoll() { pairing_->startPoll(); }
     // One status poll. True when it ended the pairing: paired, or failed because the relay
     // answered paired without handing out the token.
-    QCoro::Task<bool> checkPairingStatus();
+    QCoro::Task<bool> checkPairingStatus() { return pairing_->checkStatus(); }
     // Resumes when the running pairing poll ends: paired (after the first upload and the device
     // listing), expired, failed (the token went to someone else), or cancelled by a reset. Without
     // a running poll it reports at once how the last one ended.
-    QCoro::Task<PairingOutcome> pairingFinished();
+    QCoro::Task<PairingOutcome> pairingFinished() { return pairing_->finished(); }
 
     // Automatic sync, sleep and wake.
-    void startAutoSync();
-    void stopAutoSync();
+    void startAutoSync() { autoSync_.start(); }
+    void stopAutoSync() { autoSync_.stop(); }
     void handleSleep();
     void handleWake();
 
     // Updates.
-    QCoro::Task<UpdateCheckOutcome> checkForUpdates(bool silent);
-    void openDownloadPage();
+    QCoro::Task<UpdateCheckOutcome> checkForUpdates(bool silent) {
+        return updateChecker_.check(silent);
+    }
+    void openDownloadPage() { updateChecker_.openDownloadPage(); }
 
     // Support bundle and snapshot export.
-    QString supportBundleText() const;
+    QString supportBundleText() const { return supportBundle_.text(*this); }
     // The sources section of the support bundle: one block per source diagnostic.
-    QString sourceDiagnosticsText() const;
+    QString sourceDiagnosticsText() const { return SupportBundle::sourcesText(sources()); }
     void copySupportBundle();
     // The snapshot on display as uploaded JSON; nothing without a snapshot or when it cannot
     // be encoded.
     std::optional<QString> latestSnapshotJSON() const;
     void copyLatestSnapshotJSON();
     // A date as the support bundle writes it ("Mar 1, 2026 at 9:14:05 AM"), "never" when absent.
-    QString bundleDateText(const std::optional<Instant>& date) const;
+    QString bundleDateText(const std::optional<Instant>& date) const {
+        return supportBundle_.dateText(date);
+    }
 
     // Relay settings, devices, unlinking and Open at Login.
-    void setRelayBaseURLString(const QString& text); // as the user edits it; not saved
+    // The relay URL as the user edits it; not saved.
+    void setRelayBaseURLString(const QString& text) { relaySettings_->setBaseURLString(text); }
     // Saves the URL being edited; false when it is not a usable URL.
-    bool saveRelaySettings();
-    QCoro::Task<RelayHealthOutcome> checkRelayHealth();
-    QCoro::Task<DeviceListOutcome> loadDevices();
+    bool saveRelaySettings() { return relaySettings_->save(); }
+    QCoro::Task<RelayHealthOutcome> checkRelayHealth() { return relaySettings_->checkHealth(); }
+    QCoro::Task<DeviceListOutcome> loadDevices() { return relaySettings_->loadDevices(); }
     QCoro::Task<UnlinkOutcome> unlinkDevice();
     void resetPairing();
-    void refreshLaunchAtLoginStatus();
+    void refreshLaunchAtLoginStatus() { launchAtLogin_.refresh(); }
     void setLaunchAtLogin(bool enabled);
 
 Q_SIGNALS:
@@ -262,81 +275,35 @@ Q_SIGNALS:
     void pairingEnded(korvo::PairingOutcome outcome);
 
 private:
-    class KeychainWorker;
-
-    // Applies `change` to a copy of one concern's state; stores it and emits the concern's
-    // signal, then stateChanged(), when the value differs.
-    template <class State, class Change>
-    void update(State& state, void (ConnectorModel::*changed)(), Change&& change) {
-        if (applyChange(state, std::forward<Change>(change))) {
-            Q_EMIT(this->*changed)();
-            Q_EMIT stateChanged();
-        }
-    }
     // Re-emits a concern's change as the model's signal for it, followed by stateChanged().
     template <class Concern> void forward(Concern* concern, void (ConnectorModel::*changed)()) {
         connect(concern, &Concern::changed, this, changed);
         connect(concern, &Concern::changed, this, &ConnectorModel::stateChanged);
     }
-    void setConnectionStatus(ConnectionStatus status);
-    void setError(std::optional<ConnectorError> error);
-
-    // Worker-thread helpers; each suspends the caller until the worker answers.
-    QCoro::Task<std::optional<std::string>> readToken();
-    // The token when a sync space is stored (the keychain is not asked otherwise).
-    QCoro::Task<std::optional<std::string>> readTokenOfSyncSpace();
-    QCoro::Task<std::optional<KeychainError>> saveToken(std::string token);
-    // Tokens other backends hold, apart from the one read by readToken().
-    QCoro::Task<std::vector<std::string>> readOtherTokens();
-    QCoro::Task<> removeToken();
-
-    // Tells whoever waits for the pairing poll how it ended.
-    void finishPairing(PairingOutcome outcome);
-    static QCoro::Task<> runPairingPoll(QPointer<ConnectorModel> model,
-                                        std::shared_ptr<CancellationFlag> flag,
-                                        PairingSessionResponse session,
-                                        std::chrono::milliseconds interval);
-    // What automatic sync runs: one cycle, and the catch-up after a wake.
+    // What the concerns run of each other: one sync cycle, the catch-up after a wake, and the
+    // steps after the phone claimed a pairing code.
     QCoro::Task<> syncCycle();
     QCoro::Task<> refreshAfterWake();
+    QCoro::Task<> completePairing();
 
     ConnectorModelOptions options_;
-
-    // State kept here: the overall status and error, pairing, upload and relay settings.
     QString connectorDeviceId_;
-    ConnectionStatus connectionStatus_ = ConnectionStatus::notPaired;
-    std::optional<ConnectorError> error_;
-    PairingState pairing_;
-    UploadState upload_;
-    RelayState relay_;
-    // How the last pairing poll ended; nothing before the first.
-    std::optional<PairingOutcome> pairingOutcome_;
-    // Set from the phone's claim to the end of the first upload and device listing.
-    bool pairingCompleting_ = false;
-
-    // Collaborators.
     QNetworkAccessManager* network_ = nullptr;
     // Shared so that a request in flight keeps the client alive even if the model goes away.
     std::shared_ptr<RelayClient> relayClient_;
-    std::shared_ptr<KeychainWorker> keychain_;
-    std::shared_ptr<const MockAdapter> mockAdapter_;
-    std::shared_ptr<UserDefaults> userDefaults_;
 
-    // The last answer of the keychain about the device token.
-    bool tokenPresent_ = false;
-    // Set while a collect-and-upload cycle runs, including the keychain read that comes before
-    // isSyncing is published.
-    bool syncGuard_ = false;
-
-    TaskSlot pairingPoll_;
-    // Keychain calls run one after another on a thread of their own.
-    QThreadPool keychainPool_;
-
-    // The concerns with state of their own; destroyed before the collaborators above.
+    // The concerns made from the options alone, then those made from the adapter lists and the
+    // concerns before them. Each refers only to concerns declared before it.
+    SupportBundle supportBundle_;
+    Connection connection_;
+    DeviceToken token_;
+    LaunchAtLogin launchAtLogin_;
+    UpdateChecker updateChecker_;
+    AutoSync autoSync_;
     std::unique_ptr<SourceCollector> collector_;
-    std::unique_ptr<AutoSync> autoSync_;
-    std::unique_ptr<LaunchAtLogin> launchAtLogin_;
-    std::unique_ptr<UpdateChecker> updateChecker_;
+    std::unique_ptr<Pairing> pairing_;
+    std::unique_ptr<RelaySettings> relaySettings_;
+    std::unique_ptr<SnapshotUploader> uploader_;
 };
 
 } // namespace korvo

@@ -8,32 +8,26 @@ namespace korvo {
 LaunchAtLogin::LaunchAtLogin(std::shared_ptr<LoginItem> loginItem, QObject* parent)
     : QObject(parent), loginItem_(std::move(loginItem)) {}
 
-template <class Change> void LaunchAtLogin::update(Change&& change) {
-    if (applyChange(state_, std::forward<Change>(change))) {
-        Q_EMIT changed();
-    }
-}
-
 void LaunchAtLogin::refresh() {
     using Status = LoginItemState::Status;
     Status status = Status::unknown;
     switch (loginItem_->status()) {
-    case LoginItem::Status::NotRegistered:
+    case LoginItem::Status::notRegistered:
         status = Status::off;
         break;
-    case LoginItem::Status::Enabled:
+    case LoginItem::Status::enabled:
         status = Status::on;
         break;
-    case LoginItem::Status::RequiresApproval:
+    case LoginItem::Status::requiresApproval:
         status = Status::needsApproval;
         break;
-    case LoginItem::Status::NotFound:
+    case LoginItem::Status::notFound:
         status = Status::unavailable;
         break;
     default:
         break;
     }
-    update([&](LoginItemState& state) {
+    updateState(*this, state_, [&](LoginItemState& state) {
         state.status = status;
         state.enabled = status == Status::on;
         state.failure.clear();
@@ -42,9 +36,9 @@ void LaunchAtLogin::refresh() {
 
 std::optional<ConnectorError> LaunchAtLogin::set(bool enabled) {
     const LoginItem::Status current = loginItem_->status();
-    if ((enabled && current == LoginItem::Status::Enabled) ||
+    if ((enabled && current == LoginItem::Status::enabled) ||
         (!enabled &&
-         (current == LoginItem::Status::NotRegistered || current == LoginItem::Status::NotFound))) {
+         (current == LoginItem::Status::notRegistered || current == LoginItem::Status::notFound))) {
         refresh();
         return std::nullopt;
     }
@@ -54,7 +48,7 @@ std::optional<ConnectorError> LaunchAtLogin::set(bool enabled) {
     if (!failure) {
         return std::nullopt;
     }
-    update([&](LoginItemState& state) {
+    updateState(*this, state_, [&](LoginItemState& state) {
         state.status = LoginItemState::Status::failed;
         state.failure = *failure;
     });

@@ -25,8 +25,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    template <class Change> void update(Change&& change);
-
     std::shared_ptr<LoginItem> loginItem_;
     LoginItemState state_;
 };

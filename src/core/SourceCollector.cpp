@@ -43,15 +43,9 @@ SourceCollector::~SourceCollector() {
     pool_.waitForDone();
 }
 
-template <class Change> void SourceCollector::updateCollect(Change&& change) {
-    if (applyChange(collect_, std::forward<Change>(change))) {
-        Q_EMIT changed();
-    }
-}
-
 QCoro::Task<SourceCollector::Pass> SourceCollector::collectRows() {
     QPointer<SourceCollector> self(this);
-    updateCollect([](CollectState& collect) {
+    updateState(*this, collect_, [](CollectState& collect) {
         collect.phase = CollectState::Phase::collecting;
         collect.parserError.reset();
     });
@@ -82,7 +76,7 @@ QCoro::Task<SourceCollector::Pass> SourceCollector::collectRows() {
             << pass.parserError->adapterName << "failed:" << pass.parserError->description;
     }
     qCDebug(lcSources) << "collected" << pass.rows.size() << "provider rows";
-    updateCollect([&](CollectState& collect) {
+    updateState(*this, collect_, [&](CollectState& collect) {
         if (pass.parserError) {
             collect.parserError = pass.parserError;
         }
@@ -128,15 +122,16 @@ QCoro::Task<> SourceCollector::refreshLocalLimits(std::string syncSpaceId) {
         snapshot = assemble("local_" + randomHex(16), std::move(syncSpaceId), pass.deviceName,
                             std::move(pass.rows));
     }
-    updateCollect([&](CollectState& collect) { collect.localSnapshot = std::move(snapshot); });
+    updateState(*this, collect_,
+                [&](CollectState& collect) { collect.localSnapshot = std::move(snapshot); });
 }
 
 void SourceCollector::showUploaded(const UsageSnapshot& snapshot) {
-    updateCollect([&](CollectState& collect) { collect.localSnapshot = snapshot; });
+    updateState(*this, collect_, [&](CollectState& collect) { collect.localSnapshot = snapshot; });
 }
 
 void SourceCollector::forgetCollection() {
-    updateCollect([](CollectState& collect) {
+    updateState(*this, collect_, [](CollectState& collect) {
         collect.lastSuccessfulCollectAt.reset();
         collect.phase = CollectState::Phase::notCollected;
         collect.parserError.reset();

@@ -64,8 +64,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    template <class Change> void updateCollect(Change&& change);
-
     AdapterList realAdapters_;
     AdapterList sourceAdapters_;
     std::shared_ptr<HostInfo> hostInfo_;

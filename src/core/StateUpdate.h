@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <utility>
 
 namespace korvo {
@@ -14,6 +15,14 @@ template <class State, class Change> bool applyChange(State& state, Change&& cha
     }
     state = std::move(next);
     return true;
+}
+
+// Applies `change` to a concern's `state` and emits the concern's changed() when it differs.
+template <class Concern, class State, class Change>
+void updateState(Concern& concern, State& state, Change&& change) {
+    if (applyChange(state, std::forward<Change>(change))) {
+        Q_EMIT concern.changed();
+    }
 }
 
 } // namespace korvo

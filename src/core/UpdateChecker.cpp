@@ -32,18 +32,12 @@ bool sameOrigin(const QUrl& a, const QUrl& b) {
 UpdateChecker::UpdateChecker(Settings settings, QNetworkAccessManager* network, QObject* parent)
     : QObject(parent), settings_(std::move(settings)), network_(network) {}
 
-template <class Change> void UpdateChecker::update(Change&& change) {
-    if (applyChange(state_, std::forward<Change>(change))) {
-        Q_EMIT changed();
-    }
-}
-
 QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
     if (state_.isChecking) {
         co_return UpdateCheckOutcome::alreadyRunning;
     }
     QPointer<UpdateChecker> self(this);
-    update([&](UpdateState& updates) {
+    updateState(*this, state_, [&](UpdateState& updates) {
         updates.isChecking = true;
         if (!silent) {
             updates.phase = UpdateState::Phase::checking;
@@ -116,7 +110,7 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
                                                                      : "failed");
     next.isChecking = false;
     next.lastCheckAt = settings_.clock();
-    update([&](UpdateState& updates) { updates = std::move(next); });
+    updateState(*this, state_, [&](UpdateState& updates) { updates = std::move(next); });
     co_return outcome;
 }
 

@@ -45,7 +45,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    template <class Change> void update(Change&& change);
     // The manifest's file as a download URL: https, or on the relay's own origin; nothing
     // (and a log line saying why) otherwise.
     std::optional<QUrl> downloadURL(const QString& file) const;

@@ -10,19 +10,19 @@
 namespace korvo {
 namespace {
 
-std::optional<double> finite(const std::optional<double>& value) {
-    if (value && std::isfinite(*value)) {
-        return value;
-    }
-    return std::nullopt;
-}
-
 // 100 - x, clamped to 0...100, as a whole percent.
 std::string complementPercentText(double value) {
     return wholePercentText(std::clamp(100.0 - value, 0.0, 100.0));
 }
 
 } // namespace
+
+std::optional<double> finiteValue(const std::optional<double>& value) {
+    if (value && std::isfinite(*value)) {
+        return value;
+    }
+    return std::nullopt;
+}
 
 std::string sourceLabel(SourceType source) {
     switch (source) {
@@ -97,10 +97,10 @@ std::string windowKindLabel(UsageWindowKind kind) {
 }
 
 std::string primaryRemainingText(const ProviderUsage& row) {
-    if (const auto remaining = finite(row.usage.remainingPercent)) {
+    if (const auto remaining = finiteValue(row.usage.remainingPercent)) {
         return wholePercentText(*remaining);
     }
-    if (const auto used = finite(row.usage.usedPercent)) {
+    if (const auto used = finiteValue(row.usage.usedPercent)) {
         return complementPercentText(*used);
     }
     if (row.usage.remainingText) {
@@ -110,10 +110,10 @@ std::string primaryRemainingText(const ProviderUsage& row) {
 }
 
 std::string primaryUsedText(const ProviderUsage& row) {
-    if (const auto used = finite(row.usage.usedPercent)) {
+    if (const auto used = finiteValue(row.usage.usedPercent)) {
         return wholePercentText(*used);
     }
-    if (const auto remaining = finite(row.usage.remainingPercent)) {
+    if (const auto remaining = finiteValue(row.usage.remainingPercent)) {
         return complementPercentText(*remaining);
     }
     return std::string(limitUnavailableText);
@@ -169,9 +169,9 @@ std::optional<std::string> tokenDetailsText(const ProviderUsage& row) {
 
 std::optional<double> limitGaugeValue(const ProviderUsage& row) {
     std::optional<double> value;
-    if (const auto remaining = finite(row.usage.remainingPercent)) {
+    if (const auto remaining = finiteValue(row.usage.remainingPercent)) {
         value = *remaining;
-    } else if (const auto used = finite(row.usage.usedPercent)) {
+    } else if (const auto used = finiteValue(row.usage.usedPercent)) {
         value = 100.0 - *used;
     }
     if (value) {

@@ -10,6 +10,9 @@
 namespace korvo {
 
 // Labels under which people see the enumerations.
+// The value when there is one and it is a finite number.
+std::optional<double> finiteValue(const std::optional<double>& value);
+
 std::string sourceLabel(SourceType source);
 std::string confidenceLabel(Confidence confidence);
 std::string buildChannelLabel(KorvoBuildChannel channel);

@@ -5,13 +5,77 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <concepts>
 #include <cstdint>
 #include <limits>
 #include <simdjson.h>
+#include <type_traits>
 #include <variant>
 
 namespace korvo {
 namespace {
+
+// ---- Members ---------------------------------------------------------------------------------
+
+// The members of each record as the wire form names them, in the order they are read; the same
+// lists write the records (members are written sorted by name). `field(name, member)` is a
+// required scalar member, `field.optional` one that may be absent, `field.nested` an object or
+// array of records.
+template <class R, class T>
+concept RecordOf = std::same_as<std::remove_const_t<R>, T>;
+
+// A record written as a JSON object of its own.
+template <class T>
+concept Record = RecordOf<T, SnapshotDevice> || RecordOf<T, UsageWindow> ||
+    RecordOf<T, UsageMetrics> || RecordOf<T, ProviderUsage>;
+
+template <RecordOf<SnapshotDevice> R, class Field> void fields(R& device, Field& field) {
+    field("id", device.id);
+    field("name", device.name);
+    field("kind", device.kind);
+}
+
+template <RecordOf<UsageWindow> R, class Field> void fields(R& window, Field& field) {
+    field("kind", window.kind);
+    field.optional("label", window.label);
+    field.optional("startedAt", window.startedAt);
+    field.optional("resetAt", window.resetAt);
+}
+
+template <RecordOf<UsageMetrics> R, class Field> void fields(R& usage, Field& field) {
+    field.optional("usedPercent", usage.usedPercent);
+    field.optional("remainingPercent", usage.remainingPercent);
+    field.optional("inputTokens", usage.inputTokens);
+    field.optional("outputTokens", usage.outputTokens);
+    field.optional("cachedInputTokens", usage.cachedInputTokens);
+    field.optional("costUsd", usage.costUsd);
+    field.optional("remainingText", usage.remainingText);
+}
+
+template <RecordOf<ProviderUsage> R, class Field> void fields(R& row, Field& field) {
+    field("id", row.id);
+    field("displayName", row.displayName);
+    field("source", row.source);
+    field("confidence", row.confidence);
+    field("status", row.status);
+    field.optional("window", row.window);
+    field.nested("usage", row.usage);
+    field("observedAt", row.observedAt);
+}
+
+template <RecordOf<UsageSnapshot> R, class Field> void fields(R& snapshot, Field& field) {
+    field("schemaVersion", snapshot.schemaVersion);
+    field("snapshotId", snapshot.snapshotId);
+    field("syncSpaceId", snapshot.syncSpaceId);
+    field("updatedAt", snapshot.updatedAt);
+    field.nested("device", snapshot.device);
+    field.nested("providers", snapshot.providers);
+}
+
+// The path of the record at `index` of the array at `path`.
+std::string itemPath(const std::string& path, std::size_t index) {
+    return path + "[" + std::to_string(index) + "]";
+}
 
 // ---- Writing ---------------------------------------------------------------------------------
 
@@ -83,110 +147,67 @@ struct EncodeFailure {
     SnapshotEncodeError error;
 };
 
+template <class R> Node encodeRecord(const R& record, std::string path);
+
+// Writes one record's members; the visitor of fields().
 class ObjectBuilder {
 public:
-    explicit ObjectBuilder(std::string path) : m_path(std::move(path)) {}
+    explicit ObjectBuilder(std::string path) : path_(std::move(path)) {}
 
-    void string(const std::string& key, std::string_view value) { add(key, jsonQuoted(value)); }
-    void optionalString(const std::string& key, const std::optional<std::string>& value) {
-        if (value) {
-            string(key, *value);
-        }
-    }
-    void number(const std::string& key, double value) {
+    void operator()(const std::string& key, std::string_view value) { add(key, jsonQuoted(value)); }
+    void operator()(const std::string& key, double value) {
         if (!std::isfinite(value)) {
             throw EncodeFailure{{memberPath(key), "number is not finite"}};
         }
         add(key, jsonNumber(value));
     }
-    void optionalNumber(const std::string& key, const std::optional<double>& value) {
-        if (value) {
-            number(key, *value);
+    void operator()(const std::string& key, std::int64_t value) { add(key, std::to_string(value)); }
+    void operator()(const std::string& key, Instant value) {
+        (*this)(key, formatInternetDateTime(value));
+    }
+    template <class E>
+    requires std::is_enum_v<E>
+    void operator()(const std::string& key, E value) { (*this)(key, rawValue(value)); }
+    template <class T> void optional(const std::string& key, const std::optional<T>& value) {
+        if (!value) {
+            return;
+        }
+        if constexpr (Record<T>) {
+            nested(key, *value);
+        } else {
+            (*this)(key, *value);
         }
     }
-    void integer(const std::string& key, std::int64_t value) { add(key, std::to_string(value)); }
-    void date(const std::string& key, Instant value) { string(key, formatInternetDateTime(value)); }
-    void optionalDate(const std::string& key, const std::optional<Instant>& value) {
-        if (value) {
-            date(key, *value);
-        }
+    template <Record R> void nested(const std::string& key, const R& record) {
+        add(key, encodeRecord(record, memberPath(key)));
     }
-    void node(const std::string& key, Node value) {
-        m_object.members.push_back({key, std::move(value)});
+    void nested(const std::string& key, const std::vector<ProviderUsage>& rows) {
+        Node::Array items;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            items.items.push_back(encodeRecord(rows[i], itemPath(memberPath(key), i)));
+        }
+        add(key, Node{std::move(items)});
     }
 
-    std::string memberPath(const std::string& key) const {
-        return m_path.empty() ? key : m_path + "." + key;
-    }
-    Node build() { return Node{std::move(m_object)}; }
+    Node build() { return Node{std::move(object_)}; }
 
 private:
-    void add(const std::string& key, std::string literal) {
-        m_object.members.push_back({key, Node{std::move(literal)}});
+    std::string memberPath(const std::string& key) const {
+        return path_.empty() ? key : path_ + "." + key;
+    }
+    void add(const std::string& key, std::string literal) { add(key, Node{std::move(literal)}); }
+    void add(const std::string& key, Node value) {
+        object_.members.push_back({key, std::move(value)});
     }
 
-    std::string m_path;
-    Node::Object m_object;
+    std::string path_;
+    Node::Object object_;
 };
 
-Node encodeDevice(const SnapshotDevice& device, const std::string& path) {
-    ObjectBuilder b(path);
-    b.string("id", device.id);
-    b.string("kind", rawValue(device.kind));
-    b.string("name", device.name);
-    return b.build();
-}
-
-Node encodeWindow(const UsageWindow& window, const std::string& path) {
-    ObjectBuilder b(path);
-    b.string("kind", rawValue(window.kind));
-    b.optionalString("label", window.label);
-    b.optionalDate("resetAt", window.resetAt);
-    b.optionalDate("startedAt", window.startedAt);
-    return b.build();
-}
-
-Node encodeMetrics(const UsageMetrics& usage, const std::string& path) {
-    ObjectBuilder b(path);
-    b.optionalNumber("cachedInputTokens", usage.cachedInputTokens);
-    b.optionalNumber("costUsd", usage.costUsd);
-    b.optionalNumber("inputTokens", usage.inputTokens);
-    b.optionalNumber("outputTokens", usage.outputTokens);
-    b.optionalNumber("remainingPercent", usage.remainingPercent);
-    b.optionalString("remainingText", usage.remainingText);
-    b.optionalNumber("usedPercent", usage.usedPercent);
-    return b.build();
-}
-
-Node encodeProvider(const ProviderUsage& row, const std::string& path) {
-    ObjectBuilder b(path);
-    b.string("confidence", rawValue(row.confidence));
-    b.string("displayName", row.displayName);
-    b.string("id", row.id);
-    b.date("observedAt", row.observedAt);
-    b.string("source", rawValue(row.source));
-    b.string("status", rawValue(row.status));
-    b.node("usage", encodeMetrics(row.usage, b.memberPath("usage")));
-    if (row.window) {
-        b.node("window", encodeWindow(*row.window, b.memberPath("window")));
-    }
-    return b.build();
-}
-
-Node encodeSnapshotNode(const UsageSnapshot& snapshot) {
-    ObjectBuilder b("");
-    b.node("device", encodeDevice(snapshot.device, "device"));
-    Node::Array providers;
-    for (std::size_t i = 0; i < snapshot.providers.size(); ++i) {
-        providers.items.push_back(
-            encodeProvider(snapshot.providers[i], "providers[" + std::to_string(i) + "]"));
-    }
-    b.node("providers", Node{std::move(providers)});
-    b.integer("schemaVersion", snapshot.schemaVersion);
-    b.string("snapshotId", snapshot.snapshotId);
-    b.string("syncSpaceId", snapshot.syncSpaceId);
-    b.date("updatedAt", snapshot.updatedAt);
-    return b.build();
+template <class R> Node encodeRecord(const R& record, std::string path) {
+    ObjectBuilder builder(std::move(path));
+    fields(record, builder);
+    return builder.build();
 }
 
 // Length of the valid UTF-8 sequence at text[pos], or 0 when the bytes there are not one.
@@ -236,21 +257,24 @@ struct DecodeFailure {
     throw DecodeFailure{{kind, std::move(path), std::move(detail)}};
 }
 
+template <class R> R decodeRecord(element value, std::string path);
+
+// Reads one record's members, failing on the first that is missing or malformed.
 class ObjectReader {
 public:
-    ObjectReader(element value, std::string path) : m_path(std::move(path)) {
-        if (value.get(m_object) != simdjson::SUCCESS) {
-            fail(SnapshotDecodeError::Kind::wrongType, m_path, "expected an object");
+    ObjectReader(element value, std::string path) : path_(std::move(path)) {
+        if (value.get(object_) != simdjson::SUCCESS) {
+            fail(SnapshotDecodeError::Kind::wrongType, path_, "expected an object");
         }
     }
 
     std::string memberPath(std::string_view key) const {
-        return m_path.empty() ? std::string(key) : m_path + "." + std::string(key);
+        return path_.empty() ? std::string(key) : path_ + "." + std::string(key);
     }
 
     std::optional<element> optionalMember(std::string_view key) const {
         element value;
-        if (m_object.at_key(key).get(value) != simdjson::SUCCESS ||
+        if (object_.at_key(key).get(value) != simdjson::SUCCESS ||
             value.type() == element_type::NULL_VALUE) {
             return std::nullopt;
         }
@@ -319,6 +343,41 @@ public:
         return *value;
     }
 
+    // The visitor of fields().
+    void operator()(std::string_view key, std::string& value) const { value = string(key); }
+    void operator()(std::string_view key, std::int64_t& value) const { value = integer(key); }
+    void operator()(std::string_view key, Instant& value) const { value = date(key); }
+    template <class E>
+    requires std::is_enum_v<E>
+    void operator()(std::string_view key, E& value) const { value = enumeration<E>(key); }
+    void optional(std::string_view key, std::optional<std::string>& value) const {
+        value = optionalString(key);
+    }
+    void optional(std::string_view key, std::optional<double>& value) const {
+        value = optionalNumber(key);
+    }
+    void optional(std::string_view key, std::optional<Instant>& value) const {
+        value = optionalDate(key);
+    }
+    template <Record R> void optional(std::string_view key, std::optional<R>& record) const {
+        if (const auto value = optionalMember(key)) {
+            record = decodeRecord<R>(*value, memberPath(key));
+        }
+    }
+    template <Record R> void nested(std::string_view key, R& record) const {
+        record = decodeRecord<R>(member(key), memberPath(key));
+    }
+    void nested(std::string_view key, std::vector<ProviderUsage>& rows) const {
+        simdjson::dom::array items;
+        if (member(key).get(items) != simdjson::SUCCESS) {
+            fail(SnapshotDecodeError::Kind::wrongType, memberPath(key), "expected an array");
+        }
+        std::size_t index = 0;
+        for (const element item : items) {
+            rows.push_back(decodeRecord<ProviderUsage>(item, itemPath(memberPath(key), index++)));
+        }
+    }
+
 private:
     std::string asString(element value, std::string_view key) const {
         if (value.type() != element_type::STRING) {
@@ -337,77 +396,15 @@ private:
         return *instant;
     }
 
-    std::string m_path;
-    object m_object;
+    std::string path_;
+    object object_;
 };
 
-SnapshotDevice decodeDevice(element value, const std::string& path) {
-    const ObjectReader r(value, path);
-    SnapshotDevice device;
-    device.id = r.string("id");
-    device.name = r.string("name");
-    device.kind = r.enumeration<SnapshotDeviceKind>("kind");
-    return device;
-}
-
-UsageWindow decodeWindow(element value, const std::string& path) {
-    const ObjectReader r(value, path);
-    UsageWindow window;
-    window.kind = r.enumeration<UsageWindowKind>("kind");
-    window.label = r.optionalString("label");
-    window.startedAt = r.optionalDate("startedAt");
-    window.resetAt = r.optionalDate("resetAt");
-    return window;
-}
-
-UsageMetrics decodeMetrics(element value, const std::string& path) {
-    const ObjectReader r(value, path);
-    UsageMetrics usage;
-    usage.usedPercent = r.optionalNumber("usedPercent");
-    usage.remainingPercent = r.optionalNumber("remainingPercent");
-    usage.inputTokens = r.optionalNumber("inputTokens");
-    usage.outputTokens = r.optionalNumber("outputTokens");
-    usage.cachedInputTokens = r.optionalNumber("cachedInputTokens");
-    usage.costUsd = r.optionalNumber("costUsd");
-    usage.remainingText = r.optionalString("remainingText");
-    return usage;
-}
-
-ProviderUsage decodeProvider(element value, const std::string& path) {
-    const ObjectReader r(value, path);
-    ProviderUsage row;
-    row.id = r.string("id");
-    row.displayName = r.string("displayName");
-    row.source = r.enumeration<SourceType>("source");
-    row.confidence = r.enumeration<Confidence>("confidence");
-    row.status = r.enumeration<ProviderStatus>("status");
-    if (const auto window = r.optionalMember("window")) {
-        row.window = decodeWindow(*window, r.memberPath("window"));
-    }
-    row.usage = decodeMetrics(r.member("usage"), r.memberPath("usage"));
-    row.observedAt = r.date("observedAt");
-    return row;
-}
-
-UsageSnapshot decodeSnapshotElement(element root) {
-    const ObjectReader r(root, "");
-    UsageSnapshot snapshot;
-    snapshot.schemaVersion = r.integer("schemaVersion");
-    snapshot.snapshotId = r.string("snapshotId");
-    snapshot.syncSpaceId = r.string("syncSpaceId");
-    snapshot.updatedAt = r.date("updatedAt");
-    snapshot.device = decodeDevice(r.member("device"), "device");
-    const element providers = r.member("providers");
-    simdjson::dom::array rows;
-    if (providers.get(rows) != simdjson::SUCCESS) {
-        fail(SnapshotDecodeError::Kind::wrongType, "providers", "expected an array");
-    }
-    std::size_t index = 0;
-    for (const element row : rows) {
-        snapshot.providers.push_back(
-            decodeProvider(row, "providers[" + std::to_string(index++) + "]"));
-    }
-    return snapshot;
+template <class R> R decodeRecord(element value, std::string path) {
+    const ObjectReader reader(value, std::move(path));
+    R record;
+    fields(record, reader);
+    return record;
 }
 
 } // namespace
@@ -502,7 +499,7 @@ std::string jsonNumber(double value) {
 
 Result<std::string, SnapshotEncodeError> encodeSnapshot(const UsageSnapshot& snapshot) {
     try {
-        const Node root = encodeSnapshotNode(snapshot);
+        const Node root = encodeRecord(snapshot, "");
         std::string out;
         write(out, root, 0);
         return out;
@@ -520,7 +517,7 @@ Result<UsageSnapshot, SnapshotDecodeError> decodeSnapshot(std::string_view json)
                                    simdjson::error_message(error)};
     }
     try {
-        return decodeSnapshotElement(root);
+        return decodeRecord<UsageSnapshot>(root, "");
     } catch (const DecodeFailure& failure) {
         return failure.error;
     }

@@ -54,8 +54,8 @@ public:
     enum class Case { development, internalBeta, publicBeta, release };
     using enum Case;
 
-    constexpr KorvoBuildChannel(Case value) : m_value(value) {}
-    constexpr operator Case() const { return m_value; }
+    constexpr KorvoBuildChannel(Case value) : value_(value) {}
+    constexpr operator Case() const { return value_; }
 
     // The channel of this build: the build's configured channel value when it equals one of
     // the four raw values exactly (case-sensitively), otherwise release.
@@ -66,7 +66,7 @@ public:
     static KorvoBuildChannel fromConfiguredValue(std::optional<std::string_view> value);
 
 private:
-    Case m_value;
+    Case value_;
 };
 
 template <class E> struct EnumRawValues;

@@ -9,10 +9,10 @@ namespace korvo {
 class LoginItem {
 public:
     enum class Status {
-        NotRegistered,    // off
-        Enabled,          // registered and active
-        RequiresApproval, // registered, waiting for the user's approval
-        NotFound,         // the platform cannot register the application here
+        notRegistered,    // off
+        enabled,          // registered and active
+        requiresApproval, // registered, waiting for the user's approval
+        notFound,         // the platform cannot register the application here
     };
 
     virtual ~LoginItem() = default;

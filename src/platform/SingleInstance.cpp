@@ -39,7 +39,7 @@ QString SingleInstance::socketPath() const {
 SingleInstance::Role SingleInstance::claim(int forwardTimeoutMs) {
     QDir dir(directory_);
     if (!dir.exists() && !dir.mkpath(QStringLiteral("."))) {
-        return Role::Unguarded;
+        return Role::unguarded;
     }
     QFile::setPermissions(directory_,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -49,14 +49,14 @@ SingleInstance::Role SingleInstance::claim(int forwardTimeoutMs) {
         // Nothing listens on a socket left behind by an instance that crashed.
         QLocalServer::removeServer(socketPath());
         server_.setSocketOptions(QLocalServer::UserAccessOption);
-        return server_.listen(socketPath()) ? Role::Primary : Role::Unguarded;
+        return server_.listen(socketPath()) ? Role::primary : Role::unguarded;
     }
     const QLockFile::LockError error = lock_->error();
     lock_.reset();
     if (error != QLockFile::LockFailedError) {
-        return Role::Unguarded; // the lock file itself cannot be written
+        return Role::unguarded; // the lock file itself cannot be written
     }
-    return forward(forwardTimeoutMs) ? Role::Forwarded : Role::Unreachable;
+    return forward(forwardTimeoutMs) ? Role::forwarded : Role::unreachable;
 }
 
 bool SingleInstance::forward(int timeoutMs) {

@@ -15,10 +15,10 @@ class SingleInstance : public QObject {
     Q_OBJECT
 public:
     enum class Role {
-        Primary,     // this process is the instance; reopenRequested fires on later launches
-        Forwarded,   // another instance runs and was asked to show its window
-        Unreachable, // another instance holds the lock but did not answer in time
-        Unguarded,   // the folder or the socket cannot be used: run without the guard
+        primary,     // this process is the instance; reopenRequested fires on later launches
+        forwarded,   // another instance runs and was asked to show its window
+        unreachable, // another instance holds the lock but did not answer in time
+        unguarded,   // the folder or the socket cannot be used: run without the guard
     };
 
     // `directory` holds the lock file and the socket; it is created (mode 0700) when missing.

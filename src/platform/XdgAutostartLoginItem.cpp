@@ -118,16 +118,16 @@ bool XdgAutostartLoginItem::folderWritable() const {
 LoginItem::Status XdgAutostartLoginItem::status() const {
     QFile file(entryPath());
     if (!file.exists()) {
-        return folderWritable() ? Status::NotRegistered : Status::NotFound;
+        return folderWritable() ? Status::notRegistered : Status::notFound;
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        return Status::NotFound;
+        return Status::notFound;
     }
     const EntryFlags flags = parseEntry(file.read(kMaxEntryBytes));
     if (flags.hidden || flags.gnomeDisabled) {
-        return Status::NotRegistered;
+        return Status::notRegistered;
     }
-    return Status::Enabled;
+    return Status::enabled;
 }
 
 std::optional<QString> XdgAutostartLoginItem::registerItem() {

@@ -81,8 +81,71 @@ Instant requiredDate(object o, std::string_view key) {
     return *instant;
 }
 
-template <class T, class Build>
-Result<T, RelayDecodeError> decodeObject(std::string_view body, Build build) {
+// Each answer's members, read from the body's object.
+void read(object o, PairingSessionResponse& r) {
+    r.pairingSessionId = identifier(o, "pairingSessionId");
+    r.pairingCode = identifier(o, "pairingCode");
+    r.qrPayload = requiredString(o, "qrPayload");
+    r.expiresAt = requiredDate(o, "expiresAt");
+}
+
+void read(object o, PairingStatusResponse& r) {
+    r.status = shownString(o, "status");
+    r.connectorDeviceId = optionalIdentifier(o, "connectorDeviceId");
+    r.syncSpaceId = optionalIdentifier(o, "syncSpaceId");
+    r.connectorDeviceToken = optionalString(o, "connectorDeviceToken", {});
+}
+
+void read(object o, SnapshotUploadResponse& r) {
+    r.status = shownString(o, "status");
+    r.snapshotId = identifier(o, "snapshotId");
+    r.updatedAt = requiredDate(o, "updatedAt");
+}
+
+void read(object o, HealthResponse& r) {
+    r.status = shownString(o, "status");
+    r.environment = optionalShownString(o, "environment", {});
+    // An addition to the health answer: anything but a string is ignored, never a failure.
+    std::string_view webApp;
+    if (o["webApp"].get_string().get(webApp) == simdjson::SUCCESS) {
+        r.webApp = std::string(webApp);
+    }
+}
+
+void read(object o, DevicesResponse& r) {
+    element list;
+    if (o["devices"].get(list) != simdjson::SUCCESS || list.is_null()) {
+        failWith("the member \"devices\" is missing");
+    }
+    simdjson::dom::array items;
+    if (list.get_array().get(items) != simdjson::SUCCESS) {
+        failWith("the member \"devices\" is not an array");
+    }
+    std::size_t index = 0;
+    for (element item : items) {
+        const std::string path = "devices[" + std::to_string(index++) + "]";
+        object device;
+        if (item.get_object().get(device) != simdjson::SUCCESS) {
+            failWith("\"" + path + "\" is not an object");
+        }
+        RelayDevice d;
+        d.id = identifier(device, "id", path);
+        d.name = shownString(device, "name", path);
+        d.kind = shownString(device, "kind", path);
+        d.createdAt = shownString(device, "createdAt", path);
+        d.lastSeenAt = optionalShownString(device, "lastSeenAt", path);
+        r.devices.push_back(std::move(d));
+    }
+}
+
+void read(object o, DeleteDeviceResponse& r) {
+    r.status = shownString(o, "status");
+    r.deviceId = identifier(o, "deviceId");
+}
+
+} // namespace
+
+template <class Answer> Result<Answer, RelayDecodeError> decodeRelayAnswer(std::string_view body) {
     simdjson::dom::parser parser;
     element root;
     if (body.empty()) {
@@ -96,97 +159,19 @@ Result<T, RelayDecodeError> decodeObject(std::string_view body, Build build) {
         return RelayDecodeError{"the body is not a JSON object"};
     }
     try {
-        return build(o);
+        Answer answer;
+        read(o, answer);
+        return answer;
     } catch (const Failure& failure) {
         return failure.error;
     }
 }
 
-} // namespace
-
-Result<PairingSessionResponse, RelayDecodeError> decodePairingSessionResponse(std::string_view b) {
-    return decodeObject<PairingSessionResponse>(b, [](object o) {
-        PairingSessionResponse r;
-        r.pairingSessionId = identifier(o, "pairingSessionId");
-        r.pairingCode = identifier(o, "pairingCode");
-        r.qrPayload = requiredString(o, "qrPayload");
-        r.expiresAt = requiredDate(o, "expiresAt");
-        return r;
-    });
-}
-
-Result<PairingStatusResponse, RelayDecodeError> decodePairingStatusResponse(std::string_view b) {
-    return decodeObject<PairingStatusResponse>(b, [](object o) {
-        PairingStatusResponse r;
-        r.status = shownString(o, "status");
-        r.connectorDeviceId = optionalIdentifier(o, "connectorDeviceId");
-        r.syncSpaceId = optionalIdentifier(o, "syncSpaceId");
-        r.connectorDeviceToken = optionalString(o, "connectorDeviceToken", {});
-        return r;
-    });
-}
-
-Result<SnapshotUploadResponse, RelayDecodeError> decodeSnapshotUploadResponse(std::string_view b) {
-    return decodeObject<SnapshotUploadResponse>(b, [](object o) {
-        SnapshotUploadResponse r;
-        r.status = shownString(o, "status");
-        r.snapshotId = identifier(o, "snapshotId");
-        r.updatedAt = requiredDate(o, "updatedAt");
-        return r;
-    });
-}
-
-Result<HealthResponse, RelayDecodeError> decodeHealthResponse(std::string_view b) {
-    return decodeObject<HealthResponse>(b, [](object o) {
-        HealthResponse r;
-        r.status = shownString(o, "status");
-        r.environment = optionalShownString(o, "environment", {});
-        // An addition to the health answer: anything but a string is ignored, never a failure.
-        std::string_view webApp;
-        if (o["webApp"].get_string().get(webApp) == simdjson::SUCCESS) {
-            r.webApp = std::string(webApp);
-        }
-        return r;
-    });
-}
-
-Result<DevicesResponse, RelayDecodeError> decodeDevicesResponse(std::string_view b) {
-    return decodeObject<DevicesResponse>(b, [](object o) {
-        element list;
-        if (o["devices"].get(list) != simdjson::SUCCESS || list.is_null()) {
-            failWith("the member \"devices\" is missing");
-        }
-        simdjson::dom::array items;
-        if (list.get_array().get(items) != simdjson::SUCCESS) {
-            failWith("the member \"devices\" is not an array");
-        }
-        DevicesResponse r;
-        std::size_t index = 0;
-        for (element item : items) {
-            const std::string path = "devices[" + std::to_string(index++) + "]";
-            object device;
-            if (item.get_object().get(device) != simdjson::SUCCESS) {
-                failWith("\"" + path + "\" is not an object");
-            }
-            RelayDevice d;
-            d.id = identifier(device, "id", path);
-            d.name = shownString(device, "name", path);
-            d.kind = shownString(device, "kind", path);
-            d.createdAt = shownString(device, "createdAt", path);
-            d.lastSeenAt = optionalShownString(device, "lastSeenAt", path);
-            r.devices.push_back(std::move(d));
-        }
-        return r;
-    });
-}
-
-Result<DeleteDeviceResponse, RelayDecodeError> decodeDeleteDeviceResponse(std::string_view b) {
-    return decodeObject<DeleteDeviceResponse>(b, [](object o) {
-        DeleteDeviceResponse r;
-        r.status = shownString(o, "status");
-        r.deviceId = identifier(o, "deviceId");
-        return r;
-    });
-}
+template Result<PairingSessionResponse, RelayDecodeError> decodeRelayAnswer(std::string_view);
+template Result<PairingStatusResponse, RelayDecodeError> decodeRelayAnswer(std::string_view);
+template Result<SnapshotUploadResponse, RelayDecodeError> decodeRelayAnswer(std::string_view);
+template Result<HealthResponse, RelayDecodeError> decodeRelayAnswer(std::string_view);
+template Result<DevicesResponse, RelayDecodeError> decodeRelayAnswer(std::string_view);
+template Result<DeleteDeviceResponse, RelayDecodeError> decodeRelayAnswer(std::string_view);
 
 } // namespace korvo

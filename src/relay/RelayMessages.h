@@ -73,11 +73,14 @@ struct RelayDecodeError {
     friend bool operator==(const RelayDecodeError&, const RelayDecodeError&) = default;
 };
 
-Result<PairingSessionResponse, RelayDecodeError> decodePairingSessionResponse(std::string_view);
-Result<PairingStatusResponse, RelayDecodeError> decodePairingStatusResponse(std::string_view);
-Result<SnapshotUploadResponse, RelayDecodeError> decodeSnapshotUploadResponse(std::string_view);
-Result<HealthResponse, RelayDecodeError> decodeHealthResponse(std::string_view);
-Result<DevicesResponse, RelayDecodeError> decodeDevicesResponse(std::string_view);
-Result<DeleteDeviceResponse, RelayDecodeError> decodeDeleteDeviceResponse(std::string_view);
+// Decodes a body that is one JSON object into the answer `Answer`, one of the records above.
+template <class Answer> Result<Answer, RelayDecodeError> decodeRelayAnswer(std::string_view body);
+
+inline constexpr auto decodePairingSessionResponse = &decodeRelayAnswer<PairingSessionResponse>;
+inline constexpr auto decodePairingStatusResponse = &decodeRelayAnswer<PairingStatusResponse>;
+inline constexpr auto decodeSnapshotUploadResponse = &decodeRelayAnswer<SnapshotUploadResponse>;
+inline constexpr auto decodeHealthResponse = &decodeRelayAnswer<HealthResponse>;
+inline constexpr auto decodeDevicesResponse = &decodeRelayAnswer<DevicesResponse>;
+inline constexpr auto decodeDeleteDeviceResponse = &decodeRelayAnswer<DeleteDeviceResponse>;
 
 } // namespace korvo

@@ -71,13 +71,13 @@ protected:
 };
 
 TEST_F(LoginItemTest, StatusFollowsTheEntryAndItsFlags) {
-    EXPECT_EQ(item().status(), Status::NotRegistered); // no entry, not even the folder
+    EXPECT_EQ(item().status(), Status::notRegistered); // no entry, not even the folder
     const std::pair<QByteArray, Status> cases[] = {
-        {"[Desktop Entry]\nType=Application\nExec=x\n", Status::Enabled},
-        {"[Desktop Entry]\nType=Application\nHidden=true\nExec=x\n", Status::NotRegistered},
-        {"[Desktop Entry]\nHidden = true\n", Status::NotRegistered},
-        {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", Status::NotRegistered},
-        {"[Desktop Entry]\nExec=x\n[Desktop Action a]\nHidden=true\n", Status::Enabled},
+        {"[Desktop Entry]\nType=Application\nExec=x\n", Status::enabled},
+        {"[Desktop Entry]\nType=Application\nHidden=true\nExec=x\n", Status::notRegistered},
+        {"[Desktop Entry]\nHidden = true\n", Status::notRegistered},
+        {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", Status::notRegistered},
+        {"[Desktop Entry]\nExec=x\n[Desktop Action a]\nHidden=true\n", Status::enabled},
     };
     for (const auto& [contents, expected] : cases) {
         writeEntry(contents);
@@ -89,7 +89,7 @@ TEST_F(LoginItemTest, RegisterWritesAnEntryOverAHiddenOneAndUnregisterRemovesIt)
     writeEntry("[Desktop Entry]\nHidden=true\n");
     auto loginItem = item();
     EXPECT_EQ(loginItem.registerItem(), std::nullopt);
-    EXPECT_EQ(loginItem.status(), Status::Enabled);
+    EXPECT_EQ(loginItem.status(), Status::enabled);
     QFile file(loginItem.entryPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray contents = file.readAll();
@@ -97,7 +97,7 @@ TEST_F(LoginItemTest, RegisterWritesAnEntryOverAHiddenOneAndUnregisterRemovesIt)
                 contents.contains("\nType=Application\n"))
         << contents.data();
     EXPECT_EQ(loginItem.unregisterItem(), std::nullopt);
-    EXPECT_EQ(loginItem.status(), Status::NotRegistered);
+    EXPECT_EQ(loginItem.status(), Status::notRegistered);
     EXPECT_EQ(loginItem.unregisterItem(), std::nullopt); // nothing to remove is no failure
 }
 

@@ -31,18 +31,18 @@ TEST_F(SingleInstanceTest, LaterLaunchesAreForwardedToTheFirstUntilItEnds) {
     ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
     leftover.close();
     auto first = std::make_unique<SingleInstance>(dir_);
-    ASSERT_EQ(first->claim(), Role::Primary);
+    ASSERT_EQ(first->claim(), Role::primary);
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(dir_).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     QSignalSpy reopened(first.get(), &SingleInstance::reopenRequested);
     for (int launch = 1; launch <= 2; ++launch) {
-        EXPECT_EQ(SingleInstance(dir_).claim(), Role::Forwarded);
+        EXPECT_EQ(SingleInstance(dir_).claim(), Role::forwarded);
         EXPECT_TRUE(reopened.count() == launch || reopened.wait(2000));
         EXPECT_EQ(reopened.count(), launch);
     }
     first.reset();
-    EXPECT_EQ(SingleInstance(dir_).claim(), Role::Primary);
+    EXPECT_EQ(SingleInstance(dir_).claim(), Role::primary);
 }
 
 // A holder that does not answer is reported in time; an unusable folder runs unguarded.
@@ -52,12 +52,12 @@ TEST_F(SingleInstanceTest, AnUnansweringHolderOrAnUnusableFolder) {
     ASSERT_TRUE(held.tryLock(0));
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(SingleInstance(dir_).claim(300), Role::Unreachable);
+    EXPECT_EQ(SingleInstance(dir_).claim(300), Role::unreachable);
     EXPECT_LT(clock.elapsed(), 1500);
 
     QFile blocker(root_.filePath(u"blocked"_s)); // a file where the folder's parent should be
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    EXPECT_EQ(SingleInstance(root_.filePath(u"blocked/korvo"_s)).claim(), Role::Unguarded);
+    EXPECT_EQ(SingleInstance(root_.filePath(u"blocked/korvo"_s)).claim(), Role::unguarded);
 }
 
 } // namespace

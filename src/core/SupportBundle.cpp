@@ -1,9 +1,8 @@
-// ConnectorModel: the support bundle and the snapshot export.
+#include "core/SupportBundle.h"
+
 #include "core/ConnectorModel.h"
 #include "core/ConnectorModelText.h"
 #include "model/DisplayText.h"
-#include "model/SnapshotJson.h"
-#include "platform/Pasteboard.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -42,31 +41,33 @@ QString joined(const std::vector<std::string>& parts, const QString& separator) 
 
 } // namespace
 
-QString ConnectorModel::bundleDateText(const std::optional<Instant>& date) const {
+SupportBundle::SupportBundle(Settings settings) : settings_(std::move(settings)) {}
+
+QString SupportBundle::dateText(const std::optional<Instant>& date) const {
     if (!date) {
         return QStringLiteral("never");
     }
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(date->time_since_epoch()).count();
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(milliseconds, QTimeZone::utc())
-                                .toTimeZone(options_.timeZone);
-    const QLocale& locale = options_.locale;
+                                .toTimeZone(settings_.timeZone);
+    const QLocale& locale = settings_.locale;
     const QString separator =
         locale.language() == QLocale::English ? QStringLiteral(" at ") : QStringLiteral(", ");
     return locale.toString(local.date(), abbreviatedDateFormat(locale)) + separator +
            locale.toString(local.time(), standardTimeFormat(locale));
 }
 
-QString ConnectorModel::supportBundleText() const {
-    const BuildInfo& build = options_.buildInfo;
+QString SupportBundle::text(const ConnectorModel& model) const {
+    const BuildInfo& build = settings_.buildInfo;
     const std::optional<std::string> channel =
         build.channel ? std::optional<std::string>(stdText(*build.channel)) : std::nullopt;
     const KorvoBuildChannel buildChannel = KorvoBuildChannel::fromConfiguredValue(channel);
-    const std::optional<UsageSnapshot>& snapshot = displaySnapshot();
+    const std::optional<UsageSnapshot>& snapshot = model.displaySnapshot();
 
     QString text;
-    text += QStringLiteral("Korvo Connector Support Bundle\nGenerated: ") +
-            bundleDateText(options_.clock());
+    text +=
+        QStringLiteral("Korvo Connector Support Bundle\nGenerated: ") + dateText(settings_.clock());
     text += QStringLiteral("\nApp surface: macOS Connector\nApp version: ") +
             build.version.value_or(QStringLiteral("unknown")) + QStringLiteral(" (") +
             build.build.value_or(QStringLiteral("unknown")) + QStringLiteral(")\nBuild channel: ") +
@@ -76,35 +77,35 @@ QString ConnectorModel::supportBundleText() const {
                 "tokens, session keys, auth files, raw provider logs, or raw prompts.\nTester "
                 "note: Describe what looked wrong, then paste this bundle and the iPhone support "
                 "bundle if available.\n\nStatus: ") +
-            statusMessage();
-    text += QStringLiteral("\nRelay URL: ") + relayURLText();
-    text += QStringLiteral("\nRelay health: ") + relayHealthStatus();
-    text += QStringLiteral("\nRelay env: ") + relayEnvironment();
-    text +=
-        QStringLiteral("\nPaired: ") + (isPaired() ? QStringLiteral("yes") : QStringLiteral("no"));
-    text +=
-        QStringLiteral("\nSync space: ") + pairing_.syncSpaceId.value_or(QStringLiteral("none"));
-    text += QStringLiteral("\nConnector device: ") + connectorDeviceId_;
-    text += QStringLiteral("\nAuto sync: ") + autoSyncStatus();
+            model.statusMessage();
+    text += QStringLiteral("\nRelay URL: ") + model.relayURLText();
+    text += QStringLiteral("\nRelay health: ") + model.relayHealthStatus();
+    text += QStringLiteral("\nRelay env: ") + model.relayEnvironment();
+    text += QStringLiteral("\nPaired: ") +
+            (model.isPaired() ? QStringLiteral("yes") : QStringLiteral("no"));
+    text += QStringLiteral("\nSync space: ") +
+            model.pairing().syncSpaceId.value_or(QStringLiteral("none"));
+    text += QStringLiteral("\nConnector device: ") + model.connectorDeviceId();
+    text += QStringLiteral("\nAuto sync: ") + model.autoSyncStatus();
     text += QStringLiteral("\nSync interval: 30 seconds");
-    text += QStringLiteral("\nMac power: ") + powerStatus();
-    text += QStringLiteral("\nLast sleep: ") + bundleDateText(autoSync().lastSleepAt);
-    text += QStringLiteral("\nLast wake: ") + bundleDateText(autoSync().lastWakeAt);
-    text += QStringLiteral("\nOpen at Login: ") + launchAtLoginStatus();
-    text += QStringLiteral("\nUpdate status: ") + updateStatus();
-    text += QStringLiteral("\nLast update check: ") + bundleDateText(updates().lastCheckAt);
-    text += QStringLiteral("\nLast collect: ") + bundleDateText(collect().lastSuccessfulCollectAt);
-    text += QStringLiteral("\nCollect status: ") + lastCollectStatus();
-    text += QStringLiteral("\nParser error: ") + lastParserError();
-    text += QStringLiteral("\nLast upload: ") + lastUploadStatus();
-    text += QStringLiteral("\nLast upload at: ") + bundleDateText(upload_.lastUploadAt);
-    text += QStringLiteral("\nLast upload error: ") + lastUploadError();
-    text += QStringLiteral("\nDevices: ") + deviceListStatus();
-    text += QStringLiteral("\nDevice list error: ") + lastDeviceListError();
+    text += QStringLiteral("\nMac power: ") + model.powerStatus();
+    text += QStringLiteral("\nLast sleep: ") + dateText(model.autoSync().lastSleepAt);
+    text += QStringLiteral("\nLast wake: ") + dateText(model.autoSync().lastWakeAt);
+    text += QStringLiteral("\nOpen at Login: ") + model.launchAtLoginStatus();
+    text += QStringLiteral("\nUpdate status: ") + model.updateStatus();
+    text += QStringLiteral("\nLast update check: ") + dateText(model.updates().lastCheckAt);
+    text += QStringLiteral("\nLast collect: ") + dateText(model.collect().lastSuccessfulCollectAt);
+    text += QStringLiteral("\nCollect status: ") + model.lastCollectStatus();
+    text += QStringLiteral("\nParser error: ") + model.lastParserError();
+    text += QStringLiteral("\nLast upload: ") + model.lastUploadStatus();
+    text += QStringLiteral("\nLast upload at: ") + dateText(model.upload().lastUploadAt);
+    text += QStringLiteral("\nLast upload error: ") + model.lastUploadError();
+    text += QStringLiteral("\nDevices: ") + model.deviceListStatus();
+    text += QStringLiteral("\nDevice list error: ") + model.lastDeviceListError();
 
     text += QStringLiteral("\n\nLatest snapshot:\n") +
             (snapshot ? qText(snapshot->snapshotId) : QStringLiteral("none")) + u'\n' +
-            bundleDateText(snapshot ? std::optional<Instant>(snapshot->updatedAt) : std::nullopt);
+            dateText(snapshot ? std::optional<Instant>(snapshot->updatedAt) : std::nullopt);
 
     QStringList providerBlocks;
     if (snapshot) {
@@ -116,23 +117,23 @@ QString ConnectorModel::supportBundleText() const {
             block += QStringLiteral("\n  primary used: ") + qText(primaryUsedText(row));
             block += QStringLiteral("\n  primary window: ") + qText(primaryWindowText(row));
             block += QStringLiteral("\n  reset: ") +
-                     (resetAt ? bundleDateText(resetAt) : QStringLiteral("unavailable"));
+                     (resetAt ? dateText(resetAt) : QStringLiteral("unavailable"));
             block += QStringLiteral("\n  additional limits: ") +
                      qText(row.usage.remainingText).value_or(QStringLiteral("none"));
             block += QStringLiteral("\n  source: ") + qText(sourceLabel(row.source));
             block += QStringLiteral("\n  confidence: ") + qText(confidenceLabel(row.confidence));
             block += QStringLiteral("\n  status: ") + qText(std::string(rawValue(row.status)));
-            block += QStringLiteral("\n  observed: ") + bundleDateText(row.observedAt);
+            block += QStringLiteral("\n  observed: ") + dateText(row.observedAt);
             providerBlocks.append(block);
         }
     }
     text += QStringLiteral("\n\nProviders:\n") +
             (snapshot ? providerBlocks.join(u'\n') : QStringLiteral("- no latest snapshot"));
 
-    text += QStringLiteral("\n\nSources:\n") + sourceDiagnosticsText();
+    text += QStringLiteral("\n\nSources:\n") + sourcesText(model.sources());
 
     QStringList deviceLines;
-    for (const RelayDevice& device : relay_.devices) {
+    for (const RelayDevice& device : model.relay().devices) {
         deviceLines.append(QStringLiteral("- ") + qText(device.name) + QStringLiteral(" (") +
                            qText(device.kind) + QStringLiteral("): ") + qText(device.id) +
                            QStringLiteral(", lastSeenAt: ") +
@@ -144,9 +145,9 @@ QString ConnectorModel::supportBundleText() const {
     return text;
 }
 
-QString ConnectorModel::sourceDiagnosticsText() const {
+QString SupportBundle::sourcesText(const SourceDiagnosticsState& sources) {
     QStringList blocks;
-    for (const AdapterDiagnostic& diagnostic : sources().diagnostics) {
+    for (const AdapterDiagnostic& diagnostic : sources.diagnostics) {
         QString block =
             QStringLiteral("- ") + qText(diagnostic.displayName) + QStringLiteral(": ") +
             (diagnostic.isAvailable ? QStringLiteral("found") : QStringLiteral("not found"));
@@ -160,33 +161,6 @@ QString ConnectorModel::sourceDiagnosticsText() const {
         blocks.append(block);
     }
     return blocks.isEmpty() ? QStringLiteral("- not checked") : blocks.join(u'\n');
-}
-
-void ConnectorModel::copySupportBundle() {
-    if (options_.pasteboard) {
-        options_.pasteboard->setText(supportBundleText());
-    }
-}
-
-std::optional<QString> ConnectorModel::latestSnapshotJSON() const {
-    const std::optional<UsageSnapshot>& snapshot = displaySnapshot();
-    if (!snapshot) {
-        return std::nullopt;
-    }
-    const auto encoded = encodeSnapshot(*snapshot);
-    if (!encoded.ok()) {
-        return std::nullopt;
-    }
-    return qText(encoded.value());
-}
-
-void ConnectorModel::copyLatestSnapshotJSON() {
-    if (!options_.pasteboard) {
-        return;
-    }
-    if (const std::optional<QString> json = latestSnapshotJSON()) {
-        options_.pasteboard->setText(*json);
-    }
 }
 
 } // namespace korvo
