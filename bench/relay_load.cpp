@@ -233,6 +233,11 @@ bool shared(const Settings& s) {
     std::vector<std::unique_ptr<RelayProcess>> relays;
     LoadTargets targets;
     targets.retries = s.retries;
+    // A line to wait for, for a script that disturbs the relays during the uploads.
+    targets.uploadsStarting = [] {
+        std::printf("uploads starting\n");
+        std::fflush(stdout);
+    };
     if (!s.target.empty()) {
         const auto colon = s.target.rfind(':');
         targets.host = s.target.substr(0, colon);

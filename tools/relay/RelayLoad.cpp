@@ -119,7 +119,7 @@ std::string LoadReport::summary() const {
 }
 
 LoadReport runUploadLoad(const std::string& host, int port, int devices, int uploads) {
-    return runUploadLoad(LoadTargets{host, port, port, port, 0}, devices, uploads);
+    return runUploadLoad(LoadTargets{host, port, port, port, 0, {}}, devices, uploads);
 }
 
 LoadReport runUploadLoad(const LoadTargets& targets, int devices, int uploads) {
@@ -141,6 +141,9 @@ LoadReport runUploadLoad(const LoadTargets& targets, int devices, int uploads) {
             }
             paired.push_back(std::move(*device));
         }
+    }
+    if (targets.uploadsStarting) {
+        targets.uploadsStarting();
     }
 
     std::mutex mutex;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,8 @@ struct LoadTargets {
     int uploadPort = 0; // uploads
     int readPort = 0;   // reading the latest snapshots back
     int retries = 0;    // times an upload that failed or went unanswered is sent again
+    // Called once every device is paired, just before the uploads begin.
+    std::function<void()> uploadsStarting;
 };
 
 // Pairs `devices` connectors (session, phone claim, poll), then uploads `uploads` distinct
