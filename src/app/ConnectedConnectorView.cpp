@@ -33,13 +33,16 @@ ConnectedConnectorView::ConnectedConnectorView(ConnectorModel& model, Clock cloc
     auto* actions = makeButtonRow(this, {});
     if (channel == KorvoBuildChannel::development) {
         auto* copyJSON = new QPushButton(QStringLiteral("Copy Latest Snapshot JSON"), actions);
+        copyJSON->setObjectName(QStringLiteral("copyLatestSnapshotJSON"));
         connect(copyJSON, &QPushButton::clicked, this, [this] { model_.copyLatestSnapshotJSON(); });
         actions->layout()->addWidget(copyJSON);
     }
     auto* copyBundle = new QPushButton(QStringLiteral("Copy Support Bundle"), actions);
+    copyBundle->setObjectName(QStringLiteral("copySupportBundle"));
     connect(copyBundle, &QPushButton::clicked, this, [this] { model_.copySupportBundle(); });
     actions->layout()->addWidget(copyBundle);
     auto* unlink = new QPushButton(QStringLiteral("Unlink Device"), actions);
+    unlink->setObjectName(QStringLiteral("unlinkDevice"));
     applyTint(unlink, Tint::red);
     QPalette unlinkPalette = unlink->palette();
     unlinkPalette.setColor(QPalette::ButtonText, tintColor(Tint::red, unlinkPalette));

@@ -42,8 +42,10 @@ ConnectorMenuView::ConnectorMenuView(ConnectorModel& model, Clock clock,
     updates_ = addTextRow();
     addSeparator();
     download_ = addAction(QStringLiteral("Download Update"));
+    download_->setObjectName(QStringLiteral("downloadUpdate"));
     connect(download_, &QAction::triggered, this, [this] { model_.openDownloadPage(); });
     checkUpdates_ = addAction(QStringLiteral("Check for Updates"));
+    checkUpdates_->setObjectName(QStringLiteral("checkForUpdates"));
     connect(checkUpdates_, &QAction::triggered, this,
             [this] { launch([this] { return model_.checkForUpdates(false); }); });
     addSeparator();
@@ -51,19 +53,25 @@ ConnectorMenuView::ConnectorMenuView(ConnectorModel& model, Clock clock,
     noLimits_->setText(QStringLiteral("Limits: Not available yet"));
     limitsEnd_ = addSeparator();
     openAtLogin_ = addAction(QStringLiteral("Open at Login"));
+    openAtLogin_->setObjectName(QStringLiteral("openAtLogin"));
     openAtLogin_->setCheckable(true);
     connect(openAtLogin_, &QAction::triggered, this,
             [this](bool checked) { model_.setLaunchAtLogin(checked); });
     addSeparator();
-    connect(addAction(QStringLiteral("Open Pairing")), &QAction::triggered, this, [this] {
+    QAction* openPairing = addAction(QStringLiteral("Open Pairing"));
+    openPairing->setObjectName(QStringLiteral("openPairing"));
+    connect(openPairing, &QAction::triggered, this, [this] {
         if (openWindow_) {
             openWindow_();
         }
     });
     refreshNow_ = addAction(QStringLiteral("Refresh Now"));
+    refreshNow_->setObjectName(QStringLiteral("refreshNow"));
     connect(refreshNow_, &QAction::triggered, this,
             [this] { launch([this] { return model_.syncNow(); }); });
-    connect(addAction(QStringLiteral("Refresh Limits")), &QAction::triggered, this,
+    QAction* refreshLimits = addAction(QStringLiteral("Refresh Limits"));
+    refreshLimits->setObjectName(QStringLiteral("refreshLimits"));
+    connect(refreshLimits, &QAction::triggered, this,
             [this] { launch([this] { return model_.refreshLocalLimits(); }); });
     connect(addAction(QStringLiteral("Copy Latest Snapshot JSON")), &QAction::triggered, this,
             [this] { model_.copyLatestSnapshotJSON(); });
@@ -89,6 +97,7 @@ void ConnectorMenuView::setAlerts(QuotaAlertMonitor* alerts) {
     }
     const QList<QAction*> items = actions();
     alerts_ = new QAction(QStringLiteral("Alerts"), this);
+    alerts_->setObjectName(QStringLiteral("alerts"));
     alerts_->setCheckable(true);
     alerts_->setChecked(alerts->enabled());
     insertAction(items.value(items.indexOf(openAtLogin_) + 1), alerts_);

@@ -33,6 +33,9 @@ ConnectorUpdateView::ConnectorUpdateView(ConnectorModel& model, Clock clock, QWi
     version_->setWordWrap(true);
     availableLayout->addWidget(version_);
     auto* download = new QPushButton(QStringLiteral("Download Update"), available_);
+    download->setObjectName(QStringLiteral("downloadUpdate"));
+    checkAgain_->setObjectName(QStringLiteral("checkForUpdatesAgain"));
+    check_->setObjectName(QStringLiteral("checkForUpdates"));
     availableLayout->addWidget(makeButtonRow(available_, {download, checkAgain_}));
     layout->addWidget(available_);
 

@@ -33,6 +33,7 @@ ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
     titles->addWidget(
         makeLabel(QStringLiteral("Korvo Connector"), TextStyle::title2, Tint::primary, page, true));
     status_ = makeLabel({}, TextStyle::body, Tint::secondary, page);
+    status_->setObjectName(QStringLiteral("status"));
     titles->addWidget(status_);
     // A relay reached over plain HTTP is said under the status, in every build channel.
     relayWarning_ = makeLabel({}, TextStyle::caption, Tint::orange, page);
@@ -40,11 +41,13 @@ ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
     titles->addWidget(relayWarning_);
     header->addLayout(titles, 1);
     refreshNow_ = new QPushButton(QStringLiteral("Refresh Now"), page);
+    refreshNow_->setObjectName(QStringLiteral("refreshNow"));
     header->addWidget(refreshNow_, 0, Qt::AlignTop);
     layout->addLayout(header);
     // The current error also stands right under the header, where it is seen; the red line at
     // the end of the page stays as well.
     currentError_ = makeLabel({}, TextStyle::body, Tint::red, page);
+    currentError_->setObjectName(QStringLiteral("currentError"));
     currentError_->setWordWrap(true);
     currentError_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(currentError_);
@@ -65,6 +68,7 @@ ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
         layout->addWidget(support_);
     }
     error_ = makeLabel({}, TextStyle::body, Tint::red, page);
+    error_->setObjectName(QStringLiteral("error"));
     error_->setWordWrap(true);
     error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(error_);

@@ -31,6 +31,8 @@ CurrentLimitsConnectorView::CurrentLimitsConnectorView(ConnectorModel& model, Cl
     rows_->setSpacing(6);
     layout->addLayout(rows_);
     auto* refreshLimits = new QPushButton(QStringLiteral("Refresh Limits"), this);
+    refreshLimits->setObjectName(QStringLiteral("refreshLimits"));
+    refreshAndUpload_->setObjectName(QStringLiteral("refreshAndUpload"));
     layout->addWidget(makeButtonRow(this, {refreshLimits, refreshAndUpload_}));
 
     connect(refreshLimits, &QPushButton::clicked, this,

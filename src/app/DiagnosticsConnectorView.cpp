@@ -39,6 +39,8 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
                               "from provider pages. Korvo shows remaining quota first and only "
                               "uploads sanitized snapshot fields."));
 
+    relayURL_->setObjectName(QStringLiteral("relayURL"));
+    loadDevices_->setObjectName(QStringLiteral("loadDevices"));
     relayURL_->setPlaceholderText(QStringLiteral("Relay URL"));
     relayURL_->setAccessibleName(QStringLiteral("Relay URL"));
     layout->addWidget(relayURL_);
@@ -46,6 +48,8 @@ DiagnosticsConnectorView::DiagnosticsConnectorView(ConnectorModel& model, Clock 
     layout->addWidget(relayWarning_);
     auto* save = new QPushButton(QStringLiteral("Save Relay URL"), this);
     auto* checkRelay = new QPushButton(QStringLiteral("Check Relay"), this);
+    save->setObjectName(QStringLiteral("saveRelayURL"));
+    checkRelay->setObjectName(QStringLiteral("checkRelay"));
     layout->addWidget(makeButtonRow(this, {save, checkRelay}));
 
     values_ = addValueGrid(layout, this, kGridLabels);

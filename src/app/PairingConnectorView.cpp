@@ -43,6 +43,7 @@ PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, Q
         guide));
     layout->addWidget(guide);
 
+    create_->setObjectName(QStringLiteral("createPairingCode"));
     create_->setIcon(symbolIcon("qrcode"));
     auto* createRow = new QHBoxLayout;
     createRow->addWidget(create_);
@@ -58,12 +59,14 @@ PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, Q
     QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     codeFont.setPixelSize(34);
     codeFont.setWeight(QFont::DemiBold);
+    code_->setObjectName(QStringLiteral("pairingCode"));
     code_->setFont(codeFont);
     code_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     details->addWidget(code_);
     details->addWidget(expires_);
     details->addWidget(pollState_);
     auto* checkNow = new QPushButton(QStringLiteral("Check Now"), session_);
+    checkNow->setObjectName(QStringLiteral("checkPairingNow"));
     auto* checkRow = new QHBoxLayout;
     checkRow->addWidget(checkNow);
     checkRow->addStretch();

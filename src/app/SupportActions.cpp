@@ -13,6 +13,10 @@ SupportActions::SupportActions(ConnectorModel& model, QWidget* parent)
       openAtLogin(new QCheckBox(QStringLiteral("Open Korvo Connector at Login"), parent)),
       refreshSources(new QPushButton(QStringLiteral("Refresh Sources"), parent)),
       copyBundle(new QPushButton(QStringLiteral("Copy Support Bundle"), parent)) {
+    checkUpdates->setObjectName(QStringLiteral("checkForUpdates"));
+    openAtLogin->setObjectName(QStringLiteral("openAtLogin"));
+    refreshSources->setObjectName(QStringLiteral("refreshSources"));
+    copyBundle->setObjectName(QStringLiteral("copySupportBundle"));
     ConnectorModel* target = &model;
     QObject::connect(refreshSources, &QPushButton::clicked, parent,
                      [target] { launch([target] { return target->refreshSourceDiagnostics(); }); });

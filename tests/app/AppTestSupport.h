@@ -2,26 +2,16 @@
 
 #include "core/ConnectorModel.h"
 #include "platform/Notifier.h"
-#include "platform/Pasteboard.h"
-#include "platform/UrlOpener.h"
-#include "platform/UserDefaults.h"
-#include "platform/XdgAutostartLoginItem.h"
-#include "relay/FileKeychain.h"
 #include "sources/adapters/ClaudeCodeAdapter.h"
 #include "sources/adapters/CodexAdapter.h"
 #include "sources/adapters/MockAdapter.h"
+#include "support/ModelHarness.h"
 
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
-
-// Failure messages show Qt strings as text.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace korvo::testing {
 
@@ -29,32 +19,46 @@ inline constexpr Instant kTestNow = instantFromUnixSeconds(1772356445); // 2026-
 // Shortly after the fixture tools wrote their files.
 inline constexpr Instant kFixtureNow = instantFromUnixSeconds(1767603600); // 2026-01-05T09:00:00Z
 
-// Texts of the labels a person would see inside `root`, in widget order.
-inline QStringList visibleLabelTexts(const QWidget* root) {
+// What the visible widgets of type W inside `root` show (by `text`: a label's text, a group's
+// title; a literal "&" written "&&" reads as one), in widget order, empty ones left out.
+template <class W>
+QStringList visibleTexts(const QWidget* root, QString (W::*text)() const = &QLabel::text) {
     QStringList texts;
-    for (const QLabel* label : root->findChildren<QLabel*>()) {
-        if (label->isVisibleTo(root) && !label->text().isEmpty()) {
-            texts << label->text();
+    for (const W* widget : root->findChildren<W*>()) {
+        if (widget->isVisibleTo(root) && !(widget->*text)().isEmpty()) {
+            texts << (widget->*text)().replace("&&", "&");
         }
     }
     return texts;
 }
+inline QStringList visibleLabelTexts(const QWidget* root) {
+    return visibleTexts<QLabel>(root);
+}
 
-// The visible widget of type W with this text as shown (a button's "&&" is a literal "&"), or null.
-template <class W = QLabel> W* visible(const QWidget* root, const QString& text) {
-    for (W* widget : root->findChildren<W*>()) {
-        if (widget->isVisibleTo(root) && widget->text().replace("&&", "&") == text) {
+// The visible widget of type W with this object name, or null.
+template <class W = QLabel> W* named(const QWidget* root, const QString& name) {
+    for (W* widget : root->findChildren<W*>(name)) {
+        if (widget->isVisibleTo(root)) {
             return widget;
         }
     }
     return nullptr;
 }
-inline QAbstractButton* button(const QWidget* root, const QString& text) {
-    return visible<QAbstractButton>(root, text);
+// The visible label with this text, or null: for checking that a text is shown.
+inline QLabel* visible(const QWidget* root, const QString& text) {
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->isVisibleTo(root) && label->text().replace("&&", "&") == text) {
+            return label;
+        }
+    }
+    return nullptr;
 }
-// Whether the visible button with this text is enabled; nothing when there is none.
-inline std::optional<bool> enabled(const QWidget* root, const QString& text) {
-    const QAbstractButton* found = button(root, text);
+inline QAbstractButton* button(const QWidget* root, const QString& name) {
+    return named<QAbstractButton>(root, name);
+}
+// Whether the visible button with this name is enabled; nothing when there is none.
+inline std::optional<bool> enabled(const QWidget* root, const QString& name) {
+    const QAbstractButton* found = button(root, name);
     return found ? std::optional(found->isEnabled()) : std::nullopt;
 }
 
@@ -68,41 +72,28 @@ inline QStringList actionTexts(const QMenu& menu) {
     }
     return texts;
 }
-// The visible menu entry with this text, or null.
-inline QAction* action(const QMenu& menu, const QString& text) {
+// The visible menu entry with this object name, or, for the rows of text that have none, with
+// this text; null when there is none.
+inline QAction* action(const QMenu& menu, const QString& nameOrText) {
     for (QAction* item : menu.actions()) {
-        if (item->isVisible() && item->text() == text) {
+        if (item->isVisible() && (item->objectName() == nameOrText ||
+                                  (item->objectName().isEmpty() && item->text() == nameOrText))) {
             return item;
         }
     }
     return nullptr;
 }
 
-// A tool that is or is not on this machine, as its adapter would report it, with `row` as the
+// A tool that is or is not on this machine, as its adapter would report it; its row is the
 // usage it reads.
-struct StaticToolAdapter final : UsageAdapter {
-    StaticToolAdapter(std::string id, std::string name, bool available, bool limits = false) {
-        d.id = std::move(id);
-        d.displayName = std::move(name);
-        d.isAvailable = d.cliInstalled = available;
-        d.limitDataFound = limits;
-        d.trackingStatus = available ? "Detected" : "Not detected";
-    }
-    std::string id() const override { return d.id; }
-    std::string displayName() const override { return d.displayName; }
-    AdapterDiagnostic inspect() const override { return d; }
-    UsageReading read() const override { return {row, std::nullopt}; }
-    AdapterDiagnostic d;
-    std::optional<ProviderUsage> row;
-};
-
-// Keeps what the model copies and the pages it opens.
-struct Recorder final : Pasteboard, UrlOpener {
-    void setText(const QString& text) override { texts.append(text); }
-    void open(const QUrl& url) override { urls.append(url); }
-    QStringList texts;
-    QList<QUrl> urls;
-};
+inline std::shared_ptr<test::FixedAdapter> tool(std::string id, std::string name, bool available,
+                                                bool limits = false) {
+    auto adapter = std::make_shared<test::FixedAdapter>(std::move(id), std::move(name));
+    adapter->diagnostic.isAvailable = adapter->diagnostic.cliInstalled = available;
+    adapter->diagnostic.limitDataFound = limits;
+    adapter->diagnostic.trackingStatus = available ? "Detected" : "Not detected";
+    return adapter;
+}
 
 // Keeps the desktop notifications instead of showing them.
 struct RecordingNotifier final : Notifier {
@@ -112,35 +103,17 @@ struct RecordingNotifier final : Notifier {
     QStringList notices;
 };
 
-// A real model over a temporary home: settings in an INI file, the file keychain, the XDG
-// autostart entry in a temporary folder, nothing listening at the relay or manifest URLs unless a
-// test points them elsewhere, the demo source only, and a clock fixed at kTestNow.
-struct ModelHarness {
+// The model harness as the window sees a release build: the demo source only until a test adds
+// tools.
+struct ModelHarness : test::ModelHarness {
     ModelHarness() {
-        options.home = path("home").toStdString();
-        options.userDefaults = defaults;
-        options.keychainBackend = keychain;
-        options.defaultRelayURL = QUrl("http://127.0.0.1:9");
-        options.manifestURL = QUrl("http://127.0.0.1:9/download/linux/manifest.json");
-        options.clock = fixedClock(kTestNow);
-        options.environment = fixedEnvironment({});
         options.buildInfo = BuildInfo{"1.4.0", "42", "release"};
-        options.syncInterval = std::chrono::hours(1);
-        options.pairingPollInterval = std::chrono::milliseconds(20);
-        options.loginItem = std::make_shared<XdgAutostartLoginItem>(
-            path("autostart"), "korvo-connector.desktop", "/usr/bin/korvo-connector");
-        options.pasteboard = recorder;
-        options.urlOpener = recorder;
         options.realAdapters = AdapterList{};
         options.sourceAdapters = AdapterList{std::make_shared<MockAdapter>(options.clock)};
     }
 
-    ConnectorModel& make() {
-        model_ = std::make_unique<ConnectorModel>(options);
-        return *model_;
-    }
     ConnectorModel& model() { return *model_; }
-    QString path(const QString& name) const { return dir.filePath(name); }
+    ConnectorModel& make() { return *(model_ = &test::ModelHarness::make()); }
 
     // Claude Code and Codex read from the fixture homes (bridge file with two windows; the tool's
     // current session log shape), with the clock at the time those files describe.
@@ -156,24 +129,9 @@ struct ModelHarness {
         options.sourceAdapters =
             AdapterList{std::make_shared<MockAdapter>(options.clock), claude, codex};
     }
-    // What a finished pairing leaves behind.
-    void storePairing() {
-        defaults->setString(ConnectorModel::kSyncSpaceIdKey, "space_1");
-        ASSERT_TRUE(KeychainStore(options.keychainService, keychain)
-                        .save("token-1", KeychainStore::kDeviceTokenAccount)
-                        .ok());
-    }
-
-    QTemporaryDir dir;
-    std::shared_ptr<SettingsUserDefaults> defaults =
-        std::make_shared<SettingsUserDefaults>(path("settings.ini"));
-    std::shared_ptr<FileKeychain> keychain =
-        std::make_shared<FileKeychain>(path("keychain/items").toStdString());
-    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
-    ConnectorModelOptions options;
 
 private:
-    std::unique_ptr<ConnectorModel> model_;
+    ConnectorModel* model_ = nullptr;
 };
 
 } // namespace korvo::testing

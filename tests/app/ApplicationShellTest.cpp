@@ -93,8 +93,8 @@ TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
               "Check for Updates | -- | Limits: Not available yet | -- | Open at Login | -- | "
               "Open Pairing | Refresh Now | Refresh Limits | Copy Latest Snapshot JSON | "
               "Unlink Device | -- | Quit");
-    EXPECT_FALSE(action(menu, "Refresh Now")->isEnabled());
-    EXPECT_FALSE(action(menu, "Open at Login")->isChecked());
+    EXPECT_FALSE(action(menu, "refreshNow")->isEnabled());
+    EXPECT_FALSE(action(menu, "openAtLogin")->isChecked());
     // Status lines are drawn in the menu's text colour, readable against its background.
     const auto luminance = [](const QColor& c) {
         const auto channel = [](double v) {
@@ -113,14 +113,14 @@ TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
     }
 
     // Changes of the model update the items in place: the item under the pointer stays.
-    QAction* refreshLimits = action(menu, "Refresh Limits");
+    QAction* refreshLimits = action(menu, "refreshLimits");
     menu.setActiveAction(refreshLimits);
     // After the local limits are read, a row per tool replaces the placeholder; a change of the
     // model is picked up on the next turn of the event loop.
     QCoro::waitFor(model.refreshLocalLimits());
     QCoreApplication::processEvents();
     EXPECT_EQ(menu.activeAction(), refreshLimits);
-    EXPECT_EQ(action(menu, "Refresh Limits"), refreshLimits);
+    EXPECT_EQ(action(menu, "refreshLimits"), refreshLimits);
     const QStringList texts = actionTexts(menu);
     EXPECT_FALSE(texts.contains("Limits: Not available yet"));
     ASSERT_TRUE(model.displaySnapshot().has_value());
@@ -129,12 +129,12 @@ TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
             << provider.displayName;
     }
 
-    action(menu, "Open Pairing")->trigger();
+    action(menu, "openPairing")->trigger();
     EXPECT_EQ(opened, 1);
-    action(menu, "Open at Login")->trigger();
+    action(menu, "openAtLogin")->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.launchAtLoginEnabled(); }));
     QCoreApplication::processEvents();
-    EXPECT_TRUE(action(menu, "Open at Login")->isChecked());
+    EXPECT_TRUE(action(menu, "openAtLogin")->isChecked());
 }
 
 } // namespace

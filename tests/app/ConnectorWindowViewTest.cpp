@@ -33,27 +33,6 @@ using testing::button;
 using testing::enabled;
 using testing::visible;
 
-QStringList visibleGroupTitles(const QWidget* root) {
-    QStringList titles;
-    for (const QGroupBox* box : root->findChildren<QGroupBox*>()) {
-        if (box->isVisibleTo(root)) {
-            titles << box->title().replace("&&", "&");
-        }
-    }
-    return titles;
-}
-
-// Labels, group titles and buttons a person can see in the page.
-QStringList visibleTexts(const QWidget* root) {
-    QStringList texts = testing::visibleLabelTexts(root) + visibleGroupTitles(root);
-    for (const QAbstractButton* b : root->findChildren<QAbstractButton*>()) {
-        if (b->isVisibleTo(root)) {
-            texts << b->text();
-        }
-    }
-    return texts;
-}
-
 class ConnectorWindowViewTest : public ::testing::Test {
 protected:
     // The page of a model that has run its start-up refresh (no automatic sync once paired).
@@ -79,15 +58,15 @@ protected:
 // two main tools, the demo source and tools that are not there, and are sorted by name. Every
 // panel names the computer, not the Mac, even while the model's status reads "Mac sleeping".
 TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
-    using testing::StaticToolAdapter;
+    using testing::tool;
     harness.options.sourceAdapters = AdapterList{
         std::make_shared<MockAdapter>(harness.options.clock),
-        std::make_shared<StaticToolAdapter>("claude-code", "Claude Code", true, true),
-        std::make_shared<StaticToolAdapter>("codex", "Codex CLI", true),
-        std::make_shared<StaticToolAdapter>("gemini-cli", "Gemini CLI", true),
-        std::make_shared<StaticToolAdapter>("aider", "Aider", true),
-        std::make_shared<StaticToolAdapter>("cursor", "Cursor", false),
-        std::make_shared<StaticToolAdapter>("amazon-q", "Amazon Q", true),
+        tool("claude-code", "Claude Code", true, true),
+        tool("codex", "Codex CLI", true),
+        tool("gemini-cli", "Gemini CLI", true),
+        tool("aider", "Aider", true),
+        tool("cursor", "Cursor", false),
+        tool("amazon-q", "Amazon Q", true),
     };
     for (const bool paired : {false, true}) {
         if (paired) {
@@ -100,21 +79,20 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
             const auto page = startedPage(channel);
             const QWidget* root = page->widget();
             EXPECT_TRUE(visible(root, paired ? "Connected to iPhone" : "Not paired"));
-            EXPECT_EQ(visibleGroupTitles(root),
+            EXPECT_EQ(testing::visibleTexts(root, &QGroupBox::title),
                       QStringList({"Updates", "Current Limits on This Computer"}) +
                           (paired ? QStringList{"Sources & Detected CLIs", "Last Snapshot"}
                                   : QStringList{"Quick Start"}) +
                           QStringList{development ? "Diagnostics" : "Support"});
-            EXPECT_EQ(enabled(root, "Refresh Now"), paired);
-            EXPECT_EQ(enabled(root, "Refresh & Upload"), paired);
-            EXPECT_EQ(enabled(root, "Create Pairing Code"),
+            EXPECT_EQ(enabled(root, "refreshNow"), paired);
+            EXPECT_EQ(enabled(root, "refreshAndUpload"), paired);
+            EXPECT_EQ(enabled(root, "createPairingCode"),
                       paired ? std::nullopt : std::optional(true));
-            EXPECT_EQ(enabled(root, "Unlink Device").has_value(), paired);
-            EXPECT_EQ(enabled(root, "Copy Latest Snapshot JSON").has_value(),
-                      paired && development);
+            EXPECT_EQ(enabled(root, "unlinkDevice").has_value(), paired);
+            EXPECT_EQ(enabled(root, "copyLatestSnapshotJSON").has_value(), paired && development);
             // Nothing serves the manifest here, so the silent check leaves a status, no update.
             EXPECT_TRUE(visible(root, "Connector updates"));
-            EXPECT_FALSE(button(root, "Download Update"));
+            EXPECT_FALSE(button(root, "downloadUpdate"));
             const auto value = [&](const char* name) {
                 return (development ? page->diagnosticsView()->valueLabel(name)
                                     : page->supportView()->valueLabel(name))
@@ -129,7 +107,9 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
             }
             harness.model().handleSleep();
             page->refresh();
-            const QStringList texts = visibleTexts(root);
+            const QStringList texts = testing::visibleLabelTexts(root) +
+                                      testing::visibleTexts(root, &QGroupBox::title) +
+                                      testing::visibleTexts(root, &QAbstractButton::text);
             EXPECT_TRUE(texts.filter("Mac").isEmpty())
                 << texts.filter("Mac").join(" | ").toStdString();
         }
@@ -137,8 +117,8 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
 }
 
 TEST_F(ConnectorWindowViewTest, DiagnosticsFollowTheModelAndErrorsShowInRed) {
-    harness.options.sourceAdapters = AdapterList{
-        std::make_shared<testing::StaticToolAdapter>("claude-code", "Claude Code", true, true)};
+    harness.options.sourceAdapters =
+        AdapterList{testing::tool("claude-code", "Claude Code", true, true)};
     const auto page = startedPage(KorvoBuildChannel::development);
     const QWidget* root = page->widget();
     const auto value = [&](const char* name) {
@@ -149,11 +129,12 @@ TEST_F(ConnectorWindowViewTest, DiagnosticsFollowTheModelAndErrorsShowInRed) {
 
     // Nothing listens at the relay URL: an error line appears, red and selectable.
     EXPECT_TRUE(testing::visibleLabelTexts(root).filter("Relay health check failed").isEmpty());
-    button(root, "Check Relay")->click();
+    button(root, "checkRelay")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return harness.model().errorMessage().has_value(); }));
     page->refresh();
-    const QLabel* error = visible(root, *harness.model().errorMessage());
+    const QLabel* error = testing::named(root, "currentError");
     ASSERT_TRUE(error);
+    EXPECT_EQ(error->text(), *harness.model().errorMessage());
     EXPECT_TRUE(error->text().startsWith("Relay health check failed: "));
     EXPECT_EQ(error->palette().color(QPalette::WindowText),
               tintColor(Tint::red, QApplication::palette()));
@@ -189,7 +170,7 @@ TEST_F(ConnectorWindowViewTest, RelayDataShowsAsPlainTextAndPlainHttpIsWarnedAbo
     for (const auto& [url, shown] :
          {std::pair{"http://relay.example.com", 2}, std::pair{"relay.example.com", 0},
           std::pair{"http://localhost:8787", 0}}) {
-        QLineEdit* field = root->findChild<QLineEdit*>();
+        QLineEdit* field = root->findChild<QLineEdit*>("relayURL");
         field->setText(QString::fromLatin1(url));
         Q_EMIT field->textEdited(field->text());
         page->refresh();
@@ -221,19 +202,20 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     const QWidget* root = page->widget();
     PairingConnectorView* pairing = page->pairingView();
     EXPECT_FALSE(pairing->sessionRow()->isVisibleTo(root)); // no session yet, no QR row
-    button(root, "Create Pairing Code")->click();
+    button(root, "createPairingCode")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] {
         page->refresh();
         return pairing->sessionRow()->isVisibleTo(root) && harness.model().isPollingForPairing();
     }));
     const auto& session = *harness.model().pairingSession();
     EXPECT_EQ(pairing->qrCodeView()->payload().toStdString(), session.qrPayload);
-    const QLabel* code = visible(root, QString::fromStdString(session.pairingCode));
+    const QLabel* code = testing::named(root, "pairingCode");
     ASSERT_TRUE(code);
+    EXPECT_EQ(code->text().toStdString(), session.pairingCode);
     EXPECT_TRUE(code->textInteractionFlags() & Qt::TextSelectableByMouse);
     EXPECT_TRUE(visible(root, "Waiting for iPhone"));
     EXPECT_TRUE(visible(root, "Expires in 10 minutes"));
-    EXPECT_TRUE(button(root, "Check Now"));
+    EXPECT_TRUE(button(root, "checkPairingNow"));
 
     // The phone claims the code it read; the poll completes the pairing and the window
     // switches to the connected panel.
@@ -250,13 +232,13 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     EXPECT_TRUE(visible(root, "Connected to iPhone"));
 
     // Unlinking forgets the session: the pairing panel returns without its QR row.
-    button(root, "Unlink Device")->click();
+    button(root, "unlinkDevice")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] {
         page->refresh();
         return pairing->isVisibleTo(root);
     }));
     EXPECT_FALSE(pairing->sessionRow()->isVisibleTo(root));
-    EXPECT_TRUE(button(root, "Create Pairing Code"));
+    EXPECT_TRUE(button(root, "createPairingCode"));
 }
 
 TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
@@ -272,8 +254,8 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     EXPECT_TRUE(visible(root, "Update available"));
     EXPECT_TRUE(visible(root, "Version 1.5.0 build 57 is available on the download page."));
     EXPECT_TRUE(visible(root, "Checked 3 minutes ago"));
-    EXPECT_TRUE(button(root, "Check Again"));
-    button(root, "Download Update")->click();
+    EXPECT_TRUE(button(root, "checkForUpdatesAgain"));
+    button(root, "downloadUpdate")->click();
     EXPECT_EQ(harness.recorder->urls, QList<QUrl>{harness.options.downloadPageURL});
 }
 
@@ -303,7 +285,7 @@ TEST_F(ConnectorWindowViewTest, ProviderRowsFollowTheSnapshotOrderAndTheSnapshot
     }
     EXPECT_EQ(rowNames, expectedNames);
 
-    button(root, "Copy Latest Snapshot JSON")->click();
+    button(root, "copyLatestSnapshotJSON")->click();
     ASSERT_TRUE(harness.model().latestSnapshotJSON().has_value());
     EXPECT_EQ(harness.recorder->texts, QStringList{*harness.model().latestSnapshotJSON()});
 }
@@ -349,7 +331,7 @@ TEST_F(ConnectorWindowViewTest, OpenPairingScrollsToThePairingButton) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     EXPECT_FALSE(qobject_cast<QLineEdit*>(window->focusWidget()));
     controller.showPairing();
-    QAbstractButton* create = button(window, "Create Pairing Code");
+    QAbstractButton* create = button(window, "createPairingCode");
     ASSERT_TRUE(create);
     EXPECT_EQ(window->focusWidget(), create);
     const QWidget* viewport = controller.view()->viewport();
@@ -402,24 +384,26 @@ TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
 // Every button's state while an operation is under way, against a relay that holds its answer.
 TEST_F(ConnectorWindowViewTest, ButtonStatesWhileOperationsRun) {
     test::CannedServer relay({}); // never answers
-    // The button pressed, and the buttons then enabled ("+") or disabled ("-").
+    // The button pressed and its text meanwhile, and the buttons then enabled ("+") or
+    // disabled ("-").
     struct Case {
         const char* name;
         bool paired;
         const char* press;
         std::function<bool(ConnectorModel&)> running;
+        const char* pressedText;
         const char* enabled;
     };
     const Case cases[] = {
-        {"sync", true, "Refresh Now", [](ConnectorModel& m) { return m.isSyncing(); },
-         "-Refresh Now|-Refresh & Upload|+Refresh Limits|+Unlink Device|+Copy Support Bundle|"
-         "+Check for Updates"},
-        {"pairing code", false, "Create Pairing Code",
-         [](ConnectorModel& m) { return m.isPairing(); },
-         "-Creating Pairing|-Refresh Now|-Refresh & Upload|+Refresh Limits|+Check for Updates"},
-        {"update check", false, "Check for Updates",
-         [](ConnectorModel& m) { return m.isCheckingForUpdates(); },
-         "-Checking|+Create Pairing Code|+Refresh Limits|+Copy Support Bundle"},
+        {"sync", true, "refreshNow", [](ConnectorModel& m) { return m.isSyncing(); }, "Refresh Now",
+         "-refreshNow|-refreshAndUpload|+refreshLimits|+unlinkDevice|+copySupportBundle|"
+         "+checkForUpdates"},
+        {"pairing code", false, "createPairingCode",
+         [](ConnectorModel& m) { return m.isPairing(); }, "Creating Pairing",
+         "-createPairingCode|-refreshNow|-refreshAndUpload|+refreshLimits|+checkForUpdates"},
+        {"update check", false, "checkForUpdates",
+         [](ConnectorModel& m) { return m.isCheckingForUpdates(); }, "Checking",
+         "-checkForUpdates|+createPairingCode|+refreshLimits|+copySupportBundle"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -439,6 +423,7 @@ TEST_F(ConnectorWindowViewTest, ButtonStatesWhileOperationsRun) {
         button(root, c.press)->click();
         ASSERT_TRUE(QTest::qWaitFor([&] { return c.running(model); }));
         page.refresh();
+        EXPECT_EQ(button(root, c.press)->text(), c.pressedText);
         for (const QString& entry : QString(c.enabled).split('|')) {
             EXPECT_EQ(enabled(root, entry.mid(1)), entry.startsWith('+')) << entry.toStdString();
         }

@@ -36,7 +36,7 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
     }
     testing::ModelHarness harness;
     // A tool whose weekly quota is nearly used up.
-    auto codex = std::make_shared<testing::StaticToolAdapter>("codex", "Codex CLI", true, true);
+    auto codex = testing::tool("codex", "Codex CLI", true, true);
     codex->row.emplace();
     codex->row->id = "codex";
     codex->row->displayName = "Codex CLI";
@@ -69,8 +69,8 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
     ConnectorMenuView* menu = app.menu();
     ASSERT_TRUE(menu);
     const auto item = [&](const QString& text) { return testing::action(*menu, text); };
-    ASSERT_TRUE(item("Alerts"));
-    EXPECT_TRUE(item("Alerts")->isChecked());
+    ASSERT_TRUE(item("alerts"));
+    EXPECT_TRUE(item("alerts")->isChecked());
 
     // The start-up refresh reads the low quota: one notification.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !notifier->notices.isEmpty(); }, 5000));
@@ -78,7 +78,7 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
               QStringList{"Codex CLI: 3% remaining: Below 5% of the weekly window."});
     QCoro::waitFor(app.model().refreshLocalLimits());
     EXPECT_EQ(notifier->notices.size(), 1);
-    item("Alerts")->trigger();
+    item("alerts")->trigger();
     EXPECT_FALSE(app.alerts().enabled());
     EXPECT_EQ(harness.defaults->string(QuotaAlertMonitor::kEnabledKey), "false");
 
@@ -86,10 +86,10 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return controller.window() && controller.window()->isVisible(); }));
     controller.window()->close();
-    item("Open Pairing")->trigger();
+    item("openPairing")->trigger();
     QMainWindow* window = controller.window();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window, 5000));
-    QAbstractButton* create = testing::button(window, "Create Pairing Code");
+    QAbstractButton* create = testing::button(window, "createPairingCode");
     ASSERT_TRUE(create);
     EXPECT_TRUE(create->hasFocus());
     EXPECT_GT(controller.view()->verticalScrollBar()->value(), 0);

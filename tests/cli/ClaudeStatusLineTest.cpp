@@ -1,6 +1,6 @@
 #include "launcher/ClaudeStatusLine.h"
 
-#include "PrivateHome.h"
+#include "support/PrivateHome.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

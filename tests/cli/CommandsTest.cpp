@@ -1,6 +1,6 @@
 #include "../qr/ZbarDecode.h"
-#include "PrivateHome.h"
 #include "cli/TerminalQr.h"
+#include "support/PrivateHome.h"
 #include "support/RelayProcess.h"
 
 #include <QDateTime>

@@ -1,10 +1,7 @@
-#include "CoreTestSupport.h"
-#include "model/SnapshotJson.h"
 #include "model/TimeText.h"
 #include "platform/PlatformServices.h"
+#include "support/RelayEndToEnd.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <iostream>
@@ -14,53 +11,8 @@
 namespace korvo {
 namespace {
 
-// Pairing, upload, device list and auto sync against the local relay server, with the phone's
-// side played over HTTP.
-class RelayEndToEndTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(relay_->isRunning());
-        h_.pointAt(relay_->url());
-        h_.claude->report(h_.clock.now());
-    }
-
-    // Creates a code, claims it over HTTP as the phone would and waits for the model to finish
-    // pairing; the phone's sync space and token are kept.
-    void pair(ConnectorModel& m) {
-        test::finish(m.createPairingCode());
-        const std::string code = m.pairingSession().value_or(PairingSessionResponse{}).pairingCode;
-        const auto res = phone().Post("/v1/pairing/claim", R"({"pairingCode":")" + code + "\"}",
-                                      "application/json");
-        ASSERT_TRUE(res && res->status == 200);
-        const QJsonObject claim =
-            QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object();
-        space_ = claim["syncSpaceId"].toString();
-        phoneToken_ = claim["phoneDeviceToken"].toString().toStdString();
-        // Starting automatic sync is the last step of a completed pairing.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return m.hasAutoSyncTask(); }));
-    }
-    httplib::Client phone() const { return httplib::Client("127.0.0.1", relay_->port()); }
-    std::optional<UsageSnapshot> latestOnRelay() {
-        const auto res =
-            phone().Get(u"/v1/sync-spaces/%1/snapshots/latest"_s.arg(space_).toStdString(),
-                        {{"authorization", "Bearer " + phoneToken_}});
-        const auto decoded = decodeSnapshot(res ? res->body : std::string());
-        return decoded.ok() ? std::optional(decoded.value()) : std::nullopt;
-    }
-
-    // The relay comes back on the same port with the same database.
-    void restartRelay() {
-        relay_ = std::make_unique<test::RelayProcess>(h_.path(u"relay.db"_s), QStringList(),
-                                                      relay_->port());
-        ASSERT_TRUE(relay_->isRunning());
-    }
-
-    test::ModelHarness h_;
-    std::unique_ptr<test::RelayProcess> relay_ =
-        std::make_unique<test::RelayProcess>(h_.path(u"relay.db"_s));
-    QString space_;
-    std::string phoneToken_;
-};
+// Pairing, upload, device list and auto sync against the local relay server.
+using RelayEndToEndTest = test::RelayEndToEnd;
 
 TEST_F(RelayEndToEndTest, PairingStoresCredentialsUploadsAndStartsAutoSync) {
     auto keychain = std::make_shared<test::ThreadRecordingKeychain>(h_.keychain);
@@ -98,7 +50,7 @@ TEST_F(RelayEndToEndTest, PairingStoresCredentialsUploadsAndStartsAutoSync) {
     EXPECT_NE(m.localLimitSnapshot(), m.latestSnapshot());
     EXPECT_EQ(m.displaySnapshot(), m.latestSnapshot());
     m.copyLatestSnapshotJSON();
-    EXPECT_EQ(h_.pasteboard->texts,
+    EXPECT_EQ(h_.recorder->texts,
               QStringList{QString::fromStdString(encodeSnapshot(*m.latestSnapshot()).value())});
 }
 

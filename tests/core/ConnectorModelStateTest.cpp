@@ -1,4 +1,4 @@
-#include "CoreTestSupport.h"
+#include "support/ModelHarness.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>

@@ -1,9 +1,8 @@
-#include "CoreTestSupport.h"
-#include "model/SnapshotJson.h"
+#include "platform/PlatformServices.h"
 #include "sources/adapters/ClaudeCodeAdapter.h"
+#include "support/PrivateSecretService.h"
+#include "support/RelayEndToEnd.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,35 +19,8 @@ using test::statuses;
 // changing under the reader, an unreadable home, a damaged settings file, the clock jumping. Each
 // cycle ends in the documented status texts; the next one recovers, and the relay then holds
 // exactly the snapshot the model shows as uploaded.
-class FaultInjectionTest : public ::testing::Test {
+class FaultInjectionTest : public test::RelayEndToEnd {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(relay_->isRunning());
-        h_.pointAt(relay_->url());
-        h_.claude->report(h_.clock.now());
-    }
-
-    // Pairs as the phone would (claiming the code over HTTP) and waits for the first upload.
-    void pair(ConnectorModel& m) {
-        test::finish(m.createPairingCode());
-        const std::string code = m.pairingSession().value_or(PairingSessionResponse{}).pairingCode;
-        const auto res = phone().Post("/v1/pairing/claim", R"({"pairingCode":")" + code + "\"}",
-                                      "application/json");
-        ASSERT_TRUE(res && res->status == 200);
-        const QJsonObject claim =
-            QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object();
-        space_ = claim["syncSpaceId"].toString();
-        phoneToken_ = claim["phoneDeviceToken"].toString().toStdString();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return m.hasAutoSyncTask(); }));
-    }
-    httplib::Client phone() const { return httplib::Client("127.0.0.1", relay_->port()); }
-    std::optional<UsageSnapshot> latestOnRelay() {
-        const auto res =
-            phone().Get(u"/v1/sync-spaces/%1/snapshots/latest"_s.arg(space_).toStdString(),
-                        {{"authorization", "Bearer " + phoneToken_}});
-        const auto decoded = decodeSnapshot(res ? res->body : std::string());
-        return decoded.ok() ? std::optional(decoded.value()) : std::nullopt;
-    }
     void useRelay(ConnectorModel& m, const QUrl& url) {
         m.setRelayBaseURLString(url.toString());
         m.saveRelaySettings();
@@ -77,12 +49,6 @@ protected:
         EXPECT_EQ(m.lastUploadAt(), h_.clock.now());
         EXPECT_EQ(latestOnRelay(), m.latestSnapshot());
     }
-
-    test::ModelHarness h_;
-    std::unique_ptr<test::RelayProcess> relay_ =
-        std::make_unique<test::RelayProcess>(h_.path(u"relay.db"_s));
-    QString space_;
-    std::string phoneToken_;
 };
 
 // The relay killed while it holds an upload half received (it is frozen first, so that the
@@ -101,9 +67,7 @@ TEST_F(FaultInjectionTest, RelayKilledMidUploadLosesNothingItAnswered) {
     EXPECT_EQ(test::finish(std::move(cycle)), SyncOutcome::failed);
     expectFailedCycle(m, good, m.lastUploadError());
     EXPECT_NE(m.lastUploadError(), "None");
-    relay_ =
-        std::make_unique<test::RelayProcess>(h_.path(u"relay.db"_s), QStringList(), relay_->port());
-    ASSERT_TRUE(relay_->isRunning());
+    restartRelay();
     EXPECT_EQ(latestOnRelay(), good);
     expectRecovery(m);
 }
@@ -253,6 +217,50 @@ TEST_F(FaultInjectionTest, DamagedSettingsFile) {
         const SettingsUserDefaults reread(file);
         EXPECT_EQ(reread.string(u"connectorDeviceId"_s), deviceId);
         EXPECT_EQ(reread.string(u"syncSpaceId"_s), space_);
+    }
+}
+
+// The Secret Service that holds the device token is locked, or killed, while the connector runs
+// paired. The cycle that cannot read the token asks for pairing and uploads nothing; the
+// pairing and the token stay where they are, and the first cycle after the service is unlocked
+// or back uploads again. The service is the test's own, on a bus that starts nothing on demand,
+// so one that is gone stays gone; this process opens no other session bus (ctest runs each test
+// in a process of its own).
+TEST_F(FaultInjectionTest, SecretServiceLockedOrGone) {
+    test::PrivateSecretService secrets;
+    qputenv("DBUS_SESSION_BUS_ADDRESS", secrets.address().toUtf8());
+    ASSERT_TRUE(secrets.start());
+    h_.options.keychainBackend = PlatformServices::systemKeychain();
+    ASSERT_TRUE(h_.options.keychainBackend);
+    const KeychainStore store(KeychainStore::kDefaultService, h_.options.keychainBackend);
+    ConnectorModel& m = h_.make();
+    pair(m);
+    const std::optional<std::string> token = store.read(KeychainStore::kDeviceTokenAccount);
+    ASSERT_TRUE(token.has_value());
+
+    const std::tuple<const char*, std::function<bool()>, std::function<bool()>> faults[] = {
+        {"locked", [&] { return secrets.setLocked(true); },
+         [&] { return secrets.setLocked(false); }},
+        {"gone", [&] { return secrets.kill(); }, [&] { return secrets.start(); }},
+    };
+    for (const auto& [fault, cause, mend] : faults) {
+        SCOPED_TRACE(fault);
+        const std::optional<UsageSnapshot> good = m.latestSnapshot();
+        ASSERT_TRUE(cause());
+        h_.clock.advance(30s);
+        EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::notPaired);
+        EXPECT_EQ(statuses(m),
+                  (QStringList{"Connected to iPhone", "Active",
+                               "Uploaded " + QString::fromStdString(good->snapshotId)}));
+        EXPECT_EQ(m.errorMessage(), "Pair with iPhone before uploading snapshots.");
+        EXPECT_EQ(m.latestSnapshot(), good);
+        EXPECT_FALSE(m.isSyncing());
+        EXPECT_TRUE(m.hasAutoSyncTask());
+        EXPECT_EQ(h_.stored(u"syncSpaceId"_s), space_);
+        EXPECT_EQ(latestOnRelay(), good);
+        ASSERT_TRUE(mend());
+        EXPECT_EQ(store.read(KeychainStore::kDeviceTokenAccount), token);
+        expectRecovery(m);
     }
 }
 

@@ -1,11 +1,21 @@
-#include "CoreTestSupport.h"
 #include "core/ConnectorStatusText.h"
 #include "model/TimeText.h"
+#include "support/ModelHarness.h"
 
 #include <functional>
 
 namespace korvo {
 namespace {
+
+// An operation of the model with its outcome as a number, so that one table holds them all.
+template <class Outcome>
+std::function<QCoro::Task<int>(ConnectorModel&)>
+number(QCoro::Task<Outcome> (ConnectorModel::*operation)()) {
+    return [operation](ConnectorModel& m) -> QCoro::Task<int> {
+        const Outcome outcome = co_await (m.*operation)();
+        co_return int(outcome);
+    };
+}
 
 // Each operation returns how it ended, and that agrees with the state it leaves behind.
 TEST(OperationOutcomeTest, OperationsReturnTheOutcomeTheyShow) {
@@ -23,86 +33,38 @@ TEST(OperationOutcomeTest, OperationsReturnTheOutcomeTheyShow) {
         int outcome;
         std::optional<ConnectorError::Kind> error;
     };
-    const auto sync = [](ConnectorModel& m) -> QCoro::Task<int> {
-        const SyncOutcome outcome = co_await m.syncNow();
-        co_return int(outcome);
-    };
-    const auto devices = [](ConnectorModel& m) -> QCoro::Task<int> {
-        const DeviceListOutcome outcome = co_await m.loadDevices();
-        co_return int(outcome);
-    };
-    const auto unlink = [](ConnectorModel& m) -> QCoro::Task<int> {
-        const UnlinkOutcome outcome = co_await m.unlinkDevice();
-        co_return int(outcome);
-    };
-    const auto health = [](ConnectorModel& m) -> QCoro::Task<int> {
-        const RelayHealthOutcome outcome = co_await m.checkRelayHealth();
-        co_return int(outcome);
-    };
+    const auto sync = number(&ConnectorModel::syncNow);
+    const auto devices = number(&ConnectorModel::loadDevices);
+    const auto unlink = number(&ConnectorModel::unlinkDevice);
+    const auto checkHealth = number(&ConnectorModel::checkRelayHealth);
+    const QByteArray health = "GET /health";
+    // clang-format off
     const Case cases[] = {
-        {"upload accepted",
-         true,
-         {{uploadPath, 200, uploaded}},
-         sync,
-         int(SyncOutcome::uploaded),
+        {"upload accepted", true, {{uploadPath, 200, uploaded}}, sync, int(SyncOutcome::uploaded),
          {}},
-        {"upload refused",
-         true,
-         {{uploadPath, 503, "{}"}},
-         sync,
-         int(SyncOutcome::failed),
+        {"upload refused", true, {{uploadPath, 503, "{}"}}, sync, int(SyncOutcome::failed),
          ConnectorError::Kind::uploadFailed},
-        {"upload unpaired",
-         false,
-         {},
-         sync,
-         int(SyncOutcome::notPaired),
+        {"upload unpaired", false, {}, sync, int(SyncOutcome::notPaired),
          ConnectorError::Kind::pairFirst},
-        {"devices listed",
-         true,
-         {{devicesPath, 200, R"({"devices":[]})"}},
-         devices,
-         int(DeviceListOutcome::loaded),
-         {}},
-        {"devices refused",
-         true,
-         {{devicesPath, 401, "{}"}},
-         devices,
-         int(DeviceListOutcome::failed),
-         ConnectorError::Kind::deviceListFailed},
+        {"devices listed", true, {{devicesPath, 200, R"({"devices":[]})"}}, devices,
+         int(DeviceListOutcome::loaded), {}},
+        {"devices refused", true, {{devicesPath, 401, "{}"}}, devices,
+         int(DeviceListOutcome::failed), ConnectorError::Kind::deviceListFailed},
         {"devices unpaired", false, {}, devices, int(DeviceListOutcome::notPaired), {}},
-        {"unlink accepted",
-         true,
-         {{unlinkPath, 200, R"({"status":"deleted","deviceId":"mac_0123456789AB"})"}},
-         unlink,
-         int(UnlinkOutcome::unlinked),
-         {}},
-        {"unlink refused",
-         true,
-         {{unlinkPath, 500, "{}"}},
-         unlink,
-         int(UnlinkOutcome::failed),
+        {"unlink accepted", true,
+         {{unlinkPath, 200, R"({"status":"deleted","deviceId":"mac_0123456789AB"})"}}, unlink,
+         int(UnlinkOutcome::unlinked), {}},
+        {"unlink refused", true, {{unlinkPath, 500, "{}"}}, unlink, int(UnlinkOutcome::failed),
          ConnectorError::Kind::unlinkFailed},
         {"unlink unpaired", false, {}, unlink, int(UnlinkOutcome::unlinked), {}},
-        {"relay ok",
-         false,
-         {{"GET /health", 200, R"({"status":"ok"})"}},
-         health,
-         int(RelayHealthOutcome::reachable),
-         {}},
-        {"relay degraded",
-         false,
-         {{"GET /health", 200, R"({"status":"degraded"})"}},
-         health,
-         int(RelayHealthOutcome::answered),
-         {}},
-        {"relay down",
-         false,
-         {},
-         health,
-         int(RelayHealthOutcome::unreachable),
+        {"relay ok", false, {{health, 200, R"({"status":"ok"})"}}, checkHealth,
+         int(RelayHealthOutcome::reachable), {}},
+        {"relay degraded", false, {{health, 200, R"({"status":"degraded"})"}}, checkHealth,
+         int(RelayHealthOutcome::answered), {}},
+        {"relay down", false, {}, checkHealth, int(RelayHealthOutcome::unreachable),
          ConnectorError::Kind::relayHealthFailed},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::ModelHarness h;

@@ -1,6 +1,6 @@
-#include "CoreTestSupport.h"
 #include "core/TaskSupport.h"
 #include "platform/PowerEvents.h"
+#include "support/ModelHarness.h"
 
 #include <QElapsedTimer>
 

@@ -1,5 +1,5 @@
-#include "CoreTestSupport.h"
 #include "model/SnapshotJson.h"
+#include "support/ModelHarness.h"
 
 namespace korvo {
 namespace {
@@ -57,9 +57,9 @@ TEST(SupportBundleTest, AFreshModelShowsEveryInitialValue) {
     h.claude->row->usage.costUsd = std::numeric_limits<double>::infinity();
     test::finish(m.refreshLocalLimits());
     m.copyLatestSnapshotJSON();
-    ASSERT_EQ(h.pasteboard->texts.size(), 2);
-    EXPECT_TRUE(h.pasteboard->texts[0].startsWith(u"Korvo Connector Support Bundle\n"_s));
-    EXPECT_TRUE(h.pasteboard->texts[1].contains(u"\"id\" : \"claude-code\""_s));
+    ASSERT_EQ(h.recorder->texts.size(), 2);
+    EXPECT_TRUE(h.recorder->texts[0].startsWith(u"Korvo Connector Support Bundle\n"_s));
+    EXPECT_TRUE(h.recorder->texts[1].contains(u"\"id\" : \"claude-code\""_s));
 }
 
 TEST(SupportBundleTest, ProvidersSourcesAndDevicesAfterAPairedRefresh) {

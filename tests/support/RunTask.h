@@ -1,21 +1,11 @@
 #pragma once
 
-#include <QCoreApplication>
+#include "TestApplication.h"
+
 #include <QCoroTask>
 #include <optional>
 
 namespace korvo::test {
-
-// The application object that event loops and network access need, unless the test program's
-// main() made one already.
-inline void ensureApplication() {
-    if (QCoreApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "korvo-test";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
-}
 
 // Runs `task` to its end on a nested event loop and returns its value. QCoro::waitFor alone
 // needs a default-constructible value, which results are not.

@@ -1,6 +1,6 @@
 #include "platform/linux/FreedesktopNotifier.h"
 
-#include "PrivateBus.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusVirtualObject>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "PrivateBus.h"
+#include "LogindBus.h"
 #include "platform/linux/LogindPowerEvents.h"
 
 #include <QDBusUnixFileDescriptor>
@@ -46,7 +46,7 @@ public:
 };
 
 TEST(SleepDelayTest, SleepWaitsUntilTheAnnouncementWasHandledAndTheLockReturnsAfterWake) {
-    test::PrivateBus bus;
+    test::LogindBus bus;
     ASSERT_TRUE(bus.isReady());
     FakeInhibitor logind;
     ASSERT_TRUE(
@@ -77,7 +77,7 @@ TEST(SleepDelayTest, SleepWaitsUntilTheAnnouncementWasHandledAndTheLockReturnsAf
 // Without logind's Inhibit, and with impostors sending the same signal first, only logind's own
 // announcements arrive; without a bus nothing listens.
 TEST(PowerEventsTest, OnlyLogindsPrepareForSleepBecomesSleepAndWake) {
-    test::PrivateBus bus;
+    test::LogindBus bus;
     ASSERT_TRUE(bus.isReady());
     EXPECT_FALSE(LogindPowerEvents(u"unix:path=/nonexistent/bus"_s).isListening());
     const QByteArray saved = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");

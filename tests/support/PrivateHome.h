@@ -5,20 +5,18 @@
 // and KORVO_KEYCHAIN_FILE (so that no platform's own settings store or keychain is touched), no
 // session bus, and none of the developer's own tool variables.
 
+#include "TestApplication.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
 #include <vector>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace korvo::test {
 
@@ -87,9 +85,7 @@ public:
                                     bool keepInputOpen = false) const {
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(env);
-#ifdef __linux__
-        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
+        dieWithTheTest(*process);
         process->start(QStringLiteral(KORVO_BIN_DIR "/korvo-connector"), arguments);
         process->write(input);
         if (!keepInputOpen) {

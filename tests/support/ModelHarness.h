@@ -109,13 +109,11 @@ struct FixedAdapter final : UsageAdapter {
     mutable std::atomic<QThread*> calledOn{nullptr};
 };
 
-struct RecordingPasteboard final : Pasteboard {
+// Keeps what the model copies and the pages it opens.
+struct Recorder final : Pasteboard, UrlOpener {
     void setText(const QString& text) override { texts.append(text); }
-    QStringList texts;
-};
-
-struct RecordingUrlOpener final : UrlOpener {
     void open(const QUrl& url) override { urls.append(url); }
+    QStringList texts;
     QList<QUrl> urls;
 };
 
@@ -142,8 +140,8 @@ public:
         options.loginItem = std::make_shared<XdgAutostartLoginItem>(
             path(u"autostart"_s), u"korvo-connector.desktop"_s, u"/usr/bin/korvo-connector"_s);
         options.hostInfo = std::make_shared<SystemHostInfo>(path(u"machine-info"_s));
-        options.pasteboard = pasteboard;
-        options.urlOpener = urlOpener;
+        options.pasteboard = recorder;
+        options.urlOpener = recorder;
         options.realAdapters = AdapterList{claude, codex};
         options.sourceAdapters =
             AdapterList{std::make_shared<MockAdapter>(clock.clock()), claude, codex};
@@ -180,8 +178,7 @@ public:
         std::make_shared<SettingsUserDefaults>(path(u"settings.ini"_s));
     std::shared_ptr<FileKeychain> keychain =
         std::make_shared<FileKeychain>(path(u"keychain/items"_s).toStdString());
-    std::shared_ptr<RecordingPasteboard> pasteboard = std::make_shared<RecordingPasteboard>();
-    std::shared_ptr<RecordingUrlOpener> urlOpener = std::make_shared<RecordingUrlOpener>();
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     std::shared_ptr<FixedAdapter> claude =
         std::make_shared<FixedAdapter>("claude-code", "Claude Code");
     std::shared_ptr<FixedAdapter> codex = std::make_shared<FixedAdapter>("codex", "Codex CLI");
