@@ -2,6 +2,7 @@
 
 #include "app/AppStyle.h"
 #include "app/FlowLayout.h"
+#include "app/TextLabel.h"
 #include "app/ViewText.h"
 
 #include <QFrame>
@@ -50,8 +51,7 @@ template <typename Operation> void launch(Operation&& operation) {
 // A label that shows its text as it is. Labels show device names, error texts and URLs that come
 // from the relay; as rich text they could draw markup or links into the window.
 inline QLabel* plainLabel(QWidget* parent, const QString& text = {}) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
+    auto* label = new TextLabel(parent);
     label->setText(text);
     return label;
 }
