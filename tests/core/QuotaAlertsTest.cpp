@@ -20,21 +20,17 @@ struct Reading {
 };
 
 UsageSnapshot snapshotOf(const Reading& reading) {
-    ProviderUsage row;
-    row.id = "codex";
-    row.displayName = "Codex CLI";
-    row.status = reading.status;
-    row.usage.remainingPercent = reading.remaining;
-    row.usage.usedPercent = reading.used;
-    UsageWindow window;
-    window.kind = UsageWindowKind::rolling;
-    window.label = "5-hour";
-    if (reading.resetIn) {
-        window.resetAt = kStart + *reading.resetIn;
-    }
-    row.window = window;
+    const std::optional<Instant> resetAt =
+        reading.resetIn ? std::optional(kStart + *reading.resetIn) : std::nullopt;
     UsageSnapshot snapshot;
-    snapshot.providers.push_back(row);
+    snapshot.providers.push_back({"codex",
+                                  "Codex CLI",
+                                  SourceType::unknown,
+                                  Confidence::unknown,
+                                  reading.status,
+                                  UsageWindow{UsageWindowKind::rolling, "5-hour", {}, resetAt},
+                                  UsageMetrics{reading.used, reading.remaining, {}, {}, {}, {}, {}},
+                                  {}});
     return snapshot;
 }
 
