@@ -54,31 +54,22 @@ TEST_F(RelayEndToEndTest, PairingStoresCredentialsUploadsAndStartsAutoSync) {
               QStringList{QString::fromStdString(encodeSnapshot(*m.latestSnapshot()).value())});
 }
 
-// The relay down during a cycle and during unlink, then back; then a token it refuses.
-TEST_F(RelayEndToEndTest, FailuresKeepTheLastSnapshotAndThePairingAndTheNextTickRecovers) {
+// The relay down during unlink, then back; then a token it refuses. (A cycle failing while the
+// relay is down is the fault-injection tests' subject.)
+TEST_F(RelayEndToEndTest, AFailedUnlinkKeepsThePairingAndARefusedTokenFailsTheCycle) {
     ConnectorModel& m = h_.make();
     pair(m);
-    const std::optional<UsageSnapshot> good = m.latestSnapshot();
-    const std::optional<Instant> goodAt = m.lastUploadAt();
     const std::string token = h_.storedToken().value_or("");
 
     relay_->kill();
-    h_.clock.advance(30s);
-    test::finish(m.syncNow());
-    EXPECT_EQ(test::statuses(m), (QStringList{"Connected to iPhone", "Retrying", "Failed"}));
-    EXPECT_NE(m.lastUploadError(), "None");
-    EXPECT_EQ(m.errorMessage(), "Snapshot upload failed: " + m.lastUploadError());
-    EXPECT_EQ(m.latestSnapshot(), good);
-    EXPECT_EQ(m.lastUploadAt(), goodAt);
-    EXPECT_FALSE(m.isSyncing());
     test::finish(m.unlinkDevice());
     EXPECT_EQ(m.errorMessage(), "Unable to unlink this Mac from Relay.");
     EXPECT_TRUE(m.isPaired() && m.hasAutoSyncTask());
     EXPECT_TRUE(h_.storedToken() && h_.stored(u"syncSpaceId"_s));
 
     restartRelay(); // the next cycle goes through
+    h_.clock.advance(30s);
     test::finish(m.syncNow());
-    EXPECT_EQ(m.autoSyncStatus(), "Active");
     EXPECT_EQ(m.lastUploadError(), "None");
     EXPECT_EQ(m.errorMessage(), std::nullopt);
     EXPECT_EQ(m.lastUploadAt(), h_.clock.now());
@@ -310,6 +301,33 @@ TEST_F(CannedRelayTest, APairedAnswerWithoutTheTokenFailsThePairing) {
     const int before = polls();
     QTest::qWait(100);
     EXPECT_EQ(polls(), before);
+}
+
+// A waiter hears how the pairing poll ended, also when it asks after the end.
+TEST_F(CannedRelayTest, PairingFinishedReportsExpiryAndReset) {
+    answerSession(kPayload, 1s);
+    server_.answer("GET /v1/pairing/sessions/ps_1", 200, kPending);
+    ConnectorModel& m = h_.make();
+    const PairingCodeOutcome created = test::finish(m.createPairingCode());
+    ASSERT_TRUE(created.session.has_value());
+    EXPECT_FALSE(created.error.has_value());
+    auto waiting = m.pairingFinished();
+    h_.clock.advance(2s);
+    EXPECT_EQ(test::finish(std::move(waiting)), PairingOutcome::expired);
+    EXPECT_EQ(m.connectionStatus(), ConnectionStatus::codeExpired);
+    EXPECT_EQ(test::finish(m.pairingFinished()), PairingOutcome::expired);
+
+    answerSession(kPayload, 1s);
+    test::finish(m.createPairingCode());
+    auto resetWhileWaiting = m.pairingFinished();
+    m.resetPairing();
+    EXPECT_EQ(test::finish(std::move(resetWhileWaiting)), PairingOutcome::cancelled);
+
+    server_.answer("POST /v1/pairing/sessions", 503, "{}");
+    const PairingCodeOutcome refused = test::finish(m.createPairingCode());
+    EXPECT_FALSE(refused.session.has_value());
+    EXPECT_EQ(refused.error.value_or(ConnectorError{}).kind,
+              ConnectorError::Kind::pairingSessionFailed);
 }
 
 // Two quick presses send one request; a new code replaces the session and its poll loop; a

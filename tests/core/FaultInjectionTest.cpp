@@ -51,13 +51,24 @@ protected:
     }
 };
 
-// The relay killed while it holds an upload half received (it is frozen first, so that the
-// request is surely in its socket), then back on the same port with the same database.
-TEST_F(FaultInjectionTest, RelayKilledMidUploadLosesNothingItAnswered) {
+// A relay that answers later than the client waits: the cycle fails with the time-out's text
+// well before the relay goes on. Then the relay is killed while it holds an upload half received
+// (it is frozen first, so that the request is surely in its socket), and comes back on the same
+// port with the same database. Each time the next cycle recovers.
+TEST_F(FaultInjectionTest, RelaySlowerThanTheTimeOutThenKilledMidUpload) {
+    h_.options.relayTimeout = 1500ms;
     ConnectorModel& m = h_.make();
     pair(m);
-    const std::optional<UsageSnapshot> good = m.latestSnapshot();
+    std::optional<UsageSnapshot> good = m.latestSnapshot();
+    relay_->signal(SIGSTOP);
+    h_.clock.advance(30s);
+    EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::failed);
+    expectFailedCycle(m, good, u"The request timed out."_s);
+    relay_->signal(SIGCONT);
+    expectRecovery(m);
 
+    good = m.latestSnapshot();
+    const std::optional<Instant> goodAt = m.lastUploadAt();
     relay_->signal(SIGSTOP);
     h_.clock.advance(30s);
     QCoro::Task<SyncOutcome> cycle = m.syncNow();
@@ -67,6 +78,7 @@ TEST_F(FaultInjectionTest, RelayKilledMidUploadLosesNothingItAnswered) {
     EXPECT_EQ(test::finish(std::move(cycle)), SyncOutcome::failed);
     expectFailedCycle(m, good, m.lastUploadError());
     EXPECT_NE(m.lastUploadError(), "None");
+    EXPECT_EQ(m.lastUploadAt(), goodAt);
     restartRelay();
     EXPECT_EQ(latestOnRelay(), good);
     expectRecovery(m);
@@ -102,21 +114,6 @@ TEST_F(FaultInjectionTest, HostileAnswersFailTheCycleAndTheRealRelayRecovers) {
         useRelay(m, relay_->url());
         expectRecovery(m);
     }
-}
-
-// A relay that answers later than the client waits: the cycle fails with the time-out's text
-// well before the relay goes on, and the next cycle recovers.
-TEST_F(FaultInjectionTest, RelaySlowerThanTheTimeOut) {
-    h_.options.relayTimeout = 1500ms;
-    ConnectorModel& m = h_.make();
-    pair(m);
-    const std::optional<UsageSnapshot> good = m.latestSnapshot();
-    relay_->signal(SIGSTOP);
-    h_.clock.advance(30s);
-    EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::failed);
-    expectFailedCycle(m, good, u"The request timed out."_s);
-    relay_->signal(SIGCONT);
-    expectRecovery(m);
 }
 
 // Claude Code's transcript changes between and during reads (grows, is cut shorter in place, is

@@ -1,5 +1,4 @@
 #include "core/ConnectorStatusText.h"
-#include "model/TimeText.h"
 #include "support/ModelHarness.h"
 
 #include <functional>
@@ -84,45 +83,6 @@ TEST(OperationOutcomeTest, OperationsReturnTheOutcomeTheyShow) {
         EXPECT_EQ(m.errorMessage(),
                   m.error() ? std::optional(errorText(*m.error())) : std::nullopt);
     }
-}
-
-// A waiter hears how the pairing poll ended, also when it asks after the end.
-TEST(OperationOutcomeTest, PairingFinishedReportsExpiryAndReset) {
-    test::ModelHarness h;
-    test::CannedRelay server;
-    h.pointAt(server.url());
-    const auto answerSession = [&] {
-        const std::string expiresAt = formatInternetDateTime(h.clock.now() + 1s);
-        server.answer(
-            "POST /v1/pairing/sessions", 200,
-            uR"({"pairingSessionId":"ps_1","pairingCode":"123456","qrPayload":)"
-            uR"("korvo://pair?secret=s","expiresAt":"%1"})"_s.arg(QString::fromStdString(expiresAt))
-                .toUtf8());
-    };
-    answerSession();
-    server.answer("GET /v1/pairing/sessions/ps_1", 200, R"({"status":"pending"})");
-    ConnectorModel& m = h.make();
-
-    const PairingCodeOutcome created = test::finish(m.createPairingCode());
-    ASSERT_TRUE(created.session.has_value());
-    EXPECT_FALSE(created.error.has_value());
-    auto waiting = m.pairingFinished();
-    h.clock.advance(2s);
-    EXPECT_EQ(test::finish(std::move(waiting)), PairingOutcome::expired);
-    EXPECT_EQ(m.connectionStatus(), ConnectionStatus::codeExpired);
-    EXPECT_EQ(test::finish(m.pairingFinished()), PairingOutcome::expired);
-
-    answerSession();
-    test::finish(m.createPairingCode());
-    auto resetWhileWaiting = m.pairingFinished();
-    m.resetPairing();
-    EXPECT_EQ(test::finish(std::move(resetWhileWaiting)), PairingOutcome::cancelled);
-
-    server.answer("POST /v1/pairing/sessions", 503, "{}");
-    const PairingCodeOutcome refused = test::finish(m.createPairingCode());
-    EXPECT_FALSE(refused.session.has_value());
-    EXPECT_EQ(refused.error.value_or(ConnectorError{}).kind,
-              ConnectorError::Kind::pairingSessionFailed);
 }
 
 } // namespace
