@@ -233,17 +233,5 @@ TEST(ConnectorModelCollectTest, DiagnosticsAreSortedByNameAndCounted) {
     EXPECT_EQ(status.count(), 2); // "Checking", then the counts
 }
 
-TEST(ConnectorModelCollectTest, WithoutInjectedAdaptersTheRegistryListsAreUsed) {
-    ModelHarness h;
-    h.options.realAdapters.reset();
-    h.options.sourceAdapters.reset();
-    ConnectorModel& m = h.make();
-    // An empty home: only the demo source is found, and no real rows.
-    test::finish(m.refreshSourceDiagnostics());
-    EXPECT_EQ(m.sourceDiagnosticStatus(), "1 detected · 1 usage · 1 quota");
-    test::finish(m.refreshLocalLimits());
-    EXPECT_FALSE(m.localLimitSnapshot().has_value());
-}
-
 } // namespace
 } // namespace korvo
