@@ -1,14 +1,11 @@
 #pragma once
 
+#include "TestApplication.h"
 #include "TestDatabase.h"
 
 #include <QProcess>
 #include <QUrl>
 #include <csignal>
-#include <string>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace korvo::test {
 
@@ -20,9 +17,7 @@ namespace korvo::test {
 class RelayProcess {
 public:
     explicit RelayProcess(const QString& db, const QStringList& extra = {}, int port = 0) {
-#ifdef __linux__
-        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
+        dieWithTheTest(process_);
         process_.start(QStringLiteral(KORVO_BIN_DIR "/korvo-relay"),
                        QStringList{QStringLiteral("--listen"),
                                    QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--db"),
@@ -37,24 +32,15 @@ public:
             port_ = output.mid(output.lastIndexOf(':') + 1).trimmed().toInt();
         }
     }
-    ~RelayProcess() {
-        kill();
-    }
+    ~RelayProcess() { kill(); }
     RelayProcess(const RelayProcess&) = delete;
     RelayProcess& operator=(const RelayProcess&) = delete;
 
     // False when the relay did not come up (its port line never arrived).
-    bool isRunning() const {
-        return port_ > 0 && process_.state() == QProcess::Running;
-    }
-    int port() const {
-        return port_;
-    }
+    bool isRunning() const { return port_ > 0 && process_.state() == QProcess::Running; }
+    int port() const { return port_; }
     QUrl url(const QString& path = {}) const {
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path));
-    }
-    std::string baseURL() const {
-        return url().toString().toStdString();
     }
 
     // SIGTERM, then waits: the exit code, 0 after a clean shutdown; -1 when it did not exit.
