@@ -364,9 +364,6 @@ TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
     QCoreApplication::processEvents();
     EXPECT_EQ(value("Mac power"), "Sleeping");
     EXPECT_EQ(page.nextTick(), std::chrono::milliseconds(60000));
-    now += std::chrono::seconds(5);
-    page.refresh();
-    EXPECT_EQ(value("Last sleep"), "less than 1 minute ago");
     now += std::chrono::minutes(3);
     page.refresh();
     EXPECT_EQ(value("Last sleep"), "3 minutes ago");
