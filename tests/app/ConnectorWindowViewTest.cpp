@@ -135,7 +135,6 @@ TEST_F(ConnectorWindowViewTest, DiagnosticsFollowTheModelAndErrorsShowInRed) {
     const QLabel* error = testing::named(root, "currentError");
     ASSERT_TRUE(error);
     EXPECT_EQ(error->text(), *harness.model().errorMessage());
-    EXPECT_TRUE(error->text().startsWith("Relay health check failed: "));
     EXPECT_EQ(error->palette().color(QPalette::WindowText),
               tintColor(Tint::red, QApplication::palette()));
     EXPECT_TRUE(error->textInteractionFlags() & Qt::TextSelectableByMouse);
@@ -364,9 +363,6 @@ TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
     QCoreApplication::processEvents();
     EXPECT_EQ(value("Mac power"), "Sleeping");
     EXPECT_EQ(page.nextTick(), std::chrono::milliseconds(60000));
-    now += std::chrono::seconds(5);
-    page.refresh();
-    EXPECT_EQ(value("Last sleep"), "less than 1 minute ago");
     now += std::chrono::minutes(3);
     page.refresh();
     EXPECT_EQ(value("Last sleep"), "3 minutes ago");

@@ -51,9 +51,9 @@ template <class Adapter> std::vector<std::string> pathsAfterCommand(const Scratc
 TEST(BadInput, AdaptersDegradeWithoutThrowing) {
     const std::string tokens42 =
         "Tracked without quota | unknown cli_reported in=42 out=4 at=2026-01-05T08:00:00Z";
-    const std::string claudePlaceholder =
-        "Source found, parser needs sample | unknown inferred text=[Local Claude Code logs "
-        "detected; usage format not recognized yet] at=2026-01-05T09:00:00Z";
+    const std::string claudeRow = "unknown inferred text=[Local Claude Code logs detected; usage "
+                                  "format not recognized yet] at=2026-01-05T09:00:00Z";
+    const std::string claudePlaceholder = "Source found, parser needs sample | " + claudeRow;
     const std::string codexPlaceholder =
         "Source found, parser needs sample | unknown inferred text=[Local Codex state detected; "
         "usage format not recognized yet] at=2026-01-05T09:00:00Z";
@@ -101,9 +101,8 @@ TEST(BadInput, AdaptersDegradeWithoutThrowing) {
         {"empty files everywhere",
          {"file .korvo/claude-statusline.json", "file .claude/usage-status.json",
           "file " + kClaudeLog, "file " + kCodexLog, "file .codex/state_5.sqlite"},
-         "Source found, no usage data | unknown inferred text=[Local Claude Code logs detected; "
-         "usage format not recognized yet] at=2026-01-05T09:00:00Z | "
-         "~/.korvo/claude-statusline.json is not valid JSON",
+         "Source found, no usage data | " + claudeRow +
+             " | ~/.korvo/claude-statusline.json is not valid JSON",
          codexPlaceholder},
         {"folders where files belong and files where folders belong",
          {"dir .korvo/claude-statusline.json", "dir .claude/usage-status.json",
@@ -129,9 +128,8 @@ TEST(BadInput, AdaptersDegradeWithoutThrowing) {
           "file .codex/sessions/a.jsonl=" + kCodexLine, "dir .codex/sessions/locked",
           "mode000 .korvo/claude-statusline.json", "mode000 .claude/projects/p/a.jsonl",
           "mode000 .codex/sessions/a.jsonl", "mode000 .codex/sessions/locked"},
-         "Source found, no usage data | unknown inferred text=[Local Claude Code logs detected; "
-         "usage format not recognized yet] at=2026-01-05T09:00:00Z | "
-         "~/.korvo/claude-statusline.json could not be read",
+         "Source found, no usage data | " + claudeRow +
+             " | ~/.korvo/claude-statusline.json could not be read",
          codexPlaceholder},
     };
     for (const auto& c : cases) {

@@ -109,64 +109,55 @@ TEST(CodexAdapter, RowAndLadderOfEachHome) {
                                  "Only sanitized usage fields are collected"});
 }
 
-// The candidate of one line's rate limits.
-TEST(CodexAdapter, WindowLabelAndWeeklyText) {
-    const std::vector<std::pair<const char*, const char*>> cases = {
-        {R"({"primary":{"used_percent":5,"window_minutes":10080}})", "used=5 label=7d"},
-        {R"({"primary":{"used_percent":5,"window_minutes":120}})", "used=5 label=2h"},
-        {R"({"primary":{"used_percent":5,"window_minutes":90}})", "used=5 label=90m"},
-        {R"({"primary":{"used_percent":5,"window_minutes":0}})", "used=5 label=5h"},
-        {R"({"primary":{"used_percent":5,"window":"daily","window_minutes":300}})",
+// The candidate of one line's rate limits, the line dated when a time is given.
+TEST(CodexAdapter, CandidateOfOneSessionLine) {
+    const std::vector<std::tuple<const char*, const char*, const char*>> cases = {
+        {"", R"({"primary":{"used_percent":5,"window_minutes":10080}})", "used=5 label=7d"},
+        {"", R"({"primary":{"used_percent":5,"window_minutes":120}})", "used=5 label=2h"},
+        {"", R"({"primary":{"used_percent":5,"window_minutes":90}})", "used=5 label=90m"},
+        {"", R"({"primary":{"used_percent":5,"window_minutes":0}})", "used=5 label=5h"},
+        {"", R"({"primary":{"used_percent":5,"window":"daily","window_minutes":300}})",
          "used=5 label=daily"},
-        {R"({"primary":{"used_percent":5,"window":7,"label":"weekly"}})", "used=5 label=weekly"},
+        {"", R"({"primary":{"used_percent":5,"window":7,"label":"weekly"}})",
+         "used=5 label=weekly"},
         // The tool's own windows count in percent; plain shares where no length is given.
-        {R"({"secondary":{"used_percent":0.5,"window_minutes":10080}})",
+        {"", R"({"secondary":{"used_percent":0.5,"window_minutes":10080}})",
          "text=[Weekly 99% remaining · 1% used]"},
-        {R"({"secondary":{"used_percent":0.5}})", "text=[Weekly 50% remaining · 50% used]"},
-        {R"({"secondary":{"used_percent":140,"window_minutes":10080}})",
+        {"", R"({"secondary":{"used_percent":0.5}})", "text=[Weekly 50% remaining · 50% used]"},
+        {"", R"({"secondary":{"used_percent":140,"window_minutes":10080}})",
          "text=[Weekly 0% remaining · 100% used]"},
         // The account's bucket, named or not; any other bucket gives nothing, not even through
         // the generic walk.
-        {R"({"limit_id":"codex","primary":{"used_percent":5}})", "used=5 label=5h"},
-        {R"({"limit_id":null,"primary":{"used_percent":5}})", "used=5 label=5h"},
-        {R"({"limit_id":"codex_bengalfox","primary":{"used_percent":5}})", "none"},
-        {R"({"limit_id":"premium","primary":null,"secondary":null})", "none"},
+        {"", R"({"limit_id":"codex","primary":{"used_percent":5}})", "used=5 label=5h"},
+        {"", R"({"limit_id":null,"primary":{"used_percent":5}})", "used=5 label=5h"},
+        {"", R"({"limit_id":"codex_bengalfox","primary":{"used_percent":5}})", "none"},
+        {"", R"({"limit_id":"premium","primary":null,"secondary":null})", "none"},
         // Reset times before the collection (09:00) end the window; later ones keep it.
-        {R"({"primary":{"used_percent":100,"resets_at":1767603599}})", "used=0 left=100 label=5h"},
-        {R"({"primary":{"used_percent":100,"resets_at":1767603600}})",
+        {"", R"({"primary":{"used_percent":100,"resets_at":1767603599}})",
+         "used=0 left=100 label=5h"},
+        {"", R"({"primary":{"used_percent":100,"resets_at":1767603600}})",
          "used=100 resets=2026-01-05T09:00:00Z label=5h"},
-        {R"({"secondary":{"used_percent":70,"resets_at":"2026-01-05T08:59:59Z"}})",
+        {"", R"({"secondary":{"used_percent":70,"resets_at":"2026-01-05T08:59:59Z"}})",
          "text=[Weekly 100% remaining · 0% used]"},
-    };
-    simdjson::dom::parser parser;
-    for (const auto& [limits, expected] : cases) {
-        const std::string line = std::string(R"({"payload":{"rate_limits":)") + limits + "}}";
-        EXPECT_EQ(candidateText(CodexAdapter::sessionLineCandidate(
-                      parser, simdjson::padded_string(line), fixtureNow())),
-                  expected);
-    }
-}
-
-// A reset delay counted from a line time near the last instant would pass it: the reset is
-// dropped rather than wrapped around to a date before 1970.
-TEST(CodexAdapter, ResetDelayBeyondTheLastInstantIsDropped) {
-    const std::vector<std::pair<const char*, const char*>> cases = {
-        {R"("2262-04-11T23:00:00Z","payload":{"rate_limits":{"primary":{"used_percent":5,)"
-         R"("window_minutes":300,"resets_in_seconds":2000}}}})",
+        // A reset delay counted from a line time near the last instant would pass it: the reset
+        // is dropped rather than wrapped around to a date before 1970.
+        {"2262-04-11T23:00:00Z",
+         R"({"primary":{"used_percent":5,"window_minutes":300,"resets_in_seconds":2000}})",
          "used=5 resets=2262-04-11T23:33:20Z label=5h at=2262-04-11T23:00:00Z"},
-        {R"("2262-04-11T23:00:00Z","payload":{"rate_limits":{"primary":{"used_percent":5,)"
-         R"("window_minutes":300,"resets_in_seconds":18000}}}})",
+        {"2262-04-11T23:00:00Z",
+         R"({"primary":{"used_percent":5,"window_minutes":300,"resets_in_seconds":18000}})",
          "used=5 label=5h at=2262-04-11T23:00:00Z"},
-        {R"("2255-01-01T00:00:00Z","payload":{"rate_limits":{"primary":{"used_percent":5,)"
-         R"("window_minutes":300,"resets_in_seconds":999999999}}}})",
+        {"2255-01-01T00:00:00Z",
+         R"({"primary":{"used_percent":5,"window_minutes":300,"resets_in_seconds":999999999}})",
          "used=5 label=5h at=2255-01-01T00:00:00Z"},
-        {R"("2262-04-11T23:00:00Z","payload":{"rate_limits":{"secondary":{"used_percent":5,)"
-         R"("window_minutes":10080,"resets_in_seconds":604800}}}})",
+        {"2262-04-11T23:00:00Z",
+         R"({"secondary":{"used_percent":5,"window_minutes":10080,"resets_in_seconds":604800}})",
          "text=[Weekly 95% remaining · 5% used] at=2262-04-11T23:00:00Z"},
     };
     simdjson::dom::parser parser;
-    for (const auto& [rest, expected] : cases) {
-        const std::string line = std::string(R"({"timestamp":)") + rest;
+    for (const auto& [time, limits, expected] : cases) {
+        const std::string dated = *time ? R"("timestamp":")" + std::string(time) + "\"," : "";
+        const std::string line = "{" + dated + R"("payload":{"rate_limits":)" + limits + "}}";
         EXPECT_EQ(candidateText(CodexAdapter::sessionLineCandidate(
                       parser, simdjson::padded_string(line), fixtureNow())),
                   expected);

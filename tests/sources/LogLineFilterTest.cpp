@@ -3,23 +3,20 @@
 #include "sources/fields/FieldExtraction.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace korvo {
 namespace {
 
-// Split by hand: libc++, the C++ library of macOS, has no std::views::split before version 15.
-std::vector<std::string> commaSeparated(std::string_view list) {
+std::vector<std::string> commaSeparated(const std::string& list) {
     std::vector<std::string> items;
-    for (std::size_t from = 0;;) {
-        const std::size_t comma = list.find(',', from);
-        items.emplace_back(list.substr(from, comma - from));
-        if (comma == std::string_view::npos) {
-            return items;
-        }
-        from = comma + 1;
+    std::istringstream in(list);
+    for (std::string item; std::getline(in, item, ',');) {
+        items.push_back(item);
     }
+    return items;
 }
 
 // Every key the extraction rules turn into a field that makes a candidate useful, in the

@@ -127,17 +127,6 @@ inline Instant fixtureNow() {
     return *parseInternetDateTime("2026-01-05T09:00:00Z");
 }
 
-/// An internet date-time, with milliseconds when there are any.
-inline std::string timeText(Instant t) {
-    std::string text = formatInternetDateTime(t);
-    const auto ms = std::chrono::floor<std::chrono::milliseconds>(t) -
-                    std::chrono::floor<std::chrono::seconds>(t);
-    if (ms.count() != 0) {
-        text.insert(text.size() - 1, "." + std::to_string(1000 + ms.count()).substr(1));
-    }
-    return text;
-}
-
 /// Named values on one line, each only when present: "in=3 label=5h".
 struct FieldText {
     std::string text;
@@ -149,7 +138,16 @@ struct FieldText {
         return *this;
     }
     static std::string shown(double value) { return jsonNumber(value); }
-    static std::string shown(Instant value) { return timeText(value); }
+    /// An internet date-time, with milliseconds when there are any.
+    static std::string shown(Instant value) {
+        std::string text = formatInternetDateTime(value);
+        const auto ms = std::chrono::floor<std::chrono::milliseconds>(value) -
+                        std::chrono::floor<std::chrono::seconds>(value);
+        if (ms.count() != 0) {
+            text.insert(text.size() - 1, "." + std::to_string(1000 + ms.count()).substr(1));
+        }
+        return text;
+    }
     static std::string shown(const std::string& value) { return value; }
     static std::string shown(ProviderStatus value) { return std::string(rawValue(value)); }
     static std::string shown(UsageWindowKind value) { return std::string(rawValue(value)); }
