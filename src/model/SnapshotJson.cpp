@@ -492,8 +492,19 @@ std::string jsonQuoted(std::string_view text) {
 }
 
 std::string jsonNumber(double value) {
+    // Negative zero is written as 0: "-0" reads back as the integer 0, so a document holding it
+    // would not encode to the same bytes twice.
+    if (value == 0) {
+        value = 0.0;
+    }
+    // The shortest form of a large number can be an integer literal ("18446744073709552000") that
+    // a JSON reader refuses as too big for 64 bits; past 2^63 the exponent form is written.
+    constexpr double integerLimit = 9223372036854775808.0;
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const auto result =
+        std::fabs(value) >= integerLimit
+            ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific)
+            : std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
 }
 

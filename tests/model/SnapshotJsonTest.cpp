@@ -173,6 +173,22 @@ TEST(SnapshotEncode, RoundTripKeepsTrickyValues) {
     EXPECT_EQ(decoded.value(), s);
 }
 
+// What the relay decodes it encodes again, and that encoding is stable, whatever form the
+// uploader chose for its numbers.
+TEST(SnapshotEncode, DecodedNumbersEncodeStably) {
+    for (const std::string number : {"-0", "-0.0", "-0e3", "18446744073709551615", "1e19",
+                                     "-9223372036854775808", "4.9e-324", "1E+2"}) {
+        const auto decoded = decodeSnapshot(with(R"("costUsd":1.5)", R"("costUsd":)" + number));
+        ASSERT_TRUE(decoded.ok()) << number;
+        const auto encoded = encodeSnapshot(decoded.value());
+        ASSERT_TRUE(encoded.ok()) << number;
+        const auto again = decodeSnapshot(encoded.value());
+        ASSERT_TRUE(again.ok()) << number << ": " << again.error().description();
+        EXPECT_EQ(again.value(), decoded.value()) << number;
+        EXPECT_EQ(encodeSnapshot(again.value()).value(), encoded.value()) << number;
+    }
+}
+
 TEST(SnapshotEncode, QuotedStringsAndNumbers) {
     const std::pair<std::string, std::string> quoted[] = {
         {"", R"("")"},
@@ -191,7 +207,14 @@ TEST(SnapshotEncode, QuotedStringsAndNumbers) {
         EXPECT_EQ(jsonQuoted(text), expected);
     }
     const std::pair<double, std::string> numbers[] = {
-        {0.1 + 0.2, "0.30000000000000004"}, {-0.5, "-0.5"}, {1e21, "1e+21"}, {1.5e-7, "1.5e-07"}};
+        {0.1 + 0.2, "0.30000000000000004"},
+        {-0.5, "-0.5"},
+        {1e21, "1e+21"},
+        {1.5e-7, "1.5e-07"},
+        {-0.0, "0"},
+        {9223372036854775807.0, "9.223372036854776e+18"},
+        {-18446744073709551615.0, "-1.8446744073709552e+19"},
+        {4500000000000001.0, "4500000000000001"}};
     for (const auto& [value, expected] : numbers) {
         EXPECT_EQ(jsonNumber(value), expected);
     }
