@@ -275,13 +275,13 @@ void LatencyProbe::stop() {
     }
 }
 
-double LatencyProbe::p99Ms() const {
+double LatencyProbe::percentileMs(double p) const {
     if (latencies_.empty()) {
         return 0;
     }
     auto sorted = latencies_;
     std::sort(sorted.begin(), sorted.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(0.99 * sorted.size()));
+    const auto rank = static_cast<std::size_t>(std::ceil(p * sorted.size()));
     return sorted[std::min(sorted.size() - 1, rank == 0 ? 0 : rank - 1)];
 }
 

@@ -56,7 +56,7 @@ public:
     void stop();
     int samples() const { return static_cast<int>(latencies_.size()); }
     int failures() const { return failures_; }
-    double p99Ms() const;
+    double percentileMs(double p) const;
     double maxMs() const;
 
 private:
