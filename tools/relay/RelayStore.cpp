@@ -153,11 +153,16 @@ RelayStore::RelayStore(const std::filesystem::path& file, std::function<UnixTime
     sqlite3_wal_hook(
         db_,
         [](void* self, sqlite3*, const char*, int frames) {
+            // Runs after each commit, under the store's mutex. A checkpoint is asked for each
+            // time the log grows past another kWalCheckpointFrames, not after every commit past
+            // the first: under a stream of uploads the log never empties, and a checkpoint per
+            // commit would copy a few pages and sync the database file each time.
             auto* store = static_cast<RelayStore*>(self);
-            if (frames >= kWalRestartFrames) {
-                store->requestCheckpoint(SQLITE_CHECKPOINT_RESTART);
-            } else if (frames >= kWalCheckpointFrames) {
-                store->requestCheckpoint(SQLITE_CHECKPOINT_PASSIVE);
+            const int before = std::exchange(store->logFrames_, frames);
+            if (frames / kWalCheckpointFrames > before / kWalCheckpointFrames ||
+                (frames < before && frames >= kWalCheckpointFrames)) {
+                store->requestCheckpoint(frames >= kWalRestartFrames ? SQLITE_CHECKPOINT_RESTART
+                                                                     : SQLITE_CHECKPOINT_PASSIVE);
             }
             return SQLITE_OK;
         },
@@ -208,7 +213,15 @@ void RelayStore::maintenanceLoop(std::filesystem::path file) {
         if (mode >= 0) {
             // A connection that has never read the database does not see the log: read first.
             sqlite3_exec(db, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr);
-            sqlite3_wal_checkpoint_v2(db, nullptr, mode, nullptr, nullptr);
+            // Most of the log is copied and synced while uploads go on. A stronger checkpoint,
+            // which resets the log, then copies what came since with writers held back on the
+            // store's mutex: a writer blocked inside SQLite would back off for milliseconds
+            // past the checkpoint's end, holding that mutex and every request behind it.
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            if (mode > SQLITE_CHECKPOINT_PASSIVE) {
+                std::lock_guard writers(mutex_);
+                sqlite3_wal_checkpoint_v2(db, nullptr, mode, nullptr, nullptr);
+            }
         }
         if (clock_ && std::chrono::steady_clock::now() >= nextSweep) {
             sweepExpiredSessions(clock_());
@@ -543,6 +556,40 @@ bool RelayStore::putSnapshot(const std::string& syncSpaceId, const std::string& 
         .blob(3, body)
         .integer(4, now)
         .step();
+    return true;
+}
+
+bool RelayStore::uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
+                                const std::string& deviceId, const std::string& snapshotId,
+                                const std::string& body, UnixTime now) {
+    const std::string tokenHash = hashText(token);
+    std::lock_guard lock(mutex_);
+    Transaction transaction(db_);
+    {
+        Statement query(*this, "SELECT role FROM devices WHERE sync_space_id = ? AND id = ? AND "
+                               "token_hash = ?");
+        query.text(1, syncSpaceId).text(2, deviceId).blob(3, tokenHash);
+        if (!query.step() || query.columnText(0) == "phone") {
+            return false; // rolled back: nothing was written
+        }
+    }
+    // At most one write per device and second.
+    Statement(*this, "UPDATE devices SET last_seen_at = ?1 WHERE sync_space_id = ?2 AND id = ?3 "
+                     "AND (last_seen_at IS NULL OR last_seen_at <> ?1)")
+        .integer(1, now)
+        .text(2, syncSpaceId)
+        .text(3, deviceId)
+        .step();
+    Statement(*this, "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
+                     "VALUES (?, ?, ?, ?) ON CONFLICT (sync_space_id) DO UPDATE SET "
+                     "snapshot_id = excluded.snapshot_id, body = excluded.body, "
+                     "updated_at = excluded.updated_at")
+        .text(1, syncSpaceId)
+        .text(2, snapshotId)
+        .blob(3, body)
+        .integer(4, now)
+        .step();
+    transaction.commit();
     return true;
 }
 

@@ -47,6 +47,11 @@ public:
     authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) override;
     bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
                      const std::string& body, UnixTime now) override;
+    // The token check, the last-seen time and the snapshot in one transaction: one commit and
+    // one round of locks per upload, and no device removal can fall between check and write.
+    bool uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
+                        const std::string& deviceId, const std::string& snapshotId,
+                        const std::string& body, UnixTime now) override;
     std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;
     std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;
     bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;
@@ -69,6 +74,7 @@ private:
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
     std::map<const char*, sqlite3_stmt*> statements_;
+    int logFrames_ = 0; // the log's size after the last commit, in pages
 
     // Checkpoints (which sync the database file) and the session sweep run on their own thread
     // and connection, so no request waits for one.
