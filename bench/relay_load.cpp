@@ -120,6 +120,21 @@ double ownCpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// CPU seconds all processes on this machine have used so far (every field of /proc/stat's
+// "cpu" line but idle and iowait).
+double machineCpuSeconds() {
+    std::ifstream in("/proc/stat");
+    std::string label;
+    in >> label;
+    double busy = 0;
+    for (int field = 0; field < 8; ++field) {
+        double ticks = 0;
+        in >> ticks;
+        busy += field == 3 || field == 4 ? 0 : ticks;
+    }
+    return busy / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
 bool uploads(const Settings& s, const char* name, int devices, int idle) {
     TemporaryDirectory dir;
     auto relay = startRelay(s, dir, devices);
@@ -130,24 +145,29 @@ bool uploads(const Settings& s, const char* name, int devices, int idle) {
     LatencyProbe probe(relay->port(), 10);
     // Both sides share this machine's cores: their CPU time over the uploads tells how much of
     // the latency is waiting for a core.
-    double relayCpu = 0, benchCpu = 0;
+    double relayCpu = 0, benchCpu = 0, machineCpu = 0;
     LoadTargets targets{"127.0.0.1", relay->port(), relay->port(), relay->port(), 0, [&] {
                             relayCpu = -cpuSecondsOfTree(relay->pid());
                             benchCpu = -ownCpuSeconds();
+                            machineCpu = -machineCpuSeconds();
                         }};
     const auto load = runUploadLoad(targets, devices, s.uploads);
     relayCpu += cpuSecondsOfTree(relay->pid());
     benchCpu += ownCpuSeconds();
+    machineCpu += machineCpuSeconds();
     probe.stop();
     const int stillOpen = static_cast<int>(held.size());
     closeConnections(held);
     char text[768];
     std::snprintf(text, sizeof text,
-                  "%s; CPU over the uploads: relay %.2f s (%.0f us each), bench %.2f s; "
+                  "%s; CPU over the uploads: relay %.2f s (%.0f us each), bench %.2f s, "
+                  "other processes %.2f s of %ld cores' %.2f s; "
                   "%d idle connections held; fresh client %d answers, p50 %.2f ms, p99 %.2f ms, "
                   "max %.2f ms, %d failed",
                   load.summary().c_str(), relayCpu,
-                  load.uploads > 0 ? relayCpu * 1e6 / load.uploads : 0.0, benchCpu, stillOpen,
+                  load.uploads > 0 ? relayCpu * 1e6 / load.uploads : 0.0, benchCpu,
+                  std::max(0.0, machineCpu - relayCpu - benchCpu), ::sysconf(_SC_NPROCESSORS_ONLN),
+                  load.seconds * static_cast<double>(::sysconf(_SC_NPROCESSORS_ONLN)), stillOpen,
                   probe.samples(), probe.percentileMs(0.50), probe.percentileMs(0.99),
                   probe.maxMs(), probe.failures());
     for (const auto& problem : load.problems) {
