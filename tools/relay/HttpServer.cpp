@@ -10,6 +10,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace korvo::relayserver {
@@ -98,6 +99,23 @@ MHD_Result refuse(MHD_Connection* connection, int status, std::string_view messa
     return queue(
         connection,
         HttpResponse{status, jsonError(message), "application/json", {{"Connection", "close"}}});
+}
+
+// Grows this process's descriptor table now to hold `count` descriptors (within its limit),
+// using the open descriptor `fd`. The kernel grows the table on demand, but every growth waits
+// for an RCU grace period, milliseconds on a busy machine, and meanwhile every thread opening or
+// accepting a descriptor waits too: a burst of clients would stall all accepts each time the
+// count of open connections passed a power of two.
+void reserveDescriptors(int fd, std::size_t count) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || count == 0) {
+        return;
+    }
+    const auto highest = std::min<rlim_t>(count, limit.rlim_cur) - 1;
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(highest));
+    if (copy >= 0) {
+        ::close(copy); // the table keeps its size
+    }
 }
 
 } // namespace
@@ -308,6 +326,8 @@ bool HttpServer::listen() {
     if (listenFd_ < 0) {
         return false;
     }
+    // Room for every connection the limit allows, and the store's and the daemon's own.
+    reserveDescriptors(listenFd_, std::size_t{limits_.maxConnections} + 256);
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO;
     if (tls_) {
         flags |= MHD_USE_TLS;
