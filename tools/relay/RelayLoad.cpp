@@ -5,18 +5,20 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <httplib.h>
-#include <latch>
-#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <poll.h>
 #include <pthread.h>
 #include <simdjson.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -107,6 +109,246 @@ std::string snapshotBody(const PairedDevice& device, int serial) {
     return encodeSnapshot(s).value();
 }
 
+// One device's keep-alive connection and its queue of uploads, driven by driveUploads().
+struct UploadingDevice {
+    std::string name;
+    std::vector<std::string> requests; // whole HTTP requests, sent in order
+    std::size_t next = 0;              // the request being sent or awaited
+    int fd = -1;
+    bool connecting = false;
+    std::size_t sent = 0; // bytes of the current request written
+    std::string received; // bytes of the current answer read
+    int attempts = 0;     // sends of the current request after the first
+    std::chrono::steady_clock::time_point began, retryAt;
+    bool waiting = false; // between a failed attempt and its retry
+};
+
+// The status, head length and body length of a complete answer at the start of `in`; nothing
+// while incomplete. An answer without Content-Length (the relay always sends one) counts as
+// status 0.
+struct Answer {
+    int status = 0;
+    std::size_t length = 0; // head and body
+    bool closes = false;
+};
+std::optional<Answer> completeAnswer(const std::string& in) {
+    const auto headEnd = in.find("\r\n\r\n");
+    if (headEnd == std::string::npos) {
+        return std::nullopt;
+    }
+    Answer answer;
+    if (in.size() > 12 && in.compare(0, 5, "HTTP/") == 0) {
+        answer.status = std::atoi(in.c_str() + in.find(' ') + 1);
+    }
+    std::string head = in.substr(0, headEnd + 2);
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const auto length = head.find("\r\ncontent-length:");
+    if (length == std::string::npos) {
+        answer.status = 0;
+        answer.length = headEnd + 4;
+        answer.closes = true;
+        return answer;
+    }
+    answer.length = headEnd + 4 + std::strtoull(head.c_str() + length + 17, nullptr, 10);
+    answer.closes = head.find("\r\nconnection: close\r\n") != std::string::npos;
+    if (in.size() < answer.length) {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+// Sends every device's uploads, each device on its own keep-alive connection and one upload at
+// a time, all devices at once, from one thread: a thread per device would spend the cores the
+// relay under test runs on waking and switching between 200 threads. Each upload is timed from
+// the moment it is due (before a connection is opened for it) to its whole answer having been
+// read; an answer other than 200, or none, counts as failed after `retries` more attempts 50 ms
+// apart. Returns every upload's latency in ms.
+std::vector<double> driveUploads(const std::string& host, int port, int retries,
+                                 std::vector<UploadingDevice>& devices, LoadReport& report) {
+    std::vector<double> latencies;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, host.c_str(), &to.sin_addr);
+    const int poller = ::epoll_create1(EPOLL_CLOEXEC);
+    std::size_t busy = 0;
+    const auto close = [&](UploadingDevice& d) {
+        if (d.fd >= 0) {
+            ::close(d.fd);
+            d.fd = -1;
+        }
+    };
+    const auto watch = [&](UploadingDevice& d, std::uint32_t events) {
+        epoll_event event{};
+        event.events = events;
+        event.data.ptr = &d;
+        ::epoll_ctl(poller, EPOLL_CTL_MOD, d.fd, &event);
+    };
+    // Writes what it can of the current request, opening a connection first when there is none.
+    const auto send = [&](UploadingDevice& d) -> bool {
+        if (d.fd < 0) {
+            d.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            const int on = 1;
+            ::setsockopt(d.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            if (::connect(d.fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 &&
+                errno != EINPROGRESS) {
+                return false;
+            }
+            epoll_event event{};
+            event.events = EPOLLOUT;
+            event.data.ptr = &d;
+            ::epoll_ctl(poller, EPOLL_CTL_ADD, d.fd, &event);
+            d.connecting = true;
+            return true;
+        }
+        const std::string& request = d.requests[d.next];
+        while (d.sent < request.size()) {
+            const ssize_t n =
+                ::send(d.fd, request.data() + d.sent, request.size() - d.sent, MSG_NOSIGNAL);
+            if (n < 0) {
+                if (errno == EAGAIN) {
+                    watch(d, EPOLLOUT);
+                    return true;
+                }
+                return false;
+            }
+            d.sent += static_cast<std::size_t>(n);
+        }
+        watch(d, EPOLLIN);
+        return true;
+    };
+    const auto start = [&](UploadingDevice& d) {
+        d.sent = 0;
+        d.received.clear();
+        d.waiting = false;
+        return send(d);
+    };
+    // The current upload ended: timed, counted, and the next one begun.
+    const auto finish = [&](UploadingDevice& d, int status, const std::string& problem) {
+        if ((status == 0 || status >= 500) && d.attempts < retries) {
+            ++d.attempts;
+            ++report.retried;
+            close(d);
+            d.waiting = true;
+            d.retryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+            return;
+        }
+        latencies.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - d.began)
+                .count());
+        if (status != 200) {
+            ++report.failedUploads;
+            if (report.problems.size() < 5) {
+                report.problems.push_back(d.name + ": " + problem);
+            }
+        }
+        d.attempts = 0;
+        if (++d.next == d.requests.size()) {
+            close(d);
+            --busy;
+            return;
+        }
+        d.began = std::chrono::steady_clock::now();
+        if (!start(d)) {
+            close(d);
+            d.waiting = true;
+            d.retryAt = d.began;
+        }
+    };
+    const auto failed = [&](UploadingDevice& d) {
+        close(d);
+        finish(d, 0, "no answer");
+    };
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& d : devices) {
+        if (d.requests.empty()) {
+            continue;
+        }
+        ++busy;
+        d.began = now;
+        if (!start(d)) {
+            failed(d);
+        }
+    }
+    std::vector<epoll_event> events(std::max<std::size_t>(devices.size(), 1));
+    char buffer[16384];
+    while (busy > 0) {
+        // Retries due, and how long until the next one.
+        int timeout = 10'000;
+        const auto at = std::chrono::steady_clock::now();
+        for (auto& d : devices) {
+            if (!d.waiting) {
+                continue;
+            }
+            if (d.retryAt <= at) {
+                if (!start(d)) {
+                    failed(d);
+                }
+            } else {
+                timeout = std::min<int>(
+                    timeout,
+                    static_cast<int>(
+                        std::chrono::ceil<std::chrono::milliseconds>(d.retryAt - at).count()));
+            }
+        }
+        const int ready =
+            ::epoll_wait(poller, events.data(), static_cast<int>(events.size()), timeout);
+        if (ready == 0 && timeout == 10'000) {
+            // Ten seconds without any answer: whatever is outstanding went unanswered.
+            for (auto& d : devices) {
+                if (d.next < d.requests.size() && !d.waiting && d.fd >= 0) {
+                    failed(d);
+                }
+            }
+            continue;
+        }
+        for (int i = 0; i < ready; ++i) {
+            auto& d = *static_cast<UploadingDevice*>(events[i].data.ptr);
+            if (d.fd < 0) {
+                continue;
+            }
+            if (d.connecting) {
+                int error = 0;
+                socklen_t length = sizeof error;
+                ::getsockopt(d.fd, SOL_SOCKET, SO_ERROR, &error, &length);
+                d.connecting = false;
+                if (error != 0 || !send(d)) {
+                    failed(d);
+                }
+                continue;
+            }
+            if ((events[i].events & EPOLLOUT) != 0 && d.sent < d.requests[d.next].size()) {
+                if (!send(d)) {
+                    failed(d);
+                }
+                continue;
+            }
+            const ssize_t n = ::recv(d.fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                if (n < 0 && errno == EAGAIN) {
+                    continue;
+                }
+                failed(d);
+                continue;
+            }
+            d.received.append(buffer, static_cast<std::size_t>(n));
+            if (const auto answer = completeAnswer(d.received)) {
+                const std::string body = d.received.substr(0, answer->length);
+                if (answer->closes) {
+                    close(d);
+                }
+                finish(d, answer->status,
+                       answer->status == 0 ? "answer without Content-Length"
+                                           : "HTTP " + std::to_string(answer->status) + ": " +
+                                                 body.substr(body.find("\r\n\r\n") + 4));
+            }
+        }
+    }
+    ::close(poller);
+    return latencies;
+}
+
 } // namespace
 
 std::string LoadReport::summary() const {
@@ -144,75 +386,33 @@ LoadReport runUploadLoad(const LoadTargets& targets, int devices, int uploads) {
         }
     }
 
-    std::mutex mutex;
-    std::vector<double> latencies;
-    latencies.reserve(static_cast<std::size_t>(uploads));
+    // Every device's requests are built before the clock starts.
+    std::vector<UploadingDevice> uploaders(paired.size());
     std::vector<std::string> lastBody(paired.size());
-    // Every thread builds its bodies first; the clock starts once all are ready.
-    std::latch ready(devices);
-    std::latch start(1);
-    std::vector<std::thread> threads;
+    const std::string hostField = host + ":" + std::to_string(targets.uploadPort);
     for (int d = 0; d < devices; ++d) {
         const int count = uploads / devices + (d < uploads % devices ? 1 : 0);
-        threads.emplace_back([&, d, count] {
-            const PairedDevice& device = paired[static_cast<std::size_t>(d)];
-            httplib::Client client(host, targets.uploadPort);
-            client.set_keep_alive(true);
-            client.set_tcp_nodelay(true);
-            const httplib::Headers headers = {{"authorization", "Bearer " + device.connectorToken}};
-            const std::string path = "/v1/sync-spaces/" + device.syncSpaceId + "/snapshots";
-            std::vector<std::string> bodies;
-            for (int k = 0; k < count; ++k) {
-                bodies.push_back(snapshotBody(device, d * 1'000'000 + k));
+        const PairedDevice& device = paired[static_cast<std::size_t>(d)];
+        auto& uploader = uploaders[static_cast<std::size_t>(d)];
+        uploader.name = device.deviceId;
+        for (int k = 0; k < count; ++k) {
+            const std::string body = snapshotBody(device, d * 1'000'000 + k);
+            uploader.requests.push_back("POST /v1/sync-spaces/" + device.syncSpaceId +
+                                        "/snapshots HTTP/1.1\r\nHost: " + hostField +
+                                        "\r\nAuthorization: Bearer " + device.connectorToken +
+                                        "\r\nContent-Type: application/json\r\nContent-Length: " +
+                                        std::to_string(body.size()) + "\r\n\r\n" + body);
+            if (k + 1 == count) {
+                lastBody[static_cast<std::size_t>(d)] = body;
             }
-            std::vector<double> mine;
-            int failed = 0, retried = 0;
-            std::string problem;
-            ready.count_down();
-            start.wait();
-            for (int k = 0; k < count; ++k) {
-                const auto begin = std::chrono::steady_clock::now();
-                auto res = client.Post(path.c_str(), headers, bodies[static_cast<std::size_t>(k)],
-                                       "application/json");
-                // A relay that went away: the client sends the same snapshot again.
-                for (int again = 0; again < targets.retries && (!res || res->status >= 500);
-                     ++again) {
-                    ++retried;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                    res = client.Post(path.c_str(), headers, bodies[static_cast<std::size_t>(k)],
-                                      "application/json");
-                }
-                const auto end = std::chrono::steady_clock::now();
-                mine.push_back(std::chrono::duration<double, std::milli>(end - begin).count());
-                if (!res || res->status != 200) {
-                    ++failed;
-                    if (problem.empty()) {
-                        problem = res ? "HTTP " + std::to_string(res->status) + ": " + res->body
-                                      : "transport error " + httplib::to_string(res.error());
-                    }
-                }
-            }
-            std::lock_guard lock(mutex);
-            latencies.insert(latencies.end(), mine.begin(), mine.end());
-            report.failedUploads += failed;
-            report.retried += retried;
-            if (!problem.empty() && report.problems.size() < 5) {
-                report.problems.push_back(device.deviceId + ": " + problem);
-            }
-            if (count > 0) {
-                lastBody[static_cast<std::size_t>(d)] = bodies.back();
-            }
-        });
+        }
     }
-    ready.wait();
     if (targets.uploadsStarting) {
         targets.uploadsStarting();
     }
     const auto begin = std::chrono::steady_clock::now();
-    start.count_down();
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    std::vector<double> latencies =
+        driveUploads(host, targets.uploadPort, targets.retries, uploaders, report);
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     report.uploads = static_cast<int>(latencies.size());
