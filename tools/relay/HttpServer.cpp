@@ -10,8 +10,6 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -19,9 +17,6 @@ namespace korvo::relayserver {
 namespace {
 
 using Phase = ConnectionTracker::Phase;
-
-// Connections accepted in one go before the accepting thread looks at its limit and stop() again.
-constexpr unsigned kAcceptSeries = 64;
 
 // An oversized body up to this many times the limit is read and dropped before it is refused.
 constexpr std::size_t kDiscardLimit = 4;
@@ -133,8 +128,7 @@ struct HttpServerCallbacks {
 
     static void connectionEvent(void* self, MHD_Connection* connection, void** socketContext,
                                 MHD_ConnectionNotificationCode event) {
-        auto& server = *static_cast<HttpServer*>(self);
-        auto& tracker = server.tracker_;
+        auto& tracker = static_cast<HttpServer*>(self)->tracker_;
         if (event == MHD_CONNECTION_NOTIFY_STARTED) {
             const auto* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
             const auto* address =
@@ -143,7 +137,6 @@ struct HttpServerCallbacks {
             if (fd == nullptr) {
                 return;
             }
-            ++server.open_;
             *socketContext = tracker.opened(fd->connect_fd, peer, addressLength(peer));
             if (*socketContext == nullptr) {
                 // Over its address's share (a race past admits()): end it before it is read.
@@ -152,9 +145,6 @@ struct HttpServerCallbacks {
         } else {
             tracker.closed(static_cast<ConnectionTracker::Connection*>(*socketContext));
             *socketContext = nullptr;
-            if (--server.open_ < static_cast<long>(server.limits_.maxConnections) && server.full_) {
-                server.wake();
-            }
         }
     }
 
@@ -285,8 +275,7 @@ struct HttpServerCallbacks {
 HttpServer::HttpServer(HttpLimits limits, Handler handler, std::optional<TlsIdentity> tls)
     : limits_(limits), handler_(std::move(handler)), tls_(std::move(tls)),
       tracker_(ConnectionTracker::Limits{limits.headTimeout, limits.bodyTimeout, limits.idleTimeout,
-                                         limits.sendTimeout, limits.maxConnectionsPerAddress}),
-      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+                                         limits.sendTimeout, limits.maxConnectionsPerAddress}) {}
 
 HttpServer::~HttpServer() {
     if (daemon_ != nullptr) {
@@ -295,7 +284,6 @@ HttpServer::~HttpServer() {
     if (listenFd_ >= 0) {
         ::close(listenFd_);
     }
-    ::close(wake_);
 }
 
 int HttpServer::bind(const std::string& host, int port) {
@@ -340,11 +328,7 @@ bool HttpServer::listen() {
     }
     // Room for every connection the limit allows, and the store's and the daemon's own.
     reserveDescriptors(listenFd_, std::size_t{limits_.maxConnections} + 256);
-    // This thread accepts and hands each connection to the pool, which spreads them evenly over
-    // its threads. Left to race for accepts, the threads took shares of 1:3, and the busiest
-    // one's clients, a fresh one among them, waited for a round three times as long.
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO |
-                     MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ITC;
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO;
     if (tls_) {
         flags |= MHD_USE_TLS;
     }
@@ -361,13 +345,10 @@ bool HttpServer::listen() {
         std::max({seconds(limits_.idleTimeout), seconds(limits_.headTimeout),
                   seconds(limits_.bodyTimeout), seconds(limits_.sendTimeout)});
     using Callbacks = HttpServerCallbacks;
-    const unsigned threads = std::max(1u, limits_.threads);
     std::vector<MHD_OptionItem> options = {
-        {MHD_OPTION_THREAD_POOL_SIZE, threads, nullptr},
-        // The limit is ours (see acceptUntilStopped); the daemon's, a series of accepts per
-        // thread above it, is a backstop only: the daemon counts a closed connection until its
-        // cleanup, after ours has dropped, and would close a client we had just let in.
-        {MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections + kAcceptSeries * threads, nullptr},
+        {MHD_OPTION_LISTEN_SOCKET, listenFd_, nullptr},
+        {MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, limits_.threads), nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(memory), nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, inactivity, nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Callbacks::connectionEvent),
@@ -386,60 +367,21 @@ bool HttpServer::listen() {
     if (daemon_ == nullptr) {
         return false;
     }
-    acceptUntilStopped();
+    listenFd_ = -1; // the daemon closes it when it stops
+    std::unique_lock lock(mutex_);
+    stopped_.wait(lock, [this] { return stopping_; });
+    lock.unlock();
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
     return true;
 }
 
-void HttpServer::acceptUntilStopped() {
-    const auto limit = static_cast<long>(limits_.maxConnections);
-    pollfd watched[2] = {{listenFd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-    while (!stopping_) {
-        // At the limit, further clients wait in the listen queue until a connection closes
-        // (which wakes this thread) and are not accepted only to be closed.
-        full_ = open_ >= limit;
-        watched[0].events = full_ ? 0 : POLLIN;
-        if (::poll(watched, 2, full_ ? 100 : -1) < 0 && errno != EINTR) {
-            break;
-        }
-        if ((watched[1].revents & POLLIN) != 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto read = ::read(wake_, &count, sizeof count);
-        }
-        // A bounded series, so a flood of connections does not keep stop() waiting; within it,
-        // the connections handed over but not yet started count against the limit too.
-        for (long series = 0; series < kAcceptSeries && !stopping_ && open_ + series < limit;
-             ++series) {
-            sockaddr_storage address{};
-            socklen_t length = sizeof address;
-            const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&address), &length,
-                                     SOCK_NONBLOCK | SOCK_CLOEXEC);
-            const int error = errno;
-            if (fd >= 0) {
-                // Refused (over an address's share) or not, the daemon owns it from here.
-                MHD_add_connection(daemon_, fd, reinterpret_cast<sockaddr*>(&address), length);
-                continue;
-            }
-            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
-                // Out of descriptors or memory: let connections close rather than spin.
-                ::poll(&watched[1], 1, 10);
-            }
-            if (error != EINTR && error != ECONNABORTED) {
-                break;
-            }
-        }
-    }
-}
-
 void HttpServer::stop() {
-    stopping_ = true;
-    wake();
-}
-
-void HttpServer::wake() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stopped_.notify_all();
 }
 
 } // namespace korvo::relayserver

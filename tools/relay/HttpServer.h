@@ -3,11 +3,12 @@
 #include "ConnectionTracker.h"
 #include "HttpMessage.h"
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -39,8 +40,7 @@ struct TlsIdentity {
 };
 
 // An HTTP/1.1 server on GNU libmicrohttpd: a few threads, each polling its share of the
-// connections with epoll (dealt out evenly by the thread that runs listen()), hand complete
-// requests to one handler and send its answers. Requests
+// connections with epoll, hand complete requests to one handler and send its answers. Requests
 // on one connection, pipelined or not, are answered in order.
 class HttpServer {
 public:
@@ -67,15 +67,11 @@ private:
     Handler handler_;
     std::optional<TlsIdentity> tls_;
     ConnectionTracker tracker_;
-    void acceptUntilStopped();
-    void wake();
-
     int listenFd_ = -1;
     MHD_Daemon* daemon_ = nullptr;
-    std::atomic<bool> stopping_{false};
-    std::atomic<long> open_{0};     // connections the daemon has started and not yet closed
-    std::atomic<bool> full_{false}; // the accepting thread waits for one to close
-    int wake_ = -1;                 // an eventfd that wakes the accepting thread
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
 };
 
 } // namespace korvo::relayserver
