@@ -37,9 +37,10 @@ struct LoadTargets {
 };
 
 // Pairs `devices` connectors (session, phone claim, poll), then uploads `uploads` distinct
-// snapshots spread evenly over them: every device on its own thread with its own keep-alive
-// connection, all starting together. Finally reads every device's latest snapshot with its
-// phone's token and compares it with the last body it uploaded.
+// snapshots spread evenly over them: every device with its own keep-alive connection, one
+// upload at a time, all starting together (driven from one thread). Finally reads every
+// device's latest snapshot with its phone's token and compares it with the last body it
+// uploaded.
 LoadReport runUploadLoad(const LoadTargets& targets, int devices, int uploads);
 // All of it through the relay at host:port.
 LoadReport runUploadLoad(const std::string& host, int port, int devices, int uploads);
