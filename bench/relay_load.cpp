@@ -142,8 +142,8 @@ bool uploads(const Settings& s, const char* name, int devices, int idle) {
     // Idle connections come from 10 addresses, within the default share of each.
     auto held = openConnections(relay->port(), idle, 200,
                                 "GET /health HTTP/1.1\r\nHost: relay\r\n\r\n", true);
-    // A sample every 10 ms: a few hundred over the run, so its maximum means something.
-    LatencyProbe probe(relay->port(), 10);
+    // A sample every 5 ms: a few hundred over the run, so its maximum means something.
+    LatencyProbe probe(relay->port(), 5);
     // Both sides share this machine's cores: their CPU time over the uploads tells how much of
     // the latency is waiting for a core.
     double relayCpu = 0, benchCpu = 0, machineCpu = 0;
