@@ -167,7 +167,9 @@ QCoro::Task<int> CommandRunner::runUntilStopped() {
     });
     co_await model_.start();
     print(model_.statusMessage() + QLatin1Char('\n'));
-    if (!model_.isPaired()) {
+    // A stored pairing whose token the keychain cannot give yet (locked, or its service not yet
+    // started at boot) keeps running: each cycle asks again.
+    if (!model_.hasSyncSpace()) {
         printError(QStringLiteral("Not paired; run 'korvo-connector pair' first."));
         co_return 1;
     }

@@ -15,7 +15,7 @@ void AutoSync::setStatus(AutoSyncState::Status status) {
 }
 
 void AutoSync::start() {
-    if (!hooks_.isPaired()) {
+    if (!hooks_.hasSyncSpace()) {
         // A running loop is left alone; its cycles find out about the pairing themselves.
         setStatus(AutoSyncState::Status::paused);
         return;
@@ -47,7 +47,7 @@ QCoro::Task<> AutoSync::runLoop(QPointer<AutoSync> self, std::shared_ptr<Cancell
 
 void AutoSync::sleep() {
     qCInfo(lcSync) << "machine going to sleep";
-    const bool paired = hooks_.isPaired();
+    const bool paired = hooks_.hasSyncSpace();
     updateState(*this, state_, [&](AutoSyncState& state) {
         state.asleep = true;
         state.lastSleepAt = clock_();

@@ -19,7 +19,8 @@ class AutoSync final : public QObject {
 public:
     // What the loop needs of the rest of the model.
     struct Hooks {
-        std::function<bool()> isPaired;
+        // A pairing is stored; each cycle reads the token itself.
+        std::function<bool()> hasSyncSpace;
         std::function<QCoro::Task<>()> sync;             // one collect-and-upload cycle
         std::function<QCoro::Task<>()> refreshAfterWake; // the catch-up after a wake
     };

@@ -60,7 +60,7 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
                                              options_.clock, options_.urlOpener,
                                              [relay = relayClient_] { return relay->baseURL(); }},
                      network_),
-      autoSync_(AutoSync::Hooks{[this] { return isPaired(); }, [this] { return syncCycle(); },
+      autoSync_(AutoSync::Hooks{[this] { return hasSyncSpace(); }, [this] { return syncCycle(); },
                                 [this] { return refreshAfterWake(); }},
                 options_.clock, options_.syncInterval, options_.wakeDelay) {
     if (options_.home.empty()) {
@@ -120,6 +120,10 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
 // keychain thread is waited for after every concern that uses it is gone.
 ConnectorModel::~ConnectorModel() = default;
 
+bool ConnectorModel::hasSyncSpace() const {
+    return pairing().syncSpaceId.has_value();
+}
+
 bool ConnectorModel::isPaired() const {
     return pairing().syncSpaceId.has_value() && token_.isPresent();
 }
@@ -168,7 +172,7 @@ QCoro::Task<> ConnectorModel::start() {
     if (!self) {
         co_return;
     }
-    if (isPaired()) {
+    if (hasSyncSpace()) {
         startAutoSync();
     }
 }
@@ -201,10 +205,12 @@ void ConnectorModel::handleWake() {
     // Pauses that ran on while the machine slept are over now; let them see it.
     autoSync_.wake();
     pairing_->recheckClock();
-    if (!isPaired()) {
+    if (!hasSyncSpace()) {
         return;
     }
-    connection_.setStatus(ConnectionStatus::woke);
+    if (isPaired()) {
+        connection_.setStatus(ConnectionStatus::woke);
+    }
     autoSync_.resumeAfterWake();
 }
 

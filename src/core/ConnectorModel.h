@@ -185,6 +185,10 @@ public:
     // The keychain is read (off the GUI thread) by start, every upload, the device listing,
     // unlinking and pairing; refreshPairedState() reads it on demand.
     bool isPaired() const;
+    // A sync space id is set: this machine was paired and has not been unlinked, whatever the
+    // keychain answered. The sync loop runs on this, so that a keychain locked or not yet running
+    // when the connector started is read again by each cycle and picked up once it answers.
+    bool hasSyncSpace() const;
     // The uploaded snapshot when there is one, else the local one.
     const std::optional<UsageSnapshot>& displaySnapshot() const;
 

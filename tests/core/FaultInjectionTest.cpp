@@ -259,6 +259,16 @@ TEST_F(FaultInjectionTest, SecretServiceLockedOrGone) {
         EXPECT_EQ(store.read(KeychainStore::kDeviceTokenAccount), token);
         expectRecovery(m);
     }
+
+    // A connector that starts while the keychain is locked (a login that opens it later) shows
+    // "Not paired" but runs its loop, and the first cycle after the unlock uploads.
+    ASSERT_TRUE(secrets.setLocked(true));
+    ConnectorModel& started = h_.make();
+    test::finish(started.start());
+    EXPECT_EQ(started.statusMessage(), "Not paired");
+    EXPECT_TRUE(started.hasAutoSyncTask());
+    ASSERT_TRUE(secrets.setLocked(false));
+    expectRecovery(started);
 }
 
 // The clock jumps forward by hours (a long sleep) and back (a corrected clock): each cycle is

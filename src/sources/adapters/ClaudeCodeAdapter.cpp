@@ -12,8 +12,6 @@ namespace korvo {
 
 namespace {
 
-constexpr std::string_view kId = "claude-code";
-constexpr std::string_view kDisplayName = "Claude Code";
 constexpr std::string_view kCommand = "claude";
 constexpr std::size_t kLogFiles = 20;
 constexpr std::size_t kCountLimit = 500;
@@ -123,7 +121,7 @@ struct ClaudeCodeAdapter::Probe {
 ClaudeCodeAdapter::ClaudeCodeAdapter(std::filesystem::path home,
                                      std::vector<std::filesystem::path> searchPaths, Clock clock,
                                      const Environment& environment)
-    : LocalToolAdapter(kId, kDisplayName, std::move(home), std::move(searchPaths),
+    : LocalToolAdapter("claude-code", "Claude Code", std::move(home), std::move(searchPaths),
                        std::move(clock)),
       transcripts_(std::make_shared<TranscriptTotals>()) {
     std::filesystem::path configDirectory = home_ / ".claude";

@@ -14,8 +14,6 @@ namespace korvo {
 
 namespace {
 
-constexpr std::string_view kId = "codex";
-constexpr std::string_view kDisplayName = "Codex CLI";
 constexpr std::string_view kCommand = "codex";
 constexpr std::size_t kSessionFiles = 20;
 constexpr std::size_t kSessionLines = 200;
@@ -117,7 +115,7 @@ std::optional<std::string> windowLabel(const simdjson::dom::object& window) {
 CodexAdapter::CodexAdapter(std::filesystem::path home,
                            std::vector<std::filesystem::path> searchPaths, Clock clock,
                            const Environment& environment)
-    : LocalToolAdapter(kId, kDisplayName, std::move(home), std::move(searchPaths),
+    : LocalToolAdapter("codex", "Codex CLI", std::move(home), std::move(searchPaths),
                        std::move(clock)) {
     std::filesystem::path codexHome = home_ / ".codex";
     if (environment) {
