@@ -387,7 +387,7 @@ TEST_F(ConnectorWindowViewTest, UnchangedModelRepaintsNothing) {
     page->resize(520, 4000); // every panel on screen
     page->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
-    QTest::qWait(200); // wrapped labels settle in a second layout pass after the first paint
+    QTest::qWait(200); // the layout passes queued by the first paint (wrapped labels) are done
 
     struct PaintLog : QObject {
         QStringList painted;
