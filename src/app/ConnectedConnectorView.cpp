@@ -71,7 +71,8 @@ void ConnectedConnectorView::refresh() {
         rebuildSources();
     }
 
-    // The snapshot lines as text first: unchanged text re-creates and re-lays out nothing.
+    // The snapshot lines as text first: unchanged text re-creates and re-lays out nothing, and
+    // with the same providers only the labels whose text changed are set again.
     QStringList lines;
     const auto& snapshot = model_.displaySnapshot();
     if (snapshot) {
@@ -84,21 +85,36 @@ void ConnectedConnectorView::refresh() {
     if (lines == shownSnapshot_) {
         return;
     }
+    if (!lines.isEmpty() && snapshotLabels_.size() == static_cast<std::size_t>(lines.size())) {
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            snapshotLabels_[static_cast<std::size_t>(i)]->setText(lines.at(i));
+        }
+        shownSnapshot_ = lines;
+        return;
+    }
     shownSnapshot_ = lines;
     QWidget* snapshotBox = snapshot_->parentWidget();
     clearLayout(snapshot_);
+    snapshotLabels_.clear();
     if (lines.isEmpty()) {
         snapshot_->addWidget(makeLabel(QStringLiteral("No snapshot uploaded yet."), TextStyle::body,
                                        Tint::secondary, snapshotBox));
         return;
     }
-    snapshot_->addWidget(makeLabel(lines.first(), TextStyle::body, Tint::secondary, snapshotBox));
+    const auto add = [this](QLabel* label) {
+        snapshotLabels_.push_back(label);
+        return label;
+    };
+    snapshot_->addWidget(
+        add(makeLabel(lines.first(), TextStyle::body, Tint::secondary, snapshotBox)));
     for (qsizetype i = 1; i + 2 < lines.size(); i += 3) {
         auto* line = new QHBoxLayout;
-        line->addWidget(makeLabel(lines.at(i), TextStyle::body, Tint::primary, snapshotBox));
-        line->addWidget(makeLabel(lines.at(i + 1), TextStyle::body, Tint::secondary, snapshotBox));
+        line->addWidget(add(makeLabel(lines.at(i), TextStyle::body, Tint::primary, snapshotBox)));
+        line->addWidget(
+            add(makeLabel(lines.at(i + 1), TextStyle::body, Tint::secondary, snapshotBox)));
         line->addStretch();
-        auto* summary = makeLabel(lines.at(i + 2), TextStyle::caption, Tint::primary, snapshotBox);
+        auto* summary =
+            add(makeLabel(lines.at(i + 2), TextStyle::caption, Tint::primary, snapshotBox));
         summary->setWordWrap(true);
         summary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         line->addWidget(summary, 1);

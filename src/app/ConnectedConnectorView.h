@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+class QLabel;
 class QVBoxLayout;
 
 namespace korvo {
@@ -38,6 +39,8 @@ private:
     // What the two lists show, so that they are re-created only when it changes.
     std::optional<std::vector<AdapterDiagnostic>> shownDiagnostics_;
     std::optional<QStringList> shownSnapshot_;
+    // The snapshot's labels, one per line of shownSnapshot_ (none while there is no snapshot).
+    std::vector<QLabel*> snapshotLabels_;
 };
 
 } // namespace korvo

@@ -195,7 +195,12 @@ void ConnectorWindowView::scheduleTick() {
     const auto delay =
         isVisible() ? relativeTimeRefreshDelay(shownDates(), clock_()) : std::nullopt;
     if (delay) {
-        ticker_.start(*delay);
+        // A part re-read after a sync leaves a running tick of the same pace alone: restarted
+        // every 30 s, a one-minute tick would never come, and a part that only the tick re-reads
+        // (the time of the last update check) would stand still.
+        if (!ticker_.isActive() || ticker_.interval() != delay->count()) {
+            ticker_.start(*delay);
+        }
     } else {
         ticker_.stop();
     }

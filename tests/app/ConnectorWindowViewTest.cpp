@@ -377,6 +377,35 @@ TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
     model.stopAutoSync();
 }
 
+// Shown and painted, a page that re-reads an unchanged model paints nothing: no widget is
+// re-created, re-styled, shown again or asked to repaint.
+TEST_F(ConnectorWindowViewTest, UnchangedModelRepaintsNothing) {
+    harness.useFixtureTools();
+    harness.storePairing();
+    viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
+    const auto page = startedPage(KorvoBuildChannel::development);
+    page->resize(520, 4000); // every panel on screen
+    page->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
+    QTest::qWait(200); // the layout passes queued by the first paint (wrapped labels) are done
+
+    struct PaintLog : QObject {
+        QStringList painted;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint) {
+                painted << QString::fromLatin1(watched->metaObject()->className()) + ' ' +
+                               watched->objectName();
+            }
+            return false;
+        }
+    } log;
+    qApp->installEventFilter(&log);
+    page->refresh();
+    QCoreApplication::processEvents();
+    qApp->removeEventFilter(&log);
+    EXPECT_EQ(log.painted, QStringList());
+}
+
 // Every button's state while an operation is under way, against a relay that holds its answer.
 TEST_F(ConnectorWindowViewTest, ButtonStatesWhileOperationsRun) {
     test::CannedServer relay({}); // never answers
