@@ -6,6 +6,7 @@
 
 #include <QHBoxLayout>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -48,6 +49,9 @@ ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now, Q
     auto* figure =
         makeLabel(qs(primaryRemainingText(provider)), TextStyle::title2, tint, this, true);
     figure->setAlignment(Qt::AlignRight);
+    // A tool's own remaining text can be a sentence: it wraps rather than widening the page
+    // past the window.
+    figure->setWordWrap(true);
     figures->addWidget(figure);
     auto* captionRow = new QHBoxLayout;
     captionRow->setSpacing(6);
@@ -57,7 +61,7 @@ ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now, Q
     captionRow->addWidget(
         makeLabel(qs(providerStatusLabel(provider.status)), TextStyle::caption, tint, this, true));
     figures->addLayout(captionRow);
-    top->addLayout(figures);
+    top->addLayout(figures, 1);
     layout->addLayout(top);
 
     if (const auto value = limitGaugeValue(provider)) {
@@ -82,6 +86,22 @@ ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now, Q
     caption("Reset " + resetText(provider, now));
     if (const auto details = tokenDetailsText(provider)) {
         caption(*details);
+    }
+}
+
+QSize ProviderLimitRow::sizeHint() const {
+    QSize hint = QWidget::sizeHint();
+    if (layout() != nullptr && layout()->hasHeightForWidth()) {
+        hint.setHeight(layout()->totalHeightForWidth(width()));
+    }
+    return hint;
+}
+
+void ProviderLimitRow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The height the row may take changed with its width: the layout asks again.
+    if (event->size().width() != event->oldSize().width()) {
+        updateGeometry();
     }
 }
 

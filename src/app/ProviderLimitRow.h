@@ -24,6 +24,13 @@ public:
     // The gauge, or null when the row has no percentage.
     QProgressBar* gauge() const { return gauge_; }
 
+    // The height of the row's lines at its current width: the remaining figure wraps, so the
+    // height a row needs follows its width.
+    QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     ProviderUsage provider_;
     QProgressBar* gauge_ = nullptr;

@@ -484,5 +484,31 @@ TEST_F(ConnectorWindowViewTest, LayoutAtTheDefaultWidthAndInATallWindow) {
     }
 }
 
+// A tool's remaining text can be a sentence: at the default width it wraps inside the page, and
+// every line of it shows.
+TEST_F(ConnectorWindowViewTest, LongRemainingTextWrapsInsideThePage) {
+    auto wordy = testing::tool("claude-code", "Claude Code", true);
+    wordy->report(testing::kTestNow);
+    wordy->row->usage = {};
+    wordy->row->usage.remainingText =
+        "Local Claude Code logs detected; usage format not recognized yet";
+    harness.options.realAdapters = AdapterList{wordy};
+    auto page = startedPage(KorvoBuildChannel::release);
+    page->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
+    EXPECT_LE(page->widget()->width(), page->viewport()->width());
+    const auto rows = page->widget()->findChildren<ProviderLimitRow*>();
+    ASSERT_FALSE(rows.isEmpty());
+    for (const ProviderLimitRow* row : rows) {
+        for (const QLabel* label : row->findChildren<QLabel*>()) {
+            EXPECT_LE(label->geometry().right(), row->width()) << label->text().toStdString();
+            if (label->wordWrap()) {
+                EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+                    << label->text().toStdString();
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace korvo
