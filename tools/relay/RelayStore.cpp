@@ -534,28 +534,14 @@ RelayStore::authenticate(const std::string& syncSpaceId, const std::string& toke
         device.id = query.columnText(0);
         device.role = query.columnText(1) == "phone" ? DeviceRole::phone : DeviceRole::connector;
     }
-    // At most one write per device and second.
-    Statement(*this, "UPDATE devices SET last_seen_at = ?1 WHERE sync_space_id = ?2 AND id = ?3 "
-                     "AND (last_seen_at IS NULL OR last_seen_at <> ?1)")
-        .integer(1, now)
-        .text(2, syncSpaceId)
-        .text(3, device.id)
-        .step();
+    touchDevice(syncSpaceId, device.id, now);
     return device;
 }
 
 bool RelayStore::putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
                              const std::string& body, UnixTime now) {
     std::lock_guard lock(mutex_);
-    Statement(*this, "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
-                     "VALUES (?, ?, ?, ?) ON CONFLICT (sync_space_id) DO UPDATE SET "
-                     "snapshot_id = excluded.snapshot_id, body = excluded.body, "
-                     "updated_at = excluded.updated_at")
-        .text(1, syncSpaceId)
-        .text(2, snapshotId)
-        .blob(3, body)
-        .integer(4, now)
-        .step();
+    writeSnapshot(syncSpaceId, snapshotId, body, now);
     return true;
 }
 
@@ -573,6 +559,14 @@ bool RelayStore::uploadSnapshot(const std::string& syncSpaceId, const std::strin
             return false; // rolled back: nothing was written
         }
     }
+    touchDevice(syncSpaceId, deviceId, now);
+    writeSnapshot(syncSpaceId, snapshotId, body, now);
+    transaction.commit();
+    return true;
+}
+
+void RelayStore::touchDevice(const std::string& syncSpaceId, const std::string& deviceId,
+                             UnixTime now) {
     // At most one write per device and second.
     Statement(*this, "UPDATE devices SET last_seen_at = ?1 WHERE sync_space_id = ?2 AND id = ?3 "
                      "AND (last_seen_at IS NULL OR last_seen_at <> ?1)")
@@ -580,6 +574,10 @@ bool RelayStore::uploadSnapshot(const std::string& syncSpaceId, const std::strin
         .text(2, syncSpaceId)
         .text(3, deviceId)
         .step();
+}
+
+void RelayStore::writeSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
+                               const std::string& body, UnixTime now) {
     Statement(*this, "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
                      "VALUES (?, ?, ?, ?) ON CONFLICT (sync_space_id) DO UPDATE SET "
                      "snapshot_id = excluded.snapshot_id, body = excluded.body, "
@@ -589,8 +587,6 @@ bool RelayStore::uploadSnapshot(const std::string& syncSpaceId, const std::strin
         .blob(3, body)
         .integer(4, now)
         .step();
-    transaction.commit();
-    return true;
 }
 
 std::optional<std::string> RelayStore::latestSnapshot(const std::string& syncSpaceId) {

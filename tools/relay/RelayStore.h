@@ -69,6 +69,11 @@ private:
     void requestCheckpoint(int mode);
     void maintenanceLoop(std::filesystem::path file);
     void revokeConnector(const std::string& syncSpaceId, const std::string& deviceId);
+    // With the mutex held: a device's last-seen time, written at most once a second; a sync
+    // space's latest snapshot.
+    void touchDevice(const std::string& syncSpaceId, const std::string& deviceId, UnixTime now);
+    void writeSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
+                       const std::string& body, UnixTime now);
 
     std::function<UnixTime()> clock_;
     std::mutex mutex_;
