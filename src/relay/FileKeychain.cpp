@@ -68,10 +68,6 @@ std::filesystem::path FileKeychain::defaultPath() {
     return base / "korvo-connector" / "keychain";
 }
 
-std::string FileKeychain::name() const {
-    return "File (" + file_.string() + ")";
-}
-
 int FileKeychain::lock(int operation) const {
     std::error_code ec;
     std::filesystem::create_directories(file_.parent_path(), ec);

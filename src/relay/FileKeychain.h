@@ -19,7 +19,6 @@ public:
 
     const std::filesystem::path& path() const { return file_; }
 
-    std::string name() const override;
     void removeItems(const std::string& service, const std::string& account) override;
     std::int32_t addItem(const std::string& service, const std::string& account,
                          std::string_view data) override;

@@ -14,9 +14,6 @@ class KeychainBackend {
 public:
     virtual ~KeychainBackend() = default;
 
-    // Which secret store this is, for diagnostics ("Secret Service", "File (/path)").
-    virtual std::string name() const = 0;
-
     // Removes every item of (service, account). Failures are ignored; a missing item is normal.
     virtual void removeItems(const std::string& service, const std::string& account) = 0;
 

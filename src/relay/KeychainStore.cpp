@@ -15,10 +15,6 @@ KeychainStore::KeychainStore(std::string service, std::shared_ptr<KeychainBacken
     : service_(std::move(service)), backend_(std::move(backend)),
       otherBackends_(std::move(otherBackends)) {}
 
-std::string KeychainStore::backendName() const {
-    return backend_->name();
-}
-
 Result<std::monostate, KeychainError> KeychainStore::save(const std::string& value,
                                                           const std::string& account) const {
     backend_->removeItems(service_, account);

@@ -27,9 +27,6 @@ public:
 
     const std::string& service() const { return service_; }
 
-    // Which secret store holds the items, for diagnostics and the support bundle.
-    std::string backendName() const;
-
     // Replaces any item of `account` with `value`: delete, then add. When the add fails the
     // account is left empty and the error carries the store's status.
     Result<std::monostate, KeychainError> save(const std::string& value,

@@ -14,7 +14,6 @@ class ThreadRecordingKeychain final : public KeychainBackend {
 public:
     explicit ThreadRecordingKeychain(std::shared_ptr<KeychainBackend> inner)
         : inner_(std::move(inner)) {}
-    std::string name() const override { return inner_->name(); }
     void removeItems(const std::string& service, const std::string& account) override {
         note(), inner_->removeItems(service, account);
     }

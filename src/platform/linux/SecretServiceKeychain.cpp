@@ -133,10 +133,6 @@ bool SecretServiceKeychain::available() {
     return !locked || display;
 }
 
-std::string SecretServiceKeychain::name() const {
-    return "Secret Service";
-}
-
 void SecretServiceKeychain::removeItems(const std::string& service, const std::string& account) {
     const SecretLibrary* secret = secretLibrary();
     if (secret == nullptr) {

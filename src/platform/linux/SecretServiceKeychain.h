@@ -15,7 +15,6 @@ public:
     // is false.
     static bool available();
 
-    std::string name() const override;
     void removeItems(const std::string& service, const std::string& account) override;
     std::int32_t addItem(const std::string& service, const std::string& account,
                          std::string_view data) override;
