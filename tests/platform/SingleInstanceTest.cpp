@@ -8,9 +8,9 @@
 #include <QLockFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sys/stat.h>
 
 namespace korvo {
 namespace {
@@ -32,9 +32,8 @@ TEST_F(SingleInstanceTest, LaterLaunchesAreForwardedToTheFirstUntilItEnds) {
     leftover.close();
     auto first = std::make_unique<SingleInstance>(dir_);
     ASSERT_EQ(first->claim(), Role::primary);
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(dir_).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(dir_.toStdString()).permissions() & fs::perms::all, fs::perms::owner_all);
     QSignalSpy reopened(first.get(), &SingleInstance::reopenRequested);
     for (int launch = 1; launch <= 2; ++launch) {
         EXPECT_EQ(SingleInstance(dir_).claim(), Role::forwarded);

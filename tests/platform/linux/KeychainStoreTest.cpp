@@ -14,7 +14,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <libsecret/secret.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korvo {
@@ -157,11 +156,9 @@ protected:
 TEST_F(FileKeychainTest, FileIsPrivateToTheUser) {
     const KeychainStore store("svc", std::make_shared<FileKeychain>(file_));
     ASSERT_TRUE(store.save("secret", "connectorDeviceToken").ok());
-    struct stat info {};
-    ASSERT_EQ(::stat(file_.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat(file_.parent_path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(file_.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 TEST_F(FileKeychainTest, DamagedOrUnusableStoreReadsAsNothingAndIsNeverOverwritten) {
