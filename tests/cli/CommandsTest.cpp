@@ -48,10 +48,8 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
         {nullptr, {"--relay", "http://a"}, 2, {}, "--relay needs a command"},
         {nullptr, {"--relay", "http://", "status"}, 2, {}, "--relay http://: Invalid URL\n"},
         {nullptr, {"pair", "--relay", kClosedURL}, 2, {}, "Unable to create pairing session: "},
-        // A bare host means https; plain HTTP away from this machine is warned about; a
-        // password in the URL is used but never printed.
-        {nullptr, {"--relay", "relay.example.com", "status"}, 0,
-         {"Relay URL: https://relay.example.com\nRelay: "}},
+        // Plain HTTP away from this machine is warned about; a password in the URL is used but
+        // never printed.
         {nullptr, {"--relay", "http://relay.example.com", "status"}, 0,
          {"Relay URL: http://relay.example.com\nRelay warning: Plain HTTP: the device token "}},
         {nullptr, {"--relay", "http://0.0.0.0:1", "pair"}, 2, {},
