@@ -125,7 +125,7 @@ bool ConnectorModel::hasSyncSpace() const {
 }
 
 bool ConnectorModel::isPaired() const {
-    return pairing().syncSpaceId.has_value() && token_.isPresent();
+    return hasSyncSpace() && token_.isPresent();
 }
 
 const std::optional<UsageSnapshot>& ConnectorModel::displaySnapshot() const {
@@ -136,7 +136,7 @@ QCoro::Task<bool> ConnectorModel::refreshPairedState() {
     QPointer<ConnectorModel> self(this);
     // Without a sync space no token can make this connector paired: the keychain (and with it
     // the system keychain's libraries and service) is left untouched.
-    if (pairing().syncSpaceId) {
+    if (hasSyncSpace()) {
         co_await token_.read();
     }
     co_return self&& isPaired();

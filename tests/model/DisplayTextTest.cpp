@@ -19,12 +19,12 @@ const double nan = std::nan("");
 
 using V = std::vector<std::string>;
 
-// Raw values (each reading back as its own case) or labels, in declaration order.
-template <class E> V names(std::string (*label)(E) = nullptr) {
+// Raw values in declaration order, each reading back as its own case.
+template <class E> V names() {
     V values;
     for (const auto c : allCases<E>()) {
         EXPECT_EQ(enumFromRawValue<E>(rawValue(c)), std::optional<E>(c));
-        values.push_back(label ? label(c) : std::string(rawValue(c)));
+        values.push_back(std::string(rawValue(c)));
     }
     return values;
 }
@@ -124,8 +124,8 @@ TEST(TimeText, WholePercentRoundsHalvesAwayFromZero) {
     }
 }
 
-// The raw values are a wire contract; the labels are what people read.
-TEST(Enumerations, RawValuesAndLabelsInDeclarationOrder) {
+// The raw values are a wire contract.
+TEST(Enumerations, RawValuesInDeclarationOrder) {
     EXPECT_EQ(names<SnapshotDeviceKind>(), (V{"mac", "windows", "linux", "server", "manual"}));
     EXPECT_EQ(names<UsageWindowKind>(), (V{"rolling", "daily", "weekly", "monthly", "unknown"}));
     EXPECT_EQ(names<SourceType>(), (V{"korvo_connector", "official_api", "official_oauth",
@@ -136,16 +136,6 @@ TEST(Enumerations, RawValuesAndLabelsInDeclarationOrder) {
               (V{"ok", "warning", "critical", "limited", "offline", "stale", "unknown"}));
     EXPECT_EQ(names<KorvoBuildChannel>(),
               (V{"development", "internal_beta", "public_beta", "release"}));
-
-    EXPECT_EQ(names(sourceLabel), (V{"Korvo Connector", "Official API", "Official OAuth",
-                                     "Local CLI", "Manual", "Demo", "Unknown"}));
-    EXPECT_EQ(names(confidenceLabel), (V{"Official", "CLI reported", "Connector reported",
-                                         "Inferred", "Estimated", "Manual", "Demo", "Unknown"}));
-    EXPECT_EQ(names(buildChannelLabel),
-              (V{"Development", "Internal Beta", "Public Beta", "Release"}));
-    EXPECT_EQ(names(providerStatusLabel),
-              (V{"Ok", "Warning", "Critical", "Limited", "Offline", "Stale", "Unknown"}));
-    EXPECT_EQ(names(windowKindLabel), (V{"Rolling", "Daily", "Weekly", "Monthly", "Unknown"}));
 }
 
 TEST(BuildChannel, ExactCaseMatchOrRelease) {

@@ -21,6 +21,13 @@ TEST(ClaudeCodeAdapter, RowAndLadderOfEachHome) {
     const std::string noBridge = "~/.korvo/claude-statusline.json - missing";
     const std::string noStatus = "~/.claude/usage-status.json - missing";
     const std::string noProjects = "~/.claude/projects - missing, 0 jsonl files";
+    const std::string observed = R"({"observed_at":"2026-01-05T08:59:00Z","rate_limits":{)";
+    const std::string at = " at=2026-01-05T08:59:00Z";
+    const auto bridge = [&](const std::string& file, const std::string& used) {
+        return "file " + file + "=" + observed +
+               R"("seven_day":{"resets_at":"2026-01-09T10:00:00Z","used_percentage":)" + used +
+               "}}}";
+    };
     const std::vector<RowCase> cases = {
         // Bridge windows lead; the status file's count comes before the logs', which fill the rest.
         {rung("bridge windows", {"fixture claude-bridge-windows"}, "Tracked with quota",
@@ -53,6 +60,20 @@ TEST(ClaudeCodeAdapter, RowAndLadderOfEachHome) {
          "ok cli_reported used=33 left=67 at=2026-01-05T08:58:00Z"},
         {{"log line without message usage", {"fixture claude-log-generic-tokens"}, {}},
          "unknown cli_reported in=777 at=2026-01-05T08:40:00Z"},
+        // Read at 09:00: a weekly window alone is the row's window; one whose reset passed, beside
+        // the five-hour one, counts as reset in the text. A usage-status file is read alike.
+        {{"weekly bridge window", {bridge(".korvo/claude-statusline.json", "64")}, {}},
+         "ok cli_reported used=64 left=36 label=7d resets=2026-01-09T10:00:00Z" + at},
+        {{"five-hour window beside a weekly one reset",
+          {"file .korvo/claude-statusline.json=" + observed +
+           R"("five_hour":{"resets_at":"2026-01-05T10:00:00Z","used_percentage":12},)"
+           R"("seven_day":{"resets_at":"2026-01-05T08:00:00Z","used_percentage":88}}})"},
+          {}},
+         "ok cli_reported used=12 left=88 label=5h resets=2026-01-05T10:00:00Z text=[7d 100% "
+         "remaining · 0% used]" +
+             at},
+        {{"weekly usage-status window", {bridge(".claude/usage-status.json", "0.25")}, {}},
+         "ok cli_reported used=25 left=75 label=7d resets=2026-01-09T10:00:00Z" + at},
         {rung("empty bridge", {"fixture claude-bridge-empty"}, "Source found, no usage data",
               "statusLine bridge installed; no usage fields found",
               "The statusLine bridge exists, but no parseable rate_limits were found.", kSource,
@@ -84,39 +105,6 @@ TEST(ClaudeCodeAdapter, RowAndLadderOfEachHome) {
             "Claude statusLine bridge stores sanitized rate limit fields only",
             "Read-only probe; raw Claude logs are not uploaded",
             "Only sanitized usage fields are collected"});
-}
-
-// Bridge files as the status-line hook writes them, read at 09:00: a weekly window alone is the
-// row's window; a weekly window beside the five-hour one whose reset passed counts as reset in
-// the row's text. A usage-status file in the same form is read alike.
-TEST(ClaudeCodeAdapter, BridgeWindowsAtCollectionTime) {
-    const auto bridge = [](const std::string& windows) {
-        return R"({"observed_at":"2026-01-05T08:59:00Z","rate_limits":{)" + windows + "}}";
-    };
-    const std::string later = R"("resets_at":"2026-01-09T10:00:00Z")";
-    const std::string hourAgo = R"("resets_at":"2026-01-05T08:00:00Z")";
-    const std::string at = " at=2026-01-05T08:59:00Z";
-    const std::vector<std::tuple<std::string, std::string, std::string>> cases{
-        {".korvo/claude-statusline.json",
-         bridge(R"("seven_day":{)" + later + R"(,"used_percentage":64})"),
-         "ok cli_reported used=64 left=36 label=7d resets=2026-01-09T10:00:00Z" + at},
-        {".korvo/claude-statusline.json",
-         bridge(R"("five_hour":{"resets_at":"2026-01-05T10:00:00Z","used_percentage":12},)"
-                R"("seven_day":{)" +
-                hourAgo + R"(,"used_percentage":88})"),
-         "ok cli_reported used=12 left=88 label=5h resets=2026-01-05T10:00:00Z text=[7d 100% "
-         "remaining · 0% used]" +
-             at},
-        {".claude/usage-status.json",
-         bridge(R"("seven_day":{)" + later + R"(,"used_percentage":0.25})"),
-         "ok cli_reported used=25 left=75 label=7d resets=2026-01-09T10:00:00Z" + at},
-    };
-    for (const auto& [file, content, row] : cases) {
-        SCOPED_TRACE(content);
-        ScratchHome home;
-        home.write(file, content);
-        EXPECT_EQ(rowText(adapterFor(home.path()).readUsage().row), row);
-    }
 }
 
 TEST(ClaudeCodeAdapter, ConfigurationFolderFromTheEnvironment) {

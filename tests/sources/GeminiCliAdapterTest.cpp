@@ -96,8 +96,9 @@ TEST(GeminiCliAdapter, RowAndLadderOfEachHome) {
 }
 
 // Prompt logging as the CLI decides it: logPrompts by its truth, its default (on) while telemetry
-// is enabled; settings read after their comments and trailing commas are stripped. A settings file
-// that cannot be read (broken, not an object, over 1 MiB) leaves the telemetry unread too.
+// is enabled; settings read after their comments and trailing commas are stripped, strings kept
+// whole. A settings file that cannot be read (broken, not an object, over 1 MiB, a comment left
+// open) leaves the telemetry unread too.
 TEST(GeminiCliAdapter, PromptLoggingSettings) {
     enum Verdict { logging, tracked, unreadable };
     const std::vector<std::pair<std::string, Verdict>> cases{
@@ -114,6 +115,9 @@ TEST(GeminiCliAdapter, PromptLoggingSettings) {
          tracked},
         {"{\"telemetry\": {\"enabled\": true, // \"logPrompts\": false\n}}", logging},
         {R"({"theme":"a//b/*c*/,}","telemetry":{"enabled":true,"logPrompts":false}})", tracked},
+        {R"({"q":"\" // ","telemetry":{/* , } */"enabled":false,"b":[1,2,],},})", tracked},
+        {R"({"telemetry":{"enabled":true,"log/*x*/Prompts":false}})", logging},
+        {R"({"telemetry":{"enabled":false} /* }})", unreadable}, // the rest is blanked, not misread
         {R"([{"telemetry":{"logPrompts":true}}])", unreadable},
         {R"({"telemetry":{"logPrompts":true})", unreadable},
         {R"({"telemetry":{"logPrompts":false},"padding":")" + std::string(1'048'576, 'x') + "\"}",

@@ -27,8 +27,6 @@ TEST(GitHubCopilotCliAdapter, RowAndLadderOfEachHome) {
         "~/.korvo/copilot-otel.jsonl - missing, ~/.korvo/copilot-otel.jsonl";
     const std::string noOtel =
         "~/.config/github-copilot/otel.jsonl - missing, ~/.config/github-copilot/otel.jsonl";
-    const std::string notRecognized =
-        "Korvo found a Copilot OTel file, but no gen_ai.client.token.usage metrics.";
     const std::string onlyCommand =
         "Copilot CLI is installed, but Korvo did not find an OTel file exporter path.";
     const auto cliOnly = [&](std::string name, std::vector<std::string> home, std::string bin) {
@@ -36,6 +34,14 @@ TEST(GitHubCopilotCliAdapter, RowAndLadderOfEachHome) {
                             "CLI installed; OTel not configured", onlyCommand, kCli,
                             {"✓ command copilot: BIN/" + bin, noConfig, noKorvo, noOtel}),
                        "none"};
+    };
+    const auto unrecognized = [&](std::string name, std::vector<std::string> home) {
+        return RowCase{
+            rung(std::move(name), std::move(home), "Source found, parser needs sample",
+                 "OTel file found; token metrics not recognized",
+                 "Korvo found a Copilot OTel file, but no gen_ai.client.token.usage metrics.",
+                 kSource, {noCommand, noConfig, korvo, noOtel}),
+            "none"};
     };
     const std::vector<RowCase> cases = {
         // Cumulative histograms: the newest export's sums count, never the measurement counts.
@@ -47,14 +53,8 @@ TEST(GitHubCopilotCliAdapter, RowAndLadderOfEachHome) {
               {noCommand, noConfig, noKorvo,
                "~/.config/github-copilot/otel.jsonl - found, ~/.config/github-copilot/otel.jsonl"}),
          "unknown cli_reported in=1500 out=300 label=local OTel at=2026-06-09T10:14:20Z"},
-        {rung("other metrics only", {"fixture copilot-otel-other-metrics"},
-              "Source found, parser needs sample", "OTel file found; token metrics not recognized",
-              notRecognized, kSource, {noCommand, noConfig, korvo, noOtel}),
-         "none"},
-        {rung("a fifo is found but never opened", {"fifo .korvo/copilot-otel.jsonl"},
-              "Source found, parser needs sample", "OTel file found; token metrics not recognized",
-              notRecognized, kSource, {noCommand, noConfig, korvo, noOtel}),
-         "none"},
+        unrecognized("other metrics only", {"fixture copilot-otel-other-metrics"}),
+        unrecognized("a fifo is found but never opened", {"fifo .korvo/copilot-otel.jsonl"}),
         // The CLI installed and used, no exporter set up.
         {rung("config folder only", {"fixture copilot-config-only"}, "Source found, no usage data",
               "Config found; OTel file export not configured",
