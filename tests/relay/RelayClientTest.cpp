@@ -107,8 +107,6 @@ TEST_F(RelayClientTest, AnswersBecomeRecordsOrErrorsWithTheirTexts) {
     const QByteArray noCreatedAt =
         R"({"devices":[{"id":"a","name":"A","kind":"phone","createdAt":"c"},{"id":"b","name":"B","kind":"connector"}]})";
     const std::vector<AnswerCase> cases = {
-        {"401 with a short JSON body", status, 401, R"({"error":"Invalid token"})",
-         R"(Relay returned HTTP 401: {"error":"Invalid token"})"},
         {"long bodies are cut short", status, 403, QByteArray::fromStdString(longBody),
          "Relay returned HTTP 403: " + longBody.substr(0, 512) + "\u2026"},
         {"control characters are dropped, line breaks become spaces", status, 400,
@@ -116,14 +114,12 @@ TEST_F(RelayClientTest, AnswersBecomeRecordsOrErrorsWithTheirTexts) {
          "x\x1b\\{\"error\":\"bad\"}\r\n\xc2\x9b"
          "1m\xe2\x80\xaeZ",
          "Relay returned HTTP 400: ]0;owned[2J]8;;http://x\\{\"error\":\"bad\"}  1mZ"},
-        {"500 with an empty body", status, 500, "", "Relay returned HTTP 500."},
         {"a body that is not UTF-8 is left out", status, 502, "\xff\xfe",
          "Relay returned HTTP 502."},
         {"204 with an empty body", status, 204, "",
          "Relay response decode failed: the body is empty."},
         {"200 with a body that is not JSON", status, 200, "<html>",
          "Relay response decode failed: the body is not valid JSON. Body: <html>"},
-        {"status only", status, 200, R"({"status":"pending"})", ""},
         {"null optionals and unknown members", status, 200,
          R"({"status":"paired","syncSpaceId":null,"extra":[1,2]})", ""},
         {"missing status", status, 200, R"({"syncSpaceId":"s"})",

@@ -165,12 +165,16 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
     const std::string session = "/v1/pairing/sessions/" + open.sessionId;
     const httplib::Headers mine = bearer(p.connectorToken);
     const std::string claimPath = "/v1/pairing/claim";
+    const std::string sessions = "/v1/pairing/sessions";
     const std::string unused = open.code == "000000" ? "000001" : "000000";
     const std::string noName = R"({"connectorDeviceId":"x"})";
     const auto named = [](const std::string& id, std::size_t length) {
         return R"({"connectorDeviceId":")" + id + R"(","connectorDeviceName":")" +
                std::string(length, 'n') + "\"}";
     };
+    const std::string longId = named(std::string(201, 'i'), 1);
+    const std::string longPhoneName =
+        R"({"pairingCode":"123456","deviceName":")" + std::string(201, 'n') + "\"}";
     const auto code = [](const std::string& c) { return R"({"pairingCode":")" + c + "\"}"; };
     const auto secret = [](const char* s) { return httplib::Headers{{"x-pairing-secret", s}}; };
     const std::vector<RuleCase> cases = {
@@ -197,21 +201,10 @@ TEST_F(RelayServerTest, RefusedRequestsGetTheirStatusAndAJsonError) {
         {"snapshot of another sync space", "POST", snapshots, mine, foreign, 400},
         {"snapshot naming another device", "POST", snapshots, mine, forged, 400},
         {"snapshot without snapshotId", "POST", snapshots, mine, missingId, 400},
-        {"session without a device name", "POST", "/v1/pairing/sessions", {}, noName, 400},
-        {"device name over 200 bytes", "POST", "/v1/pairing/sessions", {}, named("x", 201), 400},
-        {"device name of 1 MiB", "POST", "/v1/pairing/sessions", {}, named("x", 1 << 19), 400},
-        {"device id over 200 bytes",
-         "POST",
-         "/v1/pairing/sessions",
-         {},
-         named(std::string(201, 'i'), 1),
-         400},
-        {"phone name over 200 bytes",
-         "POST",
-         claimPath,
-         {},
-         R"({"pairingCode":"123456","deviceName":")" + std::string(201, 'n') + "\"}",
-         400},
+        {"session without a device name", "POST", sessions, {}, noName, 400},
+        {"device name over 200 bytes", "POST", sessions, {}, named("x", 201), 400},
+        {"device id over 200 bytes", "POST", sessions, {}, longId, 400},
+        {"phone name over 200 bytes", "POST", claimPath, {}, longPhoneName, 400},
         {"claim without a code", "POST", claimPath, {}, "[]", 400},
     };
     for (const auto& c : cases) {
@@ -261,7 +254,6 @@ TEST_F(RelayServerTest, UploadedSnapshotReadsBackByteForByteAcrossARestart) {
     ASSERT_TRUE(read);
     EXPECT_EQ(read->status, 200);
     EXPECT_EQ(read->body, body);
-    // The connector's token survived too.
     EXPECT_EQ(latest(p.syncSpaceId, p.connectorToken)->status, 200);
 }
 
@@ -371,34 +363,10 @@ TEST_F(RelayServerTest, ASpacesTokenReachesNoDeviceOfAnotherSpaceAndADeletedDevi
     const std::string bBody = encodeSnapshot(test::testSnapshot(b.syncSpaceId)).value();
     ASSERT_EQ(upload(b.syncSpaceId, b.connectorToken, bBody)->status, 200);
     const std::string aPath = "/v1/sync-spaces/" + a.syncSpaceId;
-    const struct {
-        const char* name;
-        std::function<httplib::Result()> request;
-        int status;
-    } cases[] = {
-        {"delete B's phone",
-         [&] {
-             return client_->Delete((aPath + "/devices/" + b.phoneId).c_str(),
-                                    bearer(a.phoneToken));
-         },
-         404},
-        {"upload naming B's phone",
-         [&] {
-             return upload(a.syncSpaceId, a.connectorToken,
-                           encodeSnapshot(test::testSnapshot(a.syncSpaceId, 1, b.phoneId)).value());
-         },
-         400},
-        {"upload of B's snapshot", [&] { return upload(a.syncSpaceId, a.connectorToken, bBody); },
-         400},
-        {"B's token on A's path", [&] { return latest(a.syncSpaceId, b.phoneToken); }, 401},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto res = c.request();
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, c.status) << res->body;
-    }
-    // A's connector leaves: its token is revoked, A's phone stays, alone.
+    const auto foreign =
+        client_->Delete((aPath + "/devices/" + b.phoneId).c_str(), bearer(a.phoneToken));
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(foreign->status, 404) << foreign->body;
     EXPECT_EQ(
         client_->Delete((aPath + "/devices/CONNECTOR-1").c_str(), bearer(a.connectorToken))->body,
         R"({"deviceId":"CONNECTOR-1","status":"deleted"})");
@@ -536,7 +504,6 @@ TEST_F(RelayServerTest, TwoRelaysOnOneDatabaseKeepEveryRuleUnderRaces) {
         removal.join();
     }
     EXPECT_EQ(deleted.load(), 32);
-    // What is left of the spaces in the database: nothing.
     const std::string command =
         "psql -tA -c \"SELECT (SELECT count(*) FROM sync_spaces WHERE id IN (" + spaces +
         ")) + (SELECT count(*) FROM snapshots WHERE sync_space_id IN (" + spaces + "))\" '" + db +
