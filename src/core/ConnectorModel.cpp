@@ -3,6 +3,7 @@
 #include "core/ConnectorModel.h"
 
 #include "core/ConnectorModelText.h"
+#include "model/DeviceIdentity.h"
 #include "model/SnapshotJson.h"
 #include "platform/HostInfo.h"
 #include "platform/LoginItem.h"
@@ -16,25 +17,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QNetworkAccessManager>
-#include <QRegularExpression>
 
 namespace korvo {
 
 namespace {
 
-// A device id as this program writes it, or as another build may have: letters, digits, "_",
-// "-" and ".", at most 128 characters. Anything else (empty, spaces, "/", control characters)
-// would not survive a URL path and is replaced.
-bool isUsableDeviceId(const QString& id) {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_.-]{1,128}$"));
-    return pattern.match(id).hasMatch();
-}
-
 // The device id, generated once and kept.
 QString connectorDeviceIdOf(UserDefaults& userDefaults) {
     const QLatin1String key(ConnectorModel::kConnectorDeviceIdKey);
     const std::optional<QString> storedId = userDefaults.string(key);
-    if (storedId && isUsableDeviceId(*storedId)) {
+    if (storedId && isUsableDeviceId(stdText(*storedId))) {
         return *storedId;
     }
     const QString id = QStringLiteral("mac_") + QString::fromStdString(randomHex(12));
@@ -179,7 +171,8 @@ QCoro::Task<> ConnectorModel::start() {
 
 QCoro::Task<> ConnectorModel::refreshLocalLimits() {
     const std::optional<QString>& syncSpaceId = pairing().syncSpaceId;
-    return collector_->refreshLocalLimits(syncSpaceId ? stdText(*syncSpaceId) : "local_display");
+    return collector_->refreshLocalLimits(syncSpaceId ? stdText(*syncSpaceId)
+                                                      : std::string(kLocalDisplaySyncSpace));
 }
 
 QCoro::Task<> ConnectorModel::completePairing() {

@@ -8,6 +8,7 @@
 #include "core/Pairing.h"
 #include "core/SourceCollector.h"
 #include "core/StateUpdate.h"
+#include "model/DeviceIdentity.h"
 #include "relay/RelayClient.h"
 #include "sources/adapters/MockAdapter.h"
 

@@ -4,10 +4,10 @@
 #include "core/LogCategories.h"
 #include "core/StateUpdate.h"
 #include "core/TaskSupport.h"
+#include "model/DeviceIdentity.h"
 #include "platform/HostInfo.h"
 
 #include <QPointer>
-#include <QUuid>
 #include <algorithm>
 #include <qcoro/qcorofuture.h>
 
@@ -17,16 +17,10 @@ namespace {
 
 // The host name, or "Mac" when the system gives none.
 QString fallbackDeviceName(const QString& name) {
-    return name.isEmpty() ? QStringLiteral("Mac") : name;
+    return name.isEmpty() ? qText(std::string(kUnnamedDevice)) : name;
 }
 
 } // namespace
-
-std::string randomHex(int count) {
-    QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    uuid.remove(u'-');
-    return uuid.left(count).toStdString();
-}
 
 SourceCollector::SourceCollector(AdapterList realAdapters, AdapterList sourceAdapters,
                                  std::shared_ptr<HostInfo> hostInfo, Clock clock,
@@ -100,15 +94,10 @@ QCoro::Task<QString> SourceCollector::deviceName() {
 UsageSnapshot SourceCollector::assemble(std::string snapshotId, std::string syncSpaceId,
                                         const QString& deviceName,
                                         std::vector<ProviderUsage> rows) const {
-    UsageSnapshot snapshot;
-    snapshot.schemaVersion = UsageSnapshot::currentSchemaVersion;
-    snapshot.snapshotId = std::move(snapshotId);
-    snapshot.syncSpaceId = std::move(syncSpaceId);
-    snapshot.updatedAt = clock_();
-    snapshot.device =
-        SnapshotDevice{stdText(connectorDeviceId_), stdText(deviceName), platformDeviceKind()};
-    snapshot.providers = std::move(rows);
-    return snapshot;
+    return assembleSnapshot(
+        std::move(snapshotId), std::move(syncSpaceId),
+        SnapshotDevice{stdText(connectorDeviceId_), stdText(deviceName), platformDeviceKind()},
+        std::move(rows), clock_());
 }
 
 QCoro::Task<> SourceCollector::refreshLocalLimits(std::string syncSpaceId) {
@@ -119,7 +108,7 @@ QCoro::Task<> SourceCollector::refreshLocalLimits(std::string syncSpaceId) {
     }
     std::optional<UsageSnapshot> snapshot;
     if (!pass.rows.empty()) {
-        snapshot = assemble("local_" + randomHex(16), std::move(syncSpaceId), pass.deviceName,
+        snapshot = assemble(localSnapshotId(), std::move(syncSpaceId), pass.deviceName,
                             std::move(pass.rows));
     }
     updateState(*this, collect_,

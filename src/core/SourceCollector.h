@@ -18,9 +18,6 @@ namespace korvo {
 
 class HostInfo;
 
-// The first `count` upper-case hexadecimal digits of a new random UUID.
-std::string randomHex(int count);
-
 // Source collection: the reading adapters' rows, the snapshot built from them for local display,
 // and the diagnostics of every source adapter. Adapter passes run one after another on a worker
 // thread of their own.

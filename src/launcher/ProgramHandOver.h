@@ -7,8 +7,9 @@
 namespace korvo {
 
 // korvo-connector is three programs, so that each command loads only what it needs:
-//   korvo-connector          prints the version and runs the status-line hook without Qt, and
-//                            hands everything else over;
+//   korvo-connector          prints the version, runs the status-line hook and answers the
+//                            common case of `snapshot` without Qt, and hands everything else
+//                            over;
 //   korvo-connector-cli      the headless commands (Qt Core, Network and D-Bus, no GUI);
 //   korvo-connector-desktop  the tray icon and the window (no command given).
 // The two others sit next to korvo-connector in a build tree and under libexec once installed.

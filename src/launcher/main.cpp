@@ -1,10 +1,12 @@
-// korvo-connector: the program users and scripts start. The version and the Claude Code
-// status-line hook (which runs on every refresh of the status line) are answered here without
-// Qt; a command goes to korvo-connector-cli, no command to korvo-connector-desktop.
+// korvo-connector: the program users and scripts start. The version, the Claude Code status-line
+// hook (which runs on every refresh of the status line) and the common case of `snapshot` are
+// answered here without Qt; a command goes to korvo-connector-cli, no command to
+// korvo-connector-desktop.
 
 #include "launcher/ClaudeStatusLine.h"
 #include "launcher/HomeDirectory.h"
 #include "launcher/ProgramHandOver.h"
+#include "launcher/QuickSnapshot.h"
 #include "launcher/VersionText.h"
 
 #include <csignal>
@@ -29,6 +31,13 @@ int main(int argc, char** argv) {
         korvo::runClaudeStatusLine(STDIN_FILENO, std::cout, korvo::homeDirectory(),
                                    korvo::systemClock());
         return 0;
+    }
+    if (argc == 2 && first == "snapshot") {
+        if (const auto text = korvo::quickSnapshot(
+                {korvo::homeDirectory(), korvo::processEnvironment(), korvo::systemClock()})) {
+            std::fwrite(text->data(), 1, text->size(), stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
     }
     return korvo::handOverTo("korvo-connector-cli", argv);
 }

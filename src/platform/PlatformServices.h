@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/SettingsNames.h"
+
 #include <QString>
 #include <memory>
 
@@ -22,7 +24,7 @@ public:
     // Variables that point the settings store and the keychain at files, so that a test (or a
     // second copy of the program) never reads or changes the user's own settings and secrets.
     // KORVO_SETTINGS_FILE: an INI file instead of the native settings store.
-    static constexpr const char* kSettingsFileVariable = "KORVO_SETTINGS_FILE";
+    static constexpr const char* kSettingsFileVariable = korvo::kSettingsFileVariable;
     // KORVO_KEYCHAIN_FILE: the file keychain at this path instead of the system's keychain.
     static constexpr const char* kKeychainFileVariable = "KORVO_KEYCHAIN_FILE";
 

@@ -2,7 +2,6 @@
 
 #include "platform/HostInfo.h"
 
-#include <QByteArray>
 #include <QString>
 
 namespace korvo {
@@ -13,9 +12,6 @@ class SystemHostInfo final : public HostInfo {
 public:
     explicit SystemHostInfo(QString machineInfoPath = QStringLiteral("/etc/machine-info"));
     QString deviceName() const override;
-
-    // PRETTY_HOSTNAME from machine-info text (an environment-style file), or empty.
-    static QString prettyHostName(const QByteArray& machineInfo);
 
 private:
     QString machineInfoPath_;

@@ -1,19 +1,16 @@
 #include "platform/UserDefaults.h"
 
+#include "model/SettingsNames.h"
+
 #include <QMetaType>
 #include <QSettings>
 #include <QVariant>
 
 namespace korvo {
 
-namespace {
-constexpr auto kOrganization = "Korvo";
-constexpr auto kApplication = "Korvo Connector";
-} // namespace
-
 SettingsUserDefaults::SettingsUserDefaults()
     : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                            kOrganization, kApplication)) {}
+                                            kSettingsOrganization, kSettingsApplication)) {}
 
 SettingsUserDefaults::SettingsUserDefaults(const QString& iniFilePath)
     : settings_(std::make_unique<QSettings>(iniFilePath, QSettings::IniFormat)) {}

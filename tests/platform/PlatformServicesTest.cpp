@@ -1,5 +1,6 @@
 #include "platform/PlatformServices.h"
 
+#include "model/DeviceIdentity.h"
 #include "platform/SystemHostInfo.h"
 #include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
@@ -17,7 +18,7 @@ namespace {
 using Status = LoginItem::Status;
 
 TEST(HostInfoTest, PrettyHostNameFromMachineInfoElseTheHostName) {
-    const std::pair<QByteArray, QString> cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"PRETTY_HOSTNAME=\"Alice's Laptop\"\nICON_NAME=computer-laptop\n", "Alice's Laptop"},
         {"PRETTY_HOSTNAME='Build \"7\"'\n", "Build \"7\""},
         {"PRETTY_HOSTNAME=Office\\ Box\n", "Office Box"},
@@ -25,10 +26,12 @@ TEST(HostInfoTest, PrettyHostNameFromMachineInfoElseTheHostName) {
         {"PRETTY_HOSTNAME=\"a \\\"b\\\"\"\n", "a \"b\""},
         {"#PRETTY_HOSTNAME=Commented\n", ""},
         {"PRETTY_HOSTNAME=First\nPRETTY_HOSTNAME=Second\n", "Second"},
+        // Trimmed of Unicode white space too: no-break and ideographic spaces.
+        {"PRETTY_HOSTNAME=\"\u00A0Lab\u3000\"\n", "Lab"},
         {"", ""},
     };
     for (const auto& [machineInfo, expected] : cases) {
-        EXPECT_EQ(SystemHostInfo::prettyHostName(machineInfo), expected) << machineInfo.data();
+        EXPECT_EQ(prettyHostName(machineInfo), expected) << machineInfo;
     }
     QTemporaryDir dir;
     QFile file(dir.filePath(u"machine-info"_s));

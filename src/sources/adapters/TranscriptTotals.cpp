@@ -10,11 +10,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <memory>
 #include <new>
 #include <simdjson.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace korvo {
 namespace {
@@ -146,6 +146,78 @@ std::optional<SanitizedUsageCandidate> TranscriptTotals::result(const FileState&
     return totals;
 }
 
+std::uintmax_t TranscriptTotals::readLines(int fd, FileState& state, std::uintmax_t start,
+                                           std::uintmax_t size, bool skipFirstLine) {
+    // The file is read a chunk at a time into one buffer: its complete lines are consumed, and
+    // the unfinished last one moves to the buffer's front to be completed by the next read. A
+    // line longer than the buffer grows it.
+    std::vector<char> buffer(kChunkBytes + kParsePadding);
+    std::uintmax_t position = start; // file offset of buffer[0]
+    std::size_t held = 0;            // bytes in the buffer
+    while (position + held < size) {
+        if (held == buffer.size() - kParsePadding) {
+            buffer.resize(std::min<std::uintmax_t>(held * 2, size - position) + kParsePadding);
+        }
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::uintmax_t>(buffer.size() - kParsePadding - held, size - position - held));
+        const std::size_t got = readAt(fd, buffer.data() + held, want, position + held);
+        if (got == 0) {
+            break;
+        }
+        held += got;
+        const char* const begin = buffer.data();
+        const char* const end = begin + held;
+        const char* cursor = begin;
+        if (skipFirstLine) {
+            const auto* newline = static_cast<const char*>(std::memchr(begin, '\n', held));
+            if (newline == nullptr) {
+                continue; // a line longer than the buffer so far
+            }
+            cursor = newline + 1;
+            skipFirstLine = false;
+        }
+        const char* const firstLine = cursor;
+        while (const auto* newline = static_cast<const char*>(
+                   std::memchr(cursor, '\n', static_cast<std::size_t>(end - cursor)))) {
+            if (newline > cursor) {
+                consume(state, std::string_view(cursor, newline - cursor));
+            }
+            cursor = newline + 1;
+        }
+        // Lines passed over unparsed must be text too; a file that is not gives nothing, so the
+        // check may follow the lines' use. A line break never falls inside a UTF-8 sequence:
+        // whole lines check alone.
+        if (!simdjson::validate_utf8(firstLine, static_cast<std::size_t>(cursor - firstLine))) {
+            state.invalidText = true;
+            return position;
+        }
+        if (cursor == begin) {
+            continue; // a line longer than the buffer so far
+        }
+        const auto consumed = static_cast<std::size_t>(cursor - begin);
+        std::memmove(buffer.data(), cursor, static_cast<std::size_t>(end - cursor));
+        position += consumed;
+        held -= consumed;
+    }
+    if (held == 0) {
+        return position;
+    }
+    if (skipFirstLine) {
+        // The cut line runs to the end: nothing whole was read.
+        return position + held;
+    }
+    // The last line is still being written unless it is a whole object already (no prefix of an
+    // object is one).
+    std::fill_n(buffer.data() + held, kParsePadding, '\0');
+    simdjson::dom::element tail;
+    if (parser_.parse(buffer.data(), held, false).get(tail) == simdjson::SUCCESS &&
+        tail.is_object()) {
+        consume(state, std::string_view(buffer.data(), held));
+        return position + held;
+    }
+    return position;
+}
+
 std::optional<SanitizedUsageCandidate> TranscriptTotals::read(const std::filesystem::path& file) {
     const std::lock_guard lock(mutex_);
     try {
@@ -184,61 +256,16 @@ std::optional<SanitizedUsageCandidate> TranscriptTotals::read(const std::filesys
         state.lastUse = ++uses_;
 
         if (size > start && !state.invalidText) {
-            const auto length = static_cast<std::size_t>(size - start);
-            const std::unique_ptr<char[]> buffer(new char[length + kParsePadding]);
             // A cut read starts inside a line unless a line break comes just before it.
             char previous = '\n';
             if (cutLine && readAt(fd.get(), &previous, 1, start - 1) != 1) {
                 previous = '\0';
             }
-            const std::size_t got = readAt(fd.get(), buffer.get(), length, start);
-            std::fill_n(buffer.get() + got, kParsePadding, '\0');
-            const char* const begin = buffer.get();
-            const char* const end = begin + got;
-            if (!simdjson::validate_utf8(begin, got)) {
-                state.invalidText = true;
-            } else {
-                const char* cursor = begin;
-                if (previous != '\n') {
-                    const auto* newline = static_cast<const char*>(std::memchr(begin, '\n', got));
-                    cursor = newline ? newline + 1 : end;
-                }
-                const char* consumed = cursor;
-                while (cursor < end) {
-                    const auto* newline = static_cast<const char*>(
-                        std::memchr(cursor, '\n', static_cast<std::size_t>(end - cursor)));
-                    if (newline == nullptr) {
-                        // The last line is still being written unless it is a whole object
-                        // already (no prefix of an object is one).
-                        simdjson::dom::element tail;
-                        if (parser_.parse(cursor, static_cast<std::size_t>(end - cursor), false)
-                                    .get(tail) == simdjson::SUCCESS &&
-                            tail.is_object()) {
-                            consume(state, std::string_view(cursor, end - cursor));
-                            consumed = end;
-                        }
-                        break;
-                    }
-                    if (newline > cursor) {
-                        consume(state, std::string_view(cursor, newline - cursor));
-                    }
-                    cursor = newline + 1;
-                    consumed = cursor;
-                }
-                state.offset = start + static_cast<std::uintmax_t>(consumed - begin);
-                const std::size_t keep = std::min<std::size_t>(
-                    kCheckedBytes, static_cast<std::size_t>(consumed - begin));
-                if (keep == static_cast<std::size_t>(consumed - begin) && keep < kCheckedBytes &&
-                    start > 0) {
-                    // Too few new bytes: the check spans bytes read before.
-                    std::string before(std::min<std::uintmax_t>(kCheckedBytes, state.offset), '\0');
-                    before.resize(readAt(fd.get(), before.data(), before.size(),
-                                         state.offset - before.size()));
-                    state.before = std::move(before);
-                } else {
-                    state.before.assign(consumed - keep, keep);
-                }
-            }
+            state.offset = readLines(fd.get(), state, start, size, previous != '\n');
+            std::string before(std::min<std::uintmax_t>(kCheckedBytes, state.offset), '\0');
+            before.resize(
+                readAt(fd.get(), before.data(), before.size(), state.offset - before.size()));
+            state.before = std::move(before);
         }
 
         const auto result = TranscriptTotals::result(state);

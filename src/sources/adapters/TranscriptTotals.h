@@ -43,6 +43,8 @@ public:
     /// out of memory forgets the file and rethrows std::bad_alloc.
     std::optional<SanitizedUsageCandidate> read(const std::filesystem::path& file);
 
+    /// Bytes read at a time; a longer line is read whole.
+    static constexpr std::size_t kChunkBytes = 128 * 1024;
     /// Files whose state is kept at most; the least recently read is dropped beyond that.
     static constexpr std::size_t kKeptFiles = 32;
     /// Message ids remembered per file; the oldest is forgotten beyond that (a message's lines
@@ -73,6 +75,10 @@ private:
         std::optional<SanitizedUsageCandidate> generic; // newest other candidate
     };
 
+    // Consumes the lines of `fd` from `start` to `size` (the first one only from its line break
+    // when `skipFirstLine`); the offset up to which it consumed them.
+    std::uintmax_t readLines(int fd, FileState& state, std::uintmax_t start, std::uintmax_t size,
+                             bool skipFirstLine);
     void consume(FileState& state, std::string_view line);
     void forgetOldest(FileState& state);
     static std::optional<SanitizedUsageCandidate> result(const FileState& state);
