@@ -35,15 +35,17 @@ void overwrite(const std::filesystem::path& file, std::size_t at, const std::str
 TEST(TranscriptTotals, ReadsWhatWasAppendedAndStartsOverOnReplacement) {
     ScratchHome home;
     const auto file = home / "t.jsonl";
-    const std::string partial = line("C", 40, 4, 3);
+    // A line cut inside a character while it is written, "€" here, waits like any other.
+    const std::string partial = "{\"n\":\"\u20AC\"," + line("C", 40, 4, 3).substr(1);
+    const std::size_t cut = partial.find("\u20AC") + 1;
     using Step = std::function<void()>;
     const std::vector<std::pair<Step, std::string>> steps{
         {[&] { home.write("t.jsonl", line("A", 10, 1, 1)); },
          "in=10 out=1 at=2026-01-05T08:01:00Z"},
         {[&] { append(file, line("A", 10, 5, 1) + line("B", 20, 2, 2)); },
          "in=30 out=7 at=2026-01-05T08:02:00Z"},
-        {[&] { append(file, partial.substr(0, 40)); }, "in=30 out=7 at=2026-01-05T08:02:00Z"},
-        {[&] { append(file, partial.substr(40)); }, "in=70 out=11 at=2026-01-05T08:03:00Z"},
+        {[&] { append(file, partial.substr(0, cut)); }, "in=30 out=7 at=2026-01-05T08:02:00Z"},
+        {[&] { append(file, partial.substr(cut)); }, "in=70 out=11 at=2026-01-05T08:03:00Z"},
         // The first line changed where the check does not look: it was read already.
         {[&] { overwrite(file, line("A", 10, 1, 1).find("10"), "90"); },
          "in=70 out=11 at=2026-01-05T08:03:00Z"},
@@ -107,6 +109,11 @@ TEST(TranscriptTotals, LongFilesAreSummedOverTheirLastPart) {
             EXPECT_EQ(totals.read(file)->inputTokens, input) << limit << " after " << added;
         }
     }
+    // Lines across the reader's chunks, and one longer than a chunk, each count once.
+    std::string longLine = line("long", 5, 0);
+    longLine.insert(longLine.size() - 2, R"(,"pad":")" + std::string(300'000, 'p') + "\"");
+    home.write("t.jsonl", longLine + lines(2000, 100));
+    EXPECT_EQ(TranscriptTotals().read(file)->inputTokens, 2005);
 }
 
 // Transcripts without API messages fall back to the generic extraction; files that cannot be
