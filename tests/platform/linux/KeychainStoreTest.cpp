@@ -4,6 +4,10 @@
 #include "platform/linux/SecretServiceKeychain.h"
 #include "relay/FileKeychain.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -13,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <libsecret/secret.h>
 #include <unistd.h>
 
 namespace korvo {
@@ -38,31 +41,19 @@ std::size_t countItems(Backend kind, const fs::path& file, const std::string& se
         const auto lines = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
         return lines == 0 ? 0 : std::size_t(lines - 1); // the header line
     }
-    // Asked of the Secret Service over D-Bus: libsecret's own search leaks a little inside GIO
-    // for every item it returns, which LeakSanitizer would report.
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (bus == nullptr) {
-        return 0;
-    }
-    GVariantBuilder attributes;
-    g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-    g_variant_builder_add(&attributes, "{ss}", "service", service.c_str());
-    g_variant_builder_add(&attributes, "{ss}", "account", account.c_str());
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.secrets", "/org/freedesktop/secrets",
-        "org.freedesktop.Secret.Service", "SearchItems", g_variant_new("(a{ss})", &attributes),
-        G_VARIANT_TYPE("(aoao)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    g_object_unref(bus);
-    if (reply == nullptr) {
-        return 0;
-    }
+    // Asked of the Secret Service directly, whatever the attributes the backend adds.
+    QDBusMessage search =
+        QDBusMessage::createMethodCall("org.freedesktop.secrets", "/org/freedesktop/secrets",
+                                       "org.freedesktop.Secret.Service", "SearchItems");
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    search << QVariant::fromValue(
+        QMap<QString, QString>{{"service", QString::fromStdString(service)},
+                               {"account", QString::fromStdString(account)}});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(search);
     std::size_t count = 0;
-    for (gsize i = 0; i < 2; ++i) { // unlocked items, then locked ones
-        GVariant* paths = g_variant_get_child_value(reply, i);
-        count += g_variant_n_children(paths);
-        g_variant_unref(paths);
+    for (const QVariant& paths : reply.arguments()) { // unlocked items, then locked ones
+        count += std::size_t(qdbus_cast<QList<QDBusObjectPath>>(paths).size());
     }
-    g_variant_unref(reply);
     return count;
 }
 
