@@ -279,5 +279,53 @@ TEST(KeychainDefaultBackend, PrefersTheSecretServiceWhenOneAnswers) {
     EXPECT_EQ(fileOf(backend), file);
 }
 
+// libsecret's password calls (Debian's python3-gi) with the connector's schema, as earlier versions
+// stored the token: `store VALUE` or `lookup` (prints the value, or <none>) for (service, account).
+QString libsecret(const std::string& service, const QStringList& command) {
+    const QString script = R"(import sys, gi
+gi.require_version("Secret", "1")
+from gi.repository import Secret
+T = Secret.SchemaAttributeType.STRING
+schema = Secret.Schema.new("com.korvo.connector.GenericPassword", Secret.SchemaFlags.NONE,
+                           {"service": T, "account": T})
+attributes = {"service": sys.argv[1], "account": "connectorDeviceToken"}
+if sys.argv[2] == "store":
+    Secret.password_store_sync(schema, attributes, Secret.COLLECTION_DEFAULT,
+                               sys.argv[1] + " connectorDeviceToken", sys.argv[3], None)
+else:
+    print(Secret.password_lookup_sync(schema, attributes, None) or "<none>", end="")
+)";
+    QProcess python;
+    python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    python.start("/usr/bin/python3",
+                 QStringList{"-c", script, QString::fromStdString(service)} + command);
+    python.waitForFinished(30000);
+    return python.exitCode() == 0 ? QString::fromUtf8(python.readAllStandardOutput()) : "failed";
+}
+
+// A token stored by libsecret is read and replaced, one stored here is what libsecret reads,
+// and the backend keeps bytes that are not text as they are.
+TEST(SecretServiceKeychainTest, ItemsAreSharedWithLibsecretAndKeepTheirBytes) {
+    if (std::getenv("KORVO_TEST_SECRET_SERVICE") == nullptr) {
+        GTEST_SKIP() << "no private Secret Service; run through scripts/run-tests";
+    }
+    const auto backend = PlatformServices::systemKeychain();
+    ASSERT_TRUE(backend);
+    const KeychainStore store(freshService(), backend);
+    const std::string account = "connectorDeviceToken";
+    ASSERT_EQ(libsecret(store.service(), {"store", "stored by libsecret"}), "");
+    EXPECT_EQ(store.read(account), "stored by libsecret");
+    ASSERT_TRUE(store.save("stored here", account).ok());
+    EXPECT_EQ(countItems(Backend::secretService, {}, store.service(), account), 1u);
+    EXPECT_EQ(libsecret(store.service(), {"lookup"}), "stored here");
+
+    const std::string bytes("\0\xFF\x80\n tok\0", 9);
+    store.remove(account);
+    ASSERT_EQ(backend->addItem(store.service(), account, bytes), 0);
+    EXPECT_EQ(backend->copyItem(store.service(), account), bytes);
+    store.remove(account);
+    EXPECT_EQ(libsecret(store.service(), {"lookup"}), "<none>");
+}
+
 } // namespace
 } // namespace korvo
