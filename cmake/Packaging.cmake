@@ -73,9 +73,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_NAME korvo-connector)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_RECOMMENDS "gnome-keyring | kwalletmanager")
-# libsecret is opened with dlopen on first use of the keychain, so the shared-library scan does
-# not see it; the computed dependencies are added to this one.
-set(CPACK_DEBIAN_CONNECTOR_PACKAGE_DEPENDS "libsecret-1-0")
 set(CPACK_COMPONENT_CONNECTOR_DESCRIPTION
     "usage of AI coding tools, on the Korvo phone app\n"
     "Korvo Connector reads, read-only, the usage files that AI coding tools\n"

@@ -14,7 +14,7 @@ namespace korvo::test {
 // A Secret Service of the test's own: gnome-keyring-daemon on a private bus, with its keyrings in
 // the bus's folder. It can be started (its login collection, the default one, unlocked with a
 // password on stdin), locked, unlocked and killed. A program that is to use it as its session
-// bus sets DBUS_SESSION_BUS_ADDRESS to address() before GLib first opens the session bus.
+// bus sets DBUS_SESSION_BUS_ADDRESS to address() before it first opens the session bus.
 class PrivateSecretService {
 public:
     PrivateSecretService() {

@@ -1,90 +1,214 @@
 #include "platform/linux/SecretServiceKeychain.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QEventLoop>
+#include <QObject>
+#include <QTimer>
+#include <chrono>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <filesystem>
-#include <libsecret/secret.h>
+#include <functional>
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace korvo {
-namespace {
 
-// libsecret (and GIO, GObject and the libraries they pull in) is opened the first time the
-// keychain is used, not when the program starts: most commands never touch the keychain, and
-// loading those libraries costs more start-up time than such a command's own work. The header
-// gives the types; each function is looked up by name in the opened library.
-struct SecretLibrary {
-    decltype(&secret_service_get_sync) serviceGetSync = nullptr;
-    decltype(&secret_collection_for_alias_sync) collectionForAliasSync = nullptr;
-    decltype(&secret_collection_get_locked) collectionGetLocked = nullptr;
-    decltype(&secret_password_clear_sync) passwordClearSync = nullptr;
-    decltype(&secret_password_store_binary_sync) passwordStoreBinarySync = nullptr;
-    decltype(&secret_password_lookup_binary_sync) passwordLookupBinarySync = nullptr;
-    decltype(&secret_value_new) valueNew = nullptr;
-    decltype(&secret_value_get) valueGet = nullptr;
-    decltype(&secret_value_unref) valueUnref = nullptr;
-    decltype(&g_object_unref) objectUnref = nullptr;
-    decltype(&g_error_free) errorFree = nullptr;
+// Waits on the caller's thread for a Secret Service prompt's Completed signal.
+class SecretPromptWaiter : public QObject {
+    Q_OBJECT
+public:
+    QEventLoop loop;
+    bool completed = false;
+    bool dismissed = true;
+    QVariant result;
 
-    // Frees and clears `*error` when set.
-    void clear(GError** error) const {
-        if (*error != nullptr) {
-            errorFree(*error);
-            *error = nullptr;
-        }
+public Q_SLOTS:
+    void complete(bool wasDismissed, const QDBusVariant& value) {
+        completed = true;
+        dismissed = wasDismissed;
+        result = value.variant();
+        loop.quit();
     }
 };
 
-template <class Function> bool bind(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(::dlsym(library, name));
-    return function != nullptr;
+namespace {
+
+using Attributes = QMap<QString, QString>;
+
+// Each call is bounded so that a service that hangs cannot hold a sync (or pairing) forever.
+constexpr int kCallTimeoutMs = 5000;
+// A prompt waits for the user to type the keyring's password; one left unanswered this long is
+// dismissed, and the operation that needed it fails as if the user had dismissed it.
+constexpr std::chrono::milliseconds kPromptTimeout = std::chrono::minutes(5);
+
+const QString kBusName = u"org.freedesktop.secrets"_s;
+const QString kServicePath = u"/org/freedesktop/secrets"_s;
+const QString kDefaultCollectionPath = u"/org/freedesktop/secrets/aliases/default"_s;
+const QString kServiceInterface = u"org.freedesktop.Secret.Service"_s;
+const QString kCollectionInterface = u"org.freedesktop.Secret.Collection"_s;
+const QString kItemInterface = u"org.freedesktop.Secret.Item"_s;
+const QString kPromptInterface = u"org.freedesktop.Secret.Prompt"_s;
+// Stored in every item's "xdg:schema" attribute and matched on every search, as libsecret's
+// password calls do, so that items written through either client are the same items.
+const QString kSchema = u"com.korvo.connector.GenericPassword"_s;
+
+bool failed(const QDBusMessage& reply) {
+    return reply.type() != QDBusMessage::ReplyMessage;
 }
 
-// The library with every function found, or nothing when it is not installed. Opened once and
-// never closed: GLib's type system cannot be unloaded.
-const SecretLibrary* secretLibrary() {
-    static const SecretLibrary* const library = []() -> const SecretLibrary* {
-        void* handle = ::dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            return nullptr;
-        }
-        static SecretLibrary functions;
-        const bool complete =
-            bind(handle, "secret_service_get_sync", functions.serviceGetSync) &&
-            bind(handle, "secret_collection_for_alias_sync", functions.collectionForAliasSync) &&
-            bind(handle, "secret_collection_get_locked", functions.collectionGetLocked) &&
-            bind(handle, "secret_password_clear_sync", functions.passwordClearSync) &&
-            bind(handle, "secret_password_store_binary_sync", functions.passwordStoreBinarySync) &&
-            bind(handle, "secret_password_lookup_binary_sync",
-                 functions.passwordLookupBinarySync) &&
-            bind(handle, "secret_value_new", functions.valueNew) &&
-            bind(handle, "secret_value_get", functions.valueGet) &&
-            bind(handle, "secret_value_unref", functions.valueUnref) &&
-            bind(handle, "g_object_unref", functions.objectUnref) &&
-            bind(handle, "g_error_free", functions.errorFree);
-        return complete ? &functions : nullptr;
-    }();
-    return library;
-}
-
-const SecretSchema* schema() {
-    static const SecretSchema value = {
-        "com.korvo.connector.GenericPassword",
-        SECRET_SCHEMA_NONE,
-        {
-            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-        },
-        0,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
+// The status of a failed call: the code GLib gives the error in libsecret's error domain or in
+// GDBus's, so that a status reads the same whichever client stored the item; -1 otherwise.
+std::int32_t statusOf(const QDBusMessage& reply) {
+    static const std::pair<QString, std::int32_t> codes[] = {
+        {u"org.freedesktop.Secret.Error.IsLocked"_s, 2},
+        {u"org.freedesktop.Secret.Error.NoSuchObject"_s, 3},
+        {u"org.freedesktop.Secret.Error.AlreadyExists"_s, 4},
+        {u"org.freedesktop.DBus.Error.ServiceUnknown"_s, 2},
+        {u"org.freedesktop.DBus.Error.NoReply"_s, 4},
+        {u"org.freedesktop.DBus.Error.AccessDenied"_s, 9},
+        {u"org.freedesktop.DBus.Error.InvalidArgs"_s, 16},
+        {u"org.freedesktop.DBus.Error.UnknownMethod"_s, 19},
+        {u"org.freedesktop.DBus.Error.UnknownObject"_s, 41},
     };
-    return &value;
+    for (const auto& [name, code] : codes) {
+        if (reply.errorName() == name) {
+            return code;
+        }
+    }
+    return -1;
+}
+
+// A blocking call to the Secret Service on the session bus, on the caller's thread.
+QDBusMessage call(const QString& path, const QString& interface, const QString& method,
+                  const QVariantList& arguments = {}, bool autoStart = true) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kBusName, path, interface, method);
+    message.setArguments(arguments);
+    message.setAutoStartService(autoStart);
+    return QDBusConnection::sessionBus().call(message, QDBus::Block, kCallTimeoutMs);
+}
+
+QVariant attributes(const std::string& service, const std::string& account) {
+    static const bool registered = [] {
+        qDBusRegisterMetaType<Attributes>();
+        return true;
+    }();
+    (void)registered;
+    return QVariant::fromValue(Attributes{{u"service"_s, QString::fromStdString(service)},
+                                          {u"account"_s, QString::fromStdString(account)},
+                                          {u"xdg:schema"_s, kSchema}});
+}
+
+bool isNoPath(const QVariant& path) {
+    const QString text = path.value<QDBusObjectPath>().path();
+    return text.isEmpty() || text == u"/"_s;
+}
+
+// Shows the prompt at `path` and waits for its answer: its result when the user completed it,
+// nothing when it was dismissed, could not be shown, went unanswered, or the service left.
+std::optional<QVariant> runPrompt(const QVariant& path) {
+    const QString prompt = path.value<QDBusObjectPath>().path();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    SecretPromptWaiter waiter;
+    QDBusServiceWatcher watcher(kBusName, bus, QDBusServiceWatcher::WatchForUnregistration);
+    QObject::connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &waiter.loop,
+                     &QEventLoop::quit);
+    if (!bus.connect(kBusName, prompt, kPromptInterface, u"Completed"_s, &waiter,
+                     SLOT(complete(bool, QDBusVariant)))) {
+        return std::nullopt;
+    }
+    // The window id is empty: the prompt belongs to no window of this process.
+    if (!failed(call(prompt, kPromptInterface, u"Prompt"_s, {QString()}, false))) {
+        QTimer::singleShot(kPromptTimeout, &waiter.loop, &QEventLoop::quit);
+        waiter.loop.exec();
+    }
+    bus.disconnect(kBusName, prompt, kPromptInterface, u"Completed"_s, &waiter,
+                   SLOT(complete(bool, QDBusVariant)));
+    if (!waiter.completed) {
+        call(prompt, kPromptInterface, u"Dismiss"_s, {}, false);
+        return std::nullopt;
+    }
+    if (waiter.dismissed) {
+        return std::nullopt;
+    }
+    return waiter.result;
+}
+
+// The paths among `paths` that are unlocked once the service has unlocked them, through its
+// prompt when it asks for one.
+QList<QDBusObjectPath> unlock(const QList<QDBusObjectPath>& paths) {
+    const QDBusMessage reply =
+        call(kServicePath, kServiceInterface, u"Unlock"_s, {QVariant::fromValue(paths)});
+    if (failed(reply) || reply.signature() != u"aoo"_s) {
+        return {};
+    }
+    if (isNoPath(reply.arguments().at(1))) {
+        return qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(0));
+    }
+    const std::optional<QVariant> result = runPrompt(reply.arguments().at(1));
+    return result ? qdbus_cast<QList<QDBusObjectPath>>(*result) : QList<QDBusObjectPath>();
+}
+
+// Runs `send` with the path of this process's "plain" session, in which secrets travel as they
+// are (the bus is local to the user). The session is opened once and kept; it is opened again
+// when the service no longer knows it (the service was restarted). The reply of the last call.
+QDBusMessage withSession(const std::function<QDBusMessage(const QDBusObjectPath&)>& send) {
+    static std::mutex mutex;
+    static QString session;
+    QString known;
+    {
+        const std::lock_guard lock(mutex);
+        known = session;
+    }
+    if (!known.isEmpty()) {
+        QDBusMessage reply = send(QDBusObjectPath(known));
+        if (reply.errorName() != u"org.freedesktop.Secret.Error.NoSession"_s &&
+            reply.errorName() != u"org.freedesktop.DBus.Error.UnknownObject"_s) {
+            return reply;
+        }
+    }
+    const QDBusMessage opened = call(kServicePath, kServiceInterface, u"OpenSession"_s,
+                                     {u"plain"_s, QVariant::fromValue(QDBusVariant(QString()))});
+    if (failed(opened) || opened.signature() != u"vo"_s) {
+        return opened;
+    }
+    const QDBusObjectPath path = opened.arguments().at(1).value<QDBusObjectPath>();
+    {
+        const std::lock_guard lock(mutex);
+        session = path.path();
+    }
+    return send(path);
+}
+
+struct Search {
+    QList<QDBusObjectPath> unlocked;
+    QList<QDBusObjectPath> locked;
+};
+
+// The items of (service, account) in every collection; nothing when the search failed.
+std::optional<Search> search(const std::string& service, const std::string& account) {
+    const QDBusMessage reply =
+        call(kServicePath, kServiceInterface, u"SearchItems"_s, {attributes(service, account)});
+    if (failed(reply) || reply.signature() != u"aoao"_s) {
+        return std::nullopt;
+    }
+    return Search{qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(0)),
+                  qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(1))};
+}
+
+// A secret as the service takes it: (session, parameters, value, content type).
+QVariant secret(const QDBusObjectPath& session, const QByteArray& value) {
+    QDBusArgument argument;
+    argument.beginStructure();
+    argument << session << QByteArray() << value << u"text/plain"_s;
+    argument.endStructure();
+    return QVariant::fromValue(argument);
 }
 
 // A session bus is reachable without auto-launching one.
@@ -104,86 +228,121 @@ bool sessionBusConfigured() {
 } // namespace
 
 bool SecretServiceKeychain::available() {
-    if (!sessionBusConfigured()) {
-        return false;
-    }
-    const SecretLibrary* secret = secretLibrary();
-    if (secret == nullptr) {
-        return false;
-    }
-    GError* error = nullptr;
-    SecretService* service = secret->serviceGetSync(SECRET_SERVICE_NONE, nullptr, &error);
-    if (service == nullptr) {
-        secret->clear(&error);
+    if (!sessionBusConfigured() || !QDBusConnection::sessionBus().isConnected()) {
         return false;
     }
     // The items go to the default collection. Without one, or with a locked one and no display
     // to show the unlock prompt on (an SSH session, a user service), every write would fail.
-    SecretCollection* collection = secret->collectionForAliasSync(
-        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
-    secret->objectUnref(service);
-    if (collection == nullptr) {
-        secret->clear(&error);
+    const QDBusMessage alias =
+        call(kServicePath, kServiceInterface, u"ReadAlias"_s, {u"default"_s});
+    if (failed(alias) || alias.signature() != u"o"_s || isNoPath(alias.arguments().at(0))) {
         return false;
     }
-    const bool locked = secret->collectionGetLocked(collection);
-    secret->objectUnref(collection);
+    const QDBusMessage locked =
+        call(alias.arguments().at(0).value<QDBusObjectPath>().path(),
+             u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {kCollectionInterface, u"Locked"_s});
+    if (failed(locked) || locked.signature() != u"v"_s) {
+        return false;
+    }
     const bool display =
         std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
-    return !locked || display;
+    return !locked.arguments().at(0).value<QDBusVariant>().variant().toBool() || display;
 }
 
 void SecretServiceKeychain::removeItems(const std::string& service, const std::string& account) {
-    const SecretLibrary* secret = secretLibrary();
-    if (secret == nullptr) {
+    // Locked items stay: removing them would need the user to unlock them first.
+    const std::optional<Search> found = search(service, account);
+    if (!found) {
         return;
     }
-    GError* error = nullptr;
-    secret->passwordClearSync(schema(), nullptr, &error, "service", service.c_str(), "account",
-                              account.c_str(), nullptr);
-    secret->clear(&error);
+    for (const QDBusObjectPath& item : found->unlocked) {
+        const QDBusMessage reply = call(item.path(), kItemInterface, u"Delete"_s);
+        if (!failed(reply) && reply.signature() == u"o"_s && !isNoPath(reply.arguments().at(0))) {
+            runPrompt(reply.arguments().at(0));
+        }
+    }
 }
 
 std::int32_t SecretServiceKeychain::addItem(const std::string& service, const std::string& account,
                                             std::string_view data) {
-    const SecretLibrary* secret = secretLibrary();
-    if (secret == nullptr) {
+    const QVariantMap properties = {
+        {u"org.freedesktop.Secret.Item.Label"_s, QString::fromStdString(service + " " + account)},
+        {u"org.freedesktop.Secret.Item.Attributes"_s, attributes(service, account)},
+    };
+    const QByteArray value(data.data(), static_cast<qsizetype>(data.size()));
+    const auto create = [&] {
+        return withSession([&](const QDBusObjectPath& session) {
+            // Replaces an item of the same attributes in the collection.
+            return call(kDefaultCollectionPath, kCollectionInterface, u"CreateItem"_s,
+                        {properties, secret(session, value), true});
+        });
+    };
+    QDBusMessage reply = create();
+    const QString error = reply.errorName();
+    if (error == u"org.freedesktop.Secret.Error.NoSuchObject"_s ||
+        error == u"org.freedesktop.DBus.Error.UnknownMethod"_s ||
+        error == u"org.freedesktop.DBus.Error.UnknownObject"_s) {
+        // No default collection: one is made, through the service's prompt for its password.
+        const QVariantMap collection = {
+            {u"org.freedesktop.Secret.Collection.Label"_s, u"Default keyring"_s}};
+        const QDBusMessage made = call(kServicePath, kServiceInterface, u"CreateCollection"_s,
+                                       {collection, u"default"_s});
+        if (failed(made) || made.signature() != u"oo"_s) {
+            return statusOf(made);
+        }
+        if (!isNoPath(made.arguments().at(1)) && !runPrompt(made.arguments().at(1))) {
+            return -1;
+        }
+        reply = create();
+    } else if (error == u"org.freedesktop.Secret.Error.IsLocked"_s) {
+        // Unlocked through the service's prompt, then tried once more.
+        unlock({QDBusObjectPath(kDefaultCollectionPath)});
+        reply = create();
+    }
+    if (failed(reply) || reply.signature() != u"oo"_s) {
+        return statusOf(reply);
+    }
+    if (!isNoPath(reply.arguments().at(1)) && !runPrompt(reply.arguments().at(1))) {
         return -1;
     }
-    SecretValue* value =
-        secret->valueNew(data.data(), static_cast<gssize>(data.size()), "text/plain");
-    const std::string label = service + " " + account;
-    GError* error = nullptr;
-    const gboolean stored = secret->passwordStoreBinarySync(
-        schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), value, nullptr, &error, "service",
-        service.c_str(), "account", account.c_str(), nullptr);
-    secret->valueUnref(value);
-    if (error != nullptr) {
-        const std::int32_t code = error->code != 0 ? error->code : -1;
-        secret->clear(&error);
-        return code;
-    }
-    return stored ? 0 : -1;
+    return 0;
 }
 
 std::optional<std::string> SecretServiceKeychain::copyItem(const std::string& service,
                                                            const std::string& account) {
-    const SecretLibrary* secret = secretLibrary();
-    if (secret == nullptr) {
+    const std::optional<Search> found = search(service, account);
+    if (!found) {
         return std::nullopt;
     }
-    GError* error = nullptr;
-    SecretValue* value = secret->passwordLookupBinarySync(
-        schema(), nullptr, &error, "service", service.c_str(), "account", account.c_str(), nullptr);
-    secret->clear(&error);
-    if (value == nullptr) {
+    QDBusObjectPath item;
+    if (!found->unlocked.isEmpty()) {
+        item = found->unlocked.first();
+    } else if (!found->locked.isEmpty()) {
+        const QList<QDBusObjectPath> unlocked = unlock({found->locked.first()});
+        if (unlocked.isEmpty()) {
+            return std::nullopt;
+        }
+        item = unlocked.first();
+    } else {
         return std::nullopt;
     }
-    gsize length = 0;
-    const gchar* bytes = secret->valueGet(value, &length);
-    std::string result(bytes != nullptr ? bytes : "", bytes != nullptr ? length : 0);
-    secret->valueUnref(value);
-    return result;
+    const QDBusMessage reply = withSession([&](const QDBusObjectPath& session) {
+        return call(item.path(), kItemInterface, u"GetSecret"_s, {QVariant::fromValue(session)});
+    });
+    if (failed(reply) || reply.signature() != u"(oayays)"_s) {
+        return std::nullopt;
+    }
+    const QDBusArgument argument = reply.arguments().at(0).value<QDBusArgument>();
+    QDBusObjectPath session;
+    QByteArray parameters;
+    QByteArray value;
+    QString contentType;
+    argument.beginStructure();
+    argument >> session >> parameters >> value >> contentType;
+    argument.endStructure();
+    return value.toStdString();
 }
 
 } // namespace korvo
+
+#include "SecretServiceKeychain.moc"

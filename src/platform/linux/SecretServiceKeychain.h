@@ -4,9 +4,11 @@
 
 namespace korvo {
 
-// Items in the desktop's Secret Service (GNOME Keyring, KWallet) through libsecret's
-// synchronous API; the library is opened on first use, and without it no Secret Service is
-// available. Items carry the attributes "service" and "account" and go to the default collection.
+// Items in the desktop's Secret Service (GNOME Keyring, KWallet), spoken to directly over the
+// session bus with blocking calls, each bounded by a timeout. Items carry the attributes
+// "service" and "account", plus "xdg:schema" naming the connector's schema, and go to the
+// default collection. A locked item or collection is unlocked through the service's prompt,
+// which the caller's thread waits for.
 class SecretServiceKeychain final : public KeychainBackend {
 public:
     // True when a Secret Service answers on the session bus with a default collection that is

@@ -4,6 +4,10 @@
 #include "platform/linux/SecretServiceKeychain.h"
 #include "relay/FileKeychain.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -13,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <libsecret/secret.h>
 #include <unistd.h>
 
 namespace korvo {
@@ -38,31 +41,19 @@ std::size_t countItems(Backend kind, const fs::path& file, const std::string& se
         const auto lines = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
         return lines == 0 ? 0 : std::size_t(lines - 1); // the header line
     }
-    // Asked of the Secret Service over D-Bus: libsecret's own search leaks a little inside GIO
-    // for every item it returns, which LeakSanitizer would report.
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (bus == nullptr) {
-        return 0;
-    }
-    GVariantBuilder attributes;
-    g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-    g_variant_builder_add(&attributes, "{ss}", "service", service.c_str());
-    g_variant_builder_add(&attributes, "{ss}", "account", account.c_str());
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.secrets", "/org/freedesktop/secrets",
-        "org.freedesktop.Secret.Service", "SearchItems", g_variant_new("(a{ss})", &attributes),
-        G_VARIANT_TYPE("(aoao)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    g_object_unref(bus);
-    if (reply == nullptr) {
-        return 0;
-    }
+    // Asked of the Secret Service directly, whatever the attributes the backend adds.
+    QDBusMessage search =
+        QDBusMessage::createMethodCall("org.freedesktop.secrets", "/org/freedesktop/secrets",
+                                       "org.freedesktop.Secret.Service", "SearchItems");
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    search << QVariant::fromValue(
+        QMap<QString, QString>{{"service", QString::fromStdString(service)},
+                               {"account", QString::fromStdString(account)}});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(search);
     std::size_t count = 0;
-    for (gsize i = 0; i < 2; ++i) { // unlocked items, then locked ones
-        GVariant* paths = g_variant_get_child_value(reply, i);
-        count += g_variant_n_children(paths);
-        g_variant_unref(paths);
+    for (const QVariant& paths : reply.arguments()) { // unlocked items, then locked ones
+        count += std::size_t(qdbus_cast<QList<QDBusObjectPath>>(paths).size());
     }
-    g_variant_unref(reply);
     return count;
 }
 
@@ -286,6 +277,54 @@ TEST(KeychainDefaultBackend, PrefersTheSecretServiceWhenOneAnswers) {
     const auto backend = PlatformServices::keychainBackend();
     qunsetenv(PlatformServices::kKeychainFileVariable);
     EXPECT_EQ(fileOf(backend), file);
+}
+
+// libsecret's password calls (Debian's python3-gi) with the connector's schema, as earlier versions
+// stored the token: `store VALUE` or `lookup` (prints the value, or <none>) for (service, account).
+QString libsecret(const std::string& service, const QStringList& command) {
+    const QString script = R"(import sys, gi
+gi.require_version("Secret", "1")
+from gi.repository import Secret
+T = Secret.SchemaAttributeType.STRING
+schema = Secret.Schema.new("com.korvo.connector.GenericPassword", Secret.SchemaFlags.NONE,
+                           {"service": T, "account": T})
+attributes = {"service": sys.argv[1], "account": "connectorDeviceToken"}
+if sys.argv[2] == "store":
+    Secret.password_store_sync(schema, attributes, Secret.COLLECTION_DEFAULT,
+                               sys.argv[1] + " connectorDeviceToken", sys.argv[3], None)
+else:
+    print(Secret.password_lookup_sync(schema, attributes, None) or "<none>", end="")
+)";
+    QProcess python;
+    python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    python.start("/usr/bin/python3",
+                 QStringList{"-c", script, QString::fromStdString(service)} + command);
+    python.waitForFinished(30000);
+    return python.exitCode() == 0 ? QString::fromUtf8(python.readAllStandardOutput()) : "failed";
+}
+
+// A token stored by libsecret is read and replaced, one stored here is what libsecret reads,
+// and the backend keeps bytes that are not text as they are.
+TEST(SecretServiceKeychainTest, ItemsAreSharedWithLibsecretAndKeepTheirBytes) {
+    if (std::getenv("KORVO_TEST_SECRET_SERVICE") == nullptr) {
+        GTEST_SKIP() << "no private Secret Service; run through scripts/run-tests";
+    }
+    const auto backend = PlatformServices::systemKeychain();
+    ASSERT_TRUE(backend);
+    const KeychainStore store(freshService(), backend);
+    const std::string account = "connectorDeviceToken";
+    ASSERT_EQ(libsecret(store.service(), {"store", "stored by libsecret"}), "");
+    EXPECT_EQ(store.read(account), "stored by libsecret");
+    ASSERT_TRUE(store.save("stored here", account).ok());
+    EXPECT_EQ(countItems(Backend::secretService, {}, store.service(), account), 1u);
+    EXPECT_EQ(libsecret(store.service(), {"lookup"}), "stored here");
+
+    const std::string bytes("\0\xFF\x80\n tok\0", 9);
+    store.remove(account);
+    ASSERT_EQ(backend->addItem(store.service(), account, bytes), 0);
+    EXPECT_EQ(backend->copyItem(store.service(), account), bytes);
+    store.remove(account);
+    EXPECT_EQ(libsecret(store.service(), {"lookup"}), "<none>");
 }
 
 } // namespace
