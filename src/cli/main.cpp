@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
     options.userDefaults = settings;
     options.manifestURL =
         korvo::manifestURL(options.manifestURL, options.environment, settings.get());
+    // No command shows whether an update is out, so `run` fetches no manifest at start or wake.
+    options.checksForUpdates = false;
     korvo::ConnectorModel model(std::move(options));
 
     const korvo::Clock clock = korvo::systemClock();

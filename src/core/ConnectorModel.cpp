@@ -160,9 +160,11 @@ QCoro::Task<> ConnectorModel::start() {
     if (!self) {
         co_return;
     }
-    co_await checkForUpdates(true);
-    if (!self) {
-        co_return;
+    if (options_.checksForUpdates) {
+        co_await checkForUpdates(true);
+        if (!self) {
+            co_return;
+        }
     }
     if (hasSyncSpace()) {
         startAutoSync();
@@ -222,10 +224,9 @@ QCoro::Task<> ConnectorModel::refreshAfterWake() {
         co_return;
     }
     co_await loadDevices();
-    if (!self) {
-        co_return;
+    if (self && options_.checksForUpdates) {
+        co_await checkForUpdates(true);
     }
-    co_await checkForUpdates(true);
 }
 
 QCoro::Task<UnlinkOutcome> ConnectorModel::unlinkDevice() {

@@ -68,6 +68,9 @@ struct ConnectorModelOptions {
     QUrl defaultRelayURL = QUrl(QString::fromLatin1(RelayAddress::kDefault));
     QUrl manifestURL = QUrl(QStringLiteral("https://korvo.app/download/linux/manifest.json"));
     QUrl downloadPageURL = QUrl(QStringLiteral("https://korvo.app/download/linux/"));
+    // Whether start-up and each wake check for updates silently. A front end that never shows
+    // the update state turns it off, so that it fetches no manifest (and loads no TLS for one).
+    bool checksForUpdates = true;
 
     Clock clock = systemClock();
     Environment environment = processEnvironment();

@@ -57,9 +57,13 @@ protected:
     test::ModelHarness h_;
 };
 
-// A second wake within the delay still gives one catch-up.
-TEST_F(SleepWakeTest, SleepMarksTheMachineAndWakeUploadsShortlyAfterOnce) {
+class SleepWakeUpdatesTest : public SleepWakeTest, public ::testing::WithParamInterface<bool> {};
+
+// A second wake within the delay still gives one catch-up. The manifest is fetched at start and
+// at wake only by a model that checks for updates.
+TEST_P(SleepWakeUpdatesTest, SleepMarksTheMachineAndWakeUploadsShortlyAfterOnce) {
     h_.options.wakeDelay = 300ms;
+    h_.options.checksForUpdates = GetParam();
     ConnectorModel& m = pairedModel();
     const Instant sleptAt = h_.clock.now();
     Q_EMIT power_.willSleep();
@@ -83,8 +87,9 @@ TEST_F(SleepWakeTest, SleepMarksTheMachineAndWakeUploadsShortlyAfterOnce) {
     EXPECT_EQ(uploads(), 1);
     EXPECT_EQ(m.statusMessage(), "Connected to iPhone");
     EXPECT_EQ(m.deviceListStatus(), "No devices");
-    EXPECT_EQ(server_.count("GET /download/linux/manifest.json"), 2); // start, then wake
+    EXPECT_EQ(server_.count("GET /download/linux/manifest.json"), GetParam() ? 2 : 0);
 }
+INSTANTIATE_TEST_SUITE_P(ChecksForUpdates, SleepWakeUpdatesTest, ::testing::Bool());
 
 TEST_F(SleepWakeTest, OneLoopAtATimeAndNothingAfterStopOrDestruction) {
     h_.options.syncInterval = 100ms;
