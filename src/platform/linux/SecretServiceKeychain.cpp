@@ -1,5 +1,7 @@
 #include "platform/linux/SecretServiceKeychain.h"
 
+#include "platform/linux/SecretPromptWaiter.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -19,24 +21,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace korvo {
-
-// Waits on the caller's thread for a Secret Service prompt's Completed signal.
-class SecretPromptWaiter : public QObject {
-    Q_OBJECT
-public:
-    QEventLoop loop;
-    bool completed = false;
-    bool dismissed = true;
-    QVariant result;
-
-public Q_SLOTS:
-    void complete(bool wasDismissed, const QDBusVariant& value) {
-        completed = true;
-        dismissed = wasDismissed;
-        result = value.variant();
-        loop.quit();
-    }
-};
 
 namespace {
 
@@ -344,5 +328,3 @@ std::optional<std::string> SecretServiceKeychain::copyItem(const std::string& se
 }
 
 } // namespace korvo
-
-#include "SecretServiceKeychain.moc"
