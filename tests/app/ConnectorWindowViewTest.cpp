@@ -258,37 +258,6 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     EXPECT_EQ(harness.recorder->urls, QList<QUrl>{harness.options.downloadPageURL});
 }
 
-TEST_F(ConnectorWindowViewTest, ProviderRowsFollowTheSnapshotOrderAndTheSnapshotJSONIsCopied) {
-    harness.useFixtureTools();
-    harness.storePairing();
-    viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
-    const auto page = startedPage(KorvoBuildChannel::development);
-    const QWidget* root = page->widget();
-    const auto& snapshot = harness.model().displaySnapshot();
-    ASSERT_TRUE(snapshot.has_value());
-    ASSERT_EQ(snapshot->providers.size(), 2U);
-
-    EXPECT_TRUE(visible(root, "Latest local read"));
-    QStringList rowNames, expectedNames;
-    for (const ProviderLimitRow* row : root->findChildren<ProviderLimitRow*>()) {
-        if (row->isVisibleTo(root)) {
-            rowNames << QString::fromStdString(row->provider().displayName);
-        }
-    }
-    // The connected panel sums each row up, and dates the snapshot.
-    EXPECT_TRUE(visible(root, "Updated 3 minutes ago"));
-    for (const ProviderUsage& provider : snapshot->providers) {
-        expectedNames << QString::fromStdString(provider.displayName);
-        EXPECT_TRUE(visible(root, QString::fromStdString(snapshotSummaryText(provider))))
-            << provider.displayName;
-    }
-    EXPECT_EQ(rowNames, expectedNames);
-
-    button(root, "copyLatestSnapshotJSON")->click();
-    ASSERT_TRUE(harness.model().latestSnapshotJSON().has_value());
-    EXPECT_EQ(harness.recorder->texts, QStringList{*harness.model().latestSnapshotJSON()});
-}
-
 // A failing upload shows in the header and, with its error, right under it; the red line at
 // the end of the page stays.
 TEST_F(ConnectorWindowViewTest, FailingSyncShowsUnderTheHeader) {
@@ -378,8 +347,10 @@ TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
 }
 
 // Shown and painted, a page that re-reads an unchanged model paints nothing: no widget is
-// re-created, re-styled, shown again or asked to repaint.
-TEST_F(ConnectorWindowViewTest, UnchangedModelRepaintsNothing) {
+// re-created, re-styled, shown again or asked to repaint. The connected panel has a row per
+// provider in the snapshot's order, sums each up and dates the snapshot; the copied JSON is the
+// latest snapshot's.
+TEST_F(ConnectorWindowViewTest, UnchangedModelRepaintsNothingAndRowsFollowTheSnapshot) {
     harness.useFixtureTools();
     harness.storePairing();
     viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
@@ -404,6 +375,28 @@ TEST_F(ConnectorWindowViewTest, UnchangedModelRepaintsNothing) {
     QCoreApplication::processEvents();
     qApp->removeEventFilter(&log);
     EXPECT_EQ(log.painted, QStringList());
+
+    const QWidget* root = page->widget();
+    const auto& snapshot = harness.model().displaySnapshot();
+    ASSERT_TRUE(snapshot.has_value());
+    ASSERT_EQ(snapshot->providers.size(), 2U);
+    EXPECT_TRUE(visible(root, "Latest local read"));
+    EXPECT_TRUE(visible(root, "Updated 3 minutes ago"));
+    QStringList rowNames, expectedNames;
+    for (const ProviderLimitRow* row : root->findChildren<ProviderLimitRow*>()) {
+        if (row->isVisibleTo(root)) {
+            rowNames << QString::fromStdString(row->provider().displayName);
+        }
+    }
+    for (const ProviderUsage& provider : snapshot->providers) {
+        expectedNames << QString::fromStdString(provider.displayName);
+        EXPECT_TRUE(visible(root, QString::fromStdString(snapshotSummaryText(provider))))
+            << provider.displayName;
+    }
+    EXPECT_EQ(rowNames, expectedNames);
+    button(root, "copyLatestSnapshotJSON")->click();
+    ASSERT_TRUE(harness.model().latestSnapshotJSON().has_value());
+    EXPECT_EQ(harness.recorder->texts, QStringList{*harness.model().latestSnapshotJSON()});
 }
 
 // Every button's state while an operation is under way, against a relay that holds its answer.
