@@ -116,7 +116,7 @@ TEST(SupportBundleTest, ProvidersSourcesAndDevicesAfterAPairedRefresh) {
               "  primary window: Unknown", "  reset: unavailable",
               "  additional limits: 18% remaining", "  source: Unknown", "  confidence: Unknown",
               "  status: unknown", "  observed: Feb 28, 2026 at 8:14:05 AM"));
-    EXPECT_EQ(section(text, u"Sources:"_s).mid(0, 11),
+    EXPECT_EQ(section(text, u"Sources:"_s).mid(0, 13),
               lines("- Claude Code: found", "  Status line bridge found",
                     "  capabilities: CLI installed: no; Usage source: not found; Token data: not "
                     "found; Limit data: not found; Uploads provider: no; Tracking: Tracked without "
@@ -126,7 +126,10 @@ TEST(SupportBundleTest, ProvidersSourcesAndDevicesAfterAPairedRefresh) {
                     "- Codex CLI: not found", "  Nothing found",
                     "  capabilities: CLI installed: no; Usage source: not found; Token data: not "
                     "found; Limit data: not found; Uploads provider: no; Tracking: Not found",
-                    "  paths: ", "  warnings: ", "- Mock Claude/Codex: found"));
+                    "  paths: ", "  warnings: ", "- Mock Claude/Codex: found",
+                    "  Available for preview and App Review",
+                    "  capabilities: CLI installed: no; Usage source: found; Token data: found; "
+                    "Limit data: found; Uploads provider: yes; Tracking: Demo fallback"));
     EXPECT_EQ(section(text, u"Relay devices:"_s),
               lines("- Ana's iPhone (ios): phone_1, lastSeenAt: 2026-03-01T09:10:00Z",
                     "- Test Box (linux): mac_1, lastSeenAt: never"));

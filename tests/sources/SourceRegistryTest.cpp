@@ -73,14 +73,6 @@ TEST(MockAdapter, DemoSnapshotMatchesTheGoldenFileAndDecodesBackEqual) {
     EXPECT_EQ(idAt(-1s + 1ms), "snap_preview_0");
 }
 
-// The lines' other answers and the reason line are checked in the support bundle's test.
-TEST(MockAdapter, DetailLinesAnswerYesAndFound) {
-    EXPECT_EQ(MockAdapter(fixedClock({})).diagnose().detailLines(),
-              (std::vector<std::string>{"CLI installed: no", "Usage source: found",
-                                        "Token data: found", "Limit data: found",
-                                        "Uploads provider: yes", "Tracking: Demo fallback"}));
-}
-
 // One home with something for every entry: a command found under its second name, paths found,
 // the temporary folder, and paths of the wrong kind.
 TEST(DetectionCatalog, ReportsPresenceOnly) {
