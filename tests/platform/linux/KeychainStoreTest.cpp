@@ -3,19 +3,15 @@
 #include "platform/PlatformServices.h"
 #include "platform/linux/SecretServiceKeychain.h"
 #include "relay/FileKeychain.h"
+#include "support/PrivateHome.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -193,8 +189,7 @@ int runChild(const QStringList& argv, const QStringList& environment) {
     }
     child.setProcessEnvironment(env);
     child.start(argv.first(), argv.mid(1));
-    const bool ended = child.waitForFinished(60000);
-    return ended && child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    return test::finish(child, 60000).exitCode;
 }
 
 // The file a file keychain keeps its items in; empty for any other backend.
