@@ -13,6 +13,7 @@
 #include "sources/SourceRegistry.h"
 #include "sources/io/Environment.h"
 #include "sources/io/FileReaders.h"
+#include "sources/io/SurveyCache.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -455,6 +456,26 @@ void BM_FolderWalks(benchmark::State& state) {
     reportSplit(state, before);
 }
 BENCHMARK(BM_FolderWalks)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// The same surveys as a program that collects again and again makes them: watched, so that a tree
+// in which nothing changed is not walked again.
+void BM_FolderWalksWatched(benchmark::State& state) {
+    const std::set<std::string, std::less<>> jsonl{"jsonl"};
+    korvo::SurveyCache claude;
+    korvo::SurveyCache codex;
+    const CpuSplit before = cpuNow();
+    for (auto _ : state) {
+        for (auto [folder, cache] :
+             {std::pair{".claude/projects", &claude}, std::pair{".codex/sessions", &codex}}) {
+            for (int r = 0; r < 2; ++r) {
+                const auto survey = cache->survey(home().root / folder, jsonl, 500, 20);
+                benchmark::DoNotOptimize(survey.recent.data());
+            }
+        }
+    }
+    reportSplit(state, before);
+}
+BENCHMARK(BM_FolderWalksWatched)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 long statusKiB(const char* field) {
     std::ifstream status("/proc/self/status");

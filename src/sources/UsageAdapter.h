@@ -35,8 +35,9 @@ struct UsageReading {
 
 // One local tool the connector knows about. Implementations are immutable after construction
 // and only read the disk; what they keep between calls is a cache that spares a later call work
-// without changing its answer (the Claude Code adapter's transcript totals). Both operations are
-// synchronous; the model calls them on a worker thread, one adapter after another.
+// without changing its answer (the Claude Code adapter's transcript totals, the log folders'
+// surveys). Both operations are synchronous; the model calls them on a worker thread, one adapter
+// after another.
 class UsageAdapter {
 public:
     virtual ~UsageAdapter() = default;

@@ -123,7 +123,8 @@ ClaudeCodeAdapter::ClaudeCodeAdapter(std::filesystem::path home,
                                      const Environment& environment)
     : LocalToolAdapter("claude-code", "Claude Code", std::move(home), std::move(searchPaths),
                        std::move(clock)),
-      transcripts_(std::make_shared<TranscriptTotals>()) {
+      transcripts_(std::make_shared<TranscriptTotals>()),
+      projectsSurvey_(std::make_shared<SurveyCache>(clock_)) {
     std::filesystem::path configDirectory = home_ / ".claude";
     if (environment) {
         if (const auto configured = environment("CLAUDE_CONFIG_DIR");
@@ -152,8 +153,8 @@ ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool forDiagnostic) const {
         probe.usageStatus = readBridge(usageStatus_, home_, parser, now, probe.error);
     }
     // Reading usage needs the count only when no source gave a candidate.
-    const FileSurvey logs =
-        surveyFiles(projects_, jsonlExtension(), forDiagnostic ? kCountLimit : 1, kLogFiles);
+    const FileSurvey logs = projectsSurvey_->survey(projects_, jsonlExtension(),
+                                                    forDiagnostic ? kCountLimit : 1, kLogFiles);
     probe.logCount = forDiagnostic ? logs.count : 0;
     // The newest transcript that gives anything is the current session.
     for (const auto& file : logs.recent) {
@@ -169,7 +170,8 @@ UsageReading ClaudeCodeAdapter::read() const {
     const Probe found = probe(false);
     UsageReading reading =
         readingOf(mergeCandidates({found.bridge, found.usageStatus, found.logs}), found.error);
-    if (!reading.row && countFiles(projects_, jsonlExtension(), kCountLimit) > 0) {
+    if (!reading.row &&
+        projectsSurvey_->survey(projects_, jsonlExtension(), kCountLimit, 0).count > 0) {
         reading.row =
             placeholderRow("Local Claude Code logs detected; usage format not recognized yet");
     }

@@ -5,6 +5,7 @@
 #include "sources/adapters/TranscriptTotals.h"
 #include "sources/fields/SanitizedUsageCandidate.h"
 #include "sources/io/Environment.h"
+#include "sources/io/SurveyCache.h"
 
 #include <filesystem>
 #include <memory>
@@ -17,7 +18,8 @@ namespace korvo {
 // Claude Code: limit percentages from the status-line bridge file that a hook of the user's
 // configuration writes, then the tool's usage-status file, then the token totals of the newest
 // project conversation transcript. Only sanitized fields leave this class. Copies share one
-// TranscriptTotals, which keeps what was read of each transcript between calls.
+// TranscriptTotals, which keeps what was read of each transcript between calls, and one survey of
+// the projects folder.
 class ClaudeCodeAdapter final : public LocalToolAdapter {
 public:
     /// The tool's own folder is $CLAUDE_CONFIG_DIR when set and non-empty, else ~/.claude; the
@@ -40,6 +42,7 @@ private:
     std::filesystem::path usageStatus_;
     std::filesystem::path projects_;
     std::shared_ptr<TranscriptTotals> transcripts_;
+    std::shared_ptr<SurveyCache> projectsSurvey_;
 };
 
 } // namespace korvo

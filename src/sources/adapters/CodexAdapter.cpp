@@ -116,7 +116,8 @@ CodexAdapter::CodexAdapter(std::filesystem::path home,
                            std::vector<std::filesystem::path> searchPaths, Clock clock,
                            const Environment& environment)
     : LocalToolAdapter("codex", "Codex CLI", std::move(home), std::move(searchPaths),
-                       std::move(clock)) {
+                       std::move(clock)),
+      sessionsSurvey_(std::make_shared<SurveyCache>(clock_)) {
     std::filesystem::path codexHome = home_ / ".codex";
     if (environment) {
         if (const auto configured = environment("CODEX_HOME"); configured && !configured->empty()) {
@@ -238,10 +239,11 @@ CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files, 
 }
 
 UsageReading CodexAdapter::read() const {
-    UsageReading reading = readingOf(
-        sessionCandidate(recentFiles(sessions_, jsonlExtension(), kSessionFiles), clock_()));
-    if (!reading.row && (countFiles(sessions_, jsonlExtension(), kCountLimit) > 0 ||
-                         existsAsNonDirectory(state_))) {
+    UsageReading reading = readingOf(sessionCandidate(
+        sessionsSurvey_->survey(sessions_, jsonlExtension(), 1, kSessionFiles).recent, clock_()));
+    if (!reading.row &&
+        (sessionsSurvey_->survey(sessions_, jsonlExtension(), kCountLimit, 0).count > 0 ||
+         existsAsNonDirectory(state_))) {
         reading.row = placeholderRow("Local Codex state detected; usage format not recognized yet");
     }
     return reading;
@@ -255,7 +257,7 @@ AdapterDiagnostic CodexAdapter::inspect() const {
     });
     const std::optional<std::filesystem::path> executable = findExecutable(kCommand, searchPaths_);
     const FileSurvey sessions =
-        surveyFiles(sessions_, jsonlExtension(), kCountLimit, kSessionFiles);
+        sessionsSurvey_->survey(sessions_, jsonlExtension(), kCountLimit, kSessionFiles);
     const std::size_t sessionCount = sessions.count;
     const bool stateExists = existsAsNonDirectory(state_);
     const std::optional<SanitizedUsageCandidate> session =

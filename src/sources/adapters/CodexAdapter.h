@@ -5,8 +5,10 @@
 #include "sources/fields/SanitizedUsageCandidate.h"
 #include "sources/io/Environment.h"
 #include "sources/io/LogScan.h"
+#include "sources/io/SurveyCache.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <simdjson.h>
 #include <string>
@@ -48,6 +50,7 @@ private:
 
     std::filesystem::path sessions_;
     std::filesystem::path state_;
+    std::shared_ptr<SurveyCache> sessionsSurvey_;
 };
 
 } // namespace korvo

@@ -1,14 +1,12 @@
 #include "sources/io/FileReaders.h"
 
 #include "sources/io/FileDescriptor.h"
+#include "sources/io/FolderListing.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <limits>
 #include <simdjson.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,79 +49,6 @@ std::unique_ptr<char[]> paddedBuffer(std::size_t size) {
     return buffer;
 }
 
-char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool hasWantedExtension(std::string_view name, const std::set<std::string, std::less<>>& wanted) {
-    const std::size_t dot = name.rfind('.');
-    // A leading dot names a hidden file, not an extension.
-    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) {
-        return false;
-    }
-    const std::string_view extension = name.substr(dot + 1);
-    std::array<char, 16> lower;
-    if (extension.size() > lower.size()) {
-        std::string longer(extension);
-        std::transform(longer.begin(), longer.end(), longer.begin(), asciiLower);
-        return wanted.find(longer) != wanted.end();
-    }
-    std::transform(extension.begin(), extension.end(), lower.begin(), asciiLower);
-    return wanted.find(std::string_view(lower.data(), extension.size())) != wanted.end();
-}
-
-// Deeper trees than this are not walked; the tools' own trees are a few levels deep.
-constexpr int kMaxWalkDepth = 64;
-// Directory entries are read this many bytes at a time.
-constexpr std::size_t kEntryBufferBytes = 64 * 1024;
-
-// Calls `visit(name, type)` for every entry of the open directory `fd` but "." and "..", in the
-// order the system lists them, until it returns false; `type` is a DT_* value, DT_UNKNOWN when
-// the file system does not tell. The descriptor stays open and owned by the caller.
-template <typename Visit> void forEachEntry(int fd, std::vector<char>& buffer, Visit&& visit) {
-    const auto isDotOrDotDot = [](const char* name) {
-        return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-    };
-#if defined(__linux__)
-    // Read straight from the descriptor: no stream object, no change of its flags.
-    buffer.resize(kEntryBufferBytes);
-    for (;;) {
-        const ssize_t got = ::getdents64(fd, buffer.data(), buffer.size());
-        if (got <= 0) {
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        for (ssize_t offset = 0; offset < got;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer.data() + offset);
-            offset += entry->d_reclen;
-            if (!isDotOrDotDot(entry->d_name) &&
-                !visit(static_cast<const char*>(entry->d_name), entry->d_type)) {
-                return;
-            }
-        }
-    }
-#else
-    (void)buffer;
-    const int own = ::dup(fd);
-    DIR* dir = own >= 0 ? ::fdopendir(own) : nullptr;
-    if (dir == nullptr) {
-        if (own >= 0) {
-            ::close(own);
-        }
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!isDotOrDotDot(entry->d_name) &&
-            !visit(static_cast<const char*>(entry->d_name), entry->d_type)) {
-            break;
-        }
-    }
-    ::closedir(dir);
-#endif
-}
-
 // One walk of a folder tree, depth first (a folder's files before its subfolders), links never
 // followed. Folder and file names are kept once each; whole paths are made only for the files
 // returned.
@@ -150,11 +75,8 @@ public:
     std::vector<std::filesystem::path> newest(std::size_t limit) {
         const std::size_t count = std::min(limit, found_.size());
         const auto newer = [](const Found& a, const Found& b) {
-            if (a.seconds != b.seconds) {
-                return a.seconds > b.seconds;
-            }
-            if (a.nanoseconds != b.nanoseconds) {
-                return a.nanoseconds > b.nanoseconds;
+            if (a.time != b.time) {
+                return a.time > b.time;
             }
             return a.index < b.index;
         };
@@ -164,7 +86,7 @@ public:
         paths.reserve(count);
         for (std::size_t i = 0; i < count; ++i) {
             std::string path = folderPath(found_[i].folder);
-            appendName(path, found_[i].nameOffset, found_[i].nameSize);
+            appendPathName(path, names_, found_[i].nameOffset, found_[i].nameSize);
             paths.emplace_back(std::move(path));
         }
         return paths;
@@ -177,8 +99,7 @@ private:
         std::size_t nameSize;
     };
     struct Found {
-        long long seconds;
-        long nanoseconds;
+        FileTime time;
         std::size_t index; // order of discovery
         std::size_t folder;
         std::size_t nameOffset;
@@ -192,20 +113,13 @@ private:
         return offset;
     }
 
-    void appendName(std::string& path, std::size_t offset, std::size_t size) const {
-        if (path.empty() || path.back() != '/') {
-            path += '/';
-        }
-        path.append(names_, offset, size);
-    }
-
     std::string folderPath(std::size_t folder) const {
         if (folder == 0) {
             return root_;
         }
         const Folder& f = folders_[folder];
         std::string path = folderPath(f.parent);
-        appendName(path, f.nameOffset, f.nameSize);
+        appendPathName(path, names_, f.nameOffset, f.nameSize);
         return path;
     }
 
@@ -218,19 +132,9 @@ private:
         if (!wantTimes_) {
             return count_ < countCap_;
         }
-        // A file whose time cannot be read sorts as the oldest.
-        long long seconds = std::numeric_limits<long long>::min();
-        long nanoseconds = 0;
-        struct stat own {};
-        if (info == nullptr && ::fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) == 0) {
-            info = &own;
-        }
-        if (info != nullptr) {
-            seconds = static_cast<long long>(info->st_mtim.tv_sec);
-            nanoseconds = info->st_mtim.tv_nsec;
-        }
+        const FileTime time = modificationTime(dirFd, name, info);
         const std::size_t size = std::strlen(name);
-        found_.push_back({seconds, nanoseconds, found_.size(), folder, keepName(name, size), size});
+        found_.push_back({time, found_.size(), folder, keepName(name, size), size});
         return true;
     }
 
@@ -239,32 +143,22 @@ private:
     // cannot lead elsewhere.
     bool walk(int fd, std::size_t folder, int depth) {
         const std::size_t firstChild = folders_.size();
-        bool keepGoing = true;
-        forEachEntry(fd, buffer_, [&](const char* name, unsigned char type) {
-            struct stat info {};
-            const struct stat* known = nullptr;
-            if (type == DT_UNKNOWN) {
-                if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-                    return true;
-                }
-                known = &info;
-                type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_LNK;
-            }
-            if (type == DT_DIR) {
+        bool keepGoing = listFolder(
+            fd, buffer_, wanted_,
+            [&](const char* name) {
                 if (depth < kMaxWalkDepth) {
                     const std::size_t size = std::strlen(name);
                     folders_.push_back({folder, keepName(name, size), size});
                 }
-            } else if (type == DT_REG && hasWantedExtension(name, wanted_)) {
-                keepGoing = onFile(fd, folder, name, known);
-            }
-            return keepGoing;
-        });
+                return true;
+            },
+            [&](const char* name, const struct stat* known) {
+                return onFile(fd, folder, name, known);
+            });
         // The directory stays open while its children are walked: at most kMaxWalkDepth at once.
         const std::size_t endChild = folders_.size();
         for (std::size_t child = firstChild; child < endChild && keepGoing; ++child) {
-            const int childFd = ::openat(fd, names_.c_str() + folders_[child].nameOffset,
-                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int childFd = openSubfolder(fd, names_.c_str() + folders_[child].nameOffset);
             if (childFd < 0) {
                 continue;
             }
