@@ -2,9 +2,13 @@
 
 #include "TestHome.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace korvo {
 namespace {
@@ -106,6 +110,35 @@ TEST(SurveyCache, AnswersAsAWholeWalkAfterEveryChange) {
         compare(step);
         EXPECT_TRUE(wide.watching()) << step;
     }
+}
+
+// A write through a memory mapping changes a file's time without any event: the tree is walked
+// whole again once kWholeWalkInterval has passed.
+TEST(SurveyCache, WalksWholeAgainAfterItsInterval) {
+    ScratchHome home;
+    ScratchHome::touch(home.write("p/a/old.jsonl", "{}\n"), 1'700'000'000);
+    ScratchHome::touch(home.write("p/b/new.jsonl", "{}\n"), 1'700'000'100);
+    Instant now = Instant{} + std::chrono::hours(1);
+    SurveyCache cache([&] { return now; });
+    for (int call = 0; call < 2; ++call) {
+        EXPECT_EQ(cache.survey(home / "p", kJsonl, 9, 1).recent.front().filename(), "new.jsonl");
+    }
+    ASSERT_TRUE(cache.watching());
+    const int fd = ::open((home / "p/a/old.jsonl").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    void* mapped = ::mmap(nullptr, 3, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    static_cast<char*>(mapped)[0] = '[';
+    ::msync(mapped, 3, MS_SYNC);
+    ::munmap(mapped, 3);
+    ::close(fd);
+    if (surveyFiles(home / "p", kJsonl, 9, 1).recent.front().filename() != "old.jsonl") {
+        GTEST_SKIP() << "this file system does not date writes through a mapping";
+    }
+    cache.survey(home / "p", kJsonl, 9, 1); // may still answer from before the write
+    now += SurveyCache::kWholeWalkInterval;
+    EXPECT_EQ(cache.survey(home / "p", kJsonl, 9, 1).recent.front().filename(), "old.jsonl");
+    EXPECT_TRUE(cache.watching());
 }
 
 } // namespace

@@ -333,15 +333,17 @@ FileSurvey SurveyCache::survey(const std::filesystem::path& directory,
 #if defined(__linux__)
     const Instant now = clock_();
     if (tree_ && (tree_->root() != directory.native() || tree_->wanted() != extensions ||
-                  tree_->keep() < recentLimit || now - tree_->walkedAt() >= kWholeWalkInterval ||
-                  !tree_->update())) {
+                  tree_->keep() < recentLimit || now < tree_->walkedAt() ||
+                  now - tree_->walkedAt() >= kWholeWalkInterval || !tree_->update())) {
         tree_.reset();
     }
     if (tree_) {
         return tree_->answer(countLimit, recentLimit);
     }
     // A single survey (a one-off command) sets nothing up; nor does a count alone.
-    const bool watchNow = surveyedBefore_ && recentLimit > 0 && (!retryAt_ || now >= *retryAt_);
+    const bool watchNow =
+        surveyedBefore_ && recentLimit > 0 &&
+        (!failedAt_ || now < *failedAt_ || now - *failedAt_ >= kWholeWalkInterval);
     surveyedBefore_ = true;
     if (!watchNow) {
         return surveyFiles(directory, extensions, countLimit, recentLimit);
@@ -350,16 +352,16 @@ FileSurvey SurveyCache::survey(const std::filesystem::path& directory,
     const bool watched = tree->walkWatched();
     FileSurvey survey = tree->answer(countLimit, recentLimit);
     if (watched) {
-        retryAt_.reset();
+        failedAt_.reset();
         tree_ = std::move(tree);
     } else {
-        retryAt_ = now + kWholeWalkInterval;
+        failedAt_ = now;
     }
     return survey;
 #else
     (void)clock_;
     (void)surveyedBefore_;
-    (void)retryAt_;
+    (void)failedAt_;
     return surveyFiles(directory, extensions, countLimit, recentLimit);
 #endif
 }

@@ -52,7 +52,7 @@ private:
     mutable std::mutex mutex_;
     Clock clock_;
     bool surveyedBefore_ = false;
-    std::optional<Instant> retryAt_; // a tree that could not be watched is walked until then
+    std::optional<Instant> failedAt_; // when the tree could last not be watched
     std::unique_ptr<WatchedTree> tree_;
 };
 
