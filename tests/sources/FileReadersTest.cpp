@@ -49,7 +49,7 @@ TEST(Readers, SizeLimitsAndFileKinds) {
         EXPECT_GE(bytes ? bytes->capacity() - bytes->size() : kParsePadding, kParsePadding) << name;
     }
     EXPECT_TRUE(readTailLines(socketPath, 10).empty());
-    EXPECT_EQ(countFiles(home.path(), {"json"}, 10), 5u); // regular files only
+    EXPECT_EQ(surveyFiles(home.path(), {"json"}, 10, 0).count, 5u); // regular files only
     ::close(fd);
 }
 
@@ -112,23 +112,25 @@ TEST(CountAndRecentFiles, WalkTheTreeWithinTheirLimits) {
     }
     for (const auto& [root, limit, expected] : std::vector<std::tuple<const char*, int, int>>{
              {"p", 500, 4}, {"p", 3, 3}, {"p", 1, 1}, {"p", 0, 1}, {"q", 9, 4}, {"z", 500, 65}}) {
-        EXPECT_EQ(countFiles(home / root, kJsonl, limit), std::size_t(expected)) << root << limit;
+        EXPECT_EQ(surveyFiles(home / root, kJsonl, limit, 0).count, std::size_t(expected))
+            << root << limit;
     }
     std::vector<std::string> names;
-    for (const auto& file : recentFiles(home / "q", kJsonl, 20)) {
+    for (const auto& file : surveyFiles(home / "q", kJsonl, 1, 20).recent) {
         names.push_back(file.lexically_relative(home.path()).string());
     }
     EXPECT_EQ(names, (std::vector<std::string>{"q/.hidden/new.jsonl", "q/mid.JSONL",
                                                "q/2026/01/old.jsonl", "q/deep/er/d.jsonl"}));
-    const auto all = recentFiles(home / "z", kJsonl, 500);
+    const auto all = surveyFiles(home / "z", kJsonl, 1, 500).recent;
     for (std::size_t level = 0; level < all.size(); ++level) { // files first, then subfolders
         EXPECT_EQ(all[level].filename(), std::to_string(level) + ".jsonl");
     }
     EXPECT_EQ(all.size(), 65u);
-    EXPECT_EQ(recentFiles(home / "z", kJsonl, 3), std::vector(all.begin(), all.begin() + 3));
+    EXPECT_EQ(surveyFiles(home / "z", kJsonl, 1, 3).recent,
+              std::vector(all.begin(), all.begin() + 3));
     for (const auto& notAFolder : {home / "missing", home / "p/mid.JSONL"}) {
-        EXPECT_EQ(countFiles(notAFolder, kJsonl, 500), 0u);
-        EXPECT_TRUE(recentFiles(notAFolder, kJsonl, 20).empty());
+        EXPECT_EQ(surveyFiles(notAFolder, kJsonl, 500, 0).count, 0u);
+        EXPECT_TRUE(surveyFiles(notAFolder, kJsonl, 1, 20).recent.empty());
     }
 }
 

@@ -348,18 +348,4 @@ FileSurvey surveyFiles(const std::filesystem::path& directory,
     return survey;
 }
 
-std::vector<std::filesystem::path> recentFiles(const std::filesystem::path& directory,
-                                               const std::set<std::string, std::less<>>& extensions,
-                                               std::size_t limit) {
-    if (limit == 0) {
-        return {};
-    }
-    return surveyFiles(directory, extensions, 1, limit).recent;
-}
-
-std::size_t countFiles(const std::filesystem::path& directory,
-                       const std::set<std::string, std::less<>>& extensions, std::size_t limit) {
-    return surveyFiles(directory, extensions, limit, 0).count;
-}
-
 } // namespace korvo

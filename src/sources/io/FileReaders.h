@@ -81,13 +81,12 @@ const std::set<std::string, std::less<>>& jsonlExtension();
 /// True when something other than a directory exists at `path` (links followed).
 bool existsAsNonDirectory(const std::filesystem::path& path);
 
-/// Number of regular files below `directory` (recursively, hidden entries included, directory
-/// symlinks never followed) whose lower-cased extension, without the dot, is in `extensions`.
-/// Counting stops at `limit` (at least 1). A missing path or a non-directory gives 0.
-std::size_t countFiles(const std::filesystem::path& directory,
-                       const std::set<std::string, std::less<>>& extensions, std::size_t limit);
-
-/// What one walk of a log folder finds: the count of countFiles and the list of recentFiles.
+/// What one walk of a log folder finds among the regular files below `directory` (recursively,
+/// hidden entries included, directory symlinks never followed) whose lower-cased extension,
+/// without the dot, is in `extensions`: how many there are, counting up to `countLimit` (at least
+/// 1), and up to `recentLimit` of them, most recently modified first (files modified at the same
+/// moment keep the order in which the walk met them). Without `recentLimit` the walk stops once
+/// the count is reached. A missing path or a non-directory gives nothing.
 struct FileSurvey {
     std::size_t count = 0;
     std::vector<std::filesystem::path> recent;
@@ -95,11 +94,5 @@ struct FileSurvey {
 FileSurvey surveyFiles(const std::filesystem::path& directory,
                        const std::set<std::string, std::less<>>& extensions, std::size_t countLimit,
                        std::size_t recentLimit);
-
-/// Up to `limit` such files, most recently modified first; files modified at the same moment keep
-/// the order in which the walk met them.
-std::vector<std::filesystem::path> recentFiles(const std::filesystem::path& directory,
-                                               const std::set<std::string, std::less<>>& extensions,
-                                               std::size_t limit);
 
 } // namespace korvo
