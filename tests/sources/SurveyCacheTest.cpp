@@ -113,7 +113,7 @@ TEST(SurveyCache, AnswersAsAWholeWalkAfterEveryChange) {
 }
 
 // A write through a memory mapping changes a file's time without any event: the tree is walked
-// whole again once kWholeWalkInterval has passed.
+// whole again once kWholeWalkInterval has passed. Surveys that far apart set up no watch.
 TEST(SurveyCache, WalksWholeAgainAfterItsInterval) {
     ScratchHome home;
     ScratchHome::touch(home.write("p/a/old.jsonl", "{}\n"), 1'700'000'000);
@@ -138,6 +138,8 @@ TEST(SurveyCache, WalksWholeAgainAfterItsInterval) {
     cache.survey(home / "p", kJsonl, 9, 1); // may still answer from before the write
     now += SurveyCache::kWholeWalkInterval;
     EXPECT_EQ(cache.survey(home / "p", kJsonl, 9, 1).recent.front().filename(), "old.jsonl");
+    EXPECT_FALSE(cache.watching()) << "surveys that far apart need no watch";
+    cache.survey(home / "p", kJsonl, 9, 1);
     EXPECT_TRUE(cache.watching());
 }
 

@@ -332,20 +332,22 @@ FileSurvey SurveyCache::survey(const std::filesystem::path& directory,
     const std::lock_guard lock(mutex_);
 #if defined(__linux__)
     const Instant now = clock_();
+    // Whether `since` lies less than kWholeWalkInterval before now; a clock set back makes it not.
+    const auto recent = [&](std::optional<Instant> since) {
+        return since && now >= *since && now - *since < kWholeWalkInterval;
+    };
     if (tree_ && (tree_->root() != directory.native() || tree_->wanted() != extensions ||
-                  tree_->keep() < recentLimit || now < tree_->walkedAt() ||
-                  now - tree_->walkedAt() >= kWholeWalkInterval || !tree_->update())) {
+                  tree_->keep() < recentLimit || !recent(tree_->walkedAt()) || !tree_->update())) {
         tree_.reset();
     }
+    const bool surveyedRecently = recent(lastSurvey_);
+    lastSurvey_ = now;
     if (tree_) {
         return tree_->answer(countLimit, recentLimit);
     }
-    // A single survey (a one-off command) sets nothing up; nor does a count alone.
-    const bool watchNow =
-        surveyedBefore_ && recentLimit > 0 &&
-        (!failedAt_ || now < *failedAt_ || now - *failedAt_ >= kWholeWalkInterval);
-    surveyedBefore_ = true;
-    if (!watchNow) {
+    // Only a tree surveyed again within the interval is watched: a one-off command sets nothing
+    // up, nor do surveys hours apart (diagnostics at start and after a wake), nor a count alone.
+    if (!surveyedRecently || recentLimit == 0 || recent(failedAt_)) {
         return surveyFiles(directory, extensions, countLimit, recentLimit);
     }
     auto tree = std::make_unique<WatchedTree>(directory.native(), extensions, recentLimit, now);
@@ -360,7 +362,7 @@ FileSurvey SurveyCache::survey(const std::filesystem::path& directory,
     return survey;
 #else
     (void)clock_;
-    (void)surveyedBefore_;
+    (void)lastSurvey_;
     (void)failedAt_;
     return surveyFiles(directory, extensions, countLimit, recentLimit);
 #endif

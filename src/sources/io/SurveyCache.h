@@ -1,13 +1,14 @@
 #pragma once
 
-// A log folder's survey kept between calls. The first call walks the tree as surveyFiles does. From
-// the second on (a program that collects again and again), the tree's folders are watched for
-// changes (inotify, on Linux), and a call re-reads only the folders in which a file was written,
-// touched, added, removed or renamed since the last call; any other change (a folder added or
-// removed, the watch queue overflowing, the folder itself replaced) walks the tree whole again.
-// The watch is drained at the start of a call and never waited on, so a quiet tree wakes nobody.
-// The answer is always the one a whole walk would give: the newest files are taken from each
-// folder's own newest, which a later write can only change by touching that folder.
+// A log folder's survey kept between calls. A call walks the tree as surveyFiles does, unless the
+// previous call came less than kWholeWalkInterval before (a program that collects again and
+// again): then the tree's folders are watched for changes (inotify, on Linux), and later calls
+// re-read only the folders in which a file was written, touched, added, removed or renamed since
+// the call before; any other change (a folder added or removed, the watch queue overflowing, the
+// folder itself replaced) walks the tree whole again. The watch is drained at the start of a call
+// and never waited on, so a quiet tree wakes nobody. The answer is always the one a whole walk
+// would give: the newest files are taken from each folder's own newest, which a later write can
+// only change by touching that folder.
 
 #include "model/Clock.h"
 #include "sources/io/FileReaders.h"
@@ -51,7 +52,7 @@ public:
 private:
     mutable std::mutex mutex_;
     Clock clock_;
-    bool surveyedBefore_ = false;
+    std::optional<Instant> lastSurvey_;
     std::optional<Instant> failedAt_; // when the tree could last not be watched
     std::unique_ptr<WatchedTree> tree_;
 };
