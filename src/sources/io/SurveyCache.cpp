@@ -102,7 +102,9 @@ public:
             notify_ = std::make_unique<FileDescriptor>(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
             watchable_ = notify_->valid();
         }
-        folders_.push_back({0, {}, root_, 0, 0, {}, {}, false});
+        Folder root;
+        root.path = root_;
+        folders_.push_back(std::move(root));
         walk(rootFd.get(), 0);
         if (!watchable_) {
             notify_.reset();
@@ -192,8 +194,11 @@ private:
             if (childFd < 0) {
                 continue;
             }
-            Folder child{index, name, folders_[index].path, folders_[index].depth + 1, 0, {},
-                         {},    false};
+            Folder child;
+            child.parent = index;
+            child.name = name;
+            child.path = folders_[index].path;
+            child.depth = folders_[index].depth + 1;
             appendPathName(child.path, name, 0, name.size());
             folders_.push_back(std::move(child));
             walk(childFd, folders_.size() - 1);
