@@ -4,6 +4,7 @@
 #include "SnapshotView.h"
 #include "WebPage.h"
 
+#include <algorithm>
 #include <fstream>
 #include <simdjson.h>
 
@@ -78,6 +79,18 @@ std::optional<std::string> optionalStringMember(const std::string& body, const c
     return std::string(value);
 }
 
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+// The relay's API (as opposed to the web view's files): its answers are never cached.
+bool isApiPath(std::string_view path) {
+    return path.starts_with("/v1/") || path == "/health" || path.starts_with("/health/");
+}
+
 // Names and ids are text: a NUL, which JSON can carry, is refused rather than stored.
 std::optional<std::string> unstorableText(const std::vector<std::string>& values) {
     for (const auto& value : values) {
@@ -110,8 +123,28 @@ RelayServer::RelayServer(RelayStorage& store, RelayOptions options, SnapshotVali
       claimThrottle_(options_.claimLimits), sessionLimit_(options_.sessionLimits) {
     routes();
     server_ = std::make_unique<HttpServer>(
-        options_.http, [this](HttpRequest& req, HttpResponse& res) { router_.handle(req, res); },
-        options_.tls);
+        options_.http,
+        [this](HttpRequest& req, HttpResponse& res) {
+            router_.handle(req, res);
+            if (isApiPath(req.path)) {
+                // Answers may carry tokens: no cache keeps them, no browser guesses their type.
+                const auto has = [&](std::string_view name) {
+                    return std::any_of(res.headers.begin(), res.headers.end(), [&](const auto& f) {
+                        return lowerCase(f.first) == name;
+                    });
+                };
+                if (!has("cache-control")) {
+                    res.setHeader("cache-control", "no-store");
+                }
+                if (!has("x-content-type-options")) {
+                    res.setHeader("x-content-type-options", "nosniff");
+                }
+            }
+        },
+        options_.tls,
+        // Only requests that may wait on the database go to the workers: /health, the web
+        // view's files and the manifest are answered on the serving threads at once.
+        [](const HttpRequest& req) { return req.path.starts_with("/v1/") || req.path == "/health/ready"; });
 }
 
 RelayServer::~RelayServer() = default;
@@ -176,6 +209,20 @@ void RelayServer::routes() {
         answer(
             res,
             jsonObject({{"status", "ok"}, {"environment", options_.environment}, {"webApp", "/"}}));
+    });
+
+    // For load balancers: ready when the database answers now.
+    s.get("/health/ready", [this](const HttpRequest& req, HttpResponse& res) {
+        try {
+            store_.checkReady();
+        } catch (const std::exception& e) {
+            res.status = 503;
+            res.body = jsonObject({{"status", "unavailable"}});
+            req.logDetail = e.what();
+            res.setHeader("retry-after", "2");
+            return;
+        }
+        answer(res, jsonObject({{"status", "ready"}}));
     });
 
     s.post("/v1/pairing/sessions", [this, now](const HttpRequest& req, HttpResponse& res) {

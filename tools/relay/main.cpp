@@ -1,6 +1,7 @@
 // korvo-relay: the relay API on a local address, state in one SQLite file or in a PostgreSQL
 // database shared by several relays.
 
+#include "RelayLog.h"
 #include "RelayServer.h"
 #include "RelayStorage.h"
 #include "SnapshotValidation.h"
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <malloc.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -29,6 +31,18 @@ constexpr const char* kUsage =
     "                      korvo-relay.db), or a PostgreSQL database (postgresql://...) that\n"
     "                      several relays may share\n"
     "  --db-pool N         connections to PostgreSQL [8]\n"
+    "  --db-statement-timeout SECONDS   a statement's run on PostgreSQL [5]\n"
+    "  --db-lock-timeout SECONDS        a statement's wait for a lock [3]\n"
+    "  --db-connect-timeout SECONDS     opening a connection [5]\n"
+    "  --db-pool-wait SECONDS           waiting for a free pooled connection [2]\n"
+    "                      past any of these the request is answered 503 with retry-after\n"
+    "  --snapshot-commit async|sync\n"
+    "                      on PostgreSQL, whether a snapshot upload is answered before its\n"
+    "                      commit is flushed (async, the default: a database power loss may\n"
+    "                      lose the last moments of snapshots, which connectors replace)\n"
+    "  --workers N         threads for requests that use the database [2 x --db-pool + 4 with\n"
+    "                      PostgreSQL, else --threads]\n"
+    "  --log-level LEVEL   error, warning, info (a line per request) or debug [warning]\n"
     "  --trusted-proxy CIDR\n"
     "                      take the client's address from X-Forwarded-For when the peer is in\n"
     "                      this range (repeatable); limits then count the client, not the proxy\n"
@@ -48,6 +62,8 @@ constexpr const char* kUsage =
     "  --max-connections-per-address N   per IPv4 address or IPv6 /64 [256]\n"
     "  --threads N                       threads serving connections [one per core, at\n"
     "                                    most 4; 4 with PostgreSQL]\n"
+    "  --max-body-memory N               request bodies in memory at once, all connections\n"
+    "                                    [67108864]; past it: 503\n"
     "  --sessions-per-address N          pairing sessions a client may create at once, then\n"
     "                                    N per 10 minutes [10]; more: 429\n"
     "Prints \"listening on http://HOST:PORT\" (https with TLS) once it accepts connections.\n";
@@ -57,6 +73,8 @@ struct Arguments {
     int port = 8787;
     std::string db = "korvo-relay.db";
     unsigned dbPool = 8;
+    korvo::relayserver::DatabaseLimits dbLimits;
+    unsigned workers = 0; // chosen in main() unless given
     korvo::relayserver::TrustedProxies trustedProxies;
     std::optional<std::string> environment;
     std::optional<std::string> manifest;
@@ -136,6 +154,9 @@ bool parseLimit(const std::string& flag, const std::string& value,
     if (flag == "--max-connections-per-address") {
         return parseCount<unsigned>(value, 1, 1'000'000, limits.maxConnectionsPerAddress);
     }
+    if (flag == "--max-body-memory") {
+        return parseCount<std::size_t>(value, 1 << 20, std::size_t{1} << 40, limits.bodyBudgetBytes);
+    }
     if (flag == "--threads") {
         return parseCount<unsigned>(value, 1, 256, limits.threads);
     }
@@ -176,6 +197,34 @@ std::optional<Arguments> parse(int argc, char** argv) {
                 std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
                 return std::nullopt;
             }
+        } else if (flag == "--db-statement-timeout" || flag == "--db-lock-timeout" ||
+                   flag == "--db-connect-timeout" || flag == "--db-pool-wait") {
+            auto& target = flag == "--db-statement-timeout" ? args.dbLimits.statementTimeout
+                           : flag == "--db-lock-timeout"    ? args.dbLimits.lockTimeout
+                           : flag == "--db-connect-timeout" ? args.dbLimits.connectTimeout
+                                                            : args.dbLimits.poolWait;
+            if (!parseSeconds(value, target)) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (flag == "--snapshot-commit") {
+            if (value != "async" && value != "sync") {
+                std::cerr << "korvo-relay: --snapshot-commit takes async or sync\n";
+                return std::nullopt;
+            }
+            args.dbLimits.asyncSnapshotCommit = value == "async";
+        } else if (flag == "--workers") {
+            if (!parseCount<unsigned>(value, 1, 1024, args.workers)) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (flag == "--log-level") {
+            const auto level = korvo::relayserver::parseLogLevel(value);
+            if (!level) {
+                std::cerr << "korvo-relay: --log-level takes error, warning, info or debug\n";
+                return std::nullopt;
+            }
+            korvo::relayserver::setLogLevel(*level);
         } else if (flag == "--trusted-proxy") {
             if (!args.trustedProxies.add(value)) {
                 std::cerr << "korvo-relay: --trusted-proxy takes an address range (CIDR): " << value
@@ -281,10 +330,15 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Request bodies (up to a megabyte each) come from mmap and go back to the system when
+    // freed: glibc would otherwise raise this threshold after the first such free and keep a
+    // flood's memory in its heap.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
     try {
         const auto clock = makeClock(args->clockFile);
-        const auto store = korvo::relayserver::openRelayStorage(args->db, args->dbPool, clock);
+        const auto store =
+            korvo::relayserver::openRelayStorage(args->db, args->dbPool, args->dbLimits, clock);
         korvo::relayserver::RelayOptions options;
         options.environment = args->environment;
         if (args->manifest) {
@@ -296,6 +350,12 @@ int main(int argc, char** argv) {
         if (options.http.threads == 0) {
             options.http.threads = defaultThreads(args->db);
         }
+        // Enough workers that those waiting for a pooled connection (at most --db-pool-wait)
+        // answer while others wait on the database.
+        options.http.workers = args->workers != 0 ? args->workers
+                               : korvo::relayserver::isPostgresUri(args->db)
+                                   ? 2 * args->dbPool + 4
+                                   : options.http.threads;
         options.sessionLimits.burst = args->sessionsPerAddress;
         options.maxLiveSessions = args->maxPairingSessions;
         if (args->tlsCert) {
