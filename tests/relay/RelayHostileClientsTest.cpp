@@ -182,5 +182,90 @@ TEST_F(RelayHostileClientsTest, ApiAnswersAreNeverCachedNorSniffed) {
     }
 }
 
+TEST_F(RelayHostileClientsTest, TenAttackingAddressesCannotKeepAPhoneFromPairing) {
+    start();
+    // One request from `source`; its status and body.
+    const auto post = [&](const char* source, const std::string& path, const std::string& body) {
+        RawConnection connection(port(), source);
+        connection.send("POST " + path + " HTTP/1.1\r\nHost: relay\r\n" +
+                        "Content-Type: application/json\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n" + body);
+        const std::string answer = connection.readAnswers(1, Ms(5000));
+        const auto headEnd = answer.find("\r\n\r\n");
+        return std::make_pair(answer.size() > 12 ? answer.substr(9, 3) : answer,
+                              headEnd == std::string::npos ? "" : answer.substr(headEnd + 4));
+    };
+    const std::string session = R"({"connectorDeviceId":"C-1","connectorDeviceName":"Box"})";
+    // Ten addresses, each in a network of its own, open every session their allowance lets
+    // them (shrinking nothing), then guess until refused.
+    std::vector<std::string> attackers;
+    for (int i = 1; i <= 10; ++i) {
+        attackers.push_back("127.0." + std::to_string(i) + ".1");
+    }
+    for (const auto& attacker : attackers) {
+        for (int i = 0; i < 10; ++i) {
+            post(attacker.c_str(), "/v1/pairing/sessions", session);
+        }
+    }
+    int guesses = 0;
+    for (const auto& attacker : attackers) {
+        for (int code = 0; code < 20; ++code) {
+            const auto [status, body] =
+                post(attacker.c_str(), "/v1/pairing/claim",
+                     R"({"pairingCode":"99999)" + std::to_string(code % 10) + R"("})");
+            if (status == "429") {
+                break;
+            }
+            ++guesses;
+        }
+    }
+    EXPECT_GT(guesses, 0);
+    // A connector elsewhere pairs, and its phone claims with the right code at the first try.
+    const auto [created, answer] = post("127.0.20.1", "/v1/pairing/sessions", session);
+    ASSERT_EQ(created, "200") << answer;
+    const std::string marker = R"("pairingCode":")";
+    const std::string code = answer.substr(answer.find(marker) + marker.size(), 6);
+    const auto [claimed, claimAnswer] =
+        post("127.0.21.1", "/v1/pairing/claim", R"({"pairingCode":")" + code + R"("})");
+    EXPECT_EQ(claimed, "200") << claimAnswer;
+}
+
+TEST_F(RelayHostileClientsTest, WritesAreJsonFromTheRelaysOwnOrigin) {
+    start();
+    httplib::Client client("127.0.0.1", port());
+    const std::string own = "http://127.0.0.1:" + std::to_string(port());
+    const std::string claim = R"({"pairingCode":"000000"})";
+    const struct {
+        const char* name;
+        const char* contentType;
+        std::string origin; // "" for none
+        int status;
+    } cases[] = {
+        {"JSON without an Origin (not a browser)", "application/json", "", 404},
+        {"JSON from the relay's own page", "application/json", own, 404},
+        {"JSON with a charset", "application/json; charset=utf-8", "", 404},
+        {"text/plain, which a page of any origin may send without asking", "text/plain", "", 415},
+        {"a form", "application/x-www-form-urlencoded", "", 415},
+        {"JSON from another origin", "application/json", "https://evil.example", 403},
+        {"JSON from another port", "application/json", "http://127.0.0.1:1", 403},
+        {"JSON from an opaque origin", "application/json", "null", 403},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        httplib::Headers headers;
+        if (!c.origin.empty()) {
+            headers.emplace("Origin", c.origin);
+        }
+        const auto res = client.Post("/v1/pairing/claim", headers, claim, c.contentType);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, c.status) << res->body;
+    }
+    // A removal from another origin is refused before it is looked at.
+    const auto removal = client.Delete("/v1/sync-spaces/s/devices/d",
+                                       {{"Origin", "https://evil.example"}});
+    ASSERT_TRUE(removal);
+    EXPECT_EQ(removal->status, 403);
+}
+
 } // namespace
 } // namespace korvo

@@ -13,7 +13,7 @@ std::size_t ClaimLimits::failureBudget(std::size_t liveSessions) const {
 }
 
 std::string ClaimThrottle::clientKey(std::string_view address) {
-    return relayserver::clientKey(address);
+    return relayserver::networkKey(address);
 }
 
 void ClaimThrottle::forgetBefore(UnixTime cutoff) {

@@ -63,3 +63,17 @@ std::string clientKey(std::string_view address) {
 }
 
 } // namespace korvo::relayserver
+
+namespace korvo::relayserver {
+
+std::string networkKey(std::string_view address) {
+    const std::string key = clientKey(address);
+    unsigned char bytes[4];
+    if (::inet_pton(AF_INET, key.c_str(), bytes) != 1) {
+        return key;
+    }
+    bytes[3] = 0;
+    return v4Text(bytes) + "/24";
+}
+
+} // namespace korvo::relayserver

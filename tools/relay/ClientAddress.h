@@ -16,5 +16,9 @@ std::string addressText(const sockaddr* address);
 // is, also when it comes IPv4-mapped; an IPv6 address as its /64, since one subscriber commonly
 // holds a whole /64; anything else as given. The one function every limit uses.
 std::string clientKey(std::string_view address);
+// The network the client at `address` belongs to, for the pairing-claim limit: an IPv4 /24
+// (also IPv4-mapped), an IPv6 /64, anything else as given. One holder of a few neighbouring
+// addresses is one client there.
+std::string networkKey(std::string_view address);
 
 } // namespace korvo::relayserver

@@ -38,7 +38,7 @@ struct HttpLimits {
     // Threads for the requests the server's `offload` predicate picks (those that wait on the
     // database), so that no such wait can hold a serving thread: /health and the web view's
     // files keep being answered. 0: every request is handled on the serving threads.
-    unsigned workers = 0;
+    unsigned workers = 4;
     // A picked request still waiting for a worker after this, or finding `maxQueued` waiting
     // already, is answered 503 with retry-after.
     std::chrono::milliseconds queueTimeout{2'000};

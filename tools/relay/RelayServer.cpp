@@ -91,6 +91,53 @@ bool isApiPath(std::string_view path) {
     return path.starts_with("/v1/") || path == "/health" || path.starts_with("/health/");
 }
 
+// Whether `request`, sent by a browser, comes from a page of the relay's own origin: no Origin
+// header (not a browser's cross-origin request), or one whose host and port are the request's
+// Host. Behind a proxy, that proxy passes the Host on.
+bool sameOrigin(const HttpRequest& request) {
+    if (!request.hasHeader("origin")) {
+        return true;
+    }
+    const std::string origin = lowerCase(request.header("origin"));
+    const auto scheme = origin.find("://");
+    if (scheme == std::string::npos) {
+        return false; // "null", or not an origin
+    }
+    std::string authority = origin.substr(scheme + 3);
+    std::string host = lowerCase(request.header("host"));
+    // A default port may be named or not on either side.
+    const auto withoutDefaultPort = [](std::string& text, std::string_view port) {
+        if (text.ends_with(port)) {
+            text.resize(text.size() - port.size());
+        }
+    };
+    const std::string_view defaultPort = origin.starts_with("https://") ? ":443" : ":80";
+    withoutDefaultPort(authority, defaultPort);
+    withoutDefaultPort(host, defaultPort);
+    return !host.empty() && authority == host;
+}
+
+// A write to the API that is refused before it is routed: a POST whose body is not declared as
+// JSON (415), so that no cross-origin form or text/plain request can make one without a
+// preflight, and any write from a browser page of another origin (403).
+std::optional<std::pair<int, std::string>> refusedWrite(const HttpRequest& request) {
+    if (!request.path.starts_with("/v1/") ||
+        (request.method != "POST" && request.method != "DELETE" && request.method != "PUT")) {
+        return std::nullopt;
+    }
+    if (!sameOrigin(request)) {
+        return std::make_pair(403, std::string("Cross-origin request refused"));
+    }
+    if (request.method == "POST") {
+        const std::string type = lowerCase(request.header("content-type"));
+        const auto end = type.find_first_of("; \t");
+        if (type.substr(0, end) != "application/json") {
+            return std::make_pair(415, std::string("Content-Type must be application/json"));
+        }
+    }
+    return std::nullopt;
+}
+
 // Names and ids are text: a NUL, which JSON can carry, is refused rather than stored.
 std::optional<std::string> unstorableText(const std::vector<std::string>& values) {
     for (const auto& value : values) {
@@ -125,7 +172,12 @@ RelayServer::RelayServer(RelayStorage& store, RelayOptions options, SnapshotVali
     server_ = std::make_unique<HttpServer>(
         options_.http,
         [this](HttpRequest& req, HttpResponse& res) {
-            router_.handle(req, res);
+            if (const auto refusal = refusedWrite(req)) {
+                res.status = refusal->first;
+                res.body = jsonError(refusal->second);
+            } else {
+                router_.handle(req, res);
+            }
             if (isApiPath(req.path)) {
                 // Answers may carry tokens: no cache keeps them, no browser guesses their type.
                 const auto has = [&](std::string_view name) {
