@@ -164,7 +164,9 @@ struct HttpServerCallbacks {
 
     static void connectionEvent(void* self, MHD_Connection* connection, void** socketContext,
                                 MHD_ConnectionNotificationCode event) {
-        auto& tracker = static_cast<HttpServer*>(self)->tracker_;
+        auto& server = *static_cast<HttpServer*>(self);
+        auto& tracker = server.tracker_;
+        server.openConnections_ += event == MHD_CONNECTION_NOTIFY_STARTED ? 1 : -1;
         if (event == MHD_CONNECTION_NOTIFY_STARTED) {
             const auto* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
             const auto* address =
@@ -202,6 +204,10 @@ struct HttpServerCallbacks {
     static MHD_Result answer(HttpServer& server, MHD_Connection* connection,
                              PendingRequest& pending, const HttpResponse& answer) {
         server.tracker_.enter(trackOf(connection), Phase::sending);
+        if (server.observer_) {
+            server.observer_(pending.method, pending.route, answer.status,
+                             Clock::now() - pending.started, !pending.logDetail.empty());
+        }
         const LogLevel level = answer.status == 503   ? LogLevel::warning
                                : answer.status >= 500 ? LogLevel::error
                                                       : LogLevel::info;

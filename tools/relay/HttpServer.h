@@ -86,6 +86,15 @@ public:
 
     const HttpLimits& limits() const { return limits_; }
 
+    // Called once per answered request: its method, its route's pattern ("" when none), its
+    // status, the time from the complete request to the answer, and whether it failed inside
+    // (the handler left a log detail). Set before listen().
+    using Observer = std::function<void(std::string_view method, std::string_view route,
+                                        int status, std::chrono::nanoseconds took,
+                                        bool failedInside)>;
+    void observe(Observer observer) { observer_ = std::move(observer); }
+    long openConnections() const { return openConnections_.load(); }
+
 private:
     friend struct HttpServerCallbacks;
 
@@ -102,6 +111,8 @@ private:
     Handler handler_;
     std::optional<TlsIdentity> tls_;
     Offload offload_;
+    Observer observer_;
+    std::atomic<long> openConnections_{0};
     std::atomic<std::size_t> bodyBytes_{0};
     std::mutex workMutex_;
     std::condition_variable workReady_;

@@ -66,6 +66,7 @@ public:
                         std::size_t liveSessions, UnixTime now) override;
     void claimSucceeded(const std::string& client) override;
     void checkReady() override;
+    std::uint64_t poolWaitTimeouts() const override { return pool_.timedOutWaits(); }
     UnixTime takeAllowance(const std::string& scope, const std::string& client,
                            const RateLimits& limits, UnixTime now) override;
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <simdjson.h>
+#include <thread>
 
 namespace korvo::relayserver {
 namespace {
@@ -197,6 +198,10 @@ RelayServer::RelayServer(RelayStorage& store, RelayOptions options, SnapshotVali
         // Only requests that may wait on the database go to the workers: /health, the web
         // view's files and the manifest are answered on the serving threads at once.
         [](const HttpRequest& req) { return req.path.starts_with("/v1/") || req.path == "/health/ready"; });
+    server_->observe([this](std::string_view method, std::string_view route, int status,
+                            std::chrono::nanoseconds took, bool failedInside) {
+        metrics_.request(method, route, status, took, failedInside);
+    });
 }
 
 RelayServer::~RelayServer() = default;
@@ -245,8 +250,48 @@ int RelayServer::bind(const std::string& host, int port) {
     return server_->bind(host, port);
 }
 
+int RelayServer::bindMetrics(const std::string& host, int port) {
+    HttpLimits limits;
+    limits.threads = 1;
+    limits.workers = 0;
+    limits.maxConnections = 64;
+    metricsServer_ = std::make_unique<HttpServer>(
+        limits, [this](HttpRequest& req, HttpResponse& res) {
+            if (req.method != "GET" || req.path != "/metrics") {
+                res.status = 404;
+                res.body = jsonError("Not found");
+                return;
+            }
+            RelayMetrics::Gauges gauges;
+            gauges.openConnections = server_->openConnections();
+            gauges.poolWaitTimeouts = store_.poolWaitTimeouts();
+            try {
+                gauges.pairingSessionsLive =
+                    static_cast<long>(store_.liveSessions(options_.clock ? options_.clock() : 0));
+            } catch (const std::exception&) {
+                // Left out of this scrape; the database errors say why.
+            }
+            res.body = metrics_.text(gauges);
+            res.contentType = "text/plain; version=0.0.4";
+        });
+    const int bound = metricsServer_->bind(host, port);
+    if (bound < 0) {
+        metricsServer_.reset();
+    }
+    return bound;
+}
+
 bool RelayServer::listen() {
-    return server_->listen();
+    std::thread metrics;
+    if (metricsServer_) {
+        metrics = std::thread([this] { metricsServer_->listen(); });
+    }
+    const bool served = server_->listen();
+    if (metrics.joinable()) {
+        metricsServer_->stop();
+        metrics.join();
+    }
+    return served;
 }
 
 void RelayServer::stop() {

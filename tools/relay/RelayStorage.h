@@ -149,6 +149,8 @@ public:
 
     // Throws (StorageUnavailable or another error) unless the database answers a query now.
     virtual void checkReady() { liveSessions(0); }
+    // Waits for a pooled connection that ran out, since the start.
+    virtual std::uint64_t poolWaitTimeouts() const { return 0; }
 };
 
 // `db` is a PostgreSQL connection URI (postgresql://...), served by a pool of `poolSize`

@@ -43,6 +43,9 @@ constexpr const char* kUsage =
     "  --workers N         threads for requests that use the database [2 x --db-pool + 4 with\n"
     "                      PostgreSQL, else --threads]\n"
     "  --log-level LEVEL   error, warning, info (a line per request) or debug [warning]\n"
+    "  --metrics-listen HOST:PORT\n"
+    "                      serve Prometheus metrics as GET /metrics there (off by default;\n"
+    "                      keep it on loopback or a private network)\n"
     "  --trusted-proxy CIDR\n"
     "                      take the client's address from X-Forwarded-For when the peer is in\n"
     "                      this range (repeatable); limits then count the client, not the proxy\n"
@@ -71,6 +74,8 @@ constexpr const char* kUsage =
 struct Arguments {
     std::string host = "127.0.0.1";
     int port = 8787;
+    std::optional<std::string> metricsHost;
+    int metricsPort = 0;
     std::string db = "korvo-relay.db";
     unsigned dbPool = 8;
     korvo::relayserver::DatabaseLimits dbLimits;
@@ -178,17 +183,25 @@ std::optional<Arguments> parse(int argc, char** argv) {
             return std::nullopt;
         }
         const std::string value = argv[++i];
-        if (flag == "--listen") {
+        if (flag == "--listen" || flag == "--metrics-listen") {
             const auto colon = value.rfind(':');
+            int port = 0;
             if (colon == std::string::npos || colon == 0 ||
-                !parsePort(value.substr(colon + 1), args.port)) {
-                std::cerr << "korvo-relay: --listen takes HOST:PORT\n";
+                !parsePort(value.substr(colon + 1), port)) {
+                std::cerr << "korvo-relay: " << flag << " takes HOST:PORT\n";
                 return std::nullopt;
             }
-            args.host = value.substr(0, colon);
+            std::string host = value.substr(0, colon);
             // "[::1]:8787": the brackets only separate an IPv6 address from the port.
-            if (args.host.size() > 2 && args.host.front() == '[' && args.host.back() == ']') {
-                args.host = args.host.substr(1, args.host.size() - 2);
+            if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+                host = host.substr(1, host.size() - 2);
+            }
+            if (flag == "--listen") {
+                args.host = host;
+                args.port = port;
+            } else {
+                args.metricsHost = host;
+                args.metricsPort = port;
             }
         } else if (flag == "--db") {
             args.db = value;
@@ -374,6 +387,12 @@ int main(int argc, char** argv) {
         if (port < 0) {
             std::cerr << "korvo-relay: cannot listen on " << args->host << ":" << args->port
                       << "\n";
+            return 1;
+        }
+        if (args->metricsHost &&
+            server.bindMetrics(*args->metricsHost, args->metricsPort) < 0) {
+            std::cerr << "korvo-relay: cannot listen on " << *args->metricsHost << ":"
+                      << args->metricsPort << " for metrics\n";
             return 1;
         }
         std::thread stopper([&server, signals] {
