@@ -150,6 +150,7 @@ using P = PgParam;
 PostgresStore::PostgresStore(const std::string& uri, unsigned poolSize, DatabaseLimits limits,
                              std::function<UnixTime()> clock)
     : limits_(limits), pool_(uri, std::max(1u, poolSize), limits), clock_(std::move(clock)) {
+    setRetention(limits.retention);
     createSchema();
     if (clock_) {
         sweeper_ = std::thread([this] { sweepLoop(); });
@@ -211,7 +212,11 @@ void PostgresStore::createSchema() {
 
 void PostgresStore::sweepLoop() {
     std::unique_lock lock(sweepMutex_);
-    while (!sweepWake_.wait_for(lock, kSweepInterval, [this] { return stopping_; })) {
+    // The first sweep at start-up, then one every interval.
+    for (bool first = true; first || !sweepWake_.wait_for(lock, kSweepInterval, [this] {
+                                return stopping_;
+                            });
+         first = false) {
         lock.unlock();
         try {
             sweepExpiredSessions(clock_());
@@ -250,6 +255,14 @@ std::size_t PostgresStore::sweepExpiredSessions(UnixTime now) {
             more = deleted == kBatch || sealed == kBatch;
         }
         db->run("DELETE FROM pairing_codes WHERE expires_at <= $1::bigint", {P::integer(now)});
+        if (retention() > 0) {
+            // Sync spaces none of whose devices was seen within the retention time; their
+            // devices and snapshots go with them (cascade).
+            db->run("DELETE FROM sync_spaces s WHERE s.created_at <= $1::bigint AND NOT EXISTS "
+                    "(SELECT 1 FROM devices d WHERE d.sync_space_id = s.id AND "
+                    "coalesce(d.last_seen_at, d.created_at) > $1::bigint)",
+                    {P::integer(now - retention())});
+        }
         // Attempts and allowances older than any window the relay uses (a minute for claims,
         // ten minutes for pairing sessions) count for nothing: an hour on, they go, so a flood
         // of new clients leaves at most an hour of rows.

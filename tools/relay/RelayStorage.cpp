@@ -41,7 +41,7 @@ std::unique_ptr<RelayStorage> openRelayStorage(const std::string& db, unsigned p
     if (isPostgresUri(db)) {
         return std::make_unique<PostgresStore>(db, poolSize, limits, std::move(clock));
     }
-    return std::make_unique<RelayStore>(db, std::move(clock));
+    return std::make_unique<RelayStore>(db, std::move(clock), limits.retention);
 }
 
 std::string isoTime(UnixTime time) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -36,6 +37,9 @@ struct DatabaseLimits {
     // transaction only): a relay crash loses nothing answered, a database power loss may lose
     // the last moments of snapshots, which connectors replace within 30 s.
     bool asyncSnapshotCommit = true;
+    // How long a sync space is kept once none of its devices is seen (RelayStorage::retention),
+    // in seconds; 0 keeps them. For either backend.
+    std::int64_t retention = 90 * 86'400;
 };
 
 struct CreatedSession {
@@ -127,8 +131,14 @@ public:
     virtual std::size_t liveSessions(UnixTime now) = 0;
 
     // Erases the sealed tokens of expired sessions and forgets sessions expired a day ago;
-    // returns how many sessions were forgotten.
+    // returns how many sessions were forgotten. Deletes too every sync space (its devices and
+    // snapshot with it) none of whose devices was seen within the retention time.
     virtual std::size_t sweepExpiredSessions(UnixTime now) = 0;
+    // How long a sync space is kept after the last of its devices was seen (or created, if it
+    // never was); 0 keeps them all. 90 days unless set.
+    static constexpr UnixTime kDefaultRetention = 90 * 86'400;
+    void setRetention(UnixTime unseenFor) { retention_ = unseenFor; }
+    UnixTime retention() const { return retention_; }
     // Moves what the store buffers into its main files; returns when done.
     virtual void checkpointNow() = 0;
 
@@ -151,6 +161,9 @@ public:
     virtual void checkReady() { liveSessions(0); }
     // Waits for a pooled connection that ran out, since the start.
     virtual std::uint64_t poolWaitTimeouts() const { return 0; }
+
+private:
+    std::atomic<UnixTime> retention_{kDefaultRetention};
 };
 
 // `db` is a PostgreSQL connection URI (postgresql://...), served by a pool of `poolSize`

@@ -42,6 +42,8 @@ constexpr const char* kUsage =
     "                      lose the last moments of snapshots, which connectors replace)\n"
     "  --workers N         threads for requests that use the database [2 x --db-pool + 4 with\n"
     "                      PostgreSQL, else --threads]\n"
+    "  --retention-days N  delete a sync space, its devices and snapshot, once none of its\n"
+    "                      devices was seen for N days (0: keep them) [90]\n"
     "  --log-level LEVEL   error, warning, info (a line per request) or debug [warning]\n"
     "  --metrics-listen HOST:PORT\n"
     "                      serve Prometheus metrics as GET /metrics there (off by default;\n"
@@ -80,6 +82,7 @@ struct Arguments {
     unsigned dbPool = 8;
     korvo::relayserver::DatabaseLimits dbLimits;
     unsigned workers = 0; // chosen in main() unless given
+    unsigned retentionDays = 90;
     korvo::relayserver::TrustedProxies trustedProxies;
     std::optional<std::string> environment;
     std::optional<std::string> manifest;
@@ -226,6 +229,11 @@ std::optional<Arguments> parse(int argc, char** argv) {
                 return std::nullopt;
             }
             args.dbLimits.asyncSnapshotCommit = value == "async";
+        } else if (flag == "--retention-days") {
+            if (!parseCount<unsigned>(value, 0, 100'000, args.retentionDays)) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+                return std::nullopt;
+            }
         } else if (flag == "--workers") {
             if (!parseCount<unsigned>(value, 1, 1024, args.workers)) {
                 std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
@@ -350,8 +358,10 @@ int main(int argc, char** argv) {
 
     try {
         const auto clock = makeClock(args->clockFile);
+        auto dbLimits = args->dbLimits;
+        dbLimits.retention = static_cast<UnixTime>(args->retentionDays) * 86'400;
         const auto store =
-            korvo::relayserver::openRelayStorage(args->db, args->dbPool, args->dbLimits, clock);
+            korvo::relayserver::openRelayStorage(args->db, args->dbPool, dbLimits, clock);
         korvo::relayserver::RelayOptions options;
         options.environment = args->environment;
         if (args->manifest) {
