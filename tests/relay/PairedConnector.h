@@ -36,16 +36,16 @@ struct PairedConnector {
         }
         const std::string payload = member(session->body, "qrPayload");
         const std::string secret = payload.substr(payload.find("secret=") + 7);
-        const auto claimed = client.Post(
-            "/v1/pairing/claim",
-            R"({"pairingCode":")" + member(session->body, "pairingCode") + R"("})",
-            "application/json");
+        const auto claimed =
+            client.Post("/v1/pairing/claim",
+                        R"({"pairingCode":")" + member(session->body, "pairingCode") + R"("})",
+                        "application/json");
         if (!claimed || claimed->status != 200) {
             return p;
         }
-        const auto polled =
-            client.Get(("/v1/pairing/sessions/" + member(session->body, "pairingSessionId")).c_str(),
-                       {{"x-pairing-secret", secret}});
+        const auto polled = client.Get(
+            ("/v1/pairing/sessions/" + member(session->body, "pairingSessionId")).c_str(),
+            {{"x-pairing-secret", secret}});
         if (!polled || polled->status != 200) {
             return p;
         }

@@ -58,8 +58,9 @@ protected:
 
     // Runs SQL through psql in the relay's schema; its exit status.
     int psql(const std::string& sql) const {
-        const std::string command = "psql -q -X -v ON_ERROR_STOP=1 -c 'SET search_path = " +
-                                    schema_ + "; " + sql + "' >/dev/null 2>&1";
+        const std::string command =
+            "psql -q -X -v ON_ERROR_STOP=1 -c 'SET search_path = " + schema_ + "; " + sql +
+            "' >/dev/null 2>&1";
         return std::system(command.c_str());
     }
     // Runs `action` ("-m fast -w restart", ...) of pg_ctl on the test's cluster.
@@ -85,8 +86,9 @@ protected:
             const std::string held =
                 "psql -X -At -c \"SELECT 1 FROM pg_locks l JOIN pg_class c ON c.oid = l.relation "
                 "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = '" +
-                schema_ + "' AND c.relname = 'snapshots' AND l.mode = 'AccessExclusiveLock' AND "
-                          "l.granted\" | grep -q 1";
+                schema_ +
+                "' AND c.relname = 'snapshots' AND l.mode = 'AccessExclusiveLock' AND "
+                "l.granted\" | grep -q 1";
             if (std::system(held.c_str()) == 0) {
                 break;
             }

@@ -50,11 +50,13 @@ TEST_F(RelayHostileClientsTest, AmbiguousFramingIsRefusedWith400AndTheConnection
          upload + "Transfer-Encoding: identity\r\n chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n"},
         {"a header folded into the one before",
          upload + "X-A: y\r\n Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n"},
-        {"an obs-fold elsewhere", "GET /health HTTP/1.1\r\nHost: relay\r\nX-A: one\r\n two three\r\n\r\n"},
+        {"an obs-fold elsewhere",
+         "GET /health HTTP/1.1\r\nHost: relay\r\nX-A: one\r\n two three\r\n\r\n"},
         {"no Host on HTTP/1.1", "GET /health HTTP/1.1\r\n\r\n"},
         {"two Host fields", "GET /health HTTP/1.1\r\nHost: relay\r\nHost: other\r\n\r\n"},
         {"a bare CR in a field", "GET /health HTTP/1.1\r\nHost: relay\r\nX-A: a\rb\r\n\r\n"},
-        {"a control character in a field", "GET /health HTTP/1.1\r\nHost: relay\r\nX-A: a\x01b\r\n\r\n"},
+        {"a control character in a field",
+         "GET /health HTTP/1.1\r\nHost: relay\r\nX-A: a\x01b\r\n\r\n"},
         {"a signed Content-Length", upload + "Content-Length: +2\r\n\r\n{}"},
         {"a Content-Length list", upload + "Content-Length: 2, 2\r\n\r\n{}"},
     };
@@ -261,8 +263,8 @@ TEST_F(RelayHostileClientsTest, WritesAreJsonFromTheRelaysOwnOrigin) {
         EXPECT_EQ(res->status, c.status) << res->body;
     }
     // A removal from another origin is refused before it is looked at.
-    const auto removal = client.Delete("/v1/sync-spaces/s/devices/d",
-                                       {{"Origin", "https://evil.example"}});
+    const auto removal =
+        client.Delete("/v1/sync-spaces/s/devices/d", {{"Origin", "https://evil.example"}});
     ASSERT_TRUE(removal);
     EXPECT_EQ(removal->status, 403);
 }

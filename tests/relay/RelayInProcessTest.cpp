@@ -109,8 +109,8 @@ std::pair<int, int> guessAtOnce(const std::vector<std::unique_ptr<InProcessRelay
                     relays[static_cast<std::size_t>(i) % relays.size()]->post(
                         "/v1/pairing/claim", claimBody((live + 1 + i) % 1'000'000), client(i));
                 checked += status == 404;
-                refused += status == 429 && std::atoi(wait.c_str()) > 0 &&
-                           std::atoi(wait.c_str()) <= 600;
+                refused +=
+                    status == 429 && std::atoi(wait.c_str()) > 0 && std::atoi(wait.c_str()) <= 600;
             }
         });
     }

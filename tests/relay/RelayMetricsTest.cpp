@@ -42,9 +42,9 @@ TEST(RelayMetricsTest, CountsRequestsLatencyAndLimitsOnTheMetricsListenerOnly) {
     const std::string session = R"({"connectorDeviceId":"C","connectorDeviceName":"B"})";
     EXPECT_EQ(client.Post("/v1/pairing/sessions", session, "application/json")->status, 200);
     EXPECT_EQ(client.Post("/v1/pairing/sessions", session, "application/json")->status, 429);
-    EXPECT_EQ(client.Post("/v1/pairing/claim", R"({"pairingCode":"000000"})", "application/json")
-                  ->status,
-              404);
+    EXPECT_EQ(
+        client.Post("/v1/pairing/claim", R"({"pairingCode":"000000"})", "application/json")->status,
+        404);
     // Not on the public listener.
     EXPECT_EQ(client.Get("/metrics")->status, 404);
 

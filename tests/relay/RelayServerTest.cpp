@@ -450,8 +450,7 @@ TEST_F(RelayServerTest, TwoRelaysOnOneDatabaseKeepEveryRuleUnderRaces) {
                 const auto res =
                     client.Post("/v1/pairing/claim",
                                 {{"x-forwarded-for",
-                                  "10." + std::to_string(i) + "." + std::to_string(round) +
-                                      ".1"}},
+                                  "10." + std::to_string(i) + "." + std::to_string(round) + ".1"}},
                                 R"({"pairingCode":")" + p.code + "\"}", "application/json");
                 (!res                 ? odd
                  : res->status == 200 ? won

@@ -34,12 +34,12 @@ TEST(RelayTlsVersionsTest, OnlyTls12AndNewerAreSpoken) {
     const std::string key = dir.filePath("key.pem").toStdString();
     // RSA, so that the old versions' cipher suites would have a key to work with.
     ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                           "-keyout " + key + " -out " + cert + " >/dev/null 2>&1")
+                           "-keyout " +
+                           key + " -out " + cert + " >/dev/null 2>&1")
                               .c_str()),
               0);
-    test::RelayProcess relay(dir.filePath("relay.db"),
-                             {"--tls-cert", QString::fromStdString(cert), "--tls-key",
-                              QString::fromStdString(key)});
+    test::RelayProcess relay(dir.filePath("relay.db"), {"--tls-cert", QString::fromStdString(cert),
+                                                        "--tls-key", QString::fromStdString(key)});
     ASSERT_TRUE(relay.isRunning());
     EXPECT_TRUE(handshakes(relay.port(), TLS1_3_VERSION));
     EXPECT_TRUE(handshakes(relay.port(), TLS1_2_VERSION));

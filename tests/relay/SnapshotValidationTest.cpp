@@ -1,4 +1,5 @@
 #include "SnapshotValidation.h"
+
 #include "TestSnapshot.h"
 #include "model/SnapshotJson.h"
 
@@ -28,14 +29,17 @@ TEST(SnapshotValidationTest, ContentsAreBoundedAndDisplayable) {
         {"a 900 KB device name",
          [](UsageSnapshot& s) { s.device.name = std::string(900'000, 'a'); },
          "Snapshot device.name is longer than 200 bytes"},
-        {"a NUL in the device name", [](UsageSnapshot& s) { s.device.name = std::string("a\0b", 3); },
+        {"a NUL in the device name",
+         [](UsageSnapshot& s) { s.device.name = std::string("a\0b", 3); },
          "Snapshot device.name contains a control or bidirectional formatting character"},
         {"an escape sequence in a display name",
          [](UsageSnapshot& s) { s.providers[0].displayName = "\x1b[31mCodex"; },
          "Snapshot providers[0].displayName contains a control or bidirectional formatting "
          "character"},
         {"a right-to-left override in a label",
-         [](UsageSnapshot& s) { s.providers[0].window = UsageWindow{UsageWindowKind::daily, "5h \u202e", {}, {}}; },
+         [](UsageSnapshot& s) {
+             s.providers[0].window = UsageWindow{UsageWindowKind::daily, "5h \u202e", {}, {}};
+         },
          "Snapshot providers[0].window.label contains a control or bidirectional formatting "
          "character"},
         {"an isolate in the remaining text",
@@ -48,20 +52,16 @@ TEST(SnapshotValidationTest, ContentsAreBoundedAndDisplayable) {
         {"remainingPercent 1e308",
          [](UsageSnapshot& s) { s.providers[0].usage.remainingPercent = 1e308; },
          "Snapshot providers[0].usage.remainingPercent is not a percentage within 0 and 100"},
-        {"a negative percentage",
-         [](UsageSnapshot& s) { s.providers[0].usage.usedPercent = -3; },
+        {"a negative percentage", [](UsageSnapshot& s) { s.providers[0].usage.usedPercent = -3; },
          "Snapshot providers[0].usage.usedPercent is not a percentage within 0 and 100"},
-        {"a negative token count",
-         [](UsageSnapshot& s) { s.providers[0].usage.inputTokens = -1; },
+        {"a negative token count", [](UsageSnapshot& s) { s.providers[0].usage.inputTokens = -1; },
          "Snapshot providers[0].usage.inputTokens is not a finite, non-negative number within "
          "1e15"},
         {"a huge cost", [](UsageSnapshot& s) { s.providers[0].usage.costUsd = 1e300; },
          "Snapshot providers[0].usage.costUsd is not a finite, non-negative number within 1e15"},
-        {"65 providers",
-         [](UsageSnapshot& s) { s.providers.resize(65, s.providers[0]); },
+        {"65 providers", [](UsageSnapshot& s) { s.providers.resize(65, s.providers[0]); },
          "Snapshot providers has more than 64 entries"},
-        {"a long snapshot id",
-         [](UsageSnapshot& s) { s.snapshotId = std::string(201, 's'); },
+        {"a long snapshot id", [](UsageSnapshot& s) { s.snapshotId = std::string(201, 's'); },
          "Snapshot snapshotId is longer than 200 bytes"},
     };
     for (const auto& c : cases) {

@@ -12,7 +12,7 @@ constexpr unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff}
 std::string v4Text(const unsigned char* bytes) {
     char text[INET_ADDRSTRLEN] = "";
     return ::inet_ntop(AF_INET, bytes, text, sizeof text) != nullptr ? std::string(text)
-                                                                      : std::string();
+                                                                     : std::string();
 }
 
 } // namespace
@@ -32,8 +32,8 @@ std::string addressText(const sockaddr* address) {
         return {};
     }
     if (address->sa_family == AF_INET) {
-        return v4Text(
-            reinterpret_cast<const unsigned char*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr));
+        return v4Text(reinterpret_cast<const unsigned char*>(
+            &reinterpret_cast<const sockaddr_in*>(address)->sin_addr));
     }
     if (address->sa_family == AF_INET6) {
         const auto* bytes = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr;

@@ -62,8 +62,8 @@ struct PendingRequest {
 
 // Characters of a field name (RFC 9110 "token").
 bool tokenCharacter(unsigned char c) {
-    return std::isalnum(c) != 0 || std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) !=
-                                       std::string_view::npos;
+    return std::isalnum(c) != 0 ||
+           std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 // A field value may hold visible characters, spaces and tabs, nothing else below 0x20 nor DEL.
@@ -212,8 +212,8 @@ struct HttpServerCallbacks {
                                : answer.status >= 500 ? LogLevel::error
                                                       : LogLevel::info;
         if (logs(level)) {
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                Clock::now() - pending.started)
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                                                  pending.started)
                                 .count();
             const std::string status = std::to_string(answer.status);
             const std::string duration = std::to_string(ms);
@@ -303,8 +303,8 @@ struct HttpServerCallbacks {
                                  "Request body exceeds " + bodyLimitText(limits.maxBodyBytes));
         }
         if (pending->overBudget) {
-            return refuseRequest(server, connection, *pending, 503,
-                                 "Server busy; try again later", {{"retry-after", "2"}});
+            return refuseRequest(server, connection, *pending, 503, "Server busy; try again later",
+                                 {{"retry-after", "2"}});
         }
         HttpRequest request;
         request.method = method;
@@ -330,7 +330,8 @@ struct HttpServerCallbacks {
             }
             pending->work = PendingRequest::Work::queued;
             MHD_suspend_connection(connection);
-            server.jobs_.push_back(HttpServer::Job{connection, pending, std::move(request), Clock::now()});
+            server.jobs_.push_back(
+                HttpServer::Job{connection, pending, std::move(request), Clock::now()});
             lock.unlock();
             server.workReady_.notify_one();
             return MHD_YES;
@@ -500,8 +501,8 @@ bool HttpServer::listen() {
     }
     // Room for every connection the limit allows, and the store's and the daemon's own.
     reserveDescriptors(listenFd_, std::size_t{limits_.maxConnections} + 256);
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO |
-                     MHD_ALLOW_SUSPEND_RESUME;
+    unsigned flags =
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
     if (tls_) {
         flags |= MHD_USE_TLS;
     }

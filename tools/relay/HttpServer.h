@@ -6,8 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -89,9 +89,8 @@ public:
     // Called once per answered request: its method, its route's pattern ("" when none), its
     // status, the time from the complete request to the answer, and whether it failed inside
     // (the handler left a log detail). Set before listen().
-    using Observer = std::function<void(std::string_view method, std::string_view route,
-                                        int status, std::chrono::nanoseconds took,
-                                        bool failedInside)>;
+    using Observer = std::function<void(std::string_view method, std::string_view route, int status,
+                                        std::chrono::nanoseconds took, bool failedInside)>;
     void observe(Observer observer) { observer_ = std::move(observer); }
     long openConnections() const { return openConnections_.load(); }
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <endian.h>
 #include <functional>
-#include <poll.h>
 #include <libpq-fe.h>
+#include <poll.h>
 #include <stdexcept>
 #include <vector>
 
@@ -71,7 +71,8 @@ bool transient(const char* state) {
 // A statement that only reads, safe to run again after a lost connection.
 bool onlyReads(std::string_view sql) {
     return sql.starts_with("SELECT ") && sql.find("korvo_") == std::string_view::npos &&
-           sql.find("pg_") == std::string_view::npos && sql.find("FOR UPDATE") == std::string_view::npos;
+           sql.find("pg_") == std::string_view::npos &&
+           sql.find("FOR UPDATE") == std::string_view::npos;
 }
 
 std::string trimmed(std::string message) {
@@ -151,8 +152,7 @@ pg_result* PgConnection::exchange(const std::function<int()>& send, bool& sent) 
         broken_ = true;
         return nullptr;
     }
-    const auto deadline =
-        Clock::now() + limits_.statementTimeout + std::chrono::seconds(1);
+    const auto deadline = Clock::now() + limits_.statementTimeout + std::chrono::seconds(1);
     // Waits for `events` on the socket until the deadline; false when it passed.
     const auto await = [&](short events) {
         pollfd p{PQsocket(conn_), events, 0};
@@ -248,8 +248,8 @@ PgResult PgConnection::run(const char* sql, std::initializer_list<PgParam> param
         pg_result* result = nullptr;
         bool prepared = prepared_.contains(sql);
         if (!prepared) {
-            result = exchange(
-                [&] { return PQsendPrepare(conn_, name.c_str(), sql, 0, nullptr); }, sent);
+            result =
+                exchange([&] { return PQsendPrepare(conn_, name.c_str(), sql, 0, nullptr); }, sent);
             prepared = result != nullptr && succeeded(result);
             if (prepared) {
                 prepared_.insert(sql);
@@ -286,7 +286,8 @@ void PgConnection::fail(std::string_view sql, pg_result* result) {
     if (message.empty()) {
         message = PQerrorMessage(conn_);
     }
-    const bool unavailable = timedOut_ || broken_ || PQstatus(conn_) != CONNECTION_OK || transient(state);
+    const bool unavailable =
+        timedOut_ || broken_ || PQstatus(conn_) != CONNECTION_OK || transient(state);
     PQclear(result);
     if (PQstatus(conn_) != CONNECTION_OK) {
         broken_ = true;
@@ -297,8 +298,8 @@ void PgConnection::fail(std::string_view sql, pg_result* result) {
                   " ms; connection closed";
     }
     const auto firstLine = sql.substr(0, sql.find('\n'));
-    const std::string text = "PostgreSQL: " + trimmed(message) + " (in " +
-                             std::string(firstLine.substr(0, 60)) + ")";
+    const std::string text =
+        "PostgreSQL: " + trimmed(message) + " (in " + std::string(firstLine.substr(0, 60)) + ")";
     if (unavailable) {
         throw StorageUnavailable(text);
     }

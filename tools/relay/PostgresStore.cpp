@@ -213,9 +213,8 @@ void PostgresStore::createSchema() {
 void PostgresStore::sweepLoop() {
     std::unique_lock lock(sweepMutex_);
     // The first sweep at start-up, then one every interval.
-    for (bool first = true; first || !sweepWake_.wait_for(lock, kSweepInterval, [this] {
-                                return stopping_;
-                            });
+    for (bool first = true;
+         first || !sweepWake_.wait_for(lock, kSweepInterval, [this] { return stopping_; });
          first = false) {
         lock.unlock();
         try {

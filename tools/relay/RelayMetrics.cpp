@@ -83,8 +83,7 @@ std::string RelayMetrics::text(const Gauges& gauges) const {
            "relay is busy), by limit.\n"
            "# TYPE korvo_relay_limited_total counter\n";
     for (const auto& [limit, count] : limited_) {
-        out += "korvo_relay_limited_total{limit=\"" + limit + "\"} " + std::to_string(count) +
-               "\n";
+        out += "korvo_relay_limited_total{limit=\"" + limit + "\"} " + std::to_string(count) + "\n";
     }
     out += "# HELP korvo_relay_database_errors_total Requests that failed in the database: it "
            "did not answer in time (unavailable) or answered an error (error).\n"

@@ -182,9 +182,8 @@ RelayServer::RelayServer(RelayStorage& store, RelayOptions options, SnapshotVali
             if (isApiPath(req.path)) {
                 // Answers may carry tokens: no cache keeps them, no browser guesses their type.
                 const auto has = [&](std::string_view name) {
-                    return std::any_of(res.headers.begin(), res.headers.end(), [&](const auto& f) {
-                        return lowerCase(f.first) == name;
-                    });
+                    return std::any_of(res.headers.begin(), res.headers.end(),
+                                       [&](const auto& f) { return lowerCase(f.first) == name; });
                 };
                 if (!has("cache-control")) {
                     res.setHeader("cache-control", "no-store");
@@ -197,7 +196,9 @@ RelayServer::RelayServer(RelayStorage& store, RelayOptions options, SnapshotVali
         options_.tls,
         // Only requests that may wait on the database go to the workers: /health, the web
         // view's files and the manifest are answered on the serving threads at once.
-        [](const HttpRequest& req) { return req.path.starts_with("/v1/") || req.path == "/health/ready"; });
+        [](const HttpRequest& req) {
+            return req.path.starts_with("/v1/") || req.path == "/health/ready";
+        });
     server_->observe([this](std::string_view method, std::string_view route, int status,
                             std::chrono::nanoseconds took, bool failedInside) {
         metrics_.request(method, route, status, took, failedInside);
@@ -255,8 +256,8 @@ int RelayServer::bindMetrics(const std::string& host, int port) {
     limits.threads = 1;
     limits.workers = 0;
     limits.maxConnections = 64;
-    metricsServer_ = std::make_unique<HttpServer>(
-        limits, [this](HttpRequest& req, HttpResponse& res) {
+    metricsServer_ =
+        std::make_unique<HttpServer>(limits, [this](HttpRequest& req, HttpResponse& res) {
             if (req.method != "GET" || req.path != "/metrics") {
                 res.status = 404;
                 res.body = jsonError("Not found");

@@ -355,8 +355,8 @@ std::size_t RelayStore::sweepExpiredSessions(UnixTime now) {
         std::lock_guard lock(mutex_);
         Transaction transaction(db_);
         // (Statements are cached by the address of their text: literals only.)
-#define KORVO_ABANDONED                                                                          \
-    "SELECT s.id FROM sync_spaces s WHERE s.created_at <= ?1 AND NOT EXISTS (SELECT 1 FROM "     \
+#define KORVO_ABANDONED                                                                            \
+    "SELECT s.id FROM sync_spaces s WHERE s.created_at <= ?1 AND NOT EXISTS (SELECT 1 FROM "       \
     "devices d WHERE d.sync_space_id = s.id AND coalesce(d.last_seen_at, d.created_at) > ?1)"
         const UnixTime cutoff = now - retention();
         Statement(*this, "DELETE FROM snapshots WHERE sync_space_id IN (" KORVO_ABANDONED ")")

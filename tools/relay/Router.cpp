@@ -78,8 +78,8 @@ void Router::handle(HttpRequest& request, HttpResponse& response) const {
             response = HttpResponse{
                 status,
                 jsonObject({{"error", std::string(message)},
-                            {"requestId", request.id.empty() ? std::optional<std::string>()
-                                                             : request.id}}),
+                            {"requestId",
+                             request.id.empty() ? std::optional<std::string>() : request.id}}),
                 "application/json",
                 {}};
             request.logDetail = std::move(detail);

@@ -163,7 +163,8 @@ bool parseLimit(const std::string& flag, const std::string& value,
         return parseCount<unsigned>(value, 1, 1'000'000, limits.maxConnectionsPerAddress);
     }
     if (flag == "--max-body-memory") {
-        return parseCount<std::size_t>(value, 1 << 20, std::size_t{1} << 40, limits.bodyBudgetBytes);
+        return parseCount<std::size_t>(value, 1 << 20, std::size_t{1} << 40,
+                                       limits.bodyBudgetBytes);
     }
     if (flag == "--threads") {
         return parseCount<unsigned>(value, 1, 256, limits.threads);
@@ -375,10 +376,9 @@ int main(int argc, char** argv) {
         }
         // Enough workers that those waiting for a pooled connection (at most --db-pool-wait)
         // answer while others wait on the database.
-        options.http.workers = args->workers != 0 ? args->workers
-                               : korvo::relayserver::isPostgresUri(args->db)
-                                   ? 2 * args->dbPool + 4
-                                   : options.http.threads;
+        options.http.workers = args->workers != 0                            ? args->workers
+                               : korvo::relayserver::isPostgresUri(args->db) ? 2 * args->dbPool + 4
+                                                                             : options.http.threads;
         options.sessionLimits.burst = args->sessionsPerAddress;
         options.maxLiveSessions = args->maxPairingSessions;
         if (args->tlsCert) {
@@ -399,8 +399,7 @@ int main(int argc, char** argv) {
                       << "\n";
             return 1;
         }
-        if (args->metricsHost &&
-            server.bindMetrics(*args->metricsHost, args->metricsPort) < 0) {
+        if (args->metricsHost && server.bindMetrics(*args->metricsHost, args->metricsPort) < 0) {
             std::cerr << "korvo-relay: cannot listen on " << *args->metricsHost << ":"
                       << args->metricsPort << " for metrics\n";
             return 1;
