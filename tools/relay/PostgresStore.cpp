@@ -153,6 +153,12 @@ PostgresStore::PostgresStore(const std::string& uri, unsigned poolSize, Database
     setRetention(limits.retention);
     createSchema();
     if (clock_) {
+        // The first sweep before the relay serves anything, so that nothing swept is answered.
+        try {
+            sweepExpiredSessions(clock_());
+        } catch (const std::exception&) {
+            // The next round tries again.
+        }
         sweeper_ = std::thread([this] { sweepLoop(); });
     }
 }
@@ -212,10 +218,7 @@ void PostgresStore::createSchema() {
 
 void PostgresStore::sweepLoop() {
     std::unique_lock lock(sweepMutex_);
-    // The first sweep at start-up, then one every interval.
-    for (bool first = true;
-         first || !sweepWake_.wait_for(lock, kSweepInterval, [this] { return stopping_; });
-         first = false) {
+    while (!sweepWake_.wait_for(lock, kSweepInterval, [this] { return stopping_; })) {
         lock.unlock();
         try {
             sweepExpiredSessions(clock_());

@@ -169,6 +169,10 @@ RelayStore::RelayStore(const std::filesystem::path& file, std::function<UnixTime
             return SQLITE_OK;
         },
         this);
+    // The first sweep before the relay serves anything, so that nothing swept is answered.
+    if (clock_) {
+        sweepExpiredSessions(clock_());
+    }
     maintainer_ = std::thread([this, file] { maintenanceLoop(file); });
 }
 
@@ -198,7 +202,7 @@ void RelayStore::maintenanceLoop(std::filesystem::path file) {
         return;
     }
     sqlite3_busy_timeout(db, 2000);
-    auto nextSweep = std::chrono::steady_clock::now();
+    auto nextSweep = std::chrono::steady_clock::now() + kSweepInterval;
     std::unique_lock lock(maintenanceMutex_);
     while (!stopping_) {
         const auto due = [&] { return stopping_ || checkpointMode_ >= 0; };

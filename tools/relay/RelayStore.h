@@ -30,7 +30,7 @@ public:
     static constexpr std::chrono::seconds kSweepInterval{60};
 
     // Opens (creating when needed, mode 0600) the database. With a clock, expired pairing
-    // sessions (and sync spaces unseen for `retention`) are swept at start and every
+    // sessions (and sync spaces unseen for `retention`) are swept here and then every
     // kSweepInterval on the store's own thread. Throws
     // std::runtime_error on failure.
     explicit RelayStore(const std::filesystem::path& file, std::function<UnixTime()> clock = {},
