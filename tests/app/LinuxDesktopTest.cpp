@@ -211,5 +211,54 @@ TEST(NoTrayHostTest, SaysOnceHowToReachTheApp) {
     app.model().stopAutoSync();
 }
 
+// The installed program, twice: the second launch hands over to the first, whose window comes
+// back when it was closed and comes to the front when another window was.
+TEST(NoTrayHostTest, SecondLaunchBringsTheWindowToTheFront) {
+    if (!qEnvironmentVariableIsSet("KORVO_TEST_NO_TRAY_HOST")) {
+        GTEST_SKIP() << "needs a desktop without a tray: run by app_sway_no_tray";
+    }
+    test::PrivateHome home;
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "WAYLAND_DISPLAY"}) {
+        home.env.insert(name, qEnvironmentVariable(name));
+    }
+    const auto launch = [&home] {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(home.env);
+        test::dieWithTheTest(*process);
+        process->start(QStringLiteral(KORVO_BIN_DIR "/korvo-connector-desktop"), {});
+        return process;
+    };
+    const auto window = [] {
+        const QList<QJsonObject> found =
+            DesktopSession::swayWindows(QStringLiteral("korvo-connector"));
+        return found.isEmpty() ? QJsonObject() : found.first();
+    };
+    const auto focused = [&window] { return window().value(QStringLiteral("focused")).toBool(); };
+    std::unique_ptr<QProcess> first = launch();
+    ASSERT_TRUE(QTest::qWaitFor(focused, 10000));
+
+    // Closed: the second launch ends at once and the window is back.
+    DesktopSession::run(QStringLiteral("swaymsg"),
+                        {QStringLiteral("[app_id=korvo-connector] kill")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window().isEmpty(); }, 5000));
+    std::unique_ptr<QProcess> second = launch();
+    EXPECT_EQ(test::finish(*second, 10000).exitCode, 0);
+    EXPECT_TRUE(QTest::qWaitFor(focused, 5000));
+
+    // Behind another window: the second launch brings it to the front.
+    QWidget other;
+    other.setWindowTitle(QStringLiteral("other"));
+    other.resize(300, 200);
+    other.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return DesktopSession::active(&other); }, 5000));
+    ASSERT_FALSE(focused());
+    std::unique_ptr<QProcess> third = launch();
+    EXPECT_EQ(test::finish(*third, 10000).exitCode, 0);
+    EXPECT_TRUE(QTest::qWaitFor(focused, 5000));
+    EXPECT_EQ(first->state(), QProcess::Running);
+    first->terminate();
+    first->waitForFinished(5000);
+}
+
 } // namespace
 } // namespace korvo
