@@ -36,9 +36,9 @@ test: build
 	scripts/run-tests $(BUILD_DIR)
 	scripts/check-package $(BUILD_DIR)
 
-# Debian packages of the connector and the relay, into $(BUILD_DIR).
+# Debian and RPM packages of the connector and the relay, into $(BUILD_DIR).
 package: build
-	cd $(BUILD_DIR) && cpack -G DEB
+	cd $(BUILD_DIR) && cpack -G "DEB;RPM"
 
 # The README's pictures, rendered under Xvfb with a window manager and a tray host.
 screenshots: build

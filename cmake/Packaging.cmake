@@ -73,7 +73,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_NAME korvo-connector)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_RECOMMENDS "gnome-keyring | kwalletmanager")
-set(_connector_description
+string(CONCAT _connector_description
     "Korvo Connector reads, read-only, the usage files that AI coding tools\n"
     "leave in the home folder and uploads a sanitized usage snapshot that the\n"
     "Korvo phone app shows. It runs as a tray app with alerts when a quota\n"
@@ -82,7 +82,7 @@ set(CPACK_COMPONENT_CONNECTOR_DESCRIPTION
     "usage of AI coding tools, on the Korvo phone app\n${_connector_description}")
 set(CPACK_DEBIAN_RELAY_PACKAGE_NAME korvo-relay)
 set(CPACK_DEBIAN_RELAY_PACKAGE_SECTION net)
-set(_relay_description
+string(CONCAT _relay_description
     "The relay pairs Korvo connectors with phones and keeps the newest usage\n"
     "snapshot of each sync space. A systemd unit runs it as its own user.")
 set(CPACK_COMPONENT_RELAY_DESCRIPTION
@@ -98,7 +98,8 @@ set(CPACK_RPM_PACKAGE_URL https://korvo.app/)
 set(CPACK_RPM_PACKAGE_RELEASE 1)
 set(CPACK_RPM_PACKAGE_AUTOREQ ON)
 set(CPACK_RPM_PACKAGE_AUTOPROV OFF)
-set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
+set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none\n%define packager Korvo <support@korvo.app>")
 set(CPACK_RPM_CHANGELOG_FILE "${_gen}/rpm-changelog")
 file(WRITE "${_gen}/rpm-changelog"
      "* Sun Dec 06 2026 Korvo <support@korvo.app> - ${PROJECT_VERSION}-1\n"
