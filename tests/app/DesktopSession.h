@@ -84,6 +84,15 @@ public:
         }
     }
 
+    // Moves the pointer to the bottom right corner, out of the pictures' way (Wayland only: on
+    // X11 the pointer is not in the pictures).
+    static void park() {
+        if (wayland()) {
+            run(qEnvironmentVariable("KORVO_SWAY_POINTER"),
+                {QStringLiteral("move"), QStringLiteral("1279"), QStringLiteral("799")});
+        }
+    }
+
     // Sway's tree of outputs, workspaces and windows.
     static QJsonObject swayTree() {
         const auto out = run(QStringLiteral("swaymsg"), {QStringLiteral("-r"), QStringLiteral("-t"),
