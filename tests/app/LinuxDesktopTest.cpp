@@ -44,7 +44,7 @@ TEST(StatusNotifierTrayTest, HostShowsIconMenuAndState) {
     ASSERT_TRUE(app.trayIcon());
     std::optional<std::pair<QString, QString>> item;
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return (item = StatusNotifierBus::ownItem()).has_value(); }, 5000))
+        QTest::qWaitFor([&] { return (item = StatusNotifierBus::ownItem()).has_value(); }, 10000))
         << "not registered: " << StatusNotifierBus::registeredItems().join(' ');
     ConnectorWindowController& controller = app.windowController();
     ASSERT_TRUE(
@@ -100,7 +100,7 @@ TEST(StatusNotifierTrayTest, HostShowsIconMenuAndState) {
             menu = DesktopSession::changed(closed, shot, QRect(0, 40, shot.width(), 400));
             return menu.height() >= 200;
         },
-        5000))
+        10000))
         << "no menu opened; changed " << menu.width() << "x" << menu.height();
     DesktopSession::keep(full.copy(QRect(full.width() - std::lround(420 * DesktopSession::scale()),
                                          0, std::lround(420 * DesktopSession::scale()),
@@ -113,14 +113,14 @@ TEST(StatusNotifierTrayTest, HostShowsIconMenuAndState) {
             StatusNotifierBus::clickEntry(*item, id);
         }
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.window()->isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.window()->isVisible(); }, 10000));
     controller.window()->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.window()->isVisible(); }));
 
     // A left click on the icon brings the closed window back, in front.
     QTest::qWait(300);
     desktop.click(icon.center(), Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.active(controller.window()); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.active(controller.window()); }, 10000));
     EXPECT_TRUE(notifier->notices.isEmpty()); // with a tray, closing says nothing
 }
 
@@ -196,7 +196,7 @@ TEST(NoTrayHostTest, SaysOnceHowToReachTheApp) {
         return texts;
     };
     controller.window()->close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !notices().isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notices().isEmpty(); }, 10000));
     EXPECT_EQ(notices(),
               QStringList{"Korvo Connector keeps running: Snapshots keep syncing in the "
                           "background. Launch Korvo Connector again to open its window. On "
@@ -243,21 +243,21 @@ TEST(NoTrayHostTest, SecondLaunchBringsTheWindowToTheFront) {
     // Closed: the second launch ends at once and the window is back.
     DesktopSession::run(QStringLiteral("swaymsg"),
                         {QStringLiteral("[app_id=korvo-connector] kill")});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window().isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window().isEmpty(); }, 10000));
     std::unique_ptr<QProcess> second = launch();
     EXPECT_EQ(test::finish(*second, 10000).exitCode, 0);
-    EXPECT_TRUE(QTest::qWaitFor(focused, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(focused, 10000));
 
     // Behind another window: the second launch brings it to the front.
     QWidget other;
     other.setWindowTitle(QStringLiteral("other"));
     other.resize(300, 200);
     other.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return DesktopSession::active(&other); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return DesktopSession::active(&other); }, 10000));
     ASSERT_FALSE(focused());
     std::unique_ptr<QProcess> third = launch();
     EXPECT_EQ(test::finish(*third, 10000).exitCode, 0);
-    EXPECT_TRUE(QTest::qWaitFor(focused, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(focused, 10000));
     EXPECT_EQ(first->state(), QProcess::Running);
     first->terminate();
     first->waitForFinished(5000);
