@@ -58,15 +58,18 @@ test: configure-tests
 	scripts/run-tests $(BUILD_DIR)
 	scripts/check-package $(BUILD_DIR)
 
-# Debian packages of the connector and the relay, into $(BUILD_DIR).
-package: build
-	cd $(BUILD_DIR) && cpack -G DEB
+# Debian and RPM packages of the connector and the relay, into $(BUILD_DIR).
+package: test-deps build
+	cd $(BUILD_DIR) && cpack -G "DEB;RPM"
 
-# The README's pictures, rendered under Xvfb with a window manager and a tray host.
+# The README's pictures, rendered under Xvfb with a window manager and a tray host, and under
+# sway with waybar's tray.
 screenshots: configure-tests
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	scripts/with-tray-host --size 1024x800 $(BUILD_DIR)/bin/korvo-screenshots \
 	    $(BUILD_DIR)/bin/korvo-relay docs/screenshots
+	cmake --build $(BUILD_DIR) --target test_app
+	scripts/wayland-screenshots $(BUILD_DIR) docs/screenshots
 
 $(SANITIZE_DIR)/build.ninja:
 	$(CLANG_CONFIGURE) -S . -B $(SANITIZE_DIR) -DKORVO_SANITIZE=address,undefined -DKORVO_BUILD_FUZZ=ON
