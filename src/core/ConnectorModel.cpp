@@ -362,6 +362,18 @@ std::optional<QString> ConnectorModel::latestSnapshotJSON() const {
     return qText(encoded.value());
 }
 
+QCoro::Task<std::optional<QString>> ConnectorModel::demoSnapshotJSON() {
+    const QString deviceName = co_await collector_->deviceName();
+    const std::optional<QString>& syncSpaceId = pairing().syncSpaceId;
+    const UsageSnapshot demo =
+        makeMockAdapter(options_.clock)
+            ->makeDemoSnapshot(
+                syncSpaceId ? stdText(*syncSpaceId) : std::string(kLocalDisplaySyncSpace),
+                stdText(connectorDeviceId_), stdText(deviceName), platformDeviceKind());
+    const auto encoded = encodeSnapshot(demo);
+    co_return encoded.ok() ? std::optional(qText(encoded.value())) : std::nullopt;
+}
+
 void ConnectorModel::copyLatestSnapshotJSON() {
     if (!options_.pasteboard) {
         return;

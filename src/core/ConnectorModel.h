@@ -250,6 +250,9 @@ public:
     // be encoded.
     std::optional<QString> latestSnapshotJSON() const;
     void copyLatestSnapshotJSON();
+    // The demo fallback an upload sends while no tool gives a usage row, for this device and
+    // sync space (the local display's when unpaired), as uploaded JSON.
+    QCoro::Task<std::optional<QString>> demoSnapshotJSON();
     // A date as the support bundle writes it ("Mar 1, 2026 at 9:14:05 AM"), "never" when absent.
     QString bundleDateText(const std::optional<Instant>& date) const {
         return supportBundle_.dateText(date);

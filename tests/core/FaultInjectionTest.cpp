@@ -3,6 +3,7 @@
 #include "support/PrivateSecretService.h"
 #include "support/RelayEndToEnd.h"
 
+#include <QScopeGuard>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -225,6 +226,12 @@ TEST_F(FaultInjectionTest, DamagedSettingsFile) {
 // in a process of its own).
 TEST_F(FaultInjectionTest, SecretServiceLockedOrGone) {
     test::PrivateSecretService secrets;
+    // The keychain speaks to the session bus this names; the run's own bus comes back after.
+    const QByteArray runBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const auto restore = qScopeGuard([&] {
+        runBus.isNull() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS")
+                        : qputenv("DBUS_SESSION_BUS_ADDRESS", runBus);
+    });
     qputenv("DBUS_SESSION_BUS_ADDRESS", secrets.address().toUtf8());
     ASSERT_TRUE(secrets.start());
     h_.options.keychainBackend = PlatformServices::systemKeychain();
