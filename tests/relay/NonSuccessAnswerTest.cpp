@@ -2,6 +2,7 @@
 // with a 1xx or 3xx status was not stored, however much its body looks like an acceptance.
 
 #include "TestSnapshot.h"
+#include "relay/RelayAddress.h"
 #include "relay/RelayClient.h"
 #include "support/CannedServer.h"
 
@@ -46,7 +47,9 @@ TEST(NonSuccessAnswer, UploadsAndReadsAnsweredOutside2xxFail) {
         test::CannedServer relay(c.response);
         RelayClient client(&network, relay.url());
         const auto uploaded =
-            test::runTask(client.uploadSnapshot(test::testSnapshot("space"), "token"));
+            test::runTask(client.uploadSnapshot(
+                test::testSnapshot("space"),
+                RelayCredential{"token", RelayAddress::origin(client.baseURL())}));
         if (c.error.empty()) {
             EXPECT_TRUE(uploaded.ok());
             continue;
