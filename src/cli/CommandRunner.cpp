@@ -47,6 +47,14 @@ QCoro::Task<int> CommandRunner::run(CommandLineRequest request) {
             co_return 2;
         }
     }
+    // Moving away from the relay of the pairing (with --relay, or in the settings file) ends the
+    // pairing before any command runs, so that none sends the token to the new address; the
+    // old relay hears of it first.
+    model_.followRelayChange();
+    co_await model_.relayChangeFinished();
+    if (model_.connectionStatus() == ConnectionStatus::relayChanged) {
+        printError(model_.statusMessage());
+    }
     const QString& command = request.command;
     // The commands that talk to the relay say first when that goes unencrypted; `status` shows
     // it among its lines.

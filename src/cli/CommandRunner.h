@@ -32,7 +32,8 @@ public:
     CommandRunner(ConnectorModel& model, Clock clock, CommandOutput output,
                   TerminationSignals* termination, std::filesystem::path lastSyncRecord = {});
 
-    // Saves and applies --relay first when given, then runs the command.
+    // Saves and applies --relay first when given, leaves a relay the URL moved away from, then
+    // runs the command.
     QCoro::Task<int> run(CommandLineRequest request);
 
 private:

@@ -263,12 +263,16 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
         EXPECT_TRUE(stopped.out.ends_with("Stopped\n")) << stopped.out;
     }
 
-    // A relay that cannot be reached keeps the pairing, so unlinking can be tried again.
-    const auto refused = home.run({"--relay", kClosedURL, "unlink"});
+    // A relay that cannot be reached keeps the pairing, so unlinking can be tried again once it
+    // is back at its address.
+    relay.stop();
+    const auto refused = home.run({"unlink"});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_THAT(refused.err, HasSubstr("Unable to unlink this Mac from Relay."));
     EXPECT_THAT(home.run({"status"}).out, HasSubstr("Pairing: Paired\n"));
 
+    test::RelayProcess back(home.file("relay.db"), {"--environment", "test"}, relay.port());
+    ASSERT_TRUE(back.isRunning());
     const auto unlink = home.run({"--relay", relayURL, "unlink"});
     EXPECT_EQ(unlink.exitCode, 0) << unlink.err;
     EXPECT_EQ(unlink.out, "Not paired\n");
