@@ -2,6 +2,7 @@
 // with a 1xx or 3xx status was not stored, however much its body looks like an acceptance.
 
 #include "TestSnapshot.h"
+#include "relay/RelayAddress.h"
 #include "relay/RelayClient.h"
 #include "support/CannedServer.h"
 
@@ -32,13 +33,16 @@ TEST(NonSuccessAnswer, UploadsAndReadsAnsweredOutside2xxFail) {
         std::string error; // the failure's description starts so
     };
     const Case cases[] = {
-        {"199, an informational status as the final answer", answerWith(199, "Odd", "", accepted),
-         "Relay returned HTTP 199"},
+        {"300 with a body", answerWith(300, "Multiple Choices", "", accepted),
+         "Relay returned HTTP 300"},
         {"303 without a location", answerWith(303, "See Other", "", accepted),
          "Relay returned HTTP 303"},
         {"304", answerWith(304, "Not Modified", "", ""), "Relay returned HTTP 304"},
         {"399", answerWith(399, "Odd", "", accepted), "Relay returned HTTP 399"},
         {"a 2xx for contrast", answerWith(202, "Accepted", "", accepted), ""},
+        // Last: the network layer may keep waiting on a connection after an interim status.
+        {"199, an informational status as the final answer", answerWith(199, "Odd", "", accepted),
+         "Relay returned HTTP 199"},
     };
     // Every server lives to the end, so that each case has a port of its own: the network layer
     // keeps connections per host and port, and one left in the middle of an answer must not
@@ -50,8 +54,8 @@ TEST(NonSuccessAnswer, UploadsAndReadsAnsweredOutside2xxFail) {
         test::CannedServer& relay =
             *servers.emplace_back(std::make_unique<test::CannedServer>(c.response));
         RelayClient client(&network, relay.url());
-        const auto uploaded =
-            test::runTask(client.uploadSnapshot(test::testSnapshot("space"), "token"));
+        const auto uploaded = test::runTask(client.uploadSnapshot(
+            test::testSnapshot("space"), {"token", RelayAddress::origin(client.baseURL())}));
         if (c.error.empty()) {
             EXPECT_TRUE(uploaded.ok());
             continue;
