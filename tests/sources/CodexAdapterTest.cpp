@@ -25,23 +25,24 @@ TEST(CodexAdapter, RowAndLadderOfEachHome) {
         "unknown inferred text=[Local Codex state detected; usage format not recognized yet] "
         "at=2026-01-05T09:00:00Z";
     const std::vector<RowCase> cases = {
-        // The newest dated token-count event wins; an undated later one never does.
+        // The newest dated token-count event wins; an undated later one never does. Input is
+        // what was not read from the cache: the tool counts the cached input in its input.
         {rung("current shape", {"fixture codex-current-shape"}, "Tracked with quota",
               "Limit and token data ready", {}, kSource | kTokens | kLimits,
               {noCommand, "~/.codex/sessions - found, 2 jsonl files",
                "~/.codex/state_5.sqlite - found"}),
-         "ok cli_reported used=30 left=70 in=52000 out=2100 cached=31000 label=5h "
+         "ok cli_reported used=30 left=70 in=21000 out=2100 cached=31000 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 90% remaining · 10% used · resets "
          "2026-01-12T10:00:00Z] at=2026-01-05T08:40:10.250Z"},
         // Older builds give the reset as a delay after the line's time; 1.0 is one percent.
         {{"resets in seconds", {"fixture codex-resets-in-seconds"}, {}},
-         "ok cli_reported used=1 left=99 in=400 out=50 cached=100 label=5h "
+         "ok cli_reported used=1 left=99 in=300 out=50 cached=100 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 80% remaining · 20% used · resets "
          "2026-01-12T08:00:00Z] at=2026-01-05T08:00:00Z"},
         // Only the account's bucket gives the quota; tokens come from the newest count whatever
         // its bucket, and the empty premium marker hides nothing.
         {{"model bucket last", {"fixture codex-account-buckets"}, {}},
-         "ok cli_reported used=27 left=73 in=21000 out=1500 cached=12000 label=5h "
+         "ok cli_reported used=27 left=73 in=9000 out=1500 cached=12000 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 39% remaining · 61% used · resets "
          "2026-01-12T10:00:00Z] at=2026-01-05T08:12:31.400Z"},
         {{"premium marker last",
@@ -53,17 +54,17 @@ TEST(CodexAdapter, RowAndLadderOfEachHome) {
            R"("rate_limits":{"limit_id":"premium","limit_name":null,"primary":null,)"
            R"("secondary":null,"credits":null,"plan_type":null}}})"},
           {}},
-         "ok cli_reported used=27 left=73 in=30000 out=2000 cached=15000 label=5h "
+         "ok cli_reported used=27 left=73 in=15000 out=2000 cached=15000 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 39% remaining · 61% used · resets "
          "2026-01-12T10:00:00Z] at=2026-01-05T08:20:00Z"},
         // Both windows reset an hour ago: the exhausted figures belong to windows that ended.
         {rung("windows reset an hour ago", {"fixture codex-window-reset"}, "Tracked with quota",
               "Limit and token data ready", {}, kSource | kTokens | kLimits,
               {noCommand, oneSession, noState}),
-         "ok cli_reported used=0 left=100 in=88000 out=5200 cached=70000 label=5h "
+         "ok cli_reported used=0 left=100 in=18000 out=5200 cached=70000 label=5h "
          "text=[Weekly 100% remaining · 0% used] at=2026-01-05T02:55:12.300Z"},
         {{"documented shape", {"fixture codex-documented-shape"}, {}},
-         "ok cli_reported used=30 left=70 in=120 out=30 cached=60 cost=0.25 label=5h "
+         "ok cli_reported used=30 left=70 in=60 out=30 cached=60 cost=0.25 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 90% remaining · 10% used · resets "
          "2026-01-12T10:00:00Z] at=2026-01-05T08:50:00Z"},
         {rung("tokens only", {"fixture codex-tokens-only"}, "Tracked without quota",
@@ -71,7 +72,7 @@ TEST(CodexAdapter, RowAndLadderOfEachHome) {
               "Codex local session data exposed token counts, but no rate_limits fields were "
               "found.",
               kCli | kSource | kTokens, {"✓ command codex: BIN/codex", oneSession, noState}),
-         "unknown cli_reported in=640 out=64 cached=128 at=2026-01-05T08:20:00Z"},
+         "unknown cli_reported in=512 out=64 cached=128 at=2026-01-05T08:20:00Z"},
         {rung("limits only",
               {R"(file .codex/sessions/s.jsonl={"timestamp":"2026-01-05T08:00:00Z","payload":)"
                R"({"type":"token_count","info":null,"rate_limits":{"primary":)"

@@ -36,48 +36,49 @@ using QuotaFields =
 using TokenFields = FieldSet<&Candidate::inputTokens, &Candidate::outputTokens,
                              &Candidate::cachedInputTokens, &Candidate::costUsd>;
 
-// The newest quota sample and the newest token sample seen so far.
-struct Kept {
-    std::optional<Candidate> limits;
-    std::optional<Candidate> tokens;
-
-    bool operator==(const Kept&) const = default;
-
-    void add(const Candidate& line) {
-        if (Candidate quota = QuotaFields::only(line); quota.hasUsefulData()) {
-            limits = preferNewer(limits, quota);
-        }
-        if (Candidate counts = TokenFields::only(line); counts.hasTokenData()) {
-            tokens = preferNewer(tokens, counts);
-        }
-    }
-
-    std::optional<Candidate> merged() const {
-        if (!limits || !tokens) {
-            return limits ? limits : tokens;
-        }
-        Candidate both = *limits;
-        TokenFields::copy(both, *tokens);
-        if (tokens->observedAt && (!both.observedAt || *tokens->observedAt > *both.observedAt)) {
-            both.observedAt = tokens->observedAt;
-        }
-        return both;
-    }
-};
-
 } // namespace
 
-std::optional<SanitizedUsageCandidate>
-newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t maxLines,
-                   simdjson::dom::parser& parser, LogLineReader readLine, Instant now) {
-    Kept kept;
-    for (const auto& file : files) {
+void LogSamples::add(const Candidate& line) {
+    if (Candidate quota = QuotaFields::only(line); quota.hasUsefulData()) {
+        limits = preferNewer(limits, quota);
+    }
+    if (Candidate counts = TokenFields::only(line); counts.hasTokenData()) {
+        tokens = preferNewer(tokens, counts);
+    }
+}
+
+void LogSamples::add(const LogSamples& later) {
+    if (later.limits) {
+        limits = preferNewer(limits, *later.limits);
+    }
+    if (later.tokens) {
+        tokens = preferNewer(tokens, *later.tokens);
+    }
+}
+
+std::optional<Candidate> LogSamples::merged() const {
+    if (!limits || !tokens) {
+        return limits ? limits : tokens;
+    }
+    Candidate both = *limits;
+    TokenFields::copy(both, *tokens);
+    if (tokens->observedAt && (!both.observedAt || *tokens->observedAt > *both.observedAt)) {
+        both.observedAt = tokens->observedAt;
+    }
+    return both;
+}
+
+std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path>& files,
+                                         std::size_t maxLines, simdjson::dom::parser& parser,
+                                         LogLineReader readLine, Instant now) {
+    std::vector<LogSamples> samples(files.size());
+    for (std::size_t index = 0; index < files.size(); ++index) {
         // The parser validates every line it reads, so the reader need not check the window.
-        const TailLines lines = readTailLines(file, maxLines, Utf8Check::leaveToParser);
+        const TailLines lines = readTailLines(files[index], maxLines, Utf8Check::leaveToParser);
         if (lines.empty()) {
             continue;
         }
-        const Kept beforeFile = kept;
+        LogSamples kept;
         bool invalidText = false;
         for (const std::string_view line : lines) {
             // Most lines of a conversation log hold text and no usage key: they need no parse.
@@ -93,18 +94,28 @@ newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t 
                 kept.add(*outcome.candidate);
             }
         }
-        // The lines passed over unparsed must still be text, but only when the file changed what
-        // is kept: the lines follow one another, separated by line breaks, so one check covers
+        // The lines passed over unparsed must still be text, but only when the file gave
+        // something: the lines follow one another, separated by line breaks, so one check covers
         // them all.
-        if (!invalidText && kept != beforeFile) {
+        if (!invalidText && kept != LogSamples{}) {
             const char* first = lines.lines().front().data();
             const std::string_view last = lines.lines().back();
             invalidText = !simdjson::validate_utf8(
                 first, static_cast<std::size_t>(last.data() + last.size() - first));
         }
-        if (invalidText) {
-            kept = beforeFile;
+        if (!invalidText) {
+            samples[index] = std::move(kept);
         }
+    }
+    return samples;
+}
+
+std::optional<SanitizedUsageCandidate>
+newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t maxLines,
+                   simdjson::dom::parser& parser, LogLineReader readLine, Instant now) {
+    LogSamples kept;
+    for (const LogSamples& file : newestLogSamples(files, maxLines, parser, readLine, now)) {
+        kept.add(file);
     }
     return kept.merged();
 }

@@ -148,13 +148,47 @@ void readDocuments(const TailLines& tail, std::span<const std::string_view> acce
                     });
 }
 
+// Whether the bytes of `tail` hold one of `keys` as a whole JSON string: `"key"`. Each key is
+// looked for by its last bytes with its closing quote, and a hit is checked back to its opening
+// quote; an escaped quote inside a string never closes a hit.
+bool holdsKey(const TailLines& tail, std::span<const std::string_view> keys) {
+    if (tail.empty() || keys.empty()) {
+        return false;
+    }
+    const char* const begin = tail.lines().front().data();
+    const std::string_view last = tail.lines().back();
+    const std::string_view bytes(begin,
+                                 static_cast<std::size_t>(last.data() + last.size() - begin));
+    for (const std::string_view key : keys) {
+        std::string quoted(key);
+        quoted += '"';
+        for (std::size_t at = bytes.find(quoted); at != std::string_view::npos;
+             at = bytes.find(quoted, at + 1)) {
+            if (at > 0 && bytes[at - 1] == '"' && (at < 2 || bytes[at - 2] != '\\')) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
-void readTelemetryTokens(const std::filesystem::path& file,
+bool telemetryHoldsText(const std::filesystem::path& file, std::size_t maxDocuments,
+                        std::span<const std::string_view> textKeys) {
+    return holdsKey(telemetryTail(file, maxDocuments), textKeys);
+}
+
+bool readTelemetryTokens(const std::filesystem::path& file,
                          std::span<const std::string_view> acceptedNames, std::size_t maxDocuments,
-                         simdjson::dom::parser& parser, OTelTokenTotal& total) {
+                         simdjson::dom::parser& parser, OTelTokenTotal& total,
+                         std::span<const std::string_view> textKeys) {
     const TailLines tail = telemetryTail(file, maxDocuments);
+    if (holdsKey(tail, textKeys)) {
+        return false;
+    }
     readDocuments(tail, acceptedNames, maxDocuments, parser, total, [] { return true; });
+    return true;
 }
 
 bool hasTelemetryTokenCounts(const std::filesystem::path& file,

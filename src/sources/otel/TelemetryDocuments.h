@@ -17,10 +17,18 @@ namespace korvo {
 // calls of one collection.
 
 // Adds the token points of the accepted metrics found in the last `maxDocuments` documents of
-// the file's tail to `total`. Only regular files are read.
-void readTelemetryTokens(const std::filesystem::path& file,
+// the file's tail to `total`. Only regular files are read. When a record of the tail holds one of
+// `textKeys` (attributes that carry prompt, request or response text), the read stops before any
+// number is taken: `total` is left as it was and the answer is false.
+bool readTelemetryTokens(const std::filesystem::path& file,
                          std::span<const std::string_view> acceptedNames, std::size_t maxDocuments,
-                         simdjson::dom::parser& parser, OTelTokenTotal& total);
+                         simdjson::dom::parser& parser, OTelTokenTotal& total,
+                         std::span<const std::string_view> textKeys = {});
+
+// Whether a record of the file's tail holds one of `textKeys`, as a member name ("prompt": ...)
+// or as an attribute's key ({"key": "prompt", ...}).
+bool telemetryHoldsText(const std::filesystem::path& file, std::size_t maxDocuments,
+                        std::span<const std::string_view> textKeys);
 
 // Whether readTelemetryTokens would find a token count (input, output or cached) in the file.
 // Stops at the first one when every document of the tail is within the last `maxDocuments`.
