@@ -293,13 +293,8 @@ CodexAdapter::Rollouts CodexAdapter::rollouts(std::size_t countLimit,
 std::optional<SanitizedUsageCandidate>
 CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files, Instant now) const {
     simdjson::dom::parser parser;
-    const std::vector<LogSamples> samples =
+    std::vector<LogSamples> samples =
         newestLogSamples(files, kSessionLines, parser, &CodexAdapter::readSessionLine, now);
-    // The quota windows are the account's: the newest sample of any thread is the current one.
-    LogSamples newest;
-    for (const LogSamples& file : samples) {
-        newest.add(file);
-    }
 
     // Each rollout's thread, and the conversation (its main thread) it belongs to. A rollout
     // that names no thread is a conversation of its own.
@@ -351,28 +346,81 @@ CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files, 
         Conversation& conversation = conversations[index];
         conversation.members.push_back(i);
         conversation.mainFound = conversation.mainFound || thread.id == conversation.mainThread;
-        if (const auto& tokens = samples[i].tokens;
-            tokens && tokens->observedAt &&
-            (!conversation.newest || *tokens->observedAt > *conversation.newest)) {
-            conversation.newest = tokens->observedAt;
-        }
     }
-    // The newest conversation: the one with the newest token count, then the newest rollout.
-    std::vector<const Conversation*> order;
-    for (const auto& conversation : conversations) {
-        order.push_back(&conversation);
-    }
-    std::stable_sort(order.begin(), order.end(), [](const Conversation* a, const Conversation* b) {
-        if (a->newest && b->newest && *a->newest != *b->newest) {
-            return *a->newest > *b->newest;
+
+    // The files whose samples are used are checked to be text before they count; one that is
+    // not gives nothing, and the choice is made again without it.
+    for (;;) {
+        // The quota windows are the account's: the newest sample of any thread is the current
+        // one (the first of equally new ones).
+        std::optional<std::size_t> quotaFile;
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const auto& limits = samples[i].limits;
+            if (limits &&
+                (!quotaFile || (limits->observedAt &&
+                                (!samples[*quotaFile].limits->observedAt ||
+                                 *limits->observedAt > *samples[*quotaFile].limits->observedAt)))) {
+                quotaFile = i;
+            }
         }
-        if (a->newest.has_value() != b->newest.has_value()) {
-            return a->newest.has_value();
+        // The newest conversation: the one with the newest token count, then the newest rollout.
+        for (auto& conversation : conversations) {
+            conversation.newest.reset();
+            for (const std::size_t member : conversation.members) {
+                const auto& tokens = samples[member].tokens;
+                if (tokens && tokens->observedAt &&
+                    (!conversation.newest || *tokens->observedAt > *conversation.newest)) {
+                    conversation.newest = tokens->observedAt;
+                }
+            }
         }
-        return a->order < b->order;
-    });
-    std::optional<SanitizedUsageCandidate> tokens;
-    for (const Conversation* conversation : order) {
+        std::vector<const Conversation*> order;
+        for (const auto& conversation : conversations) {
+            order.push_back(&conversation);
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [](const Conversation* a, const Conversation* b) {
+                             if (a->newest && b->newest && *a->newest != *b->newest) {
+                                 return *a->newest > *b->newest;
+                             }
+                             if (a->newest.has_value() != b->newest.has_value()) {
+                                 return a->newest.has_value();
+                             }
+                             return a->order < b->order;
+                         });
+        const Conversation* chosen = nullptr;
+        for (const Conversation* conversation : order) {
+            if (std::any_of(conversation->members.begin(), conversation->members.end(),
+                            [&](std::size_t member) { return samples[member].tokens; })) {
+                chosen = conversation;
+                break;
+            }
+        }
+        std::vector<std::size_t> used;
+        if (quotaFile) {
+            used.push_back(*quotaFile);
+        }
+        if (chosen) {
+            for (const std::size_t member : chosen->members) {
+                used.push_back(member);
+            }
+        }
+        bool dropped = false;
+        for (const std::size_t file : used) {
+            if (!samples[file].unchecked) {
+                continue;
+            }
+            if (logTailIsText(files[file], kSessionLines)) {
+                samples[file].unchecked = false;
+            } else {
+                samples[file] = LogSamples{};
+                dropped = true;
+            }
+        }
+        if (dropped) {
+            continue;
+        }
+
         std::optional<SanitizedUsageCandidate> sum;
         const auto add = [&sum](const LogSamples& part) {
             if (part.tokens) {
@@ -382,28 +430,28 @@ CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files, 
                 addTokens(*sum, *part.tokens);
             }
         };
-        for (const std::size_t member : conversation->members) {
-            add(samples[member]);
-        }
-        if (!sum) {
-            continue;
-        }
-        if (!conversation->mainFound) {
-            // The main thread's rollout is older than the newest ones: looked up by its name.
-            if (const auto main = threads_->findRollout(conversation->mainThread,
-                                                        {sessions_, archived_}, kLookupEntries)) {
-                const auto own = newestLogSamples({*main}, kSessionLines, parser,
-                                                  &CodexAdapter::readSessionLine, now);
-                add(own.front());
+        if (chosen) {
+            for (const std::size_t member : chosen->members) {
+                add(samples[member]);
+            }
+            if (!chosen->mainFound) {
+                // The main thread's rollout is older than the newest ones: looked up by its name.
+                if (const auto main = threads_->findRollout(chosen->mainThread,
+                                                            {sessions_, archived_}, kLookupEntries);
+                    main && logTailIsText(*main, kSessionLines)) {
+                    add(newestLogSamples({*main}, kSessionLines, parser,
+                                         &CodexAdapter::readSessionLine, now)
+                            .front());
+                }
             }
         }
-        tokens = std::move(sum);
-        break;
+        LogSamples result;
+        if (quotaFile) {
+            result.limits = samples[*quotaFile].limits;
+        }
+        result.tokens = std::move(sum);
+        return result.merged();
     }
-    LogSamples result;
-    result.limits = newest.limits;
-    result.tokens = tokens;
-    return result.merged();
 }
 
 UsageReading CodexAdapter::read() const {

@@ -67,12 +67,6 @@ bool isFileNotDirectory(const std::filesystem::path& path) {
     return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
-// Whether the telemetry holds a token count; the first one found is enough.
-bool telemetryHasTokenCounts(const std::filesystem::path& telemetry) {
-    simdjson::dom::parser parser;
-    return hasTelemetryTokenCounts(telemetry, kMetricNames, kMaxDocuments, parser);
-}
-
 // JavaScript truth of a JSON value, as the CLI tests its settings.
 bool isTruthy(simdjson::dom::element value) {
     switch (value.type()) {
@@ -267,8 +261,13 @@ AdapterDiagnostic GeminiCliAdapter::inspect() const {
     const bool unreadable = !settings.readable;
     // The telemetry is looked at only when the settings allow it; a record holding prompt text
     // then pauses collection as well.
-    const bool heldText = !mayHoldPrompts(settings) && telemetryFound &&
-                          telemetryHoldsText(telemetry, kMaxDocuments, kTextKeys);
+    bool heldText = false;
+    bool tokenCounts = false;
+    if (!mayHoldPrompts(settings) && telemetryFound) {
+        simdjson::dom::parser parser;
+        tokenCounts = hasTelemetryTokenCounts(telemetry, kMetricNames, kMaxDocuments, parser,
+                                              kTextKeys, &heldText);
+    }
     const bool relativeOutfile = settings.outfile && !settings.outfile->starts_with('/') &&
                                  !settings.outfile->starts_with("~/");
 
@@ -277,7 +276,7 @@ AdapterDiagnostic GeminiCliAdapter::inspect() const {
     d.displayName = displayName();
     d.cliInstalled = cli.has_value();
     d.usageSourceFound = settingsFound || settings.systemFound || telemetryFound;
-    d.tokenDataFound = !mayHoldPrompts(settings) && !heldText && telemetryHasTokenCounts(telemetry);
+    d.tokenDataFound = tokenCounts;
     settleDiagnostic(
         d,
         {

@@ -94,28 +94,63 @@ std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path
                 kept.add(*outcome.candidate);
             }
         }
-        // The lines passed over unparsed must still be text, but only when the file gave
-        // something: the lines follow one another, separated by line breaks, so one check covers
-        // them all.
-        if (!invalidText && kept != LogSamples{}) {
-            const char* first = lines.lines().front().data();
-            const std::string_view last = lines.lines().back();
-            invalidText = !simdjson::validate_utf8(
-                first, static_cast<std::size_t>(last.data() + last.size() - first));
-        }
         if (!invalidText) {
+            kept.unchecked = kept.limits.has_value() || kept.tokens.has_value();
             samples[index] = std::move(kept);
         }
     }
     return samples;
 }
 
+bool logTailIsText(const std::filesystem::path& file, std::size_t maxLines) {
+    const TailLines lines = readTailLines(file, maxLines, Utf8Check::leaveToParser);
+    if (lines.empty()) {
+        return false;
+    }
+    const char* first = lines.lines().front().data();
+    const std::string_view last = lines.lines().back();
+    return simdjson::validate_utf8(first,
+                                   static_cast<std::size_t>(last.data() + last.size() - first));
+}
+
 std::optional<SanitizedUsageCandidate>
 newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t maxLines,
                    simdjson::dom::parser& parser, LogLineReader readLine, Instant now) {
     LogSamples kept;
-    for (const LogSamples& file : newestLogSamples(files, maxLines, parser, readLine, now)) {
-        kept.add(file);
+    for (const auto& file : files) {
+        // The parser validates every line it reads, so the reader need not check the window.
+        const TailLines lines = readTailLines(file, maxLines, Utf8Check::leaveToParser);
+        if (lines.empty()) {
+            continue;
+        }
+        const LogSamples beforeFile = kept;
+        bool invalidText = false;
+        for (const std::string_view line : lines) {
+            // Most lines of a conversation log hold text and no usage key: they need no parse.
+            if (!mayHoldUsefulKey(line)) {
+                continue;
+            }
+            LogLineOutcome outcome = readLine(parser, line, now);
+            if (outcome.invalidText) {
+                invalidText = true;
+                break;
+            }
+            if (outcome.candidate) {
+                kept.add(*outcome.candidate);
+            }
+        }
+        // The lines passed over unparsed must still be text, but only when the file changed what
+        // is kept: the lines follow one another, separated by line breaks, so one check covers
+        // them all.
+        if (!invalidText && kept != beforeFile) {
+            const char* first = lines.lines().front().data();
+            const std::string_view last = lines.lines().back();
+            invalidText = !simdjson::validate_utf8(
+                first, static_cast<std::size_t>(last.data() + last.size() - first));
+        }
+        if (invalidText) {
+            kept = beforeFile;
+        }
     }
     return kept.merged();
 }

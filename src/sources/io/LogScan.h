@@ -34,6 +34,8 @@ using LogLineReader = LogLineOutcome (*)(simdjson::dom::parser& parser, std::str
 struct LogSamples {
     std::optional<SanitizedUsageCandidate> limits;
     std::optional<SanitizedUsageCandidate> tokens;
+    /// The lines passed over unparsed were not checked to be text yet (see logTailIsText).
+    bool unchecked = false;
 
     bool operator==(const LogSamples&) const = default;
 
@@ -46,10 +48,15 @@ struct LogSamples {
 };
 
 /// The samples of the last `maxLines` lines of each file, one entry per file in the order given.
-/// A file holding invalid UTF-8 gives none, as if its tail had not been readable.
+/// A file with a parsed line that is not UTF-8 gives none, as if its tail had not been readable;
+/// the lines passed over unparsed are left unchecked (`unchecked` set on a file that gave
+/// samples), so that a caller checks only the files whose samples it uses, with logTailIsText.
 std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path>& files,
                                          std::size_t maxLines, simdjson::dom::parser& parser,
                                          LogLineReader readLine, Instant now);
+
+/// Whether the last `maxLines` lines of `file` are valid UTF-8 (false when unreadable).
+bool logTailIsText(const std::filesystem::path& file, std::size_t maxLines);
 
 /// Over the last `maxLines` lines of each file, in file order: the quota fields (percentages,
 /// reset time, window label, remaining text, status) of the newest line that has any, and the

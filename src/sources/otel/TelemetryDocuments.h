@@ -25,15 +25,13 @@ bool readTelemetryTokens(const std::filesystem::path& file,
                          simdjson::dom::parser& parser, OTelTokenTotal& total,
                          std::span<const std::string_view> textKeys = {});
 
-// Whether a record of the file's tail holds one of `textKeys`, as a member name ("prompt": ...)
-// or as an attribute's key ({"key": "prompt", ...}).
-bool telemetryHoldsText(const std::filesystem::path& file, std::size_t maxDocuments,
-                        std::span<const std::string_view> textKeys);
-
 // Whether readTelemetryTokens would find a token count (input, output or cached) in the file.
 // Stops at the first one when every document of the tail is within the last `maxDocuments`.
+// A record holding one of `textKeys` makes it answer false and sets `heldText`, when given.
 bool hasTelemetryTokenCounts(const std::filesystem::path& file,
                              std::span<const std::string_view> acceptedNames,
-                             std::size_t maxDocuments, simdjson::dom::parser& parser);
+                             std::size_t maxDocuments, simdjson::dom::parser& parser,
+                             std::span<const std::string_view> textKeys = {},
+                             bool* heldText = nullptr);
 
 } // namespace korvo
