@@ -174,29 +174,33 @@ TEST(CodexAdapter, ConversationsAndArchivedThreads) {
     const std::string parent = day + "08-00-00-019b8e10-7c2a-7d31-9a4e-5f6b7c8d9e01.jsonl";
     const std::string child = day + "08-10-00-019b8e22-1f0b-7a55-b2c3-d4e5f6a7b802.jsonl";
     const std::string review = day + "08-41-00-019b8e30-aaaa-7bbb-8ccc-ddddeeeeff03.jsonl";
-    const std::string weekly = " text=[Weekly 94% remaining · 6% used · resets 2026-01-12T10:00:00Z]";
+    const std::string weekly =
+        " text=[Weekly 94% remaining · 6% used · resets 2026-01-12T10:00:00Z]";
     // Twenty newer rollouts of threads that wrote no count yet push the parent out of the
     // newest ones: it is then looked up by its name.
-    std::vector<std::string> crowded{"fixture codex-subagent-thread", "touch " + parent + "=1767500000",
-                                     "touch " + review + "=1767500000",
-                                     "touch " + child + "=1767601000"};
+    std::vector<std::string> crowded{
+        "fixture codex-subagent-thread", "touch " + parent + "=1767500000",
+        "touch " + review + "=1767500000", "touch " + child + "=1767601000"};
     for (int i = 0; i < 20; ++i) {
         const std::string file = ".codex/sessions/2026/01/05/rollout-2026-01-05T08-50-" +
                                  std::to_string(10 + i) + "-019b8f00-0000-7000-8000-0000000000" +
                                  std::to_string(10 + i) + ".jsonl";
         crowded.push_back("file " + file +
                           R"(={"timestamp":"2026-01-05T08:50:00Z","type":"session_meta",)"
-                          R"("payload":{"id":"x)" + std::to_string(i) + R"(","source":"exec"}})");
+                          R"("payload":{"id":"x)" +
+                          std::to_string(i) + R"(","source":"exec"}})");
         crowded.push_back("touch " + file + "=" + std::to_string(1767600000 + i));
     }
     const std::vector<std::tuple<std::string, std::vector<std::string>, std::string>> cases{
         {"spawned thread and a review",
          {"fixture codex-subagent-thread"},
          "ok cli_reported used=26 left=74 in=14000 out=2000 cached=35000 label=5h "
-         "resets=2026-01-05T11:00:00Z" + weekly + " at=2026-01-05T08:45:00Z"},
+         "resets=2026-01-05T11:00:00Z" +
+             weekly + " at=2026-01-05T08:45:00Z"},
         {"parent outside the newest rollouts", crowded,
          "ok cli_reported used=25 left=75 in=14000 out=2000 cached=35000 label=5h "
-         "resets=2026-01-05T11:00:00Z" + weekly + " at=2026-01-05T08:40:00Z"},
+         "resets=2026-01-05T11:00:00Z" +
+             weekly + " at=2026-01-05T08:40:00Z"},
         {"newest sample archived",
          {"fixture codex-archived-newest"},
          "ok cli_reported used=40 left=60 in=10000 out=400 cached=2000 label=5h "
@@ -226,6 +230,13 @@ TEST(CodexAdapter, FolderFromTheEnvironment) {
               (std::vector<std::string>{"~/elsewhere/sessions - found, 1 jsonl files",
                                         "~/elsewhere/state_5.sqlite - missing"}));
     EXPECT_EQ(adapterFor(home, {{"CODEX_HOME", ""}}).readUsage().row->usage.usedPercent, 5);
+    // CODEX_SQLITE_HOME moves the state database alone.
+    ScratchHome state;
+    state.build({"file db/state_5.sqlite=SQLite format 3"});
+    EXPECT_EQ(adapterFor(state.path(), {{"CODEX_SQLITE_HOME", (state / "db").string()}})
+                  .diagnose()
+                  .checkedPaths.back(),
+              "~/db/state_5.sqlite - found");
 }
 
 } // namespace

@@ -29,8 +29,6 @@ constexpr std::size_t kCountLimit = 500;
 constexpr std::uintmax_t kMetaLineLimit = 1'048'576;
 // Entries looked at at most when a parent thread's rollout is looked for by its name.
 constexpr std::size_t kLookupEntries = 50'000;
-// Threads whose identity is remembered, and parents whose rollout is, at most.
-constexpr std::size_t kKeptThreads = 256;
 // Parent links followed at most from a thread to the conversation's main thread.
 constexpr int kMaxDepth = 16;
 
@@ -144,7 +142,15 @@ CodexAdapter::CodexAdapter(std::filesystem::path home,
     sessions_ = codexHome / "sessions";
     // Archiving a thread moves its rollout here.
     archived_ = codexHome / "archived_sessions";
-    state_ = codexHome / "state_5.sqlite";
+    // CODEX_SQLITE_HOME moves the state database, and only it.
+    std::filesystem::path sqliteHome = codexHome;
+    if (environment) {
+        if (const auto configured = environment("CODEX_SQLITE_HOME");
+            configured && !configured->empty()) {
+            sqliteHome = *configured;
+        }
+    }
+    state_ = sqliteHome / "state_5.sqlite";
 }
 
 std::optional<std::string> CodexAdapter::windowLabelFromMinutes(double minutes) {

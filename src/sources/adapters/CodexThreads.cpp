@@ -71,13 +71,14 @@ CodexThread CodexThreads::identify(const std::filesystem::path& rollout, std::ui
         return found->second.thread;
     }
     const auto line = readFirstLine(rollout, lineLimit);
-    if (!line) {
+    if (!line && static_cast<std::uintmax_t>(info.st_size) <= lineLimit) {
         return {}; // not remembered: the line may still be being written
     }
     if (known_.size() >= kKept) {
         known_.clear();
     }
-    CodexThread thread = readThread(parser_, *line);
+    // A first line longer than the limit names no thread that is read, now or later.
+    CodexThread thread = line ? readThread(parser_, *line) : CodexThread{};
     known_[rollout] = Known{device, inode, thread};
     return thread;
 }
