@@ -72,6 +72,9 @@ std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path
                                          std::size_t maxLines, simdjson::dom::parser& parser,
                                          LogLineReader readLine, Instant now) {
     std::vector<LogSamples> samples(files.size());
+    // The newest samples of all files so far: a file that changes them is likely to be used, and
+    // is checked while its lines are at hand.
+    LogSamples newest;
     for (std::size_t index = 0; index < files.size(); ++index) {
         // The parser validates every line it reads, so the reader need not check the window.
         const TailLines lines = readTailLines(files[index], maxLines, Utf8Check::leaveToParser);
@@ -94,10 +97,23 @@ std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path
                 kept.add(*outcome.candidate);
             }
         }
-        if (!invalidText) {
-            kept.unchecked = kept.limits.has_value() || kept.tokens.has_value();
-            samples[index] = std::move(kept);
+        if (invalidText || (!kept.limits && !kept.tokens)) {
+            continue;
         }
+        LogSamples next = newest;
+        next.add(kept);
+        if (next != newest) {
+            const char* first = lines.lines().front().data();
+            const std::string_view last = lines.lines().back();
+            if (!simdjson::validate_utf8(
+                    first, static_cast<std::size_t>(last.data() + last.size() - first))) {
+                continue;
+            }
+            newest = std::move(next);
+        } else {
+            kept.unchecked = true;
+        }
+        samples[index] = std::move(kept);
     }
     return samples;
 }

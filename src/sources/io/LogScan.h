@@ -48,9 +48,10 @@ struct LogSamples {
 };
 
 /// The samples of the last `maxLines` lines of each file, one entry per file in the order given.
-/// A file with a parsed line that is not UTF-8 gives none, as if its tail had not been readable;
-/// the lines passed over unparsed are left unchecked (`unchecked` set on a file that gave
-/// samples), so that a caller checks only the files whose samples it uses, with logTailIsText.
+/// A file with a line that is not UTF-8 gives none, as if its tail had not been readable. The
+/// lines passed over unparsed are checked only in a file that changes the newest samples of the
+/// files before it; in another they are left unchecked (`unchecked` set), so that a caller checks
+/// only the files whose samples it uses, with logTailIsText.
 std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path>& files,
                                          std::size_t maxLines, simdjson::dom::parser& parser,
                                          LogLineReader readLine, Instant now);
