@@ -501,10 +501,19 @@ std::string jsonNumber(double value) {
     // a JSON reader refuses as too big for 64 bits; past 2^63 the exponent form is written.
     constexpr double integerLimit = 9223372036854775808.0;
     char buffer[64];
-    const auto result =
-        std::fabs(value) >= integerLimit
-            ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific)
-            : std::to_chars(buffer, buffer + sizeof buffer, value);
+    if (std::fabs(value) >= integerLimit) {
+        const auto result =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+        return std::string(buffer, result.ptr);
+    }
+    // Below it an integral value is written as the plain integer it is ("100000", never the
+    // shorter "1e+05"): every digit is exact, so it reads back as the same number.
+    if (std::trunc(value) == value) {
+        const auto result =
+            std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value));
+        return std::string(buffer, result.ptr);
+    }
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
 }
 

@@ -18,7 +18,7 @@ AdapterList realAdapters(const std::filesystem::path& home,
     return {
         std::make_shared<const ClaudeCodeAdapter>(home, searchPaths, clock, environment),
         std::make_shared<const CodexAdapter>(home, searchPaths, clock, environment),
-        std::make_shared<const GeminiCliAdapter>(home, searchPaths, clock),
+        std::make_shared<const GeminiCliAdapter>(home, searchPaths, clock, environment),
         std::make_shared<const GitHubCopilotCliAdapter>(home, searchPaths, std::move(environment),
                                                         std::nullopt, clock),
     };

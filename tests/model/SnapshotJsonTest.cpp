@@ -185,6 +185,20 @@ TEST(SnapshotEncode, RoundTripsAreExactAndStable) {
     }
 }
 
+// Token counts and other integral values reach the wire as plain integers.
+TEST(SnapshotEncode, IntegralValuesArePlainIntegers) {
+    UsageSnapshot snapshot = validSnapshot;
+    snapshot.providers[0].usage = UsageMetrics{100, {}, 100000, 2000000, 31000000, 3, {}};
+    const auto encoded = encodeSnapshot(snapshot);
+    ASSERT_TRUE(encoded.ok());
+    for (const std::string member :
+         {R"("usedPercent" : 100)", R"("inputTokens" : 100000)", R"("outputTokens" : 2000000)",
+          R"("cachedInputTokens" : 31000000)", R"("costUsd" : 3)"}) {
+        EXPECT_NE(encoded.value().find(member), std::string::npos) << encoded.value();
+    }
+    EXPECT_EQ(encoded.value().find("e+"), std::string::npos) << encoded.value();
+}
+
 TEST(SnapshotEncode, QuotedStringsAndNumbers) {
     const std::pair<std::string, std::string> quoted[] = {
         {"", R"("")"},
@@ -210,7 +224,13 @@ TEST(SnapshotEncode, QuotedStringsAndNumbers) {
         {-0.0, "0"},
         {9223372036854775807.0, "9.223372036854776e+18"},
         {-18446744073709551615.0, "-1.8446744073709552e+19"},
-        {4500000000000001.0, "4500000000000001"}};
+        {4500000000000001.0, "4500000000000001"},
+        // Integral values go out as plain integers, never in the shorter exponent form.
+        {100000.0, "100000"},
+        {-2000000.0, "-2000000"},
+        {1e17, "100000000000000000"},
+        {1234567890123456768.0, "1234567890123456768"},
+        {9223372036854774784.0, "9223372036854774784"}};
     for (const auto& [value, expected] : numbers) {
         EXPECT_EQ(jsonNumber(value), expected);
     }

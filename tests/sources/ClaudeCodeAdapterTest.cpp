@@ -107,6 +107,56 @@ TEST(ClaudeCodeAdapter, RowAndLadderOfEachHome) {
             "Only sanitized usage fields are collected"});
 }
 
+// A conversation is its main transcript and its subagents' transcripts below
+// <session-id>/subagents/, whichever was written last; the lifecycle journal beside them is no
+// transcript, and neither counts nor is read.
+TEST(ClaudeCodeAdapter, ConversationWithItsSubagents) {
+    const std::string project = ".claude/projects/-home-dev-app/";
+    const std::string main = project + "5b0e7c2a-91d4-4f6e-8a3b-2c7d1e9f0a44.jsonl";
+    const std::string subagents = project + "5b0e7c2a-91d4-4f6e-8a3b-2c7d1e9f0a44/subagents/";
+    const std::string older = project + "1c9d8e7f-6a5b-4c3d-2e1f-0a9b8c7d6e5f.jsonl";
+    const std::string both =
+        "unknown cli_reported in=516 out=820 cached=14000 at=2026-01-05T08:14:30Z";
+    const auto touched = [&](long long mainTime, long long agentTime, long long journalTime,
+                             long long olderTime = 1767590000) {
+        return std::vector<std::string>{
+            "fixture claude-subagents",
+            "touch " + main + "=" + std::to_string(mainTime),
+            "touch " + subagents + "agent-a7f3c21.jsonl=" + std::to_string(agentTime),
+            "touch " + subagents + "journal.jsonl=" + std::to_string(journalTime),
+            "touch " + older + "=" + std::to_string(olderTime)};
+    };
+    const std::vector<std::tuple<std::string, std::vector<std::string>, std::string>> cases{
+        {"the subagent wrote last", touched(1767600000, 1767601000, 1767600500), both},
+        {"the journal wrote last", touched(1767600000, 1767600500, 1767601000), both},
+        {"the main transcript wrote last", touched(1767601000, 1767600000, 1767600500), both},
+        // An older conversation without subagents written last is the current one.
+        {"another conversation wrote last",
+         touched(1767600000, 1767600100, 1767600200, 1767609000),
+         "unknown cli_reported in=70 out=7 at=2026-01-05T07:00:05Z"},
+        // A subagent never stands for its conversation alone: without its main transcript,
+        // what is left of the conversation is its subagents.
+        {"the main transcript is gone",
+         [&] {
+             auto steps = touched(1767600000, 1767601000, 1767600500);
+             steps.push_back("mode000 " + main);
+             return steps;
+         }(),
+         modesAreIgnored() ? both
+                           : "unknown cli_reported in=500 out=400 cached=6000 "
+                             "at=2026-01-05T08:13:50Z"},
+    };
+    for (const auto& [what, steps, expected] : cases) {
+        ScratchHome home;
+        home.build(steps);
+        const auto adapter = adapterFor(home.path());
+        EXPECT_EQ(rowText(adapter.readUsage().row), expected) << what;
+        EXPECT_EQ(adapter.diagnose().checkedPaths.back(),
+                  "~/.claude/projects - found, 3 jsonl files")
+            << what;
+    }
+}
+
 TEST(ClaudeCodeAdapter, ConfigurationFolderFromTheEnvironment) {
     const auto home = fixtureHome("claude-config-dir");
     const auto moved = adapterFor(home, {{"CLAUDE_CONFIG_DIR", (home / "custom-claude").string()}});

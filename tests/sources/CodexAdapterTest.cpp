@@ -25,23 +25,24 @@ TEST(CodexAdapter, RowAndLadderOfEachHome) {
         "unknown inferred text=[Local Codex state detected; usage format not recognized yet] "
         "at=2026-01-05T09:00:00Z";
     const std::vector<RowCase> cases = {
-        // The newest dated token-count event wins; an undated later one never does.
+        // The newest dated token-count event wins; an undated later one never does. Input is
+        // what was not read from the cache: the tool counts the cached input in its input.
         {rung("current shape", {"fixture codex-current-shape"}, "Tracked with quota",
               "Limit and token data ready", {}, kSource | kTokens | kLimits,
               {noCommand, "~/.codex/sessions - found, 2 jsonl files",
                "~/.codex/state_5.sqlite - found"}),
-         "ok cli_reported used=30 left=70 in=52000 out=2100 cached=31000 label=5h "
+         "ok cli_reported used=30 left=70 in=21000 out=2100 cached=31000 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 90% remaining · 10% used · resets "
          "2026-01-12T10:00:00Z] at=2026-01-05T08:40:10.250Z"},
         // Older builds give the reset as a delay after the line's time; 1.0 is one percent.
         {{"resets in seconds", {"fixture codex-resets-in-seconds"}, {}},
-         "ok cli_reported used=1 left=99 in=400 out=50 cached=100 label=5h "
+         "ok cli_reported used=1 left=99 in=300 out=50 cached=100 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 80% remaining · 20% used · resets "
          "2026-01-12T08:00:00Z] at=2026-01-05T08:00:00Z"},
         // Only the account's bucket gives the quota; tokens come from the newest count whatever
         // its bucket, and the empty premium marker hides nothing.
         {{"model bucket last", {"fixture codex-account-buckets"}, {}},
-         "ok cli_reported used=27 left=73 in=21000 out=1500 cached=12000 label=5h "
+         "ok cli_reported used=27 left=73 in=9000 out=1500 cached=12000 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 39% remaining · 61% used · resets "
          "2026-01-12T10:00:00Z] at=2026-01-05T08:12:31.400Z"},
         {{"premium marker last",
@@ -53,17 +54,17 @@ TEST(CodexAdapter, RowAndLadderOfEachHome) {
            R"("rate_limits":{"limit_id":"premium","limit_name":null,"primary":null,)"
            R"("secondary":null,"credits":null,"plan_type":null}}})"},
           {}},
-         "ok cli_reported used=27 left=73 in=30000 out=2000 cached=15000 label=5h "
+         "ok cli_reported used=27 left=73 in=15000 out=2000 cached=15000 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 39% remaining · 61% used · resets "
          "2026-01-12T10:00:00Z] at=2026-01-05T08:20:00Z"},
         // Both windows reset an hour ago: the exhausted figures belong to windows that ended.
         {rung("windows reset an hour ago", {"fixture codex-window-reset"}, "Tracked with quota",
               "Limit and token data ready", {}, kSource | kTokens | kLimits,
               {noCommand, oneSession, noState}),
-         "ok cli_reported used=0 left=100 in=88000 out=5200 cached=70000 label=5h "
+         "ok cli_reported used=0 left=100 in=18000 out=5200 cached=70000 label=5h "
          "text=[Weekly 100% remaining · 0% used] at=2026-01-05T02:55:12.300Z"},
         {{"documented shape", {"fixture codex-documented-shape"}, {}},
-         "ok cli_reported used=30 left=70 in=120 out=30 cached=60 cost=0.25 label=5h "
+         "ok cli_reported used=30 left=70 in=60 out=30 cached=60 cost=0.25 label=5h "
          "resets=2026-01-05T10:00:00Z text=[Weekly 90% remaining · 10% used · resets "
          "2026-01-12T10:00:00Z] at=2026-01-05T08:50:00Z"},
         {rung("tokens only", {"fixture codex-tokens-only"}, "Tracked without quota",
@@ -71,7 +72,7 @@ TEST(CodexAdapter, RowAndLadderOfEachHome) {
               "Codex local session data exposed token counts, but no rate_limits fields were "
               "found.",
               kCli | kSource | kTokens, {"✓ command codex: BIN/codex", oneSession, noState}),
-         "unknown cli_reported in=640 out=64 cached=128 at=2026-01-05T08:20:00Z"},
+         "unknown cli_reported in=512 out=64 cached=128 at=2026-01-05T08:20:00Z"},
         {rung("limits only",
               {R"(file .codex/sessions/s.jsonl={"timestamp":"2026-01-05T08:00:00Z","payload":)"
                R"({"type":"token_count","info":null,"rate_limits":{"primary":)"
@@ -164,6 +165,62 @@ TEST(CodexAdapter, CandidateOfOneSessionLine) {
     }
 }
 
+// A conversation's tokens are its main thread's and its spawned threads' (each a rollout of its
+// own, naming its parent in its session_meta) added up; a subagent that names no parent never
+// stands for a conversation. The quota is the account's: the newest sample of any thread, kept
+// or archived, is the current one.
+TEST(CodexAdapter, ConversationsAndArchivedThreads) {
+    const std::string day = ".codex/sessions/2026/01/05/rollout-2026-01-05T";
+    const std::string parent = day + "08-00-00-019b8e10-7c2a-7d31-9a4e-5f6b7c8d9e01.jsonl";
+    const std::string child = day + "08-10-00-019b8e22-1f0b-7a55-b2c3-d4e5f6a7b802.jsonl";
+    const std::string review = day + "08-41-00-019b8e30-aaaa-7bbb-8ccc-ddddeeeeff03.jsonl";
+    const std::string weekly =
+        " text=[Weekly 94% remaining · 6% used · resets 2026-01-12T10:00:00Z]";
+    // Twenty newer rollouts of threads that wrote no count yet push the parent out of the
+    // newest ones: it is then looked up by its name.
+    std::vector<std::string> crowded{
+        "fixture codex-subagent-thread", "touch " + parent + "=1767500000",
+        "touch " + review + "=1767500000", "touch " + child + "=1767601000"};
+    for (int i = 0; i < 20; ++i) {
+        const std::string file = ".codex/sessions/2026/01/05/rollout-2026-01-05T08-50-" +
+                                 std::to_string(10 + i) + "-019b8f00-0000-7000-8000-0000000000" +
+                                 std::to_string(10 + i) + ".jsonl";
+        crowded.push_back("file " + file +
+                          R"(={"timestamp":"2026-01-05T08:50:00Z","type":"session_meta",)"
+                          R"("payload":{"id":"x)" +
+                          std::to_string(i) + R"(","source":"exec"}})");
+        crowded.push_back("touch " + file + "=" + std::to_string(1767600000 + i));
+    }
+    const std::vector<std::tuple<std::string, std::vector<std::string>, std::string>> cases{
+        {"spawned thread and a review",
+         {"fixture codex-subagent-thread"},
+         "ok cli_reported used=26 left=74 in=14000 out=2000 cached=35000 label=5h "
+         "resets=2026-01-05T11:00:00Z" +
+             weekly + " at=2026-01-05T08:45:00Z"},
+        {"parent outside the newest rollouts", crowded,
+         "ok cli_reported used=25 left=75 in=14000 out=2000 cached=35000 label=5h "
+         "resets=2026-01-05T11:00:00Z" +
+             weekly + " at=2026-01-05T08:40:00Z"},
+        {"newest sample archived",
+         {"fixture codex-archived-newest"},
+         "ok cli_reported used=40 left=60 in=10000 out=400 cached=2000 label=5h "
+         "resets=2026-01-05T11:00:00Z text=[Weekly 91% remaining · 9% used · resets "
+         "2026-01-12T10:00:00Z] at=2026-01-05T08:50:00Z"},
+    };
+    for (const auto& [what, steps, expected] : cases) {
+        ScratchHome home;
+        home.build(steps);
+        EXPECT_EQ(rowText(adapterFor(home.path()).readUsage().row), expected) << what;
+    }
+    ScratchHome archived;
+    archived.build({"fixture codex-archived-newest"});
+    const auto paths = adapterFor(archived.path()).diagnose().checkedPaths;
+    EXPECT_EQ(std::vector<std::string>(paths.begin() + 1, paths.end()),
+              (std::vector<std::string>{"~/.codex/sessions - found, 1 jsonl files",
+                                        "~/.codex/state_5.sqlite - missing",
+                                        "~/.codex/archived_sessions - found, 1 jsonl files"}));
+}
+
 TEST(CodexAdapter, FolderFromTheEnvironment) {
     const auto home = fixtureHome("codex-home-env");
     const auto moved = adapterFor(home, {{"CODEX_HOME", (home / "elsewhere").string()}});
@@ -173,6 +230,13 @@ TEST(CodexAdapter, FolderFromTheEnvironment) {
               (std::vector<std::string>{"~/elsewhere/sessions - found, 1 jsonl files",
                                         "~/elsewhere/state_5.sqlite - missing"}));
     EXPECT_EQ(adapterFor(home, {{"CODEX_HOME", ""}}).readUsage().row->usage.usedPercent, 5);
+    // CODEX_SQLITE_HOME moves the state database alone.
+    ScratchHome state;
+    state.build({"file db/state_5.sqlite=SQLite format 3"});
+    EXPECT_EQ(adapterFor(state.path(), {{"CODEX_SQLITE_HOME", (state / "db").string()}})
+                  .diagnose()
+                  .checkedPaths.back(),
+              "~/db/state_5.sqlite - found");
 }
 
 } // namespace

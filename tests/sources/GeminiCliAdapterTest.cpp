@@ -9,8 +9,12 @@ namespace {
 
 using namespace korvo::testing;
 
-GeminiCliAdapter adapterFor(const std::filesystem::path& home) {
-    return GeminiCliAdapter(home, {home / "bin"}, fixedClock(fixtureNow()));
+GeminiCliAdapter adapterFor(const std::filesystem::path& home,
+                            std::map<std::string, std::string, std::less<>> env = {}) {
+    // The system settings stay inside the test's home unless a case moves them.
+    env.try_emplace("GEMINI_CLI_SYSTEM_SETTINGS_PATH", (home / "etc/gemini-cli/settings.json").string());
+    return GeminiCliAdapter(home, {home / "bin"}, fixedClock(fixtureNow()),
+                            fixedEnvironment(std::move(env)));
 }
 
 // Each home's row and ladder rung; the warnings, which depend on the settings, are checked below.
@@ -92,7 +96,9 @@ TEST(GeminiCliAdapter, RowAndLadderOfEachHome) {
               "No local Gemini CLI source found", {}, 0, {noCommand, noSettings, noTelemetry}),
          "none"},
     };
-    expectRowsAndRungs(cases, adapterFor, "gemini-cli / Gemini CLI", std::nullopt);
+    expectRowsAndRungs(
+        cases, [](const std::filesystem::path& home) { return adapterFor(home); },
+        "gemini-cli / Gemini CLI", std::nullopt);
 }
 
 // Prompt logging as the CLI decides it: logPrompts by its truth, its default (on) while telemetry
@@ -146,6 +152,114 @@ TEST(GeminiCliAdapter, PromptLoggingSettings) {
                                                 "false before using Korvo telemetry parsing.");
         }
         EXPECT_EQ(d.warnings, warnings);
+    }
+}
+
+// The connector cannot see Gemini's command line, environment or project settings, so the file
+// itself is checked: a record holding prompt, request or response text stops the read, whatever
+// the settings in sight say. The settings in sight resolve as the CLI resolves them: system
+// defaults < user < system settings < GEMINI_TELEMETRY_* variables; GEMINI_CLI_HOME moves the
+// user's folder.
+TEST(GeminiCliAdapter, PromptsWhereverTheyAreLogged) {
+    const std::string tracked = "Local telemetry token data ready";
+    const std::string promptRecord = "Telemetry holds prompt text; collection paused for privacy";
+    const std::string logging = "Telemetry prompt logging is enabled; collection paused for privacy";
+    const std::string row = "unknown cli_reported in=100 out=20 cached=7 label=local telemetry "
+                            "text=[Thought 5 tokens] at=2024-12-05T00:00:03Z";
+    const std::string otlpRecord =
+        R"({"resourceLogs":[{"scopeLogs":[{"logRecords":[{"attributes":[{"key":"event.name",)"
+        R"("value":{"stringValue":"gemini_cli.api_response"}},{"key":"KEY","value":)"
+        R"({"stringValue":"SECRET-PROMPT answer"}}]}]}]}]})";
+    const auto withKey = [&](const std::string& key) {
+        std::string record = otlpRecord;
+        record.replace(record.find("KEY"), 3, key);
+        return "file .gemini/telemetry.log=" + record + "\n" +
+               "{\"resourceMetrics\":[]}\n";
+    };
+    const std::string on = R"({"telemetry":{"enabled":true,"logPrompts":true}})";
+    const std::string off = R"({"telemetry":{"enabled":true,"logPrompts":false}})";
+    using Env = std::map<std::string, std::string, std::less<>>;
+    struct Case {
+        std::string what;
+        std::vector<std::string> steps;
+        Env env;
+        std::string summary;
+        std::string row; // "none" for no row
+    };
+    const std::vector<Case> cases{
+        {"a user prompt record under logPrompts false", {"fixture gemini-prompt-records"}, {},
+         promptRecord, "none"},
+        {"the same telemetry without it", {"fixture gemini-otlp-lines"}, {}, tracked, row},
+        {"system settings turn prompt logging on",
+         {"fixture gemini-otlp-lines", "file etc/gemini-cli/settings.json=" + on}, {}, logging,
+         "none"},
+        {"system settings turn it off over the user's",
+         {"fixture gemini-otlp-lines", "file .gemini/settings.json=" + on,
+          "file etc/gemini-cli/settings.json=" + off},
+         {}, tracked, row},
+        {"system defaults yield to the user's settings",
+         {"fixture gemini-otlp-lines", "file etc/gemini-cli/system-defaults.json=" + on}, {},
+         tracked, row},
+        {"system settings elsewhere",
+         {"fixture gemini-otlp-lines", "file opt/gemini.json=" + on},
+         {{"GEMINI_CLI_SYSTEM_SETTINGS_PATH", "OPT"}}, logging, "none"},
+        {"unreadable system settings", {"fixture gemini-otlp-lines", "file etc/gemini-cli/settings.json={"},
+         {}, "Settings unreadable; collection paused for privacy", "none"},
+        {"the variable turns it on", {"fixture gemini-otlp-lines"},
+         {{"GEMINI_TELEMETRY_LOG_PROMPTS", "1"}}, logging, "none"},
+        {"the variable turns it off", {"fixture gemini-otlp-lines", "file .gemini/settings.json=" + on},
+         {{"GEMINI_TELEMETRY_LOG_PROMPTS", "false"}}, tracked, row},
+        {"the outfile variable",
+         {"dir .gemini", "fixture gemini-otlp-lines", "file .gemini/settings.json=" + off,
+          "file .gemini/moved.log={\"resourceMetrics\":[]}"},
+         {{"GEMINI_TELEMETRY_OUTFILE", "MOVED"}}, "Telemetry file found; token metrics not recognized",
+         "none"},
+        {"GEMINI_CLI_HOME moves the folder",
+         {"file alt/.gemini/settings.json=" + off, "file .gemini/settings.json=" + on},
+         {{"GEMINI_CLI_HOME", "ALT"}}, "Settings found; local telemetry not enabled", "none"},
+        {"GEMINI_CLI_HOME with prompt logging on",
+         {"file alt/.gemini/settings.json=" + on, "file .gemini/settings.json=" + off},
+         {{"GEMINI_CLI_HOME", "ALT"}}, logging, "none"},
+        {"request text", {"file .gemini/settings.json=" + off, withKey("request_text")}, {},
+         promptRecord, "none"},
+        {"response text", {"file .gemini/settings.json=" + off, withKey("response_text")}, {},
+         promptRecord, "none"},
+        {"semantic input messages",
+         {"file .gemini/settings.json=" + off, withKey("gen_ai.input.messages")}, {},
+         promptRecord, "none"},
+        {"tool arguments", {"file .gemini/settings.json=" + off, withKey("function_args")}, {},
+         promptRecord, "none"},
+        {"lengths only", {"file .gemini/settings.json=" + off, withKey("prompt_length")}, {},
+         "Telemetry file found; token metrics not recognized", "none"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchHome home;
+        home.build(c.steps);
+        Env env = c.env;
+        for (auto& [name, value] : env) {
+            if (value == "OPT") {
+                value = (home / "opt/gemini.json").string();
+            } else if (value == "ALT") {
+                value = (home / "alt").string();
+            } else if (value == "MOVED") {
+                value = (home / ".gemini/moved.log").string();
+            }
+        }
+        const auto adapter = adapterFor(home.path(), env);
+        const auto reading = adapter.readUsage();
+        EXPECT_EQ(rowText(reading.row), c.row);
+        const auto d = adapter.diagnose();
+        EXPECT_EQ(d.summary, c.summary);
+        // No prompt text reaches any output.
+        std::string all = rowText(reading.row);
+        for (const auto& line : d.detailLines()) {
+            all += line;
+        }
+        for (const auto& line : d.checkedPaths) {
+            all += line;
+        }
+        EXPECT_EQ(all.find("SECRET-PROMPT"), std::string::npos);
     }
 }
 

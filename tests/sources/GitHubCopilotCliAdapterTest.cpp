@@ -79,6 +79,73 @@ TEST(GitHubCopilotCliAdapter, RowAndLadderOfEachHome) {
             "Korvo parses token metrics only and never reads GitHub tokens"});
 }
 
+// Without any setting, Copilot's own session-state: the newest ended session's tokens (its
+// shutdown segments added up, the input without the cache) and the premium requests, or AI
+// credits, of every segment ended this calendar month. An exporter file with tokens stays the
+// tokens' source; the month's figure, which it lacks, is added to it.
+TEST(GitHubCopilotCliAdapter, SessionStateWithoutAnySetting) {
+    const std::string state = ".copilot/session-state/";
+    const std::string newest = state + "7d3f0a2c-4b1e-4c8a-9f2d-1e6b5a4c3d21/events.jsonl";
+    const std::string older = state + "2a9c8b7d-6e5f-4a3b-8c2d-1e0f9a8b7c65/events.jsonl";
+    const std::string running = state + "0f1e2d3c-4b5a-4968-8776-655443322110/events.jsonl";
+    const std::vector<std::string> fixture{"fixture copilot-session-state",
+                                           "touch " + newest + "=1767603000",
+                                           "touch " + older + "=1767348000"};
+    const auto with = [&](std::vector<std::string> more) {
+        auto steps = fixture;
+        steps.insert(steps.end(), more.begin(), more.end());
+        return steps;
+    };
+    const std::string newestRow = "unknown cli_reported in=33000 out=5000 cached=152000 "
+                                  "text=[Premium requests this month 82.5] at=2026-01-05T08:50:00Z";
+    const std::string shutdownTail =
+        R"(,"id":"x","timestamp":"2026-01-05T08:55:00.000Z","parentId":null})";
+    const std::vector<std::tuple<std::string, std::vector<std::string>, std::string, std::string>>
+        cases{
+            {"two segments and an older session", fixture, "Session token data ready", newestRow},
+            // A session still running has written no figures yet: the newest ended one counts.
+            {"a newer session still running",
+             with({"file " + running +
+                   R"(={"type":"session.start","data":{"sessionId":"0f1e"},"id":"a",)"
+                   R"("timestamp":"2026-01-05T08:58:00.000Z","parentId":null})" "\n"}),
+             "Session token data ready", newestRow},
+            // Newer builds: totals by kind and AI credits.
+            {"AI credits",
+             {"file " + running +
+              R"(={"type":"session.shutdown","data":{"totalNanoAiu":2655750000,"tokenDetails":)"
+              R"({"input":{"tokenCount":10},"cache_read":{"tokenCount":0},"cache_write":)"
+              R"({"tokenCount":21070},"output":{"tokenCount":42}}})" +
+                  shutdownTail + "\n"},
+             "Session token data ready",
+             "unknown cli_reported in=10 out=42 cached=21070 text=[AI credits this month 2.66] "
+             "at=2026-01-05T08:55:00Z"},
+            {"no session ended yet",
+             {"file " + running +
+              R"(={"type":"session.start","data":{},"id":"a","timestamp":"2026-01-05T08:58:00Z"})"
+              "\n"},
+             "Sessions found; none has ended yet", "none"},
+            {"an exporter file beside them",
+             with({"file .korvo/copilot-otel.jsonl="
+                   R"({"name":"gen_ai.client.token.usage","attributes":{"gen_ai.token.type":)"
+                   R"("input"},"value":700})" "\n"}),
+             "OTel token data ready",
+             "unknown cli_reported in=700 label=local OTel text=[Premium requests this month "
+             "82.5] at=2026-01-05T09:00:00Z"},
+        };
+    for (const auto& [what, steps, summary, row] : cases) {
+        ScratchHome home;
+        home.build(steps);
+        const auto adapter = adapterFor(home.path());
+        EXPECT_EQ(rowText(adapter.readUsage().row), row) << what;
+        const auto d = adapter.diagnose();
+        EXPECT_EQ(d.summary, summary) << what;
+    }
+    ScratchHome home;
+    home.build(fixture);
+    EXPECT_EQ(adapterFor(home.path()).diagnose().checkedPaths.back(),
+              "~/.copilot/session-state - found, 2 sessions");
+}
+
 // $COPILOT_HOME moves the configuration folder; blank, it is ignored.
 TEST(GitHubCopilotCliAdapter, ConfigurationFolderFromTheEnvironment) {
     ScratchHome home;

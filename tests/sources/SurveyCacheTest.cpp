@@ -143,5 +143,30 @@ TEST(SurveyCache, WalksWholeAgainAfterItsInterval) {
     EXPECT_TRUE(cache.watching());
 }
 
+// Files a selection leaves out by name are neither counted nor listed, by a whole walk or by a
+// watched survey, however recently they were written.
+TEST(SurveyCache, LeavesOutExcludedNames) {
+    ScratchHome home;
+    home.build({"file p/a/s.jsonl", "touch p/a/s.jsonl=1767600000", "file p/a/sub/journal.jsonl",
+                "touch p/a/sub/journal.jsonl=1767609000", "file p/a/sub/agent-1.jsonl",
+                "touch p/a/sub/agent-1.jsonl=1767601000"});
+    const FileSelection selection{FileSelection::Names{"jsonl"},
+                                  FileSelection::Names{"journal.jsonl"}};
+    const std::vector<std::filesystem::path> expected{home / "p/a/sub/agent-1.jsonl",
+                                                      home / "p/a/s.jsonl"};
+    SurveyCache cache;
+    for (int call = 0; call < 3; ++call) {
+        const FileSurvey whole = surveyFiles(home / "p", selection, 500, 20);
+        const FileSurvey watched = cache.survey(home / "p", selection, 500, 20);
+        EXPECT_EQ(whole.count, 2u) << call;
+        EXPECT_EQ(whole.recent, expected) << call;
+        EXPECT_EQ(watched.count, 2u) << call;
+        EXPECT_EQ(watched.recent, expected) << call;
+        append(home / "p/a/sub/journal.jsonl");
+        ScratchHome::touch(home / "p/a/sub/journal.jsonl", 1767609000 + call);
+    }
+    EXPECT_TRUE(cache.watching());
+}
+
 } // namespace
 } // namespace korvo

@@ -4,9 +4,11 @@
 #include "sources/adapters/DiagnosticLines.h"
 #include "sources/fields/FieldExtraction.h"
 #include "sources/fields/ProviderUsageBuilder.h"
+#include "sources/fields/TokenSum.h"
 #include "sources/io/FileReaders.h"
 
 #include <array>
+#include <set>
 
 namespace korvo {
 
@@ -15,6 +17,45 @@ namespace {
 constexpr std::string_view kCommand = "claude";
 constexpr std::size_t kLogFiles = 20;
 constexpr std::size_t kCountLimit = 500;
+// Subagent transcripts read per conversation at most, the newest first.
+constexpr std::size_t kSubagentFiles = 64;
+
+// Transcripts: JSON Lines files, but not the lifecycle journal kept beside subagent transcripts.
+const FileSelection& transcriptFiles() {
+    static const FileSelection selection{FileSelection::Names{"jsonl"},
+                                         FileSelection::Names{"journal.jsonl"}};
+    return selection;
+}
+
+// One conversation: its main transcript <project>/<session-id>.jsonl and the folder
+// <project>/<session-id>/ below which its subagents' transcripts lie.
+struct Conversation {
+    std::filesystem::path main;
+    std::filesystem::path subagents;
+};
+
+// The conversation that the transcript `file`, found below `projects`, belongs to.
+Conversation conversationOf(const std::filesystem::path& file,
+                            const std::filesystem::path& projects) {
+    const std::filesystem::path relative = file.lexically_relative(projects);
+    auto part = relative.begin();
+    if (relative.empty() || *part == "..") {
+        return {file, {}};
+    }
+    const std::filesystem::path project = projects / *part;
+    if (++part == relative.end()) {
+        return {file, {}}; // a file directly in the projects folder
+    }
+    const std::filesystem::path first = *part;
+    if (++part == relative.end()) {
+        // The main transcript itself.
+        return {file, project / first.stem()};
+    }
+    // Below a session's folder: a subagent's transcript.
+    std::filesystem::path main = project / first;
+    main += ".jsonl";
+    return {main, project / first};
+}
 
 constexpr std::array<std::string_view, 5> kUsedKeys = {
     "used_percentage", "used_percent", "usedPercentage", "usedPercent", "utilization"};
@@ -153,12 +194,19 @@ ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool forDiagnostic) const {
         probe.usageStatus = readBridge(usageStatus_, home_, parser, now, probe.error);
     }
     // Reading usage needs the count only when no source gave a candidate.
-    const FileSurvey logs = projectsSurvey_->survey(projects_, jsonlExtension(),
+    const FileSurvey logs = projectsSurvey_->survey(projects_, transcriptFiles(),
                                                     forDiagnostic ? kCountLimit : 1, kLogFiles);
     probe.logCount = forDiagnostic ? logs.count : 0;
-    // The newest transcript that gives anything is the current session.
+    // The conversation of the newest transcript that gives anything is the current session: a
+    // write to a subagent's transcript is a write to its conversation.
+    std::set<std::filesystem::path> tried;
     for (const auto& file : logs.recent) {
-        if (auto totals = transcripts_->read(file); totals && totals->hasUsefulData()) {
+        const Conversation conversation = conversationOf(file, projects_);
+        if (!tried.insert(conversation.main).second) {
+            continue;
+        }
+        if (auto totals = conversationTotals(conversation.main, conversation.subagents);
+            totals && totals->hasUsefulData()) {
             probe.logs = std::move(totals);
             break;
         }
@@ -166,12 +214,38 @@ ClaudeCodeAdapter::Probe ClaudeCodeAdapter::probe(bool forDiagnostic) const {
     return probe;
 }
 
+std::optional<SanitizedUsageCandidate>
+ClaudeCodeAdapter::conversationTotals(const std::filesystem::path& main,
+                                      const std::filesystem::path& subagents) const {
+    std::optional<SanitizedUsageCandidate> own = transcripts_->read(main);
+    std::optional<SanitizedUsageCandidate> sum;
+    if (own && own->hasTokenData()) {
+        sum = own;
+    }
+    if (!subagents.empty()) {
+        for (const auto& file :
+             surveyFiles(subagents, transcriptFiles(), 1, kSubagentFiles).recent) {
+            const auto part = transcripts_->read(file);
+            if (!part || !part->hasTokenData()) {
+                continue;
+            }
+            if (!sum) {
+                sum = SanitizedUsageCandidate{};
+            }
+            addTokens(*sum, *part);
+        }
+    }
+    // A conversation without API messages gives what its main transcript says otherwise; a
+    // subagent's transcript never speaks for the conversation alone.
+    return sum ? sum : own;
+}
+
 UsageReading ClaudeCodeAdapter::read() const {
     const Probe found = probe(false);
     UsageReading reading =
         readingOf(mergeCandidates({found.bridge, found.usageStatus, found.logs}), found.error);
     if (!reading.row &&
-        projectsSurvey_->survey(projects_, jsonlExtension(), kCountLimit, 0).count > 0) {
+        projectsSurvey_->survey(projects_, transcriptFiles(), kCountLimit, 0).count > 0) {
         reading.row =
             placeholderRow("Local Claude Code logs detected; usage format not recognized yet");
     }

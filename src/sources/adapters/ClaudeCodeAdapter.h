@@ -17,9 +17,9 @@ namespace korvo {
 
 // Claude Code: limit percentages from the status-line bridge file that a hook of the user's
 // configuration writes, then the tool's usage-status file, then the token totals of the newest
-// project conversation transcript. Only sanitized fields leave this class. Copies share one
-// TranscriptTotals, which keeps what was read of each transcript between calls, and one survey of
-// the projects folder.
+// project conversation: its main transcript and the transcripts of the subagents it spawned. Only
+// sanitized fields leave this class. Copies share one TranscriptTotals, which keeps what was read
+// of each transcript between calls, and one survey of the projects folder.
 class ClaudeCodeAdapter final : public LocalToolAdapter {
 public:
     /// The tool's own folder is $CLAUDE_CONFIG_DIR when set and non-empty, else ~/.claude; the
@@ -35,6 +35,11 @@ public:
 private:
     struct Probe;
     Probe probe(bool forDiagnostic) const;
+    // The token totals of one conversation: its main transcript and its subagents' transcripts
+    // below the folder `subagents`, added up.
+    std::optional<SanitizedUsageCandidate>
+    conversationTotals(const std::filesystem::path& main,
+                       const std::filesystem::path& subagents) const;
     AdapterDiagnostic inspect() const override;
     UsageReading read() const override;
 

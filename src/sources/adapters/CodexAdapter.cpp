@@ -4,11 +4,18 @@
 #include "sources/adapters/DiagnosticLines.h"
 #include "sources/fields/FieldExtraction.h"
 #include "sources/fields/ProviderUsageBuilder.h"
+#include "sources/fields/TokenSum.h"
 #include "sources/io/FileReaders.h"
 #include "sources/io/LogScan.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <sys/stat.h>
+#include <unordered_map>
 
 namespace korvo {
 
@@ -18,6 +25,12 @@ constexpr std::string_view kCommand = "codex";
 constexpr std::size_t kSessionFiles = 20;
 constexpr std::size_t kSessionLines = 200;
 constexpr std::size_t kCountLimit = 500;
+// A rollout's first line, its session_meta, carries the thread's instructions: a long line.
+constexpr std::uintmax_t kMetaLineLimit = 1'048'576;
+// Entries looked at at most when a parent thread's rollout is looked for by its name.
+constexpr std::size_t kLookupEntries = 50'000;
+// Parent links followed at most from a thread to the conversation's main thread.
+constexpr int kMaxDepth = 16;
 
 constexpr std::array<std::string_view, 2> kUsedKeys = {"used_percent", "usedPercent"};
 
@@ -117,7 +130,9 @@ CodexAdapter::CodexAdapter(std::filesystem::path home,
                            const Environment& environment)
     : LocalToolAdapter("codex", "Codex CLI", std::move(home), std::move(searchPaths),
                        std::move(clock)),
-      sessionsSurvey_(std::make_shared<SurveyCache>(clock_)) {
+      sessionsSurvey_(std::make_shared<SurveyCache>(clock_)),
+      archivedSurvey_(std::make_shared<SurveyCache>(clock_)),
+      threads_(std::make_shared<CodexThreads>()) {
     std::filesystem::path codexHome = home_ / ".codex";
     if (environment) {
         if (const auto configured = environment("CODEX_HOME"); configured && !configured->empty()) {
@@ -125,7 +140,17 @@ CodexAdapter::CodexAdapter(std::filesystem::path home,
         }
     }
     sessions_ = codexHome / "sessions";
-    state_ = codexHome / "state_5.sqlite";
+    // Archiving a thread moves its rollout here.
+    archived_ = codexHome / "archived_sessions";
+    // CODEX_SQLITE_HOME moves the state database, and only it.
+    std::filesystem::path sqliteHome = codexHome;
+    if (environment) {
+        if (const auto configured = environment("CODEX_SQLITE_HOME");
+            configured && !configured->empty()) {
+            sqliteHome = *configured;
+        }
+    }
+    state_ = sqliteHome / "state_5.sqlite";
 }
 
 std::optional<std::string> CodexAdapter::windowLabelFromMinutes(double minutes) {
@@ -177,6 +202,12 @@ LogLineOutcome CodexAdapter::readSessionLine(simdjson::dom::parser& parser,
         candidate.outputTokens = numberMember(*tokens, {"output_tokens", "outputTokens"});
         candidate.cachedInputTokens =
             numberMember(*tokens, {"cached_input_tokens", "cachedInputTokens"});
+        // The tool's input count includes the cached input; the row's input is the part that
+        // was not read from the cache, as the tool's own display shows it.
+        if (candidate.inputTokens && candidate.cachedInputTokens) {
+            candidate.inputTokens =
+                std::max(0.0, *candidate.inputTokens - *candidate.cachedInputTokens);
+        }
     }
 
     const auto limits = firstObjectMember(root, {"rate_limits", "rateLimits"});
@@ -232,19 +263,211 @@ LogLineOutcome CodexAdapter::readSessionLine(simdjson::dom::parser& parser,
     return outcome;
 }
 
+CodexAdapter::Rollouts CodexAdapter::rollouts(std::size_t countLimit,
+                                              std::size_t recentLimit) const {
+    const FileSurvey kept =
+        sessionsSurvey_->survey(sessions_, jsonlExtension(), countLimit, recentLimit);
+    const FileSurvey archived =
+        archivedSurvey_->survey(archived_, jsonlExtension(), countLimit, recentLimit);
+    Rollouts found{{}, kept.count, archived.count};
+    if (archived.recent.empty()) {
+        found.recent = kept.recent;
+        return found;
+    }
+    // Both lists are newest first: merged by modification time, kept rollouts first on a tie.
+    const auto modified = [](const std::filesystem::path& file) {
+        struct stat info {};
+        if (::stat(file.c_str(), &info) != 0) {
+            return std::pair<long long, long>{std::numeric_limits<long long>::min(), 0};
+        }
+        return std::pair<long long, long>{info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+    };
+    std::vector<std::pair<std::pair<long long, long>, const std::filesystem::path*>> all;
+    for (const auto* list : {&kept.recent, &archived.recent}) {
+        for (const auto& file : *list) {
+            all.emplace_back(modified(file), &file);
+        }
+    }
+    std::stable_sort(all.begin(), all.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (std::size_t i = 0; i < all.size() && i < recentLimit; ++i) {
+        found.recent.push_back(*all[i].second);
+    }
+    return found;
+}
+
 std::optional<SanitizedUsageCandidate>
 CodexAdapter::sessionCandidate(const std::vector<std::filesystem::path>& files, Instant now) const {
     simdjson::dom::parser parser;
-    return newestLogCandidate(files, kSessionLines, parser, &CodexAdapter::readSessionLine, now);
+    std::vector<LogSamples> samples =
+        newestLogSamples(files, kSessionLines, parser, &CodexAdapter::readSessionLine, now);
+
+    // Each rollout's thread, and the conversation (its main thread) it belongs to. A rollout
+    // that names no thread is a conversation of its own.
+    std::vector<CodexThread> threads;
+    std::unordered_map<std::string, std::string> parents;
+    threads.reserve(files.size());
+    for (const auto& file : files) {
+        threads.push_back(threads_->identify(file, kMetaLineLimit));
+        if (!threads.back().id.empty()) {
+            parents.emplace(threads.back().id, threads.back().parentId);
+        }
+    }
+    const auto mainThreadOf = [&](const CodexThread& thread) {
+        std::string id = thread.parentId.empty() ? thread.id : thread.parentId;
+        for (int depth = 0; depth < kMaxDepth; ++depth) {
+            const auto parent = parents.find(id);
+            if (parent == parents.end() || parent->second.empty()) {
+                break;
+            }
+            id = parent->second;
+        }
+        return id;
+    };
+    struct Conversation {
+        std::string mainThread; // empty for a rollout that names no thread
+        std::vector<std::size_t> members;
+        bool mainFound = false;
+        std::optional<Instant> newest; // time of the newest token count of any member
+        std::size_t order = 0;         // place of its newest rollout in `files`
+    };
+    std::vector<Conversation> conversations;
+    std::unordered_map<std::string, std::size_t> byMain;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const CodexThread& thread = threads[i];
+        if (thread.subagent && thread.parentId.empty()) {
+            continue; // a subagent whose conversation is not named never stands for one
+        }
+        std::size_t index = conversations.size();
+        if (thread.id.empty()) {
+            conversations.push_back({{}, {}, true, {}, i});
+        } else {
+            const std::string main = mainThreadOf(thread);
+            const auto [at, added] = byMain.emplace(main, conversations.size());
+            if (added) {
+                conversations.push_back({main, {}, false, {}, i});
+            }
+            index = at->second;
+        }
+        Conversation& conversation = conversations[index];
+        conversation.members.push_back(i);
+        conversation.mainFound = conversation.mainFound || thread.id == conversation.mainThread;
+    }
+
+    // The files whose samples are used are checked to be text before they count; one that is
+    // not gives nothing, and the choice is made again without it.
+    for (;;) {
+        // The quota windows are the account's: the newest sample of any thread is the current
+        // one (the first of equally new ones).
+        std::optional<std::size_t> quotaFile;
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const auto& limits = samples[i].limits;
+            if (limits &&
+                (!quotaFile || (limits->observedAt &&
+                                (!samples[*quotaFile].limits->observedAt ||
+                                 *limits->observedAt > *samples[*quotaFile].limits->observedAt)))) {
+                quotaFile = i;
+            }
+        }
+        // The newest conversation: the one with the newest token count, then the newest rollout.
+        for (auto& conversation : conversations) {
+            conversation.newest.reset();
+            for (const std::size_t member : conversation.members) {
+                const auto& tokens = samples[member].tokens;
+                if (tokens && tokens->observedAt &&
+                    (!conversation.newest || *tokens->observedAt > *conversation.newest)) {
+                    conversation.newest = tokens->observedAt;
+                }
+            }
+        }
+        std::vector<const Conversation*> order;
+        for (const auto& conversation : conversations) {
+            order.push_back(&conversation);
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [](const Conversation* a, const Conversation* b) {
+                             if (a->newest && b->newest && *a->newest != *b->newest) {
+                                 return *a->newest > *b->newest;
+                             }
+                             if (a->newest.has_value() != b->newest.has_value()) {
+                                 return a->newest.has_value();
+                             }
+                             return a->order < b->order;
+                         });
+        const Conversation* chosen = nullptr;
+        for (const Conversation* conversation : order) {
+            if (std::any_of(conversation->members.begin(), conversation->members.end(),
+                            [&](std::size_t member) { return samples[member].tokens; })) {
+                chosen = conversation;
+                break;
+            }
+        }
+        std::vector<std::size_t> used;
+        if (quotaFile) {
+            used.push_back(*quotaFile);
+        }
+        if (chosen) {
+            for (const std::size_t member : chosen->members) {
+                used.push_back(member);
+            }
+        }
+        bool dropped = false;
+        for (const std::size_t file : used) {
+            if (!samples[file].unchecked) {
+                continue;
+            }
+            if (logTailIsText(files[file], kSessionLines)) {
+                samples[file].unchecked = false;
+            } else {
+                samples[file] = LogSamples{};
+                dropped = true;
+            }
+        }
+        if (dropped) {
+            continue;
+        }
+
+        std::optional<SanitizedUsageCandidate> sum;
+        const auto add = [&sum](const LogSamples& part) {
+            if (part.tokens) {
+                if (!sum) {
+                    sum = SanitizedUsageCandidate{};
+                }
+                addTokens(*sum, *part.tokens);
+            }
+        };
+        if (chosen) {
+            for (const std::size_t member : chosen->members) {
+                add(samples[member]);
+            }
+            if (!chosen->mainFound) {
+                // The main thread's rollout is older than the newest ones: looked up by its name.
+                if (const auto main = threads_->findRollout(chosen->mainThread,
+                                                            {sessions_, archived_}, kLookupEntries);
+                    main && logTailIsText(*main, kSessionLines)) {
+                    add(newestLogSamples({*main}, kSessionLines, parser,
+                                         &CodexAdapter::readSessionLine, now)
+                            .front());
+                }
+            }
+        }
+        LogSamples result;
+        if (quotaFile) {
+            result.limits = samples[*quotaFile].limits;
+        }
+        result.tokens = std::move(sum);
+        return result.merged();
+    }
 }
 
 UsageReading CodexAdapter::read() const {
-    UsageReading reading = readingOf(sessionCandidate(
-        sessionsSurvey_->survey(sessions_, jsonlExtension(), 1, kSessionFiles).recent, clock_()));
-    if (!reading.row &&
-        (sessionsSurvey_->survey(sessions_, jsonlExtension(), kCountLimit, 0).count > 0 ||
-         existsAsNonDirectory(state_))) {
-        reading.row = placeholderRow("Local Codex state detected; usage format not recognized yet");
+    UsageReading reading = readingOf(sessionCandidate(rollouts(1, kSessionFiles).recent, clock_()));
+    if (!reading.row) {
+        const Rollouts all = rollouts(kCountLimit, 0);
+        if (all.sessionCount > 0 || all.archivedCount > 0 || existsAsNonDirectory(state_)) {
+            reading.row =
+                placeholderRow("Local Codex state detected; usage format not recognized yet");
+        }
     }
     return reading;
 }
@@ -256,9 +479,8 @@ AdapterDiagnostic CodexAdapter::inspect() const {
         "Only sanitized usage fields are collected",
     });
     const std::optional<std::filesystem::path> executable = findExecutable(kCommand, searchPaths_);
-    const FileSurvey sessions =
-        sessionsSurvey_->survey(sessions_, jsonlExtension(), kCountLimit, kSessionFiles);
-    const std::size_t sessionCount = sessions.count;
+    const Rollouts sessions = rollouts(kCountLimit, kSessionFiles);
+    const std::size_t sessionCount = sessions.sessionCount + sessions.archivedCount;
     const bool stateExists = existsAsNonDirectory(state_);
     const std::optional<SanitizedUsageCandidate> session =
         sessionCandidate(sessions.recent, clock_());
@@ -289,10 +511,15 @@ AdapterDiagnostic CodexAdapter::inspect() const {
 
     diagnostic.checkedPaths = {
         commandCheckLine(kCommand, executable),
-        displayPath(sessions_, home_) + (sessionCount > 0 ? " - found, " : " - missing, ") +
-            std::to_string(sessionCount) + " jsonl files",
+        displayPath(sessions_, home_) +
+            (sessions.sessionCount > 0 ? " - found, " : " - missing, ") +
+            std::to_string(sessions.sessionCount) + " jsonl files",
         displayPath(state_, home_) + (stateExists ? " - found" : " - missing"),
     };
+    if (sessions.archivedCount > 0) {
+        diagnostic.checkedPaths.push_back(displayPath(archived_, home_) + " - found, " +
+                                          std::to_string(sessions.archivedCount) + " jsonl files");
+    }
     return diagnostic;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Clock.h"
+#include "sources/adapters/CodexThreads.h"
 #include "sources/adapters/LocalToolAdapter.h"
 #include "sources/fields/SanitizedUsageCandidate.h"
 #include "sources/io/Environment.h"
@@ -17,8 +18,10 @@
 
 namespace korvo {
 
-// Codex CLI: token counts and both quota windows from the token-count events of the newest
-// session logs. The state database is only checked for presence; the credential file is never
+// Codex CLI: both quota windows from the newest token-count event of the newest rollouts, kept
+// or archived (the windows are the account's, whichever thread wrote them), and the token counts
+// of the newest conversation: its main thread and the subagent threads it spawned, each a rollout
+// of its own. The state database is only checked for presence; the credential file is never
 // opened.
 class CodexAdapter final : public LocalToolAdapter {
 public:
@@ -28,6 +31,7 @@ public:
                  const Environment& environment = processEnvironment());
 
     const std::filesystem::path& sessionsPath() const { return sessions_; }
+    const std::filesystem::path& archivedSessionsPath() const { return archived_; }
     const std::filesystem::path& statePath() const { return state_; }
 
     /// The candidate of one session log line read at `now`; `paddedLine` must be followed by
@@ -47,10 +51,21 @@ private:
                                           std::string_view paddedLine, Instant now);
     std::optional<SanitizedUsageCandidate>
     sessionCandidate(const std::vector<std::filesystem::path>& files, Instant now) const;
+    // The newest rollouts of both folders, newest first, and how many each folder holds (counted
+    // up to `countLimit`).
+    struct Rollouts {
+        std::vector<std::filesystem::path> recent;
+        std::size_t sessionCount = 0;
+        std::size_t archivedCount = 0;
+    };
+    Rollouts rollouts(std::size_t countLimit, std::size_t recentLimit) const;
 
     std::filesystem::path sessions_;
+    std::filesystem::path archived_;
     std::filesystem::path state_;
     std::shared_ptr<SurveyCache> sessionsSurvey_;
+    std::shared_ptr<SurveyCache> archivedSurvey_;
+    std::shared_ptr<CodexThreads> threads_;
 };
 
 } // namespace korvo

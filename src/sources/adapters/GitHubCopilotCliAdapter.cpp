@@ -1,14 +1,19 @@
 #include "sources/adapters/GitHubCopilotCliAdapter.h"
 
 #include "sources/fields/ProviderUsageBuilder.h"
+#include "sources/fields/TokenSum.h"
 #include "sources/io/FileReaders.h"
 #include "sources/otel/OTelTokenTotal.h"
 #include "sources/otel/TelemetryDocuments.h"
 
 #include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <set>
 #include <simdjson.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace korvo {
@@ -18,6 +23,29 @@ constexpr std::array<std::string_view, 1> kMetricNames{"gen_ai.client.token.usag
 constexpr std::string_view kWindowLabel = "local OTel";
 constexpr std::string_view kEnvironmentVariable = "COPILOT_OTEL_FILE_EXPORTER_PATH";
 constexpr std::size_t kMaxDocuments = 2'000;
+// Sessions read at most for the month's premium requests, the newest first.
+constexpr std::size_t kMonthSessions = 100;
+constexpr std::size_t kSessionCountLimit = 500;
+
+// Events files only: a session folder keeps other files beside them.
+const FileSelection& eventFiles() {
+    static const FileSelection selection{FileSelection::Names{"jsonl"}};
+    return selection;
+}
+
+// "82.5", "3", "0.33": at most two decimals, no trailing zeros.
+std::string shortNumber(double value) {
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%.2f", std::round(value * 100) / 100);
+    std::string text(buffer);
+    while (text.back() == '0') {
+        text.pop_back();
+    }
+    if (text.back() == '.') {
+        text.pop_back();
+    }
+    return text == "-0" ? "0" : text;
+}
 
 bool isFileNotDirectory(const std::filesystem::path& path) {
     std::error_code error;
@@ -65,7 +93,9 @@ GitHubCopilotCliAdapter::GitHubCopilotCliAdapter(
     : LocalToolAdapter("github-copilot-cli", "GitHub Copilot CLI", std::move(home),
                        std::move(searchPaths), std::move(clock)),
       config_(home_ / ".copilot"), environment_(std::move(environment)),
-      explicitOTelFile_(std::move(explicitOTelFile)) {
+      explicitOTelFile_(std::move(explicitOTelFile)),
+      sessionsSurvey_(std::make_shared<SurveyCache>(clock_)),
+      sessions_(std::make_shared<CopilotSessions>()) {
     if (environment_) {
         if (const auto configured = environment_("COPILOT_HOME")) {
             if (const std::string folder = trimmed(*configured); !folder.empty()) {
@@ -73,6 +103,72 @@ GitHubCopilotCliAdapter::GitHubCopilotCliAdapter(
             }
         }
     }
+    sessionState_ = config_ / "session-state";
+}
+
+GitHubCopilotCliAdapter::SessionUsage
+GitHubCopilotCliAdapter::readSessions(std::size_t countLimit) const {
+    SessionUsage usage;
+    const FileSurvey survey =
+        sessionsSurvey_->survey(sessionState_, eventFiles(), countLimit, kMonthSessions);
+    usage.sessionCount = survey.count;
+    const Instant now = clock_();
+    const auto monthStart = [&] {
+        using namespace std::chrono;
+        const year_month_day today{floor<days>(now)};
+        return Instant(sys_days{today.year() / today.month() / 1});
+    }();
+    std::optional<double> premium;
+    std::optional<double> nanoAiu;
+    for (const auto& file : survey.recent) {
+        if (file.filename() != "events.jsonl") {
+            continue;
+        }
+        struct stat info {};
+        if (::stat(file.c_str(), &info) != 0) {
+            continue;
+        }
+        const Instant modified = instantFromUnixSeconds(info.st_mtim.tv_sec);
+        const bool thisMonth = modified + std::chrono::seconds(1) >= monthStart;
+        if (!thisMonth && usage.candidate) {
+            break; // older sessions hold nothing of this month, and the newest one is known
+        }
+        const std::vector<CopilotShutdown> shutdowns = sessions_->read(file);
+        if (shutdowns.empty()) {
+            continue;
+        }
+        usage.anyShutdown = true;
+        // A resumed session ends once per segment: the segments add up.
+        if (!usage.candidate) {
+            SanitizedUsageCandidate sum;
+            for (const auto& shutdown : shutdowns) {
+                addTokens(sum, shutdown.tokens);
+            }
+            usage.candidate = sum;
+        }
+        for (const auto& shutdown : shutdowns) {
+            if (!shutdown.at || *shutdown.at < monthStart || *shutdown.at > now) {
+                continue;
+            }
+            if (shutdown.premiumRequests) {
+                premium = premium.value_or(0) + *shutdown.premiumRequests;
+            }
+            if (shutdown.nanoAiu) {
+                nanoAiu = nanoAiu.value_or(0) + *shutdown.nanoAiu;
+            }
+        }
+    }
+    if (usage.candidate) {
+        if (premium) {
+            usage.candidate->remainingText = "Premium requests this month " + shortNumber(*premium);
+        } else if (nanoAiu) {
+            usage.candidate->remainingText = "AI credits this month " + shortNumber(*nanoAiu / 1e9);
+        }
+        if (!usage.candidate->hasUsefulData()) {
+            usage.candidate.reset();
+        }
+    }
+    return usage;
 }
 
 std::vector<GitHubCopilotCliAdapter::ExporterCandidate>
@@ -119,7 +215,15 @@ std::optional<SanitizedUsageCandidate> GitHubCopilotCliAdapter::readExporterFile
 }
 
 UsageReading GitHubCopilotCliAdapter::read() const {
-    return readingOf(readExporterFiles());
+    std::optional<SanitizedUsageCandidate> exported = readExporterFiles();
+    std::optional<SanitizedUsageCandidate> sessions = readSessions(1).candidate;
+    if (exported && exported->hasTokenData()) {
+        if (sessions && sessions->remainingText && !exported->remainingText) {
+            exported->remainingText = sessions->remainingText;
+        }
+        return readingOf(exported);
+    }
+    return readingOf(sessions ? sessions : exported);
 }
 
 AdapterDiagnostic GitHubCopilotCliAdapter::inspect() const {
@@ -143,18 +247,29 @@ AdapterDiagnostic GitHubCopilotCliAdapter::inspect() const {
                                  (exists ? " - found, " : " - missing, ") + candidate.label);
     }
 
+    const SessionUsage sessions = readSessions(kSessionCountLimit);
+    const bool sessionTokens = sessions.candidate && sessions.candidate->hasTokenData();
+
     AdapterDiagnostic d;
     d.id = id();
     d.displayName = displayName();
     d.cliInstalled = cli.has_value();
-    d.usageSourceFound = configFound || anyFileExists;
-    d.tokenDataFound = tokenCountFound;
+    d.usageSourceFound = configFound || anyFileExists || sessions.sessionCount > 0;
+    d.tokenDataFound = tokenCountFound || sessionTokens;
     settleDiagnostic(
         d,
         {
-            {d.tokenDataFound, tracking::withoutQuota, "OTel token data ready",
+            {tokenCountFound, tracking::withoutQuota, "OTel token data ready",
              "Copilot OTel exposes token usage; remaining premium requests are account-level "
              "and not available from this local file."},
+            {sessionTokens, tracking::withoutQuota, "Session token data ready",
+             "Copilot writes each session's tokens and premium requests to its session-state "
+             "folder when the session ends; remaining premium requests are account-level and "
+             "not available locally."},
+            {sessions.sessionCount > 0 && !sessions.anyShutdown, tracking::noUsageData,
+             "Sessions found; none has ended yet",
+             "Copilot writes a session's usage to its events.jsonl only when the session ends "
+             "(/exit or Ctrl+D; /new does not write it)."},
             {anyFileExists, tracking::parserNeedsSample,
              "OTel file found; token metrics not recognized",
              "Korvo found a Copilot OTel file, but no gen_ai.client.token.usage metrics."},
@@ -170,6 +285,10 @@ AdapterDiagnostic GitHubCopilotCliAdapter::inspect() const {
     d.checkedPaths.push_back(displayPath(config_, home_) +
                              (configFound ? " - found" : " - missing"));
     d.checkedPaths.insert(d.checkedPaths.end(), candidateLines.begin(), candidateLines.end());
+    if (sessions.sessionCount > 0) {
+        d.checkedPaths.push_back(displayPath(sessionState_, home_) + " - found, " +
+                                 std::to_string(sessions.sessionCount) + " sessions");
+    }
     d.warnings = {"Set COPILOT_OTEL_FILE_EXPORTER_PATH to enable local token metrics",
                   "Keep OTEL_INSTRUMENTATION_GENAI_CAPTURE_MESSAGE_CONTENT unset or false",
                   "Korvo parses token metrics only and never reads GitHub tokens"};

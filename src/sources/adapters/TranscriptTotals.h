@@ -46,7 +46,7 @@ public:
     /// Bytes read at a time; a longer line is read whole.
     static constexpr std::size_t kChunkBytes = 128 * 1024;
     /// Files whose state is kept at most; the least recently read is dropped beyond that.
-    static constexpr std::size_t kKeptFiles = 32;
+    static constexpr std::size_t kKeptFiles = 128;
     /// Message ids remembered per file; the oldest is forgotten beyond that (a message's lines
     /// follow one another, so only a very old one could come back).
     static constexpr std::size_t kKeptMessages = 65'536;

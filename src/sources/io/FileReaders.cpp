@@ -54,7 +54,7 @@ std::unique_ptr<char[]> paddedBuffer(std::size_t size) {
 // returned.
 class TreeWalk {
 public:
-    TreeWalk(const std::set<std::string, std::less<>>& wanted, std::size_t countCap, bool wantTimes)
+    TreeWalk(const FileSelection& wanted, std::size_t countCap, bool wantTimes)
         : wanted_(wanted), countCap_(countCap), wantTimes_(wantTimes) {}
 
     // Walks `root`, which may itself be a link to a directory.
@@ -168,7 +168,7 @@ private:
         return keepGoing;
     }
 
-    const std::set<std::string, std::less<>>& wanted_;
+    const FileSelection& wanted_;
     const std::size_t countCap_;
     const bool wantTimes_;
     std::string root_;
@@ -251,6 +251,44 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path,
         return std::nullopt;
     }
     bytes.resize(static_cast<std::size_t>(got));
+    return bytes;
+}
+
+std::optional<std::string> readFirstLine(const std::filesystem::path& path,
+                                         std::uintmax_t maxBytes) {
+    FileDescriptor fd(openForReading(path));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size < 0) {
+        return std::nullopt;
+    }
+    const auto size = std::min(static_cast<std::uintmax_t>(info.st_size), maxBytes);
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(size) + kParsePadding);
+    // Most first lines are short: read a little first, the rest only when no break came.
+    std::size_t done = 0;
+    for (std::size_t step = 16 * 1024; done < size; step *= 4) {
+        const auto want = static_cast<std::size_t>(std::min<std::uintmax_t>(step, size - done));
+        bytes.resize(done + want);
+        const long long got = readAt(fd.get(), bytes.data() + done, want, static_cast<off_t>(done));
+        if (got < 0) {
+            return std::nullopt;
+        }
+        const auto* newline = static_cast<const char*>(
+            std::memchr(bytes.data() + done, '\n', static_cast<std::size_t>(got)));
+        done += static_cast<std::size_t>(got);
+        if (newline != nullptr) {
+            bytes.resize(static_cast<std::size_t>(newline - bytes.data()));
+            return bytes;
+        }
+        if (static_cast<std::size_t>(got) < want) {
+            break;
+        }
+    }
+    bytes.resize(done);
+    if (done < static_cast<std::uintmax_t>(info.st_size)) {
+        return std::nullopt; // the line runs on past the bound
+    }
     return bytes;
 }
 
@@ -337,10 +375,9 @@ bool existsAsNonDirectory(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-FileSurvey surveyFiles(const std::filesystem::path& directory,
-                       const std::set<std::string, std::less<>>& extensions, std::size_t countLimit,
-                       std::size_t recentLimit) {
-    TreeWalk walk(extensions, std::max<std::size_t>(countLimit, 1), recentLimit > 0);
+FileSurvey surveyFiles(const std::filesystem::path& directory, const FileSelection& selection,
+                       std::size_t countLimit, std::size_t recentLimit) {
+    TreeWalk walk(selection, std::max<std::size_t>(countLimit, 1), recentLimit > 0);
     walk.run(directory.native());
     FileSurvey survey;
     survey.count = walk.count();

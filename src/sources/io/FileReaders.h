@@ -4,6 +4,8 @@
 // directory. Every reader turns a missing path, a wrong file kind, an oversized or unreadable
 // file into an absent result or an empty list; nothing throws, nothing is written or locked.
 
+#include "sources/io/FileSelection.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -37,6 +39,12 @@ std::string displayPath(const std::filesystem::path& path, const std::filesystem
 /// kParsePadding spare bytes so that it can be parsed without another copy.
 std::optional<std::string> readSmallFile(const std::filesystem::path& path,
                                          std::uintmax_t maxBytes = kSmallFileLimit);
+
+/// The first line of a regular file (without its line break) when it ends within the first
+/// `maxBytes` bytes, or the whole file when it is shorter and holds no line break. The string's
+/// capacity leaves kParsePadding spare bytes.
+std::optional<std::string> readFirstLine(const std::filesystem::path& path,
+                                         std::uintmax_t maxBytes);
 
 /// Who checks that the lines of a tail are valid UTF-8.
 enum class Utf8Check {
@@ -82,17 +90,16 @@ const std::set<std::string, std::less<>>& jsonlExtension();
 bool existsAsNonDirectory(const std::filesystem::path& path);
 
 /// What one walk of a log folder finds among the regular files below `directory` (recursively,
-/// hidden entries included, directory symlinks never followed) whose lower-cased extension,
-/// without the dot, is in `extensions`: how many there are, counting up to `countLimit` (at least
-/// 1), and up to `recentLimit` of them, most recently modified first (files modified at the same
-/// moment keep the order in which the walk met them). Without `recentLimit` the walk stops once
-/// the count is reached. A missing path or a non-directory gives nothing.
+/// hidden entries included, directory symlinks never followed) that `selection` takes: how many
+/// there are, counting up to `countLimit` (at least 1), and up to `recentLimit` of them, most
+/// recently modified first (files modified at the same moment keep the order in which the walk met
+/// them). Without `recentLimit` the walk stops once the count is reached. A missing path or a
+/// non-directory gives nothing.
 struct FileSurvey {
     std::size_t count = 0;
     std::vector<std::filesystem::path> recent;
 };
-FileSurvey surveyFiles(const std::filesystem::path& directory,
-                       const std::set<std::string, std::less<>>& extensions, std::size_t countLimit,
-                       std::size_t recentLimit);
+FileSurvey surveyFiles(const std::filesystem::path& directory, const FileSelection& selection,
+                       std::size_t countLimit, std::size_t recentLimit);
 
 } // namespace korvo

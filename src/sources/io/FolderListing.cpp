@@ -30,6 +30,11 @@ bool hasWantedExtension(std::string_view name, const std::set<std::string, std::
     return wanted.find(std::string_view(lower.data(), extension.size())) != wanted.end();
 }
 
+bool FileSelection::takes(std::string_view name) const {
+    return hasWantedExtension(name, extensions) &&
+           (excludedNames.empty() || excludedNames.find(name) == excludedNames.end());
+}
+
 FileTime modificationTime(int dirFd, const char* name, const struct stat* known) {
     struct stat own {};
     if (known == nullptr && ::fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) == 0) {

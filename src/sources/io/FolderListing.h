@@ -5,6 +5,8 @@
 // extension. The one-off walk and the watched survey both list folders through here, so that
 // they see a tree the same way.
 
+#include "sources/io/FileSelection.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <dirent.h>
@@ -93,12 +95,12 @@ template <typename Visit> void forEachEntry(int fd, std::vector<char>& buffer, V
 }
 
 // Lists the open directory `fd`: `onFolder(name)` for each subfolder, `onFile(name, known)` for
-// each regular file with a wanted extension (`known` is its metadata when the listing had to read
+// each regular file that `wanted` takes (`known` is its metadata when the listing had to read
 // it, else null), in the order the system lists them, until either returns false. Returns false
 // when stopped.
 template <typename OnFolder, typename OnFile>
-bool listFolder(int fd, std::vector<char>& buffer, const std::set<std::string, std::less<>>& wanted,
-                OnFolder&& onFolder, OnFile&& onFile) {
+bool listFolder(int fd, std::vector<char>& buffer, const FileSelection& wanted, OnFolder&& onFolder,
+                OnFile&& onFile) {
     bool keepGoing = true;
     forEachEntry(fd, buffer, [&](const char* name, unsigned char type) {
         struct stat info {};
@@ -112,7 +114,7 @@ bool listFolder(int fd, std::vector<char>& buffer, const std::set<std::string, s
         }
         if (type == DT_DIR) {
             keepGoing = onFolder(name);
-        } else if (type == DT_REG && hasWantedExtension(name, wanted)) {
+        } else if (type == DT_REG && wanted.takes(name)) {
             keepGoing = onFile(name, known);
         }
         return keepGoing;

@@ -36,48 +36,110 @@ using QuotaFields =
 using TokenFields = FieldSet<&Candidate::inputTokens, &Candidate::outputTokens,
                              &Candidate::cachedInputTokens, &Candidate::costUsd>;
 
-// The newest quota sample and the newest token sample seen so far.
-struct Kept {
-    std::optional<Candidate> limits;
-    std::optional<Candidate> tokens;
-
-    bool operator==(const Kept&) const = default;
-
-    void add(const Candidate& line) {
-        if (Candidate quota = QuotaFields::only(line); quota.hasUsefulData()) {
-            limits = preferNewer(limits, quota);
-        }
-        if (Candidate counts = TokenFields::only(line); counts.hasTokenData()) {
-            tokens = preferNewer(tokens, counts);
-        }
-    }
-
-    std::optional<Candidate> merged() const {
-        if (!limits || !tokens) {
-            return limits ? limits : tokens;
-        }
-        Candidate both = *limits;
-        TokenFields::copy(both, *tokens);
-        if (tokens->observedAt && (!both.observedAt || *tokens->observedAt > *both.observedAt)) {
-            both.observedAt = tokens->observedAt;
-        }
-        return both;
-    }
-};
-
 } // namespace
+
+void LogSamples::add(const Candidate& line) {
+    if (Candidate quota = QuotaFields::only(line); quota.hasUsefulData()) {
+        limits = preferNewer(limits, quota);
+    }
+    if (Candidate counts = TokenFields::only(line); counts.hasTokenData()) {
+        tokens = preferNewer(tokens, counts);
+    }
+}
+
+void LogSamples::add(const LogSamples& later) {
+    if (later.limits) {
+        limits = preferNewer(limits, *later.limits);
+    }
+    if (later.tokens) {
+        tokens = preferNewer(tokens, *later.tokens);
+    }
+}
+
+std::optional<Candidate> LogSamples::merged() const {
+    if (!limits || !tokens) {
+        return limits ? limits : tokens;
+    }
+    Candidate both = *limits;
+    TokenFields::copy(both, *tokens);
+    if (tokens->observedAt && (!both.observedAt || *tokens->observedAt > *both.observedAt)) {
+        both.observedAt = tokens->observedAt;
+    }
+    return both;
+}
+
+std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path>& files,
+                                         std::size_t maxLines, simdjson::dom::parser& parser,
+                                         LogLineReader readLine, Instant now) {
+    std::vector<LogSamples> samples(files.size());
+    // The newest samples of all files so far: a file that changes them is likely to be used, and
+    // is checked while its lines are at hand.
+    LogSamples newest;
+    for (std::size_t index = 0; index < files.size(); ++index) {
+        // The parser validates every line it reads, so the reader need not check the window.
+        const TailLines lines = readTailLines(files[index], maxLines, Utf8Check::leaveToParser);
+        if (lines.empty()) {
+            continue;
+        }
+        LogSamples kept;
+        bool invalidText = false;
+        for (const std::string_view line : lines) {
+            // Most lines of a conversation log hold text and no usage key: they need no parse.
+            if (!mayHoldUsefulKey(line)) {
+                continue;
+            }
+            LogLineOutcome outcome = readLine(parser, line, now);
+            if (outcome.invalidText) {
+                invalidText = true;
+                break;
+            }
+            if (outcome.candidate) {
+                kept.add(*outcome.candidate);
+            }
+        }
+        if (invalidText || (!kept.limits && !kept.tokens)) {
+            continue;
+        }
+        LogSamples next = newest;
+        next.add(kept);
+        if (next != newest) {
+            const char* first = lines.lines().front().data();
+            const std::string_view last = lines.lines().back();
+            if (!simdjson::validate_utf8(
+                    first, static_cast<std::size_t>(last.data() + last.size() - first))) {
+                continue;
+            }
+            newest = std::move(next);
+        } else {
+            kept.unchecked = true;
+        }
+        samples[index] = std::move(kept);
+    }
+    return samples;
+}
+
+bool logTailIsText(const std::filesystem::path& file, std::size_t maxLines) {
+    const TailLines lines = readTailLines(file, maxLines, Utf8Check::leaveToParser);
+    if (lines.empty()) {
+        return false;
+    }
+    const char* first = lines.lines().front().data();
+    const std::string_view last = lines.lines().back();
+    return simdjson::validate_utf8(first,
+                                   static_cast<std::size_t>(last.data() + last.size() - first));
+}
 
 std::optional<SanitizedUsageCandidate>
 newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t maxLines,
                    simdjson::dom::parser& parser, LogLineReader readLine, Instant now) {
-    Kept kept;
+    LogSamples kept;
     for (const auto& file : files) {
         // The parser validates every line it reads, so the reader need not check the window.
         const TailLines lines = readTailLines(file, maxLines, Utf8Check::leaveToParser);
         if (lines.empty()) {
             continue;
         }
-        const Kept beforeFile = kept;
+        const LogSamples beforeFile = kept;
         bool invalidText = false;
         for (const std::string_view line : lines) {
             // Most lines of a conversation log hold text and no usage key: they need no parse.

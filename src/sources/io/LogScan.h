@@ -27,6 +27,38 @@ struct LogLineOutcome {
 using LogLineReader = LogLineOutcome (*)(simdjson::dom::parser& parser, std::string_view paddedLine,
                                          Instant now);
 
+/// The newest quota sample and the newest token sample of some log lines, each chosen by
+/// preferNewer: the quota fields (percentages, reset time, window label, remaining text, status)
+/// of the newest line that has any, and the token fields (token counts, cost) of the newest line
+/// that has any, each with its line's observation time.
+struct LogSamples {
+    std::optional<SanitizedUsageCandidate> limits;
+    std::optional<SanitizedUsageCandidate> tokens;
+    /// The lines passed over unparsed were not checked to be text yet (see logTailIsText).
+    bool unchecked = false;
+
+    bool operator==(const LogSamples&) const = default;
+
+    /// Takes the quota and the token fields of one line's candidate.
+    void add(const SanitizedUsageCandidate& line);
+    /// Takes the samples of lines read after these.
+    void add(const LogSamples& later);
+    /// Both in one candidate, observed at the later of the two times; absent when neither is.
+    std::optional<SanitizedUsageCandidate> merged() const;
+};
+
+/// The samples of the last `maxLines` lines of each file, one entry per file in the order given.
+/// A file with a line that is not UTF-8 gives none, as if its tail had not been readable. The
+/// lines passed over unparsed are checked only in a file that changes the newest samples of the
+/// files before it; in another they are left unchecked (`unchecked` set), so that a caller checks
+/// only the files whose samples it uses, with logTailIsText.
+std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path>& files,
+                                         std::size_t maxLines, simdjson::dom::parser& parser,
+                                         LogLineReader readLine, Instant now);
+
+/// Whether the last `maxLines` lines of `file` are valid UTF-8 (false when unreadable).
+bool logTailIsText(const std::filesystem::path& file, std::size_t maxLines);
+
 /// Over the last `maxLines` lines of each file, in file order: the quota fields (percentages,
 /// reset time, window label, remaining text, status) of the newest line that has any, and the
 /// token fields (token counts, cost) of the newest line that has any, each chosen by preferNewer,

@@ -74,12 +74,11 @@ struct Folder {
 // subfolders, subfolders in listing order), each with its file count and its own newest files.
 class WatchedTree {
 public:
-    WatchedTree(std::string root, const std::set<std::string, std::less<>>& wanted,
-                std::size_t keep, Instant now)
+    WatchedTree(std::string root, const FileSelection& wanted, std::size_t keep, Instant now)
         : root_(std::move(root)), wanted_(wanted), keep_(keep), walkedAt_(now) {}
 
     const std::string& root() const { return root_; }
-    const std::set<std::string, std::less<>>& wanted() const { return wanted_; }
+    const FileSelection& wanted() const { return wanted_; }
     std::size_t keep() const { return keep_; }
     Instant walkedAt() const { return walkedAt_; }
 
@@ -303,7 +302,7 @@ private:
     }
 
     const std::string root_;
-    const std::set<std::string, std::less<>> wanted_;
+    const FileSelection wanted_;
     const std::size_t keep_;
     const Instant walkedAt_;
     dev_t rootDevice_ = 0;
@@ -332,8 +331,8 @@ bool SurveyCache::watching() const {
 }
 
 FileSurvey SurveyCache::survey(const std::filesystem::path& directory,
-                               const std::set<std::string, std::less<>>& extensions,
-                               std::size_t countLimit, std::size_t recentLimit) {
+                               const FileSelection& selection, std::size_t countLimit,
+                               std::size_t recentLimit) {
     const std::lock_guard lock(mutex_);
 #if defined(__linux__)
     const Instant now = clock_();
@@ -341,7 +340,7 @@ FileSurvey SurveyCache::survey(const std::filesystem::path& directory,
     const auto recent = [&](std::optional<Instant> since) {
         return since && now >= *since && now - *since < kWholeWalkInterval;
     };
-    if (tree_ && (tree_->root() != directory.native() || tree_->wanted() != extensions ||
+    if (tree_ && (tree_->root() != directory.native() || tree_->wanted() != selection ||
                   tree_->keep() < recentLimit || !recent(tree_->walkedAt()) || !tree_->update())) {
         tree_.reset();
     }
@@ -353,9 +352,9 @@ FileSurvey SurveyCache::survey(const std::filesystem::path& directory,
     // Only a tree surveyed again within the interval is watched: a one-off command sets nothing
     // up, nor do surveys hours apart (diagnostics at start and after a wake), nor a count alone.
     if (!surveyedRecently || recentLimit == 0 || recent(failedAt_)) {
-        return surveyFiles(directory, extensions, countLimit, recentLimit);
+        return surveyFiles(directory, selection, countLimit, recentLimit);
     }
-    auto tree = std::make_unique<WatchedTree>(directory.native(), extensions, recentLimit, now);
+    auto tree = std::make_unique<WatchedTree>(directory.native(), selection, recentLimit, now);
     const bool watched = tree->walkWatched();
     FileSurvey survey = tree->answer(countLimit, recentLimit);
     if (watched) {
@@ -369,7 +368,7 @@ FileSurvey SurveyCache::survey(const std::filesystem::path& directory,
     (void)clock_;
     (void)lastSurvey_;
     (void)failedAt_;
-    return surveyFiles(directory, extensions, countLimit, recentLimit);
+    return surveyFiles(directory, selection, countLimit, recentLimit);
 #endif
 }
 

@@ -33,11 +33,10 @@ public:
     SurveyCache(const SurveyCache&) = delete;
     SurveyCache& operator=(const SurveyCache&) = delete;
 
-    /// What surveyFiles(directory, extensions, countLimit, recentLimit) answers now. Safe to call
+    /// What surveyFiles(directory, selection, countLimit, recentLimit) answers now. Safe to call
     /// from several threads; calls are serialised.
-    FileSurvey survey(const std::filesystem::path& directory,
-                      const std::set<std::string, std::less<>>& extensions, std::size_t countLimit,
-                      std::size_t recentLimit);
+    FileSurvey survey(const std::filesystem::path& directory, const FileSelection& selection,
+                      std::size_t countLimit, std::size_t recentLimit);
 
     /// The tree is walked whole at least this often, so that a change the system does not report
     /// (a file on a network file system, or one written through a memory mapping) shows within

@@ -3,6 +3,8 @@
 #include "sources/io/FileReaders.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -148,19 +150,70 @@ void readDocuments(const TailLines& tail, std::span<const std::string_view> acce
                     });
 }
 
+// Whether the bytes of `tail` hold one of `keys` as a whole JSON string: `"key"`. One pass over
+// the quotes: a quote that opens a string is followed by the key and another quote. A quote
+// inside a string is escaped and never followed by a whole key and a closing quote, since that
+// quote would end the string.
+bool holdsKey(const TailLines& tail, std::span<const std::string_view> keys) {
+    if (tail.empty() || keys.empty()) {
+        return false;
+    }
+    const char* cursor = tail.lines().front().data();
+    const std::string_view last = tail.lines().back();
+    const char* const end = last.data() + last.size();
+    std::array<bool, 256> firstByte{};
+    for (const std::string_view key : keys) {
+        if (!key.empty()) {
+            firstByte[static_cast<unsigned char>(key.front())] = true;
+        }
+    }
+    while (cursor < end) {
+        const auto* quote = static_cast<const char*>(
+            std::memchr(cursor, '"', static_cast<std::size_t>(end - cursor)));
+        if (quote == nullptr || quote + 1 >= end) {
+            return false;
+        }
+        cursor = quote + 1;
+        if (!firstByte[static_cast<unsigned char>(*cursor)]) {
+            continue;
+        }
+        const auto left = static_cast<std::size_t>(end - cursor);
+        for (const std::string_view key : keys) {
+            if (key.size() < left && cursor[key.size()] == '"' &&
+                std::memcmp(cursor, key.data(), key.size()) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
-void readTelemetryTokens(const std::filesystem::path& file,
+bool readTelemetryTokens(const std::filesystem::path& file,
                          std::span<const std::string_view> acceptedNames, std::size_t maxDocuments,
-                         simdjson::dom::parser& parser, OTelTokenTotal& total) {
+                         simdjson::dom::parser& parser, OTelTokenTotal& total,
+                         std::span<const std::string_view> textKeys) {
     const TailLines tail = telemetryTail(file, maxDocuments);
+    if (holdsKey(tail, textKeys)) {
+        return false;
+    }
     readDocuments(tail, acceptedNames, maxDocuments, parser, total, [] { return true; });
+    return true;
 }
 
 bool hasTelemetryTokenCounts(const std::filesystem::path& file,
                              std::span<const std::string_view> acceptedNames,
-                             std::size_t maxDocuments, simdjson::dom::parser& parser) {
+                             std::size_t maxDocuments, simdjson::dom::parser& parser,
+                             std::span<const std::string_view> textKeys, bool* heldText) {
     const TailLines tail = telemetryTail(file, maxDocuments);
+    const bool held = holdsKey(tail, textKeys);
+    if (heldText != nullptr) {
+        *heldText = held;
+    }
+    if (held) {
+        return false;
+    }
     OTelTokenTotal total("");
     if (tail.size() > maxDocuments) {
         // Of a replaced point only the newest counts: the sum tells.
