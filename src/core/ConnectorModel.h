@@ -93,6 +93,10 @@ struct ConnectorModelOptions {
     // Sleep and wake announcements; the model follows them. Not owned; may be null.
     PowerEvents* powerEvents = nullptr;
 
+    // The local usage history file. Absent: UsageHistory::defaultFile(); an empty path keeps no
+    // history.
+    std::optional<std::filesystem::path> historyFile;
+
     // The adapters asked for rows and for diagnostics. Empty: the source registry's lists.
     std::optional<AdapterList> realAdapters;
     std::optional<AdapterList> sourceAdapters;
@@ -216,6 +220,11 @@ public:
     QCoro::Task<SyncOutcome> syncNow() { return uploader_->syncNow(); }
     QCoro::Task<> refreshLocalLimits();
     QCoro::Task<> refreshSourceDiagnostics() { return collector_->refreshDiagnostics(); }
+    // Points of the local usage history at or after `since`, of one tool or all.
+    QCoro::Task<std::vector<UsageHistoryPoint>> historyPoints(std::optional<std::string> toolId,
+                                                              Instant since) {
+        return collector_->historyPoints(std::move(toolId), since);
+    }
 
     // Pairing.
     QCoro::Task<PairingCodeOutcome> createPairingCode() { return pairing_->createCode(); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ConnectorState.h"
+#include "core/UsageHistory.h"
 #include "model/Clock.h"
 #include "model/UsageSnapshot.h"
 #include "sources/SourceRegistry.h"
@@ -8,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
+#include <map>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -29,11 +31,13 @@ public:
         std::vector<ProviderUsage> rows;
         std::optional<ParserError> parserError;
         QString deviceName;
+        // Each row's current window from the usage history, by row id.
+        std::map<std::string, std::vector<UsagePoint>> history;
     };
 
     SourceCollector(AdapterList realAdapters, AdapterList sourceAdapters,
                     std::shared_ptr<HostInfo> hostInfo, Clock clock, QString connectorDeviceId,
-                    QObject* parent = nullptr);
+                    std::shared_ptr<UsageHistory> history = nullptr, QObject* parent = nullptr);
     ~SourceCollector() override;
 
     const CollectState& collect() const { return collect_; }
@@ -56,6 +60,9 @@ public:
     void showUploaded(const UsageSnapshot& snapshot);
     // Forgets the last collection's outcome (the local snapshot stays).
     void forgetCollection();
+    // Points of the usage history at or after `since`, of one tool or all, read on the worker.
+    QCoro::Task<std::vector<UsageHistoryPoint>> historyPoints(std::optional<std::string> toolId,
+                                                              Instant since);
 
 Q_SIGNALS:
     void changed();
@@ -66,6 +73,8 @@ private:
     std::shared_ptr<HostInfo> hostInfo_;
     Clock clock_;
     QString connectorDeviceId_;
+    // Used on the worker thread only; null when no history is kept.
+    std::shared_ptr<UsageHistory> history_;
     CollectState collect_;
     SourceDiagnosticsState diagnostics_;
     QThreadPool pool_;
