@@ -220,9 +220,9 @@ public:
     QCoro::Task<SyncOutcome> syncNow() { return uploader_->syncNow(); }
     QCoro::Task<> refreshLocalLimits();
     QCoro::Task<> refreshSourceDiagnostics() { return collector_->refreshDiagnostics(); }
-    // Points of the local usage history at or after `since`, of one tool or all.
-    QCoro::Task<std::vector<UsageHistoryPoint>> historyPoints(std::optional<std::string> toolId,
-                                                              Instant since) {
+    // Points of the local usage history at or after `since`, of one tool (all when `toolId` is
+    // empty).
+    QFuture<std::vector<UsageHistoryPoint>> historyPoints(std::string toolId, Instant since) {
         return collector_->historyPoints(std::move(toolId), since);
     }
 

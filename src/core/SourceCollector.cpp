@@ -139,15 +139,14 @@ void SourceCollector::forgetCollection() {
     });
 }
 
-QCoro::Task<std::vector<UsageHistoryPoint>>
-SourceCollector::historyPoints(std::optional<std::string> toolId, Instant since) {
+QFuture<std::vector<UsageHistoryPoint>> SourceCollector::historyPoints(std::string toolId,
+                                                                       Instant since) {
     if (!history_) {
-        co_return std::vector<UsageHistoryPoint>{};
+        return QtFuture::makeReadyFuture(std::vector<UsageHistoryPoint>{});
     }
-    auto future = runInPool(pool_, [history = history_, toolId = std::move(toolId), since] {
-        return history->points(toolId, since);
+    return runInPool(pool_, [history = history_, toolId = std::move(toolId), since] {
+        return history->points(toolId.empty() ? std::nullopt : std::optional(toolId), since);
     });
-    co_return co_await future;
 }
 
 QCoro::Task<> SourceCollector::refreshDiagnostics() {

@@ -6,6 +6,7 @@
 #include "model/UsageSnapshot.h"
 #include "sources/SourceRegistry.h"
 
+#include <QFuture>
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
@@ -60,9 +61,9 @@ public:
     void showUploaded(const UsageSnapshot& snapshot);
     // Forgets the last collection's outcome (the local snapshot stays).
     void forgetCollection();
-    // Points of the usage history at or after `since`, of one tool or all, read on the worker.
-    QCoro::Task<std::vector<UsageHistoryPoint>> historyPoints(std::optional<std::string> toolId,
-                                                              Instant since);
+    // Points of the usage history at or after `since`, of one tool (all when `toolId` is
+    // empty), read on the worker.
+    QFuture<std::vector<UsageHistoryPoint>> historyPoints(std::string toolId, Instant since);
 
 Q_SIGNALS:
     void changed();
