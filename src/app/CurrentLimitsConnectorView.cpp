@@ -53,9 +53,11 @@ void CurrentLimitsConnectorView::refresh() {
     // nothing, and one changed provider re-lays out one row.
     const Instant now = clock_();
     std::vector<QStringList> keys;
+    std::vector<ProviderPace> paces;
     if (hasRows) {
-        for (const ProviderUsage& provider : snapshot->providers) {
-            keys.push_back(ProviderLimitRow::contentKey(provider, now));
+        paces = providerPaces(*snapshot, model_.collect().history, now);
+        for (std::size_t i = 0; i < snapshot->providers.size(); ++i) {
+            keys.push_back(ProviderLimitRow::contentKey(snapshot->providers[i], now, paces[i]));
         }
     }
     if (keys == shownRows_) {
@@ -79,7 +81,8 @@ void CurrentLimitsConnectorView::refresh() {
         QLayoutItem* old = rows_->takeAt(index);
         delete old->widget();
         delete old;
-        rows_->insertWidget(index, new ProviderLimitRow(snapshot->providers[i], now, this));
+        rows_->insertWidget(index,
+                            new ProviderLimitRow(snapshot->providers[i], now, paces[i], this));
     }
     shownRows_ = std::move(keys);
 }

@@ -6,7 +6,9 @@
 #include "app/ConnectorWindowController.h"
 #include "app/TrayIcon.h"
 #include "app/ViewText.h"
+#include "core/ProviderPace.h"
 #include "core/QuotaAlertMonitor.h"
+#include "model/DisplayText.h"
 #include "platform/Notifier.h"
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
@@ -115,7 +117,18 @@ void KorvoConnectorApp::updateToolTip() {
     if (tray_) {
         const QString status =
             shownStatusText(model_->statusMessage(), model_->isPaired(), model_->upload().phase);
-        const QString tip = QStringLiteral("Korvo Connector: ") + status;
+        QString tip = QStringLiteral("Korvo Connector: ") + status;
+        // The tool closest to its limit, with its pace.
+        if (const auto& snapshot = model_->displaySnapshot()) {
+            const std::vector<ProviderPace> paces =
+                providerPaces(*snapshot, model_->collect().history, options_.model.clock());
+            if (const auto closest = closestToLimit(*snapshot, paces)) {
+                const ProviderUsage& row = snapshot->providers[*closest];
+                tip += QStringLiteral("\n%1 %2 used · %3")
+                           .arg(QString::fromStdString(row.displayName),
+                                QString::fromStdString(primaryUsedText(row)), paces[*closest].text);
+            }
+        }
         if (tray_->toolTip() != tip) {
             tray_->setToolTip(tip);
         }

@@ -1,5 +1,6 @@
 #include "app/ProviderLimitRow.h"
 
+#include "app/UsageSparkline.h"
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
 #include "model/DisplayText.h"
@@ -12,9 +13,19 @@
 
 namespace korvo {
 
-QStringList ProviderLimitRow::contentKey(const ProviderUsage& provider, Instant now) {
+QStringList ProviderLimitRow::contentKey(const ProviderUsage& provider, Instant now,
+                                         const std::optional<ProviderPace>& pace) {
     const auto gauge = limitGaugeValue(provider);
-    return {qs(provider.displayName),
+    QString points;
+    if (pace) {
+        points = pace->text;
+        for (const UsagePoint& point : pace->points) {
+            points +=
+                QStringLiteral(" %1:%2").arg(unixSecondsTruncated(point.at)).arg(point.usedPercent);
+        }
+    }
+    return {points,
+            qs(provider.displayName),
             qs(sourceLabel(provider.source) + " · " + confidenceLabel(provider.confidence)),
             qs(primaryRemainingText(provider)),
             qs(providerStatusLabel(provider.status)),
@@ -25,7 +36,8 @@ QStringList ProviderLimitRow::contentKey(const ProviderUsage& provider, Instant 
             qs(tokenDetailsText(provider).value_or(std::string()))};
 }
 
-ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now, QWidget* parent)
+ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now,
+                                   const std::optional<ProviderPace>& pace, QWidget* parent)
     : QWidget(parent), provider_(provider) {
     // As tall as its lines, however tall the window: extra height goes below the page.
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
@@ -81,6 +93,12 @@ ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now, Q
         label->setWordWrap(true);
         layout->addWidget(label);
     };
+    if (pace) {
+        if (pace->points.size() >= 2) {
+            layout->addWidget(new UsageSparkline(pace->points, this));
+        }
+        caption(pace->text.toStdString());
+    }
     caption("Used " + primaryUsedText(provider));
     caption("Window " + primaryWindowText(provider));
     caption("Reset " + resetText(provider, now));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ProviderPace.h"
 #include "model/Instant.h"
 #include "model/UsageSnapshot.h"
 
@@ -10,15 +11,19 @@ class QProgressBar;
 namespace korvo {
 
 // One provider of a snapshot: name, source and confidence, the remaining figure coloured by
-// status, a gauge when a percentage is known, and the used, window, reset and token lines.
+// status, a gauge when a percentage is known, and the used, window, reset and token lines; with a
+// pace, a sparkline of the current window and the pace line.
 class ProviderLimitRow : public QWidget {
     Q_OBJECT
 public:
-    ProviderLimitRow(const ProviderUsage& provider, Instant now, QWidget* parent = nullptr);
+    ProviderLimitRow(const ProviderUsage& provider, Instant now,
+                     const std::optional<ProviderPace>& pace = std::nullopt,
+                     QWidget* parent = nullptr);
 
     /// Everything a row for `provider` shows at `now`: equal keys mean an equal row, so a view
     /// re-creates only the rows whose key changed.
-    static QStringList contentKey(const ProviderUsage& provider, Instant now);
+    static QStringList contentKey(const ProviderUsage& provider, Instant now,
+                                  const std::optional<ProviderPace>& pace = std::nullopt);
 
     const ProviderUsage& provider() const { return provider_; }
     // The gauge, or null when the row has no percentage.

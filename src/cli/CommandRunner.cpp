@@ -1,5 +1,6 @@
 #include "cli/CommandRunner.h"
 
+#include "cli/HistoryText.h"
 #include "cli/StatusLines.h"
 #include "cli/TerminationSignals.h"
 #include "cli/WebViewAddress.h"
@@ -9,6 +10,7 @@
 #include "core/QuotaAlertMonitor.h"
 #include "model/TimeText.h"
 
+#include <qcoro/qcorofuture.h>
 #include <qcoro/qcorosignal.h>
 
 namespace korvo {
@@ -83,6 +85,9 @@ QCoro::Task<int> CommandRunner::run(CommandLineRequest request) {
     }
     if (command == QLatin1String("unlink")) {
         co_return co_await unlink();
+    }
+    if (command == QLatin1String("history")) {
+        co_return co_await history(request.history);
     }
     printError(QStringLiteral("Unknown command '%1'.").arg(command));
     co_return 2;
@@ -233,6 +238,22 @@ QCoro::Task<int> CommandRunner::runUntilStopped() {
     QObject::disconnect(uploads);
     model_.stopAutoSync();
     print(QStringLiteral("Stopped\n"));
+    co_return 0;
+}
+
+QCoro::Task<int> CommandRunner::history(HistoryRequest request) {
+    const Instant since = clock_() - request.since;
+    // The read is started outside the co_await expression: the tool id it takes must not be
+    // a temporary of that expression.
+    std::string toolId = request.toolId ? request.toolId->toStdString() : std::string();
+    auto reading = model_.historyPoints(std::move(toolId), since);
+    const std::vector<UsageHistoryPoint> points = co_await reading;
+    if (points.empty() && request.format == HistoryRequest::Format::table) {
+        print(QStringLiteral("No usage recorded since %1.\n")
+                  .arg(QString::fromStdString(formatInternetDateTime(since))));
+        co_return 0;
+    }
+    print(historyText(points, request.format));
     co_return 0;
 }
 

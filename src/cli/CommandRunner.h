@@ -44,6 +44,7 @@ private:
     QCoro::Task<int> pair();
     QCoro::Task<int> runUntilStopped();
     QCoro::Task<int> unlink();
+    QCoro::Task<int> history(HistoryRequest request);
 
     // The local state a command starts from: the pairing (settings and keychain), the login
     // item, the sources and the local limits. Nothing is sent to the relay.

@@ -2,6 +2,8 @@
 
 #include "core/ConnectorModel.h"
 #include "core/DesktopWording.h"
+#include "core/ProviderPace.h"
+#include "model/DisplayText.h"
 #include "model/TimeText.h"
 
 #include <QStringList>
@@ -91,6 +93,17 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now,
     }
     if (const std::optional<QString> warning = model.relayURLWarning()) {
         lines.insert(lines.begin() + 2, {QStringLiteral("Relay warning"), *warning});
+    }
+    // The pace of each tool's window: "Claude Code (5h): At this pace: ...".
+    if (const auto& snapshot = model.displaySnapshot()) {
+        const std::vector<ProviderPace> paces =
+            providerPaces(*snapshot, model.collect().history, now);
+        for (std::size_t i = 0; i < paces.size(); ++i) {
+            lines.push_back({QStringLiteral("%1 (%2)").arg(
+                                 paces[i].displayName,
+                                 QString::fromStdString(primaryWindowText(snapshot->providers[i]))),
+                             paces[i].text});
+        }
     }
     if (model.errorMessage()) {
         lines.push_back({QStringLiteral("Error"), *model.errorMessage()});

@@ -4,6 +4,7 @@
 
 #include "core/ConnectorModelText.h"
 #include "core/LogCategories.h"
+#include "core/UsageHistory.h"
 #include "model/DeviceIdentity.h"
 #include "model/SnapshotJson.h"
 #include "platform/HostInfo.h"
@@ -80,9 +81,12 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
     }
     connectorDeviceId_ = connectorDeviceIdOf(*userDefaults);
 
-    collector_ =
-        std::make_unique<SourceCollector>(*options_.realAdapters, *options_.sourceAdapters,
-                                          std::move(hostInfo), options_.clock, connectorDeviceId_);
+    const std::filesystem::path historyFile =
+        options_.historyFile ? *options_.historyFile : UsageHistory::defaultFile();
+    collector_ = std::make_unique<SourceCollector>(
+        *options_.realAdapters, *options_.sourceAdapters, std::move(hostInfo), options_.clock,
+        connectorDeviceId_,
+        historyFile.empty() ? nullptr : std::make_shared<UsageHistory>(historyFile));
     const RelayAccess relay{relayClient_, &token_, &connection_, connectorDeviceId_};
     pairing_ = std::make_unique<Pairing>(
         Pairing::Services{relay, userDefaults, collector_.get(), options_.clock,

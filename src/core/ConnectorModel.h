@@ -94,6 +94,10 @@ struct ConnectorModelOptions {
     // Sleep and wake announcements; the model follows them. Not owned; may be null.
     PowerEvents* powerEvents = nullptr;
 
+    // The local usage history file. Absent: UsageHistory::defaultFile(); an empty path keeps no
+    // history.
+    std::optional<std::filesystem::path> historyFile;
+
     // The adapters asked for rows and for diagnostics. Empty: the source registry's lists.
     std::optional<AdapterList> realAdapters;
     std::optional<AdapterList> sourceAdapters;
@@ -217,6 +221,11 @@ public:
     QCoro::Task<SyncOutcome> syncNow() { return uploader_->syncNow(); }
     QCoro::Task<> refreshLocalLimits();
     QCoro::Task<> refreshSourceDiagnostics() { return collector_->refreshDiagnostics(); }
+    // Points of the local usage history at or after `since`, of one tool (all when `toolId` is
+    // empty).
+    QFuture<std::vector<UsageHistoryPoint>> historyPoints(std::string toolId, Instant since) {
+        return collector_->historyPoints(std::move(toolId), since);
+    }
 
     // Pairing.
     QCoro::Task<PairingCodeOutcome> createPairingCode() { return pairing_->createCode(); }

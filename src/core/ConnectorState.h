@@ -6,13 +6,16 @@
 
 #include "core/UpdateManifest.h"
 #include "model/Instant.h"
+#include "model/UsagePace.h"
 #include "model/UsageSnapshot.h"
 #include "relay/RelayAddress.h"
 #include "relay/RelayMessages.h"
 #include "sources/AdapterDiagnostic.h"
 
 #include <QString>
+#include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace korvo {
@@ -94,6 +97,9 @@ struct CollectState {
     std::optional<ParserError> parserError;
     // The last snapshot built for local display (also replaced by each successful upload).
     std::optional<UsageSnapshot> localSnapshot;
+    // The used percentages of each row's current window by row id, oldest first, from the local
+    // usage history as the last collection left it.
+    std::map<std::string, std::vector<UsagePoint>> history;
 
     friend bool operator==(const CollectState&, const CollectState&) = default;
 };

@@ -14,5 +14,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcSync)    // korvo.sync: uploads, automatic sync, sl
 Q_DECLARE_LOGGING_CATEGORY(lcPairing) // korvo.pairing: pairing sessions and their end
 Q_DECLARE_LOGGING_CATEGORY(lcRelay)   // korvo.relay: relay health, devices, unlinking
 Q_DECLARE_LOGGING_CATEGORY(lcUpdates) // korvo.updates: update checks
+Q_DECLARE_LOGGING_CATEGORY(lcHistory) // korvo.history: the local usage history file
 
 } // namespace korvo

@@ -9,8 +9,8 @@ QuotaAlertMonitor::QuotaAlertMonitor(ConnectorModel& model, Clock clock,
                                      std::shared_ptr<UserDefaults> settings,
                                      std::function<void(const QuotaAlert&)> deliver,
                                      QObject* parent)
-    : QObject(parent), model_(model), alerts_(std::move(clock)), settings_(std::move(settings)),
-      deliver_(std::move(deliver)) {
+    : QObject(parent), model_(model), clock_(clock), alerts_(std::move(clock)),
+      settings_(std::move(settings)), deliver_(std::move(deliver)) {
     if (settings_) {
         enabled_ = settings_->string(QString::fromLatin1(kEnabledKey)) != QLatin1String("false");
     }
@@ -35,7 +35,11 @@ void QuotaAlertMonitor::review() {
     if (!snapshot) {
         return;
     }
-    for (const QuotaAlert& alert : alerts_.review(*snapshot)) {
+    std::vector<QuotaAlert> alerts = alerts_.review(*snapshot);
+    for (QuotaAlert& alert : paceAlerts_.review(*snapshot, model_.collect().history, clock_())) {
+        alerts.push_back(std::move(alert));
+    }
+    for (const QuotaAlert& alert : alerts) {
         if (enabled_ && deliver_) {
             deliver_(alert);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/PaceAlerts.h"
 #include "core/QuotaAlerts.h"
 
 #include <QObject>
@@ -33,7 +34,9 @@ private:
     void review();
 
     ConnectorModel& model_;
+    Clock clock_;
     QuotaAlerts alerts_;
+    PaceAlerts paceAlerts_;
     std::shared_ptr<UserDefaults> settings_;
     std::function<void(const QuotaAlert&)> deliver_;
     bool enabled_ = true;

@@ -10,10 +10,10 @@
 
 namespace korvo {
 
-// One alert about a provider's quota: it fell below 20 % or 5 % remaining, it is limited, or
-// a limited window has reset.
+// One alert about a provider's quota: it fell below 20 % or 5 % remaining, it is limited,
+// a limited window has reset, or at its pace the limit comes soon.
 struct QuotaAlert {
-    enum class Kind { below20, below5, limited, reset };
+    enum class Kind { below20, below5, limited, reset, pace };
     Kind kind;
     std::string providerId;
     QString summary; // "Codex CLI: 18% remaining"

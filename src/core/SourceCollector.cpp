@@ -4,6 +4,7 @@
 #include "core/LogCategories.h"
 #include "core/StateUpdate.h"
 #include "core/TaskSupport.h"
+#include "core/UsageHistory.h"
 #include "model/DeviceIdentity.h"
 #include "platform/HostInfo.h"
 
@@ -24,10 +25,12 @@ QString fallbackDeviceName(const QString& name) {
 
 SourceCollector::SourceCollector(AdapterList realAdapters, AdapterList sourceAdapters,
                                  std::shared_ptr<HostInfo> hostInfo, Clock clock,
-                                 QString connectorDeviceId, QObject* parent)
+                                 QString connectorDeviceId, std::shared_ptr<UsageHistory> history,
+                                 QObject* parent)
     : QObject(parent), realAdapters_(std::move(realAdapters)),
       sourceAdapters_(std::move(sourceAdapters)), hostInfo_(std::move(hostInfo)),
-      clock_(std::move(clock)), connectorDeviceId_(std::move(connectorDeviceId)) {
+      clock_(std::move(clock)), connectorDeviceId_(std::move(connectorDeviceId)),
+      history_(std::move(history)) {
     pool_.setMaxThreadCount(1);
     // Keep the worker thread: a pass every 30 seconds should not create a thread each time.
     pool_.setExpiryTimeout(-1);
@@ -44,8 +47,10 @@ QCoro::Task<SourceCollector::Pass> SourceCollector::collectRows() {
         collect.parserError.reset();
     });
 
-    // One pass on the worker: every adapter in order, then the host name for the snapshot.
-    auto future = runInPool(pool_, [adapters = realAdapters_, hostInfo = hostInfo_] {
+    // One pass on the worker: every adapter in order, the rows into the usage history and each
+    // row's current window out of it, then the host name for the snapshot.
+    auto future = runInPool(pool_, [adapters = realAdapters_, hostInfo = hostInfo_,
+                                    history = history_, now = clock_()] {
         Pass result;
         for (const auto& adapter : adapters) {
             UsageReading reading = adapter->readUsage();
@@ -55,6 +60,12 @@ QCoro::Task<SourceCollector::Pass> SourceCollector::collectRows() {
             if (reading.error) {
                 result.parserError = ParserError{qText(adapter->displayName()),
                                                  QString::fromStdString(reading.error->text())};
+            }
+        }
+        if (history) {
+            history->record(result.rows, now);
+            for (const ProviderUsage& row : result.rows) {
+                result.history[row.id] = history->currentWindow(row);
             }
         }
         result.deviceName = hostInfo->deviceName();
@@ -74,6 +85,7 @@ QCoro::Task<SourceCollector::Pass> SourceCollector::collectRows() {
         if (pass.parserError) {
             collect.parserError = pass.parserError;
         }
+        collect.history = pass.history;
         if (pass.rows.empty()) {
             collect.phase = CollectState::Phase::demoFallback;
         } else {
@@ -124,6 +136,16 @@ void SourceCollector::forgetCollection() {
         collect.lastSuccessfulCollectAt.reset();
         collect.phase = CollectState::Phase::notCollected;
         collect.parserError.reset();
+    });
+}
+
+QFuture<std::vector<UsageHistoryPoint>> SourceCollector::historyPoints(std::string toolId,
+                                                                       Instant since) {
+    if (!history_) {
+        return QtFuture::makeReadyFuture(std::vector<UsageHistoryPoint>{});
+    }
+    return runInPool(pool_, [history = history_, toolId = std::move(toolId), since] {
+        return history->points(toolId.empty() ? std::nullopt : std::optional(toolId), since);
     });
 }
 

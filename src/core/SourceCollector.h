@@ -1,13 +1,16 @@
 #pragma once
 
 #include "core/ConnectorState.h"
+#include "core/UsageHistory.h"
 #include "model/Clock.h"
 #include "model/UsageSnapshot.h"
 #include "sources/SourceRegistry.h"
 
+#include <QFuture>
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
+#include <map>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -29,11 +32,13 @@ public:
         std::vector<ProviderUsage> rows;
         std::optional<ParserError> parserError;
         QString deviceName;
+        // Each row's current window from the usage history, by row id.
+        std::map<std::string, std::vector<UsagePoint>> history;
     };
 
     SourceCollector(AdapterList realAdapters, AdapterList sourceAdapters,
                     std::shared_ptr<HostInfo> hostInfo, Clock clock, QString connectorDeviceId,
-                    QObject* parent = nullptr);
+                    std::shared_ptr<UsageHistory> history = nullptr, QObject* parent = nullptr);
     ~SourceCollector() override;
 
     const CollectState& collect() const { return collect_; }
@@ -56,6 +61,9 @@ public:
     void showUploaded(const UsageSnapshot& snapshot);
     // Forgets the last collection's outcome (the local snapshot stays).
     void forgetCollection();
+    // Points of the usage history at or after `since`, of one tool (all when `toolId` is
+    // empty), read on the worker.
+    QFuture<std::vector<UsageHistoryPoint>> historyPoints(std::string toolId, Instant since);
 
 Q_SIGNALS:
     void changed();
@@ -66,6 +74,8 @@ private:
     std::shared_ptr<HostInfo> hostInfo_;
     Clock clock_;
     QString connectorDeviceId_;
+    // Used on the worker thread only; null when no history is kept.
+    std::shared_ptr<UsageHistory> history_;
     CollectState collect_;
     SourceDiagnosticsState diagnostics_;
     QThreadPool pool_;

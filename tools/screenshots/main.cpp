@@ -8,6 +8,7 @@
 #include "app/ConnectorWindowView.h"
 #include "app/KorvoConnectorApp.h"
 #include "core/ManifestLocation.h"
+#include "core/UsageHistory.h"
 #include "platform/Notifier.h"
 #include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
@@ -22,6 +23,7 @@
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QToolTip>
 #include <cstdio>
 #include <fstream>
 #include <httplib.h>
@@ -143,6 +145,28 @@ int main(int argc, char** argv) {
                                                         2 * 24 * 60min)};
     model.realAdapters = tools;
     model.sourceAdapters = tools;
+    // Earlier readings of both tools, so that the rows show their pace: Claude Code at about
+    // 18 % an hour for 90 minutes, Codex CLI at about half a percent an hour for two days.
+    model.historyFile = scratch.path() / "usage-history.sqlite";
+    {
+        UsageHistory history(*model.historyFile);
+        const Instant now = systemClock()();
+        const auto row = [](const char* id, const char* window, double used, Instant resetAt) {
+            ProviderUsage usage;
+            usage.id = id;
+            usage.window = UsageWindow{UsageWindowKind::rolling, window, std::nullopt, resetAt};
+            usage.usage.usedPercent = used;
+            return usage;
+        };
+        for (int minute = 90; minute > 0; minute -= 5) {
+            history.record({row("claude-code", "5-hour", 38 - minute * 0.3, now + 134min)},
+                           now - std::chrono::minutes(minute));
+        }
+        for (int hour = 48; hour > 0; hour -= 2) {
+            history.record({row("codex", "Weekly", 86 - hour * 0.54, now + 2 * 24h)},
+                           now - std::chrono::hours(hour));
+        }
+    }
 
     KorvoConnectorApp app(std::move(options));
     app.launch();
@@ -185,7 +209,23 @@ int main(int argc, char** argv) {
     connector.stopAutoSync();
     ok &= saveWindow(controller, output + QStringLiteral("/sync-failing.png"));
 
-    // 5. The tray menu, opened from the icon.
+    // 5. The tray icon's tooltip: the tool closest to its limit and its pace.
+    if (app.trayIcon()) {
+        const QRect icon = app.trayIcon()->geometry();
+        QToolTip::showText(icon.bottomLeft() + QPoint(-600, 8), app.trayIcon()->toolTip());
+        settle();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const QRect area =
+            QRect(icon.topLeft() - QPoint(760, 8), icon.bottomRight() + QPoint(16, 80))
+                .intersected(screen);
+        ok &= save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
+                                                                area.height()),
+                   output + QStringLiteral("/tray-tooltip.png"));
+        std::fprintf(stderr, "tray tooltip: %s\n", qPrintable(app.trayIcon()->toolTip()));
+        QToolTip::hideText();
+    }
+
+    // 6. The tray menu, opened from the icon.
     ConnectorMenuView* menu = app.menu();
     if (menu && app.trayIcon()) {
         const QRect icon = app.trayIcon()->geometry();
