@@ -95,9 +95,17 @@ void KorvoConnectorApp::updateToolTip() {
     if (tray_) {
         const QString status =
             shownStatusText(model_->statusMessage(), model_->isPaired(), model_->upload().phase);
-        const QString tip = QStringLiteral("Korvo Connector: ") + status;
+        const TrayGlance glance =
+            trayGlance(model_->displaySnapshot(), model_->hasSyncSpace(),
+                       syncIsFailing(model_->isPaired(), model_->upload().phase));
+        const QString tip = trayToolTip(glance, status);
         if (tray_->toolTip() != tip) {
             tray_->setToolTip(tip);
+        }
+        // The icon itself tells the most urgent state; drawn again only when that changes.
+        if (!shownGlance_ || *shownGlance_ != glance) {
+            shownGlance_ = glance;
+            tray_->setIcon(korvo::trayIcon(glance));
         }
     }
 }
