@@ -1,4 +1,4 @@
-# Debian packages with CPack (`make package`): korvo-connector (the desktop app and command line,
+# Debian and RPM packages with CPack (`make package`): korvo-connector (the desktop app and command line,
 # its menu entry, icons, AppStream metainfo and systemd user unit) and korvo-relay (the relay
 # with a system unit that runs it as its own user).
 set(_pkg "${PROJECT_SOURCE_DIR}/contrib/packaging")
@@ -56,7 +56,7 @@ foreach(component connector relay)
 endforeach()
 add_custom_target(packaging_files ALL DEPENDS ${_packaging_files})
 
-set(CPACK_GENERATOR DEB)
+set(CPACK_GENERATOR DEB RPM)
 set(CPACK_PACKAGE_NAME korvo)
 set(CPACK_PACKAGE_VENDOR Korvo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -73,16 +73,54 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_NAME korvo-connector)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_CONNECTOR_PACKAGE_RECOMMENDS "gnome-keyring | kwalletmanager")
-set(CPACK_COMPONENT_CONNECTOR_DESCRIPTION
-    "usage of AI coding tools, on the Korvo phone app\n"
+string(CONCAT _connector_description
     "Korvo Connector reads, read-only, the usage files that AI coding tools\n"
     "leave in the home folder and uploads a sanitized usage snapshot that the\n"
     "Korvo phone app shows. It runs as a tray app with alerts when a quota\n"
     "runs low, or as a user service.")
+set(CPACK_COMPONENT_CONNECTOR_DESCRIPTION
+    "usage of AI coding tools, on the Korvo phone app\n${_connector_description}")
 set(CPACK_DEBIAN_RELAY_PACKAGE_NAME korvo-relay)
 set(CPACK_DEBIAN_RELAY_PACKAGE_SECTION net)
-set(CPACK_COMPONENT_RELAY_DESCRIPTION
-    "relay server for the Korvo phone app and connectors\n"
+string(CONCAT _relay_description
     "The relay pairs Korvo connectors with phones and keeps the newest usage\n"
     "snapshot of each sync space. A systemd unit runs it as its own user.")
+set(CPACK_COMPONENT_RELAY_DESCRIPTION
+    "relay server for the Korvo phone app and connectors\n${_relay_description}")
+
+# The same two packages as RPMs, for the distributions that install those. Dependencies on
+# shared libraries are found by rpmbuild itself; the folders that the filesystem package owns
+# are left out of the packages' own lists.
+set(CPACK_RPM_COMPONENT_INSTALL ON)
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_LICENSE "LicenseRef-Proprietary")
+set(CPACK_RPM_PACKAGE_URL https://korvo.app/)
+set(CPACK_RPM_PACKAGE_RELEASE 1)
+set(CPACK_RPM_PACKAGE_AUTOREQ ON)
+set(CPACK_RPM_PACKAGE_AUTOPROV OFF)
+set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none\n%define packager Korvo <support@korvo.app>")
+set(CPACK_RPM_CHANGELOG_FILE "${_gen}/rpm-changelog")
+file(WRITE "${_gen}/rpm-changelog"
+     "* Sun Dec 06 2026 Korvo <support@korvo.app> - ${PROJECT_VERSION}-1\n"
+     "- Release ${PROJECT_VERSION}.\n")
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+    /usr/share/applications /usr/share/icons /usr/share/icons/hicolor /usr/share/metainfo
+    /usr/share/man /usr/share/man/man1 /usr/share/doc /usr/lib/systemd /usr/lib/systemd/user
+    /usr/lib/systemd/system /usr/libexec)
+foreach(size 16 22 24 32 48 64 128 256)
+    list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+         /usr/share/icons/hicolor/${size}x${size} /usr/share/icons/hicolor/${size}x${size}/apps)
+endforeach()
+list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/icons/hicolor/scalable
+     /usr/share/icons/hicolor/scalable/apps)
+set(CPACK_RPM_CONNECTOR_PACKAGE_NAME korvo-connector)
+set(CPACK_RPM_CONNECTOR_PACKAGE_SUMMARY "Usage of AI coding tools, on the Korvo phone app")
+set(CPACK_RPM_CONNECTOR_PACKAGE_GROUP "Applications/Productivity")
+set(CPACK_RPM_CONNECTOR_PACKAGE_SUGGESTS "gnome-keyring")
+set(CPACK_RPM_CONNECTOR_PACKAGE_DESCRIPTION "${_connector_description}")
+set(CPACK_RPM_RELAY_PACKAGE_NAME korvo-relay)
+set(CPACK_RPM_RELAY_PACKAGE_SUMMARY "Relay server for the Korvo phone app and connectors")
+set(CPACK_RPM_RELAY_PACKAGE_GROUP "System Environment/Daemons")
+set(CPACK_RPM_RELAY_PACKAGE_DESCRIPTION "${_relay_description}")
 include(CPack)

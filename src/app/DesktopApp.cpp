@@ -1,6 +1,7 @@
 #include "app/DesktopApp.h"
 
 #include "app/ConnectorAppDelegate.h"
+#include "app/ConnectorWindowController.h"
 #include "app/DesktopServices.h"
 #include "app/KorvoConnectorApp.h"
 #include "core/ManifestLocation.h"
@@ -9,9 +10,11 @@
 #include "platform/PowerEvents.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
+#include "platform/WindowActivation.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QMainWindow>
 #include <cstdio>
 
 namespace korvo {
@@ -22,9 +25,11 @@ int runDesktopApp(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Korvo Connector"));
     QGuiApplication::setDesktopFileName(QStringLiteral("korvo-connector"));
 
-    // A second launch shows the running instance's window instead of starting another one.
+    // A second launch shows the running instance's window instead of starting another one, and
+    // hands over its activation token, with which that window may take the focus.
+    const std::unique_ptr<WindowActivation> activation = makeWindowActivation();
     SingleInstance instance(SingleInstance::defaultDirectory());
-    switch (instance.claim()) {
+    switch (instance.claim(2000, [&activation] { return activation->takeLaunchToken(); })) {
     case SingleInstance::Role::forwarded:
         return 0;
     case SingleInstance::Role::unreachable:
@@ -54,7 +59,13 @@ int runDesktopApp(int argc, char** argv) {
     KorvoConnectorApp app(std::move(options));
     app.launch();
     QObject::connect(&instance, &SingleInstance::reopenRequested, &app,
-                     [&app] { app.delegate().applicationShouldHandleReopen(); });
+                     [&app, &activation](const QString& token) {
+                         app.delegate().applicationShouldHandleReopen();
+                         const QMainWindow* window = app.windowController().window();
+                         if (window && window->windowHandle()) {
+                             activation->activate(*window->windowHandle(), token);
+                         }
+                     });
     return QApplication::exec();
 }
 

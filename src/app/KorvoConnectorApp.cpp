@@ -12,6 +12,8 @@
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QSystemTrayIcon>
 
 namespace korvo {
@@ -73,22 +75,40 @@ void KorvoConnectorApp::launch() {
                 });
         tray_->show();
     }
-    // Closing the window leaves automatic sync running. Without a tray the person is told once
-    // where the app went; a second launch brings the window back.
+    // Closing the window leaves automatic sync running.
     QApplication::setQuitOnLastWindowClosed(false);
-    connect(windowController_.get(), &ConnectorWindowController::closed, this, [this] {
-        if (tray_ || backgroundNoticeGiven_) {
-            return;
-        }
-        backgroundNoticeGiven_ = true;
-        options_.notifier->notify(
-            QStringLiteral("Korvo Connector keeps running"),
-            QStringLiteral("Snapshots keep syncing in the background. Open Korvo Connector "
-                           "again to show its window."));
-    });
+    if (!tray) {
+        offerWithoutTray();
+    }
     connect(qApp, &QCoreApplication::aboutToQuit, delegate_.get(),
             &ConnectorAppDelegate::applicationWillTerminate);
     delegate_->applicationDidFinishLaunching(options_.powerEvents);
+}
+
+void KorvoConnectorApp::offerWithoutTray() {
+    // The tray menu's items, Quit among them, go into the window's menu bar.
+    menu_ = std::make_unique<ConnectorMenuView>(*model_, options_.model.clock,
+                                                [this] { windowController_->showPairing(); });
+    menu_->setAlerts(alerts_.get());
+    menu_->setTitle(QStringLiteral("&Korvo Connector"));
+    connect(windowController_.get(), &ConnectorWindowController::shown, this, [this] {
+        QMainWindow* window = windowController_->window();
+        if (window && window->menuBar()->actions().isEmpty()) {
+            window->menuBar()->addMenu(menu_.get());
+        }
+    });
+    // The person is told once where the app went after the window closed.
+    connect(windowController_.get(), &ConnectorWindowController::closed, this, [this] {
+        if (backgroundNoticeGiven_) {
+            return;
+        }
+        backgroundNoticeGiven_ = true;
+        options_.notifier->notify(QStringLiteral("Korvo Connector keeps running"),
+                                  QStringLiteral("Snapshots keep syncing in the background. "
+                                                 "Launch Korvo Connector again to open its "
+                                                 "window. On GNOME, the AppIndicator extension "
+                                                 "shows its icon in the top bar."));
+    });
 }
 
 void KorvoConnectorApp::updateToolTip() {

@@ -39,9 +39,10 @@ public:
     ~KorvoConnectorApp() override;
 
     // Puts up the tray icon when the desktop has a tray, subscribes to sleep and wake and shows
-    // the window on the next turn of the event loop. Closing the window never quits: without a
-    // tray, the first close tells the person once that syncing goes on in the background and
-    // that launching the app again brings the window back.
+    // the window on the next turn of the event loop. Closing the window never quits. Without a
+    // tray, the tray menu sits in the window's menu bar, and the first close tells the person
+    // once that syncing goes on in the background, that launching the app again brings the
+    // window back and that on GNOME an extension shows the tray icon.
     void launch();
 
     ConnectorModel& model() { return *model_; }
@@ -49,11 +50,14 @@ public:
     ConnectorAppDelegate& delegate() { return *delegate_; }
     // Null when there is no tray.
     QSystemTrayIcon* trayIcon() const { return tray_.get(); }
+    // The tray menu, or without a tray the same menu in the window's menu bar; null until
+    // launch().
     ConnectorMenuView* menu() const { return menu_.get(); }
     Notifier& notifier() { return *options_.notifier; }
     QuotaAlertMonitor& alerts() { return *alerts_; }
 
 private:
+    void offerWithoutTray();
     void updateToolTip();
 
     Options options_;

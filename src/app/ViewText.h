@@ -2,6 +2,7 @@
 
 #include "app/AppStyle.h"
 #include "core/ConnectorState.h"
+#include "core/DesktopWording.h"
 #include "model/Instant.h"
 #include "model/UsageSnapshot.h"
 #include "sources/AdapterDiagnostic.h"
@@ -42,18 +43,6 @@ std::string relativePastPhrase(Instant date, Instant now);
 // Nothing when there are no dates.
 std::optional<std::chrono::milliseconds> relativeTimeRefreshDelay(const std::vector<Instant>& dates,
                                                                   Instant now);
-
-// The wording of a window, menu or notification text for the desktop it is shown on: on macOS
-// the text as written; elsewhere a text that names the Mac names the computer instead
-// ("Current Limits on This Mac" -> "Current Limits on This Computer").
-enum class DesktopKind { mac, other };
-constexpr DesktopKind kThisDesktop =
-#ifdef Q_OS_MACOS
-    DesktopKind::mac;
-#else
-    DesktopKind::other;
-#endif
-QString desktopWording(const QString& text, DesktopKind desktop = kThisDesktop);
 
 // Whether the last upload of a paired connector failed: the header and the tray then say so
 // instead of the model's status, which keeps the connected state.

@@ -5,6 +5,7 @@
 #include "cli/WebViewAddress.h"
 #include "core/ConnectorModel.h"
 #include "core/ConnectorStatusText.h"
+#include "core/LastSyncRecord.h"
 #include "core/QuotaAlertMonitor.h"
 #include "model/TimeText.h"
 
@@ -13,8 +14,9 @@
 namespace korvo {
 
 CommandRunner::CommandRunner(ConnectorModel& model, Clock clock, CommandOutput output,
-                             TerminationSignals* termination)
-    : model_(model), clock_(std::move(clock)), output_(output), termination_(termination) {}
+                             TerminationSignals* termination, std::filesystem::path lastSyncRecord)
+    : model_(model), clock_(std::move(clock)), output_(output), termination_(termination),
+      lastSyncRecord_(std::move(lastSyncRecord)) {}
 
 void CommandRunner::print(const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -44,6 +46,14 @@ QCoro::Task<int> CommandRunner::run(CommandLineRequest request) {
                 QStringLiteral("--relay %1: %2").arg(*request.relay, model_.relayHealthStatus()));
             co_return 2;
         }
+    }
+    // Moving away from the relay of the pairing (with --relay, or in the settings file) ends the
+    // pairing before any command runs, so that none sends the token to the new address; the
+    // old relay hears of it first.
+    model_.followRelayChange();
+    co_await model_.relayChangeFinished();
+    if (model_.connectionStatus() == ConnectionStatus::relayChanged) {
+        printError(model_.statusMessage());
     }
     const QString& command = request.command;
     // The commands that talk to the relay say first when that goes unencrypted; `status` shows
@@ -81,8 +91,14 @@ QCoro::Task<int> CommandRunner::run(CommandLineRequest request) {
 QCoro::Task<int> CommandRunner::snapshot() {
     co_await model_.loadPairingState();
     co_await model_.refreshLocalLimits();
-    const std::optional<QString> json =
+    std::optional<QString> json =
         model_.localLimitSnapshot() ? model_.latestSnapshotJSON() : std::nullopt;
+    // Without a row from any tool an upload sends the demo fallback, and so it is printed, with
+    // a word on stderr that it is not this machine's usage.
+    const bool demo = !json && model_.collect().phase == CollectState::Phase::demoFallback;
+    if (demo) {
+        json = co_await model_.demoSnapshotJSON();
+    }
     if (!json) {
         printError(QStringLiteral("No tool produced a usage row (%1). Run 'korvo-connector "
                                   "diagnose' to see what was found.")
@@ -91,6 +107,14 @@ QCoro::Task<int> CommandRunner::snapshot() {
             printError(model_.lastParserError());
         }
         co_return 1;
+    }
+    if (demo) {
+        printError(QStringLiteral("No tool produced a usage row, so this is the demo fallback an "
+                                  "upload would send. Run 'korvo-connector diagnose' to see what "
+                                  "was found."));
+        if (model_.collect().parserError) {
+            printError(model_.lastParserError());
+        }
     }
     print(json->endsWith(QLatin1Char('\n')) ? *json : *json + QLatin1Char('\n'));
     co_return 0;
@@ -111,7 +135,9 @@ QCoro::Task<int> CommandRunner::supportBundle() {
 
 QCoro::Task<int> CommandRunner::status() {
     co_await refreshLocalState();
-    print(statusText(statusLines(model_, clock_())));
+    const std::optional<LastSyncRecord> recorded =
+        lastSyncRecord_.empty() ? std::nullopt : readLastSyncRecord(lastSyncRecord_);
+    print(statusText(statusLines(model_, clock_(), recorded)));
     co_return 0;
 }
 
@@ -155,6 +181,8 @@ QCoro::Task<int> CommandRunner::pair() {
     }
     print(QStringLiteral("%1\nLast upload: %2\n")
               .arg(model_.statusMessage(), model_.lastUploadStatus()));
+    // Checked once now, so that `status` can tell how the relay answered.
+    co_await model_.checkRelayHealth();
     co_return 0;
 }
 

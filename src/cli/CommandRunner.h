@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <cstdio>
+#include <filesystem>
 #include <qcoro/qcorotask.h>
 
 namespace korvo {
@@ -26,10 +27,13 @@ struct CommandOutput {
 // expired, unlink refused by the relay); 2 refused input or the relay could not be reached.
 class CommandRunner {
 public:
+    // `lastSyncRecord`: the file where runs record their last upload and relay check, which
+    // `status` shows when this process has none of its own; empty: none.
     CommandRunner(ConnectorModel& model, Clock clock, CommandOutput output,
-                  TerminationSignals* termination);
+                  TerminationSignals* termination, std::filesystem::path lastSyncRecord = {});
 
-    // Saves and applies --relay first when given, then runs the command.
+    // Saves and applies --relay first when given, leaves a relay the URL moved away from, then
+    // runs the command.
     QCoro::Task<int> run(CommandLineRequest request);
 
 private:
@@ -52,6 +56,7 @@ private:
     Clock clock_;
     CommandOutput output_;
     TerminationSignals* termination_;
+    std::filesystem::path lastSyncRecord_;
 };
 
 } // namespace korvo

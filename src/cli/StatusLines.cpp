@@ -1,6 +1,7 @@
 #include "cli/StatusLines.h"
 
 #include "core/ConnectorModel.h"
+#include "core/DesktopWording.h"
 #include "model/DisplayText.h"
 #include "model/TimeText.h"
 
@@ -72,7 +73,8 @@ QString detectedCliNames(const ConnectorModel& model) {
 
 } // namespace
 
-std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now) {
+std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now,
+                                    const std::optional<LastSyncRecord>& recorded) {
     const QString pairing = model.isPairing()  ? QStringLiteral("Pairing")
                             : model.isPaired() ? QStringLiteral("Paired")
                                                : QStringLiteral("Not paired");
@@ -103,6 +105,25 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now) {
         {QStringLiteral("Devices"), model.deviceListStatus()},
         {QStringLiteral("Device error"), model.lastDeviceListError()},
     };
+    if (recorded && recorded->relayURL == model.relayURLText()) {
+        const auto set = [&lines](const char* label, const QString& value) {
+            for (StatusLine& line : lines) {
+                if (line.label == QLatin1String(label)) {
+                    line.value = value;
+                }
+            }
+        };
+        if (model.relay().health == RelayState::Health::notChecked && recorded->relayCheckAt) {
+            set("Relay", recorded->relay + QStringLiteral(", checked ") +
+                             relativeOrNever(recorded->relayCheckAt, now));
+        }
+        if (model.upload().phase == UploadState::Phase::never && model.hasSyncSpace() &&
+            recorded->uploadAt) {
+            set("Last upload", recorded->upload);
+            set("Upload time", relativeOrNever(recorded->uploadAt, now));
+            set("Upload error", recorded->uploadError);
+        }
+    }
     if (const std::optional<QString> warning = model.relayURLWarning()) {
         lines.insert(lines.begin() + 2, {QStringLiteral("Relay warning"), *warning});
     }
@@ -122,7 +143,9 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now) {
 QString statusText(const std::vector<StatusLine>& lines) {
     QString text;
     for (const auto& line : lines) {
-        text += line.label + QStringLiteral(": ") + line.value + QLatin1Char('\n');
+        // Worded for this desktop, as the window words the same fields ("Computer power").
+        text += desktopWording(line.label) + QStringLiteral(": ") + desktopWording(line.value) +
+                QLatin1Char('\n');
     }
     return text;
 }

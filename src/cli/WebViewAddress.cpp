@@ -20,7 +20,8 @@ QCoro::Task<std::optional<QUrl>> webViewAddress(QUrl relayBaseURL) {
     if (!path.isRelative() || !path.host().isEmpty() || !path.path().startsWith(u'/')) {
         co_return std::nullopt;
     }
-    co_return relayBaseURL.resolved(path);
+    // Shown to be typed on a phone: never with the user name and password of the relay URL.
+    co_return relayBaseURL.adjusted(QUrl::RemoveUserInfo).resolved(path);
 }
 
 } // namespace korvo

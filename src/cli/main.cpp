@@ -4,6 +4,7 @@
 #include "cli/CommandRunner.h"
 #include "cli/TerminationSignals.h"
 #include "core/ConnectorModel.h"
+#include "core/LastSyncRecord.h"
 #include "core/ManifestLocation.h"
 #include "launcher/ClaudeStatusLine.h"
 #include "launcher/HomeDirectory.h"
@@ -101,11 +102,14 @@ int main(int argc, char** argv) {
         korvo::manifestURL(options.manifestURL, options.environment, settings.get());
     // No command shows whether an update is out, so `run` fetches no manifest at start or wake.
     options.checksForUpdates = false;
+    const std::filesystem::path lastSync = korvo::lastSyncRecordPath(options.home);
     korvo::ConnectorModel model(std::move(options));
+    // Every command that uploads or checks the relay leaves it for `status` in another process.
+    korvo::LastSyncRecorder recorder(model, lastSync, korvo::systemClock());
 
     const korvo::Clock clock = korvo::systemClock();
-    korvo::CommandRunner runner(model, clock, {stdout, stderr, terminalColors()},
-                                termination.get());
+    korvo::CommandRunner runner(model, clock, {stdout, stderr, terminalColors()}, termination.get(),
+                                lastSync);
     std::optional<QCoro::Task<>> task;
     QTimer::singleShot(0, &app, [&] { task.emplace(runAndQuit(runner, request)); });
     return QCoreApplication::exec();

@@ -3,6 +3,7 @@
 #include "core/ConnectorModel.h"
 
 #include "core/ConnectorModelText.h"
+#include "core/LogCategories.h"
 #include "model/DeviceIdentity.h"
 #include "model/SnapshotJson.h"
 #include "platform/HostInfo.h"
@@ -17,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QNetworkAccessManager>
+#include <qcoro/qcorosignal.h>
 
 namespace korvo {
 
@@ -87,6 +89,8 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
                           options_.pairingPollInterval, [this] { return completePairing(); }});
     relaySettings_ = std::make_unique<RelaySettings>(RelaySettings::Services{
         pairing_.get(), relay, userDefaults, options_.defaultRelayURL.toString()});
+    // Before the relay URL can change: a pairing stored without its relay came from this one.
+    pairing_->upgradeStoredOrigin();
     uploader_ = std::make_unique<SnapshotUploader>(
         SnapshotUploader::Services{relay, makeMockAdapter(options_.clock), pairing_.get(),
                                    collector_.get(), &autoSync_, options_.clock});
@@ -156,12 +160,92 @@ QCoro::Task<bool> ConnectorModel::refreshPairedState() {
 QCoro::Task<bool> ConnectorModel::loadPairingState() {
     QPointer<ConnectorModel> self(this);
     pairing_->loadSyncSpace();
+    followRelayChange(); // the URL may have been edited in the settings file
     const bool paired = co_await refreshPairedState();
     if (!self) {
         co_return false;
     }
-    connection_.setStatus(paired ? ConnectionStatus::connected : ConnectionStatus::notPaired);
+    // "Relay changed; pair again" stays until a new pairing.
+    const bool relayChanged = connection_.status() == ConnectionStatus::relayChanged;
+    connection_.setStatus(paired         ? ConnectionStatus::connected
+                          : relayChanged ? ConnectionStatus::relayChanged
+                                         : ConnectionStatus::notPaired);
     co_return paired;
+}
+
+bool ConnectorModel::saveRelaySettings() {
+    const QUrl previous = relayClient_->baseURL();
+    if (!relaySettings_->save()) {
+        return false;
+    }
+    followRelayChange(previous);
+    return true;
+}
+
+QCoro::Task<RelayHealthOutcome> ConnectorModel::checkRelayHealth() {
+    saveRelaySettings();
+    return relaySettings_->checkHealth(); // saves again: the same URL, nothing changes
+}
+
+bool ConnectorModel::followRelayChange(const QUrl& previous) {
+    pairing_->loadSyncSpace();
+    const QString current = RelayAddress::origin(relayClient_->baseURL());
+    const PairingState& state = pairing();
+    const bool pairedElsewhere =
+        state.syncSpaceId && state.relayOrigin.value_or(QString()) != current;
+    const bool codeElsewhere = state.session && pairing_->sessionOrigin() != current;
+    if (!pairedElsewhere && !codeElsewhere) {
+        return false;
+    }
+    if (pairedElsewhere) {
+        // The token is taken from the keychain before the pairing is forgotten below.
+        const QString origin = state.relayOrigin.value_or(QString());
+        const QUrl old =
+            !origin.isEmpty() && RelayAddress::origin(previous) == origin ? previous : QUrl(origin);
+        ++farewells_;
+        QCoro::Task<> farewell =
+            leaveRelay(QPointer<ConnectorModel>(this), token_.take(),
+                       std::make_shared<RelayClient>(network_, old, options_.relayTimeout),
+                       stdText(*state.syncSpaceId), stdText(connectorDeviceId_), origin);
+        Q_UNUSED(farewell);
+    }
+    qCInfo(lcRelay) << "the relay URL changed; the pairing with the previous relay is forgotten";
+    resetPairing();
+    connection_.setStatus(ConnectionStatus::relayChanged);
+    return true;
+}
+
+QCoro::Task<> ConnectorModel::leaveRelay(QPointer<ConnectorModel> self,
+                                         QCoro::Task<std::vector<std::string>> tokens,
+                                         std::shared_ptr<RelayClient> old, std::string syncSpaceId,
+                                         std::string deviceId, QString origin) {
+    const std::vector<std::string> taken = co_await std::move(tokens);
+    for (const std::string& token : taken) {
+        if (!self) { // the network access manager may have gone with the model
+            co_return;
+        }
+        // A named credential: a temporary in a co_await operand does not survive the suspension
+        // with every compiler.
+        RelayCredential credential{token, origin};
+        const auto result =
+            co_await old->deleteDevice(syncSpaceId, deviceId, std::move(credential));
+        if (result.ok()) {
+            break;
+        }
+        qCInfo(lcRelay).noquote() << "unlink from the previous relay failed:"
+                                  << failureText(result);
+    }
+    if (self) {
+        --self->farewells_;
+        Q_EMIT self->relayLeft();
+    }
+}
+
+QCoro::Task<> ConnectorModel::relayChangeFinished() {
+    QPointer<ConnectorModel> self(this);
+    while (self && farewells_ > 0) {
+        co_await qCoro(this, &ConnectorModel::relayLeft);
+    }
 }
 
 QCoro::Task<> ConnectorModel::start() {
@@ -262,7 +346,10 @@ void ConnectorModel::resetPairing() {
     uploader_->forget();
     collector_->forgetCollection();
     relaySettings_->forgetDevices();
-    connection_.setStatus(ConnectionStatus::notPaired);
+    // "Relay changed; pair again" stays until a new pairing.
+    if (connection_.status() != ConnectionStatus::relayChanged) {
+        connection_.setStatus(ConnectionStatus::notPaired);
+    }
     stopAutoSync();
     token_.forget();
     if (pairingRan) {
@@ -292,6 +379,18 @@ std::optional<QString> ConnectorModel::latestSnapshotJSON() const {
         return std::nullopt;
     }
     return qText(encoded.value());
+}
+
+QCoro::Task<std::optional<QString>> ConnectorModel::demoSnapshotJSON() {
+    const QString deviceName = co_await collector_->deviceName();
+    const std::optional<QString>& syncSpaceId = pairing().syncSpaceId;
+    const UsageSnapshot demo =
+        makeMockAdapter(options_.clock)
+            ->makeDemoSnapshot(
+                syncSpaceId ? stdText(*syncSpaceId) : std::string(kLocalDisplaySyncSpace),
+                stdText(connectorDeviceId_), stdText(deviceName), platformDeviceKind());
+    const auto encoded = encodeSnapshot(demo);
+    co_return encoded.ok() ? std::optional(qText(encoded.value())) : std::nullopt;
 }
 
 void ConnectorModel::copyLatestSnapshotJSON() {

@@ -83,6 +83,7 @@ struct ConnectorModelOptions {
     std::chrono::milliseconds syncInterval{30000};
     std::chrono::milliseconds wakeDelay{2000};
     std::chrono::milliseconds pairingPollInterval{2000};
+    // Overall time limits, each from the start of a request to the end of its answer.
     std::chrono::milliseconds relayTimeout{RelayClient::kDefaultTimeout};
     std::chrono::milliseconds manifestTimeout{12000};
 
@@ -254,6 +255,9 @@ public:
     // be encoded.
     std::optional<QString> latestSnapshotJSON() const;
     void copyLatestSnapshotJSON();
+    // The demo fallback an upload sends while no tool gives a usage row, for this device and
+    // sync space (the local display's when unpaired), as uploaded JSON.
+    QCoro::Task<std::optional<QString>> demoSnapshotJSON();
     // A date as the support bundle writes it ("Mar 1, 2026 at 9:14:05 AM"), "never" when absent.
     QString bundleDateText(const std::optional<Instant>& date) const {
         return supportBundle_.dateText(date);
@@ -262,9 +266,19 @@ public:
     // Relay settings, devices, unlinking and Open at Login.
     // The relay URL as the user edits it; not saved.
     void setRelayBaseURLString(const QString& text) { relaySettings_->setBaseURLString(text); }
-    // Saves the URL being edited; false when it is not a usable URL.
-    bool saveRelaySettings() { return relaySettings_->save(); }
-    QCoro::Task<RelayHealthOutcome> checkRelayHealth() { return relaySettings_->checkHealth(); }
+    // Saves the URL being edited; false when it is not a usable URL. A URL on another origin
+    // than the relay of the pairing ends the pairing (followRelayChange()).
+    bool saveRelaySettings();
+    // Saves the URL being edited like saveRelaySettings(), then asks the relay how it is.
+    QCoro::Task<RelayHealthOutcome> checkRelayHealth();
+    // When the pairing (or the pairing code on display) belongs to another relay than the URL
+    // set now, because the URL was changed in the window, with --relay or in the settings file:
+    // forgets it, says "Relay changed; pair again", and unlinks this device from the old relay,
+    // at its old address, in the background and best effort. The token is never sent to the
+    // new address. True when the pairing was forgotten.
+    bool followRelayChange() { return followRelayChange(QUrl()); }
+    // Resumes when every unlink from a relay left behind has ended.
+    QCoro::Task<> relayChangeFinished();
     QCoro::Task<DeviceListOutcome> loadDevices() { return relaySettings_->loadDevices(); }
     QCoro::Task<UnlinkOutcome> unlinkDevice();
     void resetPairing();
@@ -285,6 +299,8 @@ Q_SIGNALS:
     void updatesChanged();
     // A pairing poll ended.
     void pairingEnded(korvo::PairingOutcome outcome);
+    // An unlink from a relay left behind ended.
+    void relayLeft();
 
 private:
     // Re-emits a concern's change as the model's signal for it, followed by stateChanged().
@@ -297,6 +313,15 @@ private:
     QCoro::Task<> syncCycle();
     QCoro::Task<> refreshAfterWake();
     QCoro::Task<> completePairing();
+    // followRelayChange(), with the relay URL set before the change: the old relay is reached
+    // there (with its user info) when it is on the origin of the pairing.
+    bool followRelayChange(const QUrl& previous);
+    // Revokes each of `tokens` on the relay left behind until one works; a failure is only
+    // logged.
+    static QCoro::Task<> leaveRelay(QPointer<ConnectorModel> self,
+                                    QCoro::Task<std::vector<std::string>> tokens,
+                                    std::shared_ptr<RelayClient> old, std::string syncSpaceId,
+                                    std::string deviceId, QString origin);
 
     ConnectorModelOptions options_;
     QString connectorDeviceId_;
@@ -316,6 +341,8 @@ private:
     std::unique_ptr<Pairing> pairing_;
     std::unique_ptr<RelaySettings> relaySettings_;
     std::unique_ptr<SnapshotUploader> uploader_;
+    // Unlinks from relays left behind that are still under way.
+    int farewells_ = 0;
 };
 
 } // namespace korvo

@@ -26,6 +26,8 @@ enum class ConnectionStatus {
     sleeping,
     woke,
     pairingFailed,
+    // The relay URL moved away from the relay of the pairing, which was therefore forgotten.
+    relayChanged,
 };
 
 // A failure shown to the user: what failed, and the error's own description where it has one.
@@ -50,6 +52,9 @@ struct ConnectorError {
 // Pairing: the sync space this machine belongs to and the pairing session on display.
 struct PairingState {
     std::optional<QString> syncSpaceId;
+    // The origin of the relay that issued the device token (RelayAddress::origin); the token
+    // goes nowhere else. Set whenever syncSpaceId is.
+    std::optional<QString> relayOrigin;
     std::optional<PairingSessionResponse> session;
     std::optional<QString> secret;
     bool isCreatingCode = false;

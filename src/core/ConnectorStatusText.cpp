@@ -29,6 +29,8 @@ QString connectionStatusText(ConnectionStatus status) {
         return QStringLiteral("Woke; syncing");
     case ConnectionStatus::pairingFailed:
         return QStringLiteral("Pairing failed");
+    case ConnectionStatus::relayChanged:
+        return QStringLiteral("Relay changed; pair again");
     }
     return {};
 }

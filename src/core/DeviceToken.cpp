@@ -110,6 +110,23 @@ QCoro::Task<> DeviceToken::remove() {
     }
 }
 
+QCoro::Task<std::vector<std::string>> DeviceToken::take() {
+    present_ = false;
+    auto store = store_;
+    auto future = runInPool(pool_, [store] {
+        const KeychainStore& keychain = store->get();
+        std::vector<std::string> tokens;
+        if (auto token = keychain.read(KeychainStore::kDeviceTokenAccount)) {
+            tokens.push_back(std::move(*token));
+        } else {
+            tokens = keychain.readOthers(KeychainStore::kDeviceTokenAccount);
+        }
+        keychain.remove(KeychainStore::kDeviceTokenAccount);
+        return tokens;
+    });
+    co_return co_await future;
+}
+
 void DeviceToken::forget() {
     present_ = false;
     QCoro::Task<> removal = remove();

@@ -32,6 +32,10 @@ public:
     QCoro::Task<std::vector<std::string>> readOthers();
     // The token is forgotten at once; the keychain item goes on the keychain thread.
     void forget();
+    // Forgets the token at once like forget(), and answers what the keychain held before: the
+    // token, else those other backends kept. Reading and removing are one step on the keychain
+    // thread, so nothing saved meanwhile is lost.
+    QCoro::Task<std::vector<std::string>> take();
 
 private:
     class Store;

@@ -44,9 +44,24 @@ void Pairing::setPolling(bool polling) {
     updateState(*this, state_, [polling](PairingState& pairing) { pairing.isPolling = polling; });
 }
 
+void Pairing::upgradeStoredOrigin() {
+    UserDefaults& settings = *services_.userDefaults;
+    if (settings.string(QLatin1String(kSyncSpaceIdKey)) &&
+        !settings.string(QLatin1String(kRelayOriginKey))) {
+        const QString origin = RelayAddress::origin(services_.relay.client->baseURL());
+        if (!origin.isEmpty()) {
+            settings.setString(QLatin1String(kRelayOriginKey), origin);
+        }
+    }
+}
+
 void Pairing::loadSyncSpace() {
+    upgradeStoredOrigin();
     updateState(*this, state_, [&](PairingState& pairing) {
         pairing.syncSpaceId = services_.userDefaults->string(QLatin1String(kSyncSpaceIdKey));
+        pairing.relayOrigin = pairing.syncSpaceId
+                                  ? services_.userDefaults->string(QLatin1String(kRelayOriginKey))
+                                  : std::nullopt;
     });
 }
 
@@ -64,6 +79,7 @@ QCoro::Task<PairingCodeOutcome> Pairing::createCode() {
         co_return PairingCodeOutcome{};
     }
     const std::shared_ptr<RelayClient> relay = services_.relay.client; // outlives the request
+    const QString origin = RelayAddress::origin(relay->baseURL());
     const auto result = co_await relay->createPairingSession(deviceId, stdText(deviceName));
     if (!self) {
         co_return PairingCodeOutcome{};
@@ -71,6 +87,7 @@ QCoro::Task<PairingCodeOutcome> Pairing::createCode() {
     PairingCodeOutcome outcome;
     if (result.ok()) {
         outcome.session = result.value();
+        sessionOrigin_ = origin;
         updateState(*this, state_, [&](PairingState& pairing) {
             pairing.session = result.value();
             pairing.secret = pairingSecretOf(result.value().qrPayload);
@@ -145,9 +162,14 @@ QCoro::Task<bool> Pairing::checkStatus() {
     QPointer<Pairing> self(this);
     Connection& connection = *services_.relay.connection;
     const std::shared_ptr<RelayClient> relay = services_.relay.client; // outlives the request
-    const auto result =
-        co_await relay->pairingStatus(state_.session->pairingSessionId, stdText(*state_.secret));
-    if (!self) {
+    const QString origin = sessionOrigin_; // the secret's and the token's relay
+    // Named arguments: a temporary in a co_await operand does not survive the suspension with
+    // every compiler.
+    std::string sessionId = state_.session->pairingSessionId;
+    RelayCredential secret{stdText(*state_.secret), origin};
+    const auto result = co_await relay->pairingStatus(std::move(sessionId), std::move(secret));
+    // The pairing may have been reset meanwhile (the relay changed): its answer counts no more.
+    if (!self || !state_.session || sessionOrigin_ != origin) {
         co_return false;
     }
     if (!result.ok()) {
@@ -177,7 +199,11 @@ QCoro::Task<bool> Pairing::checkStatus() {
     }
 
     const QString syncSpaceId = qText(*status.syncSpaceId);
-    updateState(*this, state_, [&](PairingState& pairing) { pairing.syncSpaceId = syncSpaceId; });
+    updateState(*this, state_, [&](PairingState& pairing) {
+        pairing.syncSpaceId = syncSpaceId;
+        pairing.relayOrigin = origin;
+    });
+    services_.userDefaults->setString(QLatin1String(kRelayOriginKey), origin);
     services_.userDefaults->setString(QLatin1String(kSyncSpaceIdKey), syncSpaceId);
 
     const std::optional<KeychainError> saveError =
@@ -207,14 +233,17 @@ QCoro::Task<bool> Pairing::checkStatus() {
 
 bool Pairing::reset() {
     const bool pairingRan = state_.isPolling || completing_;
+    sessionOrigin_.clear();
     updateState(*this, state_, [](PairingState& pairing) {
         pairing.syncSpaceId.reset();
+        pairing.relayOrigin.reset();
         pairing.session.reset();
         pairing.secret.reset();
         pairing.isPolling = false;
     });
     poll_.cancel();
     services_.userDefaults->remove(QLatin1String(kSyncSpaceIdKey));
+    services_.userDefaults->remove(QLatin1String(kRelayOriginKey));
     return pairingRan;
 }
 

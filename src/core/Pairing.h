@@ -24,6 +24,8 @@ class Pairing final : public QObject {
     Q_OBJECT
 public:
     static constexpr const char* kSyncSpaceIdKey = "syncSpaceId";
+    // The origin of the relay that issued the device token, beside the sync space id.
+    static constexpr const char* kRelayOriginKey = "pairedRelayOrigin";
 
     struct Services {
         RelayAccess relay;
@@ -40,8 +42,14 @@ public:
     const PairingState& state() const { return state_; }
     bool isPollRunning() const { return poll_.isRunning(); }
 
-    // Reads the sync space id from the settings store.
+    // Reads the sync space id and the origin of its relay from the settings store (after
+    // upgradeStoredOrigin()).
     void loadSyncSpace();
+    // A pairing stored before the origin was kept with it came from the relay whose URL is set
+    // now: its origin is stored. Call before the relay URL can change.
+    void upgradeStoredOrigin();
+    // The origin of the relay that created the session on display; empty without one.
+    const QString& sessionOrigin() const { return sessionOrigin_; }
     QCoro::Task<PairingCodeOutcome> createCode();
     void startPoll();
     // One status poll. True when it ended the pairing.
@@ -73,6 +81,9 @@ private:
     std::optional<PairingOutcome> outcome_;
     // Set from the phone's claim to the end of the first upload and device listing.
     bool completing_ = false;
+    // The origin of the relay that created the session: polled with its secret, it issues the
+    // token.
+    QString sessionOrigin_;
 };
 
 } // namespace korvo

@@ -108,7 +108,11 @@ QCoro::Task<DeviceListOutcome> RelaySettings::loadDevices() {
     }
     updateState(*this, state_, [](RelayState& relay) { relay.deviceListError.reset(); });
     const std::shared_ptr<RelayClient> relay = services_.relay.client; // outlives the request
-    const auto result = co_await relay->listDevices(stdText(*syncSpaceId), *token);
+    // Named arguments: a temporary in a co_await operand does not survive the suspension with
+    // every compiler.
+    std::string space = stdText(*syncSpaceId);
+    RelayCredential credential{*token, services_.pairing->state().relayOrigin.value_or(QString())};
+    const auto result = co_await relay->listDevices(std::move(space), std::move(credential));
     if (!self) {
         co_return DeviceListOutcome::failed;
     }
@@ -150,12 +154,16 @@ QCoro::Task<UnlinkOutcome> RelaySettings::unlink() {
         }
     }
     const std::shared_ptr<RelayClient> relay = services_.relay.client; // outlives the requests
+    const QString origin = services_.pairing->state().relayOrigin.value_or(QString());
     for (const std::string& each : tokens) {
         if (!syncSpaceId) {
             break;
         }
-        const auto result = co_await relay->deleteDevice(
-            stdText(*syncSpaceId), stdText(services_.relay.connectorDeviceId), each);
+        std::string space = stdText(*syncSpaceId);
+        std::string deviceId = stdText(services_.relay.connectorDeviceId);
+        RelayCredential credential{each, origin};
+        const auto result = co_await relay->deleteDevice(std::move(space), std::move(deviceId),
+                                                         std::move(credential));
         if (!self) {
             co_return UnlinkOutcome::failed;
         }

@@ -43,6 +43,8 @@ QCoro::Task<SyncOutcome> SnapshotUploader::syncNow() {
         co_return SyncOutcome::notPaired;
     }
     const std::string syncSpaceId = stdText(*pairing.syncSpaceId);
+    // The token goes to the relay that issued it only.
+    const QString origin = pairing.relayOrigin.value_or(QString());
 
     updateState(*this, state_, [](UploadState& upload) {
         upload.isSyncing = true;
@@ -65,7 +67,10 @@ QCoro::Task<SyncOutcome> SnapshotUploader::syncNow() {
                                                       pass.deviceName, std::move(pass.rows));
 
     const std::shared_ptr<RelayClient> relay = services_.relay.client; // outlives the request
-    const auto result = co_await relay->uploadSnapshot(snapshot, *token);
+    // A named credential: a temporary in a co_await operand does not survive the suspension
+    // with every compiler.
+    RelayCredential credential{*token, origin};
+    const auto result = co_await relay->uploadSnapshot(snapshot, std::move(credential));
     if (!self) {
         co_return SyncOutcome::failed;
     }

@@ -4,6 +4,7 @@
 #include "core/StateUpdate.h"
 #include "platform/UrlOpener.h"
 #include "relay/BoundedReply.h"
+#include "relay/ReplyDeadline.h"
 #include "relay/ReplyEnd.h"
 #include "relay/Utf8.h"
 
@@ -45,12 +46,13 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
     });
 
     QNetworkRequest request(settings_.manifestURL);
-    request.setTransferTimeout(int(settings_.timeout.count()));
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     QNetworkReply* reply = network_->get(request);
-    // Read while it arrives; a longer answer is aborted, not buffered.
+    // Read while it arrives; a longer answer is aborted, not buffered. An answer not whole within
+    // the time limit is aborted too, however it trickles in.
     BoundedReply bounded(reply, kMaxManifestBytes);
+    const ReplyDeadline deadline(reply, settings_.timeout);
     const bool finished = co_await ReplyEnd(reply);
     if (!self || !finished) {
         if (finished) {
@@ -76,6 +78,9 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
         failure = QStringLiteral("the download manifest is too large");
         qCWarning(lcUpdates) << "update check: the manifest is larger than" << kMaxManifestBytes
                              << "bytes; the transfer was stopped";
+    } else if (deadline.expired()) {
+        qCInfo(lcUpdates) << "update check: no whole answer within" << settings_.timeout.count()
+                          << "ms; the transfer was stopped";
     } else if (good) {
         manifest = decodeDownloadManifest(body);
         if (!manifest) {

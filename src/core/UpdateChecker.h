@@ -24,6 +24,8 @@ public:
     struct Settings {
         QUrl manifestURL;
         QUrl downloadPageURL;
+        // The overall time limit of the manifest request, from its start to the end of the
+        // answer.
         std::chrono::milliseconds timeout;
         BuildInfo buildInfo;
         Clock clock;

@@ -5,12 +5,22 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <algorithm>
 #include <unistd.h>
 
 namespace korvo {
 namespace {
 
-constexpr char kReopenMessage[] = "reopen\n";
+// "reopen", or "reopen " and an activation token, and a newline.
+constexpr char kReopenMessage[] = "reopen";
+constexpr qsizetype kMaxTokenLength = 200;
+constexpr qint64 kMaxLineLength = sizeof(kReopenMessage) + kMaxTokenLength + 1;
+
+// Tokens are opaque to the app, but only printable characters without spaces are passed on.
+bool plausibleToken(const QByteArray& token) {
+    return token.size() <= kMaxTokenLength &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
 
 } // namespace
 
@@ -36,7 +46,8 @@ QString SingleInstance::socketPath() const {
     return directory_ + QStringLiteral("/instance.sock");
 }
 
-SingleInstance::Role SingleInstance::claim(int forwardTimeoutMs) {
+SingleInstance::Role SingleInstance::claim(int forwardTimeoutMs,
+                                           const std::function<QString()>& launchToken) {
     QDir dir(directory_);
     if (!dir.exists() && !dir.mkpath(QStringLiteral("."))) {
         return Role::unguarded;
@@ -56,17 +67,22 @@ SingleInstance::Role SingleInstance::claim(int forwardTimeoutMs) {
     if (error != QLockFile::LockFailedError) {
         return Role::unguarded; // the lock file itself cannot be written
     }
-    return forward(forwardTimeoutMs) ? Role::forwarded : Role::unreachable;
+    QByteArray message = kReopenMessage;
+    if (const QByteArray token = launchToken ? launchToken().toLatin1() : QByteArray();
+        !token.isEmpty() && plausibleToken(token)) {
+        message += ' ' + token;
+    }
+    return forward(forwardTimeoutMs, message + '\n') ? Role::forwarded : Role::unreachable;
 }
 
-bool SingleInstance::forward(int timeoutMs) {
+bool SingleInstance::forward(int timeoutMs, const QByteArray& message) {
     // The running instance may still be starting and not listen yet: try until the deadline.
     const QDeadlineTimer deadline(timeoutMs);
     do {
         QLocalSocket socket;
         socket.connectToServer(socketPath());
         if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
-            socket.write(kReopenMessage);
+            socket.write(message);
             const bool sent = socket.waitForBytesWritten(
                 static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)));
             socket.disconnectFromServer();
@@ -83,11 +99,19 @@ void SingleInstance::acceptConnections() {
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             // Only the one short message is expected; anything longer is dropped unread.
             while (socket->canReadLine()) {
-                if (socket->readLine(64) == kReopenMessage) {
-                    Q_EMIT reopenRequested();
+                QByteArray line = socket->readLine(kMaxLineLength + 1);
+                if (!line.endsWith('\n')) {
+                    socket->abort();
+                    return;
+                }
+                line.chop(1);
+                const QByteArray token = line.mid(sizeof(kReopenMessage));
+                if (line == kReopenMessage || (line.startsWith(QByteArray(kReopenMessage) + ' ') &&
+                                               !token.isEmpty() && plausibleToken(token))) {
+                    Q_EMIT reopenRequested(QString::fromLatin1(token));
                 }
             }
-            if (socket->bytesAvailable() > 64) {
+            if (socket->bytesAvailable() > kMaxLineLength) {
                 socket->abort();
             }
         });

@@ -4,6 +4,7 @@
 #include <QLockFile>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace korvo {
@@ -28,18 +29,21 @@ public:
     // $XDG_RUNTIME_DIR/korvo-connector, else a per-user folder under the temporary folder.
     static QString defaultDirectory();
 
-    // Takes the lock or hands the launch over to the running instance. Only local files and a
-    // local socket are involved, so this returns within `forwardTimeoutMs` at most.
-    Role claim(int forwardTimeoutMs = 2000);
+    // Takes the lock or hands the launch over to the running instance, with the launch's
+    // activation token when `launchToken` gives one. Only local files and a local socket are
+    // involved, so this returns within `forwardTimeoutMs` (and the token's making) at most.
+    Role claim(int forwardTimeoutMs = 2000, const std::function<QString()>& launchToken = {});
 
     QString socketPath() const;
 
 Q_SIGNALS:
-    // A later launch asked this (primary) instance to show itself.
-    void reopenRequested();
+    // A later launch asked this (primary) instance to show itself. `activationToken` is the
+    // desktop's proof that the person launched it (printable, without spaces, at most 200
+    // characters), with which the window may take the focus; empty when there was none.
+    void reopenRequested(const QString& activationToken);
 
 private:
-    bool forward(int timeoutMs);
+    bool forward(int timeoutMs, const QByteArray& message);
     void acceptConnections();
 
     QString directory_;

@@ -20,6 +20,8 @@ public:
 
 // UserDefaults over QSettings. The default constructor uses the application's native settings
 // location (which honours XDG_CONFIG_HOME); the other one uses an INI file at the given path.
+// The file is created with mode 0600, and one found readable by others is narrowed to that: the
+// relay URL may hold a password.
 class SettingsUserDefaults final : public UserDefaults {
 public:
     SettingsUserDefaults();

@@ -40,4 +40,17 @@ QString RelayAddress::printable(const QString& text) {
     return url.adjusted(QUrl::RemoveUserInfo).toString(QUrl::FullyEncoded);
 }
 
+QString RelayAddress::origin(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("https") && scheme != QLatin1String("http"))) {
+        return {};
+    }
+    QUrl origin;
+    origin.setScheme(scheme);
+    origin.setHost(url.host().toLower());
+    origin.setPort(url.port(scheme == QLatin1String("https") ? 443 : 80));
+    return origin.toString(QUrl::FullyEncoded);
+}
+
 } // namespace korvo

@@ -26,6 +26,11 @@ public:
     // The URL for status lines and the support bundle: without user name and password. Text
     // that is not a URL at all is returned as it is.
     static QString printable(const QString& text);
+
+    // The origin of an http(s) URL as "scheme://host:port", the port always written (443 or 80
+    // when the URL has none), without user info; two URLs reach the same relay when their
+    // origins are equal. Empty for anything else.
+    static QString origin(const QUrl& url);
 };
 
 } // namespace korvo

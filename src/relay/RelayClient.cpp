@@ -2,7 +2,9 @@
 
 #include "model/SnapshotJson.h"
 #include "relay/BoundedReply.h"
+#include "relay/ReplyDeadline.h"
 #include "relay/ReplyEnd.h"
+#include "relay/SecretText.h"
 #include "relay/Utf8.h"
 
 #include <QNetworkAccessManager>
@@ -23,6 +25,8 @@ struct Request {
     std::string path;
     std::vector<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    // The credential the headers carry; the request goes to its origin only.
+    std::optional<RelayCredential> credential = std::nullopt;
 };
 
 // A path character that may stand in a URL unescaped (RFC 3986 unreserved, reserved and '%').
@@ -59,13 +63,34 @@ std::optional<QUrl> resolve(const QUrl& base, const std::string& path) {
     return url;
 }
 
-std::optional<std::string> bodyText(const QByteArray& body) {
-    return utf8Text(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+// The secrets a quoted answer must not show: the request's credential and the password of the
+// relay URL.
+std::vector<std::string> secretsOf(const QUrl& base, const Request& request) {
+    std::vector<std::string> secrets;
+    if (request.credential) {
+        secrets.push_back(request.credential->value);
+    }
+    if (!base.password().isEmpty()) {
+        secrets.push_back(base.password(QUrl::FullyDecoded).toStdString());
+        secrets.push_back(base.password(QUrl::FullyEncoded).toStdString());
+    }
+    return secrets;
 }
 
-// Starts the request; nothing when it cannot be built (then `problem` says why).
-QNetworkReply* start(QNetworkAccessManager* network, const QUrl& base,
-                     std::chrono::milliseconds timeout, const Request& request,
+// The body as UTF-8 text to quote, without secrets; nothing when it is not UTF-8.
+std::optional<std::string> bodyText(const QByteArray& body,
+                                    const std::vector<std::string>& secrets) {
+    const auto text =
+        utf8Text(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+    if (!text) {
+        return std::nullopt;
+    }
+    return withoutSecrets(*text, secrets);
+}
+
+// Starts the request; nothing when it cannot be built or its credential belongs to another
+// origin (then `problem` says why).
+QNetworkReply* start(QNetworkAccessManager* network, const QUrl& base, const Request& request,
                      std::optional<RelayError>& problem) {
     const auto url = resolve(base, request.path);
     if (!url) {
@@ -73,8 +98,14 @@ QNetworkReply* start(QNetworkAccessManager* network, const QUrl& base,
                                                "\" is not valid; nothing was sent."}};
         return nullptr;
     }
+    if (request.credential && RelayAddress::origin(*url) != request.credential->origin) {
+        problem = RelayError{RelayRequestError{
+            "The credential belongs to the relay at " +
+            printableText(request.credential->origin.toStdString(), 200) + ", not to " +
+            printableText(RelayAddress::origin(*url).toStdString(), 200) + "; nothing was sent."}};
+        return nullptr;
+    }
     QNetworkRequest http(*url);
-    http.setTransferTimeout(static_cast<int>(timeout.count()));
     // The bearer token and the pairing secret go to the relay's own origin only: a redirect
     // elsewhere ends the request instead of being followed.
     http.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -102,8 +133,15 @@ std::string originOf(const QUrl& url) {
                          200);
 }
 
+RelayError timedOut() {
+    return RelayError{RelayTransportError{static_cast<int>(QNetworkReply::TimeoutError),
+                                          "The request timed out."}};
+}
+
 // The body of a 2xx answer, or the failure of a finished reply.
-Result<QByteArray, RelayError> finish(QNetworkReply& reply, BoundedReply& bounded) {
+Result<QByteArray, RelayError> finish(QNetworkReply& reply, BoundedReply& bounded,
+                                      const ReplyDeadline& deadline,
+                                      const std::vector<std::string>& secrets) {
     QByteArray body = bounded.take();
     if (bounded.tooLarge()) {
         return RelayError{
@@ -111,6 +149,10 @@ Result<QByteArray, RelayError> finish(QNetworkReply& reply, BoundedReply& bounde
                                 "The relay's answer is larger than " +
                                     std::to_string(RelayClient::kMaxReplyBytes / 1024) +
                                     " KiB; the transfer was stopped."}};
+    }
+    // Checked before the status: an answer cut off by the limit may have had a good one.
+    if (deadline.expired()) {
+        return timedOut();
     }
     if (reply.error() == QNetworkReply::InsecureRedirectError) {
         QUrl target = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
@@ -131,59 +173,64 @@ Result<QByteArray, RelayError> finish(QNetworkReply& reply, BoundedReply& bounde
     if (status.isValid()) {
         const int code = status.toInt();
         if (code < 200 || code > 299) {
-            return RelayError{RelayClientError::badResponse(code, bodyText(body))};
+            return RelayError{RelayClientError::badResponse(code, bodyText(body, secrets))};
         }
         return body;
     }
     if (reply.error() == QNetworkReply::OperationCanceledError) {
-        // The client never aborts a request itself except for an oversized answer (handled
-        // above): a cancelled reply is the transfer time-out firing, which the network layer
-        // reports only as "Operation canceled".
-        return RelayError{RelayTransportError{static_cast<int>(QNetworkReply::TimeoutError),
-                                              "The request timed out."}};
+        return RelayError{RelayTransportError{
+            static_cast<int>(QNetworkReply::OperationCanceledError), "The request was cancelled."}};
     }
     if (reply.error() != QNetworkReply::NoError) {
-        return RelayError{RelayTransportError{static_cast<int>(reply.error()),
-                                              printableText(reply.errorString().toStdString())}};
+        return RelayError{RelayTransportError{
+            static_cast<int>(reply.error()),
+            withoutSecrets(printableText(reply.errorString().toStdString()), secrets)}};
     }
-    return RelayError{RelayClientError::badResponse(-1, bodyText(body))};
+    return RelayError{RelayClientError::badResponse(-1, bodyText(body, secrets))};
 }
 
 // Sends one request and answers the body of a 2xx response. When the network access manager
 // goes away with the request in flight, the answer is a cancellation.
 QCoro::Task<Result<QByteArray, RelayError>> send(QNetworkAccessManager* network, QUrl base,
                                                  std::chrono::milliseconds timeout,
+                                                 ReplyDeadline::MonotonicClock clock,
                                                  Request request) {
     std::optional<RelayError> problem;
-    QNetworkReply* reply = start(network, base, timeout, request, problem);
+    QNetworkReply* reply = start(network, base, request, problem);
     if (!reply) {
         co_return Result<QByteArray, RelayError>::failure(std::move(*problem));
     }
     BoundedReply body(reply, RelayClient::kMaxReplyBytes);
+    const ReplyDeadline deadline(reply, timeout, std::move(clock));
     const bool finished = co_await ReplyEnd(reply);
     if (!finished) {
         co_return RelayError{RelayTransportError{
             static_cast<int>(QNetworkReply::OperationCanceledError), "The request was cancelled."}};
     }
-    auto result = finish(*reply, body);
+    auto result = finish(*reply, body, deadline, secretsOf(base, request));
     reply->deleteLater();
     co_return result;
 }
 
 template <class T, class Decode>
-QCoro::Task<RelayResult<T>> perform(QNetworkAccessManager* network, QUrl base,
-                                    std::chrono::milliseconds timeout, Request request,
-                                    Decode decode) {
-    auto sent = co_await send(network, std::move(base), timeout, std::move(request));
+QCoro::Task<RelayResult<T>>
+perform(QNetworkAccessManager* network, QUrl base, std::chrono::milliseconds timeout,
+        ReplyDeadline::MonotonicClock clock, Request request, Decode decode) {
+    const std::vector<std::string> secrets = secretsOf(base, request);
+    auto sent =
+        co_await send(network, std::move(base), timeout, std::move(clock), std::move(request));
     if (!sent.ok()) {
         co_return std::move(sent).error();
     }
     const QByteArray& body = sent.value();
-    auto decoded =
-        decode(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+    const std::string_view bytes(body.constData(), static_cast<std::size_t>(body.size()));
+    auto decoded = decode(bytes);
     if (!decoded.ok()) {
-        co_return RelayError{
-            RelayClientError::decodeFailed(bodyText(body), decoded.error().description())};
+        // The reason may quote a member's value: a secret of the body is hidden there too.
+        std::vector<std::string> hidden = secretMemberValues(bytes);
+        hidden.insert(hidden.end(), secrets.begin(), secrets.end());
+        co_return RelayError{RelayClientError::decodeFailed(
+            bodyText(body, secrets), withoutSecrets(decoded.error().description(), hidden))};
     }
     co_return std::move(decoded).value();
 }
@@ -210,25 +257,28 @@ RelayClient::createPairingSession(std::string connectorDeviceId, std::string con
         "{" + jsonQuoted("connectorDeviceId") + ":" + jsonQuoted(connectorDeviceId) + "," +
         jsonQuoted("connectorDeviceName") + ":" + jsonQuoted(connectorDeviceName) + "}");
     co_return co_await perform<PairingSessionResponse>(
-        network_, baseURL_, timeout_, std::move(request), decodePairingSessionResponse);
+        network_, baseURL_, timeout_, clock_, std::move(request), decodePairingSessionResponse);
 }
 
 QCoro::Task<RelayResult<PairingStatusResponse>>
-RelayClient::pairingStatus(std::string pairingSessionId, std::string pairingSecret) {
+RelayClient::pairingStatus(std::string pairingSessionId, RelayCredential pairingSecret) {
     Request request{Method::get,
                     "/v1/pairing/sessions/" + pairingSessionId,
-                    {{"x-pairing-secret", QByteArray::fromStdString(pairingSecret)}},
-                    {}};
+                    {{"x-pairing-secret", QByteArray::fromStdString(pairingSecret.value)}},
+                    {},
+                    std::move(pairingSecret)};
     co_return co_await perform<PairingStatusResponse>(
-        network_, baseURL_, timeout_, std::move(request), decodePairingStatusResponse);
+        network_, baseURL_, timeout_, clock_, std::move(request), decodePairingStatusResponse);
 }
 
 QCoro::Task<RelayResult<SnapshotUploadResponse>>
-RelayClient::uploadSnapshot(UsageSnapshot snapshot, std::string deviceToken) {
-    Request request{Method::post,
-                    "/v1/sync-spaces/" + snapshot.syncSpaceId + "/snapshots",
-                    {{"content-type", "application/json"}, {"authorization", bearer(deviceToken)}},
-                    {}};
+RelayClient::uploadSnapshot(UsageSnapshot snapshot, RelayCredential deviceToken) {
+    Request request{
+        Method::post,
+        "/v1/sync-spaces/" + snapshot.syncSpaceId + "/snapshots",
+        {{"content-type", "application/json"}, {"authorization", bearer(deviceToken.value)}},
+        {},
+        std::move(deviceToken)};
     auto encoded = encodeSnapshot(snapshot);
     if (!encoded.ok()) {
         co_return RelayError{RelayRequestError{"The snapshot could not be encoded: " +
@@ -236,35 +286,38 @@ RelayClient::uploadSnapshot(UsageSnapshot snapshot, std::string deviceToken) {
     }
     request.body = QByteArray::fromStdString(encoded.value());
     co_return co_await perform<SnapshotUploadResponse>(
-        network_, baseURL_, timeout_, std::move(request), decodeSnapshotUploadResponse);
+        network_, baseURL_, timeout_, clock_, std::move(request), decodeSnapshotUploadResponse);
 }
 
 QCoro::Task<RelayResult<HealthResponse>> RelayClient::health() {
     // A named request: a temporary in a co_await operand does not survive the suspension with
     // every compiler.
     Request request{Method::get, "/health", {}, {}};
-    co_return co_await perform<HealthResponse>(network_, baseURL_, timeout_, std::move(request),
-                                               decodeHealthResponse);
+    co_return co_await perform<HealthResponse>(network_, baseURL_, timeout_, clock_,
+                                               std::move(request), decodeHealthResponse);
 }
 
 QCoro::Task<RelayResult<DevicesResponse>> RelayClient::listDevices(std::string syncSpaceId,
-                                                                   std::string deviceToken) {
+                                                                   RelayCredential deviceToken) {
     Request request{Method::get,
                     "/v1/sync-spaces/" + syncSpaceId + "/devices",
-                    {{"authorization", bearer(deviceToken)}},
-                    {}};
-    co_return co_await perform<DevicesResponse>(network_, baseURL_, timeout_, std::move(request),
-                                                decodeDevicesResponse);
+                    {{"authorization", bearer(deviceToken.value)}},
+                    {},
+                    std::move(deviceToken)};
+    co_return co_await perform<DevicesResponse>(network_, baseURL_, timeout_, clock_,
+                                                std::move(request), decodeDevicesResponse);
 }
 
 QCoro::Task<RelayResult<DeleteDeviceResponse>>
-RelayClient::deleteDevice(std::string syncSpaceId, std::string deviceId, std::string deviceToken) {
+RelayClient::deleteDevice(std::string syncSpaceId, std::string deviceId,
+                          RelayCredential deviceToken) {
     Request request{Method::deleteResource,
                     "/v1/sync-spaces/" + syncSpaceId + "/devices/" + deviceId,
-                    {{"authorization", bearer(deviceToken)}},
-                    {}};
+                    {{"authorization", bearer(deviceToken.value)}},
+                    {},
+                    std::move(deviceToken)};
     co_return co_await perform<DeleteDeviceResponse>(
-        network_, baseURL_, timeout_, std::move(request), decodeDeleteDeviceResponse);
+        network_, baseURL_, timeout_, clock_, std::move(request), decodeDeleteDeviceResponse);
 }
 
 } // namespace korvo

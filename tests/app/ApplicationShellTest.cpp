@@ -7,15 +7,16 @@
 
 #include <QApplication>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
-// Without a tray, closing the window keeps the app running and says so once. The window
-// appears one turn after launching, sleep and wake reach the model one turn after they are
-// announced, until termination, and reopening brings back the one window.
+// Without a tray, the window holds the tray's menu, and closing it keeps the app running and
+// says so once. The window appears one turn after launching, sleep and wake reach the model one
+// turn after they are announced, until termination, and reopening brings back the one window.
 TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     testing::ModelHarness harness;
     PowerEvents power;
@@ -33,6 +34,10 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     QMainWindow* window = controller.window();
     EXPECT_EQ(window->windowTitle(), "Korvo Connector");
     EXPECT_FALSE(window->windowIcon().isNull());
+    // The tray's menu, Quit included, is the window's menu.
+    ASSERT_EQ(window->menuBar()->actions().size(), 1);
+    EXPECT_EQ(window->menuBar()->actions().first()->menu(), app.menu());
+    EXPECT_TRUE(testing::action(*app.menu(), "Quit"));
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return model.sourceDiagnosticStatus() != "Checking" &&
                model.sourceDiagnosticStatus() != "Not checked";
@@ -56,7 +61,8 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !notifier->notices.isEmpty(); }));
     EXPECT_EQ(notifier->notices,
               QStringList{"Korvo Connector keeps running: Snapshots keep syncing in the "
-                          "background. Open Korvo Connector again to show its window."});
+                          "background. Launch Korvo Connector again to open its window. On "
+                          "GNOME, the AppIndicator extension shows its icon in the top bar."});
     harness.storePairing();
     app.delegate().applicationShouldHandleReopen();
     EXPECT_EQ(controller.window(), window);

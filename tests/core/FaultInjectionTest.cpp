@@ -3,6 +3,7 @@
 #include "support/PrivateSecretService.h"
 #include "support/RelayEndToEnd.h"
 
+#include <QScopeGuard>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,10 +22,6 @@ using test::statuses;
 // exactly the snapshot the model shows as uploaded.
 class FaultInjectionTest : public test::RelayEndToEnd {
 protected:
-    void useRelay(ConnectorModel& m, const QUrl& url) {
-        m.setRelayBaseURLString(url.toString());
-        m.saveRelaySettings();
-    }
     // One cycle that fails: the documented texts, the last good upload kept on screen.
     void expectFailedCycle(const ConnectorModel& m, const std::optional<UsageSnapshot>& good,
                            const QString& error) {
@@ -84,8 +81,9 @@ TEST_F(FaultInjectionTest, RelaySlowerThanTheTimeOutThenKilledMidUpload) {
     expectRecovery(m);
 }
 
-// Another server in the relay's place: garbage, a body cut off, bytes that are not text, an
-// error status. Each failure text starts as given and names what came back.
+// Another server in the relay's place (at its address, where the token belongs): garbage, a
+// body cut off, bytes that are not text, an error status. Each failure text starts as given and
+// names what came back.
 TEST_F(FaultInjectionTest, HostileAnswersFailTheCycleAndTheRealRelayRecovers) {
     const std::tuple<QByteArray, QString, QString> cases[] = {
         {test::httpResponse(200, "<html>not json</html>"), u"Relay response decode failed: "_s,
@@ -103,15 +101,18 @@ TEST_F(FaultInjectionTest, HostileAnswersFailTheCycleAndTheRealRelayRecovers) {
     for (const auto& [answer, start, end] : cases) {
         SCOPED_TRACE(answer.left(60).toStdString());
         const std::optional<UsageSnapshot> good = m.latestSnapshot();
-        test::CannedServer hostile(answer);
-        useRelay(m, hostile.url());
-        h_.clock.advance(30s);
-        EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::failed);
-        EXPECT_EQ(hostile.count("POST /v1/sync-spaces/"), 1);
+        relay_->kill();
+        {
+            test::CannedServer hostile(answer, static_cast<quint16>(relay_->port()));
+            ASSERT_TRUE(hostile.isListening());
+            h_.clock.advance(30s);
+            EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::failed);
+            EXPECT_EQ(hostile.count("POST /v1/sync-spaces/"), 1);
+        }
         const QString error = m.lastUploadError();
         expectFailedCycle(m, good, error);
         EXPECT_TRUE(error.startsWith(start) && error.endsWith(end) && error != "None") << error;
-        useRelay(m, relay_->url());
+        restartRelay();
         expectRecovery(m);
     }
 }
@@ -225,6 +226,12 @@ TEST_F(FaultInjectionTest, DamagedSettingsFile) {
 // in a process of its own).
 TEST_F(FaultInjectionTest, SecretServiceLockedOrGone) {
     test::PrivateSecretService secrets;
+    // The keychain speaks to the session bus this names; the run's own bus comes back after.
+    const QByteArray runBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const auto restore = qScopeGuard([&] {
+        runBus.isNull() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS")
+                        : qputenv("DBUS_SESSION_BUS_ADDRESS", runBus);
+    });
     qputenv("DBUS_SESSION_BUS_ADDRESS", secrets.address().toUtf8());
     ASSERT_TRUE(secrets.start());
     h_.options.keychainBackend = PlatformServices::systemKeychain();

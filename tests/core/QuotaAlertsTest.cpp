@@ -71,6 +71,11 @@ TEST(QuotaAlertsTest, OncePerWindowAndThresholdUntilItResets) {
         {"a reset without a limit before it is silent",
          {{{0s, 12}, {Kind::below20}}, {{5h + 1s, 90, ProviderStatus::ok, 10h}, {}}}},
         {"no figures, no alerts", {{{0s, std::nullopt}, {}}}},
+        // A tool that reports its figures but not yet its status is limited all the same.
+        {"exactly 0% remaining with status ok is limited", {{{0s, 0}, {Kind::limited}}}},
+        {"exactly 100% used with status ok is limited",
+         {{{0s, std::nullopt, ProviderStatus::ok, 5h, 100}, {Kind::limited}}}},
+        {"just above 0% is below 5, not limited", {{{0s, 0.4}, {Kind::below5}}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -87,6 +92,40 @@ TEST(QuotaAlertsTest, OncePerWindowAndThresholdUntilItResets) {
             ++step;
         }
     }
+}
+
+// One tool with a five-hour and a seven-day window (two rows of one provider id): each window
+// has thresholds of its own, so an alert on one neither uses up nor resets the other's.
+TEST(QuotaAlertsTest, EachWindowOfAToolAlertsOnItsOwn) {
+    Instant now = kStart;
+    QuotaAlerts alerts([&now] { return now; });
+    const auto review = [&](std::chrono::seconds at, double fiveHour, double sevenDay) {
+        now = kStart + at;
+        UsageSnapshot snapshot = snapshotOf({at, fiveHour});
+        ProviderUsage week = snapshot.providers.front();
+        week.window = UsageWindow{UsageWindowKind::rolling, "7-day", {}, kStart + 100h};
+        week.usage.remainingPercent = sevenDay;
+        snapshot.providers.push_back(week);
+        std::vector<std::string> found;
+        for (const QuotaAlert& alert : alerts.review(snapshot)) {
+            found.push_back(alert.logLine().toStdString());
+        }
+        return found;
+    };
+    const std::string fiveBelow20 = "Quota alert: Codex CLI: 19% remaining. Below 20% of the "
+                                    "5-hour window. Resets in 5 hours.";
+    EXPECT_EQ(review(0s, 19, 50), std::vector{fiveBelow20});
+    EXPECT_EQ(review(60s, 19, 19),
+              std::vector<std::string>{"Quota alert: Codex CLI: 19% remaining. Below 20% of the "
+                                       "7-day window. Resets in 4 days."});
+    EXPECT_EQ(review(120s, 0, 19),
+              std::vector<std::string>{"Quota alert: Codex CLI is limited. No quota left in the "
+                                       "5-hour window. Resets in 5 hours."});
+    // The five-hour window resets; the seven-day one stays alerted.
+    EXPECT_EQ(review(5h + 1s, 90, 19),
+              std::vector<std::string>{"Quota alert: Codex CLI is available again. The limited "
+                                       "window has reset; 90% remaining."});
+    EXPECT_TRUE(review(5h + 60s, 90, 18).empty());
 }
 
 TEST(QuotaAlertsTest, Texts) {

@@ -123,8 +123,12 @@ TEST_F(UpdateCheckTest, AVisibleCheckShowsCheckingAndASecondCheckReturnsAtOnce) 
 // The manifest's file is offered for download over https or from the relay's own origin (here
 // the canned server, plain HTTP on loopback) only; anything else is left out.
 TEST_F(UpdateCheckTest, DirectDownloadsAreHttpsOrOnTheRelaysOrigin) {
+    // The relay's host and port under another scheme is another origin.
+    const QByteArray otherScheme =
+        u"ftp://127.0.0.1:%1/k.tar.gz"_s.arg(server_.url().port()).toUtf8();
     const std::pair<const char*, std::optional<QUrl>> cases[] = {
         {"korvo.tar.gz", server_.url(u"/download/linux/korvo.tar.gz"_s)},
+        {otherScheme.constData(), std::nullopt},
         {"https://cdn.example.com/k.tar.gz", QUrl(u"https://cdn.example.com/k.tar.gz"_s)},
         {"http://cdn.example.com/k.tar.gz", std::nullopt},
         {"http://127.0.0.1:1/k.tar.gz", std::nullopt}, // the relay's host, another port

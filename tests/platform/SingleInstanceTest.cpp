@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -42,6 +43,38 @@ TEST_F(SingleInstanceTest, LaterLaunchesAreForwardedToTheFirstUntilItEnds) {
     }
     first.reset();
     EXPECT_EQ(SingleInstance(dir_).claim(), Role::primary);
+}
+
+// A later launch's activation token goes along with its request; one that is not printable
+// without spaces, or too long, is left out and the request still made. A longer message, as only
+// something else than the app would send, is dropped.
+TEST_F(SingleInstanceTest, TheLaunchTokenGoesAlong) {
+    SingleInstance first(dir_);
+    ASSERT_EQ(first.claim(), Role::primary);
+    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+    const QString longest(200, u'a');
+    const struct {
+        QString given, received;
+    } cases[] = {
+        {u""_s, u""_s},           {u"sway/1234_abc-DEF"_s, u"sway/1234_abc-DEF"_s},
+        {u"with space"_s, u""_s}, {u"line\nbreak"_s, u""_s},
+        {u"caf\u00e9"_s, u""_s},  {longest, longest},
+        {longest + u'a', u""_s},
+    };
+    for (const auto& c : cases) {
+        reopened.clear();
+        EXPECT_EQ(SingleInstance(dir_).claim(2000, [&c] { return c.given; }), Role::forwarded);
+        ASSERT_TRUE(reopened.count() == 1 || reopened.wait(2000)) << c.given;
+        EXPECT_EQ(reopened.first().first().toString(), c.received) << c.given;
+    }
+
+    reopened.clear();
+    QLocalSocket other;
+    other.connectToServer(first.socketPath());
+    ASSERT_TRUE(other.waitForConnected(2000));
+    other.write("reopen " + QByteArray(300, 'a') + "\nreopen\n");
+    ASSERT_TRUE(other.waitForBytesWritten(2000));
+    EXPECT_FALSE(reopened.wait(300));
 }
 
 // A holder that does not answer is reported in time; an unusable folder runs unguarded.

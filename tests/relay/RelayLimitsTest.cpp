@@ -104,10 +104,10 @@ TEST_F(RelayLimitsTest, RequestsPastASizeOrFramingLimitAreAnsweredThenTheConnect
 TEST_F(RelayLimitsTest, PipelinedRequestsAreAnsweredInOrder) {
     start();
     RawConnection connection(port());
-    connection.send(
-        kHealth + "GET /v2/nothing HTTP/1.1\r\nHost: relay\r\n\r\n" +
-        "POST /v1/pairing/claim HTTP/1.1\r\nHost: relay\r\nContent-Length: 2\r\n\r\n[]" +
-        "GET /health HTTP/1.1\r\nHost: relay\r\nConnection: close\r\n\r\n");
+    connection.send(kHealth + "GET /v2/nothing HTTP/1.1\r\nHost: relay\r\n\r\n" +
+                    "POST /v1/pairing/claim HTTP/1.1\r\nHost: relay\r\nContent-Type: "
+                    "application/json\r\nContent-Length: 2\r\n\r\n[]" +
+                    "GET /health HTTP/1.1\r\nHost: relay\r\nConnection: close\r\n\r\n");
     const std::string answers = connection.read(Ms(5000));
     EXPECT_TRUE(connection.closed());
     ASSERT_EQ(RawConnection::answers(answers), 4) << answers;

@@ -20,12 +20,13 @@ inline QByteArray httpResponse(int status, const QByteArray& body) {
 
 // An HTTP server on 127.0.0.1 in the test's own event loop for answers korvo-relay never gives.
 // It keeps every whole request as received (request line, headers, body) and answers each with
-// `response`, or never answers when `response` is empty.
+// `response`, or never answers when `response` is empty. A fixed `port` puts it where another
+// server was.
 class CannedServer {
 public:
-    explicit CannedServer(QByteArray response) : response_(std::move(response)) {
+    explicit CannedServer(QByteArray response, quint16 port = 0) : response_(std::move(response)) {
         ensureApplication();
-        server_->listen(QHostAddress::LocalHost, 0);
+        server_->listen(QHostAddress::LocalHost, port);
         QObject::connect(server_.get(), &QTcpServer::newConnection, server_.get(), [this] {
             while (QTcpSocket* socket = server_->nextPendingConnection()) {
                 ++connections_;
@@ -39,6 +40,7 @@ public:
     QUrl url(const QString& path = {}) const {
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server_->serverPort()).arg(path));
     }
+    bool isListening() const { return server_->isListening(); }
     int connections() const { return connections_; }
     const std::vector<QByteArray>& requests() const { return requests_; }
     // Answers requests for "METHOD /path" with `response` instead of the one given at

@@ -1,5 +1,7 @@
 #include "AddressRateLimit.h"
 
+#include "ClientAddress.h"
+
 #include <arpa/inet.h>
 #include <cmath>
 #include <netinet/in.h>
@@ -7,15 +9,7 @@
 namespace korvo::relayserver {
 
 std::string AddressRateLimit::clientKey(const std::string& address) {
-    in6_addr v6{};
-    if (address.find(':') != std::string::npos &&
-        ::inet_pton(AF_INET6, address.c_str(), &v6) == 1) {
-        char text[INET6_ADDRSTRLEN] = "";
-        std::fill(v6.s6_addr + 8, v6.s6_addr + 16, 0);
-        ::inet_ntop(AF_INET6, &v6, text, sizeof text);
-        return std::string(text) + "/64";
-    }
-    return address;
+    return relayserver::clientKey(address);
 }
 
 double AddressRateLimit::refilled(const Bucket& bucket, UnixTime now) const {

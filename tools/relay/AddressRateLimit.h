@@ -27,7 +27,8 @@ public:
     // seconds until the next use is allowed in `retryAfter`. Safe to call from several threads.
     bool take(const std::string& address, UnixTime now, UnixTime& retryAfter);
 
-    // The key under which `address` (an IPv4 or IPv6 address in text form) is counted.
+    // The key under which `address` (an IPv4 or IPv6 address in text form) is counted:
+    // clientKey() of ClientAddress.h.
     static std::string clientKey(const std::string& address);
 
 private:

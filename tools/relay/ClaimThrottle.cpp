@@ -1,5 +1,7 @@
 #include "ClaimThrottle.h"
 
+#include "ClientAddress.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
@@ -11,18 +13,7 @@ std::size_t ClaimLimits::failureBudget(std::size_t liveSessions) const {
 }
 
 std::string ClaimThrottle::clientKey(std::string_view address) {
-    const std::string text(address);
-    unsigned char bytes[16];
-    if (inet_pton(AF_INET6, text.c_str(), bytes) != 1) {
-        return text;
-    }
-    static constexpr unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    char out[INET6_ADDRSTRLEN];
-    if (std::equal(std::begin(kMapped), std::end(kMapped), bytes)) {
-        return inet_ntop(AF_INET, bytes + 12, out, sizeof out) != nullptr ? std::string(out) : text;
-    }
-    std::fill(bytes + 8, bytes + 16, 0);
-    return inet_ntop(AF_INET6, bytes, out, sizeof out) != nullptr ? std::string(out) + "/64" : text;
+    return relayserver::networkKey(address);
 }
 
 void ClaimThrottle::forgetBefore(UnixTime cutoff) {

@@ -18,20 +18,25 @@ namespace korvo::relayserver {
 // past a limit between the check and the count; a wrong code, an expired one and one already
 // claimed all use up an attempt, and only a claim that succeeded is given back. Two limits hold
 // within a sliding window:
-// - per client, an IPv4 address or an IPv6 /64 (one subscriber commonly holds a whole /64);
-// - relay-wide, a budget of failed claims sized from the number of live sessions, so that the
-//   guesses all clients together get hit any live code with small odds, however many addresses
-//   an attacker holds. While the budget is spent, every client waits (at most one window) and
-//   nothing is checked, so a refusal tells nothing about a code.
+// - per client network, an IPv4 /24 or an IPv6 /64, so that one holder of a few neighbouring
+//   addresses counts once;
+// - relay-wide, a fixed budget of failed claims, so that the guesses all clients together get
+//   are bounded however many addresses an attacker holds. While it is spent, every client waits
+//   (at most one window) and nothing is checked, so a refusal tells nothing about a code.
+// The budget is larger than ten networks' shares together: up to ten attacking networks doing
+// their worst cannot spend it, and a phone with the right code is let through on its first try.
+// Nothing a client does (opening sessions included) shrinks it. With the defaults, at most 360
+// failed claims an hour reach the codes: with 10 sessions live the odds that any of them is hit
+// within an hour are at most 360 x 10 in a million, 0.36 %.
 // Memory stays bounded: only the attempts within the budget are remembered.
 struct ClaimLimits {
-    std::size_t perClient = 10; // attempts per client and window
-    // Failed claims relay-wide per window: max(minFailures, codeBudget / live sessions), so
-    // that while a few sessions live, a window's guesses hit one of their codes with odds of at
-    // most codeBudget in a million.
-    std::size_t minFailures = 10;
-    std::size_t codeBudget = 100;
-    UnixTime window = 60; // seconds
+    std::size_t perClient = 5; // attempts per client network and window
+    // Failed claims relay-wide per window: max(minFailures, codeBudget / live sessions). The
+    // defaults make it a constant (codeBudget 0): a budget sized by live sessions would let a
+    // client shrink it by opening sessions of its own.
+    std::size_t minFailures = 60;
+    std::size_t codeBudget = 0;
+    UnixTime window = 600; // seconds
 
     std::size_t failureBudget(std::size_t liveSessions) const;
 };
@@ -42,8 +47,8 @@ public:
 
     explicit ClaimThrottle(Limits limits = {}) : limits_(limits) {}
 
-    // The key a client's attempts are counted under: an IPv4 address as it is (also when it
-    // comes IPv4-mapped), an IPv6 address as its /64 prefix, anything else as given.
+    // The key a client's attempts are counted under: networkKey() of ClientAddress.h, an IPv4
+    // /24 (also when it comes IPv4-mapped), an IPv6 /64, anything else as given.
     static std::string clientKey(std::string_view address);
 
     // 0 when the client at `address` may claim now, the attempt counted in the same step;

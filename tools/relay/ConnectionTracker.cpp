@@ -1,5 +1,7 @@
 #include "ConnectionTracker.h"
 
+#include "ClientAddress.h"
+
 #include <algorithm>
 #include <cstring>
 #include <netinet/in.h>
@@ -22,24 +24,12 @@ ConnectionTracker::~ConnectionTracker() {
 }
 
 std::string ConnectionTracker::addressKey(const sockaddr* address, socklen_t length) {
-    if (address == nullptr) {
+    if (address == nullptr ||
+        (address->sa_family == AF_INET && length < static_cast<socklen_t>(sizeof(sockaddr_in))) ||
+        (address->sa_family == AF_INET6 && length < static_cast<socklen_t>(sizeof(sockaddr_in6)))) {
         return {};
     }
-    if (address->sa_family == AF_INET && length >= sizeof(sockaddr_in)) {
-        const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
-        return std::string("4") +
-               std::string(reinterpret_cast<const char*>(&v4->sin_addr), sizeof v4->sin_addr);
-    }
-    if (address->sa_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
-        const auto* bytes = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr;
-        static constexpr unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-        if (std::memcmp(bytes, mapped, sizeof mapped) == 0) {
-            return std::string("4") + std::string(reinterpret_cast<const char*>(bytes) + 12, 4);
-        }
-        // One subscriber usually holds a whole /64: count it as one client.
-        return std::string("6") + std::string(reinterpret_cast<const char*>(bytes), 8);
-    }
-    return {};
+    return clientKey(addressText(address));
 }
 
 bool ConnectionTracker::admits(const sockaddr* address, socklen_t length) {

@@ -18,6 +18,10 @@ struct HttpRequest {
     std::string body;
     std::string remoteAddress;
     std::vector<std::string> params; // the path segments the route's "{}" placeholders matched
+    std::string id;                  // this request's id, in its answer and the log
+    std::string route;               // the pattern of the route that matched (for the log)
+    // What went wrong, for the relay's log only (never sent); handlers may set it.
+    mutable std::string logDetail;
 
     // The first value of the header `name` (lower case), or "".
     const std::string& header(std::string_view name) const;

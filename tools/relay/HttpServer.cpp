@@ -1,6 +1,8 @@
 #include "HttpServer.h"
 
+#include "ClientAddress.h"
 #include "RelayJson.h"
+#include "RelayLog.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -21,12 +23,64 @@ using Phase = ConnectionTracker::Phase;
 // An oversized body up to this many times the limit is read and dropped before it is refused.
 constexpr std::size_t kDiscardLimit = 4;
 
+using Clock = std::chrono::steady_clock;
+
 // What one request has gathered between the transport's calls.
 struct PendingRequest {
+    explicit PendingRequest(std::atomic<std::size_t>& budget) : budget(budget) {}
+    ~PendingRequest() { budget -= reserved; }
+    PendingRequest(const PendingRequest&) = delete;
+    PendingRequest& operator=(const PendingRequest&) = delete;
+
+    std::atomic<std::size_t>& budget; // the server's bytes of bodies in memory
+    std::size_t reserved = 0;         // this request's share of them
     bool headChecked = false;
     bool tooLarge = false;
+    bool overBudget = false;
     std::string body;
+    Clock::time_point started = Clock::now();
+    std::string id = newRequestId();
+    std::string method;
+    std::string route;
+    std::string logDetail;
+    // Set by a worker before it resumes the connection.
+    enum class Work { none, queued, done } work = Work::none;
+    HttpResponse response;
+
+    // Takes `bytes` more of the budget `limit`; false (nothing taken) when it would pass it.
+    bool reserve(std::size_t bytes, std::size_t limit) {
+        std::size_t held = budget.load();
+        do {
+            if (held + bytes > limit) {
+                return false;
+            }
+        } while (!budget.compare_exchange_weak(held, held + bytes));
+        reserved += bytes;
+        return true;
+    }
 };
+
+// Characters of a field name (RFC 9110 "token").
+bool tokenCharacter(unsigned char c) {
+    return std::isalnum(c) != 0 ||
+           std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// A field value may hold visible characters, spaces and tabs, nothing else below 0x20 nor DEL.
+bool cleanValue(std::string_view value) {
+    return std::none_of(value.begin(), value.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return (u < 0x20 && u != '\t') || u == 0x7f;
+    });
+}
+
+HttpResponse busyAnswer(std::string_view message) {
+    HttpResponse answer;
+    answer.status = 503;
+    answer.body = jsonError(message);
+    answer.setHeader("retry-after", "2");
+    return answer;
+}
 
 std::string lowerCase(std::string_view text) {
     std::string out(text);
@@ -50,21 +104,6 @@ socklen_t addressLength(const sockaddr* address) {
     return address->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
-std::string addressText(const sockaddr* address) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (address == nullptr) {
-        return {};
-    }
-    if (address->sa_family == AF_INET) {
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
-                    sizeof text);
-    } else if (address->sa_family == AF_INET6) {
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
-                    sizeof text);
-    }
-    return text;
-}
-
 ConnectionTracker::Connection* trackOf(MHD_Connection* connection) {
     const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
     return info != nullptr ? static_cast<ConnectionTracker::Connection*>(info->socket_context)
@@ -78,7 +117,8 @@ std::string bodyLimitText(std::size_t limit) {
     return std::to_string(limit) + " bytes";
 }
 
-MHD_Result queue(MHD_Connection* connection, const HttpResponse& answer) {
+MHD_Result queue(MHD_Connection* connection, const HttpResponse& answer,
+                 const std::string& requestId = {}) {
     MHD_Response* response = MHD_create_response_from_buffer(
         answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
     if (response == nullptr) {
@@ -88,17 +128,13 @@ MHD_Result queue(MHD_Connection* connection, const HttpResponse& answer) {
     for (const auto& [name, value] : answer.headers) {
         MHD_add_response_header(response, name.c_str(), value.c_str());
     }
+    if (!requestId.empty()) {
+        MHD_add_response_header(response, "x-request-id", requestId.c_str());
+    }
     const MHD_Result queued =
         MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
     MHD_destroy_response(response);
     return queued;
-}
-
-// Answers a request the transport will not pass on; the connection ends after the answer.
-MHD_Result refuse(MHD_Connection* connection, int status, std::string_view message) {
-    return queue(
-        connection,
-        HttpResponse{status, jsonError(message), "application/json", {{"Connection", "close"}}});
 }
 
 // Grows this process's descriptor table now to hold `count` descriptors (within its limit),
@@ -128,7 +164,9 @@ struct HttpServerCallbacks {
 
     static void connectionEvent(void* self, MHD_Connection* connection, void** socketContext,
                                 MHD_ConnectionNotificationCode event) {
-        auto& tracker = static_cast<HttpServer*>(self)->tracker_;
+        auto& server = *static_cast<HttpServer*>(self);
+        auto& tracker = server.tracker_;
+        server.openConnections_ += event == MHD_CONNECTION_NOTIFY_STARTED ? 1 : -1;
         if (event == MHD_CONNECTION_NOTIFY_STARTED) {
             const auto* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
             const auto* address =
@@ -150,8 +188,9 @@ struct HttpServerCallbacks {
 
     // Called once a request line is complete; what it returns becomes the request's context.
     static void* requestStarted(void* self, const char*, MHD_Connection* connection) {
-        static_cast<HttpServer*>(self)->tracker_.enter(trackOf(connection), Phase::head);
-        return new PendingRequest;
+        auto& server = *static_cast<HttpServer*>(self);
+        server.tracker_.enter(trackOf(connection), Phase::head);
+        return new PendingRequest(server.bodyBytes_);
     }
 
     static void requestEnded(void* self, MHD_Connection* connection, void** context,
@@ -161,8 +200,55 @@ struct HttpServerCallbacks {
         static_cast<HttpServer*>(self)->tracker_.enter(trackOf(connection), Phase::idle);
     }
 
+    // Queues `answer` and logs the request.
+    static MHD_Result answer(HttpServer& server, MHD_Connection* connection,
+                             PendingRequest& pending, const HttpResponse& answer) {
+        server.tracker_.enter(trackOf(connection), Phase::sending);
+        if (server.observer_) {
+            server.observer_(pending.method, pending.route, answer.status,
+                             Clock::now() - pending.started, !pending.logDetail.empty());
+        }
+        const LogLevel level = answer.status == 503   ? LogLevel::warning
+                               : answer.status >= 500 ? LogLevel::error
+                                                      : LogLevel::info;
+        if (logs(level)) {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                                                  pending.started)
+                                .count();
+            const std::string status = std::to_string(answer.status);
+            const std::string duration = std::to_string(ms);
+            const std::string route =
+                pending.method + " " + (pending.route.empty() ? "-" : pending.route);
+            if (pending.logDetail.empty()) {
+                logLine(level, {{"request_id", pending.id},
+                                {"route", route},
+                                {"status", status},
+                                {"duration_ms", duration}});
+            } else {
+                logLine(level, {{"request_id", pending.id},
+                                {"route", route},
+                                {"status", status},
+                                {"duration_ms", duration},
+                                {"detail", pending.logDetail}});
+            }
+        }
+        return queue(connection, answer, pending.id);
+    }
+
+    // Answers a request the transport will not pass on; the connection ends after the answer.
+    static MHD_Result refuseRequest(HttpServer& server, MHD_Connection* connection,
+                                    PendingRequest& pending, int status, std::string_view message,
+                                    HttpFields headers = {}) {
+        headers.emplace_back("Connection", "close");
+        HttpResponse refusal;
+        refusal.status = status;
+        refusal.body = jsonError(message);
+        refusal.headers = std::move(headers);
+        return answer(server, connection, pending, refusal);
+    }
+
     static MHD_Result access(void* self, MHD_Connection* connection, const char* url,
-                             const char* method, const char*, const char* uploadData,
+                             const char* method, const char* version, const char* uploadData,
                              std::size_t* uploadSize, void** context) {
         auto& server = *static_cast<HttpServer*>(self);
         const HttpLimits& limits = server.limits_;
@@ -170,17 +256,41 @@ struct HttpServerCallbacks {
         if (pending == nullptr) {
             return MHD_NO;
         }
+        if (pending->work == PendingRequest::Work::done) {
+            // Resumed: a worker has the answer.
+            return answer(server, connection, *pending, pending->response);
+        }
+        if (pending->work == PendingRequest::Work::queued) {
+            return MHD_YES;
+        }
         if (!pending->headChecked) {
             pending->headChecked = true;
-            return checkHead(server, connection, *pending);
+            pending->method = method;
+            return checkHead(server, connection, *pending, version);
         }
         if (*uploadSize > 0) {
-            if (!pending->tooLarge && pending->body.size() + *uploadSize <= limits.maxBodyBytes) {
-                pending->body.append(uploadData, *uploadSize);
+            if (!pending->tooLarge && !pending->overBudget &&
+                pending->body.size() + *uploadSize <= limits.maxBodyBytes) {
+                const std::size_t needed = pending->body.size() + *uploadSize;
+                if (needed > pending->reserved) {
+                    // A chunked body: taken from the budget as it grows, 64 KiB at a time.
+                    const std::size_t more =
+                        std::max<std::size_t>(needed - pending->reserved, 64 * 1024);
+                    if (!pending->reserve(more, limits.bodyBudgetBytes)) {
+                        pending->overBudget = true;
+                    } else {
+                        pending->body.reserve(pending->reserved);
+                    }
+                }
+                if (!pending->overBudget) {
+                    pending->body.append(uploadData, *uploadSize);
+                }
             } else {
                 // A chunked body past the limit: read to its end (the body deadline bounds
                 // that), keep none of it, then refuse.
                 pending->tooLarge = true;
+            }
+            if (pending->tooLarge || pending->overBudget) {
                 pending->body.clear();
                 pending->body.shrink_to_fit();
             }
@@ -189,14 +299,18 @@ struct HttpServerCallbacks {
         }
         server.tracker_.enter(trackOf(connection), Phase::busy);
         if (pending->tooLarge) {
-            server.tracker_.enter(trackOf(connection), Phase::sending);
-            return refuse(connection, 413,
-                          "Request body exceeds " + bodyLimitText(limits.maxBodyBytes));
+            return refuseRequest(server, connection, *pending, 413,
+                                 "Request body exceeds " + bodyLimitText(limits.maxBodyBytes));
+        }
+        if (pending->overBudget) {
+            return refuseRequest(server, connection, *pending, 503, "Server busy; try again later",
+                                 {{"retry-after", "2"}});
         }
         HttpRequest request;
         request.method = method;
         request.path = url;
         request.body = std::move(pending->body);
+        request.id = pending->id;
         MHD_get_connection_values_n(connection, MHD_HEADER_KIND, collect, &request.headers);
         for (auto& field : request.headers) {
             field.first = lowerCase(field.first);
@@ -205,16 +319,34 @@ struct HttpServerCallbacks {
         const auto* address =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
         request.remoteAddress = addressText(address != nullptr ? address->client_addr : nullptr);
+        if (server.offload_ && server.limits_.workers > 0 && server.offload_(request)) {
+            // The connection waits, suspended, while a worker handles the request; the worker
+            // resumes it and the transport calls again for the answer.
+            std::unique_lock lock(server.workMutex_);
+            if (server.workStopping_ || server.jobs_.size() >= limits.maxQueued) {
+                lock.unlock();
+                return answer(server, connection, *pending,
+                              busyAnswer("Server busy; try again later"));
+            }
+            pending->work = PendingRequest::Work::queued;
+            MHD_suspend_connection(connection);
+            server.jobs_.push_back(
+                HttpServer::Job{connection, pending, std::move(request), Clock::now()});
+            lock.unlock();
+            server.workReady_.notify_one();
+            return MHD_YES;
+        }
         HttpResponse response;
         server.handler_(request, response);
-        server.tracker_.enter(trackOf(connection), Phase::sending);
-        return queue(connection, response);
+        pending->route = std::move(request.route);
+        pending->logDetail = std::move(request.logDetail);
+        return answer(server, connection, *pending, response);
     }
 
     // The checks that need the whole head but none of the body. A refusal here is sent at once
     // and the connection closed after it, its body unread.
     static MHD_Result checkHead(HttpServer& server, MHD_Connection* connection,
-                                PendingRequest& pending) {
+                                PendingRequest& pending, const char* version) {
         const HttpLimits& limits = server.limits_;
         const auto* size =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
@@ -222,13 +354,33 @@ struct HttpServerCallbacks {
         MHD_get_connection_values_n(connection, MHD_HEADER_KIND, collect, &headers);
         if ((size != nullptr && size->header_size > limits.maxHeaderBytes) ||
             headers.size() > limits.maxHeaderCount) {
-            return refuse(connection, 431, "Request header fields too large");
+            return refuseRequest(server, connection, pending, 431,
+                                 "Request header fields too large");
         }
-        std::size_t lengths = 0, encodings = 0;
+        std::size_t lengths = 0, encodings = 0, hosts = 0;
         std::string length, encoding;
         bool expectsContinue = false;
         for (const auto& [name, value] : headers) {
+            // libmicrohttpd 0.9.75 keeps whitespace before the colon in the name, and glues the
+            // text of an obs-fold line onto the name of the field before it: either way the
+            // name is no token, or a framing field's name with more after it.
             const std::string lower = lowerCase(name);
+            if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) {
+                    return tokenCharacter(static_cast<unsigned char>(c));
+                })) {
+                return refuseRequest(server, connection, pending, 400,
+                                     "Malformed header field name");
+            }
+            for (const std::string_view framing : {"content-length", "transfer-encoding", "host"}) {
+                if (lower.size() > framing.size() && lower.starts_with(framing)) {
+                    return refuseRequest(server, connection, pending, 400,
+                                         "Malformed header field name");
+                }
+            }
+            if (!cleanValue(value)) {
+                return refuseRequest(server, connection, pending, 400,
+                                     "Control character in a header field");
+            }
             if (lower == "content-length") {
                 ++lengths;
                 length = value;
@@ -237,23 +389,33 @@ struct HttpServerCallbacks {
                 encoding = lowerCase(value);
             } else if (lower == "expect") {
                 expectsContinue = lowerCase(value) == "100-continue";
+            } else if (lower == "host") {
+                ++hosts;
             }
+        }
+        if (hosts > 1) {
+            return refuseRequest(server, connection, pending, 400, "Repeated Host header");
+        }
+        if (hosts == 0 && version != nullptr && std::string_view(version) == "HTTP/1.1") {
+            return refuseRequest(server, connection, pending, 400, "Missing Host header");
         }
         // Two framings, or one we do not speak, let a proxy in front of us and this server
         // disagree on where a request ends; refuse them rather than guess.
         if (encodings > 0 && lengths > 0) {
-            return refuse(connection, 400, "Both Content-Length and Transfer-Encoding given");
+            return refuseRequest(server, connection, pending, 400,
+                                 "Both Content-Length and Transfer-Encoding given");
         }
         if (lengths > 1 || encodings > 1) {
-            return refuse(connection, 400, "Repeated message framing header");
+            return refuseRequest(server, connection, pending, 400,
+                                 "Repeated message framing header");
         }
         if (encodings == 1 && encoding != "chunked") {
-            return refuse(connection, 400, "Unsupported Transfer-Encoding");
+            return refuseRequest(server, connection, pending, 400, "Unsupported Transfer-Encoding");
         }
         if (lengths == 1) {
             if (length.empty() || length.size() > 19 ||
                 length.find_first_not_of("0123456789") != std::string::npos) {
-                return refuse(connection, 400, "Malformed Content-Length");
+                return refuseRequest(server, connection, pending, 400, "Malformed Content-Length");
             }
             const auto declared = std::stoull(length);
             // A client that waits for "100 Continue" hears the refusal before sending; one that
@@ -261,10 +423,19 @@ struct HttpServerCallbacks {
             // so it is not cut off mid-write and still reads the answer. Past that, it is cut off.
             if (declared > limits.maxBodyBytes) {
                 if (expectsContinue || declared > kDiscardLimit * limits.maxBodyBytes) {
-                    return refuse(connection, 413,
-                                  "Request body exceeds " + bodyLimitText(limits.maxBodyBytes));
+                    return refuseRequest(server, connection, pending, 413,
+                                         "Request body exceeds " +
+                                             bodyLimitText(limits.maxBodyBytes));
                 }
                 pending.tooLarge = true;
+            } else if (declared > 0) {
+                // The whole body's memory is taken from the budget before it is read: past
+                // the budget the request is refused unread.
+                if (!pending.reserve(declared, limits.bodyBudgetBytes)) {
+                    return refuseRequest(server, connection, pending, 503,
+                                         "Server busy; try again later", {{"retry-after", "2"}});
+                }
+                pending.body.reserve(declared);
             }
         }
         server.tracker_.enter(trackOf(connection), Phase::body);
@@ -272,8 +443,10 @@ struct HttpServerCallbacks {
     }
 };
 
-HttpServer::HttpServer(HttpLimits limits, Handler handler, std::optional<TlsIdentity> tls)
+HttpServer::HttpServer(HttpLimits limits, Handler handler, std::optional<TlsIdentity> tls,
+                       Offload offload)
     : limits_(limits), handler_(std::move(handler)), tls_(std::move(tls)),
+      offload_(std::move(offload)),
       tracker_(ConnectionTracker::Limits{limits.headTimeout, limits.bodyTimeout, limits.idleTimeout,
                                          limits.sendTimeout, limits.maxConnectionsPerAddress}) {}
 
@@ -328,7 +501,8 @@ bool HttpServer::listen() {
     }
     // Room for every connection the limit allows, and the store's and the daemon's own.
     reserveDescriptors(listenFd_, std::size_t{limits_.maxConnections} + 256);
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO;
+    unsigned flags =
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
     if (tls_) {
         flags |= MHD_USE_TLS;
     }
@@ -356,24 +530,85 @@ bool HttpServer::listen() {
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Callbacks::requestEnded), this},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&Callbacks::requestStarted), this},
         {MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1, nullptr},
+        // Strict: an HTTP/1.1 request without Host, or with a space in its target, is refused
+        // by the transport itself (checkHead() refuses the rest).
+        {MHD_OPTION_STRICT_FOR_CLIENT, 1, nullptr},
     };
     if (tls_) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, tls_->certificate.data()});
         options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, tls_->key.data()});
+        // TLS 1.2 and 1.3 only.
+        options.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0,
+                           const_cast<char*>("NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2")});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
+    {
+        std::lock_guard lock(workMutex_);
+        workStopping_ = false;
+    }
+    for (unsigned i = 0; offload_ && i < limits_.workers; ++i) {
+        workers_.emplace_back([this] { work(); });
+    }
+    const auto stopWorkers = [this] {
+        {
+            std::lock_guard lock(workMutex_);
+            workStopping_ = true;
+        }
+        workReady_.notify_all();
+        for (auto& worker : workers_) {
+            worker.join();
+        }
+        workers_.clear();
+    };
     daemon_ = MHD_start_daemon(flags, 0, &Callbacks::admits, this, &Callbacks::access, this,
                                MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
     if (daemon_ == nullptr) {
+        stopWorkers();
         return false;
     }
     listenFd_ = -1; // the daemon closes it when it stops
     std::unique_lock lock(mutex_);
     stopped_.wait(lock, [this] { return stopping_; });
     lock.unlock();
+    // Every suspended connection is resumed (queued requests answered 503) before the daemon
+    // stops, which needs none left suspended.
+    stopWorkers();
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
     return true;
+}
+
+void HttpServer::work() {
+
+    std::unique_lock lock(workMutex_);
+    while (true) {
+        workReady_.wait(lock, [this] { return workStopping_ || !jobs_.empty(); });
+        if (jobs_.empty()) {
+            return; // stopping, and nothing left to resume
+        }
+        Job job = std::move(jobs_.front());
+        jobs_.pop_front();
+        const bool stopping = workStopping_;
+        lock.unlock();
+        auto& pending = *static_cast<PendingRequest*>(job.pending);
+        if (stopping || Clock::now() - job.queued > limits_.queueTimeout) {
+            pending.response = busyAnswer("Server busy; try again later");
+        } else {
+            try {
+                handler_(job.request, pending.response);
+            } catch (const std::exception& e) {
+                pending.response = HttpResponse{};
+                pending.response.status = 500;
+                pending.response.body = jsonError("Internal error");
+                job.request.logDetail = e.what();
+            }
+            pending.route = std::move(job.request.route);
+            pending.logDetail = std::move(job.request.logDetail);
+        }
+        pending.work = PendingRequest::Work::done;
+        MHD_resume_connection(job.connection);
+        lock.lock();
+    }
 }
 
 void HttpServer::stop() {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "RelayStorage.h"
+
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -46,27 +50,50 @@ private:
 };
 
 // A libpq connection that prepares each statement once and reconnects after the server went
-// away. Not thread-safe: one user at a time (see PgConnectionPool).
+// away. Every statement runs within the limits: the server cancels one that runs past the
+// statement timeout or waits for a lock past the lock timeout, and the connection itself gives
+// up on an answer a second after that (a COMMIT waiting for a missing standby, a server that
+// stopped answering): it is then closed and opened again on next use. Those failures, and a
+// connection that cannot be opened, throw StorageUnavailable; other errors std::runtime_error
+// with the server's message (for the log, never for a client). Not thread-safe: one user at a
+// time (see PgConnectionPool).
 class PgConnection {
 public:
-    // Connects; throws std::runtime_error when that fails.
-    explicit PgConnection(const std::string& uri);
+    // Connects; throws StorageUnavailable when that fails.
+    explicit PgConnection(const std::string& uri, DatabaseLimits limits = {});
     ~PgConnection();
     PgConnection(const PgConnection&) = delete;
     PgConnection& operator=(const PgConnection&) = delete;
 
     // Runs the statement `sql` (a string literal: its address names the prepared statement)
-    // with `params` ($1, $2, ...); throws std::runtime_error with the server's message on error.
+    // with `params` ($1, $2, ...). A statement that fails because the connection turned out to
+    // be broken before anything was sent, or a read (SELECT) outside a transaction, is run once
+    // more on a new connection.
     PgResult run(const char* sql, std::initializer_list<PgParam> params = {});
     // Runs one or more statements without parameters.
     void execute(std::string_view sql);
-    // Reconnects when the connection was lost.
+    // Reconnects when the connection was lost, also when the server closed it while it was
+    // idle (a restart); throws StorageUnavailable when it cannot.
     void repairIfBroken();
+    // Lifts the time limits (true) or restores them (false), for the schema set-up at start.
+    void unlimited(bool on);
+    bool inTransaction() const { return inTransaction_; }
+    void setInTransaction(bool on) { inTransaction_ = on; }
 
 private:
-    [[noreturn]] void repairOrFail(std::string_view sql);
+    // Sends and waits within the client deadline; the result, or nullptr after a failure
+    // (then `sent` tells whether the request reached the socket).
+    pg_result* exchange(const std::function<int()>& send, bool& sent);
+    void applyLimits();
+    [[noreturn]] void fail(std::string_view sql, pg_result* result);
 
+    std::string uri_;
+    DatabaseLimits limits_;
     pg_conn* conn_ = nullptr;
+    bool broken_ = false;
+    bool unlimited_ = false;
+    bool inTransaction_ = false;
+    bool timedOut_ = false;
     std::unordered_set<const char*> prepared_;
 };
 
@@ -75,12 +102,14 @@ class PgTransaction {
 public:
     explicit PgTransaction(PgConnection& connection) : connection_(connection) {
         connection_.execute("BEGIN");
+        connection_.setInTransaction(true);
     }
     ~PgTransaction();
     PgTransaction(const PgTransaction&) = delete;
     PgTransaction& operator=(const PgTransaction&) = delete;
     void commit() {
         done_ = true;
+        connection_.setInTransaction(false);
         connection_.execute("COMMIT");
     }
 

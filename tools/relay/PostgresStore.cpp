@@ -147,9 +147,10 @@ using P = PgParam;
 
 } // namespace
 
-PostgresStore::PostgresStore(const std::string& uri, unsigned poolSize,
+PostgresStore::PostgresStore(const std::string& uri, unsigned poolSize, DatabaseLimits limits,
                              std::function<UnixTime()> clock)
-    : pool_(uri, std::max(1u, poolSize)), clock_(std::move(clock)) {
+    : limits_(limits), pool_(uri, std::max(1u, poolSize), limits), clock_(std::move(clock)) {
+    setRetention(limits.retention);
     createSchema();
     if (clock_) {
         sweeper_ = std::thread([this] { sweepLoop(); });
@@ -169,6 +170,18 @@ PostgresStore::~PostgresStore() {
 
 void PostgresStore::createSchema() {
     auto db = pool_.acquire();
+    // Relays starting together wait for one another's set-up, however long it takes.
+    db->unlimited(true);
+    struct Limited {
+        PgConnection& db;
+        ~Limited() {
+            try {
+                db.unlimited(false);
+            } catch (const std::exception&) {
+                // Broken: it is opened again, with its limits, when next lent.
+            }
+        }
+    } limited{*db};
     PgTransaction transaction(*db);
     // Relays starting together set the schema up one after another; the lock ends with the
     // transaction.
@@ -199,7 +212,10 @@ void PostgresStore::createSchema() {
 
 void PostgresStore::sweepLoop() {
     std::unique_lock lock(sweepMutex_);
-    while (!sweepWake_.wait_for(lock, kSweepInterval, [this] { return stopping_; })) {
+    // The first sweep at start-up, then one every interval.
+    for (bool first = true;
+         first || !sweepWake_.wait_for(lock, kSweepInterval, [this] { return stopping_; });
+         first = false) {
         lock.unlock();
         try {
             sweepExpiredSessions(clock_());
@@ -238,6 +254,14 @@ std::size_t PostgresStore::sweepExpiredSessions(UnixTime now) {
             more = deleted == kBatch || sealed == kBatch;
         }
         db->run("DELETE FROM pairing_codes WHERE expires_at <= $1::bigint", {P::integer(now)});
+        if (retention() > 0) {
+            // Sync spaces none of whose devices was seen within the retention time; their
+            // devices and snapshots go with them (cascade).
+            db->run("DELETE FROM sync_spaces s WHERE s.created_at <= $1::bigint AND NOT EXISTS "
+                    "(SELECT 1 FROM devices d WHERE d.sync_space_id = s.id AND "
+                    "coalesce(d.last_seen_at, d.created_at) > $1::bigint)",
+                    {P::integer(now - retention())});
+        }
         // Attempts and allowances older than any window the relay uses (a minute for claims,
         // ten minutes for pairing sessions) count for nothing: an hour on, they go, so a flood
         // of new clients leaves at most an hour of rows.
@@ -426,11 +450,22 @@ bool PostgresStore::putSnapshot(const std::string& syncSpaceId, const std::strin
                                 const std::string& body, UnixTime now) {
     requireStorable(snapshotId, "snapshotId");
     auto db = pool_.acquire();
-    return db->run("INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
-                   "SELECT $1::text, $2::text, $3::bytea, $4::bigint WHERE EXISTS (SELECT 1 "
-                   "FROM sync_spaces WHERE id = $1::text) ON CONFLICT (sync_space_id) DO "
-                   "UPDATE SET snapshot_id = excluded.snapshot_id, body = excluded.body, "
-                   "updated_at = excluded.updated_at RETURNING 1::bigint",
+    // Both forms are one statement; the first also turns synchronous_commit off for its own
+    // transaction (set_config(..., true) is SET LOCAL), so its commit does not wait for a flush.
+    constexpr const char* kAsync =
+        "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
+        "SELECT $1::text, $2::text, $3::bytea, $4::bigint FROM (SELECT set_config("
+        "'synchronous_commit', 'off', true)) AS async WHERE EXISTS (SELECT 1 "
+        "FROM sync_spaces WHERE id = $1::text) ON CONFLICT (sync_space_id) DO "
+        "UPDATE SET snapshot_id = excluded.snapshot_id, body = excluded.body, "
+        "updated_at = excluded.updated_at RETURNING 1::bigint";
+    constexpr const char* kSync =
+        "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
+        "SELECT $1::text, $2::text, $3::bytea, $4::bigint WHERE EXISTS (SELECT 1 "
+        "FROM sync_spaces WHERE id = $1::text) ON CONFLICT (sync_space_id) DO "
+        "UPDATE SET snapshot_id = excluded.snapshot_id, body = excluded.body, "
+        "updated_at = excluded.updated_at RETURNING 1::bigint";
+    return db->run(limits_.asyncSnapshotCommit ? kAsync : kSync,
                    {P::text(syncSpaceId), P::text(snapshotId), P::bytes(body), P::integer(now)})
                .rows() == 1;
 }
@@ -444,14 +479,27 @@ bool PostgresStore::uploadSnapshot(const std::string& syncSpaceId, const std::st
     auto db = pool_.acquire();
     // The device row, updated first, stays locked until the snapshot is in: the device (and
     // with it the space) cannot be removed in between.
-    return db->run("WITH device AS (UPDATE devices SET last_seen_at = $5::bigint WHERE "
-                   "sync_space_id = $1::text AND token_hash = $2::bytea AND id = $3::text AND "
-                   "role = 'connector' RETURNING sync_space_id) "
-                   "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
-                   "SELECT sync_space_id, $4::text, $6::bytea, $5::bigint FROM device "
-                   "ON CONFLICT (sync_space_id) DO UPDATE SET snapshot_id = "
-                   "excluded.snapshot_id, body = excluded.body, updated_at = "
-                   "excluded.updated_at RETURNING 1::bigint",
+    // As putSnapshot(): the first form commits without waiting for the flush.
+    constexpr const char* kAsync =
+        "WITH device AS (UPDATE devices SET last_seen_at = $5::bigint WHERE "
+        "sync_space_id = $1::text AND token_hash = $2::bytea AND id = $3::text AND "
+        "role = 'connector' RETURNING sync_space_id) "
+        "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
+        "SELECT sync_space_id, $4::text, $6::bytea, $5::bigint FROM device, (SELECT "
+        "set_config('synchronous_commit', 'off', true)) AS async "
+        "ON CONFLICT (sync_space_id) DO UPDATE SET snapshot_id = "
+        "excluded.snapshot_id, body = excluded.body, updated_at = "
+        "excluded.updated_at RETURNING 1::bigint";
+    constexpr const char* kSync =
+        "WITH device AS (UPDATE devices SET last_seen_at = $5::bigint WHERE "
+        "sync_space_id = $1::text AND token_hash = $2::bytea AND id = $3::text AND "
+        "role = 'connector' RETURNING sync_space_id) "
+        "INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
+        "SELECT sync_space_id, $4::text, $6::bytea, $5::bigint FROM device "
+        "ON CONFLICT (sync_space_id) DO UPDATE SET snapshot_id = "
+        "excluded.snapshot_id, body = excluded.body, updated_at = "
+        "excluded.updated_at RETURNING 1::bigint";
+    return db->run(limits_.asyncSnapshotCommit ? kAsync : kSync,
                    {P::text(syncSpaceId), P::bytes(hashText(token)), P::text(deviceId),
                     P::text(snapshotId), P::integer(now), P::bytes(body)})
                .rows() == 1;
@@ -519,6 +567,11 @@ bool PostgresStore::deleteDevice(const std::string& syncSpaceId, const std::stri
 }
 
 void PostgresStore::checkpointNow() {}
+
+void PostgresStore::checkReady() {
+    auto db = pool_.acquire();
+    db->run("SELECT 1::bigint");
+}
 
 std::size_t PostgresStore::liveSessions(UnixTime now) {
     auto db = pool_.acquire();

@@ -24,13 +24,16 @@ namespace korvo::relayserver {
 //   on that client, so every relay sees the same counts.
 // The schema is created, or checked to be one this relay knows, under an advisory lock at
 // start-up. A commit is durable when it returns (synchronous_commit as the server has it,
-// "on" by default).
+// "on" by default), except a snapshot upload's when DatabaseLimits::asyncSnapshotCommit is set:
+// that transaction commits with synchronous_commit off (as SET LOCAL would), so it is answered
+// before its flush. Every call keeps within DatabaseLimits (else StorageUnavailable).
 class PostgresStore : public RelayStorage {
 public:
     static constexpr int kSchemaVersion = 2;
     static constexpr std::chrono::seconds kSweepInterval{60};
 
-    PostgresStore(const std::string& uri, unsigned poolSize, std::function<UnixTime()> clock);
+    PostgresStore(const std::string& uri, unsigned poolSize, DatabaseLimits limits,
+                  std::function<UnixTime()> clock);
     ~PostgresStore() override;
     PostgresStore(const PostgresStore&) = delete;
     PostgresStore& operator=(const PostgresStore&) = delete;
@@ -62,6 +65,8 @@ public:
     UnixTime admitClaim(const std::string& client, const ClaimLimits& limits,
                         std::size_t liveSessions, UnixTime now) override;
     void claimSucceeded(const std::string& client) override;
+    void checkReady() override;
+    std::uint64_t poolWaitTimeouts() const override { return pool_.timedOutWaits(); }
     UnixTime takeAllowance(const std::string& scope, const std::string& client,
                            const RateLimits& limits, UnixTime now) override;
 
@@ -69,6 +74,7 @@ private:
     void createSchema();
     void sweepLoop();
 
+    DatabaseLimits limits_;
     PgConnectionPool pool_;
     std::function<UnixTime()> clock_;
     std::mutex sweepMutex_;

@@ -4,8 +4,10 @@
 #include "SnapshotView.h"
 #include "WebPage.h"
 
+#include <algorithm>
 #include <fstream>
 #include <simdjson.h>
+#include <thread>
 
 namespace korvo::relayserver {
 namespace {
@@ -78,6 +80,65 @@ std::optional<std::string> optionalStringMember(const std::string& body, const c
     return std::string(value);
 }
 
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+// The relay's API (as opposed to the web view's files): its answers are never cached.
+bool isApiPath(std::string_view path) {
+    return path.starts_with("/v1/") || path == "/health" || path.starts_with("/health/");
+}
+
+// Whether `request`, sent by a browser, comes from a page of the relay's own origin: no Origin
+// header (not a browser's cross-origin request), or one whose host and port are the request's
+// Host. Behind a proxy, that proxy passes the Host on.
+bool sameOrigin(const HttpRequest& request) {
+    if (!request.hasHeader("origin")) {
+        return true;
+    }
+    const std::string origin = lowerCase(request.header("origin"));
+    const auto scheme = origin.find("://");
+    if (scheme == std::string::npos) {
+        return false; // "null", or not an origin
+    }
+    std::string authority = origin.substr(scheme + 3);
+    std::string host = lowerCase(request.header("host"));
+    // A default port may be named or not on either side.
+    const auto withoutDefaultPort = [](std::string& text, std::string_view port) {
+        if (text.ends_with(port)) {
+            text.resize(text.size() - port.size());
+        }
+    };
+    const std::string_view defaultPort = origin.starts_with("https://") ? ":443" : ":80";
+    withoutDefaultPort(authority, defaultPort);
+    withoutDefaultPort(host, defaultPort);
+    return !host.empty() && authority == host;
+}
+
+// A write to the API that is refused before it is routed: a POST whose body is not declared as
+// JSON (415), so that no cross-origin form or text/plain request can make one without a
+// preflight, and any write from a browser page of another origin (403).
+std::optional<std::pair<int, std::string>> refusedWrite(const HttpRequest& request) {
+    if (!request.path.starts_with("/v1/") ||
+        (request.method != "POST" && request.method != "DELETE" && request.method != "PUT")) {
+        return std::nullopt;
+    }
+    if (!sameOrigin(request)) {
+        return std::make_pair(403, std::string("Cross-origin request refused"));
+    }
+    if (request.method == "POST") {
+        const std::string type = lowerCase(request.header("content-type"));
+        const auto end = type.find_first_of("; \t");
+        if (type.substr(0, end) != "application/json") {
+            return std::make_pair(415, std::string("Content-Type must be application/json"));
+        }
+    }
+    return std::nullopt;
+}
+
 // Names and ids are text: a NUL, which JSON can carry, is refused rather than stored.
 std::optional<std::string> unstorableText(const std::vector<std::string>& values) {
     for (const auto& value : values) {
@@ -110,8 +171,38 @@ RelayServer::RelayServer(RelayStorage& store, RelayOptions options, SnapshotVali
       claimThrottle_(options_.claimLimits), sessionLimit_(options_.sessionLimits) {
     routes();
     server_ = std::make_unique<HttpServer>(
-        options_.http, [this](HttpRequest& req, HttpResponse& res) { router_.handle(req, res); },
-        options_.tls);
+        options_.http,
+        [this](HttpRequest& req, HttpResponse& res) {
+            if (const auto refusal = refusedWrite(req)) {
+                res.status = refusal->first;
+                res.body = jsonError(refusal->second);
+            } else {
+                router_.handle(req, res);
+            }
+            if (isApiPath(req.path)) {
+                // Answers may carry tokens: no cache keeps them, no browser guesses their type.
+                const auto has = [&](std::string_view name) {
+                    return std::any_of(res.headers.begin(), res.headers.end(),
+                                       [&](const auto& f) { return lowerCase(f.first) == name; });
+                };
+                if (!has("cache-control")) {
+                    res.setHeader("cache-control", "no-store");
+                }
+                if (!has("x-content-type-options")) {
+                    res.setHeader("x-content-type-options", "nosniff");
+                }
+            }
+        },
+        options_.tls,
+        // Only requests that may wait on the database go to the workers: /health, the web
+        // view's files and the manifest are answered on the serving threads at once.
+        [](const HttpRequest& req) {
+            return req.path.starts_with("/v1/") || req.path == "/health/ready";
+        });
+    server_->observe([this](std::string_view method, std::string_view route, int status,
+                            std::chrono::nanoseconds took, bool failedInside) {
+        metrics_.request(method, route, status, took, failedInside);
+    });
 }
 
 RelayServer::~RelayServer() = default;
@@ -160,8 +251,48 @@ int RelayServer::bind(const std::string& host, int port) {
     return server_->bind(host, port);
 }
 
+int RelayServer::bindMetrics(const std::string& host, int port) {
+    HttpLimits limits;
+    limits.threads = 1;
+    limits.workers = 0;
+    limits.maxConnections = 64;
+    metricsServer_ =
+        std::make_unique<HttpServer>(limits, [this](HttpRequest& req, HttpResponse& res) {
+            if (req.method != "GET" || req.path != "/metrics") {
+                res.status = 404;
+                res.body = jsonError("Not found");
+                return;
+            }
+            RelayMetrics::Gauges gauges;
+            gauges.openConnections = server_->openConnections();
+            gauges.poolWaitTimeouts = store_.poolWaitTimeouts();
+            try {
+                gauges.pairingSessionsLive =
+                    static_cast<long>(store_.liveSessions(options_.clock ? options_.clock() : 0));
+            } catch (const std::exception&) {
+                // Left out of this scrape; the database errors say why.
+            }
+            res.body = metrics_.text(gauges);
+            res.contentType = "text/plain; version=0.0.4";
+        });
+    const int bound = metricsServer_->bind(host, port);
+    if (bound < 0) {
+        metricsServer_.reset();
+    }
+    return bound;
+}
+
 bool RelayServer::listen() {
-    return server_->listen();
+    std::thread metrics;
+    if (metricsServer_) {
+        metrics = std::thread([this] { metricsServer_->listen(); });
+    }
+    const bool served = server_->listen();
+    if (metrics.joinable()) {
+        metricsServer_->stop();
+        metrics.join();
+    }
+    return served;
 }
 
 void RelayServer::stop() {
@@ -176,6 +307,20 @@ void RelayServer::routes() {
         answer(
             res,
             jsonObject({{"status", "ok"}, {"environment", options_.environment}, {"webApp", "/"}}));
+    });
+
+    // For load balancers: ready when the database answers now.
+    s.get("/health/ready", [this](const HttpRequest& req, HttpResponse& res) {
+        try {
+            store_.checkReady();
+        } catch (const std::exception& e) {
+            res.status = 503;
+            res.body = jsonObject({{"status", "unavailable"}});
+            req.logDetail = e.what();
+            res.setHeader("retry-after", "2");
+            return;
+        }
+        answer(res, jsonObject({{"status", "ready"}}));
     });
 
     s.post("/v1/pairing/sessions", [this, now](const HttpRequest& req, HttpResponse& res) {

@@ -3,6 +3,7 @@
 #include "AddressRateLimit.h"
 #include "ClaimThrottle.h"
 #include "HttpServer.h"
+#include "RelayMetrics.h"
 #include "RelayStorage.h"
 #include "Router.h"
 #include "TrustedProxies.h"
@@ -51,6 +52,9 @@ public:
 
     // Binds to host:port (port 0 picks a free one); returns the bound port, or -1.
     int bind(const std::string& host, int port);
+    // Serves the metrics (GET /metrics, Prometheus text) on host:port too, from listen() on;
+    // returns the bound port, or -1. Without it no metrics are served.
+    int bindMetrics(const std::string& host, int port);
     // Serves until stop(); false when serving failed.
     bool listen();
     void stop();
@@ -73,6 +77,8 @@ private:
     AddressRateLimit sessionLimit_;
     Router router_;
     std::unique_ptr<HttpServer> server_;
+    RelayMetrics metrics_;
+    std::unique_ptr<HttpServer> metricsServer_;
 };
 
 } // namespace korvo::relayserver

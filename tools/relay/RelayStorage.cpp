@@ -32,10 +32,16 @@ bool isPostgresUri(const std::string& db) {
 
 std::unique_ptr<RelayStorage> openRelayStorage(const std::string& db, unsigned poolSize,
                                                std::function<UnixTime()> clock) {
+    return openRelayStorage(db, poolSize, DatabaseLimits{}, std::move(clock));
+}
+
+std::unique_ptr<RelayStorage> openRelayStorage(const std::string& db, unsigned poolSize,
+                                               DatabaseLimits limits,
+                                               std::function<UnixTime()> clock) {
     if (isPostgresUri(db)) {
-        return std::make_unique<PostgresStore>(db, poolSize, std::move(clock));
+        return std::make_unique<PostgresStore>(db, poolSize, limits, std::move(clock));
     }
-    return std::make_unique<RelayStore>(db, std::move(clock));
+    return std::make_unique<RelayStore>(db, std::move(clock), limits.retention);
 }
 
 std::string isoTime(UnixTime time) {

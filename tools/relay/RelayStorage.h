@@ -1,9 +1,12 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,30 @@ using UnixTime = std::int64_t;
 
 struct ClaimLimits;
 struct RateLimits;
+
+// Thrown by a store when the database did not answer within its time limits or cannot be
+// reached now; the relay answers 503 with retry-after. Its text is for the log only.
+class StorageUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The time limits of database work (PostgreSQL), and how snapshot uploads commit.
+struct DatabaseLimits {
+    // A statement's run on the server (statement_timeout), and the relay's own wait for its
+    // answer (this plus a second), which also bounds a COMMIT waiting for a standby.
+    std::chrono::milliseconds statementTimeout{5000};
+    std::chrono::milliseconds lockTimeout{3000};    // waiting for a row or table lock
+    std::chrono::milliseconds connectTimeout{5000}; // opening a connection
+    std::chrono::milliseconds poolWait{2000};       // waiting for a free pooled connection
+    // Snapshot uploads commit without waiting for their flush (synchronous_commit off for that
+    // transaction only): a relay crash loses nothing answered, a database power loss may lose
+    // the last moments of snapshots, which connectors replace within 30 s.
+    bool asyncSnapshotCommit = true;
+    // How long a sync space is kept once none of its devices is seen (RelayStorage::retention),
+    // in seconds; 0 keeps them. For either backend.
+    std::int64_t retention = 90 * 86'400;
+};
 
 struct CreatedSession {
     std::string id;
@@ -104,8 +131,14 @@ public:
     virtual std::size_t liveSessions(UnixTime now) = 0;
 
     // Erases the sealed tokens of expired sessions and forgets sessions expired a day ago;
-    // returns how many sessions were forgotten.
+    // returns how many sessions were forgotten. Deletes too every sync space (its devices and
+    // snapshot with it) none of whose devices was seen within the retention time.
     virtual std::size_t sweepExpiredSessions(UnixTime now) = 0;
+    // How long a sync space is kept after the last of its devices was seen (or created, if it
+    // never was); 0 keeps them all. 90 days unless set.
+    static constexpr UnixTime kDefaultRetention = 90 * 86'400;
+    void setRetention(UnixTime unseenFor) { retention_ = unseenFor; }
+    UnixTime retention() const { return retention_; }
     // Moves what the store buffers into its main files; returns when done.
     virtual void checkpointNow() = 0;
 
@@ -123,6 +156,14 @@ public:
     // otherwise the seconds until the next use is allowed.
     virtual UnixTime takeAllowance(const std::string& scope, const std::string& client,
                                    const RateLimits& limits, UnixTime now);
+
+    // Throws (StorageUnavailable or another error) unless the database answers a query now.
+    virtual void checkReady() { liveSessions(0); }
+    // Waits for a pooled connection that ran out, since the start.
+    virtual std::uint64_t poolWaitTimeouts() const { return 0; }
+
+private:
+    std::atomic<UnixTime> retention_{kDefaultRetention};
 };
 
 // `db` is a PostgreSQL connection URI (postgresql://...), served by a pool of `poolSize`
@@ -130,6 +171,10 @@ public:
 // once a minute (by one relay at a time on a shared database). Throws std::runtime_error when
 // the database cannot be opened or set up.
 std::unique_ptr<RelayStorage> openRelayStorage(const std::string& db, unsigned poolSize,
+                                               std::function<UnixTime()> clock);
+// The same with the time limits of database work.
+std::unique_ptr<RelayStorage> openRelayStorage(const std::string& db, unsigned poolSize,
+                                               DatabaseLimits limits,
                                                std::function<UnixTime()> clock);
 
 // Whether `db` names a PostgreSQL database rather than a file.

@@ -121,8 +121,10 @@ void restrictPermissions(const std::filesystem::path& file) {
 
 } // namespace
 
-RelayStore::RelayStore(const std::filesystem::path& file, std::function<UnixTime()> clock)
+RelayStore::RelayStore(const std::filesystem::path& file, std::function<UnixTime()> clock,
+                       UnixTime retention)
     : clock_(std::move(clock)) {
+    setRetention(retention);
     restrictPermissions(file);
     if (sqlite3_open_v2(file.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -346,6 +348,33 @@ std::size_t RelayStore::sweepExpiredSessions(UnixTime now) {
         const int sealed = sqlite3_changes(db_);
         removed += static_cast<std::size_t>(deleted);
         more = deleted == kBatch || sealed == kBatch;
+    }
+    if (retention() > 0) {
+        // Sync spaces none of whose devices was seen within the retention time, with their
+        // devices and snapshots, in one transaction.
+        std::lock_guard lock(mutex_);
+        Transaction transaction(db_);
+        // (Statements are cached by the address of their text: literals only.)
+#define KORVO_ABANDONED                                                                            \
+    "SELECT s.id FROM sync_spaces s WHERE s.created_at <= ?1 AND NOT EXISTS (SELECT 1 FROM "       \
+    "devices d WHERE d.sync_space_id = s.id AND coalesce(d.last_seen_at, d.created_at) > ?1)"
+        const UnixTime cutoff = now - retention();
+        Statement(*this, "DELETE FROM snapshots WHERE sync_space_id IN (" KORVO_ABANDONED ")")
+            .integer(1, cutoff)
+            .step();
+        Statement(*this, "DELETE FROM devices WHERE sync_space_id IN (" KORVO_ABANDONED ")")
+            .integer(1, cutoff)
+            .step();
+        Statement(*this, "DELETE FROM sync_spaces WHERE id IN (" KORVO_ABANDONED ")")
+            .integer(1, cutoff)
+            .step();
+#undef KORVO_ABANDONED
+        const bool any = sqlite3_changes(db_) > 0;
+        transaction.commit();
+        if (any) {
+            // Older copies of their pages still sit in the log: rewrite the log to nothing.
+            requestCheckpoint(SQLITE_CHECKPOINT_TRUNCATE);
+        }
     }
     return removed;
 }

@@ -30,9 +30,11 @@ public:
     static constexpr std::chrono::seconds kSweepInterval{60};
 
     // Opens (creating when needed, mode 0600) the database. With a clock, expired pairing
-    // sessions are swept every kSweepInterval on the store's own thread. Throws
+    // sessions (and sync spaces unseen for `retention`) are swept at start and every
+    // kSweepInterval on the store's own thread. Throws
     // std::runtime_error on failure.
-    explicit RelayStore(const std::filesystem::path& file, std::function<UnixTime()> clock = {});
+    explicit RelayStore(const std::filesystem::path& file, std::function<UnixTime()> clock = {},
+                        UnixTime retention = kDefaultRetention);
     ~RelayStore() override;
     RelayStore(const RelayStore&) = delete;
     RelayStore& operator=(const RelayStore&) = delete;

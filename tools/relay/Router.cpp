@@ -1,6 +1,7 @@
 #include "Router.h"
 
 #include "RelayJson.h"
+#include "RelayStorage.h"
 
 #include <algorithm>
 
@@ -43,7 +44,7 @@ void HttpResponse::setHeader(std::string name, std::string value) {
 }
 
 void Router::add(std::string method, const std::string& pattern, Handler handler) {
-    Route route{std::move(method), {}, std::move(handler)};
+    Route route{std::move(method), pattern, {}, std::move(handler)};
     for (const auto part : split(pattern)) {
         route.segments.emplace_back(part);
     }
@@ -70,13 +71,28 @@ void Router::handle(HttpRequest& request, HttpResponse& response) const {
             continue;
         }
         request.params = std::move(params);
+        request.route = route.pattern;
+        // What failed inside stays inside: the client gets a fixed text and the request id, the
+        // log the detail under the same id.
+        const auto failed = [&](int status, std::string_view message, std::string detail) {
+            response = HttpResponse{
+                status,
+                jsonObject({{"error", std::string(message)},
+                            {"requestId",
+                             request.id.empty() ? std::optional<std::string>() : request.id}}),
+                "application/json",
+                {}};
+            request.logDetail = std::move(detail);
+        };
         try {
             route.handler(request, response);
+        } catch (const StorageUnavailable& e) {
+            failed(503, "Service temporarily unavailable; try again later", e.what());
+            response.setHeader("retry-after", "2");
         } catch (const std::exception& e) {
-            response = HttpResponse{
-                500, jsonError(std::string("Internal error: ") + e.what()), "application/json", {}};
+            failed(500, "Internal error", e.what());
         } catch (...) {
-            response = HttpResponse{500, jsonError("Internal error"), "application/json", {}};
+            failed(500, "Internal error", "unknown exception");
         }
         return;
     }

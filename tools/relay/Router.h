@@ -26,13 +26,16 @@ public:
         add("DELETE", pattern, std::move(handler));
     }
 
-    // Runs the first matching route. No route: 404; a handler that throws: 500; both with a JSON
-    // error body. Safe to call from several threads once every route is added.
+    // Runs the first matching route, naming its pattern in `request.route`. No route: 404; a
+    // handler that throws StorageUnavailable: 503 with retry-after; another exception: 500 with
+    // a fixed text and the request id (the exception's text goes to `logDetail`). All with a
+    // JSON error body. Safe to call from several threads once every route is added.
     void handle(HttpRequest& request, HttpResponse& response) const;
 
 private:
     struct Route {
         std::string method;
+        std::string pattern;
         std::vector<std::string> segments; // "{}" marks a parameter
         Handler handler;
     };

@@ -1,6 +1,7 @@
 // korvo-relay: the relay API on a local address, state in one SQLite file or in a PostgreSQL
 // database shared by several relays.
 
+#include "RelayLog.h"
 #include "RelayServer.h"
 #include "RelayStorage.h"
 #include "SnapshotValidation.h"
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <malloc.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -29,6 +31,23 @@ constexpr const char* kUsage =
     "                      korvo-relay.db), or a PostgreSQL database (postgresql://...) that\n"
     "                      several relays may share\n"
     "  --db-pool N         connections to PostgreSQL [8]\n"
+    "  --db-statement-timeout SECONDS   a statement's run on PostgreSQL [5]\n"
+    "  --db-lock-timeout SECONDS        a statement's wait for a lock [3]\n"
+    "  --db-connect-timeout SECONDS     opening a connection [5]\n"
+    "  --db-pool-wait SECONDS           waiting for a free pooled connection [2]\n"
+    "                      past any of these the request is answered 503 with retry-after\n"
+    "  --snapshot-commit async|sync\n"
+    "                      on PostgreSQL, whether a snapshot upload is answered before its\n"
+    "                      commit is flushed (async, the default: a database power loss may\n"
+    "                      lose the last moments of snapshots, which connectors replace)\n"
+    "  --workers N         threads for requests that use the database [2 x --db-pool + 4 with\n"
+    "                      PostgreSQL, else --threads]\n"
+    "  --retention-days N  delete a sync space, its devices and snapshot, once none of its\n"
+    "                      devices was seen for N days (0: keep them) [90]\n"
+    "  --log-level LEVEL   error, warning, info (a line per request) or debug [warning]\n"
+    "  --metrics-listen HOST:PORT\n"
+    "                      serve Prometheus metrics as GET /metrics there (off by default;\n"
+    "                      keep it on loopback or a private network)\n"
     "  --trusted-proxy CIDR\n"
     "                      take the client's address from X-Forwarded-For when the peer is in\n"
     "                      this range (repeatable); limits then count the client, not the proxy\n"
@@ -48,6 +67,8 @@ constexpr const char* kUsage =
     "  --max-connections-per-address N   per IPv4 address or IPv6 /64 [256]\n"
     "  --threads N                       threads serving connections [one per core, at\n"
     "                                    most 4; 4 with PostgreSQL]\n"
+    "  --max-body-memory N               request bodies in memory at once, all connections\n"
+    "                                    [67108864]; past it: 503\n"
     "  --sessions-per-address N          pairing sessions a client may create at once, then\n"
     "                                    N per 10 minutes [10]; more: 429\n"
     "Prints \"listening on http://HOST:PORT\" (https with TLS) once it accepts connections.\n";
@@ -55,8 +76,13 @@ constexpr const char* kUsage =
 struct Arguments {
     std::string host = "127.0.0.1";
     int port = 8787;
+    std::optional<std::string> metricsHost;
+    int metricsPort = 0;
     std::string db = "korvo-relay.db";
     unsigned dbPool = 8;
+    korvo::relayserver::DatabaseLimits dbLimits;
+    unsigned workers = 0; // chosen in main() unless given
+    unsigned retentionDays = 90;
     korvo::relayserver::TrustedProxies trustedProxies;
     std::optional<std::string> environment;
     std::optional<std::string> manifest;
@@ -136,6 +162,10 @@ bool parseLimit(const std::string& flag, const std::string& value,
     if (flag == "--max-connections-per-address") {
         return parseCount<unsigned>(value, 1, 1'000'000, limits.maxConnectionsPerAddress);
     }
+    if (flag == "--max-body-memory") {
+        return parseCount<std::size_t>(value, 1 << 20, std::size_t{1} << 40,
+                                       limits.bodyBudgetBytes);
+    }
     if (flag == "--threads") {
         return parseCount<unsigned>(value, 1, 256, limits.threads);
     }
@@ -157,17 +187,25 @@ std::optional<Arguments> parse(int argc, char** argv) {
             return std::nullopt;
         }
         const std::string value = argv[++i];
-        if (flag == "--listen") {
+        if (flag == "--listen" || flag == "--metrics-listen") {
             const auto colon = value.rfind(':');
+            int port = 0;
             if (colon == std::string::npos || colon == 0 ||
-                !parsePort(value.substr(colon + 1), args.port)) {
-                std::cerr << "korvo-relay: --listen takes HOST:PORT\n";
+                !parsePort(value.substr(colon + 1), port)) {
+                std::cerr << "korvo-relay: " << flag << " takes HOST:PORT\n";
                 return std::nullopt;
             }
-            args.host = value.substr(0, colon);
+            std::string host = value.substr(0, colon);
             // "[::1]:8787": the brackets only separate an IPv6 address from the port.
-            if (args.host.size() > 2 && args.host.front() == '[' && args.host.back() == ']') {
-                args.host = args.host.substr(1, args.host.size() - 2);
+            if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+                host = host.substr(1, host.size() - 2);
+            }
+            if (flag == "--listen") {
+                args.host = host;
+                args.port = port;
+            } else {
+                args.metricsHost = host;
+                args.metricsPort = port;
             }
         } else if (flag == "--db") {
             args.db = value;
@@ -176,6 +214,39 @@ std::optional<Arguments> parse(int argc, char** argv) {
                 std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
                 return std::nullopt;
             }
+        } else if (flag == "--db-statement-timeout" || flag == "--db-lock-timeout" ||
+                   flag == "--db-connect-timeout" || flag == "--db-pool-wait") {
+            auto& target = flag == "--db-statement-timeout" ? args.dbLimits.statementTimeout
+                           : flag == "--db-lock-timeout"    ? args.dbLimits.lockTimeout
+                           : flag == "--db-connect-timeout" ? args.dbLimits.connectTimeout
+                                                            : args.dbLimits.poolWait;
+            if (!parseSeconds(value, target)) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (flag == "--snapshot-commit") {
+            if (value != "async" && value != "sync") {
+                std::cerr << "korvo-relay: --snapshot-commit takes async or sync\n";
+                return std::nullopt;
+            }
+            args.dbLimits.asyncSnapshotCommit = value == "async";
+        } else if (flag == "--retention-days") {
+            if (!parseCount<unsigned>(value, 0, 100'000, args.retentionDays)) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (flag == "--workers") {
+            if (!parseCount<unsigned>(value, 1, 1024, args.workers)) {
+                std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (flag == "--log-level") {
+            const auto level = korvo::relayserver::parseLogLevel(value);
+            if (!level) {
+                std::cerr << "korvo-relay: --log-level takes error, warning, info or debug\n";
+                return std::nullopt;
+            }
+            korvo::relayserver::setLogLevel(*level);
         } else if (flag == "--trusted-proxy") {
             if (!args.trustedProxies.add(value)) {
                 std::cerr << "korvo-relay: --trusted-proxy takes an address range (CIDR): " << value
@@ -281,10 +352,17 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Request bodies (up to a megabyte each) come from mmap and go back to the system when
+    // freed: glibc would otherwise raise this threshold after the first such free and keep a
+    // flood's memory in its heap.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
     try {
         const auto clock = makeClock(args->clockFile);
-        const auto store = korvo::relayserver::openRelayStorage(args->db, args->dbPool, clock);
+        auto dbLimits = args->dbLimits;
+        dbLimits.retention = static_cast<UnixTime>(args->retentionDays) * 86'400;
+        const auto store =
+            korvo::relayserver::openRelayStorage(args->db, args->dbPool, dbLimits, clock);
         korvo::relayserver::RelayOptions options;
         options.environment = args->environment;
         if (args->manifest) {
@@ -296,6 +374,11 @@ int main(int argc, char** argv) {
         if (options.http.threads == 0) {
             options.http.threads = defaultThreads(args->db);
         }
+        // Enough workers that those waiting for a pooled connection (at most --db-pool-wait)
+        // answer while others wait on the database.
+        options.http.workers = args->workers != 0                            ? args->workers
+                               : korvo::relayserver::isPostgresUri(args->db) ? 2 * args->dbPool + 4
+                                                                             : options.http.threads;
         options.sessionLimits.burst = args->sessionsPerAddress;
         options.maxLiveSessions = args->maxPairingSessions;
         if (args->tlsCert) {
@@ -314,6 +397,11 @@ int main(int argc, char** argv) {
         if (port < 0) {
             std::cerr << "korvo-relay: cannot listen on " << args->host << ":" << args->port
                       << "\n";
+            return 1;
+        }
+        if (args->metricsHost && server.bindMetrics(*args->metricsHost, args->metricsPort) < 0) {
+            std::cerr << "korvo-relay: cannot listen on " << *args->metricsHost << ":"
+                      << args->metricsPort << " for metrics\n";
             return 1;
         }
         std::thread stopper([&server, signals] {

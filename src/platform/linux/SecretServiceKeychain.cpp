@@ -69,13 +69,31 @@ std::int32_t statusOf(const QDBusMessage& reply) {
     return -1;
 }
 
+// The session bus that DBUS_SESSION_BUS_ADDRESS names at the time of the call, or Qt's default
+// session bus when it names none. QDBusConnection::sessionBus() alone would keep the bus the
+// process first connected to, so a keychain made after the address changed (a test's private
+// bus, a session restarted under a long-lived process) would still speak to the old one.
+QDBusConnection sessionBus() {
+    const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    if (address.isEmpty()) {
+        return QDBusConnection::sessionBus();
+    }
+    const QString name = u"korvo-secret-service "_s + address;
+    QDBusConnection bus = QDBusConnection::connectToBus(address, name);
+    if (!bus.isConnected()) {
+        // A bus that went away and may be back at the same address: connect afresh next time.
+        QDBusConnection::disconnectFromBus(name);
+    }
+    return bus;
+}
+
 // A blocking call to the Secret Service on the session bus, on the caller's thread.
 QDBusMessage call(const QString& path, const QString& interface, const QString& method,
                   const QVariantList& arguments = {}, bool autoStart = true) {
     QDBusMessage message = QDBusMessage::createMethodCall(kBusName, path, interface, method);
     message.setArguments(arguments);
     message.setAutoStartService(autoStart);
-    return QDBusConnection::sessionBus().call(message, QDBus::Block, kCallTimeoutMs);
+    return sessionBus().call(message, QDBus::Block, kCallTimeoutMs);
 }
 
 QVariant attributes(const std::string& service, const std::string& account) {
@@ -98,7 +116,7 @@ bool isNoPath(const QVariant& path) {
 // nothing when it was dismissed, could not be shown, went unanswered, or the service left.
 std::optional<QVariant> runPrompt(const QVariant& path) {
     const QString prompt = path.value<QDBusObjectPath>().path();
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = sessionBus();
     SecretPromptWaiter waiter;
     QDBusServiceWatcher watcher(kBusName, bus, QDBusServiceWatcher::WatchForUnregistration);
     QObject::connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &waiter.loop,
@@ -140,15 +158,20 @@ QList<QDBusObjectPath> unlock(const QList<QDBusObjectPath>& paths) {
 }
 
 // Runs `send` with the path of this process's "plain" session, in which secrets travel as they
-// are (the bus is local to the user). The session is opened once and kept; it is opened again
-// when the service no longer knows it (the service was restarted). The reply of the last call.
+// are (the bus is local to the user). The session is opened once per bus and kept; it is opened
+// again when the service no longer knows it (the service was restarted). The reply of the last
+// call.
 QDBusMessage withSession(const std::function<QDBusMessage(const QDBusObjectPath&)>& send) {
     static std::mutex mutex;
     static QString session;
+    static QString sessionBusName;
+    const QString busName = sessionBus().name();
     QString known;
     {
         const std::lock_guard lock(mutex);
-        known = session;
+        if (sessionBusName == busName) {
+            known = session;
+        }
     }
     if (!known.isEmpty()) {
         QDBusMessage reply = send(QDBusObjectPath(known));
@@ -166,6 +189,7 @@ QDBusMessage withSession(const std::function<QDBusMessage(const QDBusObjectPath&
     {
         const std::lock_guard lock(mutex);
         session = path.path();
+        sessionBusName = busName;
     }
     return send(path);
 }
@@ -212,7 +236,7 @@ bool sessionBusConfigured() {
 } // namespace
 
 bool SecretServiceKeychain::available() {
-    if (!sessionBusConfigured() || !QDBusConnection::sessionBus().isConnected()) {
+    if (!sessionBusConfigured() || !sessionBus().isConnected()) {
         return false;
     }
     // The items go to the default collection. Without one, or with a locked one and no display

@@ -1,0 +1,85 @@
+#include "PairedConnector.h"
+#include "RelayProcess.h"
+#include "support/TestDatabase.h"
+
+#include <QTemporaryDir>
+#include <chrono>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <thread>
+
+namespace korvo {
+namespace {
+
+using relayserver::RelayProcess;
+using test::PairedConnector;
+
+constexpr long long kDay = 86'400;
+
+class RelayRetentionTest : public ::testing::Test {
+protected:
+    void setNow(long long seconds) {
+        std::ofstream(dir_.filePath("now").toStdString(), std::ios::trunc) << seconds;
+    }
+    std::unique_ptr<RelayProcess> start() {
+        auto relay = std::make_unique<RelayProcess>(
+            KORVO_BIN_DIR "/korvo-relay",
+            test::testDatabase(dir_.filePath("relay.db").toStdString()),
+            std::vector<std::string>{"--clock-file", dir_.filePath("now").toStdString()});
+        EXPECT_GT(relay->port(), 0);
+        return relay;
+    }
+    // The status of reading a space's latest snapshot with its phone's token.
+    static int latest(const RelayProcess& relay, const PairedConnector& space) {
+        httplib::Client client("127.0.0.1", relay.port());
+        const auto res = space.latest(client);
+        return res ? res->status : -1;
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(RelayRetentionTest, ASpaceWhoseDevicesWentUnseenFor90DaysIsDeletedWithItsSnapshot) {
+    const long long t0 = 1'800'000'000;
+    setNow(t0);
+    PairedConnector abandoned, used, read;
+    {
+        const auto relay = start();
+        abandoned = PairedConnector::pair(relay->port());
+        used = PairedConnector::pair(relay->port());
+        read = PairedConnector::pair(relay->port());
+        ASSERT_FALSE(abandoned.connectorToken.empty());
+        ASSERT_FALSE(used.connectorToken.empty());
+        ASSERT_FALSE(read.connectorToken.empty());
+        httplib::Client client("127.0.0.1", relay->port());
+        EXPECT_EQ(abandoned.upload(client, 1)->status, 200);
+        EXPECT_EQ(used.upload(client, 1)->status, 200);
+        EXPECT_EQ(read.upload(client, 1)->status, 200);
+    }
+    setNow(t0 + 89 * kDay);
+    {
+        const auto relay = start();
+        httplib::Client client("127.0.0.1", relay->port());
+        // After a sweep at 89 days: a space unseen since is still there (and its phone seen
+        // now); another's connector is seen again.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(latest(*relay, read), 200);
+        EXPECT_EQ(used.upload(client, 2)->status, 200);
+    }
+    setNow(t0 + 91 * kDay);
+    const auto relay = start();
+    // The sweep runs as the relay starts, on a thread of its own.
+    int status = 0;
+    for (int i = 0; i < 50 && (status = latest(*relay, abandoned)) == 200; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(status, 401);
+    httplib::Client client("127.0.0.1", relay->port());
+    EXPECT_EQ(abandoned.upload(client, 3)->status, 401);
+    EXPECT_EQ(latest(*relay, used), 200);
+    EXPECT_EQ(latest(*relay, read), 200);
+}
+
+} // namespace
+} // namespace korvo
