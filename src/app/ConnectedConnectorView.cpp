@@ -74,7 +74,8 @@ void ConnectedConnectorView::refresh() {
     // The snapshot lines as text first: unchanged text re-creates and re-lays out nothing, and
     // with the same providers only the labels whose text changed are set again.
     QStringList lines;
-    const auto& snapshot = model_.displaySnapshot();
+    // What the phone sees: the last snapshot the relay accepted (the rows above may be newer).
+    const auto& snapshot = model_.latestSnapshot();
     if (snapshot) {
         lines << qs("Updated " + relativePastPhrase(snapshot->updatedAt, clock_()));
         for (const ProviderUsage& provider : snapshot->providers) {
@@ -130,7 +131,12 @@ void ConnectedConnectorView::rebuildSources() {
         sources_->addWidget(makeLabel(QStringLiteral("Sources and CLIs not checked yet."),
                                       TextStyle::body, Tint::secondary, sourcesBox));
     }
+    QStringList notFound;
     for (const AdapterDiagnostic& diagnostic : diagnostics) {
+        if (!diagnostic.isAvailable && !diagnostic.limitDataFound) {
+            notFound << qs(diagnostic.displayName);
+            continue;
+        }
         auto* name = new SymbolLabel(sourcesBox);
         const SymbolChoice choice = connectedSourceSymbol(diagnostic);
         name->set(qs(diagnostic.displayName), choice.symbol, choice.tint);
@@ -141,6 +147,9 @@ void ConnectedConnectorView::rebuildSources() {
             caption->setContentsMargins(22, 0, 0, 0);
             sources_->addWidget(caption);
         }
+    }
+    if (!notFound.isEmpty()) {
+        sources_->addWidget(makeNotFoundDisclosure(sourcesBox, notFound));
     }
 }
 

@@ -24,7 +24,11 @@ QIcon statusDot(Tint tint) {
     painter.setBrush(tintColor(tint, QApplication::palette()));
     painter.drawEllipse(QRectF(3, 3, 10, 10));
     painter.end();
-    return QIcon(pixmap);
+    QIcon icon(pixmap);
+    // The rows are information, shown disabled so that they do not look clickable; the dot keeps
+    // its colour there.
+    icon.addPixmap(pixmap, QIcon::Disabled);
+    return icon;
 }
 
 } // namespace
@@ -51,6 +55,8 @@ ConnectorMenuView::ConnectorMenuView(ConnectorModel& model, Clock clock,
     addSeparator();
     noLimits_ = addTextRow();
     noLimits_->setText(QStringLiteral("Limits: Not available yet"));
+    notUploaded_ = addTextRow();
+    notUploaded_->setObjectName(QStringLiteral("notUploaded"));
     limitsEnd_ = addSeparator();
     openAtLogin_ = addAction(QStringLiteral("Open at Login"));
     openAtLogin_->setObjectName(QStringLiteral("openAtLogin"));
@@ -106,7 +112,10 @@ void ConnectorMenuView::setAlerts(QuotaAlertMonitor* alerts) {
 }
 
 QAction* ConnectorMenuView::addTextRow() {
-    return addAction(QString());
+    QAction* row = addAction(QString());
+    // Information, not a command: a disabled row is not highlighted under the pointer.
+    row->setEnabled(false);
+    return row;
 }
 
 void ConnectorMenuView::refresh() {
@@ -135,8 +144,17 @@ void ConnectorMenuView::refreshProviders() {
     const auto& snapshot = model_.displaySnapshot();
     const std::size_t count = snapshot ? snapshot->providers.size() : 0;
     noLimits_->setVisible(!snapshot);
+    const bool notUploaded = model_.displayIsNotUploaded();
+    notUploaded_->setVisible(notUploaded);
+    if (notUploaded) {
+        const QString text = QStringLiteral("Newest reading, not uploaded yet");
+        if (notUploaded_->text() != text) {
+            notUploaded_->setText(text);
+        }
+    }
     while (providers_.size() < count) {
         auto* row = new QAction(this);
+        row->setEnabled(false);
         insertAction(limitsEnd_, row);
         providers_.push_back(row);
     }
@@ -147,8 +165,7 @@ void ConnectorMenuView::refreshProviders() {
     for (std::size_t i = 0; i < count; ++i) {
         const ProviderUsage& provider = snapshot->providers[i];
         QAction* row = providers_[i];
-        const QString text =
-            literalAmpersands(qs(provider.displayName + "  " + primaryRemainingText(provider)));
+        const QString text = literalAmpersands(qs(menuProviderText(provider)));
         if (row->text() != text) {
             row->setText(text);
         }

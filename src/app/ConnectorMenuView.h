@@ -42,6 +42,7 @@ private:
     QAction* updates_;
     QAction* download_;
     QAction* checkUpdates_;
+    QAction* notUploaded_ = nullptr;
     QAction* noLimits_;
     QAction* limitsEnd_;
     std::vector<QAction*> providers_;

@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <algorithm>
 
@@ -31,6 +32,9 @@ void ConnectorWindowController::show() {
         view_ = new ConnectorWindowView(*model_, clock_, channel_);
         window_->setCentralWidget(view_);
         window_->installEventFilter(this);
+        // Escape closes the window, as it does a dialog; the app keeps running in the tray.
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window_.get());
+        connect(escape, &QShortcut::activated, window_.get(), &QWidget::close);
         window_->setMinimumSize(420, 520);
         window_->resize(520, 720);
         // Centred once, on the screen under the pointer or the primary one; a screen smaller

@@ -5,6 +5,7 @@
 #include "app/CurrentLimitsConnectorView.h"
 #include "app/DiagnosticsConnectorView.h"
 #include "app/PairingConnectorView.h"
+#include "app/QRCodeView.h"
 #include "app/UserSupportConnectorView.h"
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
@@ -120,6 +121,7 @@ void ConnectorWindowView::follow(std::initializer_list<ModelChange> changes,
     connect(pending, &QTimer::timeout, this, [this, refresh] {
         refresh();
         scheduleTick();
+        orderTabs();
     });
     for (ModelChange change : changes) {
         connect(&model_, change, pending, qOverload<>(&QTimer::start));
@@ -133,6 +135,33 @@ void ConnectorWindowView::refresh() {
         part.refresh();
     }
     scheduleTick();
+    orderTabs();
+}
+
+void ConnectorWindowView::orderTabs() {
+    // Tab follows what is seen: top to bottom, and left to right along a line, whatever order
+    // the panels created their controls in and however rows came and went.
+    QWidget* page = widget();
+    if (page->layout() != nullptr) {
+        page->layout()->activate();
+    }
+    struct Stop {
+        QWidget* widget;
+        QPoint at;
+    };
+    std::vector<Stop> stops;
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+        if ((w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && w->isVisibleTo(page) &&
+            w->focusProxy() == nullptr) {
+            stops.push_back({w, w->mapTo(page, QPoint())});
+        }
+    }
+    std::stable_sort(stops.begin(), stops.end(), [](const Stop& a, const Stop& b) {
+        return a.at.y() != b.at.y() ? a.at.y() < b.at.y() : a.at.x() < b.at.x();
+    });
+    for (std::size_t i = 1; i < stops.size(); ++i) {
+        QWidget::setTabOrder(stops[i - 1].widget, stops[i].widget);
+    }
 }
 
 void ConnectorWindowView::refreshHeader() {
@@ -160,6 +189,20 @@ void ConnectorWindowView::refreshPanels() {
         connected_->refresh();
     } else {
         pairing_->refresh();
+    }
+    // A new pairing code comes into view with its QR code, without scrolling by hand.
+    const auto& session = model_.pairingSession();
+    const std::string code = session && !paired ? session->pairingCode : std::string();
+    if (code != shownPairingCode_) {
+        shownPairingCode_ = code;
+        if (!code.empty()) {
+            QTimer::singleShot(0, this, [this] {
+                if (pairing_->sessionRow()->isVisible()) {
+                    widget()->layout()->activate();
+                    ensureWidgetVisible(pairing_->sessionRow(), 0, 12);
+                }
+            });
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QLabel;
@@ -66,6 +67,7 @@ private:
     void refreshHeader();
     void refreshPanels();
     void scheduleTick();
+    void orderTabs();
     std::vector<Instant> shownDates() const;
 
     ConnectorModel& model_;
@@ -82,6 +84,8 @@ private:
     UserSupportConnectorView* support_ = nullptr;
     QLabel* error_;
     std::vector<Part> parts_;
+    // The pairing code last brought into view.
+    std::string shownPairingCode_;
     QTimer ticker_;
 };
 

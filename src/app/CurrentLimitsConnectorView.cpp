@@ -27,6 +27,8 @@ CurrentLimitsConnectorView::CurrentLimitsConnectorView(ConnectorModel& model, Cl
     auto* layout = new QVBoxLayout(this);
     noData_->setWordWrap(true);
     layout->addWidget(noData_);
+    latest_->setObjectName(QStringLiteral("limitsCaption"));
+    latest_->setWordWrap(true);
     layout->addWidget(latest_);
     rows_->setSpacing(6);
     layout->addLayout(rows_);
@@ -47,6 +49,14 @@ void CurrentLimitsConnectorView::refresh() {
     const bool hasRows = snapshot && !snapshot->providers.empty();
     noData_->setVisible(!hasRows);
     latest_->setVisible(hasRows);
+    const QString caption = qs(limitsCaptionText(
+        model_.displayIsNotUploaded(),
+        model_.latestSnapshot() ? std::optional(model_.latestSnapshot()->updatedAt) : std::nullopt,
+        clock_()));
+    if (latest_->text() != caption) {
+        latest_->setText(caption);
+        applyTint(latest_, model_.displayIsNotUploaded() ? Tint::orange : Tint::secondary);
+    }
     refreshAndUpload_->setEnabled(model_.isPaired() && !model_.isSyncing());
 
     // Only rows whose texts changed are re-created: a sync that changes nothing shown lays out

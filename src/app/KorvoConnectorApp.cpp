@@ -117,20 +117,27 @@ void KorvoConnectorApp::updateToolTip() {
     if (tray_) {
         const QString status =
             shownStatusText(model_->statusMessage(), model_->isPaired(), model_->upload().phase);
-        QString tip = QStringLiteral("Korvo Connector: ") + status;
+        const TrayGlance glance =
+            trayGlance(model_->displaySnapshot(), model_->hasSyncSpace(),
+                       syncIsFailing(model_->isPaired(), model_->upload().phase));
+        QString tip = trayToolTip(glance, status);
         // The tool closest to its limit, with its pace.
         if (const auto& snapshot = model_->displaySnapshot()) {
             const std::vector<ProviderPace> paces =
                 providerPaces(*snapshot, model_->collect().history, options_.model.clock());
             if (const auto closest = closestToLimit(*snapshot, paces)) {
-                const ProviderUsage& row = snapshot->providers[*closest];
-                tip += QStringLiteral("\n%1 %2 used · %3")
-                           .arg(QString::fromStdString(row.displayName),
-                                QString::fromStdString(primaryUsedText(row)), paces[*closest].text);
+                tip += QStringLiteral("\n%1 · %2")
+                           .arg(QString::fromStdString(snapshot->providers[*closest].displayName),
+                                paces[*closest].text);
             }
         }
         if (tray_->toolTip() != tip) {
             tray_->setToolTip(tip);
+        }
+        // The icon itself tells the most urgent state; drawn again only when that changes.
+        if (!shownGlance_ || *shownGlance_ != glance) {
+            shownGlance_ = glance;
+            tray_->setIcon(korvo::trayIcon(glance));
         }
     }
 }

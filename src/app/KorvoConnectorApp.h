@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/ViewText.h"
 #include "core/ConnectorModel.h"
 #include "model/UsageSnapshot.h"
 
 #include <QObject>
 #include <memory>
+#include <optional>
 
 class QSystemTrayIcon;
 
@@ -66,6 +68,8 @@ private:
     std::unique_ptr<ConnectorMenuView> menu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     bool backgroundNoticeGiven_ = false;
+    // The state the tray icon was last drawn for.
+    std::optional<TrayGlance> shownGlance_;
 };
 
 } // namespace korvo

@@ -10,9 +10,11 @@ class QProgressBar;
 
 namespace korvo {
 
-// One provider of a snapshot: name, source and confidence, the remaining figure coloured by
-// status, a gauge when a percentage is known, and the used, window, reset and token lines; with a
-// pace, a sparkline of the current window and the pace line.
+// One provider of a snapshot: name, source and confidence, the big figure (remaining share
+// coloured by status, or the usage of a tool that reports no share), a gauge when a percentage is
+// known, the used, window and reset lines, the second window (weekly, 7-day) with its own gauge,
+// and the token line; with a pace, a sparkline of the current window and the pace line. Each part
+// is a block of the row's vertical layout.
 class ProviderLimitRow : public QWidget {
     Q_OBJECT
 public:
@@ -28,6 +30,8 @@ public:
     const ProviderUsage& provider() const { return provider_; }
     // The gauge, or null when the row has no percentage.
     QProgressBar* gauge() const { return gauge_; }
+    // The gauge of the second window (weekly, 7-day), or null when the row carries none.
+    QProgressBar* secondGauge() const { return secondGauge_; }
 
     // The height of the row's lines at its current width: the remaining figure wraps, so the
     // height a row needs follows its width.
@@ -39,6 +43,7 @@ protected:
 private:
     ProviderUsage provider_;
     QProgressBar* gauge_ = nullptr;
+    QProgressBar* secondGauge_ = nullptr;
 };
 
 } // namespace korvo

@@ -5,6 +5,8 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
+#include <cmath>
 
 namespace korvo {
 
@@ -14,7 +16,8 @@ std::optional<QImage> makeQRImage(const QString& payload) {
     if (!matrix) {
         return std::nullopt;
     }
-    const int border = 1;
+    // The quiet zone readers need: four modules of white on every side.
+    const int border = 4;
     const int modules = matrix->size() + 2 * border;
     QImage image(modules * kQRModulePixels, modules * kQRModulePixels, QImage::Format_RGB32);
     if (image.isNull()) {
@@ -36,6 +39,7 @@ std::optional<QImage> makeQRImage(const QString& payload) {
 
 QRCodeView::QRCodeView(QWidget* parent) : QWidget(parent) {
     setFixedSize(kQRViewSide, kQRViewSide);
+    setAccessibleName(QStringLiteral("Pairing QR code"));
 }
 
 void QRCodeView::setPayload(const QString& payload) {
@@ -50,10 +54,22 @@ void QRCodeView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect frame = rect();
     if (const auto image = makeQRImage(payload_)) {
-        // Nearest-neighbour scaling: every screen pixel takes one module's colour.
+        // Whole device pixels per module: the image is scaled by a whole factor (nearest
+        // neighbour, so every pixel takes one module's colour) and centred on white, which
+        // only widens the quiet zone.
+        const qreal ratio = devicePixelRatioF();
+        const int side = static_cast<int>(std::floor(frame.width() * ratio));
+        const int factor = std::max(1, side / std::max(1, image->width() / kQRModulePixels));
+        const int modules = image->width() / kQRModulePixels;
+        const QImage scaled = image->scaled(modules * factor, modules * factor,
+                                            Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        painter.fillRect(frame, Qt::white);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.drawImage(frame, *image);
+        const qreal shown = scaled.width() / ratio;
+        const QPointF origin(std::floor((frame.width() - shown) / 2 * ratio) / ratio,
+                             std::floor((frame.height() - shown) / 2 * ratio) / ratio);
+        painter.drawImage(QRectF(origin, QSizeF(shown, shown)), scaled);
         return;
     }
     painter.setRenderHint(QPainter::Antialiasing, true);

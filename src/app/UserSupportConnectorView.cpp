@@ -76,7 +76,12 @@ void UserSupportConnectorView::refresh() {
     }
     shownDiagnostics_ = diagnostics;
     clearLayout(sourcesLayout_);
+    QStringList notFound;
     for (const AdapterDiagnostic& diagnostic : diagnostics) {
+        if (!diagnostic.isAvailable && !diagnostic.limitDataFound) {
+            notFound << qs(diagnostic.displayName);
+            continue;
+        }
         auto* row = new QHBoxLayout;
         row->addWidget(
             makeLabel(qs(diagnostic.displayName), TextStyle::body, Tint::primary, sources_));
@@ -87,6 +92,9 @@ void UserSupportConnectorView::refresh() {
         status->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         row->addWidget(status, 1);
         sourcesLayout_->addLayout(row);
+    }
+    if (!notFound.isEmpty()) {
+        sourcesLayout_->addWidget(makeNotFoundDisclosure(sources_, notFound));
     }
 }
 

@@ -10,6 +10,9 @@
 #include <QLabel>
 #include <QLayout>
 #include <QString>
+#include <QStringList>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <initializer_list>
 #include <optional>
@@ -133,6 +136,35 @@ inline QWidget* makeButtonRow(QWidget* parent, std::initializer_list<QWidget*> b
     policy.setHeightForWidth(true);
     row->setSizePolicy(policy);
     return row;
+}
+
+// Tools that are not installed, collapsed into one line "Not found (N)" that discloses their
+// names when pressed.
+inline QWidget* makeNotFoundDisclosure(QWidget* parent, const QStringList& names) {
+    auto* box = new QWidget(parent);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    auto* toggle = new QToolButton(box);
+    toggle->setObjectName(QStringLiteral("notFound"));
+    toggle->setText(QStringLiteral("Not found (%1)").arg(names.size()));
+    toggle->setCheckable(true);
+    toggle->setAutoRaise(true);
+    toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toggle->setArrowType(Qt::RightArrow);
+    auto* list =
+        makeLabel(names.join(QStringLiteral(", ")), TextStyle::caption, Tint::secondary, box);
+    list->setObjectName(QStringLiteral("notFoundNames"));
+    list->setWordWrap(true);
+    list->setContentsMargins(22, 0, 0, 0);
+    list->setVisible(false);
+    layout->addWidget(toggle);
+    layout->addWidget(list);
+    QObject::connect(toggle, &QToolButton::toggled, list, [toggle, list](bool open) {
+        toggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+        list->setVisible(open);
+    });
+    return box;
 }
 
 // Deletes every item of a layout, widgets included (rows that are rebuilt on each change).

@@ -98,7 +98,8 @@ std::string snapshotSummaryText(const ProviderUsage& provider) {
             if (!text.empty()) {
                 text += " · ";
             }
-            text += wholeNumberText(*present);
+            text +=
+                suffix.starts_with("%") ? wholeNumberText(*present) : groupedNumberText(*present);
             text += suffix;
         }
     };
@@ -108,6 +109,76 @@ std::string snapshotSummaryText(const ProviderUsage& provider) {
     append(provider.usage.outputTokens, " output");
     append(provider.usage.cachedInputTokens, " cached");
     return text.empty() ? "Usage unknown" : text;
+}
+
+std::string limitsCaptionText(bool notUploaded, const std::optional<Instant>& lastUpload,
+                              Instant now) {
+    if (!notUploaded) {
+        return "Latest local read";
+    }
+    std::string text = "Latest local read \u00B7 not uploaded yet";
+    if (lastUpload) {
+        text += " (the phone shows the upload of " + relativePastPhrase(*lastUpload, now) + ")";
+    }
+    return text;
+}
+
+std::string menuProviderText(const ProviderUsage& provider) {
+    const UsageFigure figure = usageFigure(provider);
+    std::string text = provider.displayName + "  " + figure.figure;
+    if (!figure.isRemaining && figure.caption == "used this session") {
+        text += " used";
+    }
+    if (const auto second = secondWindow(provider); second && limitGaugeValue(provider)) {
+        text += " \u00B7 " + secondWindowName(*second) + " " +
+                wholePercentText(second->remainingPercent);
+    }
+    return text;
+}
+
+TrayGlance trayGlance(const std::optional<UsageSnapshot>& snapshot, bool hasSyncSpace,
+                      bool syncFailing) {
+    TrayGlance glance;
+    bool limited = false;
+    if (snapshot) {
+        for (const ProviderUsage& provider : snapshot->providers) {
+            const auto lowest = lowestRemaining(provider);
+            if (!lowest) {
+                limited = limited || provider.status == ProviderStatus::limited;
+                continue;
+            }
+            const ProviderStatus status =
+                lowest->windowName.empty() && provider.status != ProviderStatus::unknown
+                    ? provider.status
+                    : statusForRemaining(lowest->percent);
+            limited = limited || status == ProviderStatus::limited;
+            if (!glance.lowest || lowest->percent < *glance.lowest) {
+                glance.lowest = lowest->percent;
+                glance.lowestStatus = status;
+                glance.toolText =
+                    provider.displayName + " " + wholePercentText(lowest->percent) + " remaining";
+                if (!lowest->windowName.empty()) {
+                    glance.toolText += " (" + lowest->windowName + ")";
+                }
+            }
+        }
+    }
+    if (limited) {
+        glance.mark = TrayGlance::Mark::limited;
+    } else if (syncFailing) {
+        glance.mark = TrayGlance::Mark::failing;
+    } else if (!hasSyncSpace) {
+        glance.mark = TrayGlance::Mark::notPaired;
+    }
+    return glance;
+}
+
+QString trayToolTip(const TrayGlance& glance, const QString& status) {
+    QString tip = QStringLiteral("Korvo Connector: ");
+    if (!glance.toolText.empty()) {
+        tip += QString::fromStdString(glance.toolText) + QStringLiteral(" \u00B7 ");
+    }
+    return tip + status;
 }
 
 SymbolChoice connectedSourceSymbol(const AdapterDiagnostic& diagnostic) {

@@ -54,6 +54,31 @@ QString shownStatusText(const QString& statusMessage, bool isPaired, UploadState
 // the row has, or "Usage unknown".
 std::string snapshotSummaryText(const ProviderUsage& provider);
 
+// The caption over the limit rows: "Latest local read", or, when the rows are newer than what the
+// phone shows, "Latest local read · not uploaded yet" and when the phone last got an upload.
+std::string limitsCaptionText(bool notUploaded, const std::optional<Instant>& lastUpload,
+                              Instant now);
+
+// The tray menu's line for one provider: "Codex CLI  70% · Weekly 90%", "Gemini CLI  123,456
+// tokens used".
+std::string menuProviderText(const ProviderUsage& provider);
+
+// What the tray icon shows: the most urgent state over the tracked tools and the sync.
+struct TrayGlance {
+    enum class Mark { none, limited, failing, notPaired };
+    Mark mark = Mark::none;
+    // The lowest remaining percentage among the tools, its status and the tool it belongs to;
+    // nothing when no tool reports a percentage.
+    std::optional<double> lowest;
+    ProviderStatus lowestStatus = ProviderStatus::unknown;
+    std::string toolText; // "Codex CLI 3% remaining (Weekly)"
+    bool operator==(const TrayGlance&) const = default;
+};
+TrayGlance trayGlance(const std::optional<UsageSnapshot>& snapshot, bool hasSyncSpace,
+                      bool syncFailing);
+// The tray's tooltip: "Korvo Connector: Codex CLI 3% remaining (Weekly) · Sync failing; retrying".
+QString trayToolTip(const TrayGlance& glance, const QString& status);
+
 // Symbol and tint of a source: in the connected panel (gauge when limits were found) and in
 // the diagnostics panel (check mark when limits were found).
 struct SymbolChoice {

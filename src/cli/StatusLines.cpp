@@ -7,15 +7,49 @@
 #include "model/TimeText.h"
 
 #include <QStringList>
+#include <string>
+#include <vector>
 
 namespace korvo {
 namespace {
 
+// Every date here is of something that has happened: it never reads as a future, also when it
+// was stamped a moment after `now` was read.
 QString relativeOrNever(const std::optional<Instant>& date, Instant now) {
     if (!date) {
         return QStringLiteral("Never");
     }
+    if (*date > now - std::chrono::seconds(60)) {
+        return QStringLiteral("less than 1 minute ago");
+    }
     return QString::fromStdString(relativeTimePhrase(*date, now));
+}
+
+// "70% remaining (5h), resets in 1 h 40 min · Weekly 90% remaining, resets Mon 09:00", or the
+// usage of a tool that reports no share ("123,456 tokens used this session").
+QString limitText(const ProviderUsage& provider, Instant now) {
+    const UsageFigure figure = usageFigure(provider);
+    std::string text = figure.figure;
+    if (!figure.caption.empty()) {
+        text += " " + figure.caption;
+    }
+    if (figure.isRemaining && limitGaugeValue(provider)) {
+        if (provider.window && provider.window->label && !provider.window->label->empty()) {
+            text += " (" + *provider.window->label + ")";
+        }
+        if (provider.window && provider.window->resetAt) {
+            text += ", resets " + resetText(provider, now);
+        }
+        if (const auto second = secondWindow(provider)) {
+            text += " \u00B7 " + secondWindowName(*second) + " " +
+                    wholePercentText(second->remainingPercent) + " remaining";
+            if (second->resetAt) {
+                text += ", resets " +
+                        resetPhrase(*second->resetAt, now, localUtcOffset(*second->resetAt));
+            }
+        }
+    }
+    return QString::fromStdString(text);
 }
 
 QString trackingStatusOf(const ConnectorModel& model, std::string_view id) {
@@ -94,8 +128,13 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now,
     if (const std::optional<QString> warning = model.relayURLWarning()) {
         lines.insert(lines.begin() + 2, {QStringLiteral("Relay warning"), *warning});
     }
-    // The pace of each tool's window: "Claude Code (5h): At this pace: ...".
+    // The figures on display, one line per tool, first and second window alike, then the pace
+    // of each tool's window: "Claude Code (5h): At this pace: ...".
     if (const auto& snapshot = model.displaySnapshot()) {
+        for (const ProviderUsage& provider : snapshot->providers) {
+            lines.push_back(
+                {QString::fromStdString(provider.displayName), limitText(provider, now)});
+        }
         const std::vector<ProviderPace> paces =
             providerPaces(*snapshot, model.collect().history, now);
         for (std::size_t i = 0; i < paces.size(); ++i) {

@@ -129,7 +129,26 @@ bool ConnectorModel::isPaired() const {
 }
 
 const std::optional<UsageSnapshot>& ConnectorModel::displaySnapshot() const {
-    return upload().snapshot ? upload().snapshot : collect().localSnapshot;
+    const std::optional<UsageSnapshot>& uploaded = upload().snapshot;
+    const std::optional<UsageSnapshot>& local = collect().localSnapshot;
+    if (!uploaded) {
+        return local;
+    }
+    if (!local) {
+        return uploaded;
+    }
+    // An upload also becomes the local snapshot, so equal dates mean the same reading or one
+    // collected after it within the clock's resolution: newest wins.
+    return local->updatedAt >= uploaded->updatedAt ? local : uploaded;
+}
+
+bool ConnectorModel::displayIsNotUploaded() const {
+    const std::optional<UsageSnapshot>& shown = displaySnapshot();
+    if (!hasSyncSpace() || !shown || shown->providers.empty()) {
+        return false;
+    }
+    const std::optional<UsageSnapshot>& uploaded = upload().snapshot;
+    return !uploaded || shown->providers != uploaded->providers;
 }
 
 QCoro::Task<bool> ConnectorModel::refreshPairedState() {

@@ -197,8 +197,13 @@ public:
     // keychain answered. The sync loop runs on this, so that a keychain locked or not yet running
     // when the connector started is read again by each cycle and picked up once it answers.
     bool hasSyncSpace() const;
-    // The uploaded snapshot when there is one, else the local one.
+    // The newest reading of the tools' files: the local snapshot when it is at least as new as the
+    // last upload (a refresh, a failed upload), else the uploaded one. latestSnapshot() stays
+    // what the phone sees.
     const std::optional<UsageSnapshot>& displaySnapshot() const;
+    // A paired connector shows figures the relay has not accepted yet: the snapshot on display
+    // is newer than the last upload and differs from it.
+    bool displayIsNotUploaded() const;
 
     // Collaborators and task state, for views and tests.
     const RelayClient& relayClient() const { return *relayClient_; }

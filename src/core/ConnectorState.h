@@ -165,6 +165,8 @@ struct UpdateState {
     std::optional<ConnectorUpdateInfo> info;
     std::optional<Instant> lastCheckAt;
     bool isChecking = false;
+    // Why the last check failed (failed): "the download site answered HTTP 404".
+    QString failure;
 
     friend bool operator==(const UpdateState&, const UpdateState&) = default;
 };

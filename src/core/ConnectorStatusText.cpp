@@ -220,7 +220,9 @@ QString updateStatusText(const UpdateState& updates) {
     case UpdateState::Phase::available:
         return QStringLiteral("Update available: ") + versionAndBuild;
     case UpdateState::Phase::failed:
-        return QStringLiteral("Unable to check updates");
+        return updates.failure.isEmpty()
+                   ? QStringLiteral("Unable to check updates")
+                   : QStringLiteral("Unable to check updates: ") + updates.failure;
     }
     return {};
 }

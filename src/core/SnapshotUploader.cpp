@@ -58,6 +58,7 @@ QCoro::Task<SyncOutcome> SnapshotUploader::syncNow() {
     if (!self) {
         co_return SyncOutcome::failed;
     }
+    const bool fromTools = !pass.rows.empty();
     UsageSnapshot snapshot = pass.rows.empty()
                                  ? services_.mockAdapter->makeDemoSnapshot(
                                        syncSpaceId, stdText(services_.relay.connectorDeviceId),
@@ -88,6 +89,10 @@ QCoro::Task<SyncOutcome> SnapshotUploader::syncNow() {
         connection.setStatus(ConnectionStatus::connected);
         running_ = false;
         co_return SyncOutcome::uploaded;
+    }
+    if (fromTools) {
+        // The relay did not take it, but it is the newest reading of the tools' files.
+        collector.showCollected(snapshot);
     }
     const QString description = failureText(result);
     qCInfo(lcSync).noquote() << "upload failed:" << description;

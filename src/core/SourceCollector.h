@@ -59,6 +59,8 @@ public:
     QCoro::Task<> refreshDiagnostics();
     // An uploaded snapshot is also the one on local display.
     void showUploaded(const UsageSnapshot& snapshot);
+    // A snapshot collected for an upload that failed is still the newest reading on display.
+    void showCollected(const UsageSnapshot& snapshot) { showUploaded(snapshot); }
     // Forgets the last collection's outcome (the local snapshot stays).
     void forgetCollection();
     // Points of the usage history at or after `since`, of one tool (all when `toolId` is

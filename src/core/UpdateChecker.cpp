@@ -68,7 +68,14 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
                           ? (statusCode.toInt() >= 200 && statusCode.toInt() <= 299)
                           : reply->error() == QNetworkReply::NoError;
     const QByteArray body = bounded.take();
+    QString failure;
+    if (!good) {
+        failure = statusCode.isValid()
+                      ? QStringLiteral("the download site answered HTTP %1").arg(statusCode.toInt())
+                      : QStringLiteral("the download site could not be reached");
+    }
     if (bounded.tooLarge()) {
+        failure = QStringLiteral("the download manifest is too large");
         qCWarning(lcUpdates) << "update check: the manifest is larger than" << kMaxManifestBytes
                              << "bytes; the transfer was stopped";
     } else if (deadline.expired()) {
@@ -76,6 +83,9 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
                           << "ms; the transfer was stopped";
     } else if (good) {
         manifest = decodeDownloadManifest(body);
+        if (!manifest) {
+            failure = QStringLiteral("the download manifest could not be read");
+        }
     }
     reply->deleteLater();
 
@@ -108,6 +118,7 @@ QCoro::Task<UpdateCheckOutcome> UpdateChecker::check(bool silent) {
     } else if (!silent || next.phase == UpdateState::Phase::notChecked) {
         // A silent check never replaces the result of an earlier good check.
         next.phase = UpdateState::Phase::failed;
+        next.failure = failure;
     }
     qCDebug(lcUpdates) << "update check:"
                        << (outcome == UpdateCheckOutcome::available  ? "update available"

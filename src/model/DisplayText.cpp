@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <string>
 
 namespace korvo {
 namespace {
@@ -129,9 +130,16 @@ std::string primaryWindowText(const ProviderUsage& row) {
     return windowKindLabel(row.window->kind);
 }
 
+std::string resetText(const ProviderUsage& row, Instant now, std::chrono::seconds utcOffset) {
+    if (row.window && row.window->resetAt) {
+        return resetPhrase(*row.window->resetAt, now, utcOffset);
+    }
+    return "unknown";
+}
+
 std::string resetText(const ProviderUsage& row, Instant now) {
     if (row.window && row.window->resetAt) {
-        return relativeTimePhrase(*row.window->resetAt, now);
+        return resetText(row, now, localUtcOffset(*row.window->resetAt));
     }
     return "unknown";
 }
@@ -145,13 +153,13 @@ std::optional<std::string> tokenDetailsText(const ProviderUsage& row) {
         text += part;
     };
     if (row.usage.inputTokens) {
-        append("Input " + wholeNumberText(*row.usage.inputTokens));
+        append("Input " + groupedNumberText(*row.usage.inputTokens));
     }
     if (row.usage.outputTokens) {
-        append("Output " + wholeNumberText(*row.usage.outputTokens));
+        append("Output " + groupedNumberText(*row.usage.outputTokens));
     }
     if (row.usage.cachedInputTokens) {
-        append("Cached " + wholeNumberText(*row.usage.cachedInputTokens));
+        append("Cached " + groupedNumberText(*row.usage.cachedInputTokens));
     }
     if (row.usage.costUsd) {
         // Two decimals; to_chars, unlike printf, ignores the process locale.
@@ -160,6 +168,11 @@ std::optional<std::string> tokenDetailsText(const ProviderUsage& row) {
                                        *row.usage.costUsd, std::chars_format::fixed, 2)
                              .ptr;
         append("Cost $" + std::string(buffer.data(), end));
+    }
+    if (row.usage.remainingText) {
+        for (const auto& [label, count] : tokenTextParts(*row.usage.remainingText)) {
+            append(label + " " + groupedNumberText(count));
+        }
     }
     if (text.empty()) {
         return std::nullopt;
@@ -178,6 +191,176 @@ std::optional<double> limitGaugeValue(const ProviderUsage& row) {
         value = std::clamp(*value, 0.0, 100.0);
     }
     return value;
+}
+
+namespace {
+
+// `text` split at each " · ".
+std::vector<std::string_view> middleDotParts(std::string_view text) {
+    static constexpr std::string_view separator = " \u00B7 ";
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t at = text.find(separator, start);
+        parts.push_back(text.substr(start, at == std::string_view::npos ? at : at - start));
+        if (at == std::string_view::npos) {
+            return parts;
+        }
+        start = at + separator.size();
+    }
+}
+
+// A whole number of ASCII digits (at most 15 of them), or nothing.
+std::optional<double> wholeNumber(std::string_view text) {
+    if (text.empty() || text.size() > 15 ||
+        text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    double value = 0;
+    for (const char c : text) {
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+bool endsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// "<label> <r>% remaining": the label and r.
+std::optional<std::pair<std::string_view, double>> remainingPart(std::string_view part) {
+    static constexpr std::string_view suffix = "% remaining";
+    if (!endsWith(part, suffix)) {
+        return std::nullopt;
+    }
+    const std::string_view head = part.substr(0, part.size() - suffix.size());
+    const std::size_t space = head.rfind(' ');
+    if (space == std::string_view::npos || space == 0) {
+        return std::nullopt;
+    }
+    const auto value = wholeNumber(head.substr(space + 1));
+    if (!value || *value > 100) {
+        return std::nullopt;
+    }
+    return std::pair(head.substr(0, space), *value);
+}
+
+} // namespace
+
+std::optional<SecondWindow> parseSecondWindowText(std::string_view text) {
+    const std::vector<std::string_view> parts = middleDotParts(text);
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        const auto remaining = remainingPart(parts[i]);
+        if (!remaining || !endsWith(parts[i + 1], "% used")) {
+            continue;
+        }
+        const auto used = wholeNumber(parts[i + 1].substr(0, parts[i + 1].size() - 6));
+        if (!used || *used > 100) {
+            continue;
+        }
+        SecondWindow window{std::string(remaining->first), remaining->second, *used, {}};
+        static constexpr std::string_view resets = "resets ";
+        if (i + 2 < parts.size() && parts[i + 2].substr(0, resets.size()) == resets) {
+            window.resetAt = parseInternetDateTime(parts[i + 2].substr(resets.size()));
+        }
+        return window;
+    }
+    return std::nullopt;
+}
+
+std::optional<SecondWindow> secondWindow(const ProviderUsage& row) {
+    if (!row.usage.remainingText) {
+        return std::nullopt;
+    }
+    return parseSecondWindowText(*row.usage.remainingText);
+}
+
+std::string secondWindowName(const SecondWindow& window) {
+    if (window.label == "7d") {
+        return "7-day";
+    }
+    return window.label;
+}
+
+ProviderStatus statusForRemaining(double remainingPercent) {
+    if (remainingPercent <= 0) {
+        return ProviderStatus::limited;
+    }
+    if (remainingPercent <= 5) {
+        return ProviderStatus::critical;
+    }
+    if (remainingPercent <= 20) {
+        return ProviderStatus::warning;
+    }
+    return ProviderStatus::ok;
+}
+
+std::vector<std::pair<std::string, double>> tokenTextParts(std::string_view text) {
+    std::vector<std::pair<std::string, double>> result;
+    static constexpr std::string_view suffix = " tokens";
+    for (const std::string_view part : middleDotParts(text)) {
+        if (!endsWith(part, suffix)) {
+            return {};
+        }
+        const std::string_view head = part.substr(0, part.size() - suffix.size());
+        const std::size_t space = head.rfind(' ');
+        const auto count =
+            space == std::string_view::npos ? std::nullopt : wholeNumber(head.substr(space + 1));
+        if (!count || space == 0) {
+            return {};
+        }
+        result.emplace_back(std::string(head.substr(0, space)), *count);
+    }
+    return result;
+}
+
+UsageFigure usageFigure(const ProviderUsage& row) {
+    if (limitGaugeValue(row) || finiteValue(row.usage.remainingPercent) ||
+        finiteValue(row.usage.usedPercent)) {
+        return {primaryRemainingText(row), "remaining", true};
+    }
+    std::optional<double> tokens;
+    const auto add = [&tokens](double value) {
+        if (std::isfinite(value)) {
+            tokens = tokens.value_or(0) + value;
+        }
+    };
+    if (row.usage.inputTokens) {
+        add(*row.usage.inputTokens);
+    }
+    if (row.usage.outputTokens) {
+        add(*row.usage.outputTokens);
+    }
+    const auto parts = row.usage.remainingText ? tokenTextParts(*row.usage.remainingText)
+                                               : std::vector<std::pair<std::string, double>>{};
+    for (const auto& part : parts) {
+        add(part.second);
+    }
+    if (tokens) {
+        const std::string count = groupedNumberText(*tokens);
+        return {count + (count == "1" ? " token" : " tokens"), "used this session", false};
+    }
+    if (row.usage.remainingText && !secondWindow(row)) {
+        return {*row.usage.remainingText, "", false};
+    }
+    if (const auto second = secondWindow(row)) {
+        return {wholePercentText(second->remainingPercent),
+                secondWindowName(*second) + " remaining", true};
+    }
+    return {std::string(limitUnavailableText), "", false};
+}
+
+std::optional<LowestRemaining> lowestRemaining(const ProviderUsage& row) {
+    std::optional<LowestRemaining> lowest;
+    if (const auto first = limitGaugeValue(row)) {
+        lowest = LowestRemaining{*first, ""};
+    }
+    if (const auto second = secondWindow(row)) {
+        if (!lowest || second->remainingPercent < lowest->percent) {
+            lowest = LowestRemaining{second->remainingPercent, secondWindowName(*second)};
+        }
+    }
+    return lowest;
 }
 
 } // namespace korvo

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace korvo {
 namespace {
@@ -192,6 +193,73 @@ std::string wholeNumberText(double value) {
                                    std::chars_format::fixed, 0)
                          .ptr;
     return std::string(buffer.data(), end);
+}
+
+std::string groupedNumberText(double value) {
+    std::string digits = wholeNumberText(value);
+    const std::size_t start = !digits.empty() && digits[0] == '-' ? 1 : 0;
+    if (digits.find_first_not_of("0123456789", start) != std::string::npos) {
+        return digits; // NaN, Infinity
+    }
+    for (std::ptrdiff_t at = std::ptrdiff_t(digits.size()) - 3; at > std::ptrdiff_t(start);
+         at -= 3) {
+        digits.insert(std::size_t(at), 1, ',');
+    }
+    return digits;
+}
+
+std::string resetPhrase(Instant reset, Instant now, std::chrono::seconds utcOffset) {
+    const double distance = secondsBetween(now, reset);
+    if (distance <= 0) {
+        return "now";
+    }
+    if (distance < 60) {
+        return "in less than 1 min";
+    }
+    if (distance <= 86'400) {
+        const auto totalMinutes = static_cast<std::int64_t>(std::ceil(distance / 60));
+        const std::int64_t h = totalMinutes / 60;
+        const std::int64_t m = totalMinutes % 60;
+        std::string phrase = "in ";
+        if (h > 0) {
+            phrase += std::to_string(h) + " h";
+            if (m > 0) {
+                phrase += " ";
+            }
+        }
+        if (m > 0) {
+            phrase += std::to_string(m) + " min";
+        }
+        return phrase;
+    }
+    const auto local = floor<minutes>(reset) + utcOffset;
+    const auto dayStart = floor<days>(local);
+    static constexpr std::array<const char*, 7> weekdays{"Sun", "Mon", "Tue", "Wed",
+                                                         "Thu", "Fri", "Sat"};
+    const weekday day{sys_days(dayStart)};
+    const hh_mm_ss<minutes> time{duration_cast<minutes>(local - dayStart)};
+    std::array<char, 32> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "%s %02d:%02d", weekdays[day.c_encoding()],
+                  int(time.hours().count()), int(time.minutes().count()));
+    std::string phrase = buffer.data();
+    // Beyond a week the weekday alone would be ambiguous: the date is added.
+    if (distance >= 6.5 * 86'400) {
+        const year_month_day date{sys_days(dayStart)};
+        static constexpr std::array<const char*, 12> months{
+            "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+        phrase += " (" + std::to_string(unsigned(date.day())) + " " +
+                  months[unsigned(date.month()) - 1] + ")";
+    }
+    return phrase;
+}
+
+std::chrono::seconds localUtcOffset(Instant instant) {
+    const auto t = static_cast<std::time_t>(unixSecondsTruncated(instant));
+    std::tm local{};
+    if (localtime_r(&t, &local) == nullptr) {
+        return std::chrono::seconds(0);
+    }
+    return std::chrono::seconds(local.tm_gmtoff);
 }
 
 std::string wholePercentText(double percent) {

@@ -56,4 +56,16 @@ std::string wholePercentText(double percent);
 // A count rounded to a whole number, halves away from zero, plain decimal digits: "120000".
 std::string wholeNumberText(double value);
 
+// The same count grouped by thousands with commas: "120,000", "-1,234,568".
+std::string groupedNumberText(double value);
+
+// When something resets, precise enough to plan by: "in 40 min", "in 1 h 40 min", "in 2 h"
+// within a day (minutes rounded up, "in less than 1 min" under a minute); the weekday and the
+// time of day beyond a day ("Mon 09:00"), in the time zone `utcOffset` east of UTC; "now" once
+// the moment has come.
+std::string resetPhrase(Instant reset, Instant now, std::chrono::seconds utcOffset);
+
+// The offset of the local time zone from UTC at `instant` (the process's TZ).
+std::chrono::seconds localUtcOffset(Instant instant);
+
 } // namespace korvo

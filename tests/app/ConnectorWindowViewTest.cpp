@@ -15,10 +15,12 @@
 #include "support/CannedServer.h"
 #include "support/RelayProcess.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QSet>
 #include <fstream>
@@ -380,8 +382,10 @@ TEST_F(ConnectorWindowViewTest, UnchangedModelRepaintsNothingAndRowsFollowTheSna
     const auto& snapshot = harness.model().displaySnapshot();
     ASSERT_TRUE(snapshot.has_value());
     ASSERT_EQ(snapshot->providers.size(), 2U);
-    EXPECT_TRUE(visible(root, "Latest local read"));
-    EXPECT_TRUE(visible(root, "Updated 3 minutes ago"));
+    // Nothing reached the relay yet: the rows are the local reading, and the connected panel,
+    // which shows what the phone sees, has no snapshot.
+    EXPECT_TRUE(visible(root, "Latest local read \u00B7 not uploaded yet"));
+    EXPECT_TRUE(visible(root, "No snapshot uploaded yet."));
     QStringList rowNames, expectedNames;
     for (const ProviderLimitRow* row : root->findChildren<ProviderLimitRow*>()) {
         if (row->isVisibleTo(root)) {
@@ -390,8 +394,6 @@ TEST_F(ConnectorWindowViewTest, UnchangedModelRepaintsNothingAndRowsFollowTheSna
     }
     for (const ProviderUsage& provider : snapshot->providers) {
         expectedNames << QString::fromStdString(provider.displayName);
-        EXPECT_TRUE(visible(root, QString::fromStdString(snapshotSummaryText(provider))))
-            << provider.displayName;
     }
     EXPECT_EQ(rowNames, expectedNames);
     button(root, "copyLatestSnapshotJSON")->click();
@@ -501,6 +503,194 @@ TEST_F(ConnectorWindowViewTest, LongRemainingTextWrapsInsideThePage) {
             }
         }
     }
+}
+
+// The texts of the visible labels of the row of the provider with this name, in order.
+QStringList rowTexts(const QWidget* root, const QString& name) {
+    for (const ProviderLimitRow* row : root->findChildren<ProviderLimitRow*>()) {
+        if (row->isVisibleTo(root) && QString::fromStdString(row->provider().displayName) == name) {
+            return testing::visibleLabelTexts(row);
+        }
+    }
+    return {};
+}
+
+// Paired, the rows show the newest reading of the tools' files: after the files change and
+// "Refresh Limits", and with the relay stopped, with a caption that says the phone does not have
+// it yet. The connected panel keeps what the phone sees.
+TEST_F(ConnectorWindowViewTest, NewestReadingWinsOverTheLastUpload) {
+    auto relay = std::make_unique<test::CannedServer>(test::httpResponse(
+        200, R"({"status":"ok","snapshotId":"x","updatedAt":"2026-03-01T09:14:05Z"})"));
+    harness.options.defaultRelayURL = relay->url();
+    Instant now = testing::kTestNow;
+    harness.options.clock = viewClock = [&now] { return now; };
+    auto codex = testing::tool("codex", "Codex CLI", true, true);
+    codex->report(now);
+    codex->row->usage.usedPercent = 42;
+    codex->row->usage.remainingPercent = 58;
+    harness.options.realAdapters = AdapterList{codex};
+    harness.storePairing();
+    const auto page = startedPage(KorvoBuildChannel::release);
+    const QWidget* root = page->widget();
+    ASSERT_EQ(QCoro::waitFor(harness.model().syncNow()), SyncOutcome::uploaded);
+    page->refresh();
+    EXPECT_TRUE(rowTexts(root, "Codex CLI").contains("58%"));
+    EXPECT_TRUE(visible(root, "Latest local read"));
+    EXPECT_TRUE(visible(root, "58% remaining \u00B7 42% used \u00B7 1,200 input"));
+
+    // The tool writes 3 % left; "Refresh Limits" shows it at once.
+    codex->row->usage.usedPercent = 97;
+    codex->row->usage.remainingPercent = 3;
+    codex->row->status = ProviderStatus::critical;
+    now += std::chrono::minutes(2);
+    button(root, "refreshLimits")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        page->refresh();
+        return rowTexts(root, "Codex CLI").contains("3%");
+    }));
+    EXPECT_FALSE(rowTexts(root, "Codex CLI").contains("58%"));
+    EXPECT_TRUE(visible(root, "Latest local read \u00B7 not uploaded yet (the phone shows the "
+                              "upload of 2 minutes ago)"));
+    // What the phone sees stays in the connected panel.
+    EXPECT_TRUE(visible(root, "58% remaining \u00B7 42% used \u00B7 1,200 input"));
+
+    // The relay stops: the failed upload's reading is still the one shown.
+    relay.reset();
+    codex->row->usage.usedPercent = 99;
+    codex->row->usage.remainingPercent = 1;
+    now += std::chrono::minutes(1);
+    EXPECT_EQ(QCoro::waitFor(harness.model().syncNow()), SyncOutcome::failed);
+    page->refresh();
+    EXPECT_TRUE(rowTexts(root, "Codex CLI").contains("1%"));
+    EXPECT_TRUE(visible(root, "Sync failing; retrying"));
+    EXPECT_TRUE(visible(root, "Latest local read \u00B7 not uploaded yet (the phone shows the "
+                              "upload of 3 minutes ago)"));
+}
+
+// A Codex row shows its weekly window and a Claude row its seven-day window with the remaining
+// share, a gauge named for screen readers and a reset precise enough to plan by.
+TEST_F(ConnectorWindowViewTest, SecondWindowsShowWithGaugeAndReset) {
+    qputenv("TZ", "UTC");
+    tzset();
+    harness.useFixtureTools();
+    viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
+    const auto page = startedPage(KorvoBuildChannel::release);
+    const QWidget* root = page->widget();
+    const QStringList codex = rowTexts(root, "Codex CLI");
+    EXPECT_TRUE(codex.contains("70%")) << codex.join(" | ").toStdString();
+    EXPECT_TRUE(codex.contains("Weekly window")) << codex.join(" | ").toStdString();
+    EXPECT_TRUE(codex.contains("90% remaining")) << codex.join(" | ").toStdString();
+    EXPECT_TRUE(codex.contains("Resets Mon 10:00 (12 Jan)")) << codex.join(" | ").toStdString();
+    EXPECT_TRUE(codex.contains("Reset in 57 min")) << codex.join(" | ").toStdString();
+    const QStringList claude = rowTexts(root, "Claude Code");
+    EXPECT_TRUE(claude.contains("7-day window")) << claude.join(" | ").toStdString();
+    QStringList gauges;
+    for (const ProviderLimitRow* row : root->findChildren<ProviderLimitRow*>()) {
+        if (row->secondGauge()) {
+            gauges << row->secondGauge()->accessibleName() + " " +
+                          QString::number(row->secondGauge()->value());
+        }
+    }
+    EXPECT_TRUE(gauges.contains("Codex CLI Weekly 90% remaining 90"))
+        << gauges.join(" | ").toStdString();
+}
+
+// A tool that reports only tokens reads as usage: its total, grouped by thousands, is the big
+// figure over "used this session", never over "remaining"; the breakdown is the detail line.
+TEST_F(ConnectorWindowViewTest, TokensOnlyRowReadsAsUsage) {
+    auto gemini = testing::tool("gemini-cli", "Gemini CLI", true);
+    gemini->report(testing::kTestNow);
+    gemini->row->status = ProviderStatus::unknown;
+    gemini->row->window = UsageWindow{UsageWindowKind::unknown, {}, {}, {}};
+    gemini->row->usage = {};
+    gemini->row->usage.inputTokens = 120000;
+    gemini->row->usage.outputTokens = 3456;
+    gemini->row->usage.remainingText = "Thought 90 tokens \u00B7 Tool 25 tokens";
+    harness.options.realAdapters = AdapterList{gemini};
+    const auto page = startedPage(KorvoBuildChannel::release);
+    const QStringList texts = rowTexts(page->widget(), "Gemini CLI");
+    EXPECT_EQ(texts,
+              QStringList({"Gemini CLI", "Local CLI \u00B7 CLI reported", "123,571 tokens",
+                           "used this session", "Window Unknown",
+                           "Input 120,000 \u00B7 Output 3,456 \u00B7 Thought 90 \u00B7 Tool 25"}));
+    EXPECT_FALSE(texts.contains("remaining"));
+}
+
+// What a screen reader finds in the window: every progress bar is named by its tool and figure,
+// the QR code by what it is. Tab walks the controls in the order they are shown; Escape closes
+// the window.
+TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
+    harness.useFixtureTools();
+    viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
+    ConnectorModel& model = harness.make();
+    ConnectorWindowController controller(model, viewClock, KorvoBuildChannel::release);
+    controller.show();
+    QMainWindow* window = controller.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return window->findChildren<ProviderLimitRow*>().size() == 2 &&
+               !model.sourceDiagnostics().empty();
+    }));
+    QTest::qWait(100);
+
+    QStringList bars, graphics;
+    const std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        if (!node) {
+            return;
+        }
+        if (node->role() == QAccessible::ProgressBar && !node->state().invisible) {
+            bars << node->text(QAccessible::Name);
+        }
+        if (node->object() && node->object()->inherits("korvo::QRCodeView")) {
+            graphics << node->text(QAccessible::Name);
+        }
+        for (int i = 0; i < node->childCount(); ++i) {
+            walk(node->child(i));
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(window));
+    EXPECT_TRUE(bars.contains("Codex CLI 70% remaining")) << bars.join(" | ").toStdString();
+    EXPECT_TRUE(bars.contains("Codex CLI Weekly 90% remaining")) << bars.join(" | ").toStdString();
+    EXPECT_TRUE(bars.contains("Claude Code 7-day 40% remaining")) << bars.join(" | ").toStdString();
+    EXPECT_FALSE(bars.contains(QString())) << bars.join(" | ").toStdString();
+    // Hidden until a pairing code exists, the QR code is named all the same.
+    EXPECT_TRUE(graphics.isEmpty() || graphics == QStringList{"Pairing QR code"})
+        << graphics.join(" | ").toStdString();
+    const auto* qr = window->findChild<QRCodeView*>();
+    ASSERT_TRUE(qr);
+    ASSERT_TRUE(QAccessible::queryAccessibleInterface(const_cast<QRCodeView*>(qr)));
+    EXPECT_EQ(
+        QAccessible::queryAccessibleInterface(const_cast<QRCodeView*>(qr))->text(QAccessible::Name),
+        "Pairing QR code");
+
+    // Tab order: each control is below the one before, or beside it on the same line.
+    QWidget* first = window->findChild<QAbstractButton*>(QStringLiteral("refreshNow"));
+    ASSERT_TRUE(first);
+    QList<QWidget*> order;
+    for (QWidget* w = first; order.size() < 60; w = w->nextInFocusChain()) {
+        if (order.contains(w)) {
+            break;
+        }
+        if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus) && w->window() == window &&
+            w != window->centralWidget() && window->centralWidget()->isAncestorOf(w)) {
+            order << w;
+        }
+    }
+    ASSERT_GT(order.size(), 5);
+    for (qsizetype i = 1; i < order.size(); ++i) {
+        const QPoint before = order[i - 1]->mapTo(window, QPoint());
+        const QPoint here = order[i]->mapTo(window, QPoint());
+        const bool sameLine = std::abs(here.y() - before.y()) < 8;
+        EXPECT_TRUE(here.y() > before.y() || (sameLine && here.x() > before.x()))
+            << order[i - 1]->metaObject()->className() << " "
+            << order[i - 1]->objectName().toStdString() << " at " << before.y() << ", then "
+            << order[i]->metaObject()->className() << " " << order[i]->objectName().toStdString()
+            << " at " << here.y();
+    }
+
+    QTest::keyClick(window, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 2000));
+    model.stopAutoSync();
 }
 
 } // namespace

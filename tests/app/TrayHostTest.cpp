@@ -3,6 +3,7 @@
 #include "app/ConnectorWindowController.h"
 #include "app/ConnectorWindowView.h"
 #include "app/KorvoConnectorApp.h"
+#include "app/TrayIcon.h"
 #include "core/QuotaAlertMonitor.h"
 
 #include <QGuiApplication>
@@ -68,6 +69,16 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
     ConnectorMenuView* menu = app.menu();
     ASSERT_TRUE(menu);
     const auto item = [&](const QString& text) { return testing::action(*menu, text); };
+    // The icon itself and its tooltip tell the state: the tool closest to its limit, by name.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray->toolTip().contains("Codex CLI"); }, 5000));
+    EXPECT_EQ(tray->toolTip(), "Korvo Connector: Codex CLI 3% remaining \u00B7 Not paired");
+    EXPECT_NE(tray->icon().pixmap(22, 22).toImage().convertToFormat(QImage::Format_ARGB32),
+              korvo::trayIcon().pixmap(22, 22).toImage().convertToFormat(QImage::Format_ARGB32));
+    // The rows of information do not look clickable.
+    QAction* codexRow = item("Codex CLI  3%");
+    ASSERT_TRUE(codexRow) << testing::actionTexts(*menu).join(" | ").toStdString();
+    EXPECT_FALSE(codexRow->isEnabled());
+    EXPECT_FALSE(item("Status: Not paired")->isEnabled());
     ASSERT_TRUE(item("alerts"));
     EXPECT_TRUE(item("alerts")->isChecked());
 

@@ -28,13 +28,13 @@ ProviderUsage row(O remaining, O used, O input = {}, O output = {}, O cached = {
 TEST(ViewTextTest, GaugeValueAndSnapshotSummary) {
     const std::tuple<ProviderUsage, O, std::string> cases[] = {
         {row(36.5, 63.5, 120000, 18000, 50000, 3.42), 36.5,
-         "37% remaining · 64% used · 120000 input · 18000 output · 50000 cached"},
+         "37% remaining · 64% used · 120,000 input · 18,000 output · 50,000 cached"},
         {row({}, 63.5), 36.5, "64% used"},
         {row({}, 120), 0, "120% used"},
         {row(-5, {}), 0, "-5% remaining"},
         {row(150, {}), 100, "150% remaining"},
         {row(std::nan(""), 40), 60, "40% used"},
-        {row({}, {}, 1200.4, 99.5), std::nullopt, "1200 input · 100 output"},
+        {row({}, {}, 1200.4, 99.5), std::nullopt, "1,200 input · 100 output"},
         {row({}, {}, {}, {}, {}, 3.42), std::nullopt, "Usage unknown"}, // cost is no figure here
     };
     for (const auto& [provider, gauge, summary] : cases) {
@@ -57,10 +57,11 @@ TEST(ProviderLimitRowTest, ShowsFiguresLinesAndGaugeInStatusColour) {
     // clang-format off
     const std::tuple<ProviderUsage, O, QStringList> cases[] = {
         {codex, 37, {"Codex CLI", "Local CLI · CLI reported", "37%", "remaining", "Warning",
-                     "Used 64%", "Window Weekly", "Reset in 2 hours",
-                     "Input 120000 · Output 18000 · Cached 50000 · Cost $3.42"}},
-        {text, {}, {"Gemini CLI", "Unknown · Unknown", "18% remaining", "remaining", "Unknown",
-                    "Used Limit unavailable", "Window Unknown", "Reset unknown"}},
+                     "Used 64%", "Window Weekly", "Reset in 2 h",
+                     "Input 120,000 · Output 18,000 · Cached 50,000 · Cost $3.42"}},
+        // A tool's own text is no remaining share: no "remaining", no status word, no used or
+        // reset lines that would say nothing.
+        {text, {}, {"Gemini CLI", "Unknown · Unknown", "18% remaining", "Window Unknown"}},
     };
     // clang-format on
     for (const auto& [provider, gauge, texts] : cases) {

@@ -87,7 +87,11 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
         {claude, {"diagnose"}, 0, {"- Claude Code: found\n  Limit data ready\n",
                                    "rate_limits available"}},
         {claude, {"support-bundle"}, 0, {"\n\nProviders:\n- Claude Code\n  primary remaining: "}},
-        {claude, {"status"}, 0, {"Claude source: Tracked with quota\n"}},
+        // Past events never read as future ones; each tool's line carries its second window.
+        {claude, {"status"}, 0, {"Claude source: Tracked with quota\n",
+            "Last collect: less than 1 minute ago\n",
+            "Claude Code: 58% remaining (5h), resets ", " · 7-day 40% remaining, resets "},
+         "", "Last collect: in "},
         // The Claude row of `snapshot` from what the hook wrote (a reader takes values up to 1
         // as fractions, so 1 % must stay 1 %).
         {nullptr, {"snapshot"}, 0, {R"("id" : "claude-code")", R"("status" : "ok")",

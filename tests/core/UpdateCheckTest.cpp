@@ -80,14 +80,15 @@ protected:
 TEST_F(UpdateCheckTest, ChecksInSequenceWithFailuresAndTheSilentFlag) {
     // One model through a sequence of checks: a silent failure keeps the last good status.
     const std::tuple<int, QByteArray, bool, const char*> steps[] = {
-        {404, R"({"error":"not found"})", true, "Unable to check updates"},
+        {404, R"({"error":"not found"})", true,
+         "Unable to check updates: the download site answered HTTP 404"},
         {200, manifest("1.4.0", "42"), true, "Up to date: 1.4.0 (42)"},
         {404, R"({"error":"not found"})", true, "Up to date: 1.4.0 (42)"},
         {200, manifest("1.3.0", "41"), false, "Up to date: 1.4.0 (42)"}, // the running build
         {200, "not json", true, "Up to date: 1.4.0 (42)"},
-        {500, {}, false, "Unable to check updates"},
+        {500, {}, false, "Unable to check updates: the download site answered HTTP 500"},
         {200, manifest("1.5.0", "43"), true, "Update available: 1.5.0 (43)"},
-        {404, {}, false, "Unable to check updates"},
+        {404, {}, false, "Unable to check updates: the download site answered HTTP 404"},
     };
     ConnectorModel& m = h_.make();
     for (const auto& [status, body, silent, expected] : steps) {

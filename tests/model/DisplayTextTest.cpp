@@ -177,8 +177,9 @@ TEST(DisplayText, WindowNameAndReset) {
     using K = UsageWindowKind;
     const std::tuple<std::optional<UsageWindow>, std::string, std::string> cases[] = {
         {std::nullopt, "Unknown", "unknown"},
-        {UsageWindow{K::rolling, "5h", {}, now + 7200s}, "5h", "in 2 hours"},
-        {UsageWindow{K::weekly, "", {}, now - 300s}, "Weekly", "5 minutes ago"},
+        {UsageWindow{K::rolling, "5h", {}, now + 7200s}, "5h", "in 2 h"},
+        {UsageWindow{K::rolling, "5h", {}, now + 6000s}, "5h", "in 1 h 40 min"},
+        {UsageWindow{K::weekly, "", {}, now - 300s}, "Weekly", "now"},
         {UsageWindow{K::daily, {}, now, {}}, "Daily", "unknown"},
     };
     for (const auto& [window, name, reset] : cases) {
@@ -192,17 +193,110 @@ TEST(DisplayText, WindowNameAndReset) {
 TEST(DisplayText, TokenDetailsJoinPresentParts) {
     const std::tuple<O, O, O, O, std::optional<std::string>> cases[] = {
         {120000, 18000, 50000, 3.42,
-         "Input 120000 \u00B7 Output 18000 \u00B7 Cached 50000 \u00B7 Cost $3.42"},
+         "Input 120,000 \u00B7 Output 18,000 \u00B7 Cached 50,000 \u00B7 Cost $3.42"},
         {none, none, none, none, std::nullopt},
-        {1234567.5, 0.4, none, none, "Input 1234568 \u00B7 Output 0"},
+        {1234567.5, 0.4, none, none, "Input 1,234,568 \u00B7 Output 0"},
         {none, none, 7, 0.005, "Cached 7 \u00B7 Cost $0.01"},
         {none, 12, none, 0, "Output 12 \u00B7 Cost $0.00"},
-        {1e15, none, none, 1234.567, "Input 1000000000000000 \u00B7 Cost $1234.57"},
+        {1e15, none, none, 1234.567, "Input 1,000,000,000,000,000 \u00B7 Cost $1234.57"},
     };
     for (const auto& [input, output, cached, cost, expected] : cases) {
         ProviderUsage row;
         row.usage = {50, 50, input, output, cached, cost, "x"}; // never in the details
         EXPECT_EQ(tokenDetailsText(row), expected) << expected.value_or("<none>");
+    }
+    // The tool's own token kinds of a remaining text made only of them follow, grouped too.
+    ProviderUsage row;
+    row.usage.inputTokens = 1200;
+    row.usage.remainingText = "Thought 9000 tokens \u00B7 Tool 25 tokens";
+    EXPECT_EQ(tokenDetailsText(row), "Input 1,200 \u00B7 Thought 9,000 \u00B7 Tool 25");
+}
+
+TEST(TimeText, GroupedNumbersAndResetPhrases) {
+    const std::pair<double, const char*> numbers[] = {
+        {0, "0"},
+        {999, "999"},
+        {1000, "1,000"},
+        {123456, "123,456"},
+        {1234567.5, "1,234,568"},
+        {-1234, "-1,234"},
+        {std::nan(""), "NaN"},
+    };
+    for (const auto& [value, expected] : numbers) {
+        EXPECT_EQ(groupedNumberText(value), expected) << value;
+    }
+    // Within a day, hours and minutes (rounded up); beyond, the weekday and time in the zone
+    // given, with the date from a week on. now is Sunday 2026-03-01 09:14:05 UTC.
+    const std::tuple<std::chrono::seconds, std::chrono::seconds, const char*> resets[] = {
+        {-5s, 0s, "now"},
+        {0s, 0s, "now"},
+        {30s, 0s, "in less than 1 min"},
+        {60s, 0s, "in 1 min"},
+        {2400s, 0s, "in 40 min"},
+        {6000s, 0s, "in 1 h 40 min"},
+        {5941s, 0s, "in 1 h 40 min"},
+        {7200s, 0s, "in 2 h"},
+        {86400s, 0s, "in 24 h"},
+        {86400s + 55s * 60 - 5s, 0s, "Mon 10:09"},
+        {86400s + 55s * 60 - 5s, 3600s, "Mon 11:09"},
+        {86400s * 3, -36000s, "Tue 23:14"},
+        {86400s * 8, 0s, "Mon 09:14 (9 Mar)"},
+    };
+    for (const auto& [offset, zone, expected] : resets) {
+        EXPECT_EQ(resetPhrase(now + offset, now, zone), expected) << offset.count();
+    }
+}
+
+TEST(DisplayText, SecondWindowTextHasOneReader) {
+    const std::pair<const char*, std::optional<SecondWindow>> cases[] = {
+        {"Weekly 90% remaining \u00B7 10% used \u00B7 resets 2026-01-12T10:00:00Z",
+         SecondWindow{"Weekly", 90, 10, instantFromUnixSeconds(1768212000)}},
+        {"7d 40% remaining \u00B7 60% used", SecondWindow{"7d", 40, 60, {}}},
+        {"Primary quota window reset; waiting for the next local quota sample \u00B7 Weekly 0% "
+         "remaining \u00B7 100% used",
+         SecondWindow{"Weekly", 0, 100, {}}},
+        {"Weekly 90% remaining \u00B7 10% used \u00B7 resets soon",
+         SecondWindow{"Weekly", 90, 10, {}}},
+        {"18% remaining", std::nullopt},
+        {"Weekly 90% remaining", std::nullopt},
+        {"Weekly 190% remaining \u00B7 10% used", std::nullopt},
+        {"Weekly x% remaining \u00B7 10% used", std::nullopt},
+        {"Thought 90 tokens \u00B7 Tool 25 tokens", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(parseSecondWindowText(text), expected) << text;
+        ProviderUsage row;
+        row.usage.remainingText = text;
+        EXPECT_EQ(secondWindow(row), expected) << text;
+    }
+    EXPECT_EQ(secondWindowName(SecondWindow{"7d", 1, 99, {}}), "7-day");
+    EXPECT_EQ(secondWindowName(SecondWindow{"Weekly", 1, 99, {}}), "Weekly");
+}
+
+TEST(DisplayText, TheBigFigureIsRemainingOrUsage) {
+    using F = UsageFigure;
+    const auto make = [](O remaining, O input, O output, std::optional<std::string> text) {
+        ProviderUsage row;
+        row.usage.remainingPercent = remaining;
+        row.usage.inputTokens = input;
+        row.usage.outputTokens = output;
+        row.usage.remainingText = std::move(text);
+        return row;
+    };
+    const std::pair<ProviderUsage, UsageFigure> cases[] = {
+        {make(70, 5, 5, "Weekly 90% remaining \u00B7 10% used"), F{"70%", "remaining", true}},
+        {make(none, 120000, 3456, "Thought 90 tokens \u00B7 Tool 25 tokens"),
+         F{"123,571 tokens", "used this session", false}},
+        {make(none, none, none, "Thought 1 tokens"), F{"1 token", "used this session", false}},
+        {make(none, none, none, "12 premium requests used"),
+         F{"12 premium requests used", "", false}},
+        {make(none, none, none, "7d 40% remaining \u00B7 60% used"),
+         F{"40%", "7-day remaining", true}},
+        {make(none, none, none, {}), F{"Limit unavailable", "", false}},
+    };
+    for (const auto& [row, expected] : cases) {
+        EXPECT_EQ(usageFigure(row), expected) << expected.figure;
     }
 }
 

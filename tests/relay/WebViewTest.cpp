@@ -49,11 +49,15 @@ TEST(SnapshotViewTest, RowsCarryTheDesktopTexts) {
           {"status", "warning"},
           {"statusText", "Warning"},
           {"remaining", "37%"},
+          {"figureCaption", "remaining"},
           {"gauge", "36.5"},
           {"used", "Used 64%"},
           {"window", "Window Weekly"},
-          {"reset", "Reset in 2 hours"},
-          {"details", "Input 120000 · Output 18000 · Cached 50000 · Cost $3.42"}}},
+          {"reset", "Reset in 2 h"},
+          {"resetAt", "2027-01-15T10:00:00Z"},
+          {"lowest", "36.5"},
+          {"lowestWindow", ""},
+          {"details", "Input 120,000 · Output 18,000 · Cached 50,000 · Cost $3.42"}}},
         {row("Gemini", ProviderStatus::unknown, {{}, {}, {}, {}, {}, {}, "18% remaining"},
              std::nullopt),
          {{"id", "id-Gemini"},
@@ -62,9 +66,27 @@ TEST(SnapshotViewTest, RowsCarryTheDesktopTexts) {
           {"status", "unknown"},
           {"statusText", "Unknown"},
           {"remaining", "18% remaining"},
-          {"used", "Used Limit unavailable"},
-          {"window", "Window Unknown"},
-          {"reset", "Reset unknown"}}},
+          {"figureCaption", ""},
+          {"window", "Window Unknown"}}},
+        // A second window travels as text; the view carries it as a window of its own, with
+        // its absolute reset for the page to write on the phone's clock.
+        {row("Claude Code", ProviderStatus::ok,
+             {30, 70, {}, {}, {}, {}, "7d 40% remaining · 60% used · resets 2027-01-18T08:00:00Z"},
+             UsageWindow{UsageWindowKind::rolling, "5h", std::nullopt, kNow + 100min}),
+         {{"id", "id-Claude Code"},
+          {"title", "Claude Code"},
+          {"subtitle", "Local CLI · CLI reported"},
+          {"status", "ok"},
+          {"statusText", "Ok"},
+          {"remaining", "70%"},
+          {"figureCaption", "remaining"},
+          {"gauge", "70"},
+          {"used", "Used 30%"},
+          {"window", "Window 5h"},
+          {"reset", "Reset in 1 h 40 min"},
+          {"resetAt", "2027-01-15T09:40:00Z"},
+          {"lowest", "40"},
+          {"lowestWindow", "7-day"}}},
     };
     UsageSnapshot snapshot = test::testSnapshot("ss_1");
     snapshot.providers.clear();
@@ -80,6 +102,13 @@ TEST(SnapshotViewTest, RowsCarryTheDesktopTexts) {
     for (auto element : rows) {
         EXPECT_EQ(members(element.get_object()), cases[index++].second);
     }
+    simdjson::dom::object second = rows.at(2)["second"].get_object();
+    EXPECT_EQ(members(second), (M{{"name", "7-day"},
+                                  {"remaining", "40%"},
+                                  {"gauge", "40"},
+                                  {"status", "ok"},
+                                  {"resetAt", "2027-01-18T08:00:00Z"},
+                                  {"reset", "Resets Mon 08:00"}}));
 }
 
 // The machine line: the snapshot's device name and its age by the relay's clock; before the

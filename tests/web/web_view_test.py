@@ -150,6 +150,8 @@ class Page:
               name: m.querySelector('.machine-name').textContent,
               updated: m.querySelector('.updated-text').textContent,
               offline: !m.querySelector('.badge').hidden,
+              badge: m.querySelector('.badge').textContent,
+              dimmed: m.classList.contains('dimmed'),
               rows: [...m.querySelectorAll('.card')].map(c => ({
                 title: c.querySelector('.title').textContent,
                 remaining: c.querySelector('.remaining').textContent,
@@ -157,6 +159,13 @@ class Page:
                 window: c.querySelector('.window').textContent,
                 reset: c.querySelector('.reset').textContent,
                 gauge: c.querySelector('.gauge').getAttribute('aria-valuenow'),
+                second: c.querySelector('.second').hidden ? null : {
+                  name: c.querySelector('.second-name').textContent,
+                  remaining: c.querySelector('.second-remaining').textContent,
+                  reset: c.querySelector('.second-reset').textContent,
+                  gauge: c.querySelector('.second .gauge').getAttribute('aria-valuenow'),
+                  label: c.querySelector('.second .gauge').getAttribute('aria-label')},
+                colour: getComputedStyle(c.querySelector('.remaining')).color,
                 status: c.dataset.status}))}));""")
 
     def pair(self, code):
@@ -232,12 +241,21 @@ def run(args, scratch):
         for title, want in expected.items():
             got = {k: rows[title][k] for k in want}
             check(got == want, "%s: page %s, connector %s" % (title, got, want))
-        check(rows["Claude Code"]["reset"] == "Reset in 2 hours", rows["Claude Code"])
+        check(re.fullmatch(r"Reset in 2 h [45] min", rows["Claude Code"]["reset"]),
+              rows["Claude Code"])
+        # The seven-day window shows as clearly as the first: figure, gauge, reset by the clock.
+        second = rows["Claude Code"]["second"]
+        check(second and second["name"] == "7-day window" and second["remaining"] == "40% remaining"
+              and second["gauge"] == "40" and second["label"] == "Claude Code 7-day 40% remaining"
+              and re.fullmatch(r"Resets (Mon|Tue|Wed|Thu|Fri|Sat|Sun) \d\d:\d\d", second["reset"]),
+              second)
+        summary = driver.find_element(By.ID, "summary").text
+        check(summary.startswith("Closest to its limit: Claude Code on ") and
+              "40% left (7-day), resets " in summary, summary)
         # The Codex fixture's window reset long ago, so it reads as a fresh window.
         check(rows["Codex CLI"]["remaining"] == "100%", rows["Codex CLI"])
         check(rows["Claude Code"]["gauge"] == "58" and rows["Claude Code"]["status"] == "ok", rows)
-        check(re.fullmatch(r"Updated (just now|\d+ seconds? ago)", machines[0]["updated"]),
-              machines[0])
+        check(machines[0]["updated"] == "Updated less than 1 min ago", machines[0])
         # Returning to the page refreshes at once; one refresh is one answer per machine.
         answers = page.view_answers()
         page.js("document.dispatchEvent(new Event('visibilitychange'))")
@@ -269,15 +287,39 @@ def run(args, scratch):
         driver.refresh()
         machines = wait_for("two machines", lambda: [m for m in page.machines() if m["rows"]]
                             if len([m for m in page.machines() if m["rows"]]) == 2 else None)
-        second = machines[1]
-        check(second["name"] == HOSTILE_NAME and second["updated"] == "Updated 3 minutes ago",
+        # The most urgent machine comes first.
+        second = machines[0]
+        check(second["name"] == HOSTILE_NAME and second["updated"] == "Updated 3 min ago",
               second)
+        first = machines[1]
         check(second["rows"][0]["title"] == HOSTILE_ROW and second["rows"][0]["remaining"] == "4%"
               and second["rows"][0]["reset"] == "Reset unknown", second)
         check(not driver.find_elements(By.ID, "injected") and driver.title == "Korvo",
               "markup from the relay was interpreted")
-        page.screenshot(args.screenshots, "web-two-machines.png")
         if args.screenshots:
+            # The pictures show a realistic second machine, not the markup of the check above.
+            snapshot["updatedAt"] = iso(now)
+            snapshot["snapshotId"] = "snap_BUILDBOX0000000001"
+            snapshot["device"]["name"] = "build-server"
+            snapshot["providers"] = [
+                {"id": "codex", "displayName": "Codex CLI", "source": "local_cli",
+                 "confidence": "cli_reported", "status": "ok", "observedAt": iso(now),
+                 "usage": {"usedPercent": 35, "remainingPercent": 65,
+                           "remainingText": "Weekly 8% remaining · 92% used · resets " +
+                           iso(now + datetime.timedelta(days=2, hours=3))},
+                 "window": {"kind": "rolling", "label": "5h",
+                            "resetAt": iso(now + datetime.timedelta(hours=1, minutes=40))}},
+                {"id": "gemini-cli", "displayName": "Gemini CLI", "source": "local_cli",
+                 "confidence": "cli_reported", "status": "unknown", "observedAt": iso(now),
+                 "usage": {"inputTokens": 182340, "outputTokens": 9120,
+                           "remainingText": "Thought 2310 tokens · Tool 415 tokens"}}]
+            status, _ = http("POST", relay.url + "/v1/sync-spaces/%s/snapshots" % space, snapshot,
+                             {"authorization": "Bearer " + polled["connectorDeviceToken"]})
+            check(status == 200, "upload of the pictured machine refused")
+            driver.refresh()
+            wait_for("the pictured machine",
+                     lambda: any(m["name"] == "build-server" for m in page.machines()))
+            page.screenshot(args.screenshots, "web-two-machines.png")
             driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {
                 "features": [{"name": "prefers-color-scheme", "value": "dark"}]})
             page.screenshot(args.screenshots, "web-two-machines-dark.png")
@@ -286,7 +328,8 @@ def run(args, scratch):
         step("second machine shown, markup as text")
         # Unpairing the second machine deletes this phone's device there and forgets its token.
         token = page.js("return JSON.parse(localStorage.getItem('korvo.pairings'))[1].token")
-        driver.find_elements(By.CSS_SELECTOR, ".machine .unpair")[1].click()
+        # The second pairing's machine is the most urgent one: it is listed first.
+        driver.find_elements(By.CSS_SELECTOR, ".machine .unpair")[0].click()
         driver.switch_to.alert.accept()
         wait_for("one machine", lambda: len(page.machines()) == 1)
         check(token not in page.js("return localStorage.getItem('korvo.pairings')"), "token kept")
@@ -299,8 +342,22 @@ def run(args, scratch):
         relay.stop()
         driver.refresh()
         offline = wait_for("the offline copy", lambda: [m for m in page.machines() if m["offline"]])
-        check(offline[0]["rows"] == machines[0]["rows"], offline)
+        check([r["title"] for r in offline[0]["rows"]] == [r["title"] for r in first["rows"]] and
+              [r["remaining"] for r in offline[0]["rows"]] ==
+              [r["remaining"] for r in first["rows"]], offline)
         check(driver.find_element(By.ID, "offline").is_displayed(), "no offline mark")
+        # Offline, the figures are dimmed and lose their status colour.
+        check(offline[0]["dimmed"] and offline[0]["badge"] == "Offline", offline[0])
+        check(offline[0]["rows"][0]["colour"] != first["rows"][0]["colour"], offline[0])
+
+        step("offline for two minutes")
+        # Two minutes pass on the phone's clock: the page writes its relative texts again by
+        # itself (every 30 s), without an answer from the relay.
+        page.js("const real = Date.now; Date.now = () => real() + 120000;")
+        aged = wait_for("the texts written again", lambda: [
+            m for m in page.machines() if m["updated"] == "Updated 2 min ago"], timeout=40)
+        check(aged[0]["dimmed"] and aged[0]["offline"], aged[0])
+        check(re.fullmatch(r"Reset in (2 h( [0-3] min)?|1 h 5\d min)", aged[0]["rows"][0]["reset"]), aged[0])
     finally:
         driver.quit()
         if relay.process.poll() is None:

@@ -497,14 +497,16 @@ void RelayServer::routes() {
                   return;
               }
               std::string pairedName;
+              bool connectorLinked = false;
               for (const auto& d : store_.devices(space)) {
                   if (d.kind == "connector") {
                       pairedName = d.name;
+                      connectorLinked = true;
                       break;
                   }
               }
               auto view = snapshotViewJson(store_.latestSnapshot(space), pairedName,
-                                           instantFromUnixSeconds(now()));
+                                           instantFromUnixSeconds(now()), connectorLinked);
               if (!view) {
                   return fail(res, 500, "Stored snapshot does not decode");
               }

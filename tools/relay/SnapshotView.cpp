@@ -4,6 +4,7 @@
 #include "model/SnapshotJson.h"
 #include "model/TimeText.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace korvo::relayserver {
@@ -43,13 +44,45 @@ void writeRow(std::string& out, const ProviderUsage& row, Instant now) {
     o.text("subtitle", sourceLabel(row.source) + " · " + confidenceLabel(row.confidence));
     o.text("status", rawValue(row.status));
     o.text("statusText", providerStatusLabel(row.status));
-    o.text("remaining", primaryRemainingText(row));
-    if (const auto gauge = limitGaugeValue(row)) {
+    const UsageFigure figure = usageFigure(row);
+    o.text("remaining", figure.figure);
+    o.text("figureCaption", figure.caption);
+    const auto gauge = limitGaugeValue(row);
+    if (gauge) {
         o.raw("gauge", jsonNumber(*gauge));
+        o.text("used", "Used " + primaryUsedText(row));
     }
-    o.text("used", "Used " + primaryUsedText(row));
     o.text("window", "Window " + primaryWindowText(row));
-    o.text("reset", "Reset " + resetText(row, now));
+    // Texts relative to the relay's clock in UTC; the page writes them again from the absolute
+    // times on the phone's own clock and time zone.
+    if (gauge || (row.window && row.window->resetAt)) {
+        o.text("reset", "Reset " + resetText(row, now, std::chrono::seconds(0)));
+    }
+    if (row.window && row.window->resetAt) {
+        o.text("resetAt", formatInternetDateTime(*row.window->resetAt));
+    }
+    if (const auto second = secondWindow(row)) {
+        std::string json;
+        ObjectWriter w(json);
+        w.text("name", secondWindowName(*second));
+        w.text("remaining", wholePercentText(second->remainingPercent));
+        w.raw("gauge", jsonNumber(std::clamp(second->remainingPercent, 0.0, 100.0)));
+        w.text("status", rawValue(statusForRemaining(second->remainingPercent)));
+        if (second->resetAt) {
+            w.text("resetAt", formatInternetDateTime(*second->resetAt));
+            w.text("reset",
+                   "Resets " + resetPhrase(*second->resetAt, now, std::chrono::seconds(0)));
+        } else {
+            w.text("reset", "Reset unknown");
+        }
+        w.close();
+        o.raw("second", json);
+    }
+    // The lowest remaining share over both windows orders the page, most urgent first.
+    if (const auto lowest = lowestRemaining(row)) {
+        o.raw("lowest", jsonNumber(lowest->percent));
+        o.text("lowestWindow", lowest->windowName);
+    }
     if (const auto details = tokenDetailsText(row)) {
         o.text("details", *details);
     }
@@ -59,9 +92,13 @@ void writeRow(std::string& out, const ProviderUsage& row, Instant now) {
 } // namespace
 
 std::optional<std::string> snapshotViewJson(const std::optional<std::string>& snapshot,
-                                            std::string_view pairedName, Instant now) {
+                                            std::string_view pairedName, Instant now,
+                                            bool connectorLinked) {
     std::string out;
     ObjectWriter o(out);
+    if (!connectorLinked) {
+        o.raw("connectorRevoked", "true");
+    }
     if (!snapshot) {
         o.text("machine", pairedName);
         o.text("updatedText", "No upload yet");

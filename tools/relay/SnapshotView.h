@@ -14,11 +14,18 @@ namespace korvo::relayserver {
 //
 // {"machine": name, "updatedText": "Updated 3 minutes ago", "updatedAt": date?,
 //  "snapshotId": id?, "providers": [{"id", "title", "subtitle", "status", "statusText",
-//  "remaining", "gauge"?, "used", "window", "reset", "details"?}]}
+//  "remaining" (the big figure), "figureCaption" ("remaining", "used this session" or ""),
+//  "gauge"?, "used"?, "window", "reset"?, "resetAt"?, "second"?: {"name", "remaining", "gauge",
+//  "status", "reset", "resetAt"?}, "lowest"?, "lowestWindow"?, "details"?}]}
+// The dates are absolute (internet date-time), so the page can write its relative texts again
+// on the phone's clock, also offline.
 //
 // Without a snapshot the machine is named by `pairedName` (the name it paired under) and the
 // list is empty. Nothing when `snapshot` does not decode.
+// `connectorLinked` false (no connector left in the sync space: it was unlinked or revoked) adds
+// "connectorRevoked": true.
 std::optional<std::string> snapshotViewJson(const std::optional<std::string>& snapshot,
-                                            std::string_view pairedName, Instant now);
+                                            std::string_view pairedName, Instant now,
+                                            bool connectorLinked = true);
 
 } // namespace korvo::relayserver

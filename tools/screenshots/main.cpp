@@ -7,8 +7,10 @@
 #include "app/ConnectorWindowController.h"
 #include "app/ConnectorWindowView.h"
 #include "app/KorvoConnectorApp.h"
+#include "app/TrayIcon.h"
 #include "core/ManifestLocation.h"
 #include "core/UsageHistory.h"
+#include "model/TimeText.h"
 #include "platform/Notifier.h"
 #include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
@@ -18,12 +20,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QMainWindow>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolTip>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <httplib.h>
@@ -34,7 +38,9 @@ namespace {
 using namespace korvo;
 using namespace std::chrono_literals;
 
-// A tool with fixed figures, so the pictures are the same on every machine.
+// A tool with fixed figures, so the pictures are the same on every machine: a first window, and a
+// second one (weekly, 7-day) in the text form the adapters write; or, for a tool that reports only
+// tokens, its token counts. The figures can be changed, as the tool's files would.
 struct ShownTool final : UsageAdapter {
     ShownTool(std::string id, std::string name, double remaining, ProviderStatus status,
               std::string window, std::chrono::minutes resetIn)
@@ -46,9 +52,11 @@ struct ShownTool final : UsageAdapter {
         AdapterDiagnostic d;
         d.id = id_;
         d.displayName = name_;
-        d.isAvailable = d.cliInstalled = d.limitDataFound = true;
-        d.summary = "Limits read from the tool's local files";
-        d.trackingStatus = "Tracking limits";
+        d.isAvailable = d.cliInstalled = true;
+        d.limitDataFound = !tokensOnly;
+        d.summary = tokensOnly ? "Token counts read from the tool's telemetry"
+                               : "Limits read from the tool's local files";
+        d.trackingStatus = tokensOnly ? "Tracking tokens" : "Tracking limits";
         return d;
     }
     UsageReading read() const override {
@@ -58,17 +66,40 @@ struct ShownTool final : UsageAdapter {
         row.source = SourceType::localCli;
         row.confidence = Confidence::cliReported;
         row.status = status_;
+        if (tokensOnly) {
+            row.usage.inputTokens = 182340;
+            row.usage.outputTokens = 9120;
+            row.usage.cachedInputTokens = 64000;
+            row.usage.remainingText = "Thought 2310 tokens \u00B7 Tool 415 tokens";
+            row.window =
+                UsageWindow{UsageWindowKind::unknown, "Session", std::nullopt, std::nullopt};
+            return {std::move(row), std::nullopt};
+        }
         row.usage.remainingPercent = remaining_;
         row.usage.usedPercent = 100 - remaining_;
         row.window = UsageWindow{UsageWindowKind::rolling, window_, std::nullopt,
                                  systemClock()() + resetIn_};
+        if (second) {
+            const long used = std::lround(100 - second->first);
+            row.usage.remainingText = second->label + " " + std::to_string(100 - used) +
+                                      "% remaining \u00B7 " + std::to_string(used) +
+                                      "% used \u00B7 resets " +
+                                      formatInternetDateTime(systemClock()() + second->resetIn);
+        }
         return {std::move(row), std::nullopt};
     }
+    struct Second {
+        std::string label;
+        double first; // remaining percent
+        std::chrono::minutes resetIn;
+    };
     std::string id_, name_;
     double remaining_;
     ProviderStatus status_;
     std::string window_;
     std::chrono::minutes resetIn_;
+    std::optional<Second> second;
+    bool tokensOnly = false;
 };
 
 struct NoNotifications final : Notifier {
@@ -138,15 +169,20 @@ int main(int argc, char** argv) {
     model.loginItem = std::make_shared<XdgAutostartLoginItem>(
         QString::fromStdString((scratch.path() / "autostart").string()), "korvo-connector.desktop",
         "/usr/bin/korvo-connector");
-    const AdapterList tools{std::make_shared<ShownTool>("claude-code", "Claude Code", 62,
-                                                        ProviderStatus::ok, "5-hour", 134min),
-                            std::make_shared<ShownTool>("codex", "Codex CLI", 14,
-                                                        ProviderStatus::warning, "Weekly",
-                                                        2 * 24 * 60min)};
+    auto claude = std::make_shared<ShownTool>("claude-code", "Claude Code", 62, ProviderStatus::ok,
+                                              "5h", 134min);
+    claude->second = ShownTool::Second{"7d", 71, 3 * 24 * 60min + 7 * 60min};
+    auto codex =
+        std::make_shared<ShownTool>("codex", "Codex CLI", 55, ProviderStatus::ok, "5h", 100min);
+    codex->second = ShownTool::Second{"Weekly", 14, 2 * 24 * 60min + 5 * 60min};
+    auto gemini = std::make_shared<ShownTool>("gemini-cli", "Gemini CLI", 0,
+                                              ProviderStatus::unknown, "", 0min);
+    gemini->tokensOnly = true;
+    const AdapterList tools{claude, codex, gemini};
     model.realAdapters = tools;
     model.sourceAdapters = tools;
     // Earlier readings of both tools, so that the rows show their pace: Claude Code at about
-    // 18 % an hour for 90 minutes, Codex CLI at about half a percent an hour for two days.
+    // 18 % an hour for 90 minutes, Codex CLI at about 6 % an hour for two hours.
     model.historyFile = scratch.path() / "usage-history.sqlite";
     {
         UsageHistory history(*model.historyFile);
@@ -159,12 +195,12 @@ int main(int argc, char** argv) {
             return usage;
         };
         for (int minute = 90; minute > 0; minute -= 5) {
-            history.record({row("claude-code", "5-hour", 38 - minute * 0.3, now + 134min)},
+            history.record({row("claude-code", "5h", 38 - minute * 0.3, now + 134min)},
                            now - std::chrono::minutes(minute));
         }
-        for (int hour = 48; hour > 0; hour -= 2) {
-            history.record({row("codex", "Weekly", 86 - hour * 0.54, now + 2 * 24h)},
-                           now - std::chrono::hours(hour));
+        for (int minute = 120; minute > 0; minute -= 10) {
+            history.record({row("codex", "5h", 45 - minute * 0.1, now + 100min)},
+                           now - std::chrono::minutes(minute));
         }
     }
 
@@ -203,8 +239,10 @@ int main(int argc, char** argv) {
     QCoro::waitFor(connector.checkForUpdates(false));
     ok &= saveWindow(controller, output + QStringLiteral("/update-and-warning.png"));
 
-    // 4. The relay is gone: the upload fails and the window says so at the top.
+    // 4. The relay is gone and Codex's weekly window runs out: the upload fails, the window says
+    // so at the top, and the rows show the newest reading, marked as not uploaded yet.
     relay.stop();
+    codex->second->first = 3;
     QCoro::waitFor(connector.syncNow());
     connector.stopAutoSync();
     ok &= saveWindow(controller, output + QStringLiteral("/sync-failing.png"));
@@ -244,6 +282,46 @@ int main(int argc, char** argv) {
     } else {
         std::fprintf(stderr, "no tray host: no tray menu picture\n");
         ok = false;
+    }
+
+    // 6. The tray icon in each state, at the sizes panels use, on a light and a dark panel.
+    {
+        const auto glance = [](std::optional<double> lowest, ProviderStatus status,
+                               TrayGlance::Mark mark) {
+            TrayGlance g;
+            g.lowest = lowest;
+            g.lowestStatus = status;
+            g.mark = mark;
+            return g;
+        };
+        const TrayGlance states[] = {
+            glance(64, ProviderStatus::ok, TrayGlance::Mark::none),
+            glance(14, ProviderStatus::warning, TrayGlance::Mark::none),
+            glance(3, ProviderStatus::critical, TrayGlance::Mark::none),
+            glance(0, ProviderStatus::limited, TrayGlance::Mark::limited),
+            glance(64, ProviderStatus::ok, TrayGlance::Mark::failing),
+            glance(64, ProviderStatus::ok, TrayGlance::Mark::notPaired),
+            glance(std::nullopt, ProviderStatus::unknown, TrayGlance::Mark::none),
+        };
+        const int sizes[] = {16, 22, 32};
+        const int cell = 44;
+        QImage strip(cell * int(std::size(states)), cell * 2 * int(std::size(sizes)),
+                     QImage::Format_RGB32);
+        QPainter painter(&strip);
+        for (int panel = 0; panel < 2; ++panel) {
+            for (std::size_t row = 0; row < std::size(sizes); ++row) {
+                const int top = (panel * int(std::size(sizes)) + int(row)) * cell;
+                painter.fillRect(0, top, strip.width(), cell,
+                                 panel == 0 ? QColor(0xf6, 0xf5, 0xf4) : QColor(0x30, 0x30, 0x30));
+                for (std::size_t i = 0; i < std::size(states); ++i) {
+                    const int pixels = sizes[row];
+                    painter.drawImage(int(i) * cell + (cell - pixels) / 2,
+                                      top + (cell - pixels) / 2, trayStateImage(states[i], pixels));
+                }
+            }
+        }
+        painter.end();
+        ok &= save(QPixmap::fromImage(strip), output + QStringLiteral("/tray-icons.png"));
     }
     return ok ? 0 : 1;
 }

@@ -5,6 +5,10 @@
 const STORAGE_KEY = 'korvo.pairings';
 const ANSWER_CACHE = 'korvo-answers';
 const REFRESH_MS = 30000;
+// Relative texts are written again this often on the phone's clock, online or not.
+const RETEXT_MS = 30000;
+// Connectors upload about every 30 s: data older than this is not current.
+const STALE_MS = 3 * 60 * 1000;
 const DEVICE_NAME = 'Web browser';
 
 const $ = (id) => document.getElementById(id);
@@ -137,15 +141,16 @@ async function refreshOne(p) {
   try {
     const r = await api('GET', viewPath(p), p.token);
     if (r.ok && r.data && Array.isArray(r.data.providers)) {
-      views.set(p.syncSpaceId, {answer: r.data, offline: r.offline});
+      views.set(p.syncSpaceId, {answer: r.data, offline: r.offline, fetchedAt: Date.now()});
     } else if (r.status === 401) {
-      views.set(p.syncSpaceId, {answer: previous.answer,
+      views.set(p.syncSpaceId, {answer: previous.answer, revoked: true, fetchedAt: previous.fetchedAt,
         error: 'This machine no longer accepts this phone. Unpair it and pair again.'});
     } else {
-      views.set(p.syncSpaceId, {answer: previous.answer, error: errorText(r, 'The relay refused')});
+      views.set(p.syncSpaceId, {answer: previous.answer, fetchedAt: previous.fetchedAt,
+        error: errorText(r, 'The relay refused')});
     }
   } catch (e) {
-    views.set(p.syncSpaceId, {answer: previous.answer, offline: true});
+    views.set(p.syncSpaceId, {answer: previous.answer, offline: true, fetchedAt: previous.fetchedAt});
   }
 }
 
@@ -171,6 +176,52 @@ function schedule() {
   }
 }
 
+// Times, on the phone's clock and in its time zone
+
+const WEEKDAYS = ['Sun', 'Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat'];
+const MONTHS = ['Jan', 'Feb', 'Mar', 'Apr', 'May', 'Jun', 'Jul', 'Aug', 'Sep', 'Oct', 'Nov', 'Dec'];
+
+function parseDate(value) {
+  if (typeof value !== 'string') return null;
+  const ms = Date.parse(value);
+  return isFinite(ms) ? ms : null;
+}
+
+function two(n) {
+  return String(n).padStart(2, '0');
+}
+
+function clockText(ms, withDate) {
+  const d = new Date(ms);
+  let out = WEEKDAYS[d.getDay()] + ' ' + two(d.getHours()) + ':' + two(d.getMinutes());
+  if (withDate) out += ' (' + d.getDate() + ' ' + MONTHS[d.getMonth()] + ')';
+  return out;
+}
+
+// "1 h 40 min", "40 min"; minutes rounded up for what is ahead, down for what is past.
+function spanText(ms, up) {
+  const minutes = up ? Math.ceil(ms / 60000) : Math.floor(ms / 60000);
+  const h = Math.floor(minutes / 60);
+  const m = minutes % 60;
+  return [h > 0 ? h + ' h' : '', m > 0 ? m + ' min' : ''].filter(Boolean).join(' ');
+}
+
+// As the connector writes a reset: "in 1 h 40 min", "Mon 09:00" beyond a day, "now".
+function resetPhrase(resetMs, now) {
+  const ahead = resetMs - now;
+  if (ahead <= 0) return 'now';
+  if (ahead < 60000) return 'in less than 1 min';
+  if (ahead <= 86400000) return 'in ' + spanText(ahead, true);
+  return clockText(resetMs, ahead >= 6.5 * 86400000);
+}
+
+function agoPhrase(pastMs, now) {
+  const ago = now - pastMs;
+  if (ago < 60000) return 'less than 1 min ago';
+  if (ago < 86400000) return spanText(ago, false) + ' ago';
+  return 'on ' + clockText(pastMs, ago >= 6.5 * 86400000);
+}
+
 // Drawing
 
 function text(root, selector, value) {
@@ -179,44 +230,113 @@ function text(root, selector, value) {
   return node;
 }
 
-function providerCard(row) {
+function setGauge(gauge, value, name) {
+  if (typeof value !== 'number' || !isFinite(value)) return;
+  const shown = Math.max(0, Math.min(100, value));
+  gauge.hidden = false;
+  gauge.setAttribute('aria-valuenow', String(Math.round(shown)));
+  gauge.setAttribute('aria-label', name);
+  gauge.querySelector('.gauge-fill').style.width = shown + '%';
+}
+
+function providerCard(row, now) {
   const card = $('provider-template').content.firstElementChild.cloneNode(true);
   card.dataset.status = String(row.status || 'unknown');
   text(card, '.title', row.title);
   text(card, '.subtitle', row.subtitle);
   text(card, '.remaining', row.remaining);
-  text(card, '.status-text', row.statusText);
-  text(card, '.used', row.used);
+  const caption = typeof row.figureCaption === 'string' ? row.figureCaption : 'remaining';
+  text(card, '.figure-caption', caption);
+  // A usage figure is not a status: no status word, no status colour.
+  const usage = caption !== 'remaining' && !caption.endsWith(' remaining');
+  card.classList.toggle('usage', usage);
+  text(card, '.status-text', usage && row.status === 'unknown' ? '' : row.statusText);
+  text(card, '.used', row.used).hidden = typeof row.used !== 'string';
   text(card, '.window', row.window);
-  text(card, '.reset', row.reset);
+  const resetMs = parseDate(row.resetAt);
+  const reset = resetMs != null ? 'Reset ' + resetPhrase(resetMs, now) : row.reset;
+  text(card, '.reset', reset).hidden = typeof reset !== 'string';
   if (typeof row.details === 'string') text(card, '.details', row.details).hidden = false;
-  if (typeof row.gauge === 'number' && isFinite(row.gauge)) {
-    const value = Math.max(0, Math.min(100, row.gauge));
-    const gauge = card.querySelector('.gauge');
-    gauge.hidden = false;
-    gauge.setAttribute('aria-valuenow', String(Math.round(value)));
-    gauge.setAttribute('aria-label', String(row.title) + ' remaining');
-    gauge.querySelector('.gauge-fill').style.width = value + '%';
+  setGauge(card.querySelector('.gauge'), row.gauge,
+    String(row.title) + ' ' + String(row.remaining) + ' remaining');
+  const second = row.second;
+  if (second && typeof second === 'object') {
+    const block = card.querySelector('.second');
+    block.hidden = false;
+    block.dataset.status = String(second.status || 'unknown');
+    text(block, '.second-name', String(second.name) + ' window');
+    text(block, '.second-remaining', String(second.remaining) + ' remaining');
+    const secondReset = parseDate(second.resetAt);
+    text(block, '.second-reset',
+      secondReset != null ? 'Resets ' + resetPhrase(secondReset, now) : second.reset);
+    setGauge(block.querySelector('.gauge'), second.gauge,
+      String(row.title) + ' ' + String(second.name) + ' ' + String(second.remaining) + ' remaining');
   }
   return card;
 }
 
-function machineEntry(p) {
+// The lowest remaining share of a row, or Infinity without one.
+function lowestOf(row) {
+  return row && typeof row.lowest === 'number' && isFinite(row.lowest) ? row.lowest : Infinity;
+}
+
+function rowsOf(view) {
+  const answer = view && view.answer;
+  const rows = answer && Array.isArray(answer.providers) ? answer.providers : [];
+  // Most urgent first; rows without a share keep their order after those with one.
+  return rows.filter((r) => r && typeof r === 'object')
+    .map((r, i) => [r, i])
+    .sort((a, b) => (lowestOf(a[0]) - lowestOf(b[0])) || (a[1] - b[1]))
+    .map((pair) => pair[0]);
+}
+
+function machineName(view) {
+  const answer = view && view.answer;
+  return answer && typeof answer.machine === 'string' && answer.machine ? answer.machine
+    : 'Paired machine';
+}
+
+// Whether the figures of a machine are not current: the relay is out of reach, the connector no
+// longer uploads, or it was unlinked.
+function staleness(view, now) {
+  const answer = view.answer;
+  const updated = answer ? parseDate(answer.updatedAt) : null;
+  if (view.revoked || (answer && answer.connectorRevoked)) return 'revoked';
+  if (view.offline) return 'offline';
+  if (updated != null && now - updated > STALE_MS) return 'stale';
+  return '';
+}
+
+function updatedText(view, now) {
+  const answer = view.answer;
+  if (!answer) return 'Loading…';
+  const updated = parseDate(answer.updatedAt);
+  if (updated == null) return answer.updatedText;
+  return 'Updated ' + agoPhrase(updated, now);
+}
+
+function machineEntry(p, now) {
   const view = views.get(p.syncSpaceId) || {};
   const answer = view.answer;
   const node = $('machine-template').content.firstElementChild.cloneNode(true);
   node.dataset.syncSpace = p.syncSpaceId;
-  const name = answer && typeof answer.machine === 'string' && answer.machine ? answer.machine
-    : 'Paired machine';
+  const name = machineName(view);
   text(node, '.machine-name', name);
-  text(node, '.updated-text', answer ? answer.updatedText : 'Loading…');
-  node.querySelector('.badge').hidden = !view.offline;
-  if (view.error) text(node, '.machine-error', view.error).hidden = false;
-  const list = node.querySelector('.providers');
-  const rows = answer && Array.isArray(answer.providers) ? answer.providers : [];
-  for (const row of rows) {
-    if (row && typeof row === 'object') list.appendChild(providerCard(row));
+  text(node, '.updated-text', updatedText(view, now));
+  const state = staleness(view, now);
+  node.classList.toggle('dimmed', state !== '');
+  const badge = node.querySelector('.badge');
+  badge.hidden = state === '';
+  badge.textContent = {offline: 'Offline', stale: 'Not updating', revoked: 'Unlinked'}[state] || '';
+  if (view.error) {
+    text(node, '.machine-error', view.error).hidden = false;
+  } else if (answer && answer.connectorRevoked) {
+    text(node, '.machine-error', 'Korvo Connector on this machine was unlinked. ' +
+      'These are its last figures; pair it again to see new ones.').hidden = false;
   }
+  const list = node.querySelector('.providers');
+  const rows = rowsOf(view);
+  for (const row of rows) list.appendChild(providerCard(row, now));
   node.querySelector('.empty').hidden = !answer || rows.length > 0;
   const button = node.querySelector('.unpair');
   button.setAttribute('aria-label', 'Unpair ' + name);
@@ -224,17 +344,54 @@ function machineEntry(p) {
   return node;
 }
 
+function machineLowest(p) {
+  const rows = rowsOf(views.get(p.syncSpaceId));
+  return rows.length ? lowestOf(rows[0]) : Infinity;
+}
+
+// One line at the top: the tool closest to its limit, on which machine, until when, and
+// whether that is current.
+function summaryText(ordered, now) {
+  for (const p of ordered) {
+    const view = views.get(p.syncSpaceId) || {};
+    const row = rowsOf(view)[0];
+    if (!row || lowestOf(row) === Infinity) continue;
+    const windowName = typeof row.lowestWindow === 'string' && row.lowestWindow ? row.lowestWindow
+      : '';
+    let out = 'Closest to its limit: ' + row.title + ' on ' + machineName(view) + ', ' +
+      Math.round(lowestOf(row)) + '% left' + (windowName ? ' (' + windowName + ')' : '');
+    const second = row.second && windowName ? row.second : null;
+    const resetMs = parseDate(second ? second.resetAt : row.resetAt);
+    if (resetMs != null) out += ', resets ' + resetPhrase(resetMs, now);
+    const state = staleness(view, now);
+    if (state) out += ' · ' + updatedText(view, now).replace(/^Updated/, 'as of');
+    return out;
+  }
+  return '';
+}
+
 function render() {
+  const now = Date.now();
   const focused = document.activeElement && document.activeElement.closest('.machine');
   const focusedSpace = focused ? focused.dataset.syncSpace : null;
   const machines = $('machines');
-  machines.replaceChildren(...pairings.map(machineEntry));
+  const ordered = pairings.map((p, i) => [p, i])
+    .sort((a, b) => (machineLowest(a[0]) - machineLowest(b[0])) || (a[1] - b[1]))
+    .map((pair) => pair[0]);
+  machines.replaceChildren(...ordered.map((p) => machineEntry(p, now)));
+  const summary = summaryText(ordered, now);
+  text(document, '#summary', summary).hidden = summary === '';
   $('offline').hidden = ![...views.values()].some((v) => v.offline);
   if (focusedSpace) {
     for (const node of machines.children) {
       if (node.dataset.syncSpace === focusedSpace) node.querySelector('.unpair').focus();
     }
   }
+}
+
+// Relative texts age with the phone's clock, whether or not the relay answers.
+function retext() {
+  if (!$('home').hidden) render();
 }
 
 function start() {
@@ -245,6 +402,7 @@ function start() {
     if (document.visibilityState === 'visible') refreshAll(); else clearTimeout(timer);
   });
   window.addEventListener('online', () => refreshAll());
+  setInterval(retext, RETEXT_MS);
   const params = new URLSearchParams(location.search);
   const code = location.pathname === '/pair' ? params.get('code') : null;
   if (code || pairings.length === 0) {
