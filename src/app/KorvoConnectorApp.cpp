@@ -125,7 +125,9 @@ void KorvoConnectorApp::updateToolTip() {
         if (const auto& snapshot = model_->displaySnapshot()) {
             const std::vector<ProviderPace> paces =
                 providerPaces(*snapshot, model_->collect().history, options_.model.clock());
-            if (const auto closest = closestToLimit(*snapshot, paces)) {
+            // Only a projection is worth the space; "not enough data" is said in the window.
+            const auto closest = closestToLimit(*snapshot, paces);
+            if (closest && paces[*closest].pace.kind != UsagePace::Kind::notEnoughData) {
                 tip += QStringLiteral("\n%1 · %2")
                            .arg(QString::fromStdString(snapshot->providers[*closest].displayName),
                                 paces[*closest].text);

@@ -78,7 +78,7 @@ QStringList ProviderLimitRow::contentKey(const ProviderUsage& provider, Instant 
                                          const std::optional<ProviderPace>& pace) {
     const RowTexts t = rowTexts(provider, now);
     QString points;
-    if (pace) {
+    if (pace && t.gauge) {
         points = pace->text;
         for (const UsagePoint& point : pace->points) {
             points +=
@@ -158,7 +158,8 @@ ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now,
         layout->addWidget(label);
         return label;
     };
-    if (pace) {
+    // A row without a percentage has no window to run out of, so no pace.
+    if (pace && t.gauge) {
         if (pace->points.size() >= 2) {
             layout->addWidget(new UsageSparkline(pace->points, this));
         }

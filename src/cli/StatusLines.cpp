@@ -138,6 +138,11 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now,
         const std::vector<ProviderPace> paces =
             providerPaces(*snapshot, model.collect().history, now);
         for (std::size_t i = 0; i < paces.size(); ++i) {
+            // A tool that reports no percentage has no window to run out of.
+            if (!snapshot->providers[i].usage.usedPercent &&
+                !snapshot->providers[i].usage.remainingPercent) {
+                continue;
+            }
             lines.push_back({QStringLiteral("%1 (%2)").arg(
                                  paces[i].displayName,
                                  QString::fromStdString(primaryWindowText(snapshot->providers[i]))),

@@ -233,9 +233,14 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
     EXPECT_TRUE(keychain.starts_with("korvo-keychain 1\n") &&
                 std::count(keychain.begin(), keychain.end(), '\n') == 2)
         << keychain; // the header and the one token
-    for (const char* folder : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
-        EXPECT_TRUE(QDir(home.file(folder)).isEmpty()) << folder;
-    }
+    // The data folder holds only the usage history, which keeps no pairing.
+    EXPECT_TRUE(QDir(home.file("XDG_CONFIG_HOME")).isEmpty());
+    EXPECT_EQ(QDir(home.file("XDG_DATA_HOME")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{"korvo-connector"});
+    EXPECT_EQ(QDir(home.file("XDG_DATA_HOME") + "/korvo-connector")
+                  .entryList({"*"}, QDir::Files | QDir::NoDotAndDotDot)
+                  .filter(QRegularExpression("^(?!usage-history\\.sqlite)")),
+              QStringList{});
 
     // The relay holds what `snapshot` prints for the same home, ids and times aside.
     const auto latest = phone.Get("/v1/sync-spaces/" + space + "/snapshots/latest", asPhone);

@@ -44,14 +44,15 @@ TEST_F(RelayEndToEndTest, PairingStoresCredentialsUploadsAndStartsAutoSync) {
     EXPECT_EQ(latestOnRelay(), m.latestSnapshot());
     EXPECT_EQ(m.deviceListStatus(), "2 devices"); // the phone and this machine
 
-    // The uploaded snapshot stays on display even when a newer local refresh exists, and the
-    // copied JSON is the uploaded body.
+    // A newer local refresh is what the window shows and copies; the relay keeps the upload,
+    // which is what the phone sees.
     test::finish(m.refreshLocalLimits());
     EXPECT_NE(m.localLimitSnapshot(), m.latestSnapshot());
-    EXPECT_EQ(m.displaySnapshot(), m.latestSnapshot());
+    EXPECT_EQ(m.displaySnapshot(), m.localLimitSnapshot());
+    EXPECT_EQ(latestOnRelay(), m.latestSnapshot());
     m.copyLatestSnapshotJSON();
     EXPECT_EQ(h_.recorder->texts,
-              QStringList{QString::fromStdString(encodeSnapshot(*m.latestSnapshot()).value())});
+              QStringList{QString::fromStdString(encodeSnapshot(*m.localLimitSnapshot()).value())});
 }
 
 // The relay down during unlink, then back; then a token it refuses. (A cycle failing while the
