@@ -4,6 +4,7 @@
 #include "RawConnection.h"
 #include "RelayLoad.h"
 #include "RelayProcess.h"
+#include "support/SanitizedBuild.h"
 #include "support/TestDatabase.h"
 
 #include <QTemporaryDir>
@@ -150,7 +151,11 @@ TEST_F(RelayHostileClientsTest, BodiesInFlightShareOneMemoryBudget) {
                 before, peak, after, refused, kConnections);
     EXPECT_GT(refused, 0);
     EXPECT_LE(peak - before, 128);
-    EXPECT_LE(after - before, 32);
+    // AddressSanitizer keeps freed blocks in its quarantine, so only an optimised relay can give
+    // the memory back.
+    if (!test::kSanitizedBuild) {
+        EXPECT_LE(after - before, 32);
+    }
     // Still serving.
     httplib::Client client("127.0.0.1", port());
     const auto health = client.Get("/health");
