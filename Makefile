@@ -102,7 +102,7 @@ bench: configure-tests
 	scripts/run-benchmarks $(BUILD_DIR)
 
 format:
-	find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	find src tests tools bench relay-server fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -2,7 +2,7 @@
 // back. A decoder either gives a record or a refusal with a reason.
 
 #include "FuzzSupport.h"
-#include "relay/RelayMessages.h"
+#include "relayclient/RelayMessages.h"
 
 using namespace korvo;
 

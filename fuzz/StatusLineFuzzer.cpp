@@ -3,7 +3,7 @@
 // line is printed whatever came in.
 
 #include "FuzzSupport.h"
-#include "launcher/ClaudeStatusLine.h"
+#include "statusline/ClaudeStatusLine.h"
 #include "model/TimeText.h"
 
 using namespace korvo;

@@ -2,7 +2,7 @@
 
 #include "app/SupportActions.h"
 #include "model/Clock.h"
-#include "relay/RelayMessages.h"
+#include "relayclient/RelayMessages.h"
 #include "sources/AdapterDiagnostic.h"
 
 #include <QGroupBox>

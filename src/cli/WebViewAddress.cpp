@@ -1,6 +1,6 @@
 #include "cli/WebViewAddress.h"
 
-#include "relay/RelayClient.h"
+#include "relayclient/RelayClient.h"
 
 #include <QNetworkAccessManager>
 

@@ -6,7 +6,7 @@
 #include "core/ConnectorModel.h"
 #include "core/LastSyncRecord.h"
 #include "core/ManifestLocation.h"
-#include "launcher/ClaudeStatusLine.h"
+#include "statusline/ClaudeStatusLine.h"
 #include "launcher/HomeDirectory.h"
 #include "launcher/ProgramHandOver.h"
 #include "launcher/VersionText.h"

@@ -2,7 +2,7 @@
 
 // Small conversions shared by the model's source files.
 
-#include "relay/RelayAddress.h"
+#include "relayclient/RelayAddress.h"
 
 #include <QString>
 #include <optional>

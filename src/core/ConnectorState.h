@@ -8,8 +8,8 @@
 #include "model/Instant.h"
 #include "model/UsagePace.h"
 #include "model/UsageSnapshot.h"
-#include "relay/RelayAddress.h"
-#include "relay/RelayMessages.h"
+#include "relayclient/RelayAddress.h"
+#include "relayclient/RelayMessages.h"
 #include "sources/AdapterDiagnostic.h"
 
 #include <QString>

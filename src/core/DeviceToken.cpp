@@ -2,7 +2,7 @@
 
 #include "core/TaskSupport.h"
 #include "platform/PlatformServices.h"
-#include "relay/FileKeychain.h"
+#include "platform/FileKeychain.h"
 
 #include <QPointer>
 #include <qcoro/qcorofuture.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "relay/KeychainStore.h"
+#include "platform/KeychainStore.h"
 
 #include <QObject>
 #include <QThreadPool>

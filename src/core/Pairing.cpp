@@ -7,7 +7,7 @@
 #include "core/SourceCollector.h"
 #include "core/StateUpdate.h"
 #include "platform/UserDefaults.h"
-#include "relay/RelayClient.h"
+#include "relayclient/RelayClient.h"
 
 #include <QUrlQuery>
 #include <qcoro/qcorosignal.h>

@@ -7,7 +7,7 @@
 #include "core/Pairing.h"
 #include "core/StateUpdate.h"
 #include "platform/UserDefaults.h"
-#include "relay/RelayClient.h"
+#include "relayclient/RelayClient.h"
 
 #include <QPointer>
 

@@ -9,7 +9,7 @@
 #include "core/SourceCollector.h"
 #include "core/StateUpdate.h"
 #include "model/DeviceIdentity.h"
-#include "relay/RelayClient.h"
+#include "relayclient/RelayClient.h"
 #include "sources/adapters/MockAdapter.h"
 
 #include <QPointer>

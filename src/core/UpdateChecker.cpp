@@ -3,10 +3,10 @@
 #include "core/LogCategories.h"
 #include "core/StateUpdate.h"
 #include "platform/UrlOpener.h"
-#include "relay/BoundedReply.h"
-#include "relay/ReplyDeadline.h"
-#include "relay/ReplyEnd.h"
-#include "relay/Utf8.h"
+#include "relayclient/BoundedReply.h"
+#include "relayclient/ReplyDeadline.h"
+#include "relayclient/ReplyEnd.h"
+#include "model/Utf8.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

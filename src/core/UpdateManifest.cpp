@@ -1,6 +1,6 @@
 #include "core/UpdateManifest.h"
 
-#include "relay/Utf8.h"
+#include "model/Utf8.h"
 
 #include <limits>
 #include <simdjson.h>

@@ -3,7 +3,7 @@
 // answered here without Qt; a command goes to korvo-connector-cli, no command to
 // korvo-connector-desktop.
 
-#include "launcher/ClaudeStatusLine.h"
+#include "statusline/ClaudeStatusLine.h"
 #include "launcher/HomeDirectory.h"
 #include "launcher/ProgramHandOver.h"
 #include "launcher/QuickSnapshot.h"

@@ -1,7 +1,7 @@
 #include "platform/PlatformServices.h"
 
 #include "platform/UserDefaults.h"
-#include "relay/FileKeychain.h"
+#include "platform/FileKeychain.h"
 
 #include <QtGlobal>
 

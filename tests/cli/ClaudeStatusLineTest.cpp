@@ -1,4 +1,4 @@
-#include "launcher/ClaudeStatusLine.h"
+#include "statusline/ClaudeStatusLine.h"
 
 #include "support/PrivateHome.h"
 

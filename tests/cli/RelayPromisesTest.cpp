@@ -2,8 +2,8 @@
 // token goes to the relay that issued it only, whichever way the relay URL changes, and no
 // token or password is readable in any output or in any file others can read.
 #include "platform/UserDefaults.h"
-#include "relay/FileKeychain.h"
-#include "relay/KeychainStore.h"
+#include "platform/FileKeychain.h"
+#include "platform/KeychainStore.h"
 #include "support/HostileRelay.h"
 #include "support/PrivateHome.h"
 

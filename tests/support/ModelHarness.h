@@ -6,7 +6,7 @@
 #include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
-#include "relay/FileKeychain.h"
+#include "platform/FileKeychain.h"
 #include "support/CannedServer.h"
 #include "support/RelayProcess.h"
 #include "support/TestApplication.h"

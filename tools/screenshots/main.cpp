@@ -14,7 +14,7 @@
 #include "platform/Notifier.h"
 #include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
-#include "relay/FileKeychain.h"
+#include "platform/FileKeychain.h"
 #include "sources/UsageAdapter.h"
 
 #include <QApplication>

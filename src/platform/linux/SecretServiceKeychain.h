@@ -1,6 +1,6 @@
 #pragma once
 
-#include "relay/KeychainBackend.h"
+#include "platform/KeychainBackend.h"
 
 namespace korvo {
 

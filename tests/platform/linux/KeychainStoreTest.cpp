@@ -1,8 +1,8 @@
-#include "relay/KeychainStore.h"
+#include "platform/KeychainStore.h"
 
 #include "platform/PlatformServices.h"
 #include "platform/linux/SecretServiceKeychain.h"
-#include "relay/FileKeychain.h"
+#include "platform/FileKeychain.h"
 #include "support/PrivateHome.h"
 
 #include <QDBusConnection>

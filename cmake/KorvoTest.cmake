@@ -1,0 +1,23 @@
+# korvo_add_test(<name> <libraries...>): the *.cpp and *.h of the calling folder become the test
+# program test_<name>, linked with the libraries and GoogleTest, each of its tests one ctest test.
+# The tests find the shared fixtures in KORVO_FIXTURES_DIR and the built programs in
+# KORVO_BIN_DIR. Sanitizer builds compile the test code without optimisation (half the compile
+# time); the code under test keeps the build type's flags, which the fuzz targets share.
+function(korvo_add_test name)
+    file(GLOB _sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp"
+        "${CMAKE_CURRENT_SOURCE_DIR}/*.h")
+    add_executable(test_${name} ${_sources})
+    target_link_libraries(test_${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main GTest::gmock)
+    korvo_test_settings(test_${name})
+    gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()
+
+# What every test program gets, korvo_add_test's or one put together by hand.
+function(korvo_test_settings target)
+    target_compile_definitions(${target} PRIVATE
+        KORVO_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
+        KORVO_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+    if(KORVO_SANITIZE)
+        target_compile_options(${target} PRIVATE -O0)
+    endif()
+endfunction()
