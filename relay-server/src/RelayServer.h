@@ -61,6 +61,25 @@ public:
 
 private:
     void routes();
+
+    // One handler per route, in the order routes() adds them.
+    void health(const HttpRequest& req, HttpResponse& res);
+    void ready(const HttpRequest& req, HttpResponse& res);
+    void createSession(const HttpRequest& req, HttpResponse& res);
+    void pollSession(const HttpRequest& req, HttpResponse& res);
+    void claim(const HttpRequest& req, HttpResponse& res);
+    void uploadSnapshot(const HttpRequest& req, HttpResponse& res);
+    void latestSnapshot(const HttpRequest& req, HttpResponse& res);
+    void snapshotView(const HttpRequest& req, HttpResponse& res);
+    void listDevices(const HttpRequest& req, HttpResponse& res);
+    void deleteDevice(const HttpRequest& req, HttpResponse& res);
+    void manifest(const HttpRequest& req, HttpResponse& res);
+    void webFile(const HttpRequest& req, HttpResponse& res);
+
+    // The device of the request's bearer token in `syncSpaceId` (marked seen now), or nothing
+    // with a 401 answer set.
+    std::optional<AuthenticatedDevice> authenticated(const HttpRequest& req, HttpResponse& res,
+                                                     const std::string& syncSpaceId);
     // The client a request counts against: its peer, or behind a trusted proxy the address
     // the proxy forwarded.
     std::string clientOf(const HttpRequest& req) const;
