@@ -3,9 +3,11 @@
 #include "RelayJson.h"
 #include "RouteSupport.h"
 #include "SnapshotView.h"
+#include "UsageSeries.h"
 #include "WebPage.h"
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <thread>
 
@@ -25,6 +27,26 @@ std::optional<std::string> readBounded(const std::filesystem::path& file, std::s
     }
     data.resize(count);
     return data;
+}
+
+// The phone's offset from UTC, in minutes east, from the view's "utcOffset" query item: the
+// clock times of its pace lines are written in it. 0 when absent or not a whole number of
+// minutes within 14 hours either side.
+std::chrono::seconds utcOffsetOf(const HttpRequest& req) {
+    for (const auto& [name, value] : req.query) {
+        if (name != "utcOffset") {
+            continue;
+        }
+        int minutes = 0;
+        const auto [end, error] =
+            std::from_chars(value.data(), value.data() + value.size(), minutes);
+        if (error == std::errc() && end == value.data() + value.size() && minutes >= -14 * 60 &&
+            minutes <= 14 * 60) {
+            return std::chrono::minutes(minutes);
+        }
+        break;
+    }
+    return std::chrono::seconds(0);
 }
 
 } // namespace
@@ -327,7 +349,8 @@ void RelayServer::uploadSnapshot(const HttpRequest& req, HttpResponse& res) {
     std::string snapshotId;
     if (token && named && !validator_(req.body, space, *named, snapshotId)) {
         const UnixTime stamp = options_.clock();
-        if (store_.uploadSnapshot(space, *token, *named, snapshotId, req.body, stamp)) {
+        if (store_.uploadSnapshot(space, *token, *named, snapshotId, req.body, stamp,
+                                  usageReadings(req.body))) {
             return accepted(snapshotId, stamp);
         }
     }
@@ -342,10 +365,14 @@ void RelayServer::uploadSnapshot(const HttpRequest& req, HttpResponse& res) {
         return fail(res, 400, *problem);
     }
     const UnixTime stamp = options_.clock();
-    if (!store_.putSnapshot(space, snapshotId, req.body, stamp)) {
+    if (!store_.putSnapshot(space, snapshotId, req.body, stamp, who->id, usageReadings(req.body))) {
         return fail(res, 401, "Invalid token for this sync space");
     }
     accepted(snapshotId, stamp);
+}
+
+std::string RelayServer::usageReadings(const std::string& body) const {
+    return options_.usageSeries ? encodeUsageReadings(body) : std::string();
 }
 
 void RelayServer::latestSnapshot(const HttpRequest& req, HttpResponse& res) {
@@ -371,16 +398,21 @@ void RelayServer::snapshotView(const HttpRequest& req, HttpResponse& res) {
         return;
     }
     std::string pairedName;
-    bool connectorLinked = false;
+    std::optional<std::string> connectorId;
     for (const auto& d : store_.devices(space)) {
         if (d.kind == "connector") {
             pairedName = d.name;
-            connectorLinked = true;
+            connectorId = d.id;
             break;
         }
     }
-    auto view = snapshotViewJson(store_.latestSnapshot(space), pairedName,
-                                 instantFromUnixSeconds(options_.clock()), connectorLinked);
+    const UnixTime now = options_.clock();
+    const auto series = connectorId && options_.usageSeries
+                            ? decodeUsageSeries(store_.usageSeries(space, *connectorId, now))
+                            : UsageSeriesByRow();
+    auto view =
+        snapshotViewJson(store_.latestSnapshot(space), pairedName, instantFromUnixSeconds(now),
+                         connectorId.has_value(), series, utcOffsetOf(req));
     if (!view) {
         return fail(res, 500, "Stored snapshot does not decode");
     }

@@ -30,6 +30,9 @@ struct RelayOptions {
     std::optional<TlsIdentity> tls;
     // Peers whose X-Forwarded-For names the client (for the claim and session limits).
     TrustedProxies trustedProxies;
+    // Whether each accepted upload adds to its connector's usage series (UsageSeries), which
+    // the web view's sparklines and pace lines are drawn from.
+    bool usageSeries = true;
 };
 
 // Checks an uploaded body: nothing when it is a snapshot of `syncSpaceId` made by the uploading
@@ -88,6 +91,8 @@ private:
     // 0 when the client may try a claim now (the attempt is counted), else the seconds to wait.
     UnixTime admitClaim(const std::string& client, UnixTime now, std::size_t liveSessions);
     void claimSucceeded(const std::string& client);
+    // The usage readings an accepted upload adds to its connector's series ("" when off).
+    std::string usageReadings(const std::string& body) const;
 
     RelayStorage& store_;
     RelayOptions options_;
