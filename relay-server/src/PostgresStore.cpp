@@ -493,15 +493,15 @@ bool PostgresStore::putSnapshot(const std::string& syncSpaceId, const std::strin
                        {P::text(syncSpaceId), P::text(snapshotId), P::bytes(body), P::integer(now)})
                    .rows() == 1;
     }
-    // The same with the device's usage point written, and its old points dropped, in the same
-    // statement (the point only while the device is there).
+    // The same with the device's usage point written (the first of its five minutes, while the
+    // device is there), and with a new point the old ones dropped, in the same statement.
 #define KORVO_SERIES_TAIL                                                                          \
     " RETURNING 1::bigint), point AS (INSERT INTO usage_points (sync_space_id, device_id, "        \
     "bucket, at, readings) SELECT sync_space_id, id, $6::bigint, $4::bigint, $7::bytea FROM "      \
     "devices WHERE sync_space_id = $1::text AND id = $5::text AND EXISTS (SELECT 1 FROM "          \
-    "snapshot) ON CONFLICT (sync_space_id, device_id, bucket) DO UPDATE SET at = excluded.at, "    \
-    "readings = excluded.readings), pruned AS (DELETE FROM usage_points WHERE sync_space_id = "    \
-    "$1::text AND device_id = $5::text AND (bucket < $8::bigint OR bucket > $6::bigint)) "         \
+    "snapshot) ON CONFLICT (sync_space_id, device_id, bucket) DO NOTHING RETURNING 1), "           \
+    "pruned AS (DELETE FROM usage_points WHERE sync_space_id = $1::text AND device_id = "          \
+    "$5::text AND (bucket < $8::bigint OR bucket > $6::bigint) AND EXISTS (SELECT 1 FROM point)) " \
     "SELECT * FROM snapshot"
     constexpr const char* kSeriesAsync =
         "WITH snapshot AS (INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
@@ -560,8 +560,8 @@ bool PostgresStore::uploadSnapshot(const std::string& syncSpaceId, const std::st
                         P::text(snapshotId), P::integer(now), P::bytes(body)})
                    .rows() == 1;
     }
-    // The same with the device's usage point written, and its old points dropped: still one
-    // statement, so one round trip and one commit.
+    // The same with the device's usage point written (the first of its five minutes), and with
+    // a new point the old ones dropped: still one statement, so one round trip and one commit.
 #define KORVO_SERIES_UPLOAD(ASYNC)                                                                 \
     "WITH device AS (UPDATE devices SET last_seen_at = $5::bigint WHERE "                          \
     "sync_space_id = $1::text AND token_hash = $2::bytea AND id = $3::text AND "                   \
@@ -573,11 +573,10 @@ bool PostgresStore::uploadSnapshot(const std::string& syncSpaceId, const std::st
     "excluded.updated_at RETURNING 1::bigint), "                                                   \
     "point AS (INSERT INTO usage_points (sync_space_id, device_id, bucket, at, readings) "         \
     "SELECT sync_space_id, id, $7::bigint, $5::bigint, $8::bytea FROM device ON CONFLICT "         \
-    "(sync_space_id, device_id, bucket) DO UPDATE SET at = excluded.at, readings = "               \
-    "excluded.readings), "                                                                         \
+    "(sync_space_id, device_id, bucket) DO NOTHING RETURNING 1), "                                 \
     "pruned AS (DELETE FROM usage_points p USING device d WHERE p.sync_space_id = "                \
     "d.sync_space_id AND p.device_id = d.id AND (p.bucket < $9::bigint OR p.bucket > "             \
-    "$7::bigint)) SELECT * FROM snapshot"
+    "$7::bigint) AND EXISTS (SELECT 1 FROM point)) SELECT * FROM snapshot"
     constexpr const char* kSeriesAsync =
         KORVO_SERIES_UPLOAD(", (SELECT set_config('synchronous_commit', 'off', true)) AS async");
     constexpr const char* kSeriesSync = KORVO_SERIES_UPLOAD("");

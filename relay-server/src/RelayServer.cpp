@@ -349,8 +349,11 @@ void RelayServer::uploadSnapshot(const HttpRequest& req, HttpResponse& res) {
     std::string snapshotId;
     if (token && named && !validator_(req.body, space, *named, snapshotId)) {
         const UnixTime stamp = options_.clock();
-        if (store_.uploadSnapshot(space, *token, *named, snapshotId, req.body, stamp,
-                                  usageReadings(req.body))) {
+        const std::string readings = usageReadings(space, *named, req.body, stamp);
+        if (store_.uploadSnapshot(space, *token, *named, snapshotId, req.body, stamp, readings)) {
+            if (!readings.empty()) {
+                seriesSteps_.stored(space, *named, usageSeriesBucket(stamp));
+            }
             return accepted(snapshotId, stamp);
         }
     }
@@ -365,14 +368,22 @@ void RelayServer::uploadSnapshot(const HttpRequest& req, HttpResponse& res) {
         return fail(res, 400, *problem);
     }
     const UnixTime stamp = options_.clock();
-    if (!store_.putSnapshot(space, snapshotId, req.body, stamp, who->id, usageReadings(req.body))) {
+    const std::string readings = usageReadings(space, who->id, req.body, stamp);
+    if (!store_.putSnapshot(space, snapshotId, req.body, stamp, who->id, readings)) {
         return fail(res, 401, "Invalid token for this sync space");
+    }
+    if (!readings.empty()) {
+        seriesSteps_.stored(space, who->id, usageSeriesBucket(stamp));
     }
     accepted(snapshotId, stamp);
 }
 
-std::string RelayServer::usageReadings(const std::string& body) const {
-    return options_.usageSeries ? encodeUsageReadings(body) : std::string();
+std::string RelayServer::usageReadings(const std::string& syncSpaceId, const std::string& deviceId,
+                                       const std::string& body, UnixTime now) const {
+    if (!options_.usageSeries || !seriesSteps_.due(syncSpaceId, deviceId, usageSeriesBucket(now))) {
+        return {};
+    }
+    return encodeUsageReadings(body);
 }
 
 void RelayServer::latestSnapshot(const HttpRequest& req, HttpResponse& res) {

@@ -7,6 +7,7 @@
 #include "RelayStorage.h"
 #include "Router.h"
 #include "TrustedProxies.h"
+#include "UsageSeriesSteps.h"
 
 #include <filesystem>
 #include <functional>
@@ -91,8 +92,10 @@ private:
     // 0 when the client may try a claim now (the attempt is counted), else the seconds to wait.
     UnixTime admitClaim(const std::string& client, UnixTime now, std::size_t liveSessions);
     void claimSucceeded(const std::string& client);
-    // The usage readings an accepted upload adds to its connector's series ("" when off).
-    std::string usageReadings(const std::string& body) const;
+    // The usage readings an upload at `now` adds to the series of the connector `deviceId`:
+    // "" when the series is off or this step's point is stored already.
+    std::string usageReadings(const std::string& syncSpaceId, const std::string& deviceId,
+                              const std::string& body, UnixTime now) const;
 
     RelayStorage& store_;
     RelayOptions options_;
@@ -102,6 +105,7 @@ private:
     Router router_;
     std::unique_ptr<HttpServer> server_;
     RelayMetrics metrics_;
+    UsageSeriesSteps seriesSteps_;
     std::unique_ptr<HttpServer> metricsServer_;
 };
 

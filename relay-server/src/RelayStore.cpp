@@ -652,16 +652,20 @@ void RelayStore::writeSnapshot(const std::string& syncSpaceId, const std::string
 
 void RelayStore::writeUsagePoint(const std::string& syncSpaceId, const std::string& deviceId,
                                  const std::string& readings, UnixTime now) {
-    // The last upload of each five minutes is its point.
+    // The first upload of each five minutes is its point: the others of the step write nothing,
+    // and only a new point has old ones to drop.
     Statement(*this, "INSERT INTO usage_points (sync_space_id, device_id, bucket, at, readings) "
                      "VALUES (?, ?, ?, ?, ?) ON CONFLICT (sync_space_id, device_id, bucket) DO "
-                     "UPDATE SET at = excluded.at, readings = excluded.readings")
+                     "NOTHING")
         .text(1, syncSpaceId)
         .text(2, deviceId)
         .integer(3, usageSeriesBucket(now))
         .integer(4, now)
         .blob(5, readings)
         .step();
+    if (sqlite3_changes(db_) == 0) {
+        return;
+    }
     Statement(*this, "DELETE FROM usage_points WHERE sync_space_id = ? AND device_id = ? AND "
                      "(bucket < ? OR bucket > ?)")
         .text(1, syncSpaceId)

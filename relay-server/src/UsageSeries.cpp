@@ -1,25 +1,15 @@
 #include "UsageSeries.h"
 
-#include "model/DisplayText.h"
-#include "model/SnapshotJson.h"
+#include "model/TimeText.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <simdjson.h>
 #include <string_view>
 
 namespace korvo::relayserver {
 namespace {
-
-std::optional<double> usedPercentOf(const ProviderUsage& row) {
-    if (const auto used = finiteValue(row.usage.usedPercent)) {
-        return *used;
-    }
-    if (const auto remaining = finiteValue(row.usage.remainingPercent)) {
-        return 100.0 - *remaining;
-    }
-    return std::nullopt;
-}
 
 bool plainId(std::string_view id) {
     if (id.empty() || id.size() > kMaxUsageSeriesIdBytes) {
@@ -44,32 +34,54 @@ template <typename Number> std::optional<Number> parsed(std::string_view text) {
 
 } // namespace
 
-std::string encodeUsageReadings(const UsageSnapshot& snapshot) {
+std::string encodeUsageReadings(const std::string& body) {
+    // A light pass over the members a reading needs, not a second full decoding: this runs on
+    // every upload, after validation has checked the whole document.
+    simdjson::dom::parser parser;
+    simdjson::dom::array providers;
+    if (parser.parse(body)["providers"].get(providers) != simdjson::SUCCESS) {
+        return {};
+    }
     std::string out;
     std::size_t rows = 0;
-    for (const ProviderUsage& row : snapshot.providers) {
-        const auto used = usedPercentOf(row);
-        if (!used || !plainId(row.id) || rows == kMaxUsageSeriesRows) {
+    for (simdjson::dom::element row : providers) {
+        if (rows == kMaxUsageSeriesRows) {
+            break;
+        }
+        std::string_view id;
+        if (row["id"].get(id) != simdjson::SUCCESS || !plainId(id)) {
             continue;
+        }
+        // The used share, or else what the remaining share leaves, as the desktop reads a row.
+        double used = 0;
+        double remaining = 0;
+        if (row["usage"]["usedPercent"].get(used) != simdjson::SUCCESS) {
+            if (row["usage"]["remainingPercent"].get(remaining) != simdjson::SUCCESS) {
+                continue;
+            }
+            used = 100.0 - remaining;
+        }
+        if (!std::isfinite(used)) {
+            continue;
+        }
+        std::optional<Instant> resetAt;
+        std::string_view resetText;
+        if (row["window"]["resetAt"].get(resetText) == simdjson::SUCCESS) {
+            resetAt = parseInternetDateTimeWholeSeconds(resetText);
         }
         ++rows;
         // Tenths of a percent, as an integer: exact, short and locale-free.
-        const long tenths = std::lround(std::clamp(*used, 0.0, 100.0) * 10);
-        out += row.id;
+        const long tenths = std::lround(std::clamp(used, 0.0, 100.0) * 10);
+        out += id;
         out += '\t';
         out += std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
         out += '\t';
-        if (row.window && row.window->resetAt) {
-            out += std::to_string(unixSecondsTruncated(*row.window->resetAt));
+        if (resetAt) {
+            out += std::to_string(unixSecondsTruncated(*resetAt));
         }
         out += '\n';
     }
     return out;
-}
-
-std::string encodeUsageReadings(const std::string& body) {
-    const auto decoded = decodeSnapshot(body);
-    return decoded.ok() ? encodeUsageReadings(decoded.value()) : std::string();
 }
 
 UsageSeriesByRow decodeUsageSeries(const std::vector<UsageSeriesPoint>& points) {

@@ -2,7 +2,6 @@
 
 #include "RelayStorage.h"
 #include "model/UsagePace.h"
-#include "model/UsageSnapshot.h"
 
 #include <cstddef>
 #include <map>
@@ -12,7 +11,7 @@
 namespace korvo::relayserver {
 
 // The relay's short memory of a connector's figures, for the web view's sparklines and pace:
-// per connector device one point per five minutes (the last upload in it) for 48 hours, each
+// per connector device one point per five minutes (the first upload in it) for 48 hours, each
 // point the used percentages and reset times of the snapshot's rows. The times are the relay's
 // own, never the uploader's. A device keeps at most kUsageSeriesPoints points of at most
 // kMaxUsageReadingsBytes each: under a megabyte even for a hostile connector.
@@ -33,11 +32,10 @@ constexpr UnixTime oldestUsageSeriesBucket(UnixTime now) {
     return usageSeriesBucket(now) - static_cast<UnixTime>(kUsageSeriesPoints) + 1;
 }
 
-// The readings of a snapshot's rows as one point is stored: one line per row,
-// "ID\tUSED\tRESET\n" (USED to a tenth, RESET Unix seconds or empty); "" when no row has a used
-// figure.
-std::string encodeUsageReadings(const UsageSnapshot& snapshot);
-// The same from an uploaded body that passed validation; "" when it does not decode.
+// The readings of an uploaded snapshot's rows (a body that passed validation) as one point is
+// stored: one line per row with a used (or remaining) percentage, "ID\tUSED\tRESET\n" (USED to
+// a tenth, RESET Unix seconds or empty), at most kMaxUsageSeriesRows of them; "" when there
+// are none or the body does not parse.
 std::string encodeUsageReadings(const std::string& body);
 
 using UsageSeriesByRow = std::map<std::string, std::vector<UsagePoint>>;

@@ -7,6 +7,7 @@
 #include "RelayStorage.h"
 #include "SnapshotView.h"
 #include "UsageSeries.h"
+#include "UsageSeriesSteps.h"
 #include "model/SnapshotJson.h"
 #include "support/TestDatabase.h"
 #include "support/TestSnapshot.h"
@@ -78,16 +79,16 @@ protected:
     std::string space_, phone_, token_, secret_, sessionId_;
 };
 
-TEST_F(RelayUsageSeriesStoreTest, OnePointPerFiveMinutesTheLastOfEach) {
-    // Uploads at 0, 1:00, 4:59, 5:00 and 9:59 minutes: two steps, each its last upload.
+TEST_F(RelayUsageSeriesStoreTest, OnePointPerFiveMinutesTheFirstOfEach) {
+    // Uploads at 0, 1:00, 4:59, 5:00 and 9:59 minutes: two steps, each its first upload.
     for (const UnixTime at : {kT0, kT0 + 60, kT0 + 299, kT0 + 300, kT0 + 599}) {
         ASSERT_TRUE(upload(at, double(at - kT0) / 10));
     }
     const auto points = series(kT0 + 599);
-    EXPECT_EQ(timesOf(points), (std::vector<UnixTime>{kT0 + 299, kT0 + 599}));
+    EXPECT_EQ(timesOf(points), (std::vector<UnixTime>{kT0, kT0 + 300}));
     const auto decoded = relayserver::decodeUsageSeries(points);
     ASSERT_EQ(decoded.count("claude"), 1u);
-    EXPECT_EQ(decoded.at("claude").back().usedPercent, 59.9);
+    EXPECT_EQ(decoded.at("claude").back().usedPercent, 30.0);
     EXPECT_EQ(decoded.at("claude").back().resetAt, instantFromUnixSeconds(kT0 + 5 * 3600));
     // A refused upload (another device's token) records nothing.
     EXPECT_FALSE(store_->uploadSnapshot(space_, "wrong", "CONNECTOR-1", "snap", "{}", kT0 + 900,
@@ -101,18 +102,19 @@ TEST_F(RelayUsageSeriesStoreTest, OnePointPerFiveMinutesTheLastOfEach) {
 
 TEST_F(RelayUsageSeriesStoreTest, AtMost48HoursOfPointsAreKeptAndAClockGoneBackDropsTheFuture) {
     const UnixTime points = static_cast<UnixTime>(relayserver::kUsageSeriesPoints);
-    // 50 hours of uploads, one per step.
+    // 50 hours of uploads, one per step, but for the step an hour before the last.
     const UnixTime last = kT0 + (points + 24 - 1) * kStep;
     for (UnixTime at = kT0; at <= last; at += kStep) {
-        ASSERT_TRUE(upload(at, 1));
+        ASSERT_TRUE(at == last - 3600 || upload(at, 1));
     }
     auto kept = series(last);
-    ASSERT_EQ(kept.size(), relayserver::kUsageSeriesPoints);
+    ASSERT_EQ(kept.size(), relayserver::kUsageSeriesPoints - 1); // 48 hours but the missing step
     EXPECT_EQ(kept.front().at, last - (points - 1) * kStep);
     // The older steps left the database, not only the answer: read as of ten hours ago, the
     // series holds the 38 hours it shares with today's.
     EXPECT_EQ(series(last - 10 * 3600).size(), relayserver::kUsageSeriesPoints - 120);
-    // The relay's clock goes back an hour: the steps after the new now go with the next point.
+    // The relay's clock goes back an hour, to the missing step: its new point drops the steps
+    // after it.
     ASSERT_TRUE(upload(last - 3600, 2));
     kept = series(last);
     EXPECT_EQ(kept.back().at, last - 3600);
@@ -159,7 +161,7 @@ TEST(RelayUsageSeriesReadings, EncodeBoundsRowsAndDecodeSkipsDamagedLines) {
     }
     s.providers[0].id = std::string(relayserver::kMaxUsageSeriesIdBytes + 1, 'x');
     s.providers[1].usage.remainingPercent = std::nullopt; // no figure: no reading
-    const std::string readings = relayserver::encodeUsageReadings(s);
+    const std::string readings = relayserver::encodeUsageReadings(encodeSnapshot(s).value());
     EXPECT_LE(readings.size(), relayserver::kMaxUsageReadingsBytes);
     const auto decoded = relayserver::decodeUsageSeries({{kT0, readings}});
     ASSERT_EQ(decoded.size(), relayserver::kMaxUsageSeriesRows);
@@ -176,6 +178,25 @@ TEST(RelayUsageSeriesReadings, EncodeBoundsRowsAndDecodeSkipsDamagedLines) {
     }
     EXPECT_EQ(ids, (std::vector<std::string>{"a", "e"}));
     EXPECT_EQ(damaged.at("a").front().resetAt, instantFromUnixSeconds(1'800'003'600));
+}
+
+// The relay skips the series for the other uploads of a step it stored, and forgets all at its
+// bound rather than grow.
+TEST(RelayUsageSeriesSteps, AStepIsDueOncePerConnectorWithinABoundedMemory) {
+    relayserver::UsageSeriesSteps steps;
+    EXPECT_TRUE(steps.due("space", "a", 7));
+    steps.stored("space", "a", 7);
+    EXPECT_FALSE(steps.due("space", "a", 7));
+    EXPECT_TRUE(steps.due("space", "a", 8));
+    EXPECT_TRUE(steps.due("space", "b", 7));
+    EXPECT_TRUE(steps.due("other", "a", 7));
+    for (std::size_t i = 1; i < relayserver::UsageSeriesSteps::kMaxDevices; ++i) {
+        steps.stored("space", std::to_string(i), 7);
+    }
+    EXPECT_EQ(steps.size(), relayserver::UsageSeriesSteps::kMaxDevices);
+    steps.stored("space", "one more", 7);
+    EXPECT_EQ(steps.size(), 1u);
+    EXPECT_TRUE(steps.due("space", "a", 7));
 }
 
 // More readings than a sparkline draws are thinned evenly, the first and the latest kept.
