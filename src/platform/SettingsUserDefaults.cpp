@@ -22,10 +22,6 @@ void SettingsUserDefaults::remove(const QString& key) {
     file_.remove(key.toStdString());
 }
 
-QString SettingsUserDefaults::fileName() const {
-    return QFile::decodeName(QByteArray::fromStdString(file_.path().string()));
-}
-
 bool SettingsUserDefaults::adopt(const std::map<std::string, std::string, std::less<>>& values) {
     return file_.adopt(values);
 }

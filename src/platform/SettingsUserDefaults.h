@@ -19,8 +19,6 @@ public:
     void setString(const QString& key, const QString& value) override;
     void remove(const QString& key) override;
 
-    // Where the values are kept on disk.
-    QString fileName() const;
     // See SettingsFile::holdsSettings() and SettingsFile::adopt().
     bool holdsSettings() const { return file_.holdsSettings(); }
     bool adopt(const std::map<std::string, std::string, std::less<>>& values);

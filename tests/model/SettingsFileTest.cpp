@@ -191,12 +191,13 @@ TEST_F(SettingsFileTest, AdoptsOlderValuesOnlyWhileTheFileHoldsNoSettings) {
         const char* name;
         std::optional<std::string> contents;
         bool adopted;
+        std::optional<std::string> syncSpace; // afterwards
     } cases[] = {
-        {"missing", std::nullopt, true},
-        {"older form", "[General]\nconnectorDeviceId=mac_0123456789AB\n", true},
-        {"empty", "", true},
-        {"settings", R"({"syncSpaceId": "space_9"})", false},
-        {"empty settings", "{}", false},
+        {"missing", std::nullopt, true, "space_7"},
+        {"older form", "[General]\nconnectorDeviceId=mac_0123456789AB\n", true, "space_7"},
+        {"empty", "", true, "space_7"},
+        {"settings", R"({"syncSpaceId": "space_9"})", false, "space_9"},
+        {"empty settings", "{}", false, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -209,10 +210,7 @@ TEST_F(SettingsFileTest, AdoptsOlderValuesOnlyWhileTheFileHoldsNoSettings) {
         EXPECT_EQ(file.adopt(older), c.adopted);
         const SettingsFile reopened(path());
         EXPECT_TRUE(reopened.holdsSettings());
-        EXPECT_EQ(reopened.value("syncSpaceId"), c.adopted ? "space_7"
-                                                 : c.contents == "{}"
-                                                     ? std::nullopt
-                                                     : std::optional<std::string>("space_9"));
+        EXPECT_EQ(reopened.value("syncSpaceId"), c.syncSpace);
         EXPECT_EQ(file.value("syncSpaceId"), reopened.value("syncSpaceId"));
         // Once there, a second program's adoption changes nothing.
         EXPECT_FALSE(SettingsFile(path()).adopt({{"syncSpaceId", "other"}}));
