@@ -1,6 +1,7 @@
 #include "app/ConnectorWindowView.h"
 
 #include "AppTestSupport.h"
+#include "ZbarDecode.h"
 #include "app/AppStyle.h"
 #include "app/ConnectedConnectorView.h"
 #include "app/ConnectorWindowController.h"
@@ -217,6 +218,22 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     EXPECT_TRUE(visible(root, "Waiting for iPhone"));
     EXPECT_TRUE(visible(root, "Expires in 10 minutes"));
     EXPECT_TRUE(button(root, "checkPairingNow"));
+
+    // The relay serves its web view, so any phone's browser pairs too: by the address shown, or
+    // by the second QR code, which opens the page with the code in the fragment, a part of the
+    // address a browser never sends.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pairing->webViewRow()->isVisibleTo(root); }));
+    EXPECT_TRUE(visible(root, "Or open " + relay.url("/").toString() + " on any phone"))
+        << testing::visibleLabelTexts(root).join(" | ").toStdString();
+    const QImage webQr =
+        pairing->webViewQrCodeView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const auto scanned = testing::scanQr(
+        webQr.width(), webQr.height(),
+        [&](int x, int y) { return (webQr.pixel(x, y) & 0xFFFFFF) == 0; }, 1, 40);
+    EXPECT_EQ(scanned, relay.url("/#code=").toString().toStdString() + session.pairingCode);
+    auto* webQrNode = QAccessible::queryAccessibleInterface(pairing->webViewQrCodeView());
+    ASSERT_TRUE(webQrNode);
+    EXPECT_EQ(webQrNode->text(QAccessible::Name), "Web view pairing QR code");
 
     // The phone claims the code it read; the poll completes the pairing and the window
     // switches to the connected panel.
