@@ -3,6 +3,7 @@
 #include "app/ViewSupport.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 
@@ -24,10 +25,21 @@ void SymbolLabel::set(const QString& text, std::string_view symbol, Tint tint) {
     if (symbol != symbol_ || tint != tint_) {
         symbol_ = std::string(symbol);
         tint_ = tint;
-        const QIcon icon = tint == Tint::primary
-                               ? symbolIcon(symbol)
-                               : tintedSymbolIcon(symbol, tintColor(tint, QApplication::palette()));
-        icon_->setPixmap(icon.pixmap(16, 16));
+        drawSymbol();
+    }
+}
+
+void SymbolLabel::drawSymbol() {
+    const QIcon icon = tint_ == Tint::primary
+                           ? symbolIcon(symbol_)
+                           : tintedSymbolIcon(symbol_, tintColor(tint_, QApplication::palette()));
+    icon_->setPixmap(icon.pixmap(16, 16));
+}
+
+void SymbolLabel::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && !symbol_.empty()) {
+        drawSymbol();
     }
 }
 

@@ -670,8 +670,9 @@ TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
     EXPECT_TRUE(bars.contains("Codex CLI Weekly 90% remaining")) << bars.join(" | ").toStdString();
     EXPECT_TRUE(bars.contains("Claude Code 7-day 40% remaining")) << bars.join(" | ").toStdString();
     EXPECT_FALSE(bars.contains(QString())) << bars.join(" | ").toStdString();
-    // Hidden until a pairing code exists, the QR code is named all the same.
-    EXPECT_TRUE(graphics.isEmpty() || graphics == QStringList{"Pairing QR code"})
+    // Hidden until a pairing code exists, the QR codes are named all the same.
+    EXPECT_TRUE(graphics.isEmpty() ||
+                graphics == QStringList({"Pairing QR code", "Web view pairing QR code"}))
         << graphics.join(" | ").toStdString();
     const auto* qr = window->findChild<QRCodeView*>();
     ASSERT_TRUE(qr);
