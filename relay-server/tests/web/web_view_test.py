@@ -378,10 +378,28 @@ def run(args, scratch):
             driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
 
         step("second machine shown, markup as text")
+        # The second machine's connector unlinks itself: the phone keeps its last figures, dimmed,
+        # and says why no new ones come.
+        status, _ = http("DELETE", relay.url + "/v1/sync-spaces/%s/devices/mac_HOSTILE" % space,
+                         headers={"authorization": "Bearer " + polled["connectorDeviceToken"]})
+        check(status in (200, 204), "the connector could not unlink itself: %d" % status)
+        driver.refresh()
+        unlinked = wait_for("the unlinked machine", lambda: [
+            m for m in page.machines() if m["badge"] == "Unlinked" and m["rows"]])[0]
+        check(unlinked["dimmed"], unlinked)
+        said = page.js("""return [...document.querySelectorAll('#machines .machine')]
+            .filter(m => !m.querySelector('.badge').hidden)
+            .map(m => m.querySelector('.machine-error'))
+            .filter(e => !e.hidden).map(e => e.textContent);""")
+        check(said == ["Korvo Connector on this machine was unlinked. These are its last figures; "
+                       "pair it again to see new ones."], said)
+        check(any(m["name"] != unlinked["name"] and m["badge"] != "Unlinked"
+                  for m in page.machines()), "the other machine is marked unlinked too")
+        step("unlinked connector shown as such")
         # Unpairing the second machine deletes this phone's device there and forgets its token.
         token = page.js("return JSON.parse(localStorage.getItem('korvo.pairings'))[1].token")
-        # The second pairing's machine is the most urgent one: it is listed first.
-        driver.find_elements(By.CSS_SELECTOR, ".machine .unpair")[0].click()
+        driver.find_element(By.CSS_SELECTOR,
+                            '.machine[data-sync-space="%s"] .unpair' % space).click()
         driver.switch_to.alert.accept()
         wait_for("one machine", lambda: len(page.machines()) == 1)
         check(token not in page.js("return localStorage.getItem('korvo.pairings')"), "token kept")
