@@ -19,8 +19,32 @@ SymbolLabel::SymbolLabel(QWidget* parent)
     layout->addWidget(text_, 1);
 }
 
+namespace {
+
+// What a symbol's colour says, for screen readers, which do not see the colour.
+QString stateWord(Tint tint) {
+    switch (tint) {
+    case Tint::green:
+        return QStringLiteral("OK");
+    case Tint::orange:
+        return QStringLiteral("Needs attention");
+    case Tint::red:
+        return QStringLiteral("Problem");
+    case Tint::blue:
+    case Tint::secondary:
+    case Tint::primary:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
 void SymbolLabel::set(const QString& text, std::string_view symbol, Tint tint) {
     text_->setText(text);
+    // The symbol is named by the text beside it and described by the state its colour shows.
+    icon_->setAccessibleName(text);
+    icon_->setAccessibleDescription(stateWord(tint));
     applyTint(text_, tint);
     if (symbol != symbol_ || tint != tint_) {
         symbol_ = std::string(symbol);

@@ -496,6 +496,32 @@ TEST_F(ConnectorWindowViewTest, LayoutAtTheDefaultWidthAndInATallWindow) {
     }
 }
 
+// A wide window centres the page's content at a width comfortable to read; at the default
+// width it takes the whole window.
+TEST_F(ConnectorWindowViewTest, PageContentKeepsAComfortableWidth) {
+    harness.useFixtureTools();
+    viewClock = fixedClock(testing::kFixtureNow);
+    auto page = startedPage(KorvoBuildChannel::release);
+    for (const int width : {520, 1600}) {
+        SCOPED_TRACE(width);
+        page->resize(width, 900);
+        page->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
+        QTest::qWait(50);
+        const auto rows = page->widget()->findChildren<ProviderLimitRow*>();
+        ASSERT_FALSE(rows.isEmpty());
+        for (const ProviderLimitRow* row : rows) {
+            const int left = row->mapTo(page.get(), QPoint()).x();
+            const int right = page->viewport()->width() - (left + row->width());
+            EXPECT_LE(row->width(), 680);
+            EXPECT_LE(std::abs(left - right), 2) << left << " | " << right;
+            if (width == 1600) {
+                EXPECT_GE(row->width(), 600);
+            }
+        }
+    }
+}
+
 // A tool's remaining text can be a sentence: at the default width it wraps inside the page, and
 // every line of it shows.
 TEST_F(ConnectorWindowViewTest, LongRemainingTextWrapsInsideThePage) {
@@ -650,7 +676,7 @@ TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
     }));
     QTest::qWait(100);
 
-    QStringList bars, graphics;
+    QStringList bars, graphics, symbols;
     const std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
         if (!node) {
             return;
@@ -661,6 +687,12 @@ TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
         if (node->object() && node->object()->inherits("korvo::QRCodeView")) {
             graphics << node->text(QAccessible::Name);
         }
+        // A status symbol: a picture without text, named by what it marks.
+        const auto* picture = qobject_cast<const QLabel*>(node->object());
+        if (picture && picture->isVisible() && picture->text().isEmpty() &&
+            !picture->pixmap().isNull()) {
+            symbols << node->text(QAccessible::Name);
+        }
         for (int i = 0; i < node->childCount(); ++i) {
             walk(node->child(i));
         }
@@ -670,6 +702,8 @@ TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
     EXPECT_TRUE(bars.contains("Codex CLI Weekly 90% remaining")) << bars.join(" | ").toStdString();
     EXPECT_TRUE(bars.contains("Claude Code 7-day 40% remaining")) << bars.join(" | ").toStdString();
     EXPECT_FALSE(bars.contains(QString())) << bars.join(" | ").toStdString();
+    EXPECT_FALSE(symbols.isEmpty());
+    EXPECT_FALSE(symbols.contains(QString())) << symbols.join(" | ").toStdString();
     // Hidden until a pairing code exists, the QR codes are named all the same.
     EXPECT_TRUE(graphics.isEmpty() ||
                 graphics == QStringList({"Pairing QR code", "Web view pairing QR code"}))

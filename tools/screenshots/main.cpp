@@ -3,6 +3,7 @@
 // korvo-relay, in five states, each saved as a PNG into the folder named on the command line.
 
 #include "RelayProcess.h"
+#include "app/AppPalette.h"
 #include "app/ConnectorMenuView.h"
 #include "app/ConnectorWindowController.h"
 #include "app/ConnectorWindowView.h"
@@ -11,6 +12,7 @@
 #include "core/ManifestLocation.h"
 #include "core/UsageHistory.h"
 #include "model/TimeText.h"
+#include "platform/AppearanceWatcher.h"
 #include "platform/Notifier.h"
 #include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
@@ -100,6 +102,11 @@ struct ShownTool final : UsageAdapter {
     std::chrono::minutes resetIn_;
     std::optional<Second> second;
     bool tokensOnly = false;
+};
+
+// The desktop's light or dark preference, switched by the tool as a user would switch it.
+struct ShownAppearance final : AppearanceWatcher {
+    void switchTo(ColorScheme scheme) { setColorScheme(scheme); }
 };
 
 struct NoNotifications final : Notifier {
@@ -232,6 +239,15 @@ int main(int argc, char** argv) {
     connector.stopAutoSync();
     controller.show();
     ok &= saveWindow(controller, output + QStringLiteral("/paired.png"));
+
+    // 2b. The same window after the desktop switched to dark.
+    {
+        ShownAppearance appearance;
+        ColorSchemeFollower follower(appearance);
+        appearance.switchTo(ColorScheme::dark);
+        ok &= saveWindow(controller, output + QStringLiteral("/paired-dark.png"));
+        appearance.switchTo(ColorScheme::noPreference);
+    }
 
     // 3. A newer build on the download site, next to the tool that runs low.
     std::ofstream(manifest) << R"({"version": "1.5.0", "build": "57", "channel": "release",
