@@ -6,7 +6,8 @@
 #include "app/AppStyle.h"
 #include "app/ConnectorWindowController.h"
 #include "app/ProviderLimitRow.h"
-#include "platform/linux/PortalAppearanceWatcher.h"
+#include "platform/AppearanceWatcher.h"
+#include "platform/PlatformServices.h"
 #include "support/PrivateBus.h"
 
 #include <QAbstractButton>
@@ -148,22 +149,6 @@ TEST(ColorSchemeTest, EveryTextRoleAndTintReadsInBothPalettes) {
     }
 }
 
-// What the GTK settings say when no portal gives a preference.
-TEST(ColorSchemeTest, GtkPreferenceStandsInForThePortal) {
-    const std::pair<QByteArray, std::optional<ColorScheme>> cases[] = {
-        {"[Settings]\ngtk-application-prefer-dark-theme=1\n", ColorScheme::dark},
-        {"[Settings]\ngtk-application-prefer-dark-theme = true\n", ColorScheme::dark},
-        {"[Settings]\ngtk-theme-name=Adwaita-dark\n", ColorScheme::dark},
-        {"[Settings]\ngtk-theme-name=Adwaita\ngtk-application-prefer-dark-theme=0\n",
-         ColorScheme::light},
-        {"[Settings]\ngtk-font-name=Cantarell 11\n", std::nullopt},
-        {"", std::nullopt},
-    };
-    for (const auto& [ini, scheme] : cases) {
-        EXPECT_EQ(PortalAppearanceWatcher::gtkPreference(ini), scheme) << ini.toStdString();
-    }
-}
-
 class ColorSchemeWindowTest : public ::testing::Test {
 protected:
     ColorSchemeWindowTest() : saved_(QApplication::palette()) {
@@ -185,6 +170,15 @@ protected:
             QTest::qWaitFor([&] { return window->findChildren<ProviderLimitRow*>().size() == 2; }));
         return window;
     }
+    // The platform's watcher, on the test's bus and with the test's GTK settings folder.
+    std::unique_ptr<AppearanceWatcher> desktopAppearance() {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+        qputenv("XDG_CONFIG_HOME", gtkHome.path().toUtf8());
+        auto watcher = PlatformServices::appearanceWatcher();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", savedBus_);
+        qputenv("XDG_CONFIG_HOME", savedConfig_);
+        return watcher;
+    }
     void TearDown() override {
         if (controller_) {
             harness.model().stopAutoSync();
@@ -197,6 +191,8 @@ protected:
 
 private:
     QPalette saved_;
+    QByteArray savedBus_ = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    QByteArray savedConfig_ = qgetenv("XDG_CONFIG_HOME");
     std::unique_ptr<ConnectorWindowController> controller_;
 };
 
@@ -214,8 +210,8 @@ TEST_F(ColorSchemeWindowTest, FollowsThePortalWhileRunning) {
             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
         ASSERT_TRUE(connection.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
 
-        PortalAppearanceWatcher watcher(bus.address(), gtkHome.path());
-        ColorSchemeFollower follower(watcher);
+        const auto watcher = desktopAppearance();
+        ColorSchemeFollower follower(*watcher);
         QMainWindow* window = showWindow();
         ASSERT_TRUE(QTest::qWaitFor([&] { return drawnBackground(window).lightness() < 60; }))
             << drawnBackground(window).name().toStdString();
@@ -242,8 +238,8 @@ TEST_F(ColorSchemeWindowTest, WithoutAPortalTheGtkSettingDecides) {
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write("[Settings]\ngtk-theme-name=Adwaita\ngtk-application-prefer-dark-theme=1\n");
     ini.close();
-    PortalAppearanceWatcher watcher(bus.address(), gtkHome.path());
-    ColorSchemeFollower follower(watcher);
+    const auto watcher = desktopAppearance();
+    ColorSchemeFollower follower(*watcher);
     QMainWindow* window = showWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return drawnBackground(window).lightness() < 60; }))
         << drawnBackground(window).name().toStdString();
