@@ -72,6 +72,15 @@ function showPairing(code) {
   $('code').focus();
 }
 
+// The connector's pairing QR code opens the page as <address>#code=123456. The code travels in
+// the fragment, which the browser never sends to the relay; it is taken once and removed from the
+// address and the history, so reloading or going back does not fill it in again.
+function takeLinkedCode() {
+  const match = /^#code=([0-9]{6})$/.exec(location.hash);
+  if (location.hash) history.replaceState(null, '', location.pathname + location.search);
+  return match ? match[1] : '';
+}
+
 function showHome() {
   $('pair').hidden = true;
   $('home').hidden = false;
@@ -432,10 +441,9 @@ function start() {
   });
   window.addEventListener('online', () => refreshAll());
   setInterval(retext, RETEXT_MS);
-  const params = new URLSearchParams(location.search);
-  const code = location.pathname === '/pair' ? params.get('code') : null;
+  const code = takeLinkedCode();
   if (code || pairings.length === 0) {
-    showPairing(code && /^[0-9]{6}$/.test(code) ? code : '');
+    showPairing(code);
   } else {
     showHome();
     refreshAll();

@@ -1,6 +1,7 @@
 #include "app/AppStyle.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -12,23 +13,26 @@
 namespace korvo {
 
 QColor tintColor(Tint tint, const QPalette& palette) {
+    // Each state colour in two shades: a deep one that reads on light backgrounds and a bright
+    // one for dark backgrounds, both at 4.5:1 or more against the window.
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
     switch (tint) {
     case Tint::green:
-        return QColor(36, 160, 72);
+        return dark ? QColor(0x4c, 0xc3, 0x6a) : QColor(0x16, 0x74, 0x30);
     case Tint::orange:
-        return QColor(232, 128, 0);
+        return dark ? QColor(0xf0, 0xa0, 0x40) : QColor(0xa0, 0x4e, 0x00);
     case Tint::red:
-        return QColor(214, 40, 40);
+        return dark ? QColor(0xff, 0x6b, 0x6b) : QColor(0xc6, 0x28, 0x28);
     case Tint::blue:
-        return QColor(0, 112, 230);
+        return dark ? QColor(0x5a, 0xa9, 0xff) : QColor(0x0a, 0x5c, 0xc2);
     case Tint::secondary: {
-        // Text colour blended halfway into the background, opaque so it prints the same
-        // on every surface.
+        // Text colour blended partly into the background, opaque so it prints the same on
+        // every surface; enough text stays for 4.5:1.
         const QColor text = palette.color(QPalette::WindowText);
         const QColor back = palette.color(QPalette::Window);
-        return QColor((text.red() * 55 + back.red() * 45) / 100,
-                      (text.green() * 55 + back.green() * 45) / 100,
-                      (text.blue() * 55 + back.blue() * 45) / 100);
+        return QColor((text.red() * 62 + back.red() * 38) / 100,
+                      (text.green() * 62 + back.green() * 38) / 100,
+                      (text.blue() * 62 + back.blue() * 38) / 100);
     }
     case Tint::primary:
         break;
@@ -238,12 +242,65 @@ void applyTextStyle(QLabel* label, TextStyle style, bool semibold) {
     label->setFont(font);
 }
 
-void applyTint(QWidget* widget, Tint tint) {
-    QPalette palette = widget->palette();
-    const QColor color = tintColor(tint, QApplication::palette());
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
+namespace {
+
+// Keeps a widget's tint when the application's palette changes (the desktop switched between
+// light and dark): the tint is worked out again from the new palette.
+class TintKeeper : public QObject {
+public:
+    static QString name() { return QStringLiteral("korvo-tint-keeper"); }
+
+    TintKeeper(QWidget* widget, Tint tint, QList<QPalette::ColorRole> roles)
+        : QObject(widget), tint_(tint), roles_(std::move(roles)) {
+        setObjectName(name());
+        widget->installEventFilter(this);
+    }
+    void set(Tint tint, QList<QPalette::ColorRole> roles) {
+        tint_ = tint;
+        roles_ = std::move(roles);
+    }
+    void paint(QWidget* widget) const {
+        QPalette palette = widget->palette();
+        const QColor color = tintColor(tint_, QApplication::palette());
+        bool changed = false;
+        for (const QPalette::ColorRole role : roles_) {
+            changed = changed || palette.color(role) != color ||
+                      !palette.isBrushSet(QPalette::Active, role);
+            palette.setColor(role, color);
+        }
+        // Setting the palette announces a change again; the colours then match and it stops.
+        if (changed) {
+            widget->setPalette(palette);
+        }
+    }
+
+protected:
+    // A new application palette reaches the widget as a change of its own palette.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if ((event->type() == QEvent::PaletteChange ||
+             event->type() == QEvent::ApplicationPaletteChange) &&
+            watched == parent()) {
+            paint(static_cast<QWidget*>(watched));
+        }
+        return false;
+    }
+
+private:
+    Tint tint_;
+    QList<QPalette::ColorRole> roles_;
+};
+
+} // namespace
+
+void applyTint(QWidget* widget, Tint tint, QList<QPalette::ColorRole> roles) {
+    auto* keeper = static_cast<TintKeeper*>(
+        widget->findChild<QObject*>(TintKeeper::name(), Qt::FindDirectChildrenOnly));
+    if (keeper) {
+        keeper->set(tint, std::move(roles));
+    } else {
+        keeper = new TintKeeper(widget, tint, std::move(roles));
+    }
+    keeper->paint(widget);
 }
 
 } // namespace korvo

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QList>
 #include <QPalette>
 #include <string_view>
 
@@ -28,6 +29,9 @@ QIcon tintedSymbolIcon(std::string_view symbol, const QColor& color);
 enum class TextStyle { body, caption, headline, title2 };
 
 void applyTextStyle(QLabel* label, TextStyle style, bool semibold = false);
-void applyTint(QWidget* widget, Tint tint);
+// Colours the widget's text (or the given roles) in the tint, now and after every change of the
+// application's palette.
+void applyTint(QWidget* widget, Tint tint,
+               QList<QPalette::ColorRole> roles = {QPalette::WindowText, QPalette::Text});
 
 } // namespace korvo

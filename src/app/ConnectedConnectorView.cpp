@@ -43,10 +43,7 @@ ConnectedConnectorView::ConnectedConnectorView(ConnectorModel& model, Clock cloc
     actions->layout()->addWidget(copyBundle);
     auto* unlink = new QPushButton(QStringLiteral("Unlink Device"), actions);
     unlink->setObjectName(QStringLiteral("unlinkDevice"));
-    applyTint(unlink, Tint::red);
-    QPalette unlinkPalette = unlink->palette();
-    unlinkPalette.setColor(QPalette::ButtonText, tintColor(Tint::red, unlinkPalette));
-    unlink->setPalette(unlinkPalette);
+    applyTint(unlink, Tint::red, {QPalette::WindowText, QPalette::Text, QPalette::ButtonText});
     connect(unlink, &QPushButton::clicked, this,
             [this] { launch([this] { return model_.unlinkDevice(); }); });
     actions->layout()->addWidget(unlink);

@@ -19,13 +19,21 @@
 
 namespace korvo {
 
+namespace {
+
+// The page's side margin, and the widest its content grows in a wide window.
+constexpr int kSideMargin = 14;
+constexpr int kMaxContentWidth = 680;
+
+} // namespace
+
 ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
                                          KorvoBuildChannel channel, QWidget* parent)
     : QScrollArea(parent), model_(model), clock_(clock) {
     auto* page = new QWidget(this);
     auto* layout = new QVBoxLayout(page);
     // Narrow side margins leave a row of four buttons on one line at the default width.
-    layout->setContentsMargins(14, 16, 14, 16);
+    layout->setContentsMargins(kSideMargin, 16, kSideMargin, 16);
     layout->setSpacing(16);
 
     auto* header = new QHBoxLayout;
@@ -227,6 +235,14 @@ std::optional<std::chrono::milliseconds> ConnectorWindowView::nextTick() const {
 void ConnectorWindowView::showEvent(QShowEvent* event) {
     QScrollArea::showEvent(event);
     refresh();
+}
+
+void ConnectorWindowView::resizeEvent(QResizeEvent* event) {
+    QScrollArea::resizeEvent(event);
+    const int side = std::max(kSideMargin, (viewport()->width() - kMaxContentWidth) / 2);
+    if (QLayout* layout = widget()->layout(); layout->contentsMargins().left() != side) {
+        layout->setContentsMargins(side, 16, side, 16);
+    }
 }
 
 void ConnectorWindowView::hideEvent(QHideEvent* event) {

@@ -55,6 +55,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    // A wide window centres the page at a width that stays comfortable to read.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     using ModelChange = void (ConnectorModel::*)();

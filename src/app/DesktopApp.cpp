@@ -1,11 +1,13 @@
 #include "app/DesktopApp.h"
 
 #include "app/AppLog.h"
+#include "app/AppPalette.h"
 #include "app/ConnectorAppDelegate.h"
 #include "app/ConnectorWindowController.h"
 #include "app/DesktopServices.h"
 #include "app/KorvoConnectorApp.h"
 #include "core/ManifestLocation.h"
+#include "platform/AppearanceWatcher.h"
 #include "platform/LoginItem.h"
 #include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
@@ -41,6 +43,10 @@ int runDesktopApp(int argc, char** argv) {
     case SingleInstance::Role::unguarded:
         break;
     }
+
+    // The window and the menu take the desktop's light or dark palette, and switch with it.
+    const std::unique_ptr<AppearanceWatcher> appearance = PlatformServices::appearanceWatcher();
+    ColorSchemeFollower colorScheme(*appearance);
 
     const std::unique_ptr<PowerEvents> powerEvents = PlatformServices::powerEvents();
     KorvoConnectorApp::Options options;

@@ -7,6 +7,7 @@
 #include "app/ViewText.h"
 #include "core/ConnectorModel.h"
 #include "model/TimeText.h"
+#include "relayclient/WebViewAddress.h"
 
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -20,7 +21,8 @@ PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, Q
     : QWidget(parent), model_(model), clock_(std::move(clock)), create_(new QPushButton(this)),
       session_(new QWidget(this)), qr_(new QRCodeView(session_)), code_(plainLabel(session_)),
       expires_(makeLabel({}, TextStyle::body, Tint::secondary, session_)),
-      pollState_(new SymbolLabel(session_)) {
+      pollState_(new SymbolLabel(session_)), web_(new QWidget(this)), webQr_(new QRCodeView(web_)),
+      webAddress_(makeLabel({}, TextStyle::body, Tint::primary, web_)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(
@@ -75,6 +77,31 @@ PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, Q
     sessionLayout->addLayout(details, 1);
     layout->addWidget(session_);
 
+    // Any phone's browser pairs through the relay's web view: its address to type, and a QR
+    // code that opens it with the code filled in.
+    auto* webLayout = new QHBoxLayout(web_);
+    webLayout->setContentsMargins(0, 0, 0, 0);
+    webLayout->setSpacing(16);
+    webQr_->setObjectName(QStringLiteral("webPairingQrCode"));
+    webQr_->setAccessibleName(QStringLiteral("Web view pairing QR code"));
+    webLayout->addWidget(webQr_, 0, Qt::AlignTop);
+    auto* webDetails = new QVBoxLayout;
+    webDetails->setSpacing(8);
+    webAddress_->setObjectName(QStringLiteral("webViewAddress"));
+    webAddress_->setWordWrap(true);
+    webAddress_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    webDetails->addWidget(webAddress_);
+    auto* webHint = makeLabel(
+        QStringLiteral("Scan this QR code with the phone's camera to open the page with the code "
+                       "filled in, then choose Pair."),
+        TextStyle::caption, Tint::secondary, web_);
+    webHint->setWordWrap(true);
+    webDetails->addWidget(webHint);
+    webDetails->addStretch();
+    webLayout->addLayout(webDetails, 1);
+    web_->setVisible(false);
+    layout->addWidget(web_);
+
     connect(create_, &QPushButton::clicked, this,
             [this] { launch([this] { return model_.createPairingCode(); }); });
     connect(checkNow, &QPushButton::clicked, this,
@@ -90,7 +117,15 @@ void PairingConnectorView::refresh() {
     const auto& session = model_.pairingSession();
     session_->setVisible(session.has_value());
     if (!session) {
+        webLookupCode_.clear();
+        web_->setVisible(false);
         return;
+    }
+    if (qs(session->pairingCode) != webLookupCode_) {
+        webLookupCode_ = qs(session->pairingCode);
+        webAddressFound_.reset();
+        web_->setVisible(false);
+        [[maybe_unused]] auto task = lookUpWebView(webLookupCode_);
     }
     qr_->setPayload(qs(session->qrPayload));
     code_->setText(qs(session->pairingCode));
@@ -101,6 +136,35 @@ void PairingConnectorView::refresh() {
     } else {
         pollState_->set(QStringLiteral("Ready to pair"), "qrcode", Tint::secondary);
     }
+}
+
+QUrl PairingConnectorView::webPairingLink(const QUrl& address, const QString& code) {
+    QUrl link = address;
+    link.setFragment(QStringLiteral("code=") + code);
+    return link;
+}
+
+QCoro::Task<> PairingConnectorView::lookUpWebView(QString code) {
+    const QPointer<PairingConnectorView> self(this);
+    const std::optional<QUrl> address = co_await webViewAddress(model_.relayClient().baseURL());
+    // The window may have closed, or a newer code replaced this one, while the relay answered.
+    if (!self || code != webLookupCode_) {
+        co_return;
+    }
+    webAddressFound_ = address;
+    showWebView();
+}
+
+void PairingConnectorView::showWebView() {
+    if (!webAddressFound_ || webLookupCode_.isEmpty()) {
+        web_->setVisible(false);
+        return;
+    }
+    webAddress_->setText(QStringLiteral("Or open %1 on any phone")
+                             .arg(webAddressFound_->toString(QUrl::FullyEncoded)));
+    webQr_->setPayload(
+        webPairingLink(*webAddressFound_, webLookupCode_).toString(QUrl::FullyEncoded));
+    web_->setVisible(true);
 }
 
 } // namespace korvo

@@ -23,7 +23,13 @@ public:
     Tint tint() const { return tint_; }
     QLabel* textLabel() const { return text_; }
 
+protected:
+    // The symbol is drawn again in the tint of a new palette (light or dark).
+    void changeEvent(QEvent* event) override;
+
 private:
+    void drawSymbol();
+
     QLabel* icon_;
     QLabel* text_;
     std::string symbol_;

@@ -3,12 +3,12 @@
 #include "cli/HistoryText.h"
 #include "cli/StatusLines.h"
 #include "cli/TerminationSignals.h"
-#include "cli/WebViewAddress.h"
 #include "core/ConnectorModel.h"
 #include "core/ConnectorStatusText.h"
 #include "core/LastSyncRecord.h"
 #include "core/QuotaAlertMonitor.h"
 #include "model/TimeText.h"
+#include "relayclient/WebViewAddress.h"
 
 #include <qcoro/qcorofuture.h>
 #include <qcoro/qcorosignal.h>

@@ -9,6 +9,7 @@ class QObject;
 
 namespace korvo {
 
+class AppearanceWatcher;
 class HostInfo;
 class KeychainBackend;
 class LoginItem;
@@ -45,6 +46,10 @@ public:
 
     // Sleep and wake announcements (Linux: logind on the system bus).
     static std::unique_ptr<PowerEvents> powerEvents(QObject* parent = nullptr);
+
+    // The desktop's light or dark preference (Linux: the Settings portal on the session bus,
+    // else the GTK settings).
+    static std::unique_ptr<AppearanceWatcher> appearanceWatcher(QObject* parent = nullptr);
 
     // Desktop notifications (Linux: the freedesktop notification service).
     static std::shared_ptr<Notifier> notifier();

@@ -1,6 +1,7 @@
 #include "app/ConnectorWindowView.h"
 
 #include "AppTestSupport.h"
+#include "ZbarDecode.h"
 #include "app/AppStyle.h"
 #include "app/ConnectedConnectorView.h"
 #include "app/ConnectorWindowController.h"
@@ -217,6 +218,22 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     EXPECT_TRUE(visible(root, "Waiting for iPhone"));
     EXPECT_TRUE(visible(root, "Expires in 10 minutes"));
     EXPECT_TRUE(button(root, "checkPairingNow"));
+
+    // The relay serves its web view, so any phone's browser pairs too: by the address shown, or
+    // by the second QR code, which opens the page with the code in the fragment, a part of the
+    // address a browser never sends.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pairing->webViewRow()->isVisibleTo(root); }));
+    EXPECT_TRUE(visible(root, "Or open " + relay.url("/").toString() + " on any phone"))
+        << testing::visibleLabelTexts(root).join(" | ").toStdString();
+    const QImage webQr =
+        pairing->webViewQrCodeView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const auto scanned = testing::scanQr(
+        webQr.width(), webQr.height(),
+        [&](int x, int y) { return (webQr.pixel(x, y) & 0xFFFFFF) == 0; }, 1, 40);
+    EXPECT_EQ(scanned, relay.url("/#code=").toString().toStdString() + session.pairingCode);
+    auto* webQrNode = QAccessible::queryAccessibleInterface(pairing->webViewQrCodeView());
+    ASSERT_TRUE(webQrNode);
+    EXPECT_EQ(webQrNode->text(QAccessible::Name), "Web view pairing QR code");
 
     // The phone claims the code it read; the poll completes the pairing and the window
     // switches to the connected panel.
@@ -479,6 +496,32 @@ TEST_F(ConnectorWindowViewTest, LayoutAtTheDefaultWidthAndInATallWindow) {
     }
 }
 
+// A wide window centres the page's content at a width comfortable to read; at the default
+// width it takes the whole window.
+TEST_F(ConnectorWindowViewTest, PageContentKeepsAComfortableWidth) {
+    harness.useFixtureTools();
+    viewClock = fixedClock(testing::kFixtureNow);
+    auto page = startedPage(KorvoBuildChannel::release);
+    for (const int width : {520, 1600}) {
+        SCOPED_TRACE(width);
+        page->resize(width, 900);
+        page->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
+        QTest::qWait(50);
+        const auto rows = page->widget()->findChildren<ProviderLimitRow*>();
+        ASSERT_FALSE(rows.isEmpty());
+        for (const ProviderLimitRow* row : rows) {
+            const int left = row->mapTo(page.get(), QPoint()).x();
+            const int right = page->viewport()->width() - (left + row->width());
+            EXPECT_LE(row->width(), 680);
+            EXPECT_LE(std::abs(left - right), 2) << left << " | " << right;
+            if (width == 1600) {
+                EXPECT_GE(row->width(), 600);
+            }
+        }
+    }
+}
+
 // A tool's remaining text can be a sentence: at the default width it wraps inside the page, and
 // every line of it shows.
 TEST_F(ConnectorWindowViewTest, LongRemainingTextWrapsInsideThePage) {
@@ -633,7 +676,7 @@ TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
     }));
     QTest::qWait(100);
 
-    QStringList bars, graphics;
+    QStringList bars, graphics, symbols;
     const std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
         if (!node) {
             return;
@@ -644,6 +687,12 @@ TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
         if (node->object() && node->object()->inherits("korvo::QRCodeView")) {
             graphics << node->text(QAccessible::Name);
         }
+        // A status symbol: a picture without text, named by what it marks.
+        const auto* picture = qobject_cast<const QLabel*>(node->object());
+        if (picture && picture->isVisible() && picture->text().isEmpty() &&
+            !picture->pixmap().isNull()) {
+            symbols << node->text(QAccessible::Name);
+        }
         for (int i = 0; i < node->childCount(); ++i) {
             walk(node->child(i));
         }
@@ -653,8 +702,11 @@ TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
     EXPECT_TRUE(bars.contains("Codex CLI Weekly 90% remaining")) << bars.join(" | ").toStdString();
     EXPECT_TRUE(bars.contains("Claude Code 7-day 40% remaining")) << bars.join(" | ").toStdString();
     EXPECT_FALSE(bars.contains(QString())) << bars.join(" | ").toStdString();
-    // Hidden until a pairing code exists, the QR code is named all the same.
-    EXPECT_TRUE(graphics.isEmpty() || graphics == QStringList{"Pairing QR code"})
+    EXPECT_FALSE(symbols.isEmpty());
+    EXPECT_FALSE(symbols.contains(QString())) << symbols.join(" | ").toStdString();
+    // Hidden until a pairing code exists, the QR codes are named all the same.
+    EXPECT_TRUE(graphics.isEmpty() ||
+                graphics == QStringList({"Pairing QR code", "Web view pairing QR code"}))
         << graphics.join(" | ").toStdString();
     const auto* qr = window->findChild<QRCodeView*>();
     ASSERT_TRUE(qr);

@@ -3,18 +3,21 @@
 // korvo-relay, in five states, each saved as a PNG into the folder named on the command line.
 
 #include "RelayProcess.h"
+#include "app/AppPalette.h"
 #include "app/ConnectorMenuView.h"
 #include "app/ConnectorWindowController.h"
 #include "app/ConnectorWindowView.h"
 #include "app/KorvoConnectorApp.h"
+#include "app/PairingConnectorView.h"
 #include "app/TrayIcon.h"
 #include "core/ManifestLocation.h"
 #include "core/UsageHistory.h"
 #include "model/TimeText.h"
+#include "platform/AppearanceWatcher.h"
+#include "platform/FileKeychain.h"
 #include "platform/Notifier.h"
 #include "platform/SettingsUserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
-#include "platform/FileKeychain.h"
 #include "sources/UsageAdapter.h"
 
 #include <QApplication>
@@ -100,6 +103,11 @@ struct ShownTool final : UsageAdapter {
     std::chrono::minutes resetIn_;
     std::optional<Second> second;
     bool tokensOnly = false;
+};
+
+// The desktop's light or dark preference, switched by the tool as a user would switch it.
+struct ShownAppearance final : AppearanceWatcher {
+    void switchTo(ColorScheme scheme) { setColorScheme(scheme); }
 };
 
 struct NoNotifications final : Notifier {
@@ -204,6 +212,9 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The download site offers this very build until step 3 puts a newer one there.
+    std::ofstream(manifest) << R"({"version": "1.4.0", "build": "42", "channel": "release",
+        "file": "korvo-connector_1.4.0_amd64.deb"})";
     KorvoConnectorApp app(std::move(options));
     app.launch();
     ConnectorModel& connector = app.model();
@@ -220,6 +231,18 @@ int main(int argc, char** argv) {
     QCoro::waitFor(connector.createPairingCode());
     controller.showPairing();
     ok &= waitFor([&] { return connector.isPollingForPairing(); });
+    // The relay serves its web view: the panel offers it to any phone once the relay said so.
+    ok &= waitFor([&] {
+        return controller.view()->pairingView()->webViewRow()->isVisibleTo(controller.window());
+    });
+    controller.showPairing();
+    settle();
+    // From the button down: the code, its QR code and the web view's.
+    if (const auto* create = controller.view()->pairingView()->findChild<QWidget*>(
+            QStringLiteral("createPairingCode"))) {
+        controller.view()->verticalScrollBar()->setValue(
+            create->mapTo(controller.view()->widget(), QPoint()).y() - 12);
+    }
     ok &= saveWindow(controller, output + QStringLiteral("/pairing.png"), true);
 
     // 2. Paired: the phone claims the code; the first upload follows.
@@ -232,6 +255,15 @@ int main(int argc, char** argv) {
     connector.stopAutoSync();
     controller.show();
     ok &= saveWindow(controller, output + QStringLiteral("/paired.png"));
+
+    // 2b. The same window after the desktop switched to dark.
+    {
+        ShownAppearance appearance;
+        ColorSchemeFollower follower(appearance);
+        appearance.switchTo(ColorScheme::dark);
+        ok &= saveWindow(controller, output + QStringLiteral("/paired-dark.png"));
+        appearance.switchTo(ColorScheme::noPreference);
+    }
 
     // 3. A newer build on the download site, next to the tool that runs low.
     std::ofstream(manifest) << R"({"version": "1.5.0", "build": "57", "channel": "release",

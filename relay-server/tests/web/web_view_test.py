@@ -13,9 +13,11 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -92,6 +94,55 @@ class Relay:
     def stop(self):
         self.process.terminate()
         self.process.wait(10)
+
+
+class RecordingProxy:
+    """A loopback TCP relay in front of korvo-relay that keeps every byte the browser sends:
+    what the relay could see of a request, request lines and headers included."""
+
+    def __init__(self, port):
+        self.target = port
+        self.sent = bytearray()
+        self.lock = threading.Lock()
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.url = "http://127.0.0.1:%d" % self.listener.getsockname()[1]
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            upstream = socket.create_connection(("127.0.0.1", self.target))
+            threading.Thread(target=self.pump, args=(client, upstream, True), daemon=True).start()
+            threading.Thread(target=self.pump, args=(upstream, client, False), daemon=True).start()
+
+    def pump(self, source, sink, record):
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                if record:
+                    with self.lock:
+                        self.sent += data
+                sink.sendall(data)
+        except OSError:
+            pass
+        finally:
+            for end in (source, sink):
+                try:
+                    end.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+    def received(self):
+        with self.lock:
+            return bytes(self.sent).decode("latin-1")
+
+    def close(self):
+        self.listener.close()
 
 
 class Home:
@@ -172,8 +223,9 @@ class Page:
     def pair(self, code):
         field = self.driver.find_element(By.ID, "code")
         check(field.is_displayed(), "the pairing screen is not shown")
-        field.clear()
-        field.send_keys(code)
+        if code:
+            field.clear()
+            field.send_keys(code)
         self.driver.find_element(By.ID, "pair-button").click()
         wait_for("the home screen", lambda: self.driver.find_element(By.ID, "home").is_displayed())
 
@@ -327,10 +379,28 @@ def run(args, scratch):
             driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
 
         step("second machine shown, markup as text")
+        # The second machine's connector unlinks itself: the phone keeps its last figures, dimmed,
+        # and says why no new ones come.
+        status, _ = http("DELETE", relay.url + "/v1/sync-spaces/%s/devices/mac_HOSTILE" % space,
+                         headers={"authorization": "Bearer " + polled["connectorDeviceToken"]})
+        check(status in (200, 204), "the connector could not unlink itself: %d" % status)
+        driver.refresh()
+        unlinked = wait_for("the unlinked machine", lambda: [
+            m for m in page.machines() if m["badge"] == "Unlinked" and m["rows"]])[0]
+        check(unlinked["dimmed"], unlinked)
+        said = page.js("""return [...document.querySelectorAll('#machines .machine')]
+            .filter(m => !m.querySelector('.badge').hidden)
+            .map(m => m.querySelector('.machine-error'))
+            .filter(e => !e.hidden).map(e => e.textContent);""")
+        check(said == ["Korvo Connector on this machine was unlinked. These are its last figures; "
+                       "pair it again to see new ones."], said)
+        check(any(m["name"] != unlinked["name"] and m["badge"] != "Unlinked"
+                  for m in page.machines()), "the other machine is marked unlinked too")
+        step("unlinked connector shown as such")
         # Unpairing the second machine deletes this phone's device there and forgets its token.
         token = page.js("return JSON.parse(localStorage.getItem('korvo.pairings'))[1].token")
-        # The second pairing's machine is the most urgent one: it is listed first.
-        driver.find_elements(By.CSS_SELECTOR, ".machine .unpair")[0].click()
+        driver.find_element(By.CSS_SELECTOR,
+                            '.machine[data-sync-space="%s"] .unpair' % space).click()
         driver.switch_to.alert.accept()
         wait_for("one machine", lambda: len(page.machines()) == 1)
         check(token not in page.js("return localStorage.getItem('korvo.pairings')"), "token kept")
@@ -339,6 +409,35 @@ def run(args, scratch):
         check(status == 401, "the unpaired token still reads the snapshot: %d" % status)
 
         step("second machine unpaired")
+        # The connector's second QR code opens the web view with the code in the fragment: the
+        # page fills it in and drops it from the address, and the relay never sees it in a
+        # request line or header, only in the body of the claim.
+        status, session = http("POST", relay.url + "/v1/pairing/sessions",
+                               {"connectorDeviceId": "mac_LINKED", "connectorDeviceName": "studio"})
+        check(status == 200, session)
+        code = session["pairingCode"]
+        proxy = RecordingProxy(relay.port)
+        try:
+            driver.get(proxy.url + "/#code=" + code)
+            filled = wait_for("the code filled in", lambda: page.js(
+                "const f = document.getElementById('code');"
+                "return f.offsetParent && f.value ? f.value : null;"))
+            check(filled == code, filled)
+            check(page.js("return location.href") == proxy.url + "/", page.js("return location.href"))
+            check(driver.find_element(By.ID, "pair-button").text == "Pair", "no Pair button")
+            page.pair("")  # the field already holds the code: Pair alone claims it
+            sent = proxy.received()
+            check("POST /v1/pairing/claim " in sent, sent)
+            check(sent.replace('"pairingCode":"%s"' % code, "").find(code) < 0,
+                  "the code reached the relay outside the claim: " + sent)
+            check(len(page.js("return JSON.parse(localStorage.getItem('korvo.pairings'))")) == 1,
+                  "the linked pairing was not kept")
+        finally:
+            proxy.close()
+        driver.get(relay.url + "/")
+        wait_for("the paired machine again", lambda: [m for m in page.machines() if m["rows"]])
+
+        step("paired by the link with the code in the fragment")
         # With the relay gone the page still opens and shows the last answer, marked offline.
         relay.stop()
         driver.refresh()

@@ -1,11 +1,12 @@
-// PlatformServices on Linux: logind, the Secret Service and the freedesktop notification
-// service over D-Bus, XDG autostart entries and /etc/machine-info.
+// PlatformServices on Linux: logind, the Secret Service, the freedesktop notification service
+// and the Settings portal over D-Bus, XDG autostart entries and /etc/machine-info.
 
 #include "platform/PlatformServices.h"
 #include "platform/SystemHostInfo.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "platform/linux/FreedesktopNotifier.h"
 #include "platform/linux/LogindPowerEvents.h"
+#include "platform/linux/PortalAppearanceWatcher.h"
 #include "platform/linux/SecretServiceKeychain.h"
 
 namespace korvo {
@@ -19,6 +20,11 @@ std::shared_ptr<KeychainBackend> PlatformServices::systemKeychain() {
 
 std::unique_ptr<PowerEvents> PlatformServices::powerEvents(QObject* parent) {
     return std::make_unique<LogindPowerEvents>(LogindPowerEvents::systemBusAddress(), parent);
+}
+
+std::unique_ptr<AppearanceWatcher> PlatformServices::appearanceWatcher(QObject* parent) {
+    return std::make_unique<PortalAppearanceWatcher>(PortalAppearanceWatcher::sessionBusAddress(),
+                                                     PortalAppearanceWatcher::configHome(), parent);
 }
 
 std::shared_ptr<Notifier> PlatformServices::notifier() {

@@ -1,4 +1,4 @@
-#include "cli/WebViewAddress.h"
+#include "relayclient/WebViewAddress.h"
 
 #include "relayclient/RelayClient.h"
 
