@@ -4,7 +4,7 @@
 #include "platform/Pasteboard.h"
 #include "platform/SystemHostInfo.h"
 #include "platform/UrlOpener.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsUserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "platform/FileKeychain.h"
 #include "support/CannedServer.h"
