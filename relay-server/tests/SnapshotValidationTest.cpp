@@ -1,7 +1,7 @@
 #include "SnapshotValidation.h"
 
-#include "support/TestSnapshot.h"
 #include "model/SnapshotJson.h"
+#include "support/TestSnapshot.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -26,6 +26,7 @@ TEST(SnapshotValidationTest, ContentsAreBoundedAndDisplayable) {
              s.providers[0].usage.remainingPercent = 0;
          },
          ""},
+        {"64 providers", [](UsageSnapshot& s) { s.providers.resize(64, s.providers[0]); }, ""},
         {"a 900 KB device name",
          [](UsageSnapshot& s) { s.device.name = std::string(900'000, 'a'); },
          "Snapshot device.name is longer than 200 bytes"},
@@ -52,6 +53,9 @@ TEST(SnapshotValidationTest, ContentsAreBoundedAndDisplayable) {
         {"remainingPercent 1e308",
          [](UsageSnapshot& s) { s.providers[0].usage.remainingPercent = 1e308; },
          "Snapshot providers[0].usage.remainingPercent is not a percentage within 0 and 100"},
+        {"usedPercent just over 100",
+         [](UsageSnapshot& s) { s.providers[0].usage.usedPercent = 100.5; },
+         "Snapshot providers[0].usage.usedPercent is not a percentage within 0 and 100"},
         {"a negative percentage", [](UsageSnapshot& s) { s.providers[0].usage.usedPercent = -3; },
          "Snapshot providers[0].usage.usedPercent is not a percentage within 0 and 100"},
         {"a negative token count", [](UsageSnapshot& s) { s.providers[0].usage.inputTokens = -1; },

@@ -52,6 +52,11 @@ TEST(CommandsProgram, AnswersInEmptyAndFixtureHomes) {
         // never printed.
         {nullptr, {"--relay", "http://relay.example.com", "status"}, 0,
          {"Relay URL: http://relay.example.com\nRelay warning: Plain HTTP: the device token "}},
+        // Only localhost and its subdomains are this machine, not every name ending in it.
+        {nullptr, {"--relay", "http://notlocalhost:8787", "status"}, 0,
+         {"Relay URL: http://notlocalhost:8787\nRelay warning: Plain HTTP: the device token "}},
+        {nullptr, {"--relay", "http://relay.localhost:8787", "status"}, 0,
+         {"Relay URL: http://relay.localhost:8787\n"}, "", "Relay warning"},
         {nullptr, {"--relay", "http://0.0.0.0:1", "pair"}, 2, {},
          "korvo-connector: Plain HTTP: the device token and snapshots travel unencrypted to this "
          "relay. Use an https:// URL.\nkorvo-connector: Unable to create pairing session: "},

@@ -42,8 +42,6 @@ TEST(SourceRegistry, AdaptersInOrder) {
     // An empty home: the mock source is available, every other source reports nothing found.
     for (const auto& adapter : sources) {
         const AdapterDiagnostic d = adapter->diagnose();
-        EXPECT_EQ(d.id, adapter->id());
-        EXPECT_EQ(d.displayName, adapter->displayName());
         EXPECT_EQ(d.isAvailable, adapter->id() == "mock") << d.id;
         EXPECT_FALSE(adapter->readUsage().row) << d.id;
     }

@@ -2,6 +2,7 @@
 
 #include "TestHome.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace korvo {
@@ -114,6 +115,13 @@ TEST(TranscriptTotals, LongFilesAreSummedOverTheirLastPart) {
     longLine.insert(longLine.size() - 2, R"(,"pad":")" + std::string(300'000, 'p') + "\"");
     home.write("t.jsonl", longLine + lines(2000, 100));
     EXPECT_EQ(TranscriptTotals().read(file)->inputTokens, 2005);
+
+    // By default a transcript is read over its last 32 MiB: a message 40 MiB back (behind a
+    // sparse gap) no longer counts.
+    home.write("t.jsonl", line("old", 1000, 0));
+    std::filesystem::resize_file(file, 40ull * 1024 * 1024);
+    append(file, "\n" + line("new", 7, 0));
+    EXPECT_EQ(TranscriptTotals().read(file)->inputTokens, 7);
 }
 
 // Transcripts without API messages fall back to the generic extraction; files that cannot be
