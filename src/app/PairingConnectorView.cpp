@@ -5,7 +5,7 @@
 #include "app/SymbolLabel.h"
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
-#include "core/ConnectorModel.h"
+#include "core/Pairing.h"
 #include "model/TimeText.h"
 
 #include <QFontDatabase>
@@ -16,8 +16,8 @@
 
 namespace korvo {
 
-PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, QWidget* parent)
-    : QWidget(parent), model_(model), clock_(std::move(clock)), create_(new QPushButton(this)),
+PairingConnectorView::PairingConnectorView(Pairing& pairing, Clock clock, QWidget* parent)
+    : QWidget(parent), pairing_(pairing), clock_(std::move(clock)), create_(new QPushButton(this)),
       session_(new QWidget(this)), qr_(new QRCodeView(session_)), code_(plainLabel(session_)),
       expires_(makeLabel({}, TextStyle::body, Tint::secondary, session_)),
       pollState_(new SymbolLabel(session_)) {
@@ -76,18 +76,19 @@ PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, Q
     layout->addWidget(session_);
 
     connect(create_, &QPushButton::clicked, this,
-            [this] { launch([this] { return model_.createPairingCode(); }); });
+            [this] { launch([this] { return pairing_.createCode(); }); });
     connect(checkNow, &QPushButton::clicked, this,
-            [this] { launch([this] { return model_.checkPairingStatus(); }); });
+            [this] { launch([this] { return pairing_.checkStatus(); }); });
     refresh();
 }
 
 void PairingConnectorView::refresh() {
-    const bool pairing = model_.isPairing();
+    const PairingState& state = pairing_.state();
+    const bool pairing = state.isCreatingCode;
     create_->setText(pairing ? QStringLiteral("Creating Pairing")
                              : QStringLiteral("Create Pairing Code"));
     create_->setEnabled(!pairing);
-    const auto& session = model_.pairingSession();
+    const auto& session = state.session;
     session_->setVisible(session.has_value());
     if (!session) {
         return;
@@ -95,7 +96,7 @@ void PairingConnectorView::refresh() {
     qr_->setPayload(qs(session->qrPayload));
     code_->setText(qs(session->pairingCode));
     expires_->setText(qs("Expires " + relativeTimePhrase(session->expiresAt, clock_())));
-    if (model_.isPollingForPairing()) {
+    if (state.isPolling) {
         pollState_->set(QStringLiteral("Waiting for iPhone"), "dot.radiowaves.left.and.right",
                         Tint::secondary);
     } else {

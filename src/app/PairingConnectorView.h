@@ -9,7 +9,7 @@ class QPushButton;
 
 namespace korvo {
 
-class ConnectorModel;
+class Pairing;
 class QRCodeView;
 class SymbolLabel;
 
@@ -18,7 +18,7 @@ class SymbolLabel;
 class PairingConnectorView : public QWidget {
     Q_OBJECT
 public:
-    PairingConnectorView(ConnectorModel& model, Clock clock, QWidget* parent = nullptr);
+    PairingConnectorView(Pairing& pairing, Clock clock, QWidget* parent = nullptr);
 
     void refresh();
 
@@ -26,7 +26,7 @@ public:
     QWidget* sessionRow() const { return session_; }
 
 private:
-    ConnectorModel& model_;
+    Pairing& pairing_;
     Clock clock_;
     QPushButton* create_;
     QWidget* session_;

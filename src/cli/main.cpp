@@ -6,7 +6,6 @@
 #include "core/ConnectorModel.h"
 #include "core/LastSyncRecord.h"
 #include "core/ManifestLocation.h"
-#include "statusline/ClaudeStatusLine.h"
 #include "launcher/HomeDirectory.h"
 #include "launcher/ProgramHandOver.h"
 #include "launcher/VersionText.h"
@@ -15,6 +14,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
 #include "platform/UserDefaults.h"
+#include "statusline/ClaudeStatusLine.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
     const std::filesystem::path lastSync = korvo::lastSyncRecordPath(options.home);
     korvo::ConnectorModel model(std::move(options));
     // Every command that uploads or checks the relay leaves it for `status` in another process.
-    korvo::LastSyncRecorder recorder(model, lastSync, korvo::systemClock());
+    korvo::LastSyncRecorder recorder(model.uploader(), model.relaySettings(), lastSync,
+                                     korvo::systemClock());
 
     const korvo::Clock clock = korvo::systemClock();
     korvo::CommandRunner runner(model, clock, {stdout, stderr, terminalColors()}, termination.get(),

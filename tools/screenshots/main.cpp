@@ -11,10 +11,10 @@
 #include "core/ManifestLocation.h"
 #include "core/UsageHistory.h"
 #include "model/TimeText.h"
+#include "platform/FileKeychain.h"
 #include "platform/Notifier.h"
 #include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
-#include "platform/FileKeychain.h"
 #include "sources/UsageAdapter.h"
 
 #include <QApplication>
@@ -219,11 +219,11 @@ int main(int argc, char** argv) {
     // 1. Not paired: a pairing code with its QR code, as "Open Pairing" shows it.
     QCoro::waitFor(connector.createPairingCode());
     controller.showPairing();
-    ok &= waitFor([&] { return connector.isPollingForPairing(); });
+    ok &= waitFor([&] { return connector.pairing().state().isPolling; });
     ok &= saveWindow(controller, output + QStringLiteral("/pairing.png"), true);
 
     // 2. Paired: the phone claims the code; the first upload follows.
-    const std::string code = connector.pairingSession()->pairingCode;
+    const std::string code = connector.pairing().state().session->pairingCode;
     httplib::Client phone("127.0.0.1", relay.port());
     ok &= bool(phone.Post("/v1/pairing/claim", R"({"pairingCode": ")" + code + R"("})",
                           "application/json"));
