@@ -102,14 +102,14 @@ struct ConnectorModelOptions {
     std::optional<AdapterList> sourceAdapters;
 };
 
-// The connector's single source of truth: every status the window and the command line show,
-// and the operations they call. Lives on the GUI thread. It owns one object per concern
+// The connector's single source of truth. Lives on the GUI thread. It owns one object per concern
 // (pairing, upload, relay settings, source collection, automatic sync, Open at Login, update
-// checks, the overall status), wires them to each other and forwards to them. Each concern keeps
-// its state in one typed value (ConnectorState.h) and announces a change of it with its own
-// signal, which the model re-emits, followed by stateChanged(). The display texts are derived
-// from those values (ConnectorStatusText.h). Operations return how they ended and also leave the
-// outcome in the state. File work of the adapters and keychain calls run on worker threads.
+// checks, the overall status), wires them to each other, hands them to the views and the command
+// line that show them, and offers the operations they call. Each concern keeps its state in one
+// typed value (ConnectorState.h) and announces a change of it with its own signal, which the
+// model re-emits, followed by stateChanged(). The display texts are derived from those values
+// (ConnectorStatusText.h). Operations return how they ended and also leave the outcome in the
+// state. File work of the adapters and keychain calls run on worker threads.
 class ConnectorModel final : public QObject {
     Q_OBJECT
 public:
@@ -125,7 +125,9 @@ public:
 
     // The concerns, for the views and the command line that show them. Each keeps its state in
     // one typed value (state(); the collector has collect() and diagnostics()), from which
-    // ConnectorStatusText.h derives the texts.
+    // ConnectorStatusText.h derives the texts. What involves more than one concern (saving the
+    // relay URL, unlinking, forgetting a pairing, Open at Login) is called on the model, never on
+    // the concern.
     Connection& connection() { return connection_; }
     const Connection& connection() const { return connection_; }
     Pairing& pairing() { return *pairing_; }
