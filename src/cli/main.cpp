@@ -6,7 +6,8 @@
 #include "core/ConnectorModel.h"
 #include "core/LastSyncRecord.h"
 #include "core/ManifestLocation.h"
-#include "launcher/HomeDirectory.h"
+#include "statusline/ClaudeStatusLine.h"
+#include "model/HomeDirectory.h"
 #include "launcher/ProgramHandOver.h"
 #include "launcher/VersionText.h"
 #include "model/DisplayText.h"
@@ -14,7 +15,6 @@
 #include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
 #include "platform/UserDefaults.h"
-#include "statusline/ClaudeStatusLine.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>

@@ -1,7 +1,7 @@
 // The promises of the README kept by the program itself, against hostile relays on loopback: the
 // token goes to the relay that issued it only, whichever way the relay URL changes, and no
 // token or password is readable in any output or in any file others can read.
-#include "platform/UserDefaults.h"
+#include "platform/SettingsUserDefaults.h"
 #include "platform/FileKeychain.h"
 #include "platform/KeychainStore.h"
 #include "support/HostileRelay.h"
