@@ -54,7 +54,7 @@ ConnectedConnectorView::ConnectedConnectorView(ConnectorModel& model, Clock cloc
 void ConnectedConnectorView::refresh() {
     // Still linked while uploads fail, but a green check beside a failing sync would read as
     // success: the line turns to a warning until an upload goes through again.
-    const bool failing = syncIsFailing(model_.isPaired(), model_.upload().phase);
+    const bool failing = syncIsFailing(model_.isPaired(), model_.uploader().state().phase);
     if (failing != shownFailing_ || connected_->symbol().empty()) {
         shownFailing_ = failing;
         connected_->set(QStringLiteral("Connected to iPhone"),
@@ -62,7 +62,7 @@ void ConnectedConnectorView::refresh() {
                         failing ? Tint::orange : Tint::green);
     }
 
-    const auto& diagnostics = model_.sourceDiagnostics();
+    const auto& diagnostics = model_.collector().diagnostics().diagnostics;
     if (diagnostics != shownDiagnostics_) {
         shownDiagnostics_ = diagnostics;
         rebuildSources();
@@ -72,7 +72,7 @@ void ConnectedConnectorView::refresh() {
     // with the same providers only the labels whose text changed are set again.
     QStringList lines;
     // What the phone sees: the last snapshot the relay accepted (the rows above may be newer).
-    const auto& snapshot = model_.latestSnapshot();
+    const auto& snapshot = model_.uploader().state().snapshot;
     if (snapshot) {
         lines << qs("Updated " + relativePastPhrase(snapshot->updatedAt, clock_()));
         for (const ProviderUsage& provider : snapshot->providers) {

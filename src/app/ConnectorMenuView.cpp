@@ -3,6 +3,7 @@
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
 #include "core/ConnectorModel.h"
+#include "core/ConnectorStatusText.h"
 #include "core/QuotaAlertMonitor.h"
 #include "model/DisplayText.h"
 
@@ -126,18 +127,22 @@ void ConnectorMenuView::refresh() {
             action->setText(shown);
         }
     };
-    setText(status_,
-            QStringLiteral("Status: ") +
-                shownStatusText(model_.statusMessage(), model_.isPaired(), model_.upload().phase));
-    setText(sources_, QStringLiteral("Sources: ") + model_.sourceDiagnosticStatus());
-    setText(autoSync_, QStringLiteral("Auto sync: ") + desktopWording(model_.autoSyncStatus()));
-    setText(lastSync_, qs("Last sync: " + relativeOrNever(model_.lastSyncAt(), clock_())));
-    setText(updates_, QStringLiteral("Updates: ") + model_.updateStatus());
-    download_->setVisible(model_.updateInfo().has_value());
-    checkUpdates_->setEnabled(!model_.isCheckingForUpdates());
+    const UploadState& upload = model_.uploader().state();
+    const UpdateState& updates = model_.updateChecker().state();
+    setText(status_, QStringLiteral("Status: ") +
+                         shownStatusText(connectionStatusText(model_.connection().status()),
+                                         model_.isPaired(), upload.phase));
+    setText(sources_, QStringLiteral("Sources: ") +
+                          sourceDiagnosticStatusText(model_.collector().diagnostics()));
+    setText(autoSync_, QStringLiteral("Auto sync: ") +
+                           desktopWording(autoSyncStatusText(model_.autoSync().state().status)));
+    setText(lastSync_, qs("Last sync: " + relativeOrNever(upload.lastUploadAt, clock_())));
+    setText(updates_, QStringLiteral("Updates: ") + updateStatusText(updates));
+    download_->setVisible(updates.info.has_value());
+    checkUpdates_->setEnabled(!updates.isChecking);
     refreshProviders();
-    openAtLogin_->setChecked(model_.launchAtLoginEnabled());
-    refreshNow_->setEnabled(model_.isPaired() && !model_.isSyncing());
+    openAtLogin_->setChecked(model_.launchAtLogin().state().enabled);
+    refreshNow_->setEnabled(model_.isPaired() && !upload.isSyncing);
 }
 
 void ConnectorMenuView::refreshProviders() {

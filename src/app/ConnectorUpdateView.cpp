@@ -3,7 +3,8 @@
 #include "app/SymbolLabel.h"
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
-#include "core/ConnectorModel.h"
+#include "core/ConnectorStatusText.h"
+#include "core/UpdateChecker.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -11,8 +12,8 @@
 
 namespace korvo {
 
-ConnectorUpdateView::ConnectorUpdateView(ConnectorModel& model, Clock clock, QWidget* parent)
-    : QGroupBox(QStringLiteral("Updates"), parent), model_(model), clock_(std::move(clock)),
+ConnectorUpdateView::ConnectorUpdateView(UpdateChecker& updates, Clock clock, QWidget* parent)
+    : QGroupBox(QStringLiteral("Updates"), parent), updates_(updates), clock_(std::move(clock)),
       state_(new SymbolLabel(this)),
       checked_(makeLabel({}, TextStyle::caption, Tint::secondary, this)),
       available_(new QWidget(this)),
@@ -46,16 +47,17 @@ ConnectorUpdateView::ConnectorUpdateView(ConnectorModel& model, Clock clock, QWi
     currentLayout->addWidget(check_);
     layout->addWidget(current_);
 
-    connect(download, &QPushButton::clicked, this, [this] { model_.openDownloadPage(); });
-    const auto checkNow = [this] { launch([this] { return model_.checkForUpdates(false); }); };
+    connect(download, &QPushButton::clicked, this, [this] { updates_.openDownloadPage(); });
+    const auto checkNow = [this] { launch([this] { return updates_.check(false); }); };
     connect(checkAgain_, &QPushButton::clicked, this, checkNow);
     connect(check_, &QPushButton::clicked, this, checkNow);
     refresh();
 }
 
 void ConnectorUpdateView::refresh() {
-    const bool checking = model_.isCheckingForUpdates();
-    const auto& info = model_.updateInfo();
+    const UpdateState& updates = updates_.state();
+    const bool checking = updates.isChecking;
+    const auto& info = updates.info;
     if (checking) {
         state_->set(QStringLiteral("Checking for updates"), "arrow.triangle.2.circlepath",
                     Tint::blue);
@@ -64,7 +66,7 @@ void ConnectorUpdateView::refresh() {
     } else {
         state_->set(QStringLiteral("Connector updates"), "checkmark.seal", Tint::secondary);
     }
-    const auto& checkedAt = model_.lastUpdateCheckAt();
+    const auto& checkedAt = updates.lastCheckAt;
     checked_->setVisible(checkedAt.has_value());
     if (checkedAt) {
         checked_->setText(qs("Checked " + relativeOrNever(checkedAt, clock_())));
@@ -77,7 +79,7 @@ void ConnectorUpdateView::refresh() {
             QStringLiteral(" is available on the Mac download page.")));
         checkAgain_->setEnabled(!checking);
     } else {
-        updateStatus_->setText(model_.updateStatus());
+        updateStatus_->setText(updateStatusText(updates));
         check_->setText(checking ? QStringLiteral("Checking")
                                  : QStringLiteral("Check for Updates"));
         check_->setEnabled(!checking);

@@ -9,7 +9,7 @@ class QPushButton;
 
 namespace korvo {
 
-class ConnectorModel;
+class UpdateChecker;
 class SymbolLabel;
 
 // The "Updates" box: the update state, when it was last checked, and the download or check
@@ -17,12 +17,12 @@ class SymbolLabel;
 class ConnectorUpdateView : public QGroupBox {
     Q_OBJECT
 public:
-    ConnectorUpdateView(ConnectorModel& model, Clock clock, QWidget* parent = nullptr);
+    ConnectorUpdateView(UpdateChecker& updates, Clock clock, QWidget* parent = nullptr);
 
     void refresh();
 
 private:
-    ConnectorModel& model_;
+    UpdateChecker& updates_;
     Clock clock_;
     SymbolLabel* state_;
     QLabel* checked_;

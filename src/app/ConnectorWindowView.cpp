@@ -10,6 +10,7 @@
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
 #include "core/ConnectorModel.h"
+#include "core/ConnectorStatusText.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -61,13 +62,13 @@ ConnectorWindowView::ConnectorWindowView(ConnectorModel& model, Clock clock,
     currentError_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(currentError_);
 
-    update_ = new ConnectorUpdateView(model, clock, page);
+    update_ = new ConnectorUpdateView(model.updateChecker(), clock, page);
     layout->addWidget(update_);
     limits_ = new CurrentLimitsConnectorView(model, clock, page);
     layout->addWidget(limits_);
     connected_ = new ConnectedConnectorView(model, clock, channel, page);
     layout->addWidget(connected_);
-    pairing_ = new PairingConnectorView(model, clock, page);
+    pairing_ = new PairingConnectorView(model.pairing(), model.relayClient(), clock, page);
     layout->addWidget(pairing_);
     if (channel == KorvoBuildChannel::development) {
         diagnostics_ = new DiagnosticsConnectorView(model, clock, page);
@@ -173,19 +174,21 @@ void ConnectorWindowView::orderTabs() {
 }
 
 void ConnectorWindowView::refreshHeader() {
-    const bool failing = syncIsFailing(model_.isPaired(), model_.upload().phase);
-    status_->setText(
-        shownStatusText(model_.statusMessage(), model_.isPaired(), model_.upload().phase));
+    const UploadState& upload = model_.uploader().state();
+    const bool failing = syncIsFailing(model_.isPaired(), upload.phase);
+    status_->setText(shownStatusText(connectionStatusText(model_.connection().status()),
+                                     model_.isPaired(), upload.phase));
     applyTint(status_, failing ? Tint::red : Tint::secondary);
-    const std::optional<QString> relayWarning = model_.relayURLWarning();
+    const std::optional<QString> relayWarning =
+        relayTransportWarningText(model_.relaySettings().state());
     relayWarning_->setVisible(relayWarning.has_value());
     relayWarning_->setText(relayWarning.value_or(QString()));
-    refreshNow_->setEnabled(model_.isPaired() && !model_.isSyncing());
-    const auto& error = model_.errorMessage();
-    const QString errorText = desktopWording(error.value_or(QString()));
+    refreshNow_->setEnabled(model_.isPaired() && !upload.isSyncing);
+    const std::optional<QString> error = errorText(model_.connection().error());
+    const QString shownError = desktopWording(error.value_or(QString()));
     for (QLabel* line : {currentError_, error_}) {
         line->setVisible(error.has_value());
-        line->setText(errorText);
+        line->setText(shownError);
     }
 }
 
@@ -199,7 +202,7 @@ void ConnectorWindowView::refreshPanels() {
         pairing_->refresh();
     }
     // A new pairing code comes into view with its QR code, without scrolling by hand.
-    const auto& session = model_.pairingSession();
+    const auto& session = model_.pairing().state().session;
     const std::string code = session && !paired ? session->pairingCode : std::string();
     if (code != shownPairingCode_) {
         shownPairingCode_ = code;
@@ -267,9 +270,11 @@ void ConnectorWindowView::scheduleTick() {
 
 std::vector<Instant> ConnectorWindowView::shownDates() const {
     std::vector<Instant> dates;
+    const AutoSyncState& autoSync = model_.autoSync().state();
     for (const auto* date :
-         {&model_.lastUpdateCheckAt(), &model_.lastUploadAt(), &model_.lastSuccessfulCollectAt(),
-          &model_.lastSleepAt(), &model_.lastWakeAt()}) {
+         {&model_.updateChecker().state().lastCheckAt, &model_.uploader().state().lastUploadAt,
+          &model_.collector().collect().lastSuccessfulCollectAt, &autoSync.lastSleepAt,
+          &autoSync.lastWakeAt}) {
         if (*date) {
             dates.push_back(**date);
         }
@@ -282,7 +287,7 @@ std::vector<Instant> ConnectorWindowView::shownDates() const {
             }
         }
     }
-    if (const auto& session = model_.pairingSession(); session && !model_.isPaired()) {
+    if (const auto& session = model_.pairing().state().session; session && !model_.isPaired()) {
         dates.push_back(session->expiresAt);
     }
     return dates;

@@ -49,15 +49,16 @@ void CurrentLimitsConnectorView::refresh() {
     const bool hasRows = snapshot && !snapshot->providers.empty();
     noData_->setVisible(!hasRows);
     latest_->setVisible(hasRows);
-    const QString caption = qs(limitsCaptionText(
-        model_.displayIsNotUploaded(),
-        model_.latestSnapshot() ? std::optional(model_.latestSnapshot()->updatedAt) : std::nullopt,
-        clock_()));
+    const UploadState& upload = model_.uploader().state();
+    const std::optional<UsageSnapshot>& uploaded = upload.snapshot;
+    const QString caption = qs(
+        limitsCaptionText(model_.displayIsNotUploaded(),
+                          uploaded ? std::optional(uploaded->updatedAt) : std::nullopt, clock_()));
     if (latest_->text() != caption) {
         latest_->setText(caption);
         applyTint(latest_, model_.displayIsNotUploaded() ? Tint::orange : Tint::secondary);
     }
-    refreshAndUpload_->setEnabled(model_.isPaired() && !model_.isSyncing());
+    refreshAndUpload_->setEnabled(model_.isPaired() && !upload.isSyncing);
 
     // Only rows whose texts changed are re-created: a sync that changes nothing shown lays out
     // nothing, and one changed provider re-lays out one row.
@@ -65,7 +66,7 @@ void CurrentLimitsConnectorView::refresh() {
     std::vector<QStringList> keys;
     std::vector<ProviderPace> paces;
     if (hasRows) {
-        paces = providerPaces(*snapshot, model_.collect().history, now);
+        paces = providerPaces(*snapshot, model_.collector().collect().history, now);
         for (std::size_t i = 0; i < snapshot->providers.size(); ++i) {
             keys.push_back(ProviderLimitRow::contentKey(snapshot->providers[i], now, paces[i]));
         }

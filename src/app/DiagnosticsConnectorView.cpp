@@ -4,6 +4,7 @@
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
 #include "core/ConnectorModel.h"
+#include "core/ConnectorStatusText.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -101,38 +102,44 @@ QLabel* DiagnosticsConnectorView::valueLabel(const QString& label) const {
 }
 
 void DiagnosticsConnectorView::refresh() {
-    if (relayURL_->text() != model_.relayBaseURLString()) {
-        relayURL_->setText(model_.relayBaseURLString());
+    const RelayState& relay = model_.relaySettings().state();
+    const CollectState& collect = model_.collector().collect();
+    const UploadState& upload = model_.uploader().state();
+    const AutoSyncState& autoSync = model_.autoSync().state();
+    const UpdateState& updates = model_.updateChecker().state();
+    if (relayURL_->text() != relay.baseURLString) {
+        relayURL_->setText(relay.baseURLString);
     }
-    const std::optional<QString> relayWarning = model_.relayURLWarning();
+    const std::optional<QString> relayWarning = relayTransportWarningText(relay);
     relayWarning_->setVisible(relayWarning.has_value());
     relayWarning_->setText(relayWarning.value_or(QString()));
     const Instant now = clock_();
-    const auto& diagnostics = model_.sourceDiagnostics();
+    const SourceDiagnosticsState& sources = model_.collector().diagnostics();
+    const auto& diagnostics = sources.diagnostics;
     const QString texts[] = {
-        model_.relayHealthStatus(),
-        model_.relayEnvironment(),
-        qs(pairingStateText(model_.isPairing(), model_.isPaired())),
+        relayHealthText(relay),
+        relayEnvironmentText(relay),
+        qs(pairingStateText(model_.pairing().state().isCreatingCode, model_.isPaired())),
         qs(trackingStatusOf(diagnostics, "claude-code")),
         qs(trackingStatusOf(diagnostics, "codex")),
-        model_.sourceDiagnosticStatus(),
+        sourceDiagnosticStatusText(sources),
         qs(detectedCliText(diagnostics)),
-        model_.lastCollectStatus(),
-        qs(relativeOrNever(model_.lastSuccessfulCollectAt(), now)),
-        model_.lastParserError(),
-        model_.lastUploadStatus(),
-        qs(relativeOrNever(model_.lastUploadAt(), now)),
-        model_.lastUploadError(),
-        desktopWording(model_.autoSyncStatus()),
-        model_.powerStatus(),
-        qs(relativeOrNever(model_.lastSleepAt(), now)),
-        qs(relativeOrNever(model_.lastWakeAt(), now)),
+        collectStatusText(collect),
+        qs(relativeOrNever(collect.lastSuccessfulCollectAt, now)),
+        parserErrorText(collect.parserError),
+        uploadStatusText(upload),
+        qs(relativeOrNever(upload.lastUploadAt, now)),
+        uploadErrorText(upload),
+        desktopWording(autoSyncStatusText(autoSync.status)),
+        powerStatusText(autoSync),
+        qs(relativeOrNever(autoSync.lastSleepAt, now)),
+        qs(relativeOrNever(autoSync.lastWakeAt, now)),
         QStringLiteral("30 seconds"),
-        model_.launchAtLoginStatus(),
-        model_.updateStatus(),
-        qs(relativeOrNever(model_.lastUpdateCheckAt(), now)),
-        model_.deviceListStatus(),
-        model_.lastDeviceListError(),
+        loginItemStatusText(model_.launchAtLogin().state()),
+        updateStatusText(updates),
+        qs(relativeOrNever(updates.lastCheckAt, now)),
+        deviceListStatusText(relay),
+        deviceListErrorText(relay),
     };
     static_assert(std::size(texts) == std::size(kGridLabels));
     for (std::size_t i = 0; i < values_.size(); ++i) {
@@ -141,7 +148,7 @@ void DiagnosticsConnectorView::refresh() {
     loadDevices_->setEnabled(model_.isPaired());
     actions_.refresh(model_);
 
-    const auto& devices = model_.relayDevices();
+    const auto& devices = relay.devices;
     devices_->setVisible(!devices.empty());
     // The lists are rebuilt only when they changed, so a selection in them survives other
     // updates of the model.

@@ -7,6 +7,7 @@
 #include "app/ConnectorWindowController.h"
 #include "app/TrayIcon.h"
 #include "app/ViewText.h"
+#include "core/ConnectorStatusText.h"
 #include "core/ProviderPace.h"
 #include "core/QuotaAlertMonitor.h"
 #include "model/DisplayText.h"
@@ -119,16 +120,16 @@ void KorvoConnectorApp::offerWithoutTray() {
 
 void KorvoConnectorApp::updateToolTip() {
     if (tray_) {
-        const QString status =
-            shownStatusText(model_->statusMessage(), model_->isPaired(), model_->upload().phase);
-        const TrayGlance glance =
-            trayGlance(model_->displaySnapshot(), model_->hasSyncSpace(),
-                       syncIsFailing(model_->isPaired(), model_->upload().phase));
+        const UploadState::Phase phase = model_->uploader().state().phase;
+        const QString status = shownStatusText(connectionStatusText(model_->connection().status()),
+                                               model_->isPaired(), phase);
+        const TrayGlance glance = trayGlance(model_->displaySnapshot(), model_->hasSyncSpace(),
+                                             syncIsFailing(model_->isPaired(), phase));
         QString tip = trayToolTip(glance, status);
         // The tool closest to its limit, with its pace.
         if (const auto& snapshot = model_->displaySnapshot()) {
-            const std::vector<ProviderPace> paces =
-                providerPaces(*snapshot, model_->collect().history, options_.model.clock());
+            const std::vector<ProviderPace> paces = providerPaces(
+                *snapshot, model_->collector().collect().history, options_.model.clock());
             // Only a projection is worth the space; "not enough data" is said in the window.
             const auto closest = closestToLimit(*snapshot, paces);
             if (closest && paces[*closest].pace.kind != UsagePace::Kind::notEnoughData) {

@@ -5,8 +5,9 @@
 #include "app/SymbolLabel.h"
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
-#include "core/ConnectorModel.h"
+#include "core/Pairing.h"
 #include "model/TimeText.h"
+#include "relayclient/RelayClient.h"
 #include "relayclient/WebViewAddress.h"
 
 #include <QFontDatabase>
@@ -17,9 +18,11 @@
 
 namespace korvo {
 
-PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, QWidget* parent)
-    : QWidget(parent), model_(model), clock_(std::move(clock)), create_(new QPushButton(this)),
-      session_(new QWidget(this)), qr_(new QRCodeView(session_)), code_(plainLabel(session_)),
+PairingConnectorView::PairingConnectorView(Pairing& pairing, const RelayClient& relay, Clock clock,
+                                           QWidget* parent)
+    : QWidget(parent), pairing_(pairing), relay_(relay), clock_(std::move(clock)),
+      create_(new QPushButton(this)), session_(new QWidget(this)), qr_(new QRCodeView(session_)),
+      code_(plainLabel(session_)),
       expires_(makeLabel({}, TextStyle::body, Tint::secondary, session_)),
       pollState_(new SymbolLabel(session_)), web_(new QWidget(this)), webQr_(new QRCodeView(web_)),
       webAddress_(makeLabel({}, TextStyle::body, Tint::primary, web_)) {
@@ -103,18 +106,19 @@ PairingConnectorView::PairingConnectorView(ConnectorModel& model, Clock clock, Q
     layout->addWidget(web_);
 
     connect(create_, &QPushButton::clicked, this,
-            [this] { launch([this] { return model_.createPairingCode(); }); });
+            [this] { launch([this] { return pairing_.createCode(); }); });
     connect(checkNow, &QPushButton::clicked, this,
-            [this] { launch([this] { return model_.checkPairingStatus(); }); });
+            [this] { launch([this] { return pairing_.checkStatus(); }); });
     refresh();
 }
 
 void PairingConnectorView::refresh() {
-    const bool pairing = model_.isPairing();
+    const PairingState& state = pairing_.state();
+    const bool pairing = state.isCreatingCode;
     create_->setText(pairing ? QStringLiteral("Creating Pairing")
                              : QStringLiteral("Create Pairing Code"));
     create_->setEnabled(!pairing);
-    const auto& session = model_.pairingSession();
+    const auto& session = state.session;
     session_->setVisible(session.has_value());
     if (!session) {
         webLookupCode_.clear();
@@ -130,7 +134,7 @@ void PairingConnectorView::refresh() {
     qr_->setPayload(qs(session->qrPayload));
     code_->setText(qs(session->pairingCode));
     expires_->setText(qs("Expires " + relativeTimePhrase(session->expiresAt, clock_())));
-    if (model_.isPollingForPairing()) {
+    if (state.isPolling) {
         pollState_->set(QStringLiteral("Waiting for iPhone"), "dot.radiowaves.left.and.right",
                         Tint::secondary);
     } else {
@@ -146,7 +150,7 @@ QUrl PairingConnectorView::webPairingLink(const QUrl& address, const QString& co
 
 QCoro::Task<> PairingConnectorView::lookUpWebView(QString code) {
     const QPointer<PairingConnectorView> self(this);
-    const std::optional<QUrl> address = co_await webViewAddress(model_.relayClient().baseURL());
+    const std::optional<QUrl> address = co_await webViewAddress(relay_.baseURL());
     // The window may have closed, or a newer code replaced this one, while the relay answered.
     if (!self || code != webLookupCode_) {
         co_return;

@@ -13,7 +13,8 @@ class QPushButton;
 
 namespace korvo {
 
-class ConnectorModel;
+class Pairing;
+class RelayClient;
 class QRCodeView;
 class SymbolLabel;
 
@@ -23,7 +24,9 @@ class SymbolLabel;
 class PairingConnectorView : public QWidget {
     Q_OBJECT
 public:
-    PairingConnectorView(ConnectorModel& model, Clock clock, QWidget* parent = nullptr);
+    // `relay` is asked, per pairing code, whether it serves the web view.
+    PairingConnectorView(Pairing& pairing, const RelayClient& relay, Clock clock,
+                         QWidget* parent = nullptr);
 
     void refresh();
 
@@ -42,7 +45,8 @@ private:
     QCoro::Task<> lookUpWebView(QString code);
     void showWebView();
 
-    ConnectorModel& model_;
+    Pairing& pairing_;
+    const RelayClient& relay_;
     Clock clock_;
     QPushButton* create_;
     QWidget* session_;

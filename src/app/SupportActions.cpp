@@ -30,8 +30,8 @@ SupportActions::SupportActions(ConnectorModel& model, QWidget* parent)
 }
 
 void SupportActions::refresh(const ConnectorModel& model) {
-    checkUpdates->setEnabled(!model.isCheckingForUpdates());
-    openAtLogin->setChecked(model.launchAtLoginEnabled());
+    checkUpdates->setEnabled(!model.updateChecker().state().isChecking);
+    openAtLogin->setChecked(model.launchAtLogin().state().enabled);
 }
 
 } // namespace korvo

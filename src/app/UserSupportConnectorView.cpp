@@ -3,6 +3,7 @@
 #include "app/ViewSupport.h"
 #include "app/ViewText.h"
 #include "core/ConnectorModel.h"
+#include "core/ConnectorStatusText.h"
 #include "model/DisplayText.h"
 
 #include <QCheckBox>
@@ -52,17 +53,19 @@ QLabel* UserSupportConnectorView::valueLabel(const QString& label) const {
 }
 
 void UserSupportConnectorView::refresh() {
-    const auto& diagnostics = model_.sourceDiagnostics();
+    const SourceDiagnosticsState& sources = model_.collector().diagnostics();
+    const auto& diagnostics = sources.diagnostics;
+    const AutoSyncState& autoSync = model_.autoSync().state();
     const QString texts[] = {
         qs(buildChannelLabel(channel_)),
-        qs(pairingStateText(model_.isPairing(), model_.isPaired())),
-        model_.sourceDiagnosticStatus(),
+        qs(pairingStateText(model_.pairing().state().isCreatingCode, model_.isPaired())),
+        sourceDiagnosticStatusText(sources),
         qs(detectedCliText(diagnostics)),
-        desktopWording(model_.autoSyncStatus()),
-        model_.powerStatus(),
-        qs(relativeOrNever(model_.lastUploadAt(), clock_())),
-        model_.launchAtLoginStatus(),
-        model_.updateStatus(),
+        desktopWording(autoSyncStatusText(autoSync.status)),
+        powerStatusText(autoSync),
+        qs(relativeOrNever(model_.uploader().state().lastUploadAt, clock_())),
+        loginItemStatusText(model_.launchAtLogin().state()),
+        updateStatusText(model_.updateChecker().state()),
     };
     static_assert(std::size(texts) == std::size(kGridLabels));
     for (std::size_t i = 0; i < values_.size(); ++i) {

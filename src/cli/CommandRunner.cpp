@@ -44,8 +44,8 @@ QCoro::Task<int> CommandRunner::run(CommandLineRequest request) {
     if (request.relay) {
         model_.setRelayBaseURLString(*request.relay);
         if (!model_.saveRelaySettings()) {
-            printError(
-                QStringLiteral("--relay %1: %2").arg(*request.relay, model_.relayHealthStatus()));
+            printError(QStringLiteral("--relay %1: %2")
+                           .arg(*request.relay, relayHealthText(model_.relaySettings().state())));
             co_return 2;
         }
     }
@@ -54,15 +54,17 @@ QCoro::Task<int> CommandRunner::run(CommandLineRequest request) {
     // old relay hears of it first.
     model_.followRelayChange();
     co_await model_.relayChangeFinished();
-    if (model_.connectionStatus() == ConnectionStatus::relayChanged) {
-        printError(model_.statusMessage());
+    if (model_.connection().status() == ConnectionStatus::relayChanged) {
+        printError(connectionStatusText(model_.connection().status()));
     }
     const QString& command = request.command;
     // The commands that talk to the relay say first when that goes unencrypted; `status` shows
     // it among its lines.
     const bool sends = command == QLatin1String("pair") || command == QLatin1String("run") ||
                        command == QLatin1String("unlink");
-    if (const std::optional<QString> warning = model_.relayURLWarning(); sends && warning) {
+    if (const std::optional<QString> warning =
+            relayTransportWarningText(model_.relaySettings().state());
+        sends && warning) {
         printError(*warning);
     }
     if (command == QLatin1String("snapshot")) {
@@ -96,20 +98,21 @@ QCoro::Task<int> CommandRunner::run(CommandLineRequest request) {
 QCoro::Task<int> CommandRunner::snapshot() {
     co_await model_.loadPairingState();
     co_await model_.refreshLocalLimits();
+    const CollectState& collect = model_.collector().collect();
     std::optional<QString> json =
-        model_.localLimitSnapshot() ? model_.latestSnapshotJSON() : std::nullopt;
+        collect.localSnapshot ? model_.latestSnapshotJSON() : std::nullopt;
     // Without a row from any tool an upload sends the demo fallback, and so it is printed, with
     // a word on stderr that it is not this machine's usage.
-    const bool demo = !json && model_.collect().phase == CollectState::Phase::demoFallback;
+    const bool demo = !json && collect.phase == CollectState::Phase::demoFallback;
     if (demo) {
         json = co_await model_.demoSnapshotJSON();
     }
     if (!json) {
         printError(QStringLiteral("No tool produced a usage row (%1). Run 'korvo-connector "
                                   "diagnose' to see what was found.")
-                       .arg(model_.lastCollectStatus()));
-        if (model_.collect().parserError) {
-            printError(model_.lastParserError());
+                       .arg(collectStatusText(collect)));
+        if (collect.parserError) {
+            printError(parserErrorText(collect.parserError));
         }
         co_return 1;
     }
@@ -117,8 +120,8 @@ QCoro::Task<int> CommandRunner::snapshot() {
         printError(QStringLiteral("No tool produced a usage row, so this is the demo fallback an "
                                   "upload would send. Run 'korvo-connector diagnose' to see what "
                                   "was found."));
-        if (model_.collect().parserError) {
-            printError(model_.lastParserError());
+        if (collect.parserError) {
+            printError(parserErrorText(collect.parserError));
         }
     }
     print(json->endsWith(QLatin1Char('\n')) ? *json : *json + QLatin1Char('\n'));
@@ -127,8 +130,9 @@ QCoro::Task<int> CommandRunner::snapshot() {
 
 QCoro::Task<int> CommandRunner::diagnose() {
     co_await model_.refreshSourceDiagnostics();
-    print(model_.sourceDiagnosticStatus() + QStringLiteral("\n\n") +
-          model_.sourceDiagnosticsText() + QLatin1Char('\n'));
+    const SourceDiagnosticsState& sources = model_.collector().diagnostics();
+    print(sourceDiagnosticStatusText(sources) + QStringLiteral("\n\n") +
+          SupportBundle::sourcesText(sources) + QLatin1Char('\n'));
     co_return 0;
 }
 
@@ -167,13 +171,14 @@ QCoro::Task<int> CommandRunner::pair() {
                          "code or enter the 6-digit code.\nWaiting for iPhone…\n"));
 
     // Each new error while waiting, such as a relay that does not answer a status check.
-    std::optional<ConnectorError> lastError = model_.error();
+    std::optional<ConnectorError> lastError = model_.connection().error();
     const auto connection =
         QObject::connect(&model_, &ConnectorModel::connectionChanged, [this, &lastError] {
-            if (model_.error() && model_.error() != lastError) {
-                printError(errorText(*model_.error()));
+            const std::optional<ConnectorError>& error = model_.connection().error();
+            if (error && error != lastError) {
+                printError(errorText(*error));
             }
-            lastError = model_.error();
+            lastError = error;
         });
     const PairingOutcome outcome = co_await model_.pairingFinished();
     QObject::disconnect(connection);
@@ -185,7 +190,8 @@ QCoro::Task<int> CommandRunner::pair() {
         co_return 1;
     }
     print(QStringLiteral("%1\nLast upload: %2\n")
-              .arg(model_.statusMessage(), model_.lastUploadStatus()));
+              .arg(connectionStatusText(model_.connection().status()),
+                   uploadStatusText(model_.uploader().state())));
     // Checked once now, so that `status` can tell how the relay answered.
     co_await model_.checkRelayHealth();
     co_return 0;
@@ -199,7 +205,7 @@ QCoro::Task<int> CommandRunner::runUntilStopped() {
               alert.logLine() + QLatin1Char('\n'));
     });
     co_await model_.start();
-    print(model_.statusMessage() + QLatin1Char('\n'));
+    print(connectionStatusText(model_.connection().status()) + QLatin1Char('\n'));
     // A stored pairing whose token the keychain cannot give yet (locked, or its service not yet
     // started at boot) keeps running: each cycle asks again.
     if (!model_.hasSyncSpace()) {
@@ -207,10 +213,10 @@ QCoro::Task<int> CommandRunner::runUntilStopped() {
         co_return 1;
     }
     // Progress for the terminal or the journal: each finished upload and each new error.
-    UploadState lastUpload = model_.upload();
-    std::optional<ConnectorError> lastError = model_.error();
+    UploadState lastUpload = model_.uploader().state();
+    std::optional<ConnectorError> lastError = model_.connection().error();
     const auto uploads = QObject::connect(&model_, &ConnectorModel::uploadChanged, [&] {
-        const UploadState& upload = model_.upload();
+        const UploadState& upload = model_.uploader().state();
         if (upload.phase == lastUpload.phase && upload.detail == lastUpload.detail) {
             return;
         }
@@ -221,8 +227,8 @@ QCoro::Task<int> CommandRunner::runUntilStopped() {
         }
     });
     const auto errors = QObject::connect(&model_, &ConnectorModel::connectionChanged, [&] {
-        if (model_.error() != lastError) {
-            lastError = model_.error();
+        if (model_.connection().error() != lastError) {
+            lastError = model_.connection().error();
             if (lastError) {
                 printError(errorText(*lastError));
             }
@@ -261,11 +267,11 @@ QCoro::Task<int> CommandRunner::unlink() {
     co_await model_.loadPairingState();
     const UnlinkOutcome outcome = co_await model_.unlinkDevice();
     if (outcome == UnlinkOutcome::failed) {
-        printError(errorText(
-            model_.error().value_or(ConnectorError{ConnectorError::Kind::unlinkFailed, {}})));
+        printError(errorText(model_.connection().error().value_or(
+            ConnectorError{ConnectorError::Kind::unlinkFailed, {}})));
         co_return 1;
     }
-    print(model_.statusMessage() + QLatin1Char('\n'));
+    print(connectionStatusText(model_.connection().status()) + QLatin1Char('\n'));
     co_return 0;
 }
 

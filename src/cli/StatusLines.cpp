@@ -1,6 +1,7 @@
 #include "cli/StatusLines.h"
 
 #include "core/ConnectorModel.h"
+#include "core/ConnectorStatusText.h"
 #include "core/DesktopWording.h"
 #include "core/ProviderPace.h"
 #include "model/DisplayText.h"
@@ -53,7 +54,7 @@ QString limitText(const ProviderUsage& provider, Instant now) {
 }
 
 QString trackingStatusOf(const ConnectorModel& model, std::string_view id) {
-    for (const auto& diagnostic : model.sourceDiagnostics()) {
+    for (const auto& diagnostic : model.collector().diagnostics().diagnostics) {
         if (diagnostic.id == id) {
             return QString::fromStdString(diagnostic.trackingStatus);
         }
@@ -63,7 +64,7 @@ QString trackingStatusOf(const ConnectorModel& model, std::string_view id) {
 
 QString detectedCliNames(const ConnectorModel& model) {
     QStringList names;
-    for (const auto& diagnostic : model.sourceDiagnostics()) {
+    for (const auto& diagnostic : model.collector().diagnostics().diagnostics) {
         if (diagnostic.isAvailable && diagnostic.id != "mock" && diagnostic.id != "claude-code" &&
             diagnostic.id != "codex") {
             names << QString::fromStdString(diagnostic.displayName);
@@ -76,37 +77,44 @@ QString detectedCliNames(const ConnectorModel& model) {
 
 std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now,
                                     const std::optional<LastSyncRecord>& recorded) {
-    const QString pairing = model.isPairing()  ? QStringLiteral("Pairing")
-                            : model.isPaired() ? QStringLiteral("Paired")
-                                               : QStringLiteral("Not paired");
+    const RelayState& relay = model.relaySettings().state();
+    const CollectState& collect = model.collector().collect();
+    const UploadState& upload = model.uploader().state();
+    const AutoSyncState& autoSync = model.autoSync().state();
+    const UpdateState& updates = model.updateChecker().state();
+    const QString relayURL = RelayAddress::printable(relay.baseURLString);
+    const QString pairing = model.pairing().state().isCreatingCode ? QStringLiteral("Pairing")
+                            : model.isPaired()                     ? QStringLiteral("Paired")
+                                                                   : QStringLiteral("Not paired");
     std::vector<StatusLine> lines = {
-        {QStringLiteral("Status"), model.statusMessage()},
-        {QStringLiteral("Relay URL"), model.relayURLText()},
-        {QStringLiteral("Relay"), model.relayHealthStatus()},
-        {QStringLiteral("Relay env"), model.relayEnvironment()},
+        {QStringLiteral("Status"), connectionStatusText(model.connection().status())},
+        {QStringLiteral("Relay URL"), relayURL},
+        {QStringLiteral("Relay"), relayHealthText(relay)},
+        {QStringLiteral("Relay env"), relayEnvironmentText(relay)},
         {QStringLiteral("Pairing"), pairing},
         {QStringLiteral("Claude source"), trackingStatusOf(model, "claude-code")},
         {QStringLiteral("Codex source"), trackingStatusOf(model, "codex")},
-        {QStringLiteral("Sources / CLIs"), model.sourceDiagnosticStatus()},
+        {QStringLiteral("Sources / CLIs"),
+         sourceDiagnosticStatusText(model.collector().diagnostics())},
         {QStringLiteral("Detected CLIs"), detectedCliNames(model)},
-        {QStringLiteral("Collect"), model.lastCollectStatus()},
-        {QStringLiteral("Last collect"), relativeOrNever(model.lastSuccessfulCollectAt(), now)},
-        {QStringLiteral("Parser error"), model.lastParserError()},
-        {QStringLiteral("Last upload"), model.lastUploadStatus()},
-        {QStringLiteral("Upload time"), relativeOrNever(model.lastUploadAt(), now)},
-        {QStringLiteral("Upload error"), model.lastUploadError()},
-        {QStringLiteral("Auto sync"), model.autoSyncStatus()},
-        {QStringLiteral("Mac power"), model.powerStatus()},
-        {QStringLiteral("Last sleep"), relativeOrNever(model.lastSleepAt(), now)},
-        {QStringLiteral("Last wake"), relativeOrNever(model.lastWakeAt(), now)},
+        {QStringLiteral("Collect"), collectStatusText(collect)},
+        {QStringLiteral("Last collect"), relativeOrNever(collect.lastSuccessfulCollectAt, now)},
+        {QStringLiteral("Parser error"), parserErrorText(collect.parserError)},
+        {QStringLiteral("Last upload"), uploadStatusText(upload)},
+        {QStringLiteral("Upload time"), relativeOrNever(upload.lastUploadAt, now)},
+        {QStringLiteral("Upload error"), uploadErrorText(upload)},
+        {QStringLiteral("Auto sync"), autoSyncStatusText(autoSync.status)},
+        {QStringLiteral("Mac power"), powerStatusText(autoSync)},
+        {QStringLiteral("Last sleep"), relativeOrNever(autoSync.lastSleepAt, now)},
+        {QStringLiteral("Last wake"), relativeOrNever(autoSync.lastWakeAt, now)},
         {QStringLiteral("Sync interval"), QStringLiteral("30 seconds")},
-        {QStringLiteral("Open at Login"), model.launchAtLoginStatus()},
-        {QStringLiteral("Updates"), model.updateStatus()},
-        {QStringLiteral("Update check"), relativeOrNever(model.lastUpdateCheckAt(), now)},
-        {QStringLiteral("Devices"), model.deviceListStatus()},
-        {QStringLiteral("Device error"), model.lastDeviceListError()},
+        {QStringLiteral("Open at Login"), loginItemStatusText(model.launchAtLogin().state())},
+        {QStringLiteral("Updates"), updateStatusText(updates)},
+        {QStringLiteral("Update check"), relativeOrNever(updates.lastCheckAt, now)},
+        {QStringLiteral("Devices"), deviceListStatusText(relay)},
+        {QStringLiteral("Device error"), deviceListErrorText(relay)},
     };
-    if (recorded && recorded->relayURL == model.relayURLText()) {
+    if (recorded && recorded->relayURL == relayURL) {
         const auto set = [&lines](const char* label, const QString& value) {
             for (StatusLine& line : lines) {
                 if (line.label == QLatin1String(label)) {
@@ -114,18 +122,18 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now,
                 }
             }
         };
-        if (model.relay().health == RelayState::Health::notChecked && recorded->relayCheckAt) {
+        if (relay.health == RelayState::Health::notChecked && recorded->relayCheckAt) {
             set("Relay", recorded->relay + QStringLiteral(", checked ") +
                              relativeOrNever(recorded->relayCheckAt, now));
         }
-        if (model.upload().phase == UploadState::Phase::never && model.hasSyncSpace() &&
+        if (upload.phase == UploadState::Phase::never && model.hasSyncSpace() &&
             recorded->uploadAt) {
             set("Last upload", recorded->upload);
             set("Upload time", relativeOrNever(recorded->uploadAt, now));
             set("Upload error", recorded->uploadError);
         }
     }
-    if (const std::optional<QString> warning = model.relayURLWarning()) {
+    if (const std::optional<QString> warning = relayTransportWarningText(relay)) {
         lines.insert(lines.begin() + 2, {QStringLiteral("Relay warning"), *warning});
     }
     // The figures on display, one line per tool, first and second window alike, then the pace
@@ -135,8 +143,7 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now,
             lines.push_back(
                 {QString::fromStdString(provider.displayName), limitText(provider, now)});
         }
-        const std::vector<ProviderPace> paces =
-            providerPaces(*snapshot, model.collect().history, now);
+        const std::vector<ProviderPace> paces = providerPaces(*snapshot, collect.history, now);
         for (std::size_t i = 0; i < paces.size(); ++i) {
             // A tool that reports no percentage has no window to run out of.
             if (!snapshot->providers[i].usage.usedPercent &&
@@ -149,8 +156,8 @@ std::vector<StatusLine> statusLines(const ConnectorModel& model, Instant now,
                              paces[i].text});
         }
     }
-    if (model.errorMessage()) {
-        lines.push_back({QStringLiteral("Error"), *model.errorMessage()});
+    if (const std::optional<QString> error = errorText(model.connection().error())) {
+        lines.push_back({QStringLiteral("Error"), *error});
     }
     return lines;
 }

@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
     const std::filesystem::path lastSync = korvo::lastSyncRecordPath(options.home);
     korvo::ConnectorModel model(std::move(options));
     // Every command that uploads or checks the relay leaves it for `status` in another process.
-    korvo::LastSyncRecorder recorder(model, lastSync, korvo::systemClock());
+    korvo::LastSyncRecorder recorder(model.uploader(), model.relaySettings(), lastSync,
+                                     korvo::systemClock());
 
     const korvo::Clock clock = korvo::systemClock();
     korvo::CommandRunner runner(model, clock, {stdout, stderr, terminalColors()}, termination.get(),

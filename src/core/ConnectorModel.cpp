@@ -3,6 +3,7 @@
 #include "core/ConnectorModel.h"
 
 #include "core/ConnectorModelText.h"
+#include "core/ConnectorStatusText.h"
 #include "core/LogCategories.h"
 #include "core/UsageHistory.h"
 #include "model/DeviceIdentity.h"
@@ -121,7 +122,7 @@ ConnectorModel::ConnectorModel(ConnectorModelOptions options, QObject* parent)
 ConnectorModel::~ConnectorModel() = default;
 
 bool ConnectorModel::hasSyncSpace() const {
-    return pairing().syncSpaceId.has_value();
+    return pairing_->state().syncSpaceId.has_value();
 }
 
 bool ConnectorModel::isPaired() const {
@@ -129,8 +130,8 @@ bool ConnectorModel::isPaired() const {
 }
 
 const std::optional<UsageSnapshot>& ConnectorModel::displaySnapshot() const {
-    const std::optional<UsageSnapshot>& uploaded = upload().snapshot;
-    const std::optional<UsageSnapshot>& local = collect().localSnapshot;
+    const std::optional<UsageSnapshot>& uploaded = uploader_->state().snapshot;
+    const std::optional<UsageSnapshot>& local = collector_->collect().localSnapshot;
     if (!uploaded) {
         return local;
     }
@@ -147,7 +148,7 @@ bool ConnectorModel::displayIsNotUploaded() const {
     if (!hasSyncSpace() || !shown || shown->providers.empty()) {
         return false;
     }
-    const std::optional<UsageSnapshot>& uploaded = upload().snapshot;
+    const std::optional<UsageSnapshot>& uploaded = uploader_->state().snapshot;
     return !uploaded || shown->providers != uploaded->providers;
 }
 
@@ -194,7 +195,7 @@ QCoro::Task<RelayHealthOutcome> ConnectorModel::checkRelayHealth() {
 bool ConnectorModel::followRelayChange(const QUrl& previous) {
     pairing_->loadSyncSpace();
     const QString current = RelayAddress::origin(relayClient_->baseURL());
-    const PairingState& state = pairing();
+    const PairingState& state = pairing_->state();
     const bool pairedElsewhere =
         state.syncSpaceId && state.relayOrigin.value_or(QString()) != current;
     const bool codeElsewhere = state.session && pairing_->sessionOrigin() != current;
@@ -279,7 +280,7 @@ QCoro::Task<> ConnectorModel::start() {
 }
 
 QCoro::Task<> ConnectorModel::refreshLocalLimits() {
-    const std::optional<QString>& syncSpaceId = pairing().syncSpaceId;
+    const std::optional<QString>& syncSpaceId = pairing_->state().syncSpaceId;
     return collector_->refreshLocalLimits(syncSpaceId ? stdText(*syncSpaceId)
                                                       : std::string(kLocalDisplaySyncSpace));
 }
@@ -367,6 +368,39 @@ void ConnectorModel::setLaunchAtLogin(bool enabled) {
     }
 }
 
+SupportBundle::State ConnectorModel::supportBundleState() const {
+    const RelayState& relay = relaySettings_->state();
+    const AutoSyncState& autoSync = autoSync_.state();
+    const UpdateState& updates = updateChecker_.state();
+    const CollectState& collect = collector_->collect();
+    const UploadState& upload = uploader_->state();
+    return {connectionStatusText(connection_.status()),
+            RelayAddress::printable(relay.baseURLString),
+            relayHealthText(relay),
+            relayEnvironmentText(relay),
+            isPaired(),
+            pairing_->state().syncSpaceId,
+            connectorDeviceId_,
+            autoSyncStatusText(autoSync.status),
+            powerStatusText(autoSync),
+            autoSync.lastSleepAt,
+            autoSync.lastWakeAt,
+            loginItemStatusText(launchAtLogin_.state()),
+            updateStatusText(updates),
+            updates.lastCheckAt,
+            collect.lastSuccessfulCollectAt,
+            collectStatusText(collect),
+            parserErrorText(collect.parserError),
+            uploadStatusText(upload),
+            upload.lastUploadAt,
+            uploadErrorText(upload),
+            deviceListStatusText(relay),
+            deviceListErrorText(relay),
+            displaySnapshot(),
+            collector_->diagnostics(),
+            relay.devices};
+}
+
 void ConnectorModel::copySupportBundle() {
     if (options_.pasteboard) {
         options_.pasteboard->setText(supportBundleText());
@@ -387,7 +421,7 @@ std::optional<QString> ConnectorModel::latestSnapshotJSON() const {
 
 QCoro::Task<std::optional<QString>> ConnectorModel::demoSnapshotJSON() {
     const QString deviceName = co_await collector_->deviceName();
-    const std::optional<QString>& syncSpaceId = pairing().syncSpaceId;
+    const std::optional<QString>& syncSpaceId = pairing_->state().syncSpaceId;
     const UsageSnapshot demo =
         makeMockAdapter(options_.clock)
             ->makeDemoSnapshot(

@@ -3,7 +3,6 @@
 #include "core/AutoSync.h"
 #include "core/Connection.h"
 #include "core/ConnectorState.h"
-#include "core/ConnectorStatusText.h"
 #include "core/DeviceToken.h"
 #include "core/LaunchAtLogin.h"
 #include "core/Pairing.h"
@@ -103,14 +102,14 @@ struct ConnectorModelOptions {
     std::optional<AdapterList> sourceAdapters;
 };
 
-// The connector's single source of truth: every status the window and the command line show,
-// and the operations they call. Lives on the GUI thread. It owns one object per concern
+// The connector's single source of truth. Lives on the GUI thread. It owns one object per concern
 // (pairing, upload, relay settings, source collection, automatic sync, Open at Login, update
-// checks, the overall status), wires them to each other and forwards to them. Each concern keeps
-// its state in one typed value (ConnectorState.h) and announces a change of it with its own
-// signal, which the model re-emits, followed by stateChanged(). The display texts are derived
-// from those values (ConnectorStatusText.h). Operations return how they ended and also leave the
-// outcome in the state. File work of the adapters and keychain calls run on worker threads.
+// checks, the overall status), wires them to each other, hands them to the views and the command
+// line that show them, and offers the operations they call. Each concern keeps its state in one
+// typed value (ConnectorState.h) and announces a change of it with its own signal, which the
+// model re-emits, followed by stateChanged(). The display texts are derived from those values
+// (ConnectorStatusText.h). Operations return how they ended and also leave the outcome in the
+// state. File work of the adapters and keychain calls run on worker threads.
 class ConnectorModel final : public QObject {
     Q_OBJECT
 public:
@@ -124,69 +123,29 @@ public:
     static constexpr const char* kConnectorDeviceIdKey = "connectorDeviceId";
     static constexpr const char* kSyncSpaceIdKey = Pairing::kSyncSpaceIdKey;
 
-    // The typed state of each concern.
-    ConnectionStatus connectionStatus() const { return connection_.status(); }
-    const std::optional<ConnectorError>& error() const { return connection_.error(); }
-    const PairingState& pairing() const { return pairing_->state(); }
-    const UploadState& upload() const { return uploader_->state(); }
-    const CollectState& collect() const { return collector_->collect(); }
-    const SourceDiagnosticsState& sources() const { return collector_->diagnostics(); }
-    const AutoSyncState& autoSync() const { return autoSync_.state(); }
-    const RelayState& relay() const { return relaySettings_->state(); }
-    const LoginItemState& launchAtLogin() const { return launchAtLogin_.state(); }
-    const UpdateState& updates() const { return updateChecker_.state(); }
-
-    // Fields read from the typed state, and the texts derived from it.
-    const std::optional<QString>& syncSpaceId() const { return pairing().syncSpaceId; }
+    // The concerns, for the views and the command line that show them. Each keeps its state in
+    // one typed value (state(); the collector has collect() and diagnostics()), from which
+    // ConnectorStatusText.h derives the texts. What involves more than one concern (saving the
+    // relay URL, unlinking, forgetting a pairing, Open at Login) is called on the model, never on
+    // the concern.
+    Connection& connection() { return connection_; }
+    const Connection& connection() const { return connection_; }
+    Pairing& pairing() { return *pairing_; }
+    const Pairing& pairing() const { return *pairing_; }
+    SnapshotUploader& uploader() { return *uploader_; }
+    const SnapshotUploader& uploader() const { return *uploader_; }
+    SourceCollector& collector() { return *collector_; }
+    const SourceCollector& collector() const { return *collector_; }
+    AutoSync& autoSync() { return autoSync_; }
+    const AutoSync& autoSync() const { return autoSync_; }
+    RelaySettings& relaySettings() { return *relaySettings_; }
+    const RelaySettings& relaySettings() const { return *relaySettings_; }
+    LaunchAtLogin& launchAtLogin() { return launchAtLogin_; }
+    const LaunchAtLogin& launchAtLogin() const { return launchAtLogin_; }
+    UpdateChecker& updateChecker() { return updateChecker_; }
+    const UpdateChecker& updateChecker() const { return updateChecker_; }
+    const RelayClient& relayClient() const { return *relayClient_; }
     const QString& connectorDeviceId() const { return connectorDeviceId_; }
-    const std::optional<PairingSessionResponse>& pairingSession() const {
-        return pairing().session;
-    }
-    const std::optional<QString>& pairingSecret() const { return pairing().secret; }
-    const std::optional<UsageSnapshot>& latestSnapshot() const { return upload().snapshot; }
-    const std::optional<UsageSnapshot>& localLimitSnapshot() const {
-        return collect().localSnapshot;
-    }
-    const std::optional<Instant>& lastSyncAt() const { return upload().lastUploadAt; }
-    QString statusMessage() const { return connectionStatusText(connectionStatus()); }
-    std::optional<QString> errorMessage() const {
-        return error() ? std::optional<QString>(errorText(*error())) : std::nullopt;
-    }
-    bool isPairing() const { return pairing().isCreatingCode; }
-    bool isSyncing() const { return upload().isSyncing; }
-    bool isPollingForPairing() const { return pairing().isPolling; }
-    const QString& relayBaseURLString() const { return relay().baseURLString; }
-    // The relay URL as status lines and the support bundle print it: without user info.
-    QString relayURLText() const { return RelayAddress::printable(relay().baseURLString); }
-    // Set when requests to the relay URL would travel unencrypted over a network.
-    std::optional<QString> relayURLWarning() const { return relayTransportWarningText(relay()); }
-    QString relayHealthStatus() const { return relayHealthText(relay()); }
-    QString relayEnvironment() const { return relayEnvironmentText(relay()); }
-    QString lastUploadStatus() const { return uploadStatusText(upload()); }
-    const std::optional<Instant>& lastUploadAt() const { return upload().lastUploadAt; }
-    QString lastUploadError() const { return uploadErrorText(upload()); }
-    const std::vector<RelayDevice>& relayDevices() const { return relay().devices; }
-    QString deviceListStatus() const { return deviceListStatusText(relay()); }
-    QString lastDeviceListError() const { return deviceListErrorText(relay()); }
-    const std::vector<AdapterDiagnostic>& sourceDiagnostics() const {
-        return sources().diagnostics;
-    }
-    QString sourceDiagnosticStatus() const { return sourceDiagnosticStatusText(sources()); }
-    QString autoSyncStatus() const { return autoSyncStatusText(autoSync().status); }
-    bool launchAtLoginEnabled() const { return launchAtLogin().enabled; }
-    QString launchAtLoginStatus() const { return loginItemStatusText(launchAtLogin()); }
-    QString lastCollectStatus() const { return collectStatusText(collect()); }
-    const std::optional<Instant>& lastSuccessfulCollectAt() const {
-        return collect().lastSuccessfulCollectAt;
-    }
-    QString lastParserError() const { return parserErrorText(collect().parserError); }
-    QString powerStatus() const { return powerStatusText(autoSync()); }
-    const std::optional<Instant>& lastSleepAt() const { return autoSync().lastSleepAt; }
-    const std::optional<Instant>& lastWakeAt() const { return autoSync().lastWakeAt; }
-    QString updateStatus() const { return updateStatusText(updates()); }
-    const std::optional<ConnectorUpdateInfo>& updateInfo() const { return updates().info; }
-    const std::optional<Instant>& lastUpdateCheckAt() const { return updates().lastCheckAt; }
-    bool isCheckingForUpdates() const { return updates().isChecking; }
 
     // Derived values.
     // A sync space id is set and the keychain held the device token when it was last read.
@@ -198,20 +157,12 @@ public:
     // when the connector started is read again by each cycle and picked up once it answers.
     bool hasSyncSpace() const;
     // The newest reading of the tools' files: the local snapshot when it is at least as new as the
-    // last upload (a refresh, a failed upload), else the uploaded one. latestSnapshot() stays
-    // what the phone sees.
+    // last upload (a refresh, a failed upload), else the uploaded one. The uploader's snapshot
+    // stays what the phone sees.
     const std::optional<UsageSnapshot>& displaySnapshot() const;
     // A paired connector shows figures the relay has not accepted yet: the snapshot on display
     // is newer than the last upload and differs from it.
     bool displayIsNotUploaded() const;
-
-    // Collaborators and task state, for views and tests.
-    const RelayClient& relayClient() const { return *relayClient_; }
-    const AdapterList& realAdapters() const { return collector_->realAdapters(); }
-    const AdapterList& sourceAdapters() const { return collector_->sourceAdapters(); }
-    bool hasPairingPollTask() const { return pairing_->isPollRunning(); }
-    bool hasAutoSyncTask() const { return autoSync_.isLoopRunning(); }
-    bool hasWakeRefreshTask() const { return autoSync_.isWakeRefreshRunning(); }
 
     // Start-up refresh, run each time the window is shown.
     QCoro::Task<> start();
@@ -256,9 +207,9 @@ public:
     void openDownloadPage() { updateChecker_.openDownloadPage(); }
 
     // Support bundle and snapshot export.
-    QString supportBundleText() const { return supportBundle_.text(*this); }
-    // The sources section of the support bundle: one block per source diagnostic.
-    QString sourceDiagnosticsText() const { return SupportBundle::sourcesText(sources()); }
+    // The values the support bundle prints, read from every concern.
+    SupportBundle::State supportBundleState() const;
+    QString supportBundleText() const { return supportBundle_.text(supportBundleState()); }
     void copySupportBundle();
     // The snapshot on display as uploaded JSON; nothing without a snapshot or when it cannot
     // be encoded.
@@ -267,10 +218,6 @@ public:
     // The demo fallback an upload sends while no tool gives a usage row, for this device and
     // sync space (the local display's when unpaired), as uploaded JSON.
     QCoro::Task<std::optional<QString>> demoSnapshotJSON();
-    // A date as the support bundle writes it ("Mar 1, 2026 at 9:14:05 AM"), "never" when absent.
-    QString bundleDateText(const std::optional<Instant>& date) const {
-        return supportBundle_.dateText(date);
-    }
 
     // Relay settings, devices, unlinking and Open at Login.
     // The relay URL as the user edits it; not saved.
@@ -298,10 +245,10 @@ Q_SIGNALS:
     // Any change; emitted after the signal of the concern that changed.
     void stateChanged();
     // One signal per concern.
-    void connectionChanged(); // connectionStatus() and error()
+    void connectionChanged();
     void pairingChanged();
     void uploadChanged();
-    void sourcesChanged(); // collect() and sources()
+    void sourcesChanged(); // the collector's collect() and diagnostics()
     void autoSyncChanged();
     void relayChanged();
     void launchAtLoginChanged();

@@ -62,6 +62,10 @@ QString errorText(const ConnectorError& error) {
     return {};
 }
 
+std::optional<QString> errorText(const std::optional<ConnectorError>& error) {
+    return error ? std::optional<QString>(errorText(*error)) : std::nullopt;
+}
+
 QString uploadStatusText(const UploadState& upload) {
     switch (upload.phase) {
     case UploadState::Phase::never:

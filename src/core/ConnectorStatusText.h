@@ -12,6 +12,8 @@ namespace korvo {
 
 QString connectionStatusText(ConnectionStatus status);
 QString errorText(const ConnectorError& error);
+// The failure on display, if any.
+std::optional<QString> errorText(const std::optional<ConnectorError>& error);
 QString uploadStatusText(const UploadState& upload);
 QString uploadErrorText(const UploadState& upload);
 QString collectStatusText(const CollectState& collect);

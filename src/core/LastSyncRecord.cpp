@@ -1,7 +1,8 @@
 #include "core/LastSyncRecord.h"
 
-#include "core/ConnectorModel.h"
 #include "core/ConnectorStatusText.h"
+#include "core/RelaySettings.h"
+#include "core/SnapshotUploader.h"
 #include "model/TimeText.h"
 
 #include <QFile>
@@ -83,11 +84,12 @@ bool writeLastSyncRecord(const std::filesystem::path& file, const LastSyncRecord
     return out.commit();
 }
 
-LastSyncRecorder::LastSyncRecorder(ConnectorModel& model, std::filesystem::path file, Clock clock)
-    : model_(model), file_(std::move(file)), clock_(std::move(clock)) {
+LastSyncRecorder::LastSyncRecorder(const SnapshotUploader& uploader, const RelaySettings& relay,
+                                   std::filesystem::path file, Clock clock)
+    : uploader_(uploader), relay_(relay), file_(std::move(file)), clock_(std::move(clock)) {
     writer_.setMaxThreadCount(1);
-    connect(&model_, &ConnectorModel::uploadChanged, this, &LastSyncRecorder::update);
-    connect(&model_, &ConnectorModel::relayChanged, this, &LastSyncRecorder::update);
+    connect(&uploader_, &SnapshotUploader::changed, this, &LastSyncRecorder::update);
+    connect(&relay_, &RelaySettings::changed, this, &LastSyncRecorder::update);
 }
 
 LastSyncRecorder::~LastSyncRecorder() {
@@ -95,15 +97,16 @@ LastSyncRecorder::~LastSyncRecorder() {
 }
 
 void LastSyncRecorder::update() {
-    const UploadState& upload = model_.upload();
+    const UploadState& upload = uploader_.state();
+    const RelayState& relay = relay_.state();
     const bool uploadFinished =
         upload.phase == UploadState::Phase::uploaded || upload.phase == UploadState::Phase::failed;
-    const RelayState::Health health = model_.relay().health;
+    const RelayState::Health health = relay.health;
     const bool relayChecked = health == RelayState::Health::reachable ||
                               health == RelayState::Health::otherStatus ||
                               health == RelayState::Health::unreachable;
     LastSyncRecord seen = record_;
-    seen.relayURL = model_.relayURLText();
+    seen.relayURL = RelayAddress::printable(relay.baseURLString);
     if (uploadFinished) {
         seen.uploadAt = upload.phase == UploadState::Phase::uploaded && upload.lastUploadAt
                             ? upload.lastUploadAt
@@ -114,9 +117,10 @@ void LastSyncRecorder::update() {
         seen.upload = uploadStatusText(upload);
         seen.uploadError = uploadErrorText(upload);
     }
-    if (relayChecked && (seen.relay != model_.relayHealthStatus() || !seen.relayCheckAt)) {
+    const QString relayHealth = relayHealthText(relay);
+    if (relayChecked && (seen.relay != relayHealth || !seen.relayCheckAt)) {
         seen.relayCheckAt = clock_();
-        seen.relay = model_.relayHealthStatus();
+        seen.relay = relayHealth;
     }
     if (seen == record_) {
         return;

@@ -11,7 +11,8 @@
 
 namespace korvo {
 
-class ConnectorModel;
+class RelaySettings;
+class SnapshotUploader;
 
 // The last finished upload and the last relay check of any run of the connector for this user,
 // so that `status` in another process can say when the running one last uploaded. Kept in a
@@ -35,18 +36,20 @@ std::optional<LastSyncRecord> readLastSyncRecord(const std::filesystem::path& fi
 // folder (0700) when missing; false when that failed.
 bool writeLastSyncRecord(const std::filesystem::path& file, const LastSyncRecord& record);
 
-// Follows a model and writes its finished uploads and relay checks to the record, on a thread
-// of its own so that the GUI thread never waits for the disk. Writes keep their order; an
-// unlink forgets the recorded upload.
+// Follows the uploads and the relay settings and writes its finished uploads and relay checks to
+// the record, on a thread of its own so that the GUI thread never waits for the disk. Writes keep
+// their order; an unlink forgets the recorded upload.
 class LastSyncRecorder final : public QObject {
 public:
-    LastSyncRecorder(ConnectorModel& model, std::filesystem::path file, Clock clock);
+    LastSyncRecorder(const SnapshotUploader& uploader, const RelaySettings& relay,
+                     std::filesystem::path file, Clock clock);
     ~LastSyncRecorder() override;
 
 private:
     void update();
 
-    ConnectorModel& model_;
+    const SnapshotUploader& uploader_;
+    const RelaySettings& relay_;
     std::filesystem::path file_;
     Clock clock_;
     LastSyncRecord record_;

@@ -36,7 +36,8 @@ void QuotaAlertMonitor::review() {
         return;
     }
     std::vector<QuotaAlert> alerts = alerts_.review(*snapshot);
-    for (QuotaAlert& alert : paceAlerts_.review(*snapshot, model_.collect().history, clock_())) {
+    for (QuotaAlert& alert :
+         paceAlerts_.review(*snapshot, model_.collector().collect().history, clock_())) {
         alerts.push_back(std::move(alert));
     }
     for (const QuotaAlert& alert : alerts) {

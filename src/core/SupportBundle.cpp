@@ -1,6 +1,5 @@
 #include "core/SupportBundle.h"
 
-#include "core/ConnectorModel.h"
 #include "core/ConnectorModelText.h"
 #include "model/DisplayText.h"
 
@@ -58,12 +57,12 @@ QString SupportBundle::dateText(const std::optional<Instant>& date) const {
            locale.toString(local.time(), standardTimeFormat(locale));
 }
 
-QString SupportBundle::text(const ConnectorModel& model) const {
+QString SupportBundle::text(const State& state) const {
     const BuildInfo& build = settings_.buildInfo;
     const std::optional<std::string> channel =
         build.channel ? std::optional<std::string>(stdText(*build.channel)) : std::nullopt;
     const KorvoBuildChannel buildChannel = KorvoBuildChannel::fromConfiguredValue(channel);
-    const std::optional<UsageSnapshot>& snapshot = model.displaySnapshot();
+    const std::optional<UsageSnapshot>& snapshot = state.snapshot;
 
     QString text;
     text +=
@@ -77,31 +76,30 @@ QString SupportBundle::text(const ConnectorModel& model) const {
                 "tokens, session keys, auth files, raw provider logs, or raw prompts.\nTester "
                 "note: Describe what looked wrong, then paste this bundle and the iPhone support "
                 "bundle if available.\n\nStatus: ") +
-            model.statusMessage();
-    text += QStringLiteral("\nRelay URL: ") + model.relayURLText();
-    text += QStringLiteral("\nRelay health: ") + model.relayHealthStatus();
-    text += QStringLiteral("\nRelay env: ") + model.relayEnvironment();
+            state.status;
+    text += QStringLiteral("\nRelay URL: ") + state.relayURL;
+    text += QStringLiteral("\nRelay health: ") + state.relayHealth;
+    text += QStringLiteral("\nRelay env: ") + state.relayEnvironment;
     text += QStringLiteral("\nPaired: ") +
-            (model.isPaired() ? QStringLiteral("yes") : QStringLiteral("no"));
-    text += QStringLiteral("\nSync space: ") +
-            model.pairing().syncSpaceId.value_or(QStringLiteral("none"));
-    text += QStringLiteral("\nConnector device: ") + model.connectorDeviceId();
-    text += QStringLiteral("\nAuto sync: ") + model.autoSyncStatus();
+            (state.paired ? QStringLiteral("yes") : QStringLiteral("no"));
+    text += QStringLiteral("\nSync space: ") + state.syncSpaceId.value_or(QStringLiteral("none"));
+    text += QStringLiteral("\nConnector device: ") + state.connectorDeviceId;
+    text += QStringLiteral("\nAuto sync: ") + state.autoSync;
     text += QStringLiteral("\nSync interval: 30 seconds");
-    text += QStringLiteral("\nMac power: ") + model.powerStatus();
-    text += QStringLiteral("\nLast sleep: ") + dateText(model.autoSync().lastSleepAt);
-    text += QStringLiteral("\nLast wake: ") + dateText(model.autoSync().lastWakeAt);
-    text += QStringLiteral("\nOpen at Login: ") + model.launchAtLoginStatus();
-    text += QStringLiteral("\nUpdate status: ") + model.updateStatus();
-    text += QStringLiteral("\nLast update check: ") + dateText(model.updates().lastCheckAt);
-    text += QStringLiteral("\nLast collect: ") + dateText(model.collect().lastSuccessfulCollectAt);
-    text += QStringLiteral("\nCollect status: ") + model.lastCollectStatus();
-    text += QStringLiteral("\nParser error: ") + model.lastParserError();
-    text += QStringLiteral("\nLast upload: ") + model.lastUploadStatus();
-    text += QStringLiteral("\nLast upload at: ") + dateText(model.upload().lastUploadAt);
-    text += QStringLiteral("\nLast upload error: ") + model.lastUploadError();
-    text += QStringLiteral("\nDevices: ") + model.deviceListStatus();
-    text += QStringLiteral("\nDevice list error: ") + model.lastDeviceListError();
+    text += QStringLiteral("\nMac power: ") + state.power;
+    text += QStringLiteral("\nLast sleep: ") + dateText(state.lastSleepAt);
+    text += QStringLiteral("\nLast wake: ") + dateText(state.lastWakeAt);
+    text += QStringLiteral("\nOpen at Login: ") + state.launchAtLogin;
+    text += QStringLiteral("\nUpdate status: ") + state.updateStatus;
+    text += QStringLiteral("\nLast update check: ") + dateText(state.lastUpdateCheckAt);
+    text += QStringLiteral("\nLast collect: ") + dateText(state.lastCollectAt);
+    text += QStringLiteral("\nCollect status: ") + state.collectStatus;
+    text += QStringLiteral("\nParser error: ") + state.parserError;
+    text += QStringLiteral("\nLast upload: ") + state.lastUpload;
+    text += QStringLiteral("\nLast upload at: ") + dateText(state.lastUploadAt);
+    text += QStringLiteral("\nLast upload error: ") + state.lastUploadError;
+    text += QStringLiteral("\nDevices: ") + state.deviceListStatus;
+    text += QStringLiteral("\nDevice list error: ") + state.deviceListError;
 
     text += QStringLiteral("\n\nLatest snapshot:\n") +
             (snapshot ? qText(snapshot->snapshotId) : QStringLiteral("none")) + u'\n' +
@@ -130,10 +128,10 @@ QString SupportBundle::text(const ConnectorModel& model) const {
     text += QStringLiteral("\n\nProviders:\n") +
             (snapshot ? providerBlocks.join(u'\n') : QStringLiteral("- no latest snapshot"));
 
-    text += QStringLiteral("\n\nSources:\n") + sourcesText(model.sources());
+    text += QStringLiteral("\n\nSources:\n") + sourcesText(state.sources);
 
     QStringList deviceLines;
-    for (const RelayDevice& device : model.relay().devices) {
+    for (const RelayDevice& device : state.devices) {
         deviceLines.append(QStringLiteral("- ") + qText(device.name) + QStringLiteral(" (") +
                            qText(device.kind) + QStringLiteral("): ") + qText(device.id) +
                            QStringLiteral(", lastSeenAt: ") +

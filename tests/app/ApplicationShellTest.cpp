@@ -39,17 +39,19 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     EXPECT_EQ(window->menuBar()->actions().first()->menu(), app.menu());
     EXPECT_TRUE(testing::action(*app.menu(), "Quit"));
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return model.sourceDiagnosticStatus() != "Checking" &&
-               model.sourceDiagnosticStatus() != "Not checked";
+        return sourceDiagnosticStatusText(model.collector().diagnostics()) != "Checking" &&
+               sourceDiagnosticStatusText(model.collector().diagnostics()) != "Not checked";
     }));
 
     Q_EMIT power.willSleep();
-    EXPECT_EQ(model.powerStatus(), "Awake");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.powerStatus() == "Sleeping"; }));
-    EXPECT_EQ(model.lastSleepAt(), testing::kTestNow);
+    EXPECT_EQ(powerStatusText(model.autoSync().state()), "Awake");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return powerStatusText(model.autoSync().state()) == "Sleeping"; }));
+    EXPECT_EQ(model.autoSync().state().lastSleepAt, testing::kTestNow);
     Q_EMIT power.didWake();
-    EXPECT_EQ(model.powerStatus(), "Sleeping");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.powerStatus() == "Awake"; }));
+    EXPECT_EQ(powerStatusText(model.autoSync().state()), "Sleeping");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return powerStatusText(model.autoSync().state()) == "Awake"; }));
 
     // Closing hides the window. Paired in the meantime (as another run of the program would
     // leave it): reopening brings back the same window, where it was, and its start-up refresh
@@ -69,7 +71,7 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->pos(), moved);
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isPaired(); }));
-    EXPECT_EQ(model.statusMessage(), "Connected to iPhone");
+    EXPECT_EQ(connectionStatusText(model.connection().status()), "Connected to iPhone");
     model.stopAutoSync();
     window->close();
     QTest::qWait(20);
@@ -79,7 +81,7 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     EXPECT_EQ(app.delegate().observerCount(), 0U);
     Q_EMIT power.willSleep();
     QTest::qWait(20);
-    EXPECT_EQ(model.powerStatus(), "Awake");
+    EXPECT_EQ(powerStatusText(model.autoSync().state()), "Awake");
 }
 
 using testing::action;
@@ -127,7 +129,7 @@ TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
     action(menu, "openPairing")->trigger();
     EXPECT_EQ(opened, 1);
     action(menu, "openAtLogin")->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.launchAtLoginEnabled(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.launchAtLogin().state().enabled; }));
     QCoreApplication::processEvents();
     EXPECT_TRUE(action(menu, "openAtLogin")->isChecked());
 }

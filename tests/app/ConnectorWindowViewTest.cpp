@@ -133,11 +133,12 @@ TEST_F(ConnectorWindowViewTest, DiagnosticsFollowTheModelAndErrorsShowInRed) {
     // Nothing listens at the relay URL: an error line appears, red and selectable.
     EXPECT_TRUE(testing::visibleLabelTexts(root).filter("Relay health check failed").isEmpty());
     button(root, "checkRelay")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return harness.model().errorMessage().has_value(); }));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return errorText(harness.model().connection().error()).has_value(); }));
     page->refresh();
     const QLabel* error = testing::named(root, "currentError");
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->text(), *harness.model().errorMessage());
+    EXPECT_EQ(error->text(), *errorText(harness.model().connection().error()));
     EXPECT_EQ(error->palette().color(QPalette::WindowText),
               tintColor(Tint::red, QApplication::palette()));
     EXPECT_TRUE(error->textInteractionFlags() & Qt::TextSelectableByMouse);
@@ -161,7 +162,9 @@ TEST_F(ConnectorWindowViewTest, RelayDataShowsAsPlainTextAndPlainHttpIsWarnedAbo
     QCoro::waitFor(model.syncNow()); // the upload fails with the relay's HTML body
     page->refresh();
     ASSERT_TRUE(visible(root, QString::fromUtf8(markup + " (phone)")));
-    ASSERT_TRUE(model.errorMessage().value_or(QString()).contains(QString::fromUtf8(markup)));
+    ASSERT_TRUE(errorText(model.connection().error())
+                    .value_or(QString())
+                    .contains(QString::fromUtf8(markup)));
     for (const QLabel* label : root->findChildren<QLabel*>()) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
     }
@@ -207,9 +210,10 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     button(root, "createPairingCode")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] {
         page->refresh();
-        return pairing->sessionRow()->isVisibleTo(root) && harness.model().isPollingForPairing();
+        return pairing->sessionRow()->isVisibleTo(root) &&
+               harness.model().pairing().state().isPolling;
     }));
-    const auto& session = *harness.model().pairingSession();
+    const auto& session = *harness.model().pairing().state().session;
     EXPECT_EQ(pairing->qrCodeView()->payload().toStdString(), session.qrPayload);
     const QLabel* code = testing::named(root, "pairingCode");
     ASSERT_TRUE(code);
@@ -287,14 +291,15 @@ TEST_F(ConnectorWindowViewTest, FailingSyncShowsUnderTheHeader) {
     const QWidget* root = page->widget();
     QCoro::waitFor(harness.model().syncNow());
     page->refresh();
-    ASSERT_TRUE(harness.model().errorMessage().has_value());
+    ASSERT_TRUE(errorText(harness.model().connection().error()).has_value());
     const QLabel* header = visible(root, "Sync failing; retrying");
     ASSERT_TRUE(header);
     EXPECT_EQ(header->palette().color(QPalette::WindowText),
               tintColor(Tint::red, QApplication::palette()));
     QList<int> errorLines;
     for (const QLabel* label : root->findChildren<QLabel*>()) {
-        if (label->isVisibleTo(root) && label->text() == *harness.model().errorMessage()) {
+        if (label->isVisibleTo(root) &&
+            label->text() == *errorText(harness.model().connection().error())) {
             errorLines << label->mapTo(root, QPoint()).y();
         }
     }
@@ -432,14 +437,15 @@ TEST_F(ConnectorWindowViewTest, ButtonStatesWhileOperationsRun) {
         const char* enabled;
     };
     const Case cases[] = {
-        {"sync", true, "refreshNow", [](ConnectorModel& m) { return m.isSyncing(); }, "Refresh Now",
+        {"sync", true, "refreshNow",
+         [](ConnectorModel& m) { return m.uploader().state().isSyncing; }, "Refresh Now",
          "-refreshNow|-refreshAndUpload|+refreshLimits|+unlinkDevice|+copySupportBundle|"
          "+checkForUpdates"},
         {"pairing code", false, "createPairingCode",
-         [](ConnectorModel& m) { return m.isPairing(); }, "Creating Pairing",
+         [](ConnectorModel& m) { return m.pairing().state().isCreatingCode; }, "Creating Pairing",
          "-createPairingCode|-refreshNow|-refreshAndUpload|+refreshLimits|+checkForUpdates"},
         {"update check", false, "checkForUpdates",
-         [](ConnectorModel& m) { return m.isCheckingForUpdates(); }, "Checking",
+         [](ConnectorModel& m) { return m.updateChecker().state().isChecking; }, "Checking",
          "-checkForUpdates|+createPairingCode|+refreshLimits|+copySupportBundle"},
     };
     for (const Case& c : cases) {
@@ -672,7 +678,7 @@ TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return window->findChildren<ProviderLimitRow*>().size() == 2 &&
-               !model.sourceDiagnostics().empty();
+               !model.collector().diagnostics().diagnostics.empty();
     }));
     QTest::qWait(100);
 

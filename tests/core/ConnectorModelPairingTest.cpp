@@ -27,32 +27,34 @@ TEST_F(RelayEndToEndTest, PairingStoresCredentialsUploadsAndStartsAutoSync) {
     EXPECT_FALSE(keychain->threads().contains(gui) ||
                  keychain->threads().contains(h_.claude->calledOn));
 
-    EXPECT_EQ(m.statusMessage(), "Connected to iPhone");
-    EXPECT_FALSE(m.isPollingForPairing() || m.hasPairingPollTask());
+    EXPECT_EQ(connectionStatusText(m.connection().status()), "Connected to iPhone");
+    EXPECT_FALSE(m.pairing().state().isPolling || m.pairing().isPollRunning());
     EXPECT_TRUE(m.isPaired());
-    EXPECT_EQ(m.syncSpaceId(), space_);
+    EXPECT_EQ(m.pairing().state().syncSpaceId, space_);
     EXPECT_EQ(h_.stored(u"syncSpaceId"_s), space_);
     EXPECT_FALSE(h_.storedToken().value_or("").empty());
 
     // The first upload: the phone reads back exactly what the model kept.
-    ASSERT_TRUE(m.latestSnapshot().has_value());
-    const QString id = QString::fromStdString(m.latestSnapshot()->snapshotId);
+    ASSERT_TRUE(m.uploader().state().snapshot.has_value());
+    const QString id = QString::fromStdString(m.uploader().state().snapshot->snapshotId);
     EXPECT_TRUE(QRegularExpression(u"^snap_[0-9A-F]{16}$"_s).match(id).hasMatch()) << id;
-    EXPECT_EQ(m.lastUploadStatus(), "Uploaded " + id);
-    EXPECT_EQ(m.localLimitSnapshot(), m.latestSnapshot());
-    EXPECT_EQ(m.lastUploadAt(), h_.clock.now());
-    EXPECT_EQ(latestOnRelay(), m.latestSnapshot());
-    EXPECT_EQ(m.deviceListStatus(), "2 devices"); // the phone and this machine
+    EXPECT_EQ(uploadStatusText(m.uploader().state()), "Uploaded " + id);
+    EXPECT_EQ(m.collector().collect().localSnapshot, m.uploader().state().snapshot);
+    EXPECT_EQ(m.uploader().state().lastUploadAt, h_.clock.now());
+    EXPECT_EQ(latestOnRelay(), m.uploader().state().snapshot);
+    EXPECT_EQ(deviceListStatusText(m.relaySettings().state()),
+              "2 devices"); // the phone and this machine
 
     // A newer local refresh is what the window shows and copies; the relay keeps the upload,
     // which is what the phone sees.
     test::finish(m.refreshLocalLimits());
-    EXPECT_NE(m.localLimitSnapshot(), m.latestSnapshot());
-    EXPECT_EQ(m.displaySnapshot(), m.localLimitSnapshot());
-    EXPECT_EQ(latestOnRelay(), m.latestSnapshot());
+    EXPECT_NE(m.collector().collect().localSnapshot, m.uploader().state().snapshot);
+    EXPECT_EQ(m.displaySnapshot(), m.collector().collect().localSnapshot);
+    EXPECT_EQ(latestOnRelay(), m.uploader().state().snapshot);
     m.copyLatestSnapshotJSON();
     EXPECT_EQ(h_.recorder->texts,
-              QStringList{QString::fromStdString(encodeSnapshot(*m.localLimitSnapshot()).value())});
+              QStringList{QString::fromStdString(
+                  encodeSnapshot(*m.collector().collect().localSnapshot).value())});
 }
 
 // The relay down during unlink, then back; then a token it refuses. (A cycle failing while the
@@ -64,34 +66,39 @@ TEST_F(RelayEndToEndTest, AFailedUnlinkKeepsThePairingAndARefusedTokenFailsTheCy
 
     relay_->kill();
     test::finish(m.unlinkDevice());
-    EXPECT_EQ(m.errorMessage(), "Unable to unlink this Mac from Relay.");
-    EXPECT_TRUE(m.isPaired() && m.hasAutoSyncTask());
+    EXPECT_EQ(errorText(m.connection().error()), "Unable to unlink this Mac from Relay.");
+    EXPECT_TRUE(m.isPaired() && m.autoSync().isLoopRunning());
     EXPECT_TRUE(h_.storedToken() && h_.stored(u"syncSpaceId"_s));
 
     restartRelay(); // the next cycle goes through
     h_.clock.advance(30s);
     test::finish(m.syncNow());
-    EXPECT_EQ(m.lastUploadError(), "None");
-    EXPECT_EQ(m.errorMessage(), std::nullopt);
-    EXPECT_EQ(m.lastUploadAt(), h_.clock.now());
+    EXPECT_EQ(uploadErrorText(m.uploader().state()), "None");
+    EXPECT_EQ(errorText(m.connection().error()), std::nullopt);
+    EXPECT_EQ(m.uploader().state().lastUploadAt, h_.clock.now());
 
-    h_.storePairing(m.syncSpaceId().value_or(""), "not-the-token"); // the relay answers 401
+    h_.storePairing(m.pairing().state().syncSpaceId.value_or(""),
+                    "not-the-token"); // the relay answers 401
     test::finish(m.syncNow());
-    EXPECT_EQ(m.lastUploadStatus(), "Failed");
-    EXPECT_TRUE(m.lastUploadError().startsWith(u"Relay returned HTTP 401: {"_s))
-        << m.lastUploadError();
+    EXPECT_EQ(uploadStatusText(m.uploader().state()), "Failed");
+    EXPECT_TRUE(uploadErrorText(m.uploader().state()).startsWith(u"Relay returned HTTP 401: {"_s))
+        << uploadErrorText(m.uploader().state());
 
-    h_.storePairing(m.syncSpaceId().value_or(""), token);
+    h_.storePairing(m.pairing().state().syncSpaceId.value_or(""), token);
     test::finish(m.unlinkDevice());
-    EXPECT_FALSE(m.syncSpaceId() || m.isPaired() || m.latestSnapshot() || m.lastSyncAt() ||
-                 m.lastUploadAt() || m.lastSuccessfulCollectAt() || m.pairingSession() ||
-                 m.pairingSecret() || m.hasAutoSyncTask() || h_.stored(u"syncSpaceId"_s));
+    EXPECT_FALSE(m.pairing().state().syncSpaceId || m.isPaired() || m.uploader().state().snapshot ||
+                 m.uploader().state().lastUploadAt || m.uploader().state().lastUploadAt ||
+                 m.collector().collect().lastSuccessfulCollectAt || m.pairing().state().session ||
+                 m.pairing().state().secret || m.autoSync().isLoopRunning() ||
+                 h_.stored(u"syncSpaceId"_s));
     EXPECT_EQ(test::statuses(m), (QStringList{"Not paired", "Paused", "Never"}));
-    EXPECT_EQ(m.deviceListStatus(), "Not loaded");
-    EXPECT_EQ(m.lastCollectStatus(), "Not collected");
-    EXPECT_TRUE(m.relayDevices().empty());
+    EXPECT_EQ(deviceListStatusText(m.relaySettings().state()), "Not loaded");
+    EXPECT_EQ(collectStatusText(m.collector().collect()), "Not collected");
+    EXPECT_TRUE(m.relaySettings().state().devices.empty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !h_.storedToken(); }));
-    EXPECT_TRUE(m.localLimitSnapshot().has_value()); // kept, like the device id and relay URL
+    EXPECT_TRUE(m.collector()
+                    .collect()
+                    .localSnapshot.has_value()); // kept, like the device id and relay URL
 }
 
 // A run without a Secret Service kept the token in the file; now the Secret Service answers and
@@ -139,9 +146,11 @@ TEST_F(RelayEndToEndTest, ASecondPollerWithTheQRSecretNeverKeepsAWorkingToken) {
         h_.defaults->remove(u"syncSpaceId"_s);
         ConnectorModel& m = h_.make();
         test::finish(m.createPairingCode());
-        ASSERT_TRUE(m.pairingSession() && m.pairingSecret());
-        const std::string path = "/v1/pairing/sessions/" + m.pairingSession()->pairingSessionId;
-        const httplib::Headers withSecret{{"x-pairing-secret", m.pairingSecret()->toStdString()}};
+        ASSERT_TRUE(m.pairing().state().session && m.pairing().state().secret);
+        const std::string path =
+            "/v1/pairing/sessions/" + m.pairing().state().session->pairingSessionId;
+        const httplib::Headers withSecret{
+            {"x-pairing-secret", m.pairing().state().secret->toStdString()}};
         std::atomic<bool> stop = false;
         std::string stolen, stolenSpace;
         std::thread thief([&] {
@@ -166,12 +175,12 @@ TEST_F(RelayEndToEndTest, ASecondPollerWithTheQRSecretNeverKeepsAWorkingToken) {
             }
         });
         QTest::qWait(17 * round); // the claim lands at another point of both poll cycles
-        const std::string code = m.pairingSession()->pairingCode;
+        const std::string code = m.pairing().state().session->pairingCode;
         const auto claim = phone().Post("/v1/pairing/claim", R"({"pairingCode":")" + code + R"("})",
                                         "application/json");
         ASSERT_TRUE(claim && claim->status == 200);
         // Bounded: a connector that kept waiting fails here, long before the code expires.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !m.isPollingForPairing(); }, 15000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !m.pairing().state().isPolling; }, 15000));
         const PairingOutcome outcome = test::finish(m.pairingFinished());
         QTest::qWait(250); // the second poller polls again after the connector finished
         stop = true;
@@ -181,10 +190,12 @@ TEST_F(RelayEndToEndTest, ASecondPollerWithTheQRSecretNeverKeepsAWorkingToken) {
         // One token went out, to one side.
         EXPECT_NE(stolen.empty(), outcome == PairingOutcome::failed);
         if (outcome == PairingOutcome::failed) {
-            EXPECT_EQ(m.statusMessage(), "Pairing failed");
-            EXPECT_TRUE(m.errorMessage().value_or(QString()).startsWith(u"Pairing failed: "_s));
-            EXPECT_FALSE(m.isPaired() || m.isPollingForPairing() || m.syncSpaceId() ||
-                         h_.storedToken());
+            EXPECT_EQ(connectionStatusText(m.connection().status()), "Pairing failed");
+            EXPECT_TRUE(errorText(m.connection().error())
+                            .value_or(QString())
+                            .startsWith(u"Pairing failed: "_s));
+            EXPECT_FALSE(m.isPaired() || m.pairing().state().isPolling ||
+                         m.pairing().state().syncSpaceId || h_.storedToken());
             const auto used = phone().Get("/v1/sync-spaces/" + stolenSpace + "/devices",
                                           {{"authorization", "Bearer " + stolen}});
             ASSERT_TRUE(used);
@@ -236,20 +247,22 @@ TEST_F(CannedRelayTest, SecretFromTheQRPayloadAndCodesThatExpireWithoutPolling) 
     for (const auto& [payload, secret] : cases) {
         answerSession(payload, -1s);
         test::finish(m.createPairingCode());
-        EXPECT_EQ(m.pairingSecret(), secret) << payload;
-        EXPECT_EQ(m.statusMessage(), "Pairing code expired");
-        EXPECT_FALSE(m.isPollingForPairing() || m.hasPairingPollTask());
+        EXPECT_EQ(m.pairing().state().secret, secret) << payload;
+        EXPECT_EQ(connectionStatusText(m.connection().status()), "Pairing code expired");
+        EXPECT_FALSE(m.pairing().state().isPolling || m.pairing().isPollRunning());
     }
-    EXPECT_EQ(m.pairingSession().value_or(PairingSessionResponse{}).expiresAt, h_.clock.now() - 1s);
+    EXPECT_EQ(m.pairing().state().session.value_or(PairingSessionResponse{}).expiresAt,
+              h_.clock.now() - 1s);
 
     answerSession(u"korvo://pair?session=ps_1&code=123456"_s);
     test::finish(m.createPairingCode());
-    EXPECT_TRUE(m.isPollingForPairing());
+    EXPECT_TRUE(m.pairing().state().isPolling);
     QTest::qWait(100);
     h_.clock.advance(10min);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m.statusMessage() == "Pairing code expired"; }));
-    EXPECT_FALSE(m.isPollingForPairing() || m.hasPairingPollTask());
-    EXPECT_TRUE(m.pairingSession().has_value());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return connectionStatusText(m.connection().status()) == "Pairing code expired"; }));
+    EXPECT_FALSE(m.pairing().state().isPolling || m.pairing().isPollRunning());
+    EXPECT_TRUE(m.pairing().state().session.has_value());
     EXPECT_EQ(polls(), 0);
 }
 
@@ -275,14 +288,14 @@ TEST_F(CannedRelayTest, OnlyAnExactPairedStatusWithEveryValueSavedCompletesPairi
         server_.answer("GET /v1/pairing/sessions/ps_1", status, body);
         const int before = polls();
         ASSERT_TRUE(QTest::qWaitFor([&] { return polls() >= before + 3; }));
-        EXPECT_EQ(m.statusMessage(), "Waiting for iPhone");
-        EXPECT_EQ(m.errorMessage(), error);
-        EXPECT_TRUE(m.isPollingForPairing() && m.hasPairingPollTask());
-        EXPECT_FALSE(m.isPaired() || m.hasAutoSyncTask());
-        EXPECT_EQ(m.syncSpaceId().has_value(), error && status == 200);
+        EXPECT_EQ(connectionStatusText(m.connection().status()), "Waiting for iPhone");
+        EXPECT_EQ(errorText(m.connection().error()), error);
+        EXPECT_TRUE(m.pairing().state().isPolling && m.pairing().isPollRunning());
+        EXPECT_FALSE(m.isPaired() || m.autoSync().isLoopRunning());
+        EXPECT_EQ(m.pairing().state().syncSpaceId.has_value(), error && status == 200);
         EXPECT_TRUE(server_.lastRequestHas("x-pairing-secret: s3cr3t"));
     }
-    EXPECT_EQ(m.lastUploadStatus(), "Never");
+    EXPECT_EQ(uploadStatusText(m.uploader().state()), "Never");
 }
 
 // A paired answer without the token ends the pairing as failed, says so, saves nothing and stops
@@ -294,11 +307,12 @@ TEST_F(CannedRelayTest, APairedAnswerWithoutTheTokenFailsThePairing) {
     ConnectorModel& m = h_.make();
     test::finish(m.createPairingCode());
     EXPECT_EQ(test::finish(m.pairingFinished()), PairingOutcome::failed);
-    EXPECT_EQ(m.statusMessage(), "Pairing failed");
-    EXPECT_EQ(m.errorMessage(),
+    EXPECT_EQ(connectionStatusText(m.connection().status()), "Pairing failed");
+    EXPECT_EQ(errorText(m.connection().error()),
               "Pairing failed: the pairing code was used from a second place, so the relay "
               "withdrew this Mac's access. Create a new code and scan it only with your iPhone.");
-    EXPECT_FALSE(m.isPaired() || m.isPollingForPairing() || m.syncSpaceId() || h_.storedToken());
+    EXPECT_FALSE(m.isPaired() || m.pairing().state().isPolling || m.pairing().state().syncSpaceId ||
+                 h_.storedToken());
     const int before = polls();
     QTest::qWait(100);
     EXPECT_EQ(polls(), before);
@@ -315,7 +329,7 @@ TEST_F(CannedRelayTest, PairingFinishedReportsExpiryAndReset) {
     auto waiting = m.pairingFinished();
     h_.clock.advance(2s);
     EXPECT_EQ(test::finish(std::move(waiting)), PairingOutcome::expired);
-    EXPECT_EQ(m.connectionStatus(), ConnectionStatus::codeExpired);
+    EXPECT_EQ(m.connection().status(), ConnectionStatus::codeExpired);
     EXPECT_EQ(test::finish(m.pairingFinished()), PairingOutcome::expired);
 
     answerSession(kPayload, 1s);
@@ -333,10 +347,10 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
     server_.answer("GET /v1/pairing/sessions/ps_2", 200, kPending);
     ConnectorModel& m = h_.make();
     auto first = m.createPairingCode();
-    EXPECT_TRUE(m.isPairing());
+    EXPECT_TRUE(m.pairing().state().isCreatingCode);
     EXPECT_TRUE(m.createPairingCode().isReady());
     test::finish(std::move(first));
-    EXPECT_FALSE(m.isPairing());
+    EXPECT_FALSE(m.pairing().state().isCreatingCode);
     EXPECT_EQ(server_.count("POST /v1/pairing/sessions"), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return polls("ps_1") >= 2; }));
 
@@ -347,16 +361,16 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return polls("ps_2") >= 3; }));
     EXPECT_EQ(polls("ps_1"), oldPolls);
 
-    const auto session = m.pairingSession();
+    const auto session = m.pairing().state().session;
     server_.answer("POST /v1/pairing/sessions", 503, R"({"error":"busy"})");
     const PairingCodeOutcome refused = test::finish(m.createPairingCode());
     EXPECT_FALSE(refused.session.has_value());
     EXPECT_EQ(refused.error.value_or(ConnectorError{}).kind,
               ConnectorError::Kind::pairingSessionFailed);
-    EXPECT_EQ(m.errorMessage(),
+    EXPECT_EQ(errorText(m.connection().error()),
               R"(Unable to create pairing session: Relay returned HTTP 503: {"error":"busy"})");
-    EXPECT_EQ(m.pairingSession(), session);
-    EXPECT_FALSE(m.isPairing());
+    EXPECT_EQ(m.pairing().state().session, session);
+    EXPECT_FALSE(m.pairing().state().isCreatingCode);
 }
 
 // Without rows the demo snapshot is uploaded; a second syncNow during the cycle returns at once.
@@ -371,7 +385,7 @@ TEST_F(CannedRelayTest, SyncNowUploadsTheDemoSnapshotAndIgnoresASecondPressDurin
     test::finish(std::move(first));
     EXPECT_EQ(server_.count("POST /v1/sync-spaces/"), 1);
     EXPECT_TRUE(server_.lastRequestHas("authorization: Bearer token")); // the keychain's token
-    const UsageSnapshot uploaded = m.latestSnapshot().value_or(UsageSnapshot{});
+    const UsageSnapshot uploaded = m.uploader().state().snapshot.value_or(UsageSnapshot{});
     EXPECT_EQ(uploaded.snapshotId,
               "snap_preview_" + std::to_string(unixSecondsTruncated(h_.clock.now())));
     EXPECT_EQ(uploaded.syncSpaceId, "space_1");
@@ -400,25 +414,27 @@ TEST_F(CannedRelayTest, HealthAndDeviceListAnswersAreShown) {
     for (const auto& [body, status, environment] : health) {
         server_.answer("GET /health", 200, body);
         test::finish(m.checkRelayHealth());
-        EXPECT_EQ(m.relayHealthStatus(), status);
-        EXPECT_EQ(m.relayEnvironment(), environment);
+        EXPECT_EQ(relayHealthText(m.relaySettings().state()), status);
+        EXPECT_EQ(relayEnvironmentText(m.relaySettings().state()), environment);
     }
     EXPECT_EQ(h_.stored(u"relayBaseURL"_s), server_.url().toString());
-    EXPECT_EQ(m.errorMessage(), std::nullopt);
+    EXPECT_EQ(errorText(m.connection().error()), std::nullopt);
     for (const auto& [status, body, listStatus, listError, count] : devices) {
         server_.answer("GET /v1/sync-spaces/space_1/devices", status, body);
         test::finish(m.loadDevices());
-        EXPECT_EQ(m.deviceListStatus(), listStatus);
-        EXPECT_EQ(m.lastDeviceListError(), listError);
-        EXPECT_EQ(m.relayDevices().size(), count);
+        EXPECT_EQ(deviceListStatusText(m.relaySettings().state()), listStatus);
+        EXPECT_EQ(deviceListErrorText(m.relaySettings().state()), listError);
+        EXPECT_EQ(m.relaySettings().state().devices.size(), count);
     }
-    EXPECT_EQ(m.errorMessage(),
+    EXPECT_EQ(errorText(m.connection().error()),
               "Unable to load devices from Relay: Relay returned HTTP 401: " + unauthorized);
     m.setRelayBaseURLString(u"http://127.0.0.1:9"_s);
     test::finish(m.checkRelayHealth());
-    EXPECT_EQ(m.relayHealthStatus(), "Unreachable");
-    EXPECT_EQ(m.relayEnvironment(), "Unknown");
-    EXPECT_TRUE(m.errorMessage().value_or("").startsWith(u"Relay health check failed: "_s));
+    EXPECT_EQ(relayHealthText(m.relaySettings().state()), "Unreachable");
+    EXPECT_EQ(relayEnvironmentText(m.relaySettings().state()), "Unknown");
+    EXPECT_TRUE(errorText(m.connection().error())
+                    .value_or("")
+                    .startsWith(u"Relay health check failed: "_s));
 }
 
 } // namespace

@@ -66,18 +66,21 @@ TEST(ConnectorModelStateTest, RelayURLNormalisedSavedAndLoaded) {
         ConnectorModel& m = h.make();
         m.setRelayBaseURLString(text);
         m.saveRelaySettings();
-        EXPECT_EQ(m.relayHealthStatus(), saved ? "Saved" : "Invalid URL");
-        EXPECT_EQ(m.relayBaseURLString(), saved.value_or(text));
+        EXPECT_EQ(relayHealthText(m.relaySettings().state()), saved ? "Saved" : "Invalid URL");
+        EXPECT_EQ(m.relaySettings().state().baseURLString, saved.value_or(text));
         EXPECT_EQ(h.stored(u"relayBaseURL"_s), saved);
         EXPECT_EQ(m.relayClient().baseURL().toString(), client);
-        EXPECT_EQ(m.relayURLWarning().has_value(), warned);
-        EXPECT_FALSE(m.relayURLText().contains(u":pw@"_s)) << m.relayURLText().toStdString();
+        EXPECT_EQ(relayTransportWarningText(m.relaySettings().state()).has_value(), warned);
+        EXPECT_FALSE(
+            RelayAddress::printable(m.relaySettings().state().baseURLString).contains(u":pw@"_s))
+            << RelayAddress::printable(m.relaySettings().state().baseURLString).toStdString();
         if (saved) {
-            EXPECT_EQ(m.relayURLText(), QString(*saved).remove(u"me:pw@"_s));
+            EXPECT_EQ(RelayAddress::printable(m.relaySettings().state().baseURLString),
+                      QString(*saved).remove(u"me:pw@"_s));
         }
 
         h.defaults->setString(u"relayBaseURL"_s, text); // a stored URL at construction
-        EXPECT_EQ(h.make().relayBaseURLString(), text);
+        EXPECT_EQ(h.make().relaySettings().state().baseURLString, text);
         EXPECT_EQ(h.make().relayClient().baseURL().toString(), client);
     }
 }
@@ -90,38 +93,41 @@ TEST(ConnectorModelStateTest, StartSyncSleepWakeDevicesAndUnlinkWhenNotPaired) {
         }
         ConnectorModel& m = h.make();
         test::finish(m.start());
-        EXPECT_EQ(m.syncSpaceId(), syncSpace ? std::optional(u"space_1"_s) : std::nullopt);
+        EXPECT_EQ(m.pairing().state().syncSpaceId,
+                  syncSpace ? std::optional(u"space_1"_s) : std::nullopt);
         EXPECT_FALSE(m.isPaired());
         // A sync space whose token the keychain does not give: the loop runs and asks again.
-        EXPECT_EQ(m.hasAutoSyncTask(), syncSpace);
+        EXPECT_EQ(m.autoSync().isLoopRunning(), syncSpace);
 
         QSignalSpy any(&m, &ConnectorModel::stateChanged);
         QSignalSpy error(&m, &ConnectorModel::connectionChanged);
         test::finish(m.syncNow());
-        EXPECT_EQ(m.errorMessage(), "Pair with iPhone before uploading snapshots.");
+        EXPECT_EQ(errorText(m.connection().error()),
+                  "Pair with iPhone before uploading snapshots.");
         EXPECT_EQ(any.count(), 1);
         EXPECT_EQ(error.count(), 1);
-        EXPECT_FALSE(m.isSyncing() || m.lastUploadAt());
-        m.setRelayBaseURLString(m.relayBaseURLString()); // unchanged: no signal
+        EXPECT_FALSE(m.uploader().state().isSyncing || m.uploader().state().lastUploadAt);
+        m.setRelayBaseURLString(m.relaySettings().state().baseURLString); // unchanged: no signal
         EXPECT_EQ(any.count(), 1);
 
         // Without a sync space, sleep and wake only record the time: sync stays paused and no
         // catch-up starts.
         m.startAutoSync();
         m.handleSleep();
-        EXPECT_EQ(m.powerStatus(), "Sleeping");
+        EXPECT_EQ(powerStatusText(m.autoSync().state()), "Sleeping");
         m.handleWake();
-        EXPECT_EQ(m.lastWakeAt(), h.clock.now());
+        EXPECT_EQ(m.autoSync().state().lastWakeAt, h.clock.now());
         EXPECT_EQ(test::statuses(m),
                   (QStringList{"Not paired", syncSpace ? "Active" : "Paused", "Never"}));
-        EXPECT_EQ(m.hasWakeRefreshTask() && m.hasAutoSyncTask(), syncSpace);
+        EXPECT_EQ(m.autoSync().isWakeRefreshRunning() && m.autoSync().isLoopRunning(), syncSpace);
 
         // Nothing listens at the relay address: unlinking only forgets, without asking it.
         test::finish(m.loadDevices());
-        EXPECT_EQ(m.deviceListStatus(), "Not paired");
+        EXPECT_EQ(deviceListStatusText(m.relaySettings().state()), "Not paired");
         test::finish(m.unlinkDevice());
-        EXPECT_EQ(m.statusMessage(), "Not paired");
-        EXPECT_FALSE(m.syncSpaceId() || h.stored(u"syncSpaceId"_s) || m.hasAutoSyncTask());
+        EXPECT_EQ(connectionStatusText(m.connection().status()), "Not paired");
+        EXPECT_FALSE(m.pairing().state().syncSpaceId || h.stored(u"syncSpaceId"_s) ||
+                     m.autoSync().isLoopRunning());
     }
 }
 
@@ -130,10 +136,10 @@ TEST(ConnectorModelStateTest, OpenAtLoginFollowsTheAutostartEntry) {
     ConnectorModel& m = h.make();
     for (const bool on : {true, true, false, false}) {
         m.setLaunchAtLogin(on);
-        EXPECT_EQ(m.launchAtLoginStatus(), on ? "On" : "Off");
-        EXPECT_EQ(m.launchAtLoginEnabled(), on);
+        EXPECT_EQ(loginItemStatusText(m.launchAtLogin().state()), on ? "On" : "Off");
+        EXPECT_EQ(m.launchAtLogin().state().enabled, on);
     }
-    EXPECT_EQ(m.errorMessage(), std::nullopt);
+    EXPECT_EQ(errorText(m.connection().error()), std::nullopt);
 
     // A file where the autostart folder should be: unavailable, and enabling fails.
     ASSERT_TRUE(test::writeFile(h.path(u"blocked"_s)));
@@ -141,13 +147,14 @@ TEST(ConnectorModelStateTest, OpenAtLoginFollowsTheAutostartEntry) {
                                                                   u"k.desktop"_s, u"/usr/bin/k"_s);
     ConnectorModel& blocked = h.make();
     blocked.setLaunchAtLogin(false);
-    EXPECT_EQ(blocked.launchAtLoginStatus(), "Unavailable");
-    EXPECT_EQ(blocked.errorMessage(), std::nullopt);
+    EXPECT_EQ(loginItemStatusText(blocked.launchAtLogin().state()), "Unavailable");
+    EXPECT_EQ(errorText(blocked.connection().error()), std::nullopt);
     blocked.setLaunchAtLogin(true);
-    const QString failure = blocked.launchAtLoginStatus().mid(8);
-    EXPECT_EQ(blocked.launchAtLoginStatus(), "Failed: " + failure);
+    const QString failure = loginItemStatusText(blocked.launchAtLogin().state()).mid(8);
+    EXPECT_EQ(loginItemStatusText(blocked.launchAtLogin().state()), "Failed: " + failure);
     EXPECT_FALSE(failure.isEmpty());
-    EXPECT_EQ(blocked.errorMessage(), "Unable to update Open at Login: " + failure);
+    EXPECT_EQ(errorText(blocked.connection().error()),
+              "Unable to update Open at Login: " + failure);
 }
 
 TEST(ConnectorModelCollectTest, CollectStatusesFollowTheRowsAndFailures) {
@@ -180,12 +187,12 @@ TEST(ConnectorModelCollectTest, CollectStatusesFollowTheRowsAndFailures) {
         }
         ConnectorModel& m = h.make();
         test::finish(m.refreshLocalLimits());
-        EXPECT_EQ(m.lastCollectStatus(), collectStatus);
-        EXPECT_EQ(m.lastParserError(), parserError);
-        EXPECT_EQ(m.lastSuccessfulCollectAt().has_value(), !ids.empty());
+        EXPECT_EQ(collectStatusText(m.collector().collect()), collectStatus);
+        EXPECT_EQ(parserErrorText(m.collector().collect().parserError), parserError);
+        EXPECT_EQ(m.collector().collect().lastSuccessfulCollectAt.has_value(), !ids.empty());
         std::vector<std::string> rows;
         for (const ProviderUsage& row :
-             m.localLimitSnapshot().value_or(UsageSnapshot{}).providers) {
+             m.collector().collect().localSnapshot.value_or(UsageSnapshot{}).providers) {
             rows.push_back(row.id);
         }
         EXPECT_EQ(rows, ids);
@@ -197,12 +204,12 @@ TEST(ConnectorModelCollectTest, LocalLimitSnapshotDescribesThisMachine) {
     h.claude->report(h.clock.now());
     ConnectorModel& m = h.make();
     test::finish(m.refreshLocalLimits());
-    const UsageSnapshot snapshot = m.localLimitSnapshot().value_or(UsageSnapshot{});
+    const UsageSnapshot snapshot = m.collector().collect().localSnapshot.value_or(UsageSnapshot{});
     EXPECT_EQ(snapshot.syncSpaceId, "local_display");
     EXPECT_EQ(snapshot.updatedAt, h.clock.now());
     EXPECT_EQ(snapshot.device, (SnapshotDevice{m.connectorDeviceId().toStdString(), "Test Box",
                                                SnapshotDeviceKind::linux}));
-    EXPECT_FALSE(m.latestSnapshot().has_value());
+    EXPECT_FALSE(m.uploader().state().snapshot.has_value());
 
     // With a sync space the snapshot carries it; without a host name the device is "Mac".
     struct NoName final : HostInfo {
@@ -212,8 +219,8 @@ TEST(ConnectorModelCollectTest, LocalLimitSnapshotDescribesThisMachine) {
     h.options.hostInfo = std::make_shared<NoName>();
     ConnectorModel& unnamed = h.make();
     test::finish(unnamed.start());
-    EXPECT_EQ(unnamed.localLimitSnapshot().value_or(UsageSnapshot{}).syncSpaceId, "space_9");
-    EXPECT_EQ(unnamed.localLimitSnapshot().value_or(UsageSnapshot{}).device.name, "Mac");
+    EXPECT_EQ(unnamed.collector().collect().localSnapshot.value_or(UsageSnapshot{}).syncSpaceId, "space_9");
+    EXPECT_EQ(unnamed.collector().collect().localSnapshot.value_or(UsageSnapshot{}).device.name, "Mac");
 }
 
 TEST(ConnectorModelCollectTest, DiagnosticsAreSortedByNameAndCounted) {
@@ -229,12 +236,13 @@ TEST(ConnectorModelCollectTest, DiagnosticsAreSortedByNameAndCounted) {
     QSignalSpy status(&m, &ConnectorModel::sourcesChanged);
     test::finish(m.refreshSourceDiagnostics());
     std::vector<std::string> names;
-    for (const AdapterDiagnostic& d : m.sourceDiagnostics()) {
+    for (const AdapterDiagnostic& d : m.collector().diagnostics().diagnostics) {
         names.push_back(d.displayName);
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Aider", "Claude Code", "Codex CLI",
                                                "Mock Claude/Codex", "aardvark"}));
-    EXPECT_EQ(m.sourceDiagnosticStatus(), "4 detected · 3 usage · 2 quota");
+    EXPECT_EQ(sourceDiagnosticStatusText(m.collector().diagnostics()),
+              "4 detected · 3 usage · 2 quota");
     EXPECT_EQ(status.count(), 2); // "Checking", then the counts
 }
 

@@ -26,28 +26,28 @@ protected:
     void expectFailedCycle(const ConnectorModel& m, const std::optional<UsageSnapshot>& good,
                            const QString& error) {
         EXPECT_EQ(statuses(m), (QStringList{"Connected to iPhone", "Retrying", "Failed"}));
-        EXPECT_EQ(m.lastUploadError(), error);
-        EXPECT_EQ(m.errorMessage(), "Snapshot upload failed: " + error);
-        EXPECT_EQ(m.latestSnapshot(), good);
+        EXPECT_EQ(uploadErrorText(m.uploader().state()), error);
+        EXPECT_EQ(errorText(m.connection().error()), "Snapshot upload failed: " + error);
+        EXPECT_EQ(m.uploader().state().snapshot, good);
         // On screen: the newest reading, the failed cycle's own when the tools gave rows.
-        const std::optional<UsageSnapshot>& local = m.localLimitSnapshot();
+        const std::optional<UsageSnapshot>& local = m.collector().collect().localSnapshot;
         EXPECT_EQ(m.displaySnapshot(),
                   local && (!good || local->updatedAt >= good->updatedAt) ? local : good);
-        EXPECT_FALSE(m.isSyncing());
-        EXPECT_TRUE(m.isPaired() && m.hasAutoSyncTask());
+        EXPECT_FALSE(m.uploader().state().isSyncing);
+        EXPECT_TRUE(m.isPaired() && m.autoSync().isLoopRunning());
     }
     // The next cycle goes through, and the relay holds what the model shows as uploaded.
     void expectRecovery(ConnectorModel& m) {
         h_.clock.advance(30s);
         EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::uploaded);
-        ASSERT_TRUE(m.latestSnapshot().has_value());
-        EXPECT_EQ(
-            statuses(m),
-            (QStringList{"Connected to iPhone", "Active",
-                         "Uploaded " + QString::fromStdString(m.latestSnapshot()->snapshotId)}));
-        EXPECT_EQ(m.errorMessage(), std::nullopt);
-        EXPECT_EQ(m.lastUploadAt(), h_.clock.now());
-        EXPECT_EQ(latestOnRelay(), m.latestSnapshot());
+        ASSERT_TRUE(m.uploader().state().snapshot.has_value());
+        EXPECT_EQ(statuses(m),
+                  (QStringList{"Connected to iPhone", "Active",
+                               "Uploaded " + QString::fromStdString(
+                                                 m.uploader().state().snapshot->snapshotId)}));
+        EXPECT_EQ(errorText(m.connection().error()), std::nullopt);
+        EXPECT_EQ(m.uploader().state().lastUploadAt, h_.clock.now());
+        EXPECT_EQ(latestOnRelay(), m.uploader().state().snapshot);
     }
 };
 
@@ -59,7 +59,7 @@ TEST_F(FaultInjectionTest, RelaySlowerThanTheTimeOutThenKilledMidUpload) {
     h_.options.relayTimeout = 1500ms;
     ConnectorModel& m = h_.make();
     pair(m);
-    std::optional<UsageSnapshot> good = m.latestSnapshot();
+    std::optional<UsageSnapshot> good = m.uploader().state().snapshot;
     relay_->signal(SIGSTOP);
     h_.clock.advance(30s);
     EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::failed);
@@ -67,18 +67,18 @@ TEST_F(FaultInjectionTest, RelaySlowerThanTheTimeOutThenKilledMidUpload) {
     relay_->signal(SIGCONT);
     expectRecovery(m);
 
-    good = m.latestSnapshot();
-    const std::optional<Instant> goodAt = m.lastUploadAt();
+    good = m.uploader().state().snapshot;
+    const std::optional<Instant> goodAt = m.uploader().state().lastUploadAt;
     relay_->signal(SIGSTOP);
     h_.clock.advance(30s);
     QCoro::Task<SyncOutcome> cycle = m.syncNow();
     QTest::qWait(300);
-    EXPECT_TRUE(m.isSyncing());
+    EXPECT_TRUE(m.uploader().state().isSyncing);
     relay_->kill();
     EXPECT_EQ(test::finish(std::move(cycle)), SyncOutcome::failed);
-    expectFailedCycle(m, good, m.lastUploadError());
-    EXPECT_NE(m.lastUploadError(), "None");
-    EXPECT_EQ(m.lastUploadAt(), goodAt);
+    expectFailedCycle(m, good, uploadErrorText(m.uploader().state()));
+    EXPECT_NE(uploadErrorText(m.uploader().state()), "None");
+    EXPECT_EQ(m.uploader().state().lastUploadAt, goodAt);
     restartRelay();
     EXPECT_EQ(latestOnRelay(), good);
     expectRecovery(m);
@@ -103,7 +103,7 @@ TEST_F(FaultInjectionTest, HostileAnswersFailTheCycleAndTheRealRelayRecovers) {
     pair(m);
     for (const auto& [answer, start, end] : cases) {
         SCOPED_TRACE(answer.left(60).toStdString());
-        const std::optional<UsageSnapshot> good = m.latestSnapshot();
+        const std::optional<UsageSnapshot> good = m.uploader().state().snapshot;
         relay_->kill();
         {
             test::CannedServer hostile(answer, static_cast<quint16>(relay_->port()));
@@ -112,7 +112,7 @@ TEST_F(FaultInjectionTest, HostileAnswersFailTheCycleAndTheRealRelayRecovers) {
             EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::failed);
             EXPECT_EQ(hostile.count("POST /v1/sync-spaces/"), 1);
         }
-        const QString error = m.lastUploadError();
+        const QString error = uploadErrorText(m.uploader().state());
         expectFailedCycle(m, good, error);
         EXPECT_TRUE(error.startsWith(start) && error.endsWith(end) && error != "None") << error;
         restartRelay();
@@ -148,7 +148,7 @@ TEST_F(FaultInjectionTest, LogFilesChangingUnderTheReaderAndAnUnreadableHome) {
         fs::rename(folder / "next.tmp", transcript);
     };
     const auto claudeInput = [](const ConnectorModel& m) -> std::optional<double> {
-        for (const ProviderUsage& row : m.latestSnapshot()->providers) {
+        for (const ProviderUsage& row : m.uploader().state().snapshot->providers) {
             if (row.id == "claude-code") {
                 return row.usage.inputTokens;
             }
@@ -252,17 +252,18 @@ TEST_F(FaultInjectionTest, SecretServiceLockedOrGone) {
     };
     for (const auto& [fault, cause, mend] : faults) {
         SCOPED_TRACE(fault);
-        const std::optional<UsageSnapshot> good = m.latestSnapshot();
+        const std::optional<UsageSnapshot> good = m.uploader().state().snapshot;
         ASSERT_TRUE(cause());
         h_.clock.advance(30s);
         EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::notPaired);
         EXPECT_EQ(statuses(m),
                   (QStringList{"Connected to iPhone", "Active",
                                "Uploaded " + QString::fromStdString(good->snapshotId)}));
-        EXPECT_EQ(m.errorMessage(), "Pair with iPhone before uploading snapshots.");
-        EXPECT_EQ(m.latestSnapshot(), good);
-        EXPECT_FALSE(m.isSyncing());
-        EXPECT_TRUE(m.hasAutoSyncTask());
+        EXPECT_EQ(errorText(m.connection().error()),
+                  "Pair with iPhone before uploading snapshots.");
+        EXPECT_EQ(m.uploader().state().snapshot, good);
+        EXPECT_FALSE(m.uploader().state().isSyncing);
+        EXPECT_TRUE(m.autoSync().isLoopRunning());
         EXPECT_EQ(h_.stored(u"syncSpaceId"_s), space_);
         EXPECT_EQ(latestOnRelay(), good);
         ASSERT_TRUE(mend());
@@ -275,8 +276,8 @@ TEST_F(FaultInjectionTest, SecretServiceLockedOrGone) {
     ASSERT_TRUE(secrets.setLocked(true));
     ConnectorModel& started = h_.make();
     test::finish(started.start());
-    EXPECT_EQ(started.statusMessage(), "Not paired");
-    EXPECT_TRUE(started.hasAutoSyncTask());
+    EXPECT_EQ(connectionStatusText(started.connection().status()), "Not paired");
+    EXPECT_TRUE(started.autoSync().isLoopRunning());
     ASSERT_TRUE(secrets.setLocked(false));
     expectRecovery(started);
 }
@@ -290,8 +291,8 @@ TEST_F(FaultInjectionTest, ClockJumpsForwardAndBack) {
         h_.clock.advance(jump);
         h_.claude->report(h_.clock.now());
         expectRecovery(m);
-        EXPECT_EQ(m.lastSyncAt(), h_.clock.now());
-        EXPECT_EQ(m.latestSnapshot()->updatedAt, h_.clock.now());
+        EXPECT_EQ(m.uploader().state().lastUploadAt, h_.clock.now());
+        EXPECT_EQ(m.uploader().state().snapshot->updatedAt, h_.clock.now());
     }
 }
 

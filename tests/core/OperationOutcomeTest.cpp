@@ -79,9 +79,12 @@ TEST(OperationOutcomeTest, OperationsReturnTheOutcomeTheyShow) {
         ConnectorModel& m = h.make();
         test::finish(m.loadPairingState());
         EXPECT_EQ(test::finish(c.operation(m)), c.outcome);
-        EXPECT_EQ(m.error() ? std::optional(m.error()->kind) : std::nullopt, c.error);
-        EXPECT_EQ(m.errorMessage(),
-                  m.error() ? std::optional(errorText(*m.error())) : std::nullopt);
+        EXPECT_EQ(m.connection().error() ? std::optional(m.connection().error()->kind)
+                                         : std::nullopt,
+                  c.error);
+        EXPECT_EQ(errorText(m.connection().error()),
+                  m.connection().error() ? std::optional(errorText(*m.connection().error()))
+                                         : std::nullopt);
     }
 }
 

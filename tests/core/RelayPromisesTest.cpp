@@ -47,14 +47,14 @@ TEST(RelayChange, EachWayUnlinksFromTheOldRelayAndNeverSendsTheTokenToTheNewOne)
             }
         }
         test::finish(m.relayChangeFinished());
-        EXPECT_EQ(m.statusMessage(), "Relay changed; pair again");
+        EXPECT_EQ(connectionStatusText(m.connection().status()), "Relay changed; pair again");
         // Everything that would carry the token.
         EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::notPaired);
         test::finish(m.loadDevices());
         test::finish(m.unlinkDevice());
         test::finish(m.start());
-        EXPECT_EQ(m.statusMessage(), "Relay changed; pair again");
-        EXPECT_FALSE(m.isPaired() || m.hasSyncSpace() || m.hasAutoSyncTask());
+        EXPECT_EQ(connectionStatusText(m.connection().status()), "Relay changed; pair again");
+        EXPECT_FALSE(m.isPaired() || m.hasSyncSpace() || m.autoSync().isLoopRunning());
         EXPECT_FALSE(h.stored(u"syncSpaceId"_s) || h.stored(u"pairedRelayOrigin"_s));
         EXPECT_EQ(h.stored(u"relayBaseURL"_s), b.url().toString());
         EXPECT_TRUE(QTest::qWaitFor([&] { return !h.storedToken(); }));
@@ -92,8 +92,9 @@ TEST(RelayChange, APairingFromBeforeOriginsWereKeptStaysWithItsRelay) {
         ConnectorModel& m = h.make();
         EXPECT_TRUE(test::finish(m.loadPairingState()));
         EXPECT_EQ(h.stored(u"pairedRelayOrigin"_s), a.origin());
-        EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::uploaded) << m.lastUploadError();
-        EXPECT_EQ(m.statusMessage(), "Connected to iPhone");
+        EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::uploaded)
+            << uploadErrorText(m.uploader().state());
+        EXPECT_EQ(connectionStatusText(m.connection().status()), "Connected to iPhone");
 
         for (const QString& same :
              {a.url().toString() + u"/"_s, u"HTTP://127.0.0.1:%1/api"_s.arg(a.port())}) {
@@ -125,8 +126,8 @@ TEST(RelayChange, ACodeOnDisplayIsDroppedAndItsSecretStaysWithItsRelay) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.count("GET /v1/pairing/sessions/ps_1") >= 1; }));
     m.setRelayBaseURLString(b.url().toString());
     EXPECT_TRUE(m.saveRelaySettings());
-    EXPECT_EQ(m.statusMessage(), "Relay changed; pair again");
-    EXPECT_FALSE(m.isPollingForPairing() || m.pairingSession());
+    EXPECT_EQ(connectionStatusText(m.connection().status()), "Relay changed; pair again");
+    EXPECT_FALSE(m.pairing().state().isPolling || m.pairing().state().session);
     QTest::qWait(200); // ten poll intervals
     EXPECT_FALSE(b.received(secret));
     EXPECT_EQ(b.requests().size(), 0u);
@@ -148,7 +149,8 @@ TEST(RelayTimeLimit, ATrickledAnswerEndsThePairingCodeRequestAtTheLimit) {
     const PairingCodeOutcome outcome = test::finish(m.createPairingCode());
     EXPECT_LT(elapsed.elapsed(), 2500);
     EXPECT_FALSE(outcome.session.has_value());
-    EXPECT_EQ(m.errorMessage(), "Unable to create pairing session: The request timed out.");
+    EXPECT_EQ(errorText(m.connection().error()),
+              "Unable to create pairing session: The request timed out.");
 }
 
 // While paired with a relay that trickles every answer, each upload ends at the limit and the
@@ -166,14 +168,14 @@ TEST(RelayTimeLimit, ATrickledUploadEndsAtTheLimitAndTheNextCycleFollows) {
     h.storePairing(u"space_1"_s, kToken);
     ConnectorModel& m = h.make();
     test::finish(m.start());
-    ASSERT_TRUE(m.hasAutoSyncTask());
+    ASSERT_TRUE(m.autoSync().isLoopRunning());
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return a.count("POST /v1/sync-spaces/space_1/snapshots") >= 3; }, 4000));
-    EXPECT_TRUE(m.hasAutoSyncTask());
-    EXPECT_EQ(m.autoSyncStatus(), "Retrying");
+    EXPECT_TRUE(m.autoSync().isLoopRunning());
+    EXPECT_EQ(autoSyncStatusText(m.autoSync().state().status), "Retrying");
     m.stopAutoSync();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !m.isSyncing(); }));
-    EXPECT_EQ(m.lastUploadError(), "The request timed out.");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !m.uploader().state().isSyncing; }));
+    EXPECT_EQ(uploadErrorText(m.uploader().state()), "The request timed out.");
 }
 
 // The update check has a time limit over the whole request, too.

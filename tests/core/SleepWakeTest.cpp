@@ -47,7 +47,7 @@ protected:
         ConnectorModel& m = h_.make();
         test::finish(m.start());
         EXPECT_EQ(test::statuses(m), (QStringList{"Connected to iPhone", "Active", "Never"}));
-        EXPECT_TRUE(m.isPaired() && m.hasAutoSyncTask());
+        EXPECT_TRUE(m.isPaired() && m.autoSync().isLoopRunning());
         return m;
     }
     int uploads() const { return server_.count("POST /v1/sync-spaces/"); }
@@ -67,26 +67,27 @@ TEST_P(SleepWakeUpdatesTest, SleepMarksTheMachineAndWakeUploadsShortlyAfterOnce)
     ConnectorModel& m = pairedModel();
     const Instant sleptAt = h_.clock.now();
     Q_EMIT power_.willSleep();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m.powerStatus() == "Sleeping"; }));
-    EXPECT_EQ(m.lastSleepAt(), sleptAt);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return powerStatusText(m.autoSync().state()) == "Sleeping"; }));
+    EXPECT_EQ(m.autoSync().state().lastSleepAt, sleptAt);
     EXPECT_EQ(test::statuses(m), (QStringList{"Mac sleeping", "Mac sleeping", "Never"}));
-    EXPECT_TRUE(m.hasAutoSyncTask()); // the loop keeps running
+    EXPECT_TRUE(m.autoSync().isLoopRunning()); // the loop keeps running
 
     h_.clock.advance(40min);
     Q_EMIT power_.didWake();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m.powerStatus() == "Awake"; }));
-    EXPECT_EQ(m.lastWakeAt(), h_.clock.now());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return powerStatusText(m.autoSync().state()) == "Awake"; }));
+    EXPECT_EQ(m.autoSync().state().lastWakeAt, h_.clock.now());
     EXPECT_EQ(test::statuses(m), (QStringList{"Woke; syncing", "Active", "Never"}));
     QTest::qWait(50);
     m.handleWake();
     QTest::qWait(200);
     EXPECT_EQ(uploads(), 0); // not before the wake delay
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m.hasWakeRefreshTask(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m.autoSync().isWakeRefreshRunning(); }));
     QTest::qWait(200); // a second catch-up would have started 50 ms after the first
     EXPECT_EQ(uploads(), 1);
-    EXPECT_EQ(m.statusMessage(), "Connected to iPhone");
-    EXPECT_EQ(m.deviceListStatus(), "No devices");
+    EXPECT_EQ(connectionStatusText(m.connection().status()), "Connected to iPhone");
+    EXPECT_EQ(deviceListStatusText(m.relaySettings().state()), "No devices");
     EXPECT_EQ(server_.count("GET /download/linux/manifest.json"), GetParam() ? 2 : 0);
 }
 INSTANTIATE_TEST_SUITE_P(ChecksForUpdates, SleepWakeUpdatesTest, ::testing::Bool());
@@ -103,8 +104,8 @@ TEST_F(SleepWakeTest, OneLoopAtATimeAndNothingAfterStopOrDestruction) {
     EXPECT_LE(uploads() - seen, 2);
 
     m.stopAutoSync();
-    EXPECT_EQ(m.autoSyncStatus(), "Paused");
-    EXPECT_FALSE(m.hasAutoSyncTask());
+    EXPECT_EQ(autoSyncStatusText(m.autoSync().state().status), "Paused");
+    EXPECT_FALSE(m.autoSync().isLoopRunning());
     QTest::qWait(100); // a cycle already running completes
     const int stopped = uploads();
     QTest::qWait(250);

@@ -95,13 +95,13 @@ TEST_F(UpdateCheckTest, ChecksInSequenceWithFailuresAndTheSilentFlag) {
         serveManifest(status, body);
         h_.clock.advance(60s);
         test::finish(m.checkForUpdates(silent));
-        EXPECT_EQ(m.updateStatus(), expected);
-        EXPECT_EQ(m.lastUpdateCheckAt(), h_.clock.now()) << expected;
-        EXPECT_FALSE(m.isCheckingForUpdates());
+        EXPECT_EQ(updateStatusText(m.updateChecker().state()), expected);
+        EXPECT_EQ(m.updateChecker().state().lastCheckAt, h_.clock.now()) << expected;
+        EXPECT_FALSE(m.updateChecker().state().isChecking);
     }
     // A failed check leaves the known update in place, with its download links.
     const QUrl page = server_.url(u"/download/linux/"_s);
-    EXPECT_EQ(m.updateInfo(),
+    EXPECT_EQ(m.updateChecker().state().info,
               (ConnectorUpdateInfo{"1.5.0", "43", "release", 2048, u"2026-03-01T09:00:00Z"_s, page,
                                    page.resolved(QUrl(u"korvo.tar.gz"_s))}));
 }
@@ -111,13 +111,13 @@ TEST_F(UpdateCheckTest, AVisibleCheckShowsCheckingAndASecondCheckReturnsAtOnce) 
     h_.options.buildInfo = BuildInfo{}; // a build without version information counts as 0 (0)
     ConnectorModel& m = h_.make();
     auto first = m.checkForUpdates(false);
-    EXPECT_EQ(m.updateStatus(), "Checking");
-    EXPECT_TRUE(m.isCheckingForUpdates());
+    EXPECT_EQ(updateStatusText(m.updateChecker().state()), "Checking");
+    EXPECT_TRUE(m.updateChecker().state().isChecking);
     EXPECT_TRUE(m.checkForUpdates(false).isReady());
     test::finish(std::move(first));
     EXPECT_EQ(server_.count("GET /download/"), 1);
-    EXPECT_EQ(m.updateStatus(), "Up to date: 0 (0)");
-    EXPECT_FALSE(m.updateInfo().has_value());
+    EXPECT_EQ(updateStatusText(m.updateChecker().state()), "Up to date: 0 (0)");
+    EXPECT_FALSE(m.updateChecker().state().info.has_value());
 }
 
 // The manifest's file is offered for download over https or from the relay's own origin (here
@@ -140,7 +140,8 @@ TEST_F(UpdateCheckTest, DirectDownloadsAreHttpsOrOnTheRelaysOrigin) {
     for (const auto& [file, expected] : cases) {
         serveManifest(200, manifest("1.5.0", "43", file));
         EXPECT_EQ(test::finish(m.checkForUpdates(false)), UpdateCheckOutcome::available);
-        EXPECT_EQ(m.updateInfo().value_or(ConnectorUpdateInfo{}).directDownloadURL, expected)
+        EXPECT_EQ(m.updateChecker().state().info.value_or(ConnectorUpdateInfo{}).directDownloadURL,
+                  expected)
             << file;
     }
 }

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "core/ConnectorModel.h"
+#include "core/ConnectorStatusText.h"
+#include "platform/FileKeychain.h"
 #include "platform/Pasteboard.h"
 #include "platform/SystemHostInfo.h"
 #include "platform/UrlOpener.h"
 #include "platform/SettingsUserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
-#include "platform/FileKeychain.h"
 #include "support/CannedServer.h"
 #include "support/RelayProcess.h"
 #include "support/TestApplication.h"
@@ -52,7 +53,9 @@ struct CannedRelay : CannedServer {
 
 // The status message, the auto sync status and the last upload status, stated together.
 inline QStringList statuses(const ConnectorModel& m) {
-    return {m.statusMessage(), m.autoSyncStatus(), m.lastUploadStatus()};
+    return {connectionStatusText(m.connection().status()),
+            autoSyncStatusText(m.autoSync().state().status),
+            uploadStatusText(m.uploader().state())};
 }
 
 constexpr Instant kStart = instantFromUnixSeconds(1772356445); // 2026-03-01T09:14:05Z

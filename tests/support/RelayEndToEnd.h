@@ -23,7 +23,8 @@ protected:
     // kept.
     void pair(ConnectorModel& m) {
         finish(m.createPairingCode());
-        const std::string code = m.pairingSession().value_or(PairingSessionResponse{}).pairingCode;
+        const std::string code =
+            m.pairing().state().session.value_or(PairingSessionResponse{}).pairingCode;
         const auto res = phone().Post("/v1/pairing/claim", R"({"pairingCode":")" + code + "\"}",
                                       "application/json");
         ASSERT_TRUE(res && res->status == 200);
@@ -31,7 +32,7 @@ protected:
             QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object();
         space_ = claim["syncSpaceId"].toString();
         phoneToken_ = claim["phoneDeviceToken"].toString().toStdString();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return m.hasAutoSyncTask(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m.autoSync().isLoopRunning(); }));
     }
     httplib::Client phone() const { return httplib::Client("127.0.0.1", relay_->port()); }
     std::optional<UsageSnapshot> latestOnRelay() {

@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     // 1. Not paired: a pairing code with its QR code, as "Open Pairing" shows it.
     QCoro::waitFor(connector.createPairingCode());
     controller.showPairing();
-    ok &= waitFor([&] { return connector.isPollingForPairing(); });
+    ok &= waitFor([&] { return connector.pairing().state().isPolling; });
     // The relay serves its web view: the panel offers it to any phone once the relay said so.
     ok &= waitFor([&] {
         return controller.view()->pairingView()->webViewRow()->isVisibleTo(controller.window());
@@ -246,7 +246,7 @@ int main(int argc, char** argv) {
     ok &= saveWindow(controller, output + QStringLiteral("/pairing.png"), true);
 
     // 2. Paired: the phone claims the code; the first upload follows.
-    const std::string code = connector.pairingSession()->pairingCode;
+    const std::string code = connector.pairing().state().session->pairingCode;
     httplib::Client phone("127.0.0.1", relay.port());
     ok &= bool(phone.Post("/v1/pairing/claim", R"({"pairingCode": ")" + code + R"("})",
                           "application/json"));
