@@ -18,9 +18,9 @@ namespace {
 // says so once. The window appears one turn after launching, sleep and wake reach the model one
 // turn after they are announced, until termination, and reopening brings back the one window.
 TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     PowerEvents power;
-    auto notifier = std::make_shared<testing::RecordingNotifier>();
+    auto notifier = std::make_shared<test::RecordingNotifier>();
     KorvoConnectorApp app({harness.options, &power, KorvoBuildChannel::release, false, notifier});
     app.launch();
     ConnectorModel& model = app.model();
@@ -37,7 +37,7 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     // The tray's menu, Quit included, is the window's menu.
     ASSERT_EQ(window->menuBar()->actions().size(), 1);
     EXPECT_EQ(window->menuBar()->actions().first()->menu(), app.menu());
-    EXPECT_TRUE(testing::action(*app.menu(), "Quit"));
+    EXPECT_TRUE(test::action(*app.menu(), "Quit"));
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return model.sourceDiagnosticStatus() != "Checking" &&
                model.sourceDiagnosticStatus() != "Not checked";
@@ -46,7 +46,7 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     Q_EMIT power.willSleep();
     EXPECT_EQ(model.powerStatus(), "Awake");
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.powerStatus() == "Sleeping"; }));
-    EXPECT_EQ(model.lastSleepAt(), testing::kTestNow);
+    EXPECT_EQ(model.lastSleepAt(), test::kStart);
     Q_EMIT power.didWake();
     EXPECT_EQ(model.powerStatus(), "Sleeping");
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.powerStatus() == "Awake"; }));
@@ -82,11 +82,11 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     EXPECT_EQ(model.powerStatus(), "Awake");
 }
 
-using testing::action;
-using testing::actionTexts;
+using test::action;
+using test::actionTexts;
 
 TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     harness.useFixtureTools();
     ConnectorModel& model = harness.make();
     int opened = 0;

@@ -2,6 +2,7 @@
 #include "platform/PlatformServices.h"
 #include "support/RelayEndToEnd.h"
 
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <iostream>
@@ -207,7 +208,7 @@ protected:
     void answerSession(const QString& qrPayload = kPayload, std::chrono::seconds validFor = 10min,
                        const QString& id = u"ps_1"_s) {
         const std::string expiresAt = formatInternetDateTime(h_.clock.now() + validFor);
-        server_.answer(
+        server_.setAnswer(
             "POST /v1/pairing/sessions", 200,
             uR"({"pairingSessionId":"%1","pairingCode":"123456","qrPayload":"%2",)"
             uR"("expiresAt":"%3"})"_s.arg(id, qrPayload, QString::fromStdString(expiresAt))
@@ -272,7 +273,7 @@ TEST_F(CannedRelayTest, OnlyAnExactPairedStatusWithEveryValueSavedCompletesPairi
     test::finish(m.createPairingCode());
     for (const auto& [status, body, error] : cases) {
         SCOPED_TRACE(body.toStdString());
-        server_.answer("GET /v1/pairing/sessions/ps_1", status, body);
+        server_.setAnswer("GET /v1/pairing/sessions/ps_1", status, body);
         const int before = polls();
         ASSERT_TRUE(QTest::qWaitFor([&] { return polls() >= before + 3; }));
         EXPECT_EQ(m.statusMessage(), "Waiting for iPhone");
@@ -289,8 +290,8 @@ TEST_F(CannedRelayTest, OnlyAnExactPairedStatusWithEveryValueSavedCompletesPairi
 // polling.
 TEST_F(CannedRelayTest, APairedAnswerWithoutTheTokenFailsThePairing) {
     answerSession();
-    server_.answer("GET /v1/pairing/sessions/ps_1", 200,
-                   R"({"status":"paired","connectorDeviceId":"mac_1","syncSpaceId":"sp"})");
+    server_.setAnswer("GET /v1/pairing/sessions/ps_1", 200,
+                      R"({"status":"paired","connectorDeviceId":"mac_1","syncSpaceId":"sp"})");
     ConnectorModel& m = h_.make();
     test::finish(m.createPairingCode());
     EXPECT_EQ(test::finish(m.pairingFinished()), PairingOutcome::failed);
@@ -307,7 +308,7 @@ TEST_F(CannedRelayTest, APairedAnswerWithoutTheTokenFailsThePairing) {
 // A waiter hears how the pairing poll ended, also when it asks after the end.
 TEST_F(CannedRelayTest, PairingFinishedReportsExpiryAndReset) {
     answerSession(kPayload, 1s);
-    server_.answer("GET /v1/pairing/sessions/ps_1", 200, kPending);
+    server_.setAnswer("GET /v1/pairing/sessions/ps_1", 200, kPending);
     ConnectorModel& m = h_.make();
     const PairingCodeOutcome created = test::finish(m.createPairingCode());
     ASSERT_TRUE(created.session.has_value());
@@ -329,8 +330,8 @@ TEST_F(CannedRelayTest, PairingFinishedReportsExpiryAndReset) {
 // failure keeps the session.
 TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
     answerSession();
-    server_.answer("GET /v1/pairing/sessions/ps_1", 200, kPending);
-    server_.answer("GET /v1/pairing/sessions/ps_2", 200, kPending);
+    server_.setAnswer("GET /v1/pairing/sessions/ps_1", 200, kPending);
+    server_.setAnswer("GET /v1/pairing/sessions/ps_2", 200, kPending);
     ConnectorModel& m = h_.make();
     auto first = m.createPairingCode();
     EXPECT_TRUE(m.isPairing());
@@ -348,7 +349,7 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
     EXPECT_EQ(polls("ps_1"), oldPolls);
 
     const auto session = m.pairingSession();
-    server_.answer("POST /v1/pairing/sessions", 503, R"({"error":"busy"})");
+    server_.setAnswer("POST /v1/pairing/sessions", 503, R"({"error":"busy"})");
     const PairingCodeOutcome refused = test::finish(m.createPairingCode());
     EXPECT_FALSE(refused.session.has_value());
     EXPECT_EQ(refused.error.value_or(ConnectorError{}).kind,
@@ -362,8 +363,8 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
 // Without rows the demo snapshot is uploaded; a second syncNow during the cycle returns at once.
 TEST_F(CannedRelayTest, SyncNowUploadsTheDemoSnapshotAndIgnoresASecondPressDuringTheCycle) {
     h_.storePairing();
-    server_.answer("POST /v1/sync-spaces/space_1/snapshots", 200,
-                   R"({"status":"ok","snapshotId":"x","updatedAt":"2026-03-01T09:14:05Z"})");
+    server_.setAnswer("POST /v1/sync-spaces/space_1/snapshots", 200,
+                      R"({"status":"ok","snapshotId":"x","updatedAt":"2026-03-01T09:14:05Z"})");
     ConnectorModel& m = h_.make();
     test::finish(m.start());
     auto first = m.syncNow();
@@ -398,7 +399,7 @@ TEST_F(CannedRelayTest, HealthAndDeviceListAnswersAreShown) {
     test::finish(m.start());
     m.setRelayBaseURLString(" " + server_.url().toString() + "/ "); // saved before the check
     for (const auto& [body, status, environment] : health) {
-        server_.answer("GET /health", 200, body);
+        server_.setAnswer("GET /health", 200, body);
         test::finish(m.checkRelayHealth());
         EXPECT_EQ(m.relayHealthStatus(), status);
         EXPECT_EQ(m.relayEnvironment(), environment);
@@ -406,7 +407,7 @@ TEST_F(CannedRelayTest, HealthAndDeviceListAnswersAreShown) {
     EXPECT_EQ(h_.stored(u"relayBaseURL"_s), server_.url().toString());
     EXPECT_EQ(m.errorMessage(), std::nullopt);
     for (const auto& [status, body, listStatus, listError, count] : devices) {
-        server_.answer("GET /v1/sync-spaces/space_1/devices", status, body);
+        server_.setAnswer("GET /v1/sync-spaces/space_1/devices", status, body);
         test::finish(m.loadDevices());
         EXPECT_EQ(m.deviceListStatus(), listStatus);
         EXPECT_EQ(m.lastDeviceListError(), listError);
