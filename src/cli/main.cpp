@@ -7,7 +7,7 @@
 #include "core/LastSyncRecord.h"
 #include "core/ManifestLocation.h"
 #include "statusline/ClaudeStatusLine.h"
-#include "launcher/HomeDirectory.h"
+#include "model/HomeDirectory.h"
 #include "launcher/ProgramHandOver.h"
 #include "launcher/VersionText.h"
 #include "model/DisplayText.h"

@@ -18,13 +18,11 @@ struct QuickSnapshotSources {
     Environment environment;
     Clock clock;
     std::filesystem::path machineInfo = "/etc/machine-info";
-    // The system-wide settings folders QSettings falls back on.
-    std::filesystem::path systemConfigDirectory = "/etc/xdg";
 };
 
 // The text `snapshot` prints, or nothing whenever korvo-connector-cli could answer differently:
-// no device id stored yet (it makes one), settings only QSettings can read, a tool that
-// reported an error, no row at all, or Qt's logging asked for. The caller then hands over.
+// no device id stored yet (it makes one and carries over an older version's settings), a tool
+// that reported an error, no row at all, or Qt's logging asked for. The caller then hands over.
 std::optional<std::string> quickSnapshot(const QuickSnapshotSources& sources);
 
 } // namespace korvo

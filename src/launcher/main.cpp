@@ -4,7 +4,7 @@
 // korvo-connector-desktop.
 
 #include "statusline/ClaudeStatusLine.h"
-#include "launcher/HomeDirectory.h"
+#include "model/HomeDirectory.h"
 #include "launcher/ProgramHandOver.h"
 #include "launcher/QuickSnapshot.h"
 #include "launcher/VersionText.h"

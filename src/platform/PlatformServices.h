@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/SettingsNames.h"
+#include "model/SettingsFile.h"
 
 #include <QString>
 #include <memory>
@@ -23,12 +23,15 @@ class PlatformServices {
 public:
     // Variables that point the settings store and the keychain at files, so that a test (or a
     // second copy of the program) never reads or changes the user's own settings and secrets.
-    // KORVO_SETTINGS_FILE: an INI file instead of the native settings store.
-    static constexpr const char* kSettingsFileVariable = korvo::kSettingsFileVariable;
+    // KORVO_SETTINGS_FILE: the settings file at this path instead of the usual one.
+    static constexpr const char* kSettingsFileVariable = SettingsFile::kFileVariable;
     // KORVO_KEYCHAIN_FILE: the file keychain at this path instead of the system's keychain.
     static constexpr const char* kKeychainFileVariable = "KORVO_KEYCHAIN_FILE";
 
-    // The settings store: the INI file of KORVO_SETTINGS_FILE when set, else the native one.
+    // The settings store: the file of KORVO_SETTINGS_FILE when set, else
+    // korvo-connector/settings.json in the user's configuration folder (SettingsFile). When
+    // that holds no settings yet, those an older version kept through QSettings are carried
+    // over into it.
     static std::shared_ptr<UserDefaults> userDefaults();
 
     // Where the device token is kept: the file of KORVO_KEYCHAIN_FILE when set, else the

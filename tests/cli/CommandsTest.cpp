@@ -231,7 +231,7 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
     EXPECT_THAT(paired.out, HasSubstr("Connected to iPhone\nLast upload: Uploaded snap_"));
     // The pairing is kept only in the files the environment names.
     EXPECT_THAT(test::readFile(home.file("settings.ini").toStdString()),
-                HasSubstr("syncSpaceId=" + space));
+                HasSubstr("\"syncSpaceId\": \"" + space + "\""));
     const std::string keychain = test::readFile(home.file("keychain").toStdString());
     EXPECT_TRUE(keychain.starts_with("korvo-keychain 1\n") &&
                 std::count(keychain.begin(), keychain.end(), '\n') == 2)

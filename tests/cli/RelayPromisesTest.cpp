@@ -3,7 +3,7 @@
 // token or password is readable in any output or in any file others can read.
 #include "platform/FileKeychain.h"
 #include "platform/KeychainStore.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsUserDefaults.h"
 #include "support/HostileRelay.h"
 #include "support/PrivateHome.h"
 

@@ -9,21 +9,22 @@ namespace {
 using test::ModelHarness;
 
 TEST(ConnectorModelStateTest, DeviceIdIsGeneratedOnceAndCorruptOnesAreReplaced) {
-    const std::pair<QByteArray, bool> cases[] = {
-        // The ini line (empty: the key is missing) and whether its id is kept.
-        {"", false},
-        {"connectorDeviceId=", false},
-        {"connectorDeviceId=mac_12/34", false},
-        {"connectorDeviceId=a, b", false}, // a list, not a string
-        {"connectorDeviceId=linux_0A1B2C3D4E5F", true},
+    const std::tuple<QByteArray, QString, bool> cases[] = {
+        // The settings file's member (empty: the key is missing), the id it holds and whether
+        // it is kept.
+        {"", "", false},
+        {R"("connectorDeviceId": "")", "", false},
+        {R"("connectorDeviceId": "mac_12/34")", "mac_12/34", false},
+        {R"("connectorDeviceId": ["a", "b"])", "a", false}, // a list, not a string
+        {R"("connectorDeviceId": "linux_0A1B2C3D4E5F")", "linux_0A1B2C3D4E5F", true},
     };
-    for (const auto& [line, kept] : cases) {
-        SCOPED_TRACE(line.toStdString());
+    for (const auto& [member, stored, kept] : cases) {
+        SCOPED_TRACE(member.toStdString());
         ModelHarness h;
-        ASSERT_TRUE(test::writeFile(h.path(u"ini"_s), "[General]\n" + line + "\n"));
-        h.options.userDefaults = std::make_shared<SettingsUserDefaults>(h.path(u"ini"_s));
+        ASSERT_TRUE(test::writeFile(h.path(u"settings.json"_s), "{" + member + "}\n"));
+        h.options.userDefaults = std::make_shared<SettingsUserDefaults>(h.path(u"settings.json"_s));
         const QString id = h.make().connectorDeviceId();
-        EXPECT_EQ(id == line.mid(line.indexOf('=') + 1), kept);
+        EXPECT_EQ(id == stored, kept);
         if (!kept) {
             EXPECT_TRUE(QRegularExpression(u"^mac_[0-9A-F]{12}$"_s).match(id).hasMatch()) << id;
         }

@@ -196,16 +196,16 @@ TEST_F(FaultInjectionTest, LogFilesChangingUnderTheReaderAndAnUnreadableHome) {
 // the device token stays in the keychain, a new device id is written back, and pairing again
 // stores a pairing that the next start reads.
 TEST_F(FaultInjectionTest, DamagedSettingsFile) {
-    static const char otherKind[] = "\xff\xfe\x00[Gen\x01\x7f\nsyncSpaceId\n=@Variant(";
+    static const char otherKind[] = "\xff\xfe\x00{\"sync\x01\x7f\nsyncSpaceId\n:\"@Variant(";
     const std::pair<const char*, QByteArray> damages[] = {
         {"zeros", QByteArray(256, '\0')},
         {"bytes of another kind", QByteArray(otherKind, sizeof otherKind - 1)},
-        {"cut short", "[General]\nconnectorDeviceId=mac_0\nsyncSpaceId=@Var"},
+        {"cut short", "{\n  \"connectorDeviceId\": \"mac_0\",\n  \"syncSpaceId\": \"spa"},
     };
     int index = 0;
     for (const auto& [name, bytes] : damages) {
         SCOPED_TRACE(name);
-        const QString file = h_.path(u"damaged-%1.ini"_s.arg(++index));
+        const QString file = h_.path(u"damaged-%1.json"_s.arg(++index));
         ASSERT_TRUE(test::writeFile(file, bytes));
         h_.storePairing();
         h_.options.userDefaults = std::make_shared<SettingsUserDefaults>(file);

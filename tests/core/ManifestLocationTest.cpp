@@ -1,6 +1,6 @@
 #include "core/ManifestLocation.h"
 
-#include "platform/UserDefaults.h"
+#include "platform/SettingsUserDefaults.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@ TEST(ManifestLocationTest, EnvironmentThenSettingThenDefault) {
     };
     for (const auto& [variable, setting, expected] : cases) {
         QTemporaryDir dir;
-        SettingsUserDefaults settings(dir.filePath(QStringLiteral("settings.ini")));
+        SettingsUserDefaults settings(dir.filePath(QStringLiteral("settings.json")));
         if (setting) {
             settings.setString(QString::fromLatin1(kManifestURLKey), *setting);
         }

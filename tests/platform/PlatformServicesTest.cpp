@@ -1,8 +1,8 @@
 #include "platform/PlatformServices.h"
 
 #include "model/DeviceIdentity.h"
+#include "platform/SettingsUserDefaults.h"
 #include "platform/SystemHostInfo.h"
-#include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "support/TestApplication.h"
 
@@ -44,7 +44,7 @@ TEST(HostInfoTest, PrettyHostNameFromMachineInfoElseTheHostName) {
 // The second store is the one the program makes when KORVO_SETTINGS_FILE names the file.
 TEST(UserDefaultsTest, ValuesSurviveANewStoreOnTheSameFile) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(u"settings.ini"_s);
+    const QString path = dir.filePath(u"settings.json"_s);
     {
         SettingsUserDefaults defaults(path);
         defaults.setString(u"syncSpaceId"_s, u"space, with comma"_s);

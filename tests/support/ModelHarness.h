@@ -5,7 +5,7 @@
 #include "platform/Pasteboard.h"
 #include "platform/SystemHostInfo.h"
 #include "platform/UrlOpener.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsUserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "support/HostileRelay.h"
 #include "support/RelayProcess.h"

@@ -12,7 +12,7 @@
 #include "model/TimeText.h"
 #include "platform/FileKeychain.h"
 #include "platform/Notifier.h"
-#include "platform/UserDefaults.h"
+#include "platform/SettingsUserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "sources/UsageAdapter.h"
 #include "support/RelayProcess.h"
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     ConnectorModelOptions& model = options.model;
     model.home = scratch.path() / "home";
     model.userDefaults = std::make_shared<SettingsUserDefaults>(
-        QString::fromStdString((scratch.path() / "settings.ini").string()));
+        QString::fromStdString((scratch.path() / "settings.json").string()));
     model.keychainBackend = std::make_shared<FileKeychain>((scratch.path() / "keychain").string());
     model.defaultRelayURL = QUrl(QString::fromStdString(relay.baseURL()));
     model.manifestURL =

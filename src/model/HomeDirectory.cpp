@@ -1,4 +1,4 @@
-#include "launcher/HomeDirectory.h"
+#include "model/HomeDirectory.h"
 
 #include <cstdlib>
 #include <pwd.h>
