@@ -25,11 +25,9 @@ install(FILES "${_gen}/app.korvo.connector.metainfo.xml"
 configure_file("${_pkg}/korvo-connector.service.in" "${_gen}/korvo-connector.service" @ONLY)
 install(FILES "${_gen}/korvo-connector.service" DESTINATION lib/systemd/user COMPONENT connector)
 
-if(TARGET korvo-relay)
-    install(TARGETS korvo-relay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT relay)
-    configure_file("${_pkg}/korvo-relay.service.in" "${_gen}/korvo-relay.service" @ONLY)
-    install(FILES "${_gen}/korvo-relay.service" DESTINATION lib/systemd/system COMPONENT relay)
-endif()
+install(TARGETS korvo-relay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT relay)
+configure_file("${_pkg}/korvo-relay.service.in" "${_gen}/korvo-relay.service" @ONLY)
+install(FILES "${_gen}/korvo-relay.service" DESTINATION lib/systemd/system COMPONENT relay)
 
 # Debian wants the copyright file, a compressed changelog and compressed manual pages.
 find_program(GZIP_PROGRAM gzip REQUIRED)

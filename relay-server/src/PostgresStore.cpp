@@ -3,6 +3,7 @@
 #include "AddressRateLimit.h"
 #include "ClaimThrottle.h"
 #include "RelayCrypto.h"
+#include "UsageSeries.h"
 
 #include <simdjson.h>
 #include <stdexcept>
@@ -98,6 +99,20 @@ BEGIN
         WHERE scope = p_scope AND client = p_client;
     RETURN 0;
 END $$;
+)sql";
+
+// Version 3: each connector's usage series, which goes with its device (and so with its space).
+constexpr const char* kSchemaV3 = R"sql(
+CREATE TABLE usage_points (
+    sync_space_id text NOT NULL,
+    device_id text NOT NULL,
+    bucket bigint NOT NULL,
+    at bigint NOT NULL,
+    readings bytea NOT NULL,
+    PRIMARY KEY (sync_space_id, device_id, bucket),
+    FOREIGN KEY (sync_space_id, device_id) REFERENCES devices (sync_space_id, id)
+        ON DELETE CASCADE
+);
 )sql";
 
 // Version 2: claim attempts are limited relay-wide too, by a budget of failures per window.
@@ -212,6 +227,10 @@ void PostgresStore::createSchema() {
     if (version < 2) {
         db->execute(kSchemaV2);
         db->execute("INSERT INTO korvo_schema (version) VALUES (2)");
+    }
+    if (version < 3) {
+        db->execute(kSchemaV3);
+        db->execute("INSERT INTO korvo_schema (version) VALUES (3)");
     }
     transaction.commit();
 }
@@ -450,7 +469,8 @@ std::optional<AuthenticatedDevice> PostgresStore::authenticate(const std::string
 }
 
 bool PostgresStore::putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
-                                const std::string& body, UnixTime now) {
+                                const std::string& body, UnixTime now, const std::string& deviceId,
+                                const std::string& readings) {
     requireStorable(snapshotId, "snapshotId");
     auto db = pool_.acquire();
     // Both forms are one statement; the first also turns synchronous_commit off for its own
@@ -468,14 +488,46 @@ bool PostgresStore::putSnapshot(const std::string& syncSpaceId, const std::strin
         "FROM sync_spaces WHERE id = $1::text) ON CONFLICT (sync_space_id) DO "
         "UPDATE SET snapshot_id = excluded.snapshot_id, body = excluded.body, "
         "updated_at = excluded.updated_at RETURNING 1::bigint";
-    return db->run(limits_.asyncSnapshotCommit ? kAsync : kSync,
-                   {P::text(syncSpaceId), P::text(snapshotId), P::bytes(body), P::integer(now)})
+    if (readings.empty() || !storable(deviceId)) {
+        return db->run(limits_.asyncSnapshotCommit ? kAsync : kSync,
+                       {P::text(syncSpaceId), P::text(snapshotId), P::bytes(body), P::integer(now)})
+                   .rows() == 1;
+    }
+    // The same with the device's usage point written (the first of its five minutes, while the
+    // device is there), and with a new point the old ones dropped, in the same statement.
+#define KORVO_SERIES_TAIL                                                                          \
+    " RETURNING 1::bigint), point AS (INSERT INTO usage_points (sync_space_id, device_id, "        \
+    "bucket, at, readings) SELECT sync_space_id, id, $6::bigint, $4::bigint, $7::bytea FROM "      \
+    "devices WHERE sync_space_id = $1::text AND id = $5::text AND EXISTS (SELECT 1 FROM "          \
+    "snapshot) ON CONFLICT (sync_space_id, device_id, bucket) DO NOTHING RETURNING 1), "           \
+    "pruned AS (DELETE FROM usage_points WHERE sync_space_id = $1::text AND device_id = "          \
+    "$5::text AND (bucket < $8::bigint OR bucket > $6::bigint) AND EXISTS (SELECT 1 FROM point)) " \
+    "SELECT * FROM snapshot"
+    constexpr const char* kSeriesAsync =
+        "WITH snapshot AS (INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
+        "SELECT $1::text, $2::text, $3::bytea, $4::bigint FROM (SELECT set_config("
+        "'synchronous_commit', 'off', true)) AS async WHERE EXISTS (SELECT 1 "
+        "FROM sync_spaces WHERE id = $1::text) ON CONFLICT (sync_space_id) DO "
+        "UPDATE SET snapshot_id = excluded.snapshot_id, body = excluded.body, "
+        "updated_at = excluded.updated_at" KORVO_SERIES_TAIL;
+    constexpr const char* kSeriesSync =
+        "WITH snapshot AS (INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "
+        "SELECT $1::text, $2::text, $3::bytea, $4::bigint WHERE EXISTS (SELECT 1 "
+        "FROM sync_spaces WHERE id = $1::text) ON CONFLICT (sync_space_id) DO "
+        "UPDATE SET snapshot_id = excluded.snapshot_id, body = excluded.body, "
+        "updated_at = excluded.updated_at" KORVO_SERIES_TAIL;
+#undef KORVO_SERIES_TAIL
+    return db->run(limits_.asyncSnapshotCommit ? kSeriesAsync : kSeriesSync,
+                   {P::text(syncSpaceId), P::text(snapshotId), P::bytes(body), P::integer(now),
+                    P::text(deviceId), P::integer(usageSeriesBucket(now)), P::bytes(readings),
+                    P::integer(oldestUsageSeriesBucket(now))})
                .rows() == 1;
 }
 
 bool PostgresStore::uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
                                    const std::string& deviceId, const std::string& snapshotId,
-                                   const std::string& body, UnixTime now) {
+                                   const std::string& body, UnixTime now,
+                                   const std::string& readings) {
     if (!storable(syncSpaceId) || !storable(deviceId) || !storable(snapshotId)) {
         return false;
     }
@@ -502,10 +554,60 @@ bool PostgresStore::uploadSnapshot(const std::string& syncSpaceId, const std::st
         "ON CONFLICT (sync_space_id) DO UPDATE SET snapshot_id = "
         "excluded.snapshot_id, body = excluded.body, updated_at = "
         "excluded.updated_at RETURNING 1::bigint";
-    return db->run(limits_.asyncSnapshotCommit ? kAsync : kSync,
+    if (readings.empty()) {
+        return db->run(limits_.asyncSnapshotCommit ? kAsync : kSync,
+                       {P::text(syncSpaceId), P::bytes(hashText(token)), P::text(deviceId),
+                        P::text(snapshotId), P::integer(now), P::bytes(body)})
+                   .rows() == 1;
+    }
+    // The same with the device's usage point written (the first of its five minutes), and with
+    // a new point the old ones dropped: still one statement, so one round trip and one commit.
+#define KORVO_SERIES_UPLOAD(ASYNC)                                                                 \
+    "WITH device AS (UPDATE devices SET last_seen_at = $5::bigint WHERE "                          \
+    "sync_space_id = $1::text AND token_hash = $2::bytea AND id = $3::text AND "                   \
+    "role = 'connector' RETURNING sync_space_id, id), "                                            \
+    "snapshot AS (INSERT INTO snapshots (sync_space_id, snapshot_id, body, updated_at) "           \
+    "SELECT sync_space_id, $4::text, $6::bytea, $5::bigint FROM device" ASYNC                      \
+    " ON CONFLICT (sync_space_id) DO UPDATE SET snapshot_id = "                                    \
+    "excluded.snapshot_id, body = excluded.body, updated_at = "                                    \
+    "excluded.updated_at RETURNING 1::bigint), "                                                   \
+    "point AS (INSERT INTO usage_points (sync_space_id, device_id, bucket, at, readings) "         \
+    "SELECT sync_space_id, id, $7::bigint, $5::bigint, $8::bytea FROM device ON CONFLICT "         \
+    "(sync_space_id, device_id, bucket) DO NOTHING RETURNING 1), "                                 \
+    "pruned AS (DELETE FROM usage_points p USING device d WHERE p.sync_space_id = "                \
+    "d.sync_space_id AND p.device_id = d.id AND (p.bucket < $9::bigint OR p.bucket > "             \
+    "$7::bigint) AND EXISTS (SELECT 1 FROM point)) SELECT * FROM snapshot"
+    constexpr const char* kSeriesAsync =
+        KORVO_SERIES_UPLOAD(", (SELECT set_config('synchronous_commit', 'off', true)) AS async");
+    constexpr const char* kSeriesSync = KORVO_SERIES_UPLOAD("");
+#undef KORVO_SERIES_UPLOAD
+    return db->run(limits_.asyncSnapshotCommit ? kSeriesAsync : kSeriesSync,
                    {P::text(syncSpaceId), P::bytes(hashText(token)), P::text(deviceId),
-                    P::text(snapshotId), P::integer(now), P::bytes(body)})
+                    P::text(snapshotId), P::integer(now), P::bytes(body),
+                    P::integer(usageSeriesBucket(now)), P::bytes(readings),
+                    P::integer(oldestUsageSeriesBucket(now))})
                .rows() == 1;
+}
+
+std::vector<UsageSeriesPoint> PostgresStore::usageSeries(const std::string& syncSpaceId,
+                                                         const std::string& deviceId,
+                                                         UnixTime now) {
+    std::vector<UsageSeriesPoint> points;
+    if (!storable(syncSpaceId) || !storable(deviceId)) {
+        return points;
+    }
+    auto db = pool_.acquire();
+    const auto found = db->run(
+        "SELECT at, readings FROM usage_points WHERE sync_space_id = $1::text AND device_id = "
+        "$2::text AND bucket BETWEEN $3::bigint AND $4::bigint ORDER BY bucket LIMIT $5::bigint",
+        {P::text(syncSpaceId), P::text(deviceId), P::integer(oldestUsageSeriesBucket(now)),
+         P::integer(usageSeriesBucket(now)),
+         P::integer(static_cast<std::int64_t>(kUsageSeriesPoints))});
+    points.reserve(static_cast<std::size_t>(found.rows()));
+    for (int row = 0; row < found.rows(); ++row) {
+        points.push_back({found.integer(row, 0), found.bytes(row, 1)});
+    }
+    return points;
 }
 
 std::optional<std::string> PostgresStore::latestSnapshot(const std::string& syncSpaceId) {

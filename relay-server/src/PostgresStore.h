@@ -29,7 +29,7 @@ namespace korvo::relayserver {
 // before its flush. Every call keeps within DatabaseLimits (else StorageUnavailable).
 class PostgresStore : public RelayStorage {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr std::chrono::seconds kSweepInterval{60};
 
     PostgresStore(const std::string& uri, unsigned poolSize, DatabaseLimits limits,
@@ -47,7 +47,10 @@ public:
     std::optional<AuthenticatedDevice>
     authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) override;
     bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
-                     const std::string& body, UnixTime now) override;
+                     const std::string& body, UnixTime now, const std::string& deviceId,
+                     const std::string& readings) override;
+    std::vector<UsageSeriesPoint> usageSeries(const std::string& syncSpaceId,
+                                              const std::string& deviceId, UnixTime now) override;
     std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;
     std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;
     bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;
@@ -59,7 +62,8 @@ public:
     // nothing, since PostgreSQL checkpoints on its own.
     bool uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
                         const std::string& deviceId, const std::string& snapshotId,
-                        const std::string& body, UnixTime now) override;
+                        const std::string& body, UnixTime now,
+                        const std::string& readings) override;
 
     bool sharesLimits() const override { return true; }
     UnixTime admitClaim(const std::string& client, const ClaimLimits& limits,

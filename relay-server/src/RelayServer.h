@@ -7,6 +7,7 @@
 #include "RelayStorage.h"
 #include "Router.h"
 #include "TrustedProxies.h"
+#include "UsageSeriesSteps.h"
 
 #include <filesystem>
 #include <functional>
@@ -30,6 +31,9 @@ struct RelayOptions {
     std::optional<TlsIdentity> tls;
     // Peers whose X-Forwarded-For names the client (for the claim and session limits).
     TrustedProxies trustedProxies;
+    // Whether each accepted upload adds to its connector's usage series (UsageSeries), which
+    // the web view's sparklines and pace lines are drawn from.
+    bool usageSeries = true;
 };
 
 // Checks an uploaded body: nothing when it is a snapshot of `syncSpaceId` made by the uploading
@@ -61,6 +65,25 @@ public:
 
 private:
     void routes();
+
+    // One handler per route, in the order routes() adds them.
+    void health(const HttpRequest& req, HttpResponse& res);
+    void ready(const HttpRequest& req, HttpResponse& res);
+    void createSession(const HttpRequest& req, HttpResponse& res);
+    void pollSession(const HttpRequest& req, HttpResponse& res);
+    void claim(const HttpRequest& req, HttpResponse& res);
+    void uploadSnapshot(const HttpRequest& req, HttpResponse& res);
+    void latestSnapshot(const HttpRequest& req, HttpResponse& res);
+    void snapshotView(const HttpRequest& req, HttpResponse& res);
+    void listDevices(const HttpRequest& req, HttpResponse& res);
+    void deleteDevice(const HttpRequest& req, HttpResponse& res);
+    void manifest(const HttpRequest& req, HttpResponse& res);
+    void webFile(const HttpRequest& req, HttpResponse& res);
+
+    // The device of the request's bearer token in `syncSpaceId` (marked seen now), or nothing
+    // with a 401 answer set.
+    std::optional<AuthenticatedDevice> authenticated(const HttpRequest& req, HttpResponse& res,
+                                                     const std::string& syncSpaceId);
     // The client a request counts against: its peer, or behind a trusted proxy the address
     // the proxy forwarded.
     std::string clientOf(const HttpRequest& req) const;
@@ -69,6 +92,10 @@ private:
     // 0 when the client may try a claim now (the attempt is counted), else the seconds to wait.
     UnixTime admitClaim(const std::string& client, UnixTime now, std::size_t liveSessions);
     void claimSucceeded(const std::string& client);
+    // The usage readings an upload at `now` adds to the series of the connector `deviceId`:
+    // "" when the series is off or this step's point is stored already.
+    std::string usageReadings(const std::string& syncSpaceId, const std::string& deviceId,
+                              const std::string& body, UnixTime now) const;
 
     RelayStorage& store_;
     RelayOptions options_;
@@ -78,6 +105,7 @@ private:
     Router router_;
     std::unique_ptr<HttpServer> server_;
     RelayMetrics metrics_;
+    UsageSeriesSteps seriesSteps_;
     std::unique_ptr<HttpServer> metricsServer_;
 };
 

@@ -9,10 +9,11 @@ namespace korvo::relayserver {
 
 bool RelayStorage::uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
                                   const std::string& deviceId, const std::string& snapshotId,
-                                  const std::string& body, UnixTime now) {
+                                  const std::string& body, UnixTime now,
+                                  const std::string& readings) {
     const auto device = authenticate(syncSpaceId, token, now);
     return device && device->role == DeviceRole::connector && device->id == deviceId &&
-           putSnapshot(syncSpaceId, snapshotId, body, now);
+           putSnapshot(syncSpaceId, snapshotId, body, now, deviceId, readings);
 }
 
 UnixTime RelayStorage::admitClaim(const std::string&, const ClaimLimits&, std::size_t, UnixTime) {

@@ -78,6 +78,13 @@ struct StoredDevice {
 
 enum class DeviceRole { connector, phone };
 
+// One point of a connector device's usage series (UsageSeries): when the relay recorded it and
+// the encoded readings of the snapshot's rows.
+struct UsageSeriesPoint {
+    UnixTime at = 0;
+    std::string readings;
+};
+
 struct AuthenticatedDevice {
     std::string id;
     DeviceRole role = DeviceRole::connector;
@@ -112,19 +119,28 @@ public:
     virtual std::optional<AuthenticatedDevice>
     authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) = 0;
 
-    // False when the sync space no longer exists.
+    // False when the sync space no longer exists. Non-empty `readings` (encodeUsageReadings)
+    // become the point of `now` in the usage series of the connector `deviceId`, in the same
+    // transaction.
     virtual bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
-                             const std::string& body, UnixTime now) = 0;
+                             const std::string& body, UnixTime now, const std::string& deviceId,
+                             const std::string& readings) = 0;
     virtual std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) = 0;
     // Stores `body` as the latest snapshot of `syncSpaceId` only when `token` is the token of
     // the connector device `deviceId` there, marking it seen at `now`; false otherwise (nothing
-    // is stored). By default authenticate() followed by putSnapshot().
+    // is stored), with `readings` as putSnapshot(). By default authenticate() followed by
+    // putSnapshot().
     virtual bool uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
                                 const std::string& deviceId, const std::string& snapshotId,
-                                const std::string& body, UnixTime now);
+                                const std::string& body, UnixTime now, const std::string& readings);
+    // The usage series of the connector `deviceId` in `syncSpaceId` as kept at `now`: at most
+    // kUsageSeriesPoints points of the last 48 hours, oldest first.
+    virtual std::vector<UsageSeriesPoint>
+    usageSeries(const std::string& syncSpaceId, const std::string& deviceId, UnixTime now) = 0;
 
     virtual std::vector<StoredDevice> devices(const std::string& syncSpaceId) = 0;
-    // Removing a sync space's last device removes the space and its snapshot.
+    // Removing a sync space's last device removes the space and its snapshot; a device's usage
+    // series goes with it.
     virtual bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) = 0;
 
     // Pairing sessions not yet expired nor claimed: the codes a guess could hit.
@@ -132,7 +148,8 @@ public:
 
     // Erases the sealed tokens of expired sessions and forgets sessions expired a day ago;
     // returns how many sessions were forgotten. Deletes too every sync space (its devices and
-    // snapshot with it) none of whose devices was seen within the retention time.
+    // snapshot and usage series with it) none of whose devices was seen within the retention
+    // time.
     virtual std::size_t sweepExpiredSessions(UnixTime now) = 0;
     // How long a sync space is kept after the last of its devices was seen (or created, if it
     // never was); 0 keeps them all. 90 days unless set.

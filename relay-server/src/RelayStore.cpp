@@ -1,6 +1,7 @@
 #include "RelayStore.h"
 
 #include "RelayCrypto.h"
+#include "UsageSeries.h"
 
 #include <cerrno>
 #include <cstring>
@@ -51,6 +52,14 @@ CREATE TABLE IF NOT EXISTS snapshots (
     body BLOB NOT NULL,
     updated_at INTEGER NOT NULL
 );
+CREATE TABLE IF NOT EXISTS usage_points (
+    sync_space_id TEXT NOT NULL,
+    device_id TEXT NOT NULL,
+    bucket INTEGER NOT NULL,
+    at INTEGER NOT NULL,
+    readings BLOB NOT NULL,
+    PRIMARY KEY (sync_space_id, device_id, bucket)
+) WITHOUT ROWID;
 )sql";
 
 } // namespace
@@ -366,6 +375,9 @@ std::size_t RelayStore::sweepExpiredSessions(UnixTime now) {
         Statement(*this, "DELETE FROM snapshots WHERE sync_space_id IN (" KORVO_ABANDONED ")")
             .integer(1, cutoff)
             .step();
+        Statement(*this, "DELETE FROM usage_points WHERE sync_space_id IN (" KORVO_ABANDONED ")")
+            .integer(1, cutoff)
+            .step();
         Statement(*this, "DELETE FROM devices WHERE sync_space_id IN (" KORVO_ABANDONED ")")
             .integer(1, cutoff)
             .step();
@@ -483,6 +495,10 @@ void RelayStore::revokeConnector(const std::string& syncSpaceId, const std::stri
         Statement(*this, "DELETE FROM snapshots WHERE sync_space_id = ?")
             .text(1, syncSpaceId)
             .step();
+        Statement(*this, "DELETE FROM usage_points WHERE sync_space_id = ? AND device_id = ?")
+            .text(1, syncSpaceId)
+            .text(2, deviceId)
+            .step();
     }
 }
 
@@ -572,15 +588,24 @@ RelayStore::authenticate(const std::string& syncSpaceId, const std::string& toke
 }
 
 bool RelayStore::putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
-                             const std::string& body, UnixTime now) {
+                             const std::string& body, UnixTime now, const std::string& deviceId,
+                             const std::string& readings) {
     std::lock_guard lock(mutex_);
+    if (readings.empty()) {
+        writeSnapshot(syncSpaceId, snapshotId, body, now);
+        return true;
+    }
+    Transaction transaction(db_);
     writeSnapshot(syncSpaceId, snapshotId, body, now);
+    writeUsagePoint(syncSpaceId, deviceId, readings, now);
+    transaction.commit();
     return true;
 }
 
 bool RelayStore::uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
                                 const std::string& deviceId, const std::string& snapshotId,
-                                const std::string& body, UnixTime now) {
+                                const std::string& body, UnixTime now,
+                                const std::string& readings) {
     const std::string tokenHash = hashText(token);
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
@@ -594,6 +619,9 @@ bool RelayStore::uploadSnapshot(const std::string& syncSpaceId, const std::strin
     }
     touchDevice(syncSpaceId, deviceId, now);
     writeSnapshot(syncSpaceId, snapshotId, body, now);
+    if (!readings.empty()) {
+        writeUsagePoint(syncSpaceId, deviceId, readings, now);
+    }
     transaction.commit();
     return true;
 }
@@ -620,6 +648,48 @@ void RelayStore::writeSnapshot(const std::string& syncSpaceId, const std::string
         .blob(3, body)
         .integer(4, now)
         .step();
+}
+
+void RelayStore::writeUsagePoint(const std::string& syncSpaceId, const std::string& deviceId,
+                                 const std::string& readings, UnixTime now) {
+    // The first upload of each five minutes is its point: the others of the step write nothing,
+    // and only a new point has old ones to drop.
+    Statement(*this, "INSERT INTO usage_points (sync_space_id, device_id, bucket, at, readings) "
+                     "VALUES (?, ?, ?, ?, ?) ON CONFLICT (sync_space_id, device_id, bucket) DO "
+                     "NOTHING")
+        .text(1, syncSpaceId)
+        .text(2, deviceId)
+        .integer(3, usageSeriesBucket(now))
+        .integer(4, now)
+        .blob(5, readings)
+        .step();
+    if (sqlite3_changes(db_) == 0) {
+        return;
+    }
+    Statement(*this, "DELETE FROM usage_points WHERE sync_space_id = ? AND device_id = ? AND "
+                     "(bucket < ? OR bucket > ?)")
+        .text(1, syncSpaceId)
+        .text(2, deviceId)
+        .integer(3, oldestUsageSeriesBucket(now))
+        .integer(4, usageSeriesBucket(now))
+        .step();
+}
+
+std::vector<UsageSeriesPoint> RelayStore::usageSeries(const std::string& syncSpaceId,
+                                                      const std::string& deviceId, UnixTime now) {
+    std::lock_guard lock(mutex_);
+    Statement query(*this, "SELECT at, readings FROM usage_points WHERE sync_space_id = ? AND "
+                           "device_id = ? AND bucket BETWEEN ? AND ? ORDER BY bucket LIMIT ?");
+    query.text(1, syncSpaceId)
+        .text(2, deviceId)
+        .integer(3, oldestUsageSeriesBucket(now))
+        .integer(4, usageSeriesBucket(now))
+        .integer(5, static_cast<std::int64_t>(kUsageSeriesPoints));
+    std::vector<UsageSeriesPoint> points;
+    while (query.step()) {
+        points.push_back({query.columnInteger(0), query.columnText(1)});
+    }
+    return points;
 }
 
 std::optional<std::string> RelayStore::latestSnapshot(const std::string& syncSpaceId) {
@@ -660,6 +730,10 @@ bool RelayStore::deleteDevice(const std::string& syncSpaceId, const std::string&
     if (sqlite3_changes(db_) == 0) {
         return false;
     }
+    Statement(*this, "DELETE FROM usage_points WHERE sync_space_id = ? AND device_id = ?")
+        .text(1, syncSpaceId)
+        .text(2, deviceId)
+        .step();
     // Once its last device is gone nobody can read the space's snapshot again: it goes too.
     if (!Statement(*this, "SELECT 1 FROM devices WHERE sync_space_id = ? LIMIT 1")
              .text(1, syncSpaceId)

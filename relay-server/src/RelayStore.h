@@ -48,12 +48,16 @@ public:
     std::optional<AuthenticatedDevice>
     authenticate(const std::string& syncSpaceId, const std::string& token, UnixTime now) override;
     bool putSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
-                     const std::string& body, UnixTime now) override;
+                     const std::string& body, UnixTime now, const std::string& deviceId,
+                     const std::string& readings) override;
+    std::vector<UsageSeriesPoint> usageSeries(const std::string& syncSpaceId,
+                                              const std::string& deviceId, UnixTime now) override;
     // The token check, the last-seen time and the snapshot in one transaction: one commit and
     // one round of locks per upload, and no device removal can fall between check and write.
     bool uploadSnapshot(const std::string& syncSpaceId, const std::string& token,
                         const std::string& deviceId, const std::string& snapshotId,
-                        const std::string& body, UnixTime now) override;
+                        const std::string& body, UnixTime now,
+                        const std::string& readings) override;
     std::optional<std::string> latestSnapshot(const std::string& syncSpaceId) override;
     std::vector<StoredDevice> devices(const std::string& syncSpaceId) override;
     bool deleteDevice(const std::string& syncSpaceId, const std::string& deviceId) override;
@@ -76,6 +80,10 @@ private:
     void touchDevice(const std::string& syncSpaceId, const std::string& deviceId, UnixTime now);
     void writeSnapshot(const std::string& syncSpaceId, const std::string& snapshotId,
                        const std::string& body, UnixTime now);
+    // With the mutex held, in a transaction: the usage series point of `now`, and the points
+    // out of the series' span dropped.
+    void writeUsagePoint(const std::string& syncSpaceId, const std::string& deviceId,
+                         const std::string& readings, UnixTime now);
 
     std::function<UnixTime()> clock_;
     std::mutex mutex_;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace korvo::relayserver {
 namespace {
@@ -37,7 +38,39 @@ std::string updatedText(Instant updatedAt, Instant now) {
     return "Updated " + relativeTimePhrase(updatedAt, now);
 }
 
-void writeRow(std::string& out, const ProviderUsage& row, Instant now) {
+using Series = std::map<std::string, std::vector<UsagePoint>>;
+
+// The pace line and the sparkline of a row with readings, as the desktop computes them.
+void writePace(ObjectWriter& o, const ProviderUsage& row, const Series& series, Instant now,
+               std::chrono::seconds utcOffset) {
+    const auto found = series.find(row.id);
+    if (found == series.end() || found->second.empty()) {
+        return;
+    }
+    const std::optional<Instant> resetAt = row.window ? row.window->resetAt : std::nullopt;
+    const std::vector<UsagePoint> points = currentWindowPoints(found->second, resetAt, now);
+    const UsagePace pace = estimateUsagePace(points, resetAt, usageWindowLength(row.window), now);
+    o.text("pace",
+           usagePaceText(pace, now, [&](Instant at) { return paceClockText(at, now, utcOffset); }));
+    std::string line = "[";
+    const std::size_t count = std::min(points.size(), kMaxSparklinePoints);
+    for (std::size_t i = 0; i < count; ++i) {
+        // Evenly spread over the readings, the first and the last included.
+        const std::size_t index =
+            count == 1 ? points.size() - 1 : i * (points.size() - 1) / (count - 1);
+        const UsagePoint& point = points[index];
+        line += i == 0 ? "[" : ",[";
+        line += std::to_string(unixSecondsTruncated(point.at));
+        line += ',';
+        line += jsonNumber(std::round(point.usedPercent * 10) / 10);
+        line += ']';
+    }
+    line += ']';
+    o.raw("sparkline", line);
+}
+
+void writeRow(std::string& out, const ProviderUsage& row, Instant now, const Series& series,
+              std::chrono::seconds utcOffset) {
     ObjectWriter o(out);
     o.text("id", row.id);
     o.text("title", row.displayName);
@@ -86,6 +119,7 @@ void writeRow(std::string& out, const ProviderUsage& row, Instant now) {
     if (const auto details = tokenDetailsText(row)) {
         o.text("details", *details);
     }
+    writePace(o, row, series, now, utcOffset);
     o.close();
 }
 
@@ -93,7 +127,8 @@ void writeRow(std::string& out, const ProviderUsage& row, Instant now) {
 
 std::optional<std::string> snapshotViewJson(const std::optional<std::string>& snapshot,
                                             std::string_view pairedName, Instant now,
-                                            bool connectorLinked) {
+                                            bool connectorLinked, const Series& series,
+                                            std::chrono::seconds utcOffset) {
     std::string out;
     ObjectWriter o(out);
     if (!connectorLinked) {
@@ -118,7 +153,7 @@ std::optional<std::string> snapshotViewJson(const std::optional<std::string>& sn
     std::string rows = "[";
     for (const ProviderUsage& row : s.providers) {
         rows += rows.size() > 1 ? "," : "";
-        writeRow(rows, row, now);
+        writeRow(rows, row, now, series, utcOffset);
     }
     rows += ']';
     o.raw("providers", rows);

@@ -42,6 +42,9 @@ constexpr const char* kUsage =
     "                      lose the last moments of snapshots, which connectors replace)\n"
     "  --workers N         threads for requests that use the database [2 x --db-pool + 4 with\n"
     "                      PostgreSQL, else --threads]\n"
+    "  --usage-series on|off\n"
+    "                      keep each connector's used percentages for 48 hours, one point per\n"
+    "                      5 minutes, for the web view's sparklines and pace [on]\n"
     "  --retention-days N  delete a sync space, its devices and snapshot, once none of its\n"
     "                      devices was seen for N days (0: keep them) [90]\n"
     "  --log-level LEVEL   error, warning, info (a line per request) or debug [warning]\n"
@@ -91,6 +94,7 @@ struct Arguments {
     korvo::relayserver::HttpLimits limits;
     unsigned sessionsPerAddress = 10;
     std::size_t maxPairingSessions = 1000;
+    bool usageSeries = true;
     // Hidden, for tests: read the current Unix time from this file on every request.
     std::optional<std::string> clockFile;
 };
@@ -230,6 +234,12 @@ std::optional<Arguments> parse(int argc, char** argv) {
                 return std::nullopt;
             }
             args.dbLimits.asyncSnapshotCommit = value == "async";
+        } else if (flag == "--usage-series") {
+            if (value != "on" && value != "off") {
+                std::cerr << "korvo-relay: --usage-series takes on or off\n";
+                return std::nullopt;
+            }
+            args.usageSeries = value == "on";
         } else if (flag == "--retention-days") {
             if (!parseCount<unsigned>(value, 0, 100'000, args.retentionDays)) {
                 std::cerr << "korvo-relay: " << flag << " out of range: " << value << "\n";
@@ -365,6 +375,7 @@ int main(int argc, char** argv) {
             korvo::relayserver::openRelayStorage(args->db, args->dbPool, dbLimits, clock);
         korvo::relayserver::RelayOptions options;
         options.environment = args->environment;
+        options.usageSeries = args->usageSeries;
         if (args->manifest) {
             options.manifest = *args->manifest;
         }

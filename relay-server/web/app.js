@@ -139,7 +139,8 @@ async function unpair(p, name) {
 async function refreshOne(p) {
   const previous = views.get(p.syncSpaceId) || {};
   try {
-    const r = await api('GET', viewPath(p), p.token);
+    const r = await api('GET', viewPath(p) + '?utcOffset=' + String(-new Date().getTimezoneOffset()),
+      p.token);
     if (r.ok && r.data && Array.isArray(r.data.providers)) {
       views.set(p.syncSpaceId, {answer: r.data, offline: r.offline, fetchedAt: Date.now()});
     } else if (r.status === 401) {
@@ -239,6 +240,32 @@ function setGauge(gauge, value, name) {
   gauge.querySelector('.gauge-fill').style.width = shown + '%';
 }
 
+const SVG_NS = 'http://www.w3.org/2000/svg';
+const SPARK_MAX_POINTS = 200;
+
+// A row's used percentage over its current window, from its first reading to its last: 0 at
+// the bottom, 100 % at the top. Nothing with fewer than two well-formed readings.
+function drawSparkline(svg, line, name) {
+  if (!Array.isArray(line)) return;
+  const points = line.slice(0, SPARK_MAX_POINTS).filter((p) => Array.isArray(p) &&
+    typeof p[0] === 'number' && isFinite(p[0]) && typeof p[1] === 'number' && isFinite(p[1]));
+  if (points.length < 2) return;
+  const from = points[0][0];
+  const span = points[points.length - 1][0] - from;
+  if (!(span > 0)) return;
+  const coordinates = points.map((p) => {
+    const x = Math.max(0, Math.min(100, (p[0] - from) / span * 100));
+    const y = 100 - Math.max(0, Math.min(100, p[1]));
+    return x.toFixed(2) + ',' + y.toFixed(2);
+  });
+  const polyline = document.createElementNS(SVG_NS, 'polyline');
+  polyline.setAttribute('points', coordinates.join(' '));
+  polyline.setAttribute('class', 'spark-line');
+  svg.replaceChildren(polyline);
+  svg.setAttribute('aria-label', name + ' used over its current window');
+  svg.removeAttribute('hidden');
+}
+
 function providerCard(row, now) {
   const card = $('provider-template').content.firstElementChild.cloneNode(true);
   card.dataset.status = String(row.status || 'unknown');
@@ -257,6 +284,8 @@ function providerCard(row, now) {
   const reset = resetMs != null ? 'Reset ' + resetPhrase(resetMs, now) : row.reset;
   text(card, '.reset', reset).hidden = typeof reset !== 'string';
   if (typeof row.details === 'string') text(card, '.details', row.details).hidden = false;
+  drawSparkline(card.querySelector('.spark'), row.sparkline, String(row.title));
+  if (typeof row.pace === 'string') text(card, '.pace', row.pace).hidden = false;
   setGauge(card.querySelector('.gauge'), row.gauge,
     String(row.title) + ' ' + String(row.remaining) + ' remaining');
   const second = row.second;

@@ -1,5 +1,6 @@
 #include "app/DesktopApp.h"
 
+#include "app/AppLog.h"
 #include "app/ConnectorAppDelegate.h"
 #include "app/ConnectorWindowController.h"
 #include "app/DesktopServices.h"
@@ -31,6 +32,7 @@ int runDesktopApp(int argc, char** argv) {
     SingleInstance instance(SingleInstance::defaultDirectory());
     switch (instance.claim(2000, [&activation] { return activation->takeLaunchToken(); })) {
     case SingleInstance::Role::forwarded:
+        qCDebug(lcApp) << "already running: its window was asked to show";
         return 0;
     case SingleInstance::Role::unreachable:
         std::fprintf(stderr, "Korvo Connector is already running but does not answer.\n");

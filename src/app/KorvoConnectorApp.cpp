@@ -1,5 +1,6 @@
 #include "app/KorvoConnectorApp.h"
 
+#include "app/AppLog.h"
 #include "app/AppStyle.h"
 #include "app/ConnectorAppDelegate.h"
 #include "app/ConnectorMenuView.h"
@@ -80,7 +81,10 @@ void KorvoConnectorApp::launch() {
     // Closing the window leaves automatic sync running.
     QApplication::setQuitOnLastWindowClosed(false);
     if (!tray) {
+        qCInfo(lcApp) << "no system tray: the window's menu bar holds the tray menu";
         offerWithoutTray();
+    } else {
+        qCDebug(lcApp) << "started in the system tray";
     }
     connect(qApp, &QCoreApplication::aboutToQuit, delegate_.get(),
             &ConnectorAppDelegate::applicationWillTerminate);

@@ -1,20 +1,21 @@
 // korvo-connector-cli: the headless commands, started by korvo-connector.
 
+#include "cli/CliLog.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandRunner.h"
 #include "cli/TerminationSignals.h"
 #include "core/ConnectorModel.h"
 #include "core/LastSyncRecord.h"
 #include "core/ManifestLocation.h"
-#include "statusline/ClaudeStatusLine.h"
-#include "model/HomeDirectory.h"
 #include "launcher/ProgramHandOver.h"
 #include "launcher/VersionText.h"
 #include "model/DisplayText.h"
+#include "model/HomeDirectory.h"
 #include "model/UsageSnapshot.h"
 #include "platform/PlatformServices.h"
 #include "platform/PowerEvents.h"
 #include "platform/UserDefaults.h"
+#include "statusline/ClaudeStatusLine.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -43,7 +44,11 @@ korvo::TerminalColors terminalColors() {
 }
 
 QCoro::Task<> runAndQuit(korvo::CommandRunner& runner, korvo::CommandLineRequest request) {
+    // The command's name only: its arguments may hold a relay URL with a password.
+    const QString command = request.command;
+    qCDebug(korvo::lcCli).noquote() << command << "started";
     const int code = co_await runner.run(std::move(request));
+    qCDebug(korvo::lcCli).noquote() << command << "ended with exit code" << code;
     QCoreApplication::exit(code);
 }
 

@@ -42,17 +42,17 @@ std::optional<ConnectorError> LaunchAtLogin::set(bool enabled) {
         refresh();
         return std::nullopt;
     }
-    const std::optional<QString> failure =
+    const Result<std::monostate, QString> done =
         enabled ? loginItem_->registerItem() : loginItem_->unregisterItem();
     refresh();
-    if (!failure) {
+    if (done.ok()) {
         return std::nullopt;
     }
     updateState(*this, state_, [&](LoginItemState& state) {
         state.status = LoginItemState::Status::failed;
-        state.failure = *failure;
+        state.failure = done.error();
     });
-    return ConnectorError{ConnectorError::Kind::loginItemFailed, *failure};
+    return ConnectorError{ConnectorError::Kind::loginItemFailed, done.error()};
 }
 
 } // namespace korvo

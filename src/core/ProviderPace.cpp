@@ -6,20 +6,6 @@
 
 namespace korvo {
 
-namespace {
-
-std::optional<double> usedOf(const ProviderUsage& row) {
-    if (const auto used = finiteValue(row.usage.usedPercent)) {
-        return *used;
-    }
-    if (const auto remaining = finiteValue(row.usage.remainingPercent)) {
-        return 100.0 - *remaining;
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 ProviderPace providerPace(const ProviderUsage& row, const UsageHistorySeries& history, Instant now,
                           const QTimeZone& zone) {
     ProviderPace result;
@@ -53,7 +39,7 @@ std::optional<std::size_t> closestToLimit(const UsageSnapshot& snapshot,
                                           const std::vector<ProviderPace>& paces) {
     std::optional<std::size_t> best;
     for (std::size_t i = 0; i < snapshot.providers.size(); ++i) {
-        const std::optional<double> used = usedOf(snapshot.providers[i]);
+        const std::optional<double> used = usedPercentOf(snapshot.providers[i]);
         if (!used) {
             continue;
         }
@@ -61,7 +47,7 @@ std::optional<std::size_t> closestToLimit(const UsageSnapshot& snapshot,
             best = i;
             continue;
         }
-        const double bestUsed = *usedOf(snapshot.providers[*best]);
+        const double bestUsed = *usedPercentOf(snapshot.providers[*best]);
         const auto limitAt = [&](std::size_t index) {
             return index < paces.size() ? paces[index].pace.limitAt : std::nullopt;
         };

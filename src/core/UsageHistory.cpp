@@ -41,17 +41,6 @@ std::int64_t secondsOf(Instant at) {
     return unixSecondsTruncated(at);
 }
 
-// The used percentage of a row: its own, else 100 minus the remaining one.
-std::optional<double> usedOf(const ProviderUsage& row) {
-    if (const auto used = finiteValue(row.usage.usedPercent)) {
-        return *used;
-    }
-    if (const auto remaining = finiteValue(row.usage.remainingPercent)) {
-        return 100.0 - *remaining;
-    }
-    return std::nullopt;
-}
-
 // Two readings of the same window further apart than this in their reset time belong to two
 // windows; closer ones are the jitter of a reset computed from "resets in N seconds".
 constexpr std::int64_t kResetJitterSeconds = 180;
@@ -335,7 +324,7 @@ std::optional<std::int64_t> UsageHistory::seriesFor(const ProviderUsage& row,
 }
 
 bool UsageHistory::recordRow(const ProviderUsage& row, Instant now) {
-    const std::optional<double> used = usedOf(row);
+    const std::optional<double> used = usedPercentOf(row);
     const UsageMetrics& usage = row.usage;
     const std::optional<double> input = finiteValue(usage.inputTokens);
     const std::optional<double> output = finiteValue(usage.outputTokens);

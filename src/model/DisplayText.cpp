@@ -180,6 +180,16 @@ std::optional<std::string> tokenDetailsText(const ProviderUsage& row) {
     return text;
 }
 
+std::optional<double> usedPercentOf(const ProviderUsage& row) {
+    if (const auto used = finiteValue(row.usage.usedPercent)) {
+        return *used;
+    }
+    if (const auto remaining = finiteValue(row.usage.remainingPercent)) {
+        return 100.0 - *remaining;
+    }
+    return std::nullopt;
+}
+
 std::optional<double> limitGaugeValue(const ProviderUsage& row) {
     std::optional<double> value;
     if (const auto remaining = finiteValue(row.usage.remainingPercent)) {

@@ -42,6 +42,10 @@ std::optional<std::string> tokenDetailsText(const ProviderUsage& row);
 // nothing when the row has neither.
 std::optional<double> limitGaugeValue(const ProviderUsage& row);
 
+// The used percentage of a row: its own, else 100 minus the remaining one; nothing when neither
+// is a finite number. Not clamped.
+std::optional<double> usedPercentOf(const ProviderUsage& row);
+
 inline constexpr std::string_view limitUnavailableText = "Limit unavailable";
 
 // The second window a row carries (Codex weekly, Claude seven-day). The wire form keeps it in the

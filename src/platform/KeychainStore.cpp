@@ -1,6 +1,7 @@
 #include "platform/KeychainStore.h"
 
 #include "model/Utf8.h"
+#include "platform/PlatformLog.h"
 
 #include <algorithm>
 
@@ -19,9 +20,13 @@ Result<std::monostate, KeychainError> KeychainStore::save(const std::string& val
                                                           const std::string& account) const {
     backend_->removeItems(service_, account);
     const std::int32_t status = backend_->addItem(service_, account, value);
+    // The log names the account, never the value.
     if (status != 0) {
+        qCWarning(lcPlatform).noquote() << "keychain: saving" << QString::fromStdString(account)
+                                        << "failed with status" << status;
         return KeychainError::unhandled(status);
     }
+    qCDebug(lcPlatform).noquote() << "keychain: saved" << QString::fromStdString(account);
     return std::monostate{};
 }
 
@@ -30,7 +35,12 @@ std::optional<std::string> KeychainStore::read(const std::string& account) const
     if (!bytes) {
         return std::nullopt;
     }
-    return utf8Text(*bytes);
+    auto text = utf8Text(*bytes);
+    if (!text) {
+        qCInfo(lcPlatform).noquote()
+            << "keychain: the item of" << QString::fromStdString(account) << "is not UTF-8 text";
+    }
+    return text;
 }
 
 std::vector<std::string> KeychainStore::readOthers(const std::string& account) const {
@@ -51,6 +61,7 @@ void KeychainStore::remove(const std::string& account) const {
     for (const auto& backend : otherBackends_) {
         backend->removeItems(service_, account);
     }
+    qCDebug(lcPlatform).noquote() << "keychain: removed" << QString::fromStdString(account);
 }
 
 } // namespace korvo

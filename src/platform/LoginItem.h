@@ -1,7 +1,9 @@
 #pragma once
 
+#include "model/Result.h"
+
 #include <QString>
-#include <optional>
+#include <variant>
 
 namespace korvo {
 
@@ -17,9 +19,9 @@ public:
 
     virtual ~LoginItem() = default;
     virtual Status status() const = 0;
-    // Both return the description of the failure, or nothing on success.
-    virtual std::optional<QString> registerItem() = 0;
-    virtual std::optional<QString> unregisterItem() = 0;
+    // Both fail with the description of the failure.
+    virtual Result<std::monostate, QString> registerItem() = 0;
+    virtual Result<std::monostate, QString> unregisterItem() = 0;
 };
 
 } // namespace korvo

@@ -1,5 +1,7 @@
 #include "platform/XdgAutostartLoginItem.h"
 
+#include "platform/PlatformLog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -130,30 +132,46 @@ LoginItem::Status XdgAutostartLoginItem::status() const {
     return Status::enabled;
 }
 
-std::optional<QString> XdgAutostartLoginItem::registerItem() {
+Result<std::monostate, QString> XdgAutostartLoginItem::registerItem() {
+    Result<std::monostate, QString> written = writeEntry();
+    if (!written.ok()) {
+        qCInfo(lcPlatform).noquote()
+            << "login item: writing" << entryPath() << "failed:" << written.error();
+    } else {
+        qCDebug(lcPlatform).noquote() << "login item: wrote" << entryPath();
+    }
+    return written;
+}
+
+Result<std::monostate, QString> XdgAutostartLoginItem::writeEntry() const {
+    using Written = Result<std::monostate, QString>;
     if (!QDir().mkpath(autostartDir_)) {
-        return QStringLiteral("Could not create the folder %1.").arg(autostartDir_);
+        return Written::failure(
+            QStringLiteral("Could not create the folder %1.").arg(autostartDir_));
     }
     QSaveFile file(entryPath());
     if (!file.open(QIODevice::WriteOnly)) {
-        return file.errorString();
+        return Written::failure(file.errorString());
     }
     file.write(entryContents());
     if (!file.commit()) {
-        return file.errorString();
+        return Written::failure(file.errorString());
     }
-    return std::nullopt;
+    return std::monostate{};
 }
 
-std::optional<QString> XdgAutostartLoginItem::unregisterItem() {
+Result<std::monostate, QString> XdgAutostartLoginItem::unregisterItem() {
     QFile file(entryPath());
     if (!file.exists()) {
-        return std::nullopt;
+        return std::monostate{};
     }
     if (!file.remove()) {
-        return file.errorString();
+        qCInfo(lcPlatform).noquote()
+            << "login item: removing" << entryPath() << "failed:" << file.errorString();
+        return Result<std::monostate, QString>::failure(file.errorString());
     }
-    return std::nullopt;
+    qCDebug(lcPlatform).noquote() << "login item: removed" << entryPath();
+    return std::monostate{};
 }
 
 } // namespace korvo

@@ -18,8 +18,8 @@ public:
     static XdgAutostartLoginItem forCurrentUser(const QString& executablePath);
 
     Status status() const override;
-    std::optional<QString> registerItem() override;
-    std::optional<QString> unregisterItem() override;
+    Result<std::monostate, QString> registerItem() override;
+    Result<std::monostate, QString> unregisterItem() override;
 
     QString entryPath() const;
     // The contents written by registerItem.
@@ -27,6 +27,8 @@ public:
 
 private:
     bool folderWritable() const;
+    // Writes the entry; fails with the description of the failure.
+    Result<std::monostate, QString> writeEntry() const;
 
     QString autostartDir_;
     QString fileName_;

@@ -1,11 +1,12 @@
 #include "relayclient/RelayClient.h"
 
 #include "model/SnapshotJson.h"
+#include "model/Utf8.h"
 #include "relayclient/BoundedReply.h"
+#include "relayclient/RelayClientLog.h"
 #include "relayclient/ReplyDeadline.h"
 #include "relayclient/ReplyEnd.h"
 #include "relayclient/SecretText.h"
-#include "model/Utf8.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -28,6 +29,18 @@ struct Request {
     // The credential the headers carry; the request goes to its origin only.
     std::optional<RelayCredential> credential = std::nullopt;
 };
+
+const char* methodName(Method method) {
+    switch (method) {
+    case Method::get:
+        return "GET";
+    case Method::post:
+        return "POST";
+    case Method::deleteResource:
+        return "DELETE";
+    }
+    return "?";
+}
 
 // A path character that may stand in a URL unescaped (RFC 3986 unreserved, reserved and '%').
 bool isURLCharacter(char c) {
@@ -217,9 +230,15 @@ QCoro::Task<RelayResult<T>>
 perform(QNetworkAccessManager* network, QUrl base, std::chrono::milliseconds timeout,
         ReplyDeadline::MonotonicClock clock, Request request, Decode decode) {
     const std::vector<std::string> secrets = secretsOf(base, request);
+    // The log names the request by its method and path: never the URL, whose user part may hold
+    // a password, nor a header or a body.
+    const QString name = QString::fromLatin1(methodName(request.method)) + u' ' +
+                         QString::fromStdString(printableText(request.path, 200));
     auto sent =
         co_await send(network, std::move(base), timeout, std::move(clock), std::move(request));
     if (!sent.ok()) {
+        qCDebug(lcRelayClient).noquote()
+            << name << "failed:" << QString::fromStdString(sent.error().description());
         co_return std::move(sent).error();
     }
     const QByteArray& body = sent.value();
@@ -229,9 +248,13 @@ perform(QNetworkAccessManager* network, QUrl base, std::chrono::milliseconds tim
         // The reason may quote a member's value: a secret of the body is hidden there too.
         std::vector<std::string> hidden = secretMemberValues(bytes);
         hidden.insert(hidden.end(), secrets.begin(), secrets.end());
-        co_return RelayError{RelayClientError::decodeFailed(
+        RelayError error{RelayClientError::decodeFailed(
             bodyText(body, secrets), withoutSecrets(decoded.error().description(), hidden))};
+        qCDebug(lcRelayClient).noquote()
+            << name << "failed:" << QString::fromStdString(error.description());
+        co_return error;
     }
+    qCDebug(lcRelayClient).noquote() << name << "answered," << body.size() << "bytes";
     co_return std::move(decoded).value();
 }
 

@@ -124,7 +124,8 @@ TEST(RelayChangeProgram, APairingFromBeforeOriginsWereKeptStaysPaired) {
 
 // Every command against a relay whose every answer carries a known token, with a password in the
 // relay URL: neither is in any output (log lines included), nor in any file that others can
-// read.
+// read, and the pairing secret is in no output either. Every layer that logs for these commands
+// is heard from, so a secret in any of their log lines fails the test.
 TEST(SecretsProgram, NoTokenOrPasswordInAnyOutputOrAnyFileOthersCanRead) {
     const std::string password = "pw_HOSTILE_c0ffee";
     HostileRelay relay;
@@ -159,6 +160,7 @@ TEST(SecretsProgram, NoTokenOrPasswordInAnyOutputOrAnyFileOthersCanRead) {
     PrivateHome home;
     home.copyFixture("cli/claude-home");
     home.env.insert("QT_LOGGING_RULES", "korvo.*=true");
+    home.env.insert("QT_MESSAGE_PATTERN", "%{category}: %{message}");
     std::string output;
     const auto record = [&](const test::Ran& ran) { output += ran.out + ran.err; };
 
@@ -184,8 +186,13 @@ TEST(SecretsProgram, NoTokenOrPasswordInAnyOutputOrAnyFileOthersCanRead) {
     record(unlinked);
     EXPECT_EQ(unlinked.exitCode, 0) << unlinked.err;
 
+    for (const char* layer : {"korvo.cli: ", "korvo.relayclient: ", "korvo.platform: ",
+                              "korvo.pairing: ", "korvo.sync: ", "korvo.relay: "}) {
+        EXPECT_THAT(output, HasSubstr(layer));
+    }
     EXPECT_EQ(output.find(kToken), std::string::npos) << output;
     EXPECT_EQ(output.find(password), std::string::npos) << output;
+    EXPECT_EQ(output.find("s3cr3t_x"), std::string::npos) << output;
     int checked = 0;
     for (QDirIterator files(home.file("."), QDir::Files | QDir::Hidden | QDir::System,
                             QDirIterator::Subdirectories);

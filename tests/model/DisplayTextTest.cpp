@@ -152,24 +152,28 @@ TEST(BuildChannel, ExactCaseMatchOrRelease) {
 }
 
 TEST(DisplayText, PrimaryPercentsFollowTheirFallbacks) {
-    const std::tuple<O, O, std::optional<std::string>, std::string, std::string> cases[] = {
-        {63.5, 36.5, {}, "37%", "64%"},
-        {120, -0.5, {}, "-1%", "120%"}, // reported values are not clamped
-        {120, none, {}, "0%", "120%"},
-        {-3, none, {}, "100%", "-3%"},
-        {17.5, none, {}, "83%", "18%"},
-        {none, -5, {}, "-5%", "100%"},
-        {none, 81.5, {}, "82%", "19%"},
-        {none, none, "18% remaining", "18% remaining", "Limit unavailable"},
-        {none, 40, "18% remaining", "40%", "60%"},
-        {none, none, {}, "Limit unavailable", "Limit unavailable"},
-        {nan, 30, {}, "30%", "70%"}, // a non-finite value counts as absent
+    // used, remaining, remaining text; the texts shown, and the used percentage the pace and the
+    // history record
+    const std::tuple<O, O, std::optional<std::string>, std::string, std::string, O> cases[] = {
+        {63.5, 36.5, {}, "37%", "64%", 63.5},
+        {120, -0.5, {}, "-1%", "120%", 120}, // reported values are not clamped
+        {120, none, {}, "0%", "120%", 120},
+        {-3, none, {}, "100%", "-3%", -3},
+        {17.5, none, {}, "83%", "18%", 17.5},
+        {none, -5, {}, "-5%", "100%", 105},
+        {none, 81.5, {}, "82%", "19%", 18.5},
+        {none, none, "18% remaining", "18% remaining", "Limit unavailable", none},
+        {none, 40, "18% remaining", "40%", "60%", 60},
+        {none, none, {}, "Limit unavailable", "Limit unavailable", none},
+        {nan, 30, {}, "30%", "70%", 70}, // a non-finite value counts as absent
     };
-    for (const auto& [used, remaining, text, expectedRemaining, expectedUsed] : cases) {
+    for (const auto& [used, remaining, text, expectedRemaining, expectedUsed, usedPercent] :
+         cases) {
         ProviderUsage row;
         row.usage = {used, remaining, {}, {}, {}, {}, text};
         EXPECT_EQ(primaryRemainingText(row), expectedRemaining) << expectedUsed;
         EXPECT_EQ(primaryUsedText(row), expectedUsed) << expectedRemaining;
+        EXPECT_EQ(usedPercentOf(row), usedPercent) << expectedUsed;
     }
 }
 

@@ -91,7 +91,7 @@ TEST_F(LoginItemTest, StatusFollowsTheEntryAndItsFlags) {
 TEST_F(LoginItemTest, RegisterWritesAnEntryOverAHiddenOneAndUnregisterRemovesIt) {
     writeEntry("[Desktop Entry]\nHidden=true\n");
     auto loginItem = item();
-    EXPECT_EQ(loginItem.registerItem(), std::nullopt);
+    EXPECT_TRUE(loginItem.registerItem().ok());
     EXPECT_EQ(loginItem.status(), Status::enabled);
     QFile file(loginItem.entryPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -99,7 +99,7 @@ TEST_F(LoginItemTest, RegisterWritesAnEntryOverAHiddenOneAndUnregisterRemovesIt)
     EXPECT_TRUE(contents.startsWith("[Desktop Entry]\n") &&
                 contents.contains("\nType=Application\n"))
         << contents.data();
-    EXPECT_EQ(loginItem.unregisterItem(), std::nullopt);
+    EXPECT_TRUE(loginItem.unregisterItem().ok());
     EXPECT_EQ(loginItem.status(), Status::notRegistered);
 }
 

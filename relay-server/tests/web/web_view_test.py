@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The relay's web view in a real headless Chromium, against a real korvo-relay and a real
 korvo-connector on loopback: pairing by the printed code, the same texts as the connector's
-own rows, a second machine, hostile names, unpairing and the offline copy.
+own rows, a second machine, hostile names, unpairing, the offline copy, and a row's sparkline
+and pace line drawn from the relay's usage series.
 
 Exit status 77 (reported by ctest as skipped) only when Chromium, its driver or Selenium is not
 installed."""
@@ -78,9 +79,9 @@ def http(method, url, body=None, headers=None):
 
 
 class Relay:
-    def __init__(self, binary, db, port=0):
+    def __init__(self, binary, db, port=0, extra=()):
         self.process = subprocess.Popen(
-            [binary, "--listen", "127.0.0.1:%d" % port, "--db", db],
+            [binary, "--listen", "127.0.0.1:%d" % port, "--db", db, *extra],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         match = re.match(r"listening on (http://127\.0\.0\.1:(\d+))", line)
@@ -178,7 +179,7 @@ class Page:
 
     def view_answers(self):
         return self.js("""return performance.getEntriesByType('resource')
-            .filter(e => e.name.endsWith('/snapshots/latest/view')).length;""")
+            .filter(e => new URL(e.name).pathname.endsWith('/snapshots/latest/view')).length;""")
 
     def screenshot(self, folder, name):
         if folder:
@@ -358,10 +359,89 @@ def run(args, scratch):
             m for m in page.machines() if m["updated"] == "Updated 2 min ago"], timeout=40)
         check(aged[0]["dimmed"] and aged[0]["offline"], aged[0])
         check(re.fullmatch(r"Reset in (2 h( [0-3] min)?|1 h 5\d min)", aged[0]["rows"][0]["reset"]), aged[0])
+        check_pace(args, scratch, page)
     finally:
         driver.quit()
         if relay.process.poll() is None:
             relay.stop()
+
+
+def check_pace(args, scratch, page):
+    """A connector burning 1 % a minute for 40 minutes, uploaded through a relay whose clock a
+    file sets: the row draws its nine five-minute points and the desktop's pace line, with the
+    limit's clock time in the phone's time zone (+05:30 here)."""
+    driver = page.driver
+    clock = os.path.join(scratch, "now")
+    start = int(time.time()) // 300 * 300 - 2400
+    with open(clock, "w") as f:
+        f.write(str(start))
+    relay = Relay(os.path.join(args.bin, "korvo-relay"), os.path.join(scratch, "pace.db"),
+                  extra=("--clock-file", clock))
+    try:
+        driver.execute_cdp_cmd("Emulation.setTimezoneOverride", {"timezoneId": "Asia/Kolkata"})
+        driver.get(relay.url + "/")
+        wait_for("the pairing screen", lambda: driver.find_element(By.ID, "code").is_displayed())
+        status, session = http("POST", relay.url + "/v1/pairing/sessions",
+                               {"connectorDeviceId": "mac_PACE", "connectorDeviceName": "studio"})
+        check(status == 200, session)
+        page.pair(session["pairingCode"])
+        secret = session["qrPayload"].split("secret=")[1]
+        status, polled = http("GET", relay.url + "/v1/pairing/sessions/" +
+                              session["pairingSessionId"], headers={"x-pairing-secret": secret})
+        check(status == 200 and polled["status"] == "paired", polled)
+        space = polled["syncSpaceId"]
+        moment = lambda seconds: datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc)
+        reset = iso(moment(start + 5 * 3600))
+        for minute in range(0, 41, 5):
+            with open(clock, "w") as f:
+                f.write(str(start + minute * 60))
+            now = iso(moment(start + minute * 60))
+            snapshot = {
+                "schemaVersion": 1, "snapshotId": "snap_PACE%012d" % minute,
+                "syncSpaceId": space, "updatedAt": now,
+                "device": {"id": "mac_PACE", "name": "studio", "kind": "linux"},
+                "providers": [
+                    {"id": "claude-code", "displayName": "Claude Code", "source": "local_cli",
+                     "confidence": "cli_reported", "status": "ok", "observedAt": now,
+                     "usage": {"usedPercent": 10 + minute},
+                     "window": {"kind": "rolling", "label": "5h", "resetAt": reset}},
+                    {"id": "codex", "displayName": "Codex CLI", "source": "local_cli",
+                     "confidence": "cli_reported", "status": "ok", "observedAt": now,
+                     "usage": {"usedPercent": 12},
+                     "window": {"kind": "weekly", "label": "7d"}}]}
+            status, _ = http("POST", relay.url + "/v1/sync-spaces/%s/snapshots" % space,
+                             snapshot, {"authorization": "Bearer " + polled["connectorDeviceToken"]})
+            check(status == 200, "upload at minute %d refused" % minute)
+        driver.refresh()
+        rows = wait_for("the pace lines", lambda: page.js("""
+            const cards = [...document.querySelectorAll('.card')];
+            if (cards.length < 2 || cards.some(c => c.querySelector('.pace').hidden)) return null;
+            return cards.map(c => {
+              const spark = c.querySelector('.spark');
+              const line = spark.querySelector('polyline');
+              const box = spark.getBoundingClientRect();
+              return {title: c.querySelector('.title').textContent,
+                      pace: c.querySelector('.pace').textContent,
+                      paceSize: parseFloat(getComputedStyle(c.querySelector('.pace')).fontSize),
+                      shown: !spark.hasAttribute('hidden'), width: box.width, height: box.height,
+                      points: line ? line.getAttribute('points').split(' ').length : 0};
+            });"""))
+        by_title = {r["title"]: r for r in rows}
+        # 50 % at start + 40 min, 60 % an hour: 100 % at start + 90 min, 3.5 hours before the
+        # reset; written at +05:30.
+        limit = moment(start + 90 * 60) + datetime.timedelta(hours=5, minutes=30)
+        claude = by_title["Claude Code"]
+        check(claude["pace"] == "At this pace: limit at %02d:%02d, 3 h 30 min before the reset"
+              % (limit.hour, limit.minute), claude)
+        check(claude["shown"] and claude["points"] == 9 and claude["width"] >= 300 and
+              claude["height"] >= 30 and claude["paceSize"] >= 14, claude)
+        # A weekly row seen for 40 minutes: its line is drawn, its pace waits for more.
+        codex = by_title["Codex CLI"]
+        check(codex["shown"] and codex["points"] == 9 and codex["pace"] == "Pace: not enough data yet", codex)
+        step("sparklines and pace lines drawn")
+        page.screenshot(args.screenshots, "web-pace.png")
+    finally:
+        relay.stop()
 
 
 def main():

@@ -1,5 +1,6 @@
 #include "platform/linux/SecretServiceKeychain.h"
 
+#include "platform/PlatformLog.h"
 #include "platform/linux/SecretPromptWaiter.h"
 
 #include <QDBusArgument>
@@ -93,7 +94,13 @@ QDBusMessage call(const QString& path, const QString& interface, const QString& 
     QDBusMessage message = QDBusMessage::createMethodCall(kBusName, path, interface, method);
     message.setArguments(arguments);
     message.setAutoStartService(autoStart);
-    return sessionBus().call(message, QDBus::Block, kCallTimeoutMs);
+    QDBusMessage reply = sessionBus().call(message, QDBus::Block, kCallTimeoutMs);
+    if (failed(reply)) {
+        // The error's name only: its message is the service's own text.
+        qCDebug(lcPlatform).noquote()
+            << "Secret Service:" << method << "failed:" << reply.errorName();
+    }
+    return reply;
 }
 
 QVariant attributes(const std::string& service, const std::string& account) {

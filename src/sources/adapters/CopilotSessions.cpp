@@ -3,6 +3,7 @@
 #include "sources/fields/FieldExtraction.h"
 #include "sources/io/FileDescriptor.h"
 #include "sources/io/FileReaders.h"
+#include "sources/io/LineBlocks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,23 +15,7 @@
 namespace korvo {
 namespace {
 
-constexpr std::size_t kCheckedBytes = 64;
 constexpr std::string_view kShutdown = "\"session.shutdown\"";
-
-std::size_t readAt(int fd, char* out, std::size_t size, std::uintmax_t offset) {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t count = ::pread(fd, out + got, size - got, static_cast<off_t>(offset + got));
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(count);
-    }
-    return got;
-}
 
 std::optional<double> tokenCount(const simdjson::dom::object& details, std::string_view kind) {
     const auto entry = objectMember(details, kind);
@@ -96,48 +81,26 @@ std::optional<CopilotShutdown> CopilotSessions::shutdownOfLine(simdjson::dom::pa
     return shutdown;
 }
 
-void CopilotSessions::readLines(int fd, FileState& state, std::uintmax_t start, std::uintmax_t size,
-                                bool skipFirstLine) {
-    std::vector<char> buffer(kChunkBytes + kParsePadding);
-    std::uintmax_t position = start; // file offset of buffer[0]
-    std::size_t held = 0;
-    while (position + held < size) {
-        if (held == buffer.size() - kParsePadding) {
-            buffer.resize(std::min<std::uintmax_t>(held * 2, size - position) + kParsePadding);
-        }
-        const std::size_t want = static_cast<std::size_t>(
-            std::min<std::uintmax_t>(buffer.size() - kParsePadding - held, size - position - held));
-        const std::size_t got = readAt(fd, buffer.data() + held, want, position + held);
-        if (got == 0) {
-            break;
-        }
-        held += got;
-        const char* const begin = buffer.data();
-        const char* const end = begin + held;
-        const char* cursor = begin;
-        while (const auto* newline = static_cast<const char*>(
-                   std::memchr(cursor, '\n', static_cast<std::size_t>(end - cursor)))) {
-            const std::string_view line(cursor, static_cast<std::size_t>(newline - cursor));
+std::uintmax_t CopilotSessions::readLines(int fd, FileState& state, const AppendedRange& range) {
+    LineBlocks blocks(fd, range.start, range.end, kChunkBytes);
+    bool skipFirstLine = range.skipFirstLine;
+    while (const std::optional<std::string_view> block = blocks.next()) {
+        std::string_view lines = *block;
+        for (std::size_t newline; (newline = lines.find('\n')) != std::string_view::npos;
+             lines.remove_prefix(newline + 1)) {
+            const std::string_view line = lines.substr(0, newline);
             if (skipFirstLine) {
                 skipFirstLine = false;
             } else if (line.find(kShutdown) != std::string_view::npos) {
-                // The parser reads up to kParsePadding bytes past the line: the buffer has them.
+                // The parser reads up to kParsePadding bytes past the line: the block has them.
                 if (auto shutdown = shutdownOfLine(parser_, line)) {
                     state.shutdowns.push_back(std::move(*shutdown));
                 }
             }
-            cursor = newline + 1;
         }
-        if (cursor == begin) {
-            continue; // a line longer than the buffer so far
-        }
-        const auto consumed = static_cast<std::size_t>(cursor - begin);
-        std::memmove(buffer.data(), cursor, static_cast<std::size_t>(end - cursor));
-        position += consumed;
-        held -= consumed;
     }
     // The unfinished last line is read again once it is complete.
-    state.offset = position;
+    return blocks.offset();
 }
 
 std::vector<CopilotShutdown> CopilotSessions::read(const std::filesystem::path& file) {
@@ -149,50 +112,17 @@ std::vector<CopilotShutdown> CopilotSessions::read(const std::filesystem::path& 
         files_.erase(file);
         return {};
     }
-    const auto size = static_cast<std::uintmax_t>(info.st_size);
     FileState& state = files_[file];
-    const auto device = static_cast<std::uintmax_t>(info.st_dev);
-    const auto inode = static_cast<std::uintmax_t>(info.st_ino);
-    bool same = state.device == device && state.inode == inode && state.offset <= size;
-    if (same && !state.before.empty()) {
-        std::string now(state.before.size(), '\0');
-        same = readAt(fd.get(), now.data(), now.size(), state.offset - now.size()) == now.size() &&
-               now == state.before;
-    }
-    std::uintmax_t start = same ? state.offset : 0;
-    bool cut = false;
-    if (size - start > readLimit_) {
-        same = false;
-        start = size - readLimit_;
-        cut = true;
-    }
-    if (!same) {
-        state = FileState{};
-        state.device = device;
-        state.inode = inode;
-        state.offset = start;
+    const AppendedRange range = state.point.resume(fd.get(), info, readLimit_);
+    if (range.restarted) {
+        state.shutdowns.clear();
     }
     state.lastUse = ++uses_;
-    if (size > start) {
-        char previous = '\n';
-        if (cut && readAt(fd.get(), &previous, 1, start - 1) != 1) {
-            previous = '\0';
-        }
-        readLines(fd.get(), state, start, size, previous != '\n');
-        std::string before(std::min<std::uintmax_t>(kCheckedBytes, state.offset), '\0');
-        before.resize(readAt(fd.get(), before.data(), before.size(), state.offset - before.size()));
-        state.before = std::move(before);
+    if (range.end > range.start) {
+        state.point.advance(fd.get(), readLines(fd.get(), state, range));
     }
     std::vector<CopilotShutdown> result = state.shutdowns;
-    while (files_.size() > kKeptFiles) {
-        auto oldest = files_.begin();
-        for (auto it = files_.begin(); it != files_.end(); ++it) {
-            if (it->second.lastUse < oldest->second.lastUse) {
-                oldest = it;
-            }
-        }
-        files_.erase(oldest);
-    }
+    forgetLeastRecentlyRead(files_, kKeptFiles);
     return result;
 }
 

@@ -5,6 +5,7 @@
 
 #include "model/Instant.h"
 #include "sources/fields/SanitizedUsageCandidate.h"
+#include "sources/io/ReadPoint.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -52,15 +53,12 @@ public:
 
 private:
     struct FileState {
-        std::uintmax_t device = 0;
-        std::uintmax_t inode = 0;
-        std::uintmax_t offset = 0; // complete lines consumed
-        std::string before;        // the last bytes before `offset`
+        ReadPoint point;
         std::uint64_t lastUse = 0;
         std::vector<CopilotShutdown> shutdowns;
     };
-    void readLines(int fd, FileState& state, std::uintmax_t start, std::uintmax_t size,
-                   bool skipFirstLine);
+    // Adds the shutdown events of the range's complete lines; the offset after the last one.
+    std::uintmax_t readLines(int fd, FileState& state, const AppendedRange& range);
 
     std::uintmax_t readLimit_;
     std::mutex mutex_;

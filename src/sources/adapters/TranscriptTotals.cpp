@@ -3,6 +3,7 @@
 #include "sources/fields/FieldExtraction.h"
 #include "sources/io/FileDescriptor.h"
 #include "sources/io/FileReaders.h"
+#include "sources/io/LineBlocks.h"
 #include "sources/io/LogLineFilter.h"
 
 #include <algorithm>
@@ -18,25 +19,6 @@
 
 namespace korvo {
 namespace {
-
-// Bytes before the read point compared on the next call: a file rewritten in place differs there.
-constexpr std::size_t kCheckedBytes = 64;
-
-// Reads up to `size` bytes at `offset`; the count read.
-std::size_t readAt(int fd, char* out, std::size_t size, std::uintmax_t offset) {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t count = ::pread(fd, out + got, size - got, static_cast<off_t>(offset + got));
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(count);
-    }
-    return got;
-}
 
 bool isSynthetic(const simdjson::dom::object& line, const simdjson::dom::object& message) {
     bool apiError = false;
@@ -146,76 +128,47 @@ std::optional<SanitizedUsageCandidate> TranscriptTotals::result(const FileState&
     return totals;
 }
 
-std::uintmax_t TranscriptTotals::readLines(int fd, FileState& state, std::uintmax_t start,
-                                           std::uintmax_t size, bool skipFirstLine) {
-    // The file is read a chunk at a time into one buffer: its complete lines are consumed, and
-    // the unfinished last one moves to the buffer's front to be completed by the next read. A
-    // line longer than the buffer grows it.
-    std::vector<char> buffer(kChunkBytes + kParsePadding);
-    std::uintmax_t position = start; // file offset of buffer[0]
-    std::size_t held = 0;            // bytes in the buffer
-    while (position + held < size) {
-        if (held == buffer.size() - kParsePadding) {
-            buffer.resize(std::min<std::uintmax_t>(held * 2, size - position) + kParsePadding);
-        }
-        const std::size_t want = static_cast<std::size_t>(
-            std::min<std::uintmax_t>(buffer.size() - kParsePadding - held, size - position - held));
-        const std::size_t got = readAt(fd, buffer.data() + held, want, position + held);
-        if (got == 0) {
-            break;
-        }
-        held += got;
-        const char* const begin = buffer.data();
-        const char* const end = begin + held;
-        const char* cursor = begin;
+std::uintmax_t TranscriptTotals::readLines(int fd, FileState& state, const AppendedRange& range) {
+    LineBlocks blocks(fd, range.start, range.end, kChunkBytes);
+    bool skipFirstLine = range.skipFirstLine;
+    while (const std::optional<std::string_view> block = blocks.next()) {
+        std::string_view lines = *block;
         if (skipFirstLine) {
-            const auto* newline = static_cast<const char*>(std::memchr(begin, '\n', held));
-            if (newline == nullptr) {
-                continue; // a line longer than the buffer so far
-            }
-            cursor = newline + 1;
+            lines.remove_prefix(lines.find('\n') + 1);
             skipFirstLine = false;
         }
-        const char* const firstLine = cursor;
-        while (const auto* newline = static_cast<const char*>(
-                   std::memchr(cursor, '\n', static_cast<std::size_t>(end - cursor)))) {
-            if (newline > cursor) {
-                consume(state, std::string_view(cursor, newline - cursor));
+        const std::string_view whole = lines;
+        for (std::size_t newline; (newline = lines.find('\n')) != std::string_view::npos;
+             lines.remove_prefix(newline + 1)) {
+            if (newline > 0) {
+                consume(state, lines.substr(0, newline));
             }
-            cursor = newline + 1;
         }
         // Lines passed over unparsed must be text too; a file that is not gives nothing, so the
         // check may follow the lines' use. A line break never falls inside a UTF-8 sequence:
         // whole lines check alone.
-        if (!simdjson::validate_utf8(firstLine, static_cast<std::size_t>(cursor - firstLine))) {
+        if (!simdjson::validate_utf8(whole.data(), whole.size())) {
             state.invalidText = true;
-            return position;
+            return blocks.offset();
         }
-        if (cursor == begin) {
-            continue; // a line longer than the buffer so far
-        }
-        const auto consumed = static_cast<std::size_t>(cursor - begin);
-        std::memmove(buffer.data(), cursor, static_cast<std::size_t>(end - cursor));
-        position += consumed;
-        held -= consumed;
     }
-    if (held == 0) {
-        return position;
+    const std::string_view rest = blocks.rest();
+    if (rest.empty()) {
+        return blocks.offset();
     }
     if (skipFirstLine) {
         // The cut line runs to the end: nothing whole was read.
-        return position + held;
+        return blocks.offset() + rest.size();
     }
     // The last line is still being written unless it is a whole object already (no prefix of an
     // object is one).
-    std::fill_n(buffer.data() + held, kParsePadding, '\0');
     simdjson::dom::element tail;
-    if (parser_.parse(buffer.data(), held, false).get(tail) == simdjson::SUCCESS &&
+    if (parser_.parse(rest.data(), rest.size(), false).get(tail) == simdjson::SUCCESS &&
         tail.is_object()) {
-        consume(state, std::string_view(buffer.data(), held));
-        return position + held;
+        consume(state, rest);
+        return blocks.offset() + rest.size();
     }
-    return position;
+    return blocks.offset();
 }
 
 std::optional<SanitizedUsageCandidate> TranscriptTotals::read(const std::filesystem::path& file) {
@@ -228,56 +181,19 @@ std::optional<SanitizedUsageCandidate> TranscriptTotals::read(const std::filesys
             files_.erase(file);
             return std::nullopt;
         }
-        const auto size = static_cast<std::uintmax_t>(info.st_size);
         FileState& state = files_[file];
-        const auto device = static_cast<std::uintmax_t>(info.st_dev);
-        const auto inode = static_cast<std::uintmax_t>(info.st_ino);
-        bool same = state.device == device && state.inode == inode && state.offset <= size;
-        if (same && !state.before.empty()) {
-            std::string now(state.before.size(), '\0');
-            same =
-                readAt(fd.get(), now.data(), now.size(), state.offset - now.size()) == now.size() &&
-                now == state.before;
-        }
-        std::uintmax_t start = same ? state.offset : 0;
-        bool cutLine = false;
-        if (size - start > readLimit_) {
-            // Too much to read at once: the file's last part only, from its first whole line.
-            same = false;
-            start = size - readLimit_;
-            cutLine = true;
-        }
-        if (!same) {
+        const AppendedRange range = state.point.resume(fd.get(), info, readLimit_);
+        if (range.restarted) {
+            ReadPoint point = std::move(state.point);
             state = FileState{};
-            state.device = device;
-            state.inode = inode;
-            state.offset = start;
+            state.point = std::move(point);
         }
         state.lastUse = ++uses_;
-
-        if (size > start && !state.invalidText) {
-            // A cut read starts inside a line unless a line break comes just before it.
-            char previous = '\n';
-            if (cutLine && readAt(fd.get(), &previous, 1, start - 1) != 1) {
-                previous = '\0';
-            }
-            state.offset = readLines(fd.get(), state, start, size, previous != '\n');
-            std::string before(std::min<std::uintmax_t>(kCheckedBytes, state.offset), '\0');
-            before.resize(
-                readAt(fd.get(), before.data(), before.size(), state.offset - before.size()));
-            state.before = std::move(before);
+        if (range.end > range.start && !state.invalidText) {
+            state.point.advance(fd.get(), readLines(fd.get(), state, range));
         }
-
         const auto result = TranscriptTotals::result(state);
-        while (files_.size() > kKeptFiles) {
-            auto oldest = files_.begin();
-            for (auto it = files_.begin(); it != files_.end(); ++it) {
-                if (it->second.lastUse < oldest->second.lastUse) {
-                    oldest = it;
-                }
-            }
-            files_.erase(oldest);
-        }
+        forgetLeastRecentlyRead(files_, kKeptFiles);
         return result;
     } catch (const std::bad_alloc&) {
         // A half-read file's state would be wrong next time: start it over, and let the adapter

@@ -4,6 +4,7 @@
 // transcript that grows is read only where it grew.
 
 #include "sources/fields/SanitizedUsageCandidate.h"
+#include "sources/io/ReadPoint.h"
 
 #include <cstdint>
 #include <deque>
@@ -59,10 +60,7 @@ private:
         double cost = 0;
     };
     struct FileState {
-        std::uintmax_t device = 0;
-        std::uintmax_t inode = 0;
-        std::uintmax_t offset = 0;                         // bytes consumed: complete lines only
-        std::string before;                                // the last bytes before `offset`
+        ReadPoint point;
         std::uint64_t lastUse = 0;                         // for dropping the least recently read
         bool invalidText = false;                          // bytes that are not UTF-8 were met
         std::unordered_map<std::uint64_t, Usage> messages; // by hashed message id
@@ -75,10 +73,9 @@ private:
         std::optional<SanitizedUsageCandidate> generic; // newest other candidate
     };
 
-    // Consumes the lines of `fd` from `start` to `size` (the first one only from its line break
-    // when `skipFirstLine`); the offset up to which it consumed them.
-    std::uintmax_t readLines(int fd, FileState& state, std::uintmax_t start, std::uintmax_t size,
-                             bool skipFirstLine);
+    // Consumes the lines of the range (the first one only from its line break when the range
+    // starts inside it); the offset up to which it consumed them.
+    std::uintmax_t readLines(int fd, FileState& state, const AppendedRange& range);
     void consume(FileState& state, std::string_view line);
     void forgetOldest(FileState& state);
     static std::optional<SanitizedUsageCandidate> result(const FileState& state);

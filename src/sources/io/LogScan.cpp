@@ -36,6 +36,35 @@ using QuotaFields =
 using TokenFields = FieldSet<&Candidate::inputTokens, &Candidate::outputTokens,
                              &Candidate::cachedInputTokens, &Candidate::costUsd>;
 
+// Adds the samples of a file's lines to `kept`; false, with `kept` part-way, at the first parsed
+// line that is not text.
+bool addSamples(const TailLines& lines, simdjson::dom::parser& parser, LogLineReader readLine,
+                Instant now, LogSamples& kept) {
+    for (const std::string_view line : lines) {
+        // Most lines of a conversation log hold text and no usage key: they need no parse.
+        if (!mayHoldUsefulKey(line)) {
+            continue;
+        }
+        LogLineOutcome outcome = readLine(parser, line, now);
+        if (outcome.invalidText) {
+            return false;
+        }
+        if (outcome.candidate) {
+            kept.add(*outcome.candidate);
+        }
+    }
+    return true;
+}
+
+// Whether every line of a window is text, the lines passed over unparsed included: the lines
+// follow one another, separated by line breaks, so one check covers them all.
+bool allText(const TailLines& lines) {
+    const char* first = lines.lines().front().data();
+    const std::string_view last = lines.lines().back();
+    return simdjson::validate_utf8(first,
+                                   static_cast<std::size_t>(last.data() + last.size() - first));
+}
+
 } // namespace
 
 void LogSamples::add(const Candidate& line) {
@@ -82,31 +111,13 @@ std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path
             continue;
         }
         LogSamples kept;
-        bool invalidText = false;
-        for (const std::string_view line : lines) {
-            // Most lines of a conversation log hold text and no usage key: they need no parse.
-            if (!mayHoldUsefulKey(line)) {
-                continue;
-            }
-            LogLineOutcome outcome = readLine(parser, line, now);
-            if (outcome.invalidText) {
-                invalidText = true;
-                break;
-            }
-            if (outcome.candidate) {
-                kept.add(*outcome.candidate);
-            }
-        }
-        if (invalidText || (!kept.limits && !kept.tokens)) {
+        if (!addSamples(lines, parser, readLine, now, kept) || (!kept.limits && !kept.tokens)) {
             continue;
         }
         LogSamples next = newest;
         next.add(kept);
         if (next != newest) {
-            const char* first = lines.lines().front().data();
-            const std::string_view last = lines.lines().back();
-            if (!simdjson::validate_utf8(
-                    first, static_cast<std::size_t>(last.data() + last.size() - first))) {
+            if (!allText(lines)) {
                 continue;
             }
             newest = std::move(next);
@@ -120,13 +131,7 @@ std::vector<LogSamples> newestLogSamples(const std::vector<std::filesystem::path
 
 bool logTailIsText(const std::filesystem::path& file, std::size_t maxLines) {
     const TailLines lines = readTailLines(file, maxLines, Utf8Check::leaveToParser);
-    if (lines.empty()) {
-        return false;
-    }
-    const char* first = lines.lines().front().data();
-    const std::string_view last = lines.lines().back();
-    return simdjson::validate_utf8(first,
-                                   static_cast<std::size_t>(last.data() + last.size() - first));
+    return !lines.empty() && allText(lines);
 }
 
 std::optional<SanitizedUsageCandidate>
@@ -140,31 +145,10 @@ newestLogCandidate(const std::vector<std::filesystem::path>& files, std::size_t 
             continue;
         }
         const LogSamples beforeFile = kept;
-        bool invalidText = false;
-        for (const std::string_view line : lines) {
-            // Most lines of a conversation log hold text and no usage key: they need no parse.
-            if (!mayHoldUsefulKey(line)) {
-                continue;
-            }
-            LogLineOutcome outcome = readLine(parser, line, now);
-            if (outcome.invalidText) {
-                invalidText = true;
-                break;
-            }
-            if (outcome.candidate) {
-                kept.add(*outcome.candidate);
-            }
-        }
         // The lines passed over unparsed must still be text, but only when the file changed what
-        // is kept: the lines follow one another, separated by line breaks, so one check covers
-        // them all.
-        if (!invalidText && kept != beforeFile) {
-            const char* first = lines.lines().front().data();
-            const std::string_view last = lines.lines().back();
-            invalidText = !simdjson::validate_utf8(
-                first, static_cast<std::size_t>(last.data() + last.size() - first));
-        }
-        if (invalidText) {
+        // is kept.
+        if (!addSamples(lines, parser, readLine, now, kept) ||
+            (kept != beforeFile && !allText(lines))) {
             kept = beforeFile;
         }
     }

@@ -1,4 +1,4 @@
-#include "platform/linux/XdgActivation.h"
+#include "platform/linux/gui/XdgActivation.h"
 
 #include "xdg-activation-v1-client-protocol.h"
 
