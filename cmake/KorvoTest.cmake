@@ -1,6 +1,8 @@
 # korvo_add_test(<name> <libraries...> [FOLDERS <folder>...]): the *.cpp and *.h of the calling
 # folder and of each folder named after FOLDERS (relative to it) become the test program
 # test_<name>, linked with the libraries and GoogleTest, each of its tests one ctest test.
+# Its main() is GoogleTest's unless the folder has a main.cpp or the program links
+# korvo_test_main_qt (tests/support), whose objects take the place of GoogleTest's main.
 # The tests find the shared fixtures in KORVO_FIXTURES_DIR and the built programs in
 # KORVO_BIN_DIR. Sanitizer builds compile the test code without optimisation (half the compile
 # time); the code under test keeps the build type's flags, which the fuzz targets share.

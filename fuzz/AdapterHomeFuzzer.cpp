@@ -9,8 +9,8 @@
 using namespace korvo;
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
-    static fuzz::FuzzHome home;
-    home.fill(fuzz::text(data, size));
+    static test::FuzzHome home;
+    home.fill(test::text(data, size));
     const Instant now = instantFromUnixSeconds(1'767'603'600); // 2026-01-05T09:00:00Z
     UsageSnapshot snapshot;
     snapshot.snapshotId = "snap";
@@ -19,15 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     for (const auto& adapter : sourceAdapters(home.path(), {home.path() / "bin"}, fixedClock(now),
                                               fixedEnvironment(home.environment()))) {
         const AdapterDiagnostic diagnostic = adapter->diagnose();
-        fuzz::expect(!diagnostic.trackingStatus.empty(), "a diagnostic has a verdict");
+        test::expect(!diagnostic.trackingStatus.empty(), "a diagnostic has a verdict");
         if (auto row = adapter->readUsage().row) {
             snapshot.providers.push_back(std::move(*row));
         }
     }
     const auto encoded = encodeSnapshot(snapshot);
-    fuzz::expect(encoded.ok(), "rows encode");
+    test::expect(encoded.ok(), "rows encode");
     const auto decoded = decodeSnapshot(encoded.value());
-    fuzz::expect(decoded.ok(), "rows decode");
+    test::expect(decoded.ok(), "rows decode");
     // Dates travel in whole seconds; everything else must come back as it was.
     for (auto& row : snapshot.providers) {
         row.observedAt = std::chrono::floor<std::chrono::seconds>(row.observedAt);
@@ -39,6 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
             }
         }
     }
-    fuzz::expect(decoded.value() == snapshot, "rows come back unchanged");
+    test::expect(decoded.value() == snapshot, "rows come back unchanged");
     return 0;
 }

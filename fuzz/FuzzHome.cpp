@@ -1,10 +1,8 @@
 #include "FuzzHome.h"
 
-#include <cstdlib>
 #include <fstream>
-#include <unistd.h>
 
-namespace korvo::fuzz {
+namespace korvo::test {
 namespace {
 
 constexpr std::size_t kMaxDepth = 8;
@@ -18,20 +16,6 @@ void writeFile(const std::filesystem::path& file, std::string_view contents) {
 }
 
 } // namespace
-
-FuzzHome::FuzzHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvo-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::abort();
-    }
-    root_ = pattern;
-    home_ = root_ / "home";
-}
-
-FuzzHome::~FuzzHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-}
 
 void FuzzHome::clear() {
     std::error_code ignored;
@@ -105,4 +89,4 @@ void FuzzHome::fill(std::string_view input) {
     }
 }
 
-} // namespace korvo::fuzz
+} // namespace korvo::test

@@ -9,20 +9,17 @@
 // PATH is relative to the home; "..", empty and absolute parts are dropped, so nothing is written
 // outside it. Bytes before the first entry are ignored.
 
+#include "support/TestHome.h"
+
 #include <filesystem>
 #include <map>
 #include <string>
 #include <string_view>
 
-namespace korvo::fuzz {
+namespace korvo::test {
 
 class FuzzHome {
 public:
-    FuzzHome();
-    ~FuzzHome();
-    FuzzHome(const FuzzHome&) = delete;
-    FuzzHome& operator=(const FuzzHome&) = delete;
-
     const std::filesystem::path& path() const { return home_; }
     // The environment variables the last fill set.
     const std::map<std::string, std::string, std::less<>>& environment() const {
@@ -38,9 +35,9 @@ private:
     void clear();
     std::filesystem::path inside(std::string_view relative) const;
 
-    std::filesystem::path root_;
-    std::filesystem::path home_;
+    test::TestHome folder_;
+    std::filesystem::path home_ = folder_ / "home";
     std::map<std::string, std::string, std::less<>> environment_;
 };
 
-} // namespace korvo::fuzz
+} // namespace korvo::test

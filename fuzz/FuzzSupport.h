@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-namespace korvo::fuzz {
+namespace korvo::test {
 
 inline void expect(bool holds, const char* what) {
     if (!holds) {
@@ -20,4 +20,4 @@ inline std::string_view text(const unsigned char* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
 }
 
-} // namespace korvo::fuzz
+} // namespace korvo::test

@@ -20,20 +20,20 @@ constexpr std::array<std::string_view, 1> kCopilotNames{"gen_ai.client.token.usa
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
-    static fuzz::FuzzHome home;
+    static test::FuzzHome home;
     static simdjson::dom::parser parser;
-    const auto file = home.writeOnly("telemetry.log", fuzz::text(data, size));
+    const auto file = home.writeOnly("telemetry.log", test::text(data, size));
     for (const std::span<const std::string_view> names :
          {std::span<const std::string_view>(kGeminiNames),
           std::span<const std::string_view>(kCopilotNames)}) {
         for (const std::size_t maxDocuments : {std::size_t(2), std::size_t(2'000)}) {
             OTelTokenTotal total("5h");
             readTelemetryTokens(file, names, maxDocuments, parser, total);
-            fuzz::expect(hasTelemetryTokenCounts(file, names, maxDocuments, parser) ==
+            test::expect(hasTelemetryTokenCounts(file, names, maxDocuments, parser) ==
                              total.hasTokenCount(),
                          "the quick check agrees with the full read");
             if (const auto candidate = total.total()) {
-                fuzz::expect(candidate->hasUsefulData(), "a total carries data");
+                test::expect(candidate->hasUsefulData(), "a total carries data");
             }
         }
     }

@@ -9,6 +9,7 @@
 #include "RelayStore.h"
 #include "SnapshotValidation.h"
 #include "model/SnapshotJson.h"
+#include "support/TestHome.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -31,9 +32,6 @@ constexpr UnixTime kNow = 1'772'356'445;
 struct Relay {
     Relay() {
         std::signal(SIGPIPE, SIG_IGN);
-        char pattern[] = "/tmp/korvo-fuzz-relay-XXXXXX";
-        fuzz::expect(::mkdtemp(pattern) != nullptr, "a scratch folder");
-        folder = pattern;
         store = std::make_unique<RelayStore>(folder / "relay.db");
         RelayOptions options;
         options.clock = [] { return kNow; };
@@ -45,7 +43,7 @@ struct Relay {
         server = std::make_unique<RelayServer>(*store, options,
                                                korvo::relayserver::validateUploadedSnapshot);
         port = server->bind("127.0.0.1", 0);
-        fuzz::expect(port > 0, "the relay binds");
+        test::expect(port > 0, "the relay binds");
         thread = std::thread([this] { server->listen(); });
         const auto session = store->createSession("conn", "Fuzz", kNow);
         const auto claim = store->claim(session->code, "Phone", kNow);
@@ -53,7 +51,7 @@ struct Relay {
         space = claim.syncSpaceId;
         phoneToken = claim.phoneDeviceToken;
         connectorToken = poll.connectorDeviceToken.value_or("");
-        fuzz::expect(!connectorToken.empty(), "the connector is paired");
+        test::expect(!connectorToken.empty(), "the connector is paired");
     }
 
     // The status and body of one request; status 0 when no HTTP answer came.
@@ -90,7 +88,7 @@ struct Relay {
         return {std::atoi(out.c_str() + 9), out.substr(headEnd + 4)};
     }
 
-    std::filesystem::path folder;
+    test::TestHome folder;
     std::unique_ptr<RelayStore> store;
     std::unique_ptr<RelayServer> server;
     std::thread thread;
@@ -114,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     if (size == 0) {
         return 0;
     }
-    std::string body(fuzz::text(data + 1, size - 1));
+    std::string body(test::text(data + 1, size - 1));
     for (std::size_t at; (at = body.find("@SPACE@")) != std::string::npos;) {
         body.replace(at, 7, relay->space);
     }
@@ -137,10 +135,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     if (status < 200 || status >= 500) {
         std::fprintf(stderr, "status %d: %s\n", status, answer.c_str());
     }
-    fuzz::expect(status >= 200 && status < 500, "an answer below 500");
+    test::expect(status >= 200 && status < 500, "an answer below 500");
     simdjson::dom::parser parser;
     simdjson::dom::object object;
-    fuzz::expect(parser.parse(answer).get_object().get(object) == simdjson::SUCCESS,
+    test::expect(parser.parse(answer).get_object().get(object) == simdjson::SUCCESS,
                  "the answer is a JSON object");
     if (data[0] % 3 == 2 && status == 200) {
         const auto latest = relay->request("GET /v1/sync-spaces/" + relay->space +
@@ -148,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                                                "Authorization: Bearer " +
                                                relay->phoneToken + "\r\n",
                                            {});
-        fuzz::expect(latest.first == 200 && latest.second == body,
+        test::expect(latest.first == 200 && latest.second == body,
                      "an accepted snapshot reads back byte for byte");
     }
     return 0;

@@ -10,13 +10,13 @@ namespace {
 
 template <class Decode> void check(Decode decode, std::string_view body) {
     const auto result = decode(body);
-    fuzz::expect(result.ok() || !result.error().description().empty(), "a refusal says why");
+    test::expect(result.ok() || !result.error().description().empty(), "a refusal says why");
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
-    const std::string_view body = fuzz::text(data, size);
+    const std::string_view body = test::text(data, size);
     check(decodePairingSessionResponse, body);
     check(decodePairingStatusResponse, body);
     check(decodeSnapshotUploadResponse, body);

@@ -7,17 +7,17 @@
 using namespace korvo;
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
-    const auto decoded = decodeSnapshot(fuzz::text(data, size));
+    const auto decoded = decodeSnapshot(test::text(data, size));
     if (!decoded.ok()) {
-        fuzz::expect(!decoded.error().description().empty(), "a refusal says why");
+        test::expect(!decoded.error().description().empty(), "a refusal says why");
         return 0;
     }
     const auto encoded = encodeSnapshot(decoded.value());
-    fuzz::expect(encoded.ok(), "a decoded snapshot encodes");
+    test::expect(encoded.ok(), "a decoded snapshot encodes");
     const auto again = decodeSnapshot(encoded.value());
-    fuzz::expect(again.ok(), "an encoded snapshot decodes");
-    fuzz::expect(again.value() == decoded.value(), "decode, encode, decode keeps the snapshot");
+    test::expect(again.ok(), "an encoded snapshot decodes");
+    test::expect(again.value() == decoded.value(), "decode, encode, decode keeps the snapshot");
     const auto reencoded = encodeSnapshot(again.value());
-    fuzz::expect(reencoded.ok() && reencoded.value() == encoded.value(), "the encoding is stable");
+    test::expect(reencoded.ok() && reencoded.value() == encoded.value(), "the encoding is stable");
     return 0;
 }

@@ -22,21 +22,21 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     }
     const QUrl base(QStringLiteral("https://relay.korvo.app/download/linux/manifest.json"));
     const auto file = resolveDownloadFile(manifest->file, base);
-    fuzz::expect(!file || file->isValid(), "a resolved file is a valid URL");
+    test::expect(!file || file->isValid(), "a resolved file is a valid URL");
     isUpdateAvailable(*manifest, QStringLiteral("1.2.3"), QStringLiteral("45"));
-    fuzz::expect(!isUpdateAvailable(*manifest, manifest->version, manifest->build),
+    test::expect(!isUpdateAvailable(*manifest, manifest->version, manifest->build),
                  "a build is no update of itself");
     // The comparisons are orders: antisymmetric, and every value equals itself.
     for (const auto& [a, b] : {std::pair{manifest->version, QStringLiteral("1.2.3")},
                                std::pair{manifest->build, QStringLiteral("45")},
                                std::pair{manifest->version, manifest->build}}) {
-        fuzz::expect(sign(compareVersions(a, b)) == -sign(compareVersions(b, a)),
+        test::expect(sign(compareVersions(a, b)) == -sign(compareVersions(b, a)),
                      "versions antisymmetric");
-        fuzz::expect(sign(compareBuilds(a, b)) == -sign(compareBuilds(b, a)),
+        test::expect(sign(compareBuilds(a, b)) == -sign(compareBuilds(b, a)),
                      "builds antisymmetric");
-        fuzz::expect(sign(compareNatural(a, b)) == -sign(compareNatural(b, a)),
+        test::expect(sign(compareNatural(a, b)) == -sign(compareNatural(b, a)),
                      "natural order antisymmetric");
-        fuzz::expect(compareVersions(a, a) == 0 && compareBuilds(a, a) == 0 &&
+        test::expect(compareVersions(a, a) == 0 && compareBuilds(a, a) == 0 &&
                          compareNatural(a, a) == 0,
                      "every value equals itself");
     }

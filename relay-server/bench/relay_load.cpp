@@ -24,7 +24,8 @@
 // older build can be measured side by side.
 
 #include "RelayLoad.h"
-#include "RelayProcess.h"
+#include "support/RelayProcess.h"
+#include "support/TestHome.h"
 
 #include <chrono>
 #include <cstdio>
@@ -35,6 +36,7 @@
 #include <fstream>
 #include <httplib.h>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -42,6 +44,8 @@
 namespace {
 
 using namespace korvo::relayserver;
+using korvo::test::RelayProcess;
+using korvo::test::TestHome;
 
 struct Settings {
     std::string scenario = "all";
@@ -97,14 +101,24 @@ double cpuSecondsOfTree(int pid) {
     return seconds;
 }
 
-std::unique_ptr<RelayProcess> startRelay(const Settings& settings, const TemporaryDirectory& dir,
+// The relay at `executable`, up and listening; throws when it did not come up.
+std::unique_ptr<RelayProcess> startedRelay(const std::string& executable, const std::string& db,
+                                           const std::vector<std::string>& extra) {
+    auto relay = std::make_unique<RelayProcess>(RelayProcess::Executable{executable}, db, extra);
+    if (relay->port() <= 0) {
+        throw std::runtime_error("korvo-relay did not start: " + executable);
+    }
+    return relay;
+}
+
+std::unique_ptr<RelayProcess> startRelay(const Settings& settings, const TestHome& dir,
                                          int devices) {
     std::vector<std::string> extra;
     if (!settings.legacy) {
         extra = {"--sessions-per-address", std::to_string(std::max(devices, 10))};
     }
     extra.insert(extra.end(), settings.relayArgs.begin(), settings.relayArgs.end());
-    return std::make_unique<RelayProcess>(settings.relay, dir.path() / "relay.db", extra);
+    return startedRelay(settings.relay, dir.filePath("relay.db"), extra);
 }
 
 bool report(const char* name, bool pass, const std::string& figures) {
@@ -137,7 +151,7 @@ double machineCpuSeconds() {
 }
 
 bool uploads(const Settings& s, const char* name, int devices, int idle) {
-    TemporaryDirectory dir;
+    TestHome dir;
     auto relay = startRelay(s, dir, devices);
     // Idle connections come from 10 addresses, within the default share of each.
     auto held = openConnections(relay->port(), idle, 200,
@@ -181,7 +195,7 @@ bool uploads(const Settings& s, const char* name, int devices, int idle) {
 }
 
 bool slowLoris(const Settings& s) {
-    TemporaryDirectory dir;
+    TestHome dir;
     auto relay = startRelay(s, dir, 10);
     auto attackers = openConnections(relay->port(), 500, 500,
                                      "GET /health HTTP/1.1\r\nHost: relay\r\nx-slow: ", false);
@@ -203,7 +217,7 @@ bool slowLoris(const Settings& s) {
 }
 
 bool floods(const Settings& s) {
-    TemporaryDirectory dir;
+    TestHome dir;
     auto relay = startRelay(s, dir, 10);
     const int pid = relay->pid();
     const double baseline = residentMiB(pid);
@@ -270,7 +284,7 @@ bool floods(const Settings& s) {
 }
 
 bool shared(const Settings& s) {
-    TemporaryDirectory dir;
+    TestHome dir;
     const int devices = s.devices > 0 ? s.devices : 200;
     std::vector<std::unique_ptr<RelayProcess>> relays;
     LoadTargets targets;
@@ -292,8 +306,8 @@ bool shared(const Settings& s) {
             std::vector<std::string> extra = {"--sessions-per-address",
                                               std::to_string(std::max(devices, 10))};
             extra.insert(extra.end(), each.relayArgs.begin(), each.relayArgs.end());
-            relays.push_back(std::make_unique<RelayProcess>(
-                s.relay, s.db.empty() ? (dir.path() / "relay.db").string() : s.db, extra));
+            relays.push_back(
+                startedRelay(s.relay, s.db.empty() ? dir.filePath("relay.db") : s.db, extra));
         }
         const auto port = [&](std::size_t i) { return relays[i % relays.size()]->port(); };
         targets.pairPort = port(0);

@@ -1,12 +1,12 @@
 // The relay against a PostgreSQL that stalls, restarts or fails: run by the PostgreSQL pass
 // of the suite (scripts/with-postgres), skipped elsewhere.
 
-#include "PairedConnector.h"
 #include "RelayLoad.h"
-#include "RelayProcess.h"
+#include "support/PairedConnector.h"
+#include "support/RelayProcess.h"
 #include "support/TestDatabase.h"
+#include "support/TestHome.h"
 
-#include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +21,8 @@ namespace korvo {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using relayserver::RelayProcess;
 using test::PairedConnector;
+using test::RelayProcess;
 
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -45,13 +45,14 @@ protected:
         if (!test::onPostgres() || std::getenv("KORVO_PG_CTL") == nullptr) {
             GTEST_SKIP() << "needs PostgreSQL (scripts/with-postgres)";
         }
-        db_ = test::testDatabase(dir_.filePath("relay.db").toStdString());
+        db_ = test::testDatabase(dir_.filePath("relay.db"));
         const auto at = db_.find("search_path%3D");
         ASSERT_NE(at, std::string::npos);
         schema_ = db_.substr(at + 14);
     }
     void start(const std::vector<std::string>& extra = {}) {
-        relay_ = std::make_unique<RelayProcess>(KORVO_BIN_DIR "/korvo-relay", db_, extra);
+        relay_ = std::make_unique<RelayProcess>(
+            RelayProcess::Executable{KORVO_BIN_DIR "/korvo-relay"}, db_, extra);
         ASSERT_GT(relay_->port(), 0);
     }
     int port() const { return relay_->port(); }
@@ -97,7 +98,7 @@ protected:
         return child;
     }
 
-    QTemporaryDir dir_;
+    test::TestHome dir_;
     std::string db_, schema_;
     std::unique_ptr<RelayProcess> relay_;
 };

@@ -1,13 +1,11 @@
 // The relay against clients that bend HTTP framing, flood it with bodies, or share one
 // dual-stack listener: real sockets to a korvo-relay child process.
 
-#include "RawConnection.h"
 #include "RelayLoad.h"
-#include "RelayProcess.h"
+#include "support/RawConnection.h"
+#include "support/RelayChildTest.h"
 #include "support/SanitizedBuild.h"
-#include "support/TestDatabase.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <sys/resource.h>
@@ -17,23 +15,10 @@ namespace korvo {
 namespace {
 
 using Ms = std::chrono::milliseconds;
-using relayserver::RelayProcess;
 using relayserver::residentMiB;
 using test::RawConnection;
 
-class RelayHostileClientsTest : public ::testing::Test {
-protected:
-    void start(const std::vector<std::string>& extra = {}) {
-        relay_ = std::make_unique<RelayProcess>(
-            KORVO_BIN_DIR "/korvo-relay",
-            test::testDatabase(dir_.filePath("relay.db").toStdString()), extra);
-        ASSERT_GT(relay_->port(), 0);
-    }
-    int port() const { return relay_->port(); }
-
-    QTemporaryDir dir_;
-    std::unique_ptr<RelayProcess> relay_;
-};
+class RelayHostileClientsTest : public test::RelayChildTest {};
 
 TEST_F(RelayHostileClientsTest, AmbiguousFramingIsRefusedWith400AndTheConnectionClosed) {
     start();

@@ -1,13 +1,14 @@
 // The relay served from this process, on loopback: no child process and no Qt, so these tests
 // also run under ThreadSanitizer (`make test-thread`).
 
-#include "RawConnection.h"
 #include "RelayLoad.h"
 #include "RelayServer.h"
 #include "RelayStorage.h"
 #include "SnapshotValidation.h"
+#include "support/RawConnection.h"
 #include "support/SanitizedBuild.h"
 #include "support/TestDatabase.h"
+#include "support/TestHome.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -66,13 +67,7 @@ private:
 
 class RelayInProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char folder[] = "/tmp/korvo-relay-XXXXXX";
-        ASSERT_NE(::mkdtemp(folder), nullptr);
-        dir_ = folder;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string db() const { return test::testDatabase((dir_ / "relay.db").string()); }
+    std::string db() const { return test::testDatabase(dir_.filePath("relay.db")); }
     // One relay, or on PostgreSQL two sharing the database (and so the limits).
     std::vector<std::unique_ptr<InProcessRelay>> relaysOnOneDatabase() {
         std::vector<std::unique_ptr<InProcessRelay>> relays;
@@ -82,7 +77,7 @@ protected:
         return relays;
     }
 
-    std::filesystem::path dir_;
+    test::TestHome dir_;
     std::atomic<UnixTime> now_{1'800'000'000};
 };
 

@@ -1,9 +1,7 @@
-#include "RawConnection.h"
 #include "RelayLoad.h"
-#include "RelayProcess.h"
-#include "support/TestDatabase.h"
+#include "support/RawConnection.h"
+#include "support/RelayChildTest.h"
 
-#include <QTemporaryDir>
 #include <future>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -14,7 +12,6 @@ namespace korvo {
 namespace {
 
 using Ms = std::chrono::milliseconds;
-using relayserver::RelayProcess;
 using relayserver::residentMiB;
 using test::RawConnection;
 
@@ -28,19 +25,7 @@ void raiseDescriptorLimit() {
     }
 }
 
-class RelayLimitsTest : public ::testing::Test {
-protected:
-    void start(const std::vector<std::string>& extra = {}) {
-        relay_ = std::make_unique<RelayProcess>(
-            KORVO_BIN_DIR "/korvo-relay",
-            test::testDatabase(dir_.filePath("relay.db").toStdString()), extra);
-        ASSERT_GT(relay_->port(), 0);
-    }
-    int port() const { return relay_->port(); }
-
-    QTemporaryDir dir_;
-    std::unique_ptr<RelayProcess> relay_;
-};
+class RelayLimitsTest : public test::RelayChildTest {};
 
 TEST_F(RelayLimitsTest, RequestsPastASizeOrFramingLimitAreAnsweredThenTheConnectionCloses) {
     start();

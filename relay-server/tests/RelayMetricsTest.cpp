@@ -1,7 +1,6 @@
-#include "RelayProcess.h"
-#include "support/TestDatabase.h"
+#include "support/RelayProcess.h"
+#include "support/TestHome.h"
 
-#include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -12,7 +11,7 @@
 namespace korvo {
 namespace {
 
-using relayserver::RelayProcess;
+using test::RelayProcess;
 
 // A loopback port free at the moment of asking.
 int freePort() {
@@ -28,10 +27,9 @@ int freePort() {
 }
 
 TEST(RelayMetricsTest, CountsRequestsLatencyAndLimitsOnTheMetricsListenerOnly) {
-    QTemporaryDir dir;
+    test::TestHome dir;
     const int metricsPort = freePort();
-    RelayProcess relay(KORVO_BIN_DIR "/korvo-relay",
-                       test::testDatabase(dir.filePath("relay.db").toStdString()),
+    RelayProcess relay(dir.filePath("relay.db"),
                        {"--metrics-listen", "127.0.0.1:" + std::to_string(metricsPort),
                         "--sessions-per-address", "1"});
     ASSERT_GT(relay.port(), 0);

@@ -1,8 +1,7 @@
-#include "PairedConnector.h"
-#include "RelayProcess.h"
-#include "support/TestDatabase.h"
+#include "support/PairedConnector.h"
+#include "support/RelayProcess.h"
+#include "support/TestHome.h"
 
-#include <QTemporaryDir>
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -12,21 +11,20 @@
 namespace korvo {
 namespace {
 
-using relayserver::RelayProcess;
 using test::PairedConnector;
+using test::RelayProcess;
 
 constexpr long long kDay = 86'400;
 
 class RelayRetentionTest : public ::testing::Test {
 protected:
     void setNow(long long seconds) {
-        std::ofstream(dir_.filePath("now").toStdString(), std::ios::trunc) << seconds;
+        std::ofstream(dir_.filePath("now"), std::ios::trunc) << seconds;
     }
     std::unique_ptr<RelayProcess> start() {
         auto relay = std::make_unique<RelayProcess>(
-            KORVO_BIN_DIR "/korvo-relay",
-            test::testDatabase(dir_.filePath("relay.db").toStdString()),
-            std::vector<std::string>{"--clock-file", dir_.filePath("now").toStdString()});
+            dir_.filePath("relay.db"),
+            std::vector<std::string>{"--clock-file", dir_.filePath("now")});
         EXPECT_GT(relay->port(), 0);
         return relay;
     }
@@ -37,7 +35,7 @@ protected:
         return res ? res->status : -1;
     }
 
-    QTemporaryDir dir_;
+    test::TestHome dir_;
 };
 
 TEST_F(RelayRetentionTest, ASpaceWhoseDevicesWentUnseenFor90DaysIsDeletedWithItsSnapshot) {

@@ -1,11 +1,12 @@
 // What a phone's token and a pairing session's secret can and cannot do, seen through the
 // relay's HTTP answers. Runs on SQLite and, through scripts/with-postgres, on PostgreSQL.
 
-#include "support/TestSnapshot.h"
 #include "model/SnapshotJson.h"
+#include "support/PairedConnector.h"
 #include "support/RelayProcess.h"
+#include "support/TestHome.h"
+#include "support/TestSnapshot.h"
 
-#include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -14,15 +15,9 @@
 namespace korvo {
 namespace {
 
-constexpr long long kStart = 1'800'000'000;
+using test::member;
 
-std::string member(const std::string& body, const char* name) {
-    simdjson::dom::parser parser;
-    std::string_view value;
-    return parser.parse(body)[name].get_string().get(value) == simdjson::SUCCESS
-               ? std::string(value)
-               : std::string();
-}
+constexpr long long kStart = 1'800'000'000;
 
 httplib::Headers bearer(const std::string& token) {
     return {{"authorization", "Bearer " + token}};
@@ -37,12 +32,13 @@ protected:
     void SetUp() override {
         setNow(kStart);
         relay_ = std::make_unique<test::RelayProcess>(
-            dir_.filePath("relay.db"), QStringList{"--clock-file", dir_.filePath("now")});
+            dir_.filePath("relay.db"),
+            std::vector<std::string>{"--clock-file", dir_.filePath("now")});
         ASSERT_TRUE(relay_->isRunning());
         client_ = std::make_unique<httplib::Client>("127.0.0.1", relay_->port());
     }
     void setNow(long long seconds) {
-        std::ofstream(dir_.filePath("now").toStdString(), std::ios::trunc) << seconds;
+        std::ofstream(dir_.filePath("now"), std::ios::trunc) << seconds;
     }
     Session createSession(const std::string& deviceId) {
         const auto res = client_->Post("/v1/pairing/sessions",
@@ -77,7 +73,7 @@ protected:
         return client_->Get("/v1/sync-spaces/" + space + "/snapshots/latest", bearer(token));
     }
 
-    QTemporaryDir dir_;
+    test::TestHome dir_;
     std::unique_ptr<test::RelayProcess> relay_;
     std::unique_ptr<httplib::Client> client_;
 };

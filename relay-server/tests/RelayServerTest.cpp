@@ -1,10 +1,12 @@
 #include "RelayLoad.h"
-#include "support/TestSnapshot.h"
 #include "model/SnapshotJson.h"
+#include "support/PairedConnector.h"
 #include "support/RelayProcess.h"
 #include "support/SanitizedBuild.h"
+#include "support/TestDatabase.h"
+#include "support/TestHome.h"
+#include "support/TestSnapshot.h"
 
-#include <QTemporaryDir>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -19,16 +21,9 @@
 namespace korvo {
 namespace {
 
-using test::RelayProcess;
+using test::member;
 
-// The string member `name` of a JSON object, or "".
-std::string member(const std::string& body, const char* name) {
-    simdjson::dom::parser parser;
-    std::string_view value;
-    return parser.parse(body)[name].get_string().get(value) == simdjson::SUCCESS
-               ? std::string(value)
-               : std::string();
-}
+using test::RelayProcess;
 
 // One connector paired with one phone through the relay's own endpoints.
 struct Pairing {
@@ -42,9 +37,9 @@ httplib::Headers bearer(const std::string& token) {
 using Devices = std::vector<std::pair<std::string, std::string>>;
 
 // Every byte of the files in `dir`.
-std::string filesOf(const QTemporaryDir& dir) {
+std::string filesOf(const test::TestHome& dir) {
     std::string bytes;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path().toStdString())) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         std::ifstream in(entry.path(), std::ios::binary);
         bytes += std::string(std::istreambuf_iterator<char>(in), {});
     }
@@ -59,9 +54,10 @@ protected:
     std::unique_ptr<RelayProcess> startRelay() {
         return std::make_unique<RelayProcess>(
             dir_.filePath("relay.db"),
-            QStringList{"--clock-file", dir_.filePath("now"), "--environment", "staging",
-                        "--manifest", dir_.filePath("manifest.json"), "--sessions-per-address",
-                        "1000", "--trusted-proxy", "127.0.0.1/32", "--threads", "16"});
+            std::vector<std::string>{"--clock-file", dir_.filePath("now"), "--environment",
+                                     "staging", "--manifest", dir_.filePath("manifest.json"),
+                                     "--sessions-per-address", "1000", "--trusted-proxy",
+                                     "127.0.0.1/32", "--threads", "16"});
     }
     void start() {
         relay_ = startRelay();
@@ -73,7 +69,7 @@ protected:
         start();
     }
     void setNow(long long seconds) {
-        std::ofstream(dir_.filePath("now").toStdString(), std::ios::trunc) << seconds;
+        std::ofstream(dir_.filePath("now"), std::ios::trunc) << seconds;
     }
 
     Pairing createSession(const std::string& deviceId = "CONNECTOR-1") {
@@ -136,7 +132,7 @@ protected:
         return result;
     }
 
-    QTemporaryDir dir_;
+    test::TestHome dir_;
     std::unique_ptr<RelayProcess> relay_;
     std::unique_ptr<httplib::Client> client_;
 };
@@ -312,7 +308,7 @@ TEST_F(RelayServerTest, PairingCodesAreSixDigitsAndUniqueAmongLiveSessions) {
 
 TEST_F(RelayServerTest, HealthManifestAndPageAreServed) {
     const std::string manifest = R"({"latestVersion":"9.9.9"})";
-    std::ofstream(dir_.filePath("manifest.json").toStdString()) << manifest;
+    std::ofstream(dir_.filePath("manifest.json")) << manifest;
     EXPECT_EQ(client_->Get("/health")->body,
               R"({"environment":"staging","status":"ok","webApp":"/"})");
     auto served = client_->Get("/download/linux/manifest.json");
@@ -383,7 +379,7 @@ TEST_F(RelayServerTest, TheDatabaseFilesArePrivateAndKeepNothingDeleted) {
     if (test::onPostgres()) {
         GTEST_SKIP() << "about the SQLite files";
     }
-    const std::string db = dir_.filePath("relay.db").toStdString();
+    const std::string db = dir_.filePath("relay.db");
     relay_.reset();
     for (const char* suffix : {"", "-wal", "-shm"}) {
         std::filesystem::remove(db + suffix);
@@ -469,7 +465,7 @@ TEST_F(RelayServerTest, TwoRelaysOnOneDatabaseKeepEveryRuleUnderRaces) {
     // 16 spaces (a request thread of each relay for each device); both of each one's devices
     // leave at the same moment through either relay. The device rows are held locked meanwhile
     // (from psql), so both removals of a space run into each other at the same step.
-    const std::string db = test::testDatabase(dir_.filePath("relay.db").toStdString());
+    const std::string db = test::testDatabase(dir_.filePath("relay.db"));
     std::vector<std::pair<std::string, std::string>> leaving; // device path, token
     std::string spaces;
     for (int i = 0; i < 16; ++i) {
@@ -524,7 +520,7 @@ TEST_F(RelayServerTest, TwoRelaysOnOneDatabaseKeepEveryRuleUnderRaces) {
 // only catch stalls: Nagle's algorithm against delayed acknowledgements puts the median near
 // 40-90 ms, an overflowing listen backlog costs a second per dropped handshake.
 TEST(RelayLoad, TenThousandUploadsFromFiftyDevicesLoseNothing) {
-    QTemporaryDir dir;
+    test::TestHome dir;
     RelayProcess relay(dir.filePath("relay.db"), {"--sessions-per-address", "50"});
     const auto report = relayserver::runUploadLoad("127.0.0.1", relay.port(), 50, 10'000);
     std::printf("%s\n", report.summary().c_str());
@@ -544,7 +540,7 @@ TEST(RelayLoad, TenThousandUploadsFromFiftyDevicesLoseNothing) {
     // not the tens of MiB that 10,000 uncheckpointed uploads would leave. The bound leaves room
     // for a checkpoint thread that a loaded machine starves for a while.
     std::error_code error;
-    const auto log = std::filesystem::file_size(dir.filePath("relay.db-wal").toStdString(), error);
+    const auto log = std::filesystem::file_size(dir.filePath("relay.db-wal"), error);
     EXPECT_LT(error ? 0 : log, 24u << 20);
 }
 

@@ -1,8 +1,8 @@
-#include "RawConnection.h"
+#include "support/RawConnection.h"
 #include "support/RelayProcess.h"
+#include "support/TestHome.h"
+#include "support/TlsCertificate.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -36,20 +36,15 @@ std::string exchangeOverTls(int port, const std::string& certificate, const std:
 }
 
 TEST(RelayTlsTest, ServesHttpsWithTheGivenCertificate) {
-    QTemporaryDir dir;
-    const QString cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");
-    QProcess openssl;
-    openssl.start("openssl",
-                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                   "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert});
-    ASSERT_TRUE(openssl.waitForFinished(20000));
-    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+    test::TestHome dir;
+    const std::string cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");
+    ASSERT_TRUE(
+        test::writeSelfSignedCertificate("ec -pkeyopt ec_paramgen_curve:prime256v1", key, cert));
 
     test::RelayProcess relay(dir.filePath("relay.db"), {"--tls-cert", cert, "--tls-key", key});
     ASSERT_TRUE(relay.isRunning());
-    const std::string answer =
-        exchangeOverTls(relay.port(), cert.toStdString(),
-                        "GET /health HTTP/1.1\r\nHost: relay\r\nConnection: close\r\n\r\n");
+    const std::string answer = exchangeOverTls(
+        relay.port(), cert, "GET /health HTTP/1.1\r\nHost: relay\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
     EXPECT_NE(answer.find("\r\n\r\n{\"status\":\"ok\",\"webApp\":\"/\"}"), std::string::npos)
         << answer;

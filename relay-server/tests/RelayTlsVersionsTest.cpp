@@ -1,7 +1,8 @@
-#include "RawConnection.h"
+#include "support/RawConnection.h"
 #include "support/RelayProcess.h"
+#include "support/TestHome.h"
+#include "support/TlsCertificate.h"
 
-#include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
@@ -29,17 +30,12 @@ bool handshakes(int port, int version) {
 }
 
 TEST(RelayTlsVersionsTest, OnlyTls12AndNewerAreSpoken) {
-    QTemporaryDir dir;
-    const std::string cert = dir.filePath("cert.pem").toStdString();
-    const std::string key = dir.filePath("key.pem").toStdString();
+    test::TestHome dir;
+    const std::string cert = dir.filePath("cert.pem");
+    const std::string key = dir.filePath("key.pem");
     // RSA, so that the old versions' cipher suites would have a key to work with.
-    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                           "-keyout " +
-                           key + " -out " + cert + " >/dev/null 2>&1")
-                              .c_str()),
-              0);
-    test::RelayProcess relay(dir.filePath("relay.db"), {"--tls-cert", QString::fromStdString(cert),
-                                                        "--tls-key", QString::fromStdString(key)});
+    ASSERT_TRUE(test::writeSelfSignedCertificate("rsa:2048", key, cert));
+    test::RelayProcess relay(dir.filePath("relay.db"), {"--tls-cert", cert, "--tls-key", key});
     ASSERT_TRUE(relay.isRunning());
     EXPECT_TRUE(handshakes(relay.port(), TLS1_3_VERSION));
     EXPECT_TRUE(handshakes(relay.port(), TLS1_2_VERSION));

@@ -2,17 +2,17 @@
 // point per five minutes, gone with the device; drawn into the web view's rows as a sparkline
 // and the desktop's pace line, while the app's own answers stay as they were.
 
-#include "PairedConnector.h"
-#include "RelayProcess.h"
 #include "RelayStorage.h"
 #include "SnapshotView.h"
 #include "UsageSeries.h"
 #include "UsageSeriesSteps.h"
 #include "model/SnapshotJson.h"
+#include "support/PairedConnector.h"
+#include "support/RelayProcess.h"
 #include "support/TestDatabase.h"
+#include "support/TestHome.h"
 #include "support/TestSnapshot.h"
 
-#include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -22,10 +22,10 @@ namespace korvo {
 namespace {
 
 using namespace std::chrono_literals;
-using relayserver::RelayProcess;
 using relayserver::UnixTime;
 using relayserver::UsageSeriesPoint;
 using test::PairedConnector;
+using test::RelayProcess;
 
 constexpr UnixTime kT0 = 1'800'000'000; // 08:00 UTC, on a five-minute step
 constexpr UnixTime kStep = relayserver::kUsageSeriesStep;
@@ -53,8 +53,8 @@ std::vector<UnixTime> timesOf(const std::vector<UsageSeriesPoint>& points) {
 class RelayUsageSeriesStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        store_ = relayserver::openRelayStorage(
-            test::testDatabase(dir_.filePath("relay.db").toStdString()), 2, nullptr);
+        store_ = relayserver::openRelayStorage(test::testDatabase(dir_.filePath("relay.db")), 2,
+                                               nullptr);
         const auto session = store_->createSession("CONNECTOR-1", "Build Box", kT0);
         ASSERT_TRUE(session);
         const auto claimed = store_->claim(session->code, "Phone", kT0);
@@ -74,7 +74,7 @@ protected:
         return store_->usageSeries(space_, "CONNECTOR-1", now);
     }
 
-    QTemporaryDir dir_;
+    test::TestHome dir_;
     std::unique_ptr<relayserver::RelayStorage> store_;
     std::string space_, phone_, token_, secret_, sessionId_;
 };
@@ -224,14 +224,12 @@ TEST(RelayUsageSeriesView, ASparklineCarriesAtMostItsLimitOfPoints) {
 class RelayUsageSeriesViewTest : public ::testing::Test {
 protected:
     void setNow(UnixTime seconds) {
-        std::ofstream(dir_.filePath("now").toStdString(), std::ios::trunc) << seconds;
+        std::ofstream(dir_.filePath("now"), std::ios::trunc) << seconds;
     }
     void start(std::vector<std::string> extra = {}) {
-        extra.insert(extra.end(), {"--clock-file", dir_.filePath("now").toStdString()});
-        relay_ = std::make_unique<RelayProcess>(
-            KORVO_BIN_DIR "/korvo-relay",
-            test::testDatabase(dir_.filePath(QString::number(++relays_) + ".db").toStdString()),
-            extra);
+        extra.insert(extra.end(), {"--clock-file", dir_.filePath("now")});
+        relay_ =
+            std::make_unique<RelayProcess>(dir_.filePath(std::to_string(++relays_) + ".db"), extra);
         ASSERT_GT(relay_->port(), 0);
         client_ = std::make_unique<httplib::Client>("127.0.0.1", relay_->port());
         paired_ = PairedConnector::pair(relay_->port());
@@ -267,7 +265,7 @@ protected:
                 first["sparkline"].get(line) == simdjson::SUCCESS ? line.size() : 0};
     }
 
-    QTemporaryDir dir_;
+    test::TestHome dir_;
     int relays_ = 0;
     std::unique_ptr<RelayProcess> relay_;
     std::unique_ptr<httplib::Client> client_;

@@ -2,8 +2,6 @@
 
 #include "core/ConnectorModel.h"
 #include "platform/Notifier.h"
-#include "sources/adapters/ClaudeCodeAdapter.h"
-#include "sources/adapters/CodexAdapter.h"
 #include "sources/adapters/MockAdapter.h"
 #include "support/ModelHarness.h"
 
@@ -13,11 +11,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-namespace korvo::testing {
-
-inline constexpr Instant kTestNow = instantFromUnixSeconds(1772356445); // 2026-03-01T09:14:05Z
-// Shortly after the fixture tools wrote their files.
-inline constexpr Instant kFixtureNow = instantFromUnixSeconds(1767603600); // 2026-01-05T09:00:00Z
+namespace korvo::test {
 
 // What the visible widgets of type W inside `root` show (by `text`: a label's text, a group's
 // title; a literal "&" written "&&" reads as one), in widget order, empty ones left out.
@@ -103,35 +97,4 @@ struct RecordingNotifier final : Notifier {
     QStringList notices;
 };
 
-// The model harness as the window sees a release build: the demo source only until a test adds
-// tools.
-struct ModelHarness : test::ModelHarness {
-    ModelHarness() {
-        options.buildInfo = BuildInfo{"1.4.0", "42", "release"};
-        options.realAdapters = AdapterList{};
-        options.sourceAdapters = AdapterList{std::make_shared<MockAdapter>(options.clock)};
-    }
-
-    ConnectorModel& model() { return *model_; }
-    ConnectorModel& make() { return *(model_ = &test::ModelHarness::make()); }
-
-    // Claude Code and Codex read from the fixture homes (bridge file with two windows; the tool's
-    // current session log shape), with the clock at the time those files describe.
-    void useFixtureTools() {
-        options.clock = fixedClock(kFixtureNow);
-        const std::filesystem::path fixtures(KORVO_FIXTURES_DIR);
-        const std::vector<std::filesystem::path> noPaths;
-        auto claude = std::make_shared<ClaudeCodeAdapter>(
-            fixtures / "claude-bridge-windows", noPaths, options.clock, options.environment);
-        auto codex = std::make_shared<CodexAdapter>(fixtures / "codex-current-shape", noPaths,
-                                                    options.clock, options.environment);
-        options.realAdapters = AdapterList{claude, codex};
-        options.sourceAdapters =
-            AdapterList{std::make_shared<MockAdapter>(options.clock), claude, codex};
-    }
-
-private:
-    ConnectorModel* model_ = nullptr;
-};
-
-} // namespace korvo::testing
+} // namespace korvo::test

@@ -18,9 +18,9 @@ namespace {
 // says so once. The window appears one turn after launching, sleep and wake reach the model one
 // turn after they are announced, until termination, and reopening brings back the one window.
 TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     PowerEvents power;
-    auto notifier = std::make_shared<testing::RecordingNotifier>();
+    auto notifier = std::make_shared<test::RecordingNotifier>();
     KorvoConnectorApp app({harness.options, &power, KorvoBuildChannel::release, false, notifier});
     app.launch();
     ConnectorModel& model = app.model();
@@ -37,7 +37,7 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     // The tray's menu, Quit included, is the window's menu.
     ASSERT_EQ(window->menuBar()->actions().size(), 1);
     EXPECT_EQ(window->menuBar()->actions().first()->menu(), app.menu());
-    EXPECT_TRUE(testing::action(*app.menu(), "Quit"));
+    EXPECT_TRUE(test::action(*app.menu(), "Quit"));
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return sourceDiagnosticStatusText(model.collector().diagnostics()) != "Checking" &&
                sourceDiagnosticStatusText(model.collector().diagnostics()) != "Not checked";
@@ -47,7 +47,7 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     EXPECT_EQ(powerStatusText(model.autoSync().state()), "Awake");
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return powerStatusText(model.autoSync().state()) == "Sleeping"; }));
-    EXPECT_EQ(model.autoSync().state().lastSleepAt, testing::kTestNow);
+    EXPECT_EQ(model.autoSync().state().lastSleepAt, test::kStart);
     Q_EMIT power.didWake();
     EXPECT_EQ(powerStatusText(model.autoSync().state()), "Sleeping");
     ASSERT_TRUE(
@@ -84,11 +84,11 @@ TEST(KorvoConnectorAppTest, LaunchSleepWakeReopenAndTermination) {
     EXPECT_EQ(powerStatusText(model.autoSync().state()), "Awake");
 }
 
-using testing::action;
-using testing::actionTexts;
+using test::action;
+using test::actionTexts;
 
 TEST(ConnectorMenuViewTest, MenuFollowsTheModel) {
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     harness.useFixtureTools();
     ConnectorModel& model = harness.make();
     int opened = 0;

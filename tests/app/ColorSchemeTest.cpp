@@ -161,7 +161,7 @@ protected:
     QMainWindow* showWindow() {
         ConnectorModel& model = harness.make();
         controller_ = std::make_unique<ConnectorWindowController>(
-            model, fixedClock(testing::kFixtureNow + std::chrono::minutes(3)),
+            model, fixedClock(test::kFixtureNow + std::chrono::minutes(3)),
             KorvoBuildChannel::release);
         controller_->show();
         QMainWindow* window = controller_->window();
@@ -185,7 +185,7 @@ protected:
         }
     }
 
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     test::PrivateBus bus;
     QTemporaryDir gtkHome;
 

@@ -13,7 +13,7 @@
 #include "app/SymbolLabel.h"
 #include "app/UserSupportConnectorView.h"
 #include "app/ViewText.h"
-#include "support/CannedServer.h"
+#include "support/HostileRelay.h"
 #include "support/RelayProcess.h"
 
 #include <QAccessible>
@@ -32,9 +32,9 @@
 namespace korvo {
 namespace {
 
-using testing::button;
-using testing::enabled;
-using testing::visible;
+using test::button;
+using test::enabled;
+using test::visible;
 
 class ConnectorWindowViewTest : public ::testing::Test {
 protected:
@@ -51,9 +51,9 @@ protected:
         return page;
     }
 
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     // The window is looked at three minutes after the model's events.
-    Clock viewClock = fixedClock(testing::kTestNow + std::chrono::minutes(3));
+    Clock viewClock = fixedClock(test::kStart + std::chrono::minutes(3));
 };
 
 // Pairing decides between the pairing and the connected panel; development builds show
@@ -61,7 +61,7 @@ protected:
 // two main tools, the demo source and tools that are not there, and are sorted by name. Every
 // panel names the computer, not the Mac, even while the model's status reads "Mac sleeping".
 TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
-    using testing::tool;
+    using test::tool;
     harness.options.sourceAdapters = AdapterList{
         std::make_shared<MockAdapter>(harness.options.clock),
         tool("claude-code", "Claude Code", true, true),
@@ -82,7 +82,7 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
             const auto page = startedPage(channel);
             const QWidget* root = page->widget();
             EXPECT_TRUE(visible(root, paired ? "Connected to iPhone" : "Not paired"));
-            EXPECT_EQ(testing::visibleTexts(root, &QGroupBox::title),
+            EXPECT_EQ(test::visibleTexts(root, &QGroupBox::title),
                       QStringList({"Updates", "Current Limits on This Computer"}) +
                           (paired ? QStringList{"Sources & Detected CLIs", "Last Snapshot"}
                                   : QStringList{"Quick Start"}) +
@@ -110,9 +110,9 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
             }
             harness.model().handleSleep();
             page->refresh();
-            const QStringList texts = testing::visibleLabelTexts(root) +
-                                      testing::visibleTexts(root, &QGroupBox::title) +
-                                      testing::visibleTexts(root, &QAbstractButton::text);
+            const QStringList texts = test::visibleLabelTexts(root) +
+                                      test::visibleTexts(root, &QGroupBox::title) +
+                                      test::visibleTexts(root, &QAbstractButton::text);
             EXPECT_TRUE(texts.filter("Mac").isEmpty())
                 << texts.filter("Mac").join(" | ").toStdString();
         }
@@ -121,7 +121,7 @@ TEST_F(ConnectorWindowViewTest, PanelsFollowPairingAndBuildChannel) {
 
 TEST_F(ConnectorWindowViewTest, DiagnosticsFollowTheModelAndErrorsShowInRed) {
     harness.options.sourceAdapters =
-        AdapterList{testing::tool("claude-code", "Claude Code", true, true)};
+        AdapterList{test::tool("claude-code", "Claude Code", true, true)};
     const auto page = startedPage(KorvoBuildChannel::development);
     const QWidget* root = page->widget();
     const auto value = [&](const char* name) {
@@ -131,12 +131,12 @@ TEST_F(ConnectorWindowViewTest, DiagnosticsFollowTheModelAndErrorsShowInRed) {
     EXPECT_EQ(value("Codex source"), "Not checked");
 
     // Nothing listens at the relay URL: an error line appears, red and selectable.
-    EXPECT_TRUE(testing::visibleLabelTexts(root).filter("Relay health check failed").isEmpty());
+    EXPECT_TRUE(test::visibleLabelTexts(root).filter("Relay health check failed").isEmpty());
     button(root, "checkRelay")->click();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return errorText(harness.model().connection().error()).has_value(); }));
     page->refresh();
-    const QLabel* error = testing::named(root, "currentError");
+    const QLabel* error = test::named(root, "currentError");
     ASSERT_TRUE(error);
     EXPECT_EQ(error->text(), *errorText(harness.model().connection().error()));
     EXPECT_EQ(error->palette().color(QPalette::WindowText),
@@ -149,10 +149,10 @@ TEST_F(ConnectorWindowViewTest, DiagnosticsFollowTheModelAndErrorsShowInRed) {
 // warned about under the header and beside the relay URL field.
 TEST_F(ConnectorWindowViewTest, RelayDataShowsAsPlainTextAndPlainHttpIsWarnedAbout) {
     const QByteArray markup = "<b>Box</b> <a href='http://x'>link</a>";
-    test::CannedServer relay(test::httpResponse(500, "<h1>" + markup + "</h1>"));
-    relay.answer("GET /v1/sync-spaces/space_1/devices",
-                 test::httpResponse(200, R"({"devices":[{"id":"d","name":")" + markup +
-                                             R"(","kind":"phone","createdAt":"c"}]})"));
+    test::HostileRelay relay(test::httpResponse(500, "<h1>" + markup + "</h1>"));
+    relay.setAnswer("GET /v1/sync-spaces/space_1/devices",
+                    test::httpResponse(200, R"({"devices":[{"id":"d","name":")" + markup +
+                                                R"(","kind":"phone","createdAt":"c"}]})"));
     harness.options.defaultRelayURL = relay.url();
     harness.storePairing();
     const auto page = startedPage(KorvoBuildChannel::development);
@@ -171,7 +171,7 @@ TEST_F(ConnectorWindowViewTest, RelayDataShowsAsPlainTextAndPlainHttpIsWarnedAbo
 
     const QString warning = QStringLiteral("Plain HTTP: the device token and snapshots travel "
                                            "unencrypted to this relay. Use an https:// URL.");
-    EXPECT_EQ(testing::visibleLabelTexts(root).count(warning), 0);
+    EXPECT_EQ(test::visibleLabelTexts(root).count(warning), 0);
     for (const auto& [url, shown] :
          {std::pair{"http://relay.example.com", 2}, std::pair{"relay.example.com", 0},
           std::pair{"http://localhost:8787", 0}}) {
@@ -179,7 +179,7 @@ TEST_F(ConnectorWindowViewTest, RelayDataShowsAsPlainTextAndPlainHttpIsWarnedAbo
         field->setText(QString::fromLatin1(url));
         Q_EMIT field->textEdited(field->text());
         page->refresh();
-        EXPECT_EQ(testing::visibleLabelTexts(root).count(warning), shown) << url;
+        EXPECT_EQ(test::visibleLabelTexts(root).count(warning), shown) << url;
     }
 }
 
@@ -199,9 +199,9 @@ TEST_F(ConnectorWindowViewTest, NoSnapshotShowsTheNoDataTexts) {
 }
 
 TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
-    test::RelayProcess relay(harness.path("relay.db"));
+    test::RelayProcess relay(harness.path("relay.db").toStdString());
     ASSERT_TRUE(relay.isRunning());
-    harness.options.defaultRelayURL = relay.url();
+    harness.options.defaultRelayURL = test::urlOf(relay.url());
     viewClock = systemClock(); // the relay dates the session by the real clock
     const auto page = startedPage(KorvoBuildChannel::release);
     const QWidget* root = page->widget();
@@ -215,7 +215,7 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     }));
     const auto& session = *harness.model().pairing().state().session;
     EXPECT_EQ(pairing->qrCodeView()->payload().toStdString(), session.qrPayload);
-    const QLabel* code = testing::named(root, "pairingCode");
+    const QLabel* code = test::named(root, "pairingCode");
     ASSERT_TRUE(code);
     EXPECT_EQ(code->text().toStdString(), session.pairingCode);
     EXPECT_TRUE(code->textInteractionFlags() & Qt::TextSelectableByMouse);
@@ -227,14 +227,14 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     // by the second QR code, which opens the page with the code in the fragment, a part of the
     // address a browser never sends.
     ASSERT_TRUE(QTest::qWaitFor([&] { return pairing->webViewRow()->isVisibleTo(root); }));
-    EXPECT_TRUE(visible(root, "Or open " + relay.url("/").toString() + " on any phone"))
-        << testing::visibleLabelTexts(root).join(" | ").toStdString();
+    EXPECT_TRUE(visible(root, "Or open " + QString::fromStdString(relay.url("/")) + " on any phone"))
+        << test::visibleLabelTexts(root).join(" | ").toStdString();
     const QImage webQr =
         pairing->webViewQrCodeView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const auto scanned = testing::scanQr(
+    const auto scanned = test::scanQr(
         webQr.width(), webQr.height(),
         [&](int x, int y) { return (webQr.pixel(x, y) & 0xFFFFFF) == 0; }, 1, 40);
-    EXPECT_EQ(scanned, relay.url("/#code=").toString().toStdString() + session.pairingCode);
+    EXPECT_EQ(scanned, relay.url("/#code=") + session.pairingCode);
     auto* webQrNode = QAccessible::queryAccessibleInterface(pairing->webViewQrCodeView());
     ASSERT_TRUE(webQrNode);
     EXPECT_EQ(webQrNode->text(QAccessible::Name), "Web view pairing QR code");
@@ -267,9 +267,10 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
     const QString manifest = harness.path("manifest.json");
     std::ofstream(manifest.toStdString()) << R"({"version": "1.5.0", "build": "57",
         "channel": "release", "file": "korvo-connector-1.5.0.tar.gz"})";
-    test::RelayProcess relay(harness.path("relay.db"), {"--manifest", manifest});
+    test::RelayProcess relay(harness.path("relay.db").toStdString(),
+                             {"--manifest", manifest.toStdString()});
     ASSERT_TRUE(relay.isRunning());
-    harness.options.manifestURL = relay.url("/download/linux/manifest.json");
+    harness.options.manifestURL = test::urlOf(relay.url("/download/linux/manifest.json"));
     const auto page = startedPage(KorvoBuildChannel::release);
     const QWidget* root = page->widget();
 
@@ -284,7 +285,7 @@ TEST_F(ConnectorWindowViewTest, AvailableUpdateOffersTheDownloadPage) {
 // A failing upload shows in the header and, with its error, right under it; the red line at
 // the end of the page stays.
 TEST_F(ConnectorWindowViewTest, FailingSyncShowsUnderTheHeader) {
-    test::CannedServer relay(test::httpResponse(401, R"({"error": "unauthorized"})"));
+    test::HostileRelay relay(test::httpResponse(401, R"({"error": "unauthorized"})"));
     harness.options.defaultRelayURL = relay.url();
     harness.storePairing();
     const auto page = startedPage(KorvoBuildChannel::release);
@@ -337,7 +338,7 @@ TEST_F(ConnectorWindowViewTest, OpenPairingScrollsToThePairingButton) {
 // While shown, relative times of past events are rendered again each minute, with the time of
 // the rendering; nothing runs while the window is hidden.
 TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
-    Instant now = testing::kTestNow;
+    Instant now = test::kStart;
     viewClock = [&now] { return now; };
     harness.options.clock = viewClock;
     ConnectorModel& model = harness.make();
@@ -377,7 +378,7 @@ TEST_F(ConnectorWindowViewTest, RelativeTimesTickOnlyWhileShown) {
 TEST_F(ConnectorWindowViewTest, UnchangedModelRepaintsNothingAndRowsFollowTheSnapshot) {
     harness.useFixtureTools();
     harness.storePairing();
-    viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
+    viewClock = fixedClock(test::kFixtureNow + std::chrono::minutes(3));
     const auto page = startedPage(KorvoBuildChannel::development);
     page->resize(520, 4000); // every panel on screen
     page->show();
@@ -425,7 +426,7 @@ TEST_F(ConnectorWindowViewTest, UnchangedModelRepaintsNothingAndRowsFollowTheSna
 
 // Every button's state while an operation is under way, against a relay that holds its answer.
 TEST_F(ConnectorWindowViewTest, ButtonStatesWhileOperationsRun) {
-    test::CannedServer relay({}); // never answers
+    test::HostileRelay relay{QByteArray()}; // never answers
     // The button pressed and its text meanwhile, and the buttons then enabled ("+") or
     // disabled ("-").
     struct Case {
@@ -450,7 +451,7 @@ TEST_F(ConnectorWindowViewTest, ButtonStatesWhileOperationsRun) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testing::ModelHarness fresh;
+        test::ModelHarness fresh{test::HarnessBuild::release};
         fresh.options.defaultRelayURL = relay.url();
         fresh.options.manifestURL = relay.url("/download/linux/manifest.json");
         fresh.options.manifestTimeout = std::chrono::hours(1);
@@ -478,7 +479,7 @@ TEST_F(ConnectorWindowViewTest, ButtonStatesWhileOperationsRun) {
 TEST_F(ConnectorWindowViewTest, LayoutAtTheDefaultWidthAndInATallWindow) {
     harness.useFixtureTools();
     harness.storePairing();
-    viewClock = fixedClock(testing::kFixtureNow);
+    viewClock = fixedClock(test::kFixtureNow);
     for (const KorvoBuildChannel channel :
          {KorvoBuildChannel::development, KorvoBuildChannel::release}) {
         auto page = startedPage(channel);
@@ -506,7 +507,7 @@ TEST_F(ConnectorWindowViewTest, LayoutAtTheDefaultWidthAndInATallWindow) {
 // width it takes the whole window.
 TEST_F(ConnectorWindowViewTest, PageContentKeepsAComfortableWidth) {
     harness.useFixtureTools();
-    viewClock = fixedClock(testing::kFixtureNow);
+    viewClock = fixedClock(test::kFixtureNow);
     auto page = startedPage(KorvoBuildChannel::release);
     for (const int width : {520, 1600}) {
         SCOPED_TRACE(width);
@@ -531,8 +532,8 @@ TEST_F(ConnectorWindowViewTest, PageContentKeepsAComfortableWidth) {
 // A tool's remaining text can be a sentence: at the default width it wraps inside the page, and
 // every line of it shows.
 TEST_F(ConnectorWindowViewTest, LongRemainingTextWrapsInsideThePage) {
-    auto wordy = testing::tool("claude-code", "Claude Code", true);
-    wordy->report(testing::kTestNow);
+    auto wordy = test::tool("claude-code", "Claude Code", true);
+    wordy->report(test::kStart);
     wordy->row->usage = {};
     wordy->row->usage.remainingText =
         "Local Claude Code logs detected; usage format not recognized yet";
@@ -558,7 +559,7 @@ TEST_F(ConnectorWindowViewTest, LongRemainingTextWrapsInsideThePage) {
 QStringList rowTexts(const QWidget* root, const QString& name) {
     for (const ProviderLimitRow* row : root->findChildren<ProviderLimitRow*>()) {
         if (row->isVisibleTo(root) && QString::fromStdString(row->provider().displayName) == name) {
-            return testing::visibleLabelTexts(row);
+            return test::visibleLabelTexts(row);
         }
     }
     return {};
@@ -568,12 +569,12 @@ QStringList rowTexts(const QWidget* root, const QString& name) {
 // "Refresh Limits", and with the relay stopped, with a caption that says the phone does not have
 // it yet. The connected panel keeps what the phone sees.
 TEST_F(ConnectorWindowViewTest, NewestReadingWinsOverTheLastUpload) {
-    auto relay = std::make_unique<test::CannedServer>(test::httpResponse(
+    auto relay = std::make_unique<test::HostileRelay>(test::httpResponse(
         200, R"({"status":"ok","snapshotId":"x","updatedAt":"2026-03-01T09:14:05Z"})"));
     harness.options.defaultRelayURL = relay->url();
-    Instant now = testing::kTestNow;
+    Instant now = test::kStart;
     harness.options.clock = viewClock = [&now] { return now; };
-    auto codex = testing::tool("codex", "Codex CLI", true, true);
+    auto codex = test::tool("codex", "Codex CLI", true, true);
     codex->report(now);
     codex->row->usage.usedPercent = 42;
     codex->row->usage.remainingPercent = 58;
@@ -622,7 +623,7 @@ TEST_F(ConnectorWindowViewTest, SecondWindowsShowWithGaugeAndReset) {
     qputenv("TZ", "UTC");
     tzset();
     harness.useFixtureTools();
-    viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
+    viewClock = fixedClock(test::kFixtureNow + std::chrono::minutes(3));
     const auto page = startedPage(KorvoBuildChannel::release);
     const QWidget* root = page->widget();
     const QStringList codex = rowTexts(root, "Codex CLI");
@@ -647,8 +648,8 @@ TEST_F(ConnectorWindowViewTest, SecondWindowsShowWithGaugeAndReset) {
 // A tool that reports only tokens reads as usage: its total, grouped by thousands, is the big
 // figure over "used this session", never over "remaining"; the breakdown is the detail line.
 TEST_F(ConnectorWindowViewTest, TokensOnlyRowReadsAsUsage) {
-    auto gemini = testing::tool("gemini-cli", "Gemini CLI", true);
-    gemini->report(testing::kTestNow);
+    auto gemini = test::tool("gemini-cli", "Gemini CLI", true);
+    gemini->report(test::kStart);
     gemini->row->status = ProviderStatus::unknown;
     gemini->row->window = UsageWindow{UsageWindowKind::unknown, {}, {}, {}};
     gemini->row->usage = {};
@@ -670,7 +671,7 @@ TEST_F(ConnectorWindowViewTest, TokensOnlyRowReadsAsUsage) {
 // the window.
 TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
     harness.useFixtureTools();
-    viewClock = fixedClock(testing::kFixtureNow + std::chrono::minutes(3));
+    viewClock = fixedClock(test::kFixtureNow + std::chrono::minutes(3));
     ConnectorModel& model = harness.make();
     ConnectorWindowController controller(model, viewClock, KorvoBuildChannel::release);
     controller.show();

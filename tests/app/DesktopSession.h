@@ -19,7 +19,7 @@
 #include <functional>
 #include <optional>
 
-namespace korvo::testing {
+namespace korvo::test {
 
 // The desktop a test runs on, as scripts/with-sway or scripts/with-tray-host set it up: the
 // screen as a picture, the pointer, the compositor's window tree, the tray's protocol on the
@@ -297,4 +297,4 @@ struct StatusNotifierBus {
     }
 };
 
-} // namespace korvo::testing
+} // namespace korvo::test

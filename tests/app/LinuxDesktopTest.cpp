@@ -12,8 +12,10 @@
 #include "support/PrivateHome.h"
 #include "support/SanitizedBuild.h"
 
+#include <QJsonDocument>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QProcess>
 #include <QSystemTrayIcon>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -21,8 +23,8 @@
 namespace korvo {
 namespace {
 
-using testing::DesktopSession;
-using testing::StatusNotifierBus;
+using test::DesktopSession;
+using test::StatusNotifierBus;
 
 // The desktop sessions are left out of sanitized builds: the Wayland and D-Bus clients that talk
 // to sway, waybar and the StatusNotifierItem watcher keep one-time allocations that
@@ -45,9 +47,9 @@ TEST(StatusNotifierTrayTest, HostShowsIconMenuAndState) {
         GTEST_SKIP() << "needs a StatusNotifierItem host: run by app_sway_tray and app_x11_sni";
     }
     DesktopSession desktop;
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     const QImage before = desktop.screenshot();
-    auto notifier = std::make_shared<testing::RecordingNotifier>();
+    auto notifier = std::make_shared<test::RecordingNotifier>();
     KorvoConnectorApp app({harness.options, nullptr, KorvoBuildChannel::release, true, notifier});
     // Qt chooses the StatusNotifierItem form when a host is registered with the watcher.
     ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
@@ -93,7 +95,7 @@ TEST(StatusNotifierTrayTest, HostShowsIconMenuAndState) {
     for (const auto& [label, id] : StatusNotifierBus::menuEntries(*item)) {
         labels << QString(label).remove(QLatin1Char('_'));
     }
-    EXPECT_EQ(labels, testing::actionTexts(*app.menu()));
+    EXPECT_EQ(labels, test::actionTexts(*app.menu()));
     EXPECT_EQ(labels.value(0), "Korvo Connector");
     EXPECT_EQ(labels.value(labels.size() - 1), "Quit");
 
@@ -145,9 +147,9 @@ TEST(SwayScaleTest, WindowDrawnAtTheOutputScale) {
         GTEST_SKIP() << "needs sway: run by app_sway_scale_*";
     }
     DesktopSession desktop;
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     KorvoConnectorApp app({harness.options, nullptr, KorvoBuildChannel::release, true,
-                           std::make_shared<testing::RecordingNotifier>()});
+                           std::make_shared<test::RecordingNotifier>()});
     app.launch();
     ConnectorWindowController& controller = app.windowController();
     ASSERT_TRUE(QTest::qWaitFor([&] {
@@ -181,7 +183,7 @@ TEST(NoTrayHostTest, SaysOnceHowToReachTheApp) {
         GTEST_SKIP() << "needs a desktop without a tray: run by app_sway_no_tray";
     }
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     // The notifications go to the session's own server (mako), which keeps them.
     KorvoConnectorApp app({harness.options, nullptr, KorvoBuildChannel::release, true, nullptr});
     app.launch();
@@ -193,7 +195,7 @@ TEST(NoTrayHostTest, SaysOnceHowToReachTheApp) {
     const QList<QAction*> bar = controller.window()->menuBar()->actions();
     ASSERT_EQ(bar.size(), 1);
     EXPECT_EQ(bar.first()->menu(), app.menu());
-    EXPECT_TRUE(testing::action(*app.menu(), "Quit"));
+    EXPECT_TRUE(test::action(*app.menu(), "Quit"));
 
     const auto notices = [] {
         QStringList texts;

@@ -28,7 +28,7 @@ TEST(QRCodeViewTest, ShownPixelSharpAt180AndScans) {
             EXPECT_TRUE(pixel == 0 || pixel == 0xFFFFFF) << "smoothed edge at " << x << "," << y;
             return pixel == 0;
         };
-        EXPECT_EQ(testing::scanQr(180, 180, isDark, 1, 40), payload.toStdString());
+        EXPECT_EQ(test::scanQr(180, 180, isDark, 1, 40), payload.toStdString());
     }
     // What cannot be encoded gets a rounded placeholder: the very corner keeps the background.
     EXPECT_FALSE(makeQRImage(QString()));

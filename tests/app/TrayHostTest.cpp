@@ -35,9 +35,9 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
         }
         GTEST_SKIP() << "no tray host";
     }
-    testing::ModelHarness harness;
+    test::ModelHarness harness{test::HarnessBuild::release};
     // A tool whose weekly quota is nearly used up.
-    auto codex = testing::tool("codex", "Codex CLI", true, true);
+    auto codex = test::tool("codex", "Codex CLI", true, true);
     codex->row.emplace();
     codex->row->id = "codex";
     codex->row->displayName = "Codex CLI";
@@ -45,7 +45,7 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
     codex->row->window = UsageWindow{UsageWindowKind::weekly, {}, {}, {}};
     codex->row->usage.remainingPercent = 3;
     harness.options.realAdapters = AdapterList{codex};
-    auto notifier = std::make_shared<testing::RecordingNotifier>();
+    auto notifier = std::make_shared<test::RecordingNotifier>();
     KorvoConnectorApp app({harness.options, nullptr, KorvoBuildChannel::release, true, notifier});
     app.launch();
     QSystemTrayIcon* tray = app.trayIcon();
@@ -68,7 +68,7 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
 
     ConnectorMenuView* menu = app.menu();
     ASSERT_TRUE(menu);
-    const auto item = [&](const QString& text) { return testing::action(*menu, text); };
+    const auto item = [&](const QString& text) { return test::action(*menu, text); };
     // The icon itself and its tooltip tell the state: the tool closest to its limit, by name.
     ASSERT_TRUE(QTest::qWaitFor([&] { return tray->toolTip().contains("Codex CLI"); }, 5000));
     EXPECT_EQ(tray->toolTip(), "Korvo Connector: Codex CLI 3% remaining \u00B7 Not paired");
@@ -76,7 +76,7 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
               korvo::trayIcon().pixmap(22, 22).toImage().convertToFormat(QImage::Format_ARGB32));
     // The rows of information do not look clickable.
     QAction* codexRow = item("Codex CLI  3%");
-    ASSERT_TRUE(codexRow) << testing::actionTexts(*menu).join(" | ").toStdString();
+    ASSERT_TRUE(codexRow) << test::actionTexts(*menu).join(" | ").toStdString();
     EXPECT_FALSE(codexRow->isEnabled());
     EXPECT_FALSE(item("Status: Not paired")->isEnabled());
     ASSERT_TRUE(item("alerts"));
@@ -99,7 +99,7 @@ TEST(TrayHostTest, IconMenuAndAlerts) {
     item("openPairing")->trigger();
     QMainWindow* window = controller.window();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window, 5000));
-    QAbstractButton* create = testing::button(window, "createPairingCode");
+    QAbstractButton* create = test::button(window, "createPairingCode");
     ASSERT_TRUE(create);
     EXPECT_TRUE(create->hasFocus());
     EXPECT_GT(controller.view()->verticalScrollBar()->value(), 0);

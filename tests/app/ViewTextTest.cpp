@@ -45,7 +45,7 @@ TEST(ViewTextTest, GaugeValueAndSnapshotSummary) {
 
 // Every line of a row as shown, in order; the gauge and the figure take the status colour.
 TEST(ProviderLimitRowTest, ShowsFiguresLinesAndGaugeInStatusColour) {
-    const Instant now = testing::kTestNow;
+    const Instant now = test::kStart;
     ProviderUsage codex = row({}, 63.5, 120000, 18000, 50000, 3.42);
     codex.displayName = "Codex CLI";
     codex.source = SourceType::localCli;
@@ -66,14 +66,14 @@ TEST(ProviderLimitRowTest, ShowsFiguresLinesAndGaugeInStatusColour) {
     // clang-format on
     for (const auto& [provider, gauge, texts] : cases) {
         ProviderLimitRow shown(provider, now);
-        EXPECT_EQ(testing::visibleLabelTexts(&shown), texts);
+        EXPECT_EQ(test::visibleLabelTexts(&shown), texts);
         EXPECT_EQ(shown.gauge() ? O(shown.gauge()->value()) : std::nullopt, gauge)
             << texts[0].toStdString();
     }
     ProviderLimitRow shown(codex, now);
     const QColor orange = tintColor(Tint::orange, QApplication::palette());
     for (const char* text : {"37%", "Warning"}) {
-        EXPECT_EQ(testing::visible(&shown, text)->palette().color(QPalette::WindowText), orange);
+        EXPECT_EQ(test::visible(&shown, text)->palette().color(QPalette::WindowText), orange);
     }
     EXPECT_EQ(shown.gauge()->palette().color(QPalette::Highlight), orange);
 }
@@ -81,7 +81,7 @@ TEST(ProviderLimitRowTest, ShowsFiguresLinesAndGaugeInStatusColour) {
 // Something that happened reads as past even when it was stamped a moment after the clock was
 // read; the texts are rendered again each second just before a date, else each minute.
 TEST(ViewTextTest, RelativeTimesOfEventsAndWhenToRenderThemAgain) {
-    const Instant now = testing::kTestNow;
+    const Instant now = test::kStart;
     const std::tuple<std::optional<Instant>, std::string> phrases[] = {
         {std::nullopt, "Never"},
         {now + 300ms, "less than 1 minute ago"},

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace korvo {

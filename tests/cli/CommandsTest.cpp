@@ -4,10 +4,13 @@
 #include "support/RelayProcess.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <algorithm>
+#include <csignal>
+#include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -173,10 +176,10 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
     // While the relay's clock is an hour behind, it hands out codes that expired here already.
     const std::string clock = home.file("relay-clock").toStdString();
     std::ofstream(clock) << QDateTime::currentSecsSinceEpoch() - 3600 << "\n";
-    test::RelayProcess relay(home.file("relay.db"),
-                             {"--environment", "test", "--clock-file", clock.c_str()});
+    test::RelayProcess relay(home.file("relay.db").toStdString(),
+                             {"--environment", "test", "--clock-file", clock});
     ASSERT_TRUE(relay.isRunning());
-    const QString relayURL = relay.url().toString();
+    const QString relayURL = QString::fromStdString(relay.url());
     const auto expired = home.run({"--relay", relayURL, "pair"});
     EXPECT_EQ(expired.exitCode, 1) << expired.err;
     EXPECT_THAT(expired.out, HasSubstr("Expires 50 minutes ago\n"));
@@ -206,7 +209,7 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
         ASSERT_TRUE(line.size() == side && !line.contains(QRegularExpression("[^ ▀▄█]")))
             << shown[2];
     }
-    const auto payload = testing::scanQr(side, side, dark, 4, 0);
+    const auto payload = test::scanQr(side, side, dark, 4, 0);
     ASSERT_TRUE(payload) << shown[2];
     EXPECT_TRUE(std::regex_match(
         *payload, std::regex("korvo://pair\\?session=[^&]+&code=" + code + "&secret=[^&]+")))
@@ -285,7 +288,8 @@ TEST(PairEndToEnd, PhoneClaimsTheCodeAndReadsTheSnapshot) {
     EXPECT_THAT(refused.err, HasSubstr("Unable to unlink this Mac from Relay."));
     EXPECT_THAT(home.run({"status"}).out, HasSubstr("Pairing: Paired\n"));
 
-    test::RelayProcess back(home.file("relay.db"), {"--environment", "test"}, relay.port());
+    test::RelayProcess back(home.file("relay.db").toStdString(), {"--environment", "test"},
+                            relay.port());
     ASSERT_TRUE(back.isRunning());
     const auto unlink = home.run({"--relay", relayURL, "unlink"});
     EXPECT_EQ(unlink.exitCode, 0) << unlink.err;

@@ -2,6 +2,8 @@
 
 #include "support/PrivateHome.h"
 
+#include <QProcess>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace korvo {

@@ -1,14 +1,16 @@
 // The promises of the README kept by the program itself, against hostile relays on loopback: the
 // token goes to the relay that issued it only, whichever way the relay URL changes, and no
 // token or password is readable in any output or in any file others can read.
-#include "platform/SettingsUserDefaults.h"
 #include "platform/FileKeychain.h"
 #include "platform/KeychainStore.h"
+#include "platform/SettingsUserDefaults.h"
 #include "support/HostileRelay.h"
 #include "support/PrivateHome.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QRegularExpression>
 #include <csignal>
 #include <gmock/gmock.h>

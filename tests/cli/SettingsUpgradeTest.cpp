@@ -2,6 +2,7 @@
 #include "model/SettingsFile.h"
 #include "support/PrivateHome.h"
 
+#include <QFile>
 #include <QSettings>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

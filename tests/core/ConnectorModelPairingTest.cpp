@@ -2,6 +2,7 @@
 #include "platform/PlatformServices.h"
 #include "support/RelayEndToEnd.h"
 
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <iostream>
@@ -218,7 +219,7 @@ protected:
     void answerSession(const QString& qrPayload = kPayload, std::chrono::seconds validFor = 10min,
                        const QString& id = u"ps_1"_s) {
         const std::string expiresAt = formatInternetDateTime(h_.clock.now() + validFor);
-        server_.answer(
+        server_.setAnswer(
             "POST /v1/pairing/sessions", 200,
             uR"({"pairingSessionId":"%1","pairingCode":"123456","qrPayload":"%2",)"
             uR"("expiresAt":"%3"})"_s.arg(id, qrPayload, QString::fromStdString(expiresAt))
@@ -281,11 +282,15 @@ TEST_F(CannedRelayTest, OnlyAnExactPairedStatusWithEveryValueSavedCompletesPairi
     h_.options.keychainBackend =
         std::make_shared<FileKeychain>(h_.path(u"blocker/keychain"_s).toStdString());
     answerSession();
+    // The canned relay answers on a thread of its own, so a poll that goes out while the code is
+    // made is answered at once: with the first case's answer.
+    server_.setAnswer("GET /v1/pairing/sessions/ps_1", std::get<0>(cases[0]),
+                      std::get<1>(cases[0]));
     ConnectorModel& m = h_.make();
     test::finish(m.createPairingCode());
     for (const auto& [status, body, error] : cases) {
         SCOPED_TRACE(body.toStdString());
-        server_.answer("GET /v1/pairing/sessions/ps_1", status, body);
+        server_.setAnswer("GET /v1/pairing/sessions/ps_1", status, body);
         const int before = polls();
         ASSERT_TRUE(QTest::qWaitFor([&] { return polls() >= before + 3; }));
         EXPECT_EQ(connectionStatusText(m.connection().status()), "Waiting for iPhone");
@@ -302,8 +307,8 @@ TEST_F(CannedRelayTest, OnlyAnExactPairedStatusWithEveryValueSavedCompletesPairi
 // polling.
 TEST_F(CannedRelayTest, APairedAnswerWithoutTheTokenFailsThePairing) {
     answerSession();
-    server_.answer("GET /v1/pairing/sessions/ps_1", 200,
-                   R"({"status":"paired","connectorDeviceId":"mac_1","syncSpaceId":"sp"})");
+    server_.setAnswer("GET /v1/pairing/sessions/ps_1", 200,
+                      R"({"status":"paired","connectorDeviceId":"mac_1","syncSpaceId":"sp"})");
     ConnectorModel& m = h_.make();
     test::finish(m.createPairingCode());
     EXPECT_EQ(test::finish(m.pairingFinished()), PairingOutcome::failed);
@@ -321,7 +326,7 @@ TEST_F(CannedRelayTest, APairedAnswerWithoutTheTokenFailsThePairing) {
 // A waiter hears how the pairing poll ended, also when it asks after the end.
 TEST_F(CannedRelayTest, PairingFinishedReportsExpiryAndReset) {
     answerSession(kPayload, 1s);
-    server_.answer("GET /v1/pairing/sessions/ps_1", 200, kPending);
+    server_.setAnswer("GET /v1/pairing/sessions/ps_1", 200, kPending);
     ConnectorModel& m = h_.make();
     const PairingCodeOutcome created = test::finish(m.createPairingCode());
     ASSERT_TRUE(created.session.has_value());
@@ -343,8 +348,8 @@ TEST_F(CannedRelayTest, PairingFinishedReportsExpiryAndReset) {
 // failure keeps the session.
 TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
     answerSession();
-    server_.answer("GET /v1/pairing/sessions/ps_1", 200, kPending);
-    server_.answer("GET /v1/pairing/sessions/ps_2", 200, kPending);
+    server_.setAnswer("GET /v1/pairing/sessions/ps_1", 200, kPending);
+    server_.setAnswer("GET /v1/pairing/sessions/ps_2", 200, kPending);
     ConnectorModel& m = h_.make();
     auto first = m.createPairingCode();
     EXPECT_TRUE(m.pairing().state().isCreatingCode);
@@ -362,7 +367,7 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
     EXPECT_EQ(polls("ps_1"), oldPolls);
 
     const auto session = m.pairing().state().session;
-    server_.answer("POST /v1/pairing/sessions", 503, R"({"error":"busy"})");
+    server_.setAnswer("POST /v1/pairing/sessions", 503, R"({"error":"busy"})");
     const PairingCodeOutcome refused = test::finish(m.createPairingCode());
     EXPECT_FALSE(refused.session.has_value());
     EXPECT_EQ(refused.error.value_or(ConnectorError{}).kind,
@@ -376,8 +381,8 @@ TEST_F(CannedRelayTest, CreateTwiceQuicklyThenANewCodeThenAFailure) {
 // Without rows the demo snapshot is uploaded; a second syncNow during the cycle returns at once.
 TEST_F(CannedRelayTest, SyncNowUploadsTheDemoSnapshotAndIgnoresASecondPressDuringTheCycle) {
     h_.storePairing();
-    server_.answer("POST /v1/sync-spaces/space_1/snapshots", 200,
-                   R"({"status":"ok","snapshotId":"x","updatedAt":"2026-03-01T09:14:05Z"})");
+    server_.setAnswer("POST /v1/sync-spaces/space_1/snapshots", 200,
+                      R"({"status":"ok","snapshotId":"x","updatedAt":"2026-03-01T09:14:05Z"})");
     ConnectorModel& m = h_.make();
     test::finish(m.start());
     auto first = m.syncNow();
@@ -412,7 +417,7 @@ TEST_F(CannedRelayTest, HealthAndDeviceListAnswersAreShown) {
     test::finish(m.start());
     m.setRelayBaseURLString(" " + server_.url().toString() + "/ "); // saved before the check
     for (const auto& [body, status, environment] : health) {
-        server_.answer("GET /health", 200, body);
+        server_.setAnswer("GET /health", 200, body);
         test::finish(m.checkRelayHealth());
         EXPECT_EQ(relayHealthText(m.relaySettings().state()), status);
         EXPECT_EQ(relayEnvironmentText(m.relaySettings().state()), environment);
@@ -420,7 +425,7 @@ TEST_F(CannedRelayTest, HealthAndDeviceListAnswersAreShown) {
     EXPECT_EQ(h_.stored(u"relayBaseURL"_s), server_.url().toString());
     EXPECT_EQ(errorText(m.connection().error()), std::nullopt);
     for (const auto& [status, body, listStatus, listError, count] : devices) {
-        server_.answer("GET /v1/sync-spaces/space_1/devices", status, body);
+        server_.setAnswer("GET /v1/sync-spaces/space_1/devices", status, body);
         test::finish(m.loadDevices());
         EXPECT_EQ(deviceListStatusText(m.relaySettings().state()), listStatus);
         EXPECT_EQ(deviceListErrorText(m.relaySettings().state()), listError);

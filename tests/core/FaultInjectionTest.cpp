@@ -4,6 +4,7 @@
 #include "support/RelayEndToEnd.h"
 
 #include <QScopeGuard>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -106,7 +107,7 @@ TEST_F(FaultInjectionTest, HostileAnswersFailTheCycleAndTheRealRelayRecovers) {
         const std::optional<UsageSnapshot> good = m.uploader().state().snapshot;
         relay_->kill();
         {
-            test::CannedServer hostile(answer, static_cast<quint16>(relay_->port()));
+            test::HostileRelay hostile(answer, static_cast<quint16>(relay_->port()));
             ASSERT_TRUE(hostile.isListening());
             h_.clock.advance(30s);
             EXPECT_EQ(test::finish(m.syncNow()), SyncOutcome::failed);

@@ -68,10 +68,10 @@ TEST(SupportBundleTest, ProvidersSourcesAndDevicesAfterAPairedRefresh) {
     h.pointAt(server.url());
     h.options.buildInfo.channel = u"Public_Beta"_s; // not a raw value: Release
     h.storePairing();
-    server.answer("GET /v1/sync-spaces/space_1/devices", 200,
-                  R"({"devices":[{"id":"phone_1","name":"Ana's iPhone","kind":"ios",)"
-                  R"("createdAt":"2026-03-01T09:00:00Z","lastSeenAt":"2026-03-01T09:10:00Z"},)"
-                  R"({"id":"mac_1","name":"Test Box","kind":"linux","createdAt":"x"}]})");
+    server.setAnswer("GET /v1/sync-spaces/space_1/devices", 200,
+                     R"({"devices":[{"id":"phone_1","name":"Ana's iPhone","kind":"ios",)"
+                     R"("createdAt":"2026-03-01T09:00:00Z","lastSeenAt":"2026-03-01T09:10:00Z"},)"
+                     R"({"id":"mac_1","name":"Test Box","kind":"linux","createdAt":"x"}]})");
     h.claude->report(h.clock.now());
     h.codex->row = ProviderUsage{
         "codex", "Codex CLI", SourceType::unknown, Confidence::unknown, ProviderStatus::unknown,

@@ -2,6 +2,7 @@
 #include "support/ModelHarness.h"
 
 #include <QElapsedTimer>
+#include <QTcpServer>
 
 namespace korvo {
 namespace {
@@ -63,7 +64,7 @@ class UpdateCheckTest : public ::testing::Test {
 protected:
     void SetUp() override { h_.pointAt(server_.url()); }
     void serveManifest(int status, const QByteArray& body) {
-        server_.answer("GET /download/linux/manifest.json", status, body);
+        server_.setAnswer("GET /download/linux/manifest.json", status, body);
     }
     static QByteArray manifest(const char* version, const char* build,
                                const char* file = "korvo.tar.gz") {

@@ -25,8 +25,8 @@ TEST(QrMatrixTest, SmallestVersionForLevelMInEightBitModeScansBack) {
         if (matrix) {
             EXPECT_EQ(matrix->version(), *version);
             EXPECT_EQ(matrix->size(), 17 + 4 * *version);
-            EXPECT_EQ(testing::scanQr(matrix->size(), matrix->size(),
-                                      [&](int x, int y) { return matrix->isDark(x, y); }),
+            EXPECT_EQ(test::scanQr(matrix->size(), matrix->size(),
+                                   [&](int x, int y) { return matrix->isDark(x, y); }),
                       payload);
         }
     }

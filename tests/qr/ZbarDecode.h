@@ -7,7 +7,7 @@
 #include <vector>
 #include <zbar.h>
 
-namespace korvo::testing {
+namespace korvo::test {
 
 // Scans a drawing of width x height modules, dark where `isDark`, with zbar: each module becomes
 // `scale` pixels square, inside a light margin of `margin` modules. Returns the raw bytes of the
@@ -44,4 +44,4 @@ inline std::optional<std::string> scanQr(int width, int height,
     return result;
 }
 
-} // namespace korvo::testing
+} // namespace korvo::test

@@ -1,10 +1,11 @@
 // Answers outside 2xx, over real HTTP, are failures whatever their body: an upload answered
 // with a 1xx or 3xx status was not stored, however much its body looks like an acceptance.
 
-#include "support/TestSnapshot.h"
 #include "relayclient/RelayAddress.h"
 #include "relayclient/RelayClient.h"
-#include "support/CannedServer.h"
+#include "support/HostileRelay.h"
+#include "support/RunTask.h"
+#include "support/TestSnapshot.h"
 
 #include <QNetworkAccessManager>
 #include <gtest/gtest.h>
@@ -47,17 +48,16 @@ TEST(NonSuccessAnswer, UploadsAndReadsAnsweredOutside2xxFail) {
     // Every server lives to the end, so that each case has a port of its own: the network layer
     // keeps connections per host and port, and one left in the middle of an answer must not
     // meet the next case's server.
-    std::vector<std::unique_ptr<test::CannedServer>> servers;
+    std::vector<std::unique_ptr<test::HostileRelay>> servers;
     QNetworkAccessManager network;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        test::CannedServer& relay =
-            *servers.emplace_back(std::make_unique<test::CannedServer>(c.response));
+        test::HostileRelay& relay =
+            *servers.emplace_back(std::make_unique<test::HostileRelay>(c.response));
         RelayClient client(&network, relay.url());
-        const auto uploaded =
-            test::runTask(client.uploadSnapshot(
-                test::testSnapshot("space"),
-                RelayCredential{"token", RelayAddress::origin(client.baseURL())}));
+        const auto uploaded = test::runTask(client.uploadSnapshot(
+            test::testSnapshot("space"),
+            RelayCredential{"token", RelayAddress::origin(client.baseURL())}));
         if (c.error.empty()) {
             EXPECT_TRUE(uploaded.ok());
             continue;
@@ -68,7 +68,7 @@ TEST(NonSuccessAnswer, UploadsAndReadsAnsweredOutside2xxFail) {
         EXPECT_EQ(relay.count("POST /v1/sync-spaces/space/snapshots"), 1);
     }
     // A health check answered 3xx is no healthy relay either.
-    test::CannedServer moved(answerWith(302, "Found", "", health));
+    test::HostileRelay moved(answerWith(302, "Found", "", health));
     RelayClient client(&network, moved.url());
     const auto checked = test::runTask(client.health());
     ASSERT_FALSE(checked.ok());

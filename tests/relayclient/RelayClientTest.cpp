@@ -1,11 +1,12 @@
 #include "relayclient/RelayClient.h"
 
-#include "support/TestSnapshot.h"
 #include "model/SnapshotJson.h"
-#include "support/CannedServer.h"
 #include "support/HostileRelay.h"
+#include "support/RunTask.h"
+#include "support/TestSnapshot.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <functional>
@@ -15,7 +16,6 @@ namespace korvo {
 namespace {
 
 using namespace std::chrono_literals;
-using test::CannedServer;
 using test::HostileRelay;
 using test::httpResponse;
 using test::runTask;
@@ -73,12 +73,12 @@ TEST_F(RelayClientTest, EachOperationSendsItsMethodPathHeadersAndBody) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CannedServer server(httpResponse(200, "{}"));
+        HostileRelay server(httpResponse(200, "{}"));
         // A base URL with a path of its own: requests still go to the host's root.
         RelayClient client(&network_, server.url("/api/"));
         QCoro::waitFor(c.call(client));
         ASSERT_EQ(server.requests().size(), 1u);
-        const QByteArray raw = server.requests()[0];
+        const QByteArray raw = server.requests()[0].raw;
         const QByteArray head = raw.left(raw.indexOf("\r\n\r\n") + 2);
         EXPECT_EQ(head.left(head.indexOf("\r\n")), c.requestLine);
         const std::pair<QByteArray, QByteArray> headers[] = {
@@ -166,7 +166,7 @@ TEST_F(RelayClientTest, AnswersBecomeRecordsOrErrorsWithTheirTexts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CannedServer server(httpResponse(c.status, c.body));
+        HostileRelay server(httpResponse(c.status, c.body));
         RelayClient client(&network_, server.url());
         EXPECT_EQ(QCoro::waitFor(c.call(client)), c.description);
     }
@@ -180,10 +180,10 @@ TEST_F(RelayClientTest, AnswersBecomeRecordsOrErrorsWithTheirTexts) {
 }
 
 TEST_F(RelayClientTest, TransportFailuresPassTheirErrorThrough) {
-    CannedServer silent{QByteArray()};
+    HostileRelay silent{QByteArray()};
     QUrl closed;
     {
-        CannedServer gone(httpResponse(200, "{}"));
+        HostileRelay gone(httpResponse(200, "{}"));
         closed = gone.url();
     }
     struct Case {
@@ -210,7 +210,7 @@ TEST_F(RelayClientTest, TransportFailuresPassTheirErrorThrough) {
 // The network layer going away (with the model that owns it) deletes its replies without a
 // "finished": every call in flight still ends, as a cancellation, at that moment.
 TEST_F(RelayClientTest, CallsInFlightEndWhenTheNetworkGoesAway) {
-    CannedServer silent{QByteArray()};
+    HostileRelay silent{QByteArray()};
     auto network = std::make_unique<QNetworkAccessManager>();
     RelayClient client(network.get(), silent.url());
     const std::vector<Call> calls = {
@@ -241,7 +241,7 @@ TEST_F(RelayClientTest, CallsInFlightEndWhenTheNetworkGoesAway) {
 // token never leaves the relay, and the error says why. A redirect within the relay's origin
 // is followed.
 TEST_F(RelayClientTest, RedirectsToAnotherOriginAreNotFollowed) {
-    CannedServer elsewhere(httpResponse(200, R"({"devices":[]})"));
+    HostileRelay elsewhere(httpResponse(200, R"({"devices":[]})"));
     const auto redirectTo = [](const QUrl& target) {
         return "HTTP/1.1 307 Moved\r\nlocation: " + target.toEncoded() +
                "\r\ncontent-length: 0\r\nconnection: close\r\n\r\n";
@@ -258,7 +258,7 @@ TEST_F(RelayClientTest, RedirectsToAnotherOriginAreNotFollowed) {
     };
     for (const auto& [name, call] : cases) {
         SCOPED_TRACE(name);
-        CannedServer relay(redirectTo(elsewhere.url("/v1/sync-spaces/s/devices")));
+        HostileRelay relay(redirectTo(elsewhere.url("/v1/sync-spaces/s/devices")));
         RelayClient client(&network_, relay.url());
         const std::string error = QCoro::waitFor(call(client));
         EXPECT_EQ(error, "The relay redirected the request to another origin (" +
@@ -269,9 +269,9 @@ TEST_F(RelayClientTest, RedirectsToAnotherOriginAreNotFollowed) {
     }
     EXPECT_EQ(elsewhere.connections(), 0);
 
-    CannedServer relay(httpResponse(404, "{}"));
-    relay.answer("GET /old/devices", redirectTo(relay.url("/v1/sync-spaces/s/devices")));
-    relay.answer("GET /v1/sync-spaces/s/devices", httpResponse(200, R"({"devices":[]})"));
+    HostileRelay relay(httpResponse(404, "{}"));
+    relay.setAnswer("GET /old/devices", redirectTo(relay.url("/v1/sync-spaces/s/devices")));
+    relay.setAnswer("GET /v1/sync-spaces/s/devices", httpResponse(200, R"({"devices":[]})"));
     RelayClient client(&network_, relay.url());
     const auto moved = runTask(client.listDevices("s", mine(client, "tok")));
     EXPECT_EQ(relay.count("GET /v1/sync-spaces/s/devices"), 1);
@@ -292,14 +292,14 @@ TEST_F(RelayClientTest, OversizedAnswersAreAbortedWhileTheyArrive) {
     };
     for (const auto& [name, response] : cases) {
         SCOPED_TRACE(name);
-        CannedServer server(response);
+        HostileRelay server(response);
         const auto result = runTask(RelayClient(&network_, server.url()).health());
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error().description(),
                   "The relay's answer is larger than 1024 KiB; the transfer was stopped.");
     }
     // Right at the cap the answer is read whole (and fails only as JSON).
-    CannedServer server(httpResponse(200, QByteArray(RelayClient::kMaxReplyBytes, ' ')));
+    HostileRelay server(httpResponse(200, QByteArray(RelayClient::kMaxReplyBytes, ' ')));
     const auto atCap = runTask(RelayClient(&network_, server.url()).health());
     ASSERT_NE(atCap.error().clientError(), nullptr);
 }
@@ -321,7 +321,7 @@ TEST_F(RelayClientTest, RequestsThatCannotBeBuiltSendNothing) {
     };
     for (const auto& [name, call] : cases) {
         SCOPED_TRACE(name);
-        CannedServer server(httpResponse(200, "{}"));
+        HostileRelay server(httpResponse(200, "{}"));
         RelayClient client(&network_, server.url());
         EXPECT_NE(QCoro::waitFor(call(client)), "");
         EXPECT_EQ(server.connections(), 0);
@@ -484,7 +484,7 @@ TEST_F(RelayClientTest, QuotedAnswersHideTokensSecretsCodesAndPasswords) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CannedServer server(httpResponse(c.status, c.body));
+        HostileRelay server(httpResponse(c.status, c.body));
         QUrl url = server.url();
         url.setUserName(QStringLiteral("me"));
         url.setPassword(QStringLiteral("pw_URL_19fe"));

@@ -1,4 +1,4 @@
-#include "TestHome.h"
+#include "AdapterCases.h"
 #include "sources/adapters/ClaudeCodeAdapter.h"
 #include "sources/adapters/CodexAdapter.h"
 #include "sources/io/FileReaders.h"
@@ -9,7 +9,7 @@
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 
 const std::string kClaudeLine =
     R"({"type":"assistant","timestamp":"2026-01-05T08:00:00Z","message":{"usage":{"input_tokens":42,"output_tokens":4}}})";
@@ -34,15 +34,15 @@ std::vector<std::string> aroundGoodLines(const std::string& before, const std::s
 
 // What an adapter makes of a home: its ladder rung, its row and the source it could not use, on
 // one line.
-template <class Adapter> std::string outcome(const ScratchHome& home) {
-    const Adapter adapter(home.path(), {}, fixedClock(fixtureNow()), fixedEnvironment({}));
+template <class Adapter> std::string outcome(const TestHome& home) {
+    const Adapter adapter(home.path(), {}, fixedClock(kFixtureNow), fixedEnvironment({}));
     const UsageReading reading = adapter.readUsage();
     return adapter.diagnose().trackingStatus + " | " + rowText(reading.row) +
            (reading.error ? " | " + reading.error->text() : "");
 }
 
-template <class Adapter> std::vector<std::string> pathsAfterCommand(const ScratchHome& home) {
-    const auto lines = Adapter(home.path(), {}, fixedClock(fixtureNow()), fixedEnvironment({}))
+template <class Adapter> std::vector<std::string> pathsAfterCommand(const TestHome& home) {
+    const auto lines = Adapter(home.path(), {}, fixedClock(kFixtureNow), fixedEnvironment({}))
                            .diagnose()
                            .checkedPaths;
     return {lines.begin() + 1, lines.end()};
@@ -137,7 +137,7 @@ TEST(BadInput, AdaptersDegradeWithoutThrowing) {
         if (c.name == std::string("unreadable files") && modesAreIgnored()) {
             continue; // file modes do not restrict this user
         }
-        ScratchHome home;
+        TestHome home;
         home.build(c.home);
         EXPECT_EQ(outcome<ClaudeCodeAdapter>(home), c.claude);
         EXPECT_EQ(outcome<CodexAdapter>(home), c.codex);

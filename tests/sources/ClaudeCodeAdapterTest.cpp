@@ -1,17 +1,17 @@
 #include "sources/adapters/ClaudeCodeAdapter.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 
 #include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 
 ClaudeCodeAdapter adapterFor(const std::filesystem::path& home,
                              std::map<std::string, std::string, std::less<>> env = {}) {
-    return ClaudeCodeAdapter(home, {home / "bin"}, fixedClock(fixtureNow()),
+    return ClaudeCodeAdapter(home, {home / "bin"}, fixedClock(kFixtureNow),
                              fixedEnvironment(std::move(env)));
 }
 
@@ -120,8 +120,7 @@ TEST(ClaudeCodeAdapter, ConversationWithItsSubagents) {
     const auto touched = [&](long long mainTime, long long agentTime, long long journalTime,
                              long long olderTime = 1767590000) {
         return std::vector<std::string>{
-            "fixture claude-subagents",
-            "touch " + main + "=" + std::to_string(mainTime),
+            "fixture claude-subagents", "touch " + main + "=" + std::to_string(mainTime),
             "touch " + subagents + "agent-a7f3c21.jsonl=" + std::to_string(agentTime),
             "touch " + subagents + "journal.jsonl=" + std::to_string(journalTime),
             "touch " + older + "=" + std::to_string(olderTime)};
@@ -131,8 +130,7 @@ TEST(ClaudeCodeAdapter, ConversationWithItsSubagents) {
         {"the journal wrote last", touched(1767600000, 1767600500, 1767601000), both},
         {"the main transcript wrote last", touched(1767601000, 1767600000, 1767600500), both},
         // An older conversation without subagents written last is the current one.
-        {"another conversation wrote last",
-         touched(1767600000, 1767600100, 1767600200, 1767609000),
+        {"another conversation wrote last", touched(1767600000, 1767600100, 1767600200, 1767609000),
          "unknown cli_reported in=70 out=7 at=2026-01-05T07:00:05Z"},
         // A subagent never stands for its conversation alone: without its main transcript,
         // what is left of the conversation is its subagents.
@@ -147,7 +145,7 @@ TEST(ClaudeCodeAdapter, ConversationWithItsSubagents) {
                              "at=2026-01-05T08:13:50Z"},
     };
     for (const auto& [what, steps, expected] : cases) {
-        ScratchHome home;
+        TestHome home;
         home.build(steps);
         const auto adapter = adapterFor(home.path());
         EXPECT_EQ(rowText(adapter.readUsage().row), expected) << what;

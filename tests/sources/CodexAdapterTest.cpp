@@ -1,17 +1,17 @@
 #include "sources/adapters/CodexAdapter.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 
 #include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 
 CodexAdapter adapterFor(const std::filesystem::path& home,
                         std::map<std::string, std::string, std::less<>> env = {}) {
-    return CodexAdapter(home, {home / "bin"}, fixedClock(fixtureNow()),
+    return CodexAdapter(home, {home / "bin"}, fixedClock(kFixtureNow),
                         fixedEnvironment(std::move(env)));
 }
 
@@ -160,7 +160,7 @@ TEST(CodexAdapter, CandidateOfOneSessionLine) {
         const std::string dated = *time ? R"("timestamp":")" + std::string(time) + "\"," : "";
         const std::string line = "{" + dated + R"("payload":{"rate_limits":)" + limits + "}}";
         EXPECT_EQ(candidateText(CodexAdapter::sessionLineCandidate(
-                      parser, simdjson::padded_string(line), fixtureNow())),
+                      parser, simdjson::padded_string(line), kFixtureNow)),
                   expected);
     }
 }
@@ -208,11 +208,11 @@ TEST(CodexAdapter, ConversationsAndArchivedThreads) {
          "2026-01-12T10:00:00Z] at=2026-01-05T08:50:00Z"},
     };
     for (const auto& [what, steps, expected] : cases) {
-        ScratchHome home;
+        TestHome home;
         home.build(steps);
         EXPECT_EQ(rowText(adapterFor(home.path()).readUsage().row), expected) << what;
     }
-    ScratchHome archived;
+    TestHome archived;
     archived.build({"fixture codex-archived-newest"});
     const auto paths = adapterFor(archived.path()).diagnose().checkedPaths;
     EXPECT_EQ(std::vector<std::string>(paths.begin() + 1, paths.end()),
@@ -231,7 +231,7 @@ TEST(CodexAdapter, FolderFromTheEnvironment) {
                                         "~/elsewhere/state_5.sqlite - missing"}));
     EXPECT_EQ(adapterFor(home, {{"CODEX_HOME", ""}}).readUsage().row->usage.usedPercent, 5);
     // CODEX_SQLITE_HOME moves the state database alone.
-    ScratchHome state;
+    TestHome state;
     state.build({"file db/state_5.sqlite=SQLite format 3"});
     EXPECT_EQ(adapterFor(state.path(), {{"CODEX_SQLITE_HOME", (state / "db").string()}})
                   .diagnose()

@@ -3,7 +3,7 @@
 
 #include "sources/fields/FieldExtraction.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 #include "sources/fields/ProviderUsageBuilder.h"
 #include "sources/otel/OTelMetricReader.h"
 
@@ -16,7 +16,7 @@
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 using namespace std::chrono_literals;
 
 const Instant kNow = *parseInternetDateTime("2026-01-05T10:00:00Z");

@@ -1,6 +1,6 @@
 #include "sources/io/FileReaders.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -11,13 +11,13 @@
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 
 const std::set<std::string, std::less<>> kJsonl{"jsonl"};
 
 // Every kind of path a reader may meet; open() refuses a socket for every user, root included.
 TEST(Readers, SizeLimitsAndFileKinds) {
-    ScratchHome home;
+    TestHome home;
     const std::string exact(kSmallFileLimit, 'x');
     const auto socketPath = home / "socket.json";
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -56,7 +56,7 @@ TEST(Readers, SizeLimitsAndFileKinds) {
 // The window is the last 512 KiB: a line starting exactly there is kept, one starting a byte
 // earlier is not, and nothing before the window is read.
 TEST(ReadTailLines, LastNonEmptyLinesOfTheWindowInFileOrder) {
-    ScratchHome home;
+    TestHome home;
     const std::string before(3'000'000, 'b');
     const std::string first(kTailWindowBytes - 6, 'w');
     const auto atStart = home.write("start.jsonl", before + "\n" + first + "\nlast\n");
@@ -97,17 +97,17 @@ TEST(ReadTailLines, LastNonEmptyLinesOfTheWindowInFileOrder) {
 // Regular files only, hidden ones and upper-case extensions included; a loop is never followed;
 // a root that is a link is walked; equal times keep the order in which the walk meets the files.
 TEST(CountAndRecentFiles, WalkTheTreeWithinTheirLimits) {
-    ScratchHome home;
-    ScratchHome::touch(home.write("p/2026/01/old.jsonl", ""), 1'700'000'000);
-    ScratchHome::touch(home.write("p/.hidden/new.jsonl", ""), 1'700'000'300);
-    ScratchHome::touch(home.write("p/mid.JSONL", ""), 1'700'000'100);
-    ScratchHome::touch(home.write("p/deep/er/d.jsonl", ""), 1'699'000'000);
-    ScratchHome::touch(home.write("p/notes.txt", ""), 1'700'000'900);
+    TestHome home;
+    TestHome::touch(home.write("p/2026/01/old.jsonl", ""), 1'700'000'000);
+    TestHome::touch(home.write("p/.hidden/new.jsonl", ""), 1'700'000'300);
+    TestHome::touch(home.write("p/mid.JSONL", ""), 1'700'000'100);
+    TestHome::touch(home.write("p/deep/er/d.jsonl", ""), 1'699'000'000);
+    TestHome::touch(home.write("p/notes.txt", ""), 1'700'000'900);
     home.build({"file p/.jsonl", "dir p/folder.jsonl", "link p/link.jsonl=p/mid.JSONL",
                 "link p/deep/loop=p", "link q=p"});
     std::string deep = "z";
     for (int level = 0; level < 66; ++level) { // files below 64 levels are not reached
-        ScratchHome::touch(home.write(deep + "/" + std::to_string(level) + ".jsonl", ""), 1);
+        TestHome::touch(home.write(deep + "/" + std::to_string(level) + ".jsonl", ""), 1);
         deep += "/z";
     }
     for (const auto& [root, limit, expected] : std::vector<std::tuple<const char*, int, int>>{
@@ -135,7 +135,7 @@ TEST(CountAndRecentFiles, WalkTheTreeWithinTheirLimits) {
 }
 
 TEST(FindExecutable, OnlyExecutableRegularFilesCount) {
-    ScratchHome home;
+    TestHome home;
     home.build({"exe b/tool", "file a/tool=not executable", "dir c/tool"});
     const auto tool = home / "b/tool";
     const std::vector<std::filesystem::path> searchPaths = {home / "c", home / "a", home / "b"};

@@ -1,19 +1,20 @@
 #include "sources/adapters/GeminiCliAdapter.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 
 #include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 
 GeminiCliAdapter adapterFor(const std::filesystem::path& home,
                             std::map<std::string, std::string, std::less<>> env = {}) {
     // The system settings stay inside the test's home unless a case moves them.
-    env.try_emplace("GEMINI_CLI_SYSTEM_SETTINGS_PATH", (home / "etc/gemini-cli/settings.json").string());
-    return GeminiCliAdapter(home, {home / "bin"}, fixedClock(fixtureNow()),
+    env.try_emplace("GEMINI_CLI_SYSTEM_SETTINGS_PATH",
+                    (home / "etc/gemini-cli/settings.json").string());
+    return GeminiCliAdapter(home, {home / "bin"}, fixedClock(kFixtureNow),
                             fixedEnvironment(std::move(env)));
 }
 
@@ -131,7 +132,7 @@ TEST(GeminiCliAdapter, PromptLoggingSettings) {
     };
     for (const auto& [settings, verdict] : cases) {
         SCOPED_TRACE(settings.substr(0, 60));
-        ScratchHome home;
+        TestHome home;
         home.build({"fixture gemini-otlp-lines"});
         home.write(".gemini/settings.json", settings);
         const auto adapter = adapterFor(home.path());
@@ -163,7 +164,8 @@ TEST(GeminiCliAdapter, PromptLoggingSettings) {
 TEST(GeminiCliAdapter, PromptsWhereverTheyAreLogged) {
     const std::string tracked = "Local telemetry token data ready";
     const std::string promptRecord = "Telemetry holds prompt text; collection paused for privacy";
-    const std::string logging = "Telemetry prompt logging is enabled; collection paused for privacy";
+    const std::string logging =
+        "Telemetry prompt logging is enabled; collection paused for privacy";
     const std::string row = "unknown cli_reported in=100 out=20 cached=7 label=local telemetry "
                             "text=[Thought 5 tokens] at=2024-12-05T00:00:03Z";
     const std::string otlpRecord =
@@ -173,8 +175,7 @@ TEST(GeminiCliAdapter, PromptsWhereverTheyAreLogged) {
     const auto withKey = [&](const std::string& key) {
         std::string record = otlpRecord;
         record.replace(record.find("KEY"), 3, key);
-        return "file .gemini/telemetry.log=" + record + "\n" +
-               "{\"resourceMetrics\":[]}\n";
+        return "file .gemini/telemetry.log=" + record + "\n" + "{\"resourceMetrics\":[]}\n";
     };
     const std::string on = R"({"telemetry":{"enabled":true,"logPrompts":true}})";
     const std::string off = R"({"telemetry":{"enabled":true,"logPrompts":false}})";
@@ -187,54 +188,93 @@ TEST(GeminiCliAdapter, PromptsWhereverTheyAreLogged) {
         std::string row; // "none" for no row
     };
     const std::vector<Case> cases{
-        {"a user prompt record under logPrompts false", {"fixture gemini-prompt-records"}, {},
-         promptRecord, "none"},
+        {"a user prompt record under logPrompts false",
+         {"fixture gemini-prompt-records"},
+         {},
+         promptRecord,
+         "none"},
         {"the same telemetry without it", {"fixture gemini-otlp-lines"}, {}, tracked, row},
         {"system settings turn prompt logging on",
-         {"fixture gemini-otlp-lines", "file etc/gemini-cli/settings.json=" + on}, {}, logging,
+         {"fixture gemini-otlp-lines", "file etc/gemini-cli/settings.json=" + on},
+         {},
+         logging,
          "none"},
         {"system settings turn it off over the user's",
          {"fixture gemini-otlp-lines", "file .gemini/settings.json=" + on,
           "file etc/gemini-cli/settings.json=" + off},
-         {}, tracked, row},
+         {},
+         tracked,
+         row},
         {"system defaults yield to the user's settings",
-         {"fixture gemini-otlp-lines", "file etc/gemini-cli/system-defaults.json=" + on}, {},
-         tracked, row},
+         {"fixture gemini-otlp-lines", "file etc/gemini-cli/system-defaults.json=" + on},
+         {},
+         tracked,
+         row},
         {"system settings elsewhere",
          {"fixture gemini-otlp-lines", "file opt/gemini.json=" + on},
-         {{"GEMINI_CLI_SYSTEM_SETTINGS_PATH", "OPT"}}, logging, "none"},
-        {"unreadable system settings", {"fixture gemini-otlp-lines", "file etc/gemini-cli/settings.json={"},
-         {}, "Settings unreadable; collection paused for privacy", "none"},
-        {"the variable turns it on", {"fixture gemini-otlp-lines"},
-         {{"GEMINI_TELEMETRY_LOG_PROMPTS", "1"}}, logging, "none"},
-        {"the variable turns it off", {"fixture gemini-otlp-lines", "file .gemini/settings.json=" + on},
-         {{"GEMINI_TELEMETRY_LOG_PROMPTS", "false"}}, tracked, row},
+         {{"GEMINI_CLI_SYSTEM_SETTINGS_PATH", "OPT"}},
+         logging,
+         "none"},
+        {"unreadable system settings",
+         {"fixture gemini-otlp-lines", "file etc/gemini-cli/settings.json={"},
+         {},
+         "Settings unreadable; collection paused for privacy",
+         "none"},
+        {"the variable turns it on",
+         {"fixture gemini-otlp-lines"},
+         {{"GEMINI_TELEMETRY_LOG_PROMPTS", "1"}},
+         logging,
+         "none"},
+        {"the variable turns it off",
+         {"fixture gemini-otlp-lines", "file .gemini/settings.json=" + on},
+         {{"GEMINI_TELEMETRY_LOG_PROMPTS", "false"}},
+         tracked,
+         row},
         {"the outfile variable",
          {"dir .gemini", "fixture gemini-otlp-lines", "file .gemini/settings.json=" + off,
           "file .gemini/moved.log={\"resourceMetrics\":[]}"},
-         {{"GEMINI_TELEMETRY_OUTFILE", "MOVED"}}, "Telemetry file found; token metrics not recognized",
+         {{"GEMINI_TELEMETRY_OUTFILE", "MOVED"}},
+         "Telemetry file found; token metrics not recognized",
          "none"},
         {"GEMINI_CLI_HOME moves the folder",
          {"file alt/.gemini/settings.json=" + off, "file .gemini/settings.json=" + on},
-         {{"GEMINI_CLI_HOME", "ALT"}}, "Settings found; local telemetry not enabled", "none"},
+         {{"GEMINI_CLI_HOME", "ALT"}},
+         "Settings found; local telemetry not enabled",
+         "none"},
         {"GEMINI_CLI_HOME with prompt logging on",
          {"file alt/.gemini/settings.json=" + on, "file .gemini/settings.json=" + off},
-         {{"GEMINI_CLI_HOME", "ALT"}}, logging, "none"},
-        {"request text", {"file .gemini/settings.json=" + off, withKey("request_text")}, {},
-         promptRecord, "none"},
-        {"response text", {"file .gemini/settings.json=" + off, withKey("response_text")}, {},
-         promptRecord, "none"},
+         {{"GEMINI_CLI_HOME", "ALT"}},
+         logging,
+         "none"},
+        {"request text",
+         {"file .gemini/settings.json=" + off, withKey("request_text")},
+         {},
+         promptRecord,
+         "none"},
+        {"response text",
+         {"file .gemini/settings.json=" + off, withKey("response_text")},
+         {},
+         promptRecord,
+         "none"},
         {"semantic input messages",
-         {"file .gemini/settings.json=" + off, withKey("gen_ai.input.messages")}, {},
-         promptRecord, "none"},
-        {"tool arguments", {"file .gemini/settings.json=" + off, withKey("function_args")}, {},
-         promptRecord, "none"},
-        {"lengths only", {"file .gemini/settings.json=" + off, withKey("prompt_length")}, {},
-         "Telemetry file found; token metrics not recognized", "none"},
+         {"file .gemini/settings.json=" + off, withKey("gen_ai.input.messages")},
+         {},
+         promptRecord,
+         "none"},
+        {"tool arguments",
+         {"file .gemini/settings.json=" + off, withKey("function_args")},
+         {},
+         promptRecord,
+         "none"},
+        {"lengths only",
+         {"file .gemini/settings.json=" + off, withKey("prompt_length")},
+         {},
+         "Telemetry file found; token metrics not recognized",
+         "none"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ScratchHome home;
+        TestHome home;
         home.build(c.steps);
         Env env = c.env;
         for (auto& [name, value] : env) {
@@ -311,7 +351,7 @@ TEST(GeminiCliAdapter, TelemetryDocumentsThatCount) {
          repeated(500, R"({"type":"input","value":1,"a":[)") + repeated(500, "]}") + "\n", 0},
     };
     for (const auto& [what, log, input] : cases) {
-        ScratchHome home;
+        TestHome home;
         home.write(".gemini/telemetry.log", log);
         const auto adapter = adapterFor(home.path());
         const auto row = adapter.readUsage().row;

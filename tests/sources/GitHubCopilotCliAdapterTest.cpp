@@ -1,13 +1,13 @@
 #include "sources/adapters/GitHubCopilotCliAdapter.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 
 #include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 
 const std::string kEnvLabel = "COPILOT_OTEL_FILE_EXPORTER_PATH";
 
@@ -15,7 +15,7 @@ GitHubCopilotCliAdapter adapterFor(const std::filesystem::path& home,
                                    std::map<std::string, std::string, std::less<>> variables = {},
                                    std::optional<std::filesystem::path> explicitFile = {}) {
     return GitHubCopilotCliAdapter(home, {home / "bin"}, fixedEnvironment(std::move(variables)),
-                                   std::move(explicitFile), fixedClock(fixtureNow()));
+                                   std::move(explicitFile), fixedClock(kFixtureNow));
 }
 
 TEST(GitHubCopilotCliAdapter, RowAndLadderOfEachHome) {
@@ -107,7 +107,8 @@ TEST(GitHubCopilotCliAdapter, SessionStateWithoutAnySetting) {
             {"a newer session still running",
              with({"file " + running +
                    R"(={"type":"session.start","data":{"sessionId":"0f1e"},"id":"a",)"
-                   R"("timestamp":"2026-01-05T08:58:00.000Z","parentId":null})" "\n"}),
+                   R"("timestamp":"2026-01-05T08:58:00.000Z","parentId":null})"
+                   "\n"}),
              "Session token data ready", newestRow},
             // Newer builds: totals by kind and AI credits.
             {"AI credits",
@@ -115,7 +116,7 @@ TEST(GitHubCopilotCliAdapter, SessionStateWithoutAnySetting) {
               R"(={"type":"session.shutdown","data":{"totalNanoAiu":2655750000,"tokenDetails":)"
               R"({"input":{"tokenCount":10},"cache_read":{"tokenCount":0},"cache_write":)"
               R"({"tokenCount":21070},"output":{"tokenCount":42}}})" +
-                  shutdownTail + "\n"},
+              shutdownTail + "\n"},
              "Session token data ready",
              "unknown cli_reported in=10 out=42 cached=21070 text=[AI credits this month 2.66] "
              "at=2026-01-05T08:55:00Z"},
@@ -123,24 +124,26 @@ TEST(GitHubCopilotCliAdapter, SessionStateWithoutAnySetting) {
              {"file " + running +
               R"(={"type":"session.start","data":{},"id":"a","timestamp":"2026-01-05T08:58:00Z"})"
               "\n"},
-             "Sessions found; none has ended yet", "none"},
+             "Sessions found; none has ended yet",
+             "none"},
             {"an exporter file beside them",
              with({"file .korvo/copilot-otel.jsonl="
                    R"({"name":"gen_ai.client.token.usage","attributes":{"gen_ai.token.type":)"
-                   R"("input"},"value":700})" "\n"}),
+                   R"("input"},"value":700})"
+                   "\n"}),
              "OTel token data ready",
              "unknown cli_reported in=700 label=local OTel text=[Premium requests this month "
              "82.5] at=2026-01-05T09:00:00Z"},
         };
     for (const auto& [what, steps, summary, row] : cases) {
-        ScratchHome home;
+        TestHome home;
         home.build(steps);
         const auto adapter = adapterFor(home.path());
         EXPECT_EQ(rowText(adapter.readUsage().row), row) << what;
         const auto d = adapter.diagnose();
         EXPECT_EQ(d.summary, summary) << what;
     }
-    ScratchHome home;
+    TestHome home;
     home.build(fixture);
     EXPECT_EQ(adapterFor(home.path()).diagnose().checkedPaths.back(),
               "~/.copilot/session-state - found, 2 sessions");
@@ -148,7 +151,7 @@ TEST(GitHubCopilotCliAdapter, SessionStateWithoutAnySetting) {
 
 // $COPILOT_HOME moves the configuration folder; blank, it is ignored.
 TEST(GitHubCopilotCliAdapter, ConfigurationFolderFromTheEnvironment) {
-    ScratchHome home;
+    TestHome home;
     home.build({"fixture copilot-config-only", "file moved/config.json={}"});
     const std::vector<std::tuple<std::string, std::string, std::string>> cases{
         {(home / "moved").string(), "~/moved - found", "Source found, no usage data"},
@@ -169,7 +172,7 @@ TEST(GitHubCopilotCliAdapter, ExporterFilesAddUpEachReadOnce) {
         return R"({"name":"gen_ai.client.token.usage","attributes":{"gen_ai.token.type":"input"},"value":)" +
                std::to_string(tokens) + "}\n";
     };
-    ScratchHome home;
+    TestHome home;
     const auto korvo = home.write(".korvo/copilot-otel.jsonl", inputLine(100));
     const auto config = home.write(".config/github-copilot/otel.jsonl", inputLine(50));
     const auto elsewhere = home.write("elsewhere/otel.jsonl", inputLine(7));

@@ -1,6 +1,6 @@
 #include "sources/otel/OTelMetricReader.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 #include "sources/otel/OTelTokenTotal.h"
 
 #include <array>
@@ -10,7 +10,7 @@
 namespace korvo {
 namespace {
 
-using korvo::testing::candidateText;
+using korvo::test::candidateText;
 
 constexpr std::array<std::string_view, 2> kGeminiNames{"gemini_cli.token.usage",
                                                        "gen_ai.client.token.usage"};

@@ -3,17 +3,18 @@
 
 #include "sources/SourceRegistry.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 #include "sources/adapters/DetectionCatalog.h"
 #include "sources/io/ExecutableSearchPaths.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 using namespace std::chrono_literals;
 
 // "id / name" of each adapter, joined with "; ".
@@ -26,7 +27,7 @@ std::string names(const AdapterList& adapters) {
 }
 
 TEST(SourceRegistry, AdaptersInOrder) {
-    ScratchHome home;
+    TestHome home;
     const auto environment = fixedEnvironment({{"TMPDIR", home.path().string()}});
     const Clock clock = fixedClock(instantFromUnixSeconds(1790000000));
     const std::string real = "claude-code / Claude Code; codex / Codex CLI; gemini-cli / Gemini "
@@ -74,7 +75,7 @@ TEST(MockAdapter, DemoSnapshotMatchesTheGoldenFileAndDecodesBackEqual) {
 // One home with something for every entry: a command found under its second name, paths found,
 // the temporary folder, and paths of the wrong kind.
 TEST(DetectionCatalog, ReportsPresenceOnly) {
-    ScratchHome home;
+    TestHome home;
     home.build({"exe bin/cursor-agent", "file .aider.conf.yml=model: x\n", "dir .aider",
                 "dir tmp/qlog", "dir .windsurf", "dir .config/goose/config.yaml",
                 "file .config/opencode"});

@@ -1,6 +1,6 @@
 #include "sources/io/SurveyCache.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 
 #include <fcntl.h>
 #include <fstream>
@@ -13,7 +13,7 @@
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 
 const std::set<std::string, std::less<>> kJsonl{"jsonl"};
 
@@ -25,18 +25,18 @@ void append(const std::filesystem::path& file) {
 // writes to old files in old folders (a resumed session), times that disagree with their folders,
 // equal times across folders, and changes the watch reports only as an overflow.
 TEST(SurveyCache, AnswersAsAWholeWalkAfterEveryChange) {
-    ScratchHome home;
+    TestHome home;
     for (int day = 1; day <= 6; ++day) {
         for (int n = 0; n < 4; ++n) {
-            ScratchHome::touch(home.write("p/2025/12/0" + std::to_string(day) + "/r" +
-                                              std::to_string(n) + ".jsonl",
-                                          ""),
-                               1'764'547'200 + day * 86'400 + n * 60);
+            TestHome::touch(home.write("p/2025/12/0" + std::to_string(day) + "/r" +
+                                           std::to_string(n) + ".jsonl",
+                                       ""),
+                            1'764'547'200 + day * 86'400 + n * 60);
         }
     }
     for (int n = 0; n < 25; ++n) { // more files in one folder than a survey keeps
-        ScratchHome::touch(home.write("p/projects/big/s" + std::to_string(n) + ".jsonl", ""),
-                           1'765'000'000 + (n * 7919) % 25 * 10);
+        TestHome::touch(home.write("p/projects/big/s" + std::to_string(n) + ".jsonl", ""),
+                        1'765'000'000 + (n * 7919) % 25 * 10);
     }
     home.build({"file p/projects/big/notes.txt", "file p2/2026/01/01/other.jsonl", "link q=p"});
     SurveyCache wide;   // keeps 20 a folder
@@ -62,14 +62,14 @@ TEST(SurveyCache, AnswersAsAWholeWalkAfterEveryChange) {
     const std::vector<std::pair<std::string, std::function<void()>>> steps = {
         {"an old session resumed", [&] { append(home / "p/2025/12/01/r0.jsonl"); }},
         {"the newest file set into the past",
-         [&] { ScratchHome::touch(home / "p/2025/12/01/r0.jsonl", 1); }},
+         [&] { TestHome::touch(home / "p/2025/12/01/r0.jsonl", 1); }},
         {"a file added to a watched folder", [&] { home.write("p/2025/12/03/added.jsonl", "{}"); }},
         {"a new day folder", [&] { home.write("p/2026/01/02/today.jsonl", "{}"); }},
         {"equal times in several folders",
          [&] {
              for (const char* file : {"p/2025/12/05/r1.jsonl", "p/projects/big/s3.jsonl",
                                       "p/2025/12/02/r2.jsonl", "p/2026/01/02/today.jsonl"}) {
-                 ScratchHome::touch(home / file, 1'800'000'000);
+                 TestHome::touch(home / file, 1'800'000'000);
              }
          }},
         {"a file renamed in its folder and moved to another",
@@ -93,7 +93,7 @@ TEST(SurveyCache, AnswersAsAWholeWalkAfterEveryChange) {
              long events = 16'384;
              limit >> events;
              for (long n = 0; n <= events; ++n) { // alternate files so events do not merge
-                 ScratchHome::touch(
+                 TestHome::touch(
                      home / (n % 2 ? "p/projects/big/s1.jsonl" : "p/projects/big/s2.jsonl"),
                      1'700'000'000 + n);
              }
@@ -115,9 +115,9 @@ TEST(SurveyCache, AnswersAsAWholeWalkAfterEveryChange) {
 // A write through a memory mapping changes a file's time without any event: the tree is walked
 // whole again once kWholeWalkInterval has passed. Surveys that far apart set up no watch.
 TEST(SurveyCache, WalksWholeAgainAfterItsInterval) {
-    ScratchHome home;
-    ScratchHome::touch(home.write("p/a/old.jsonl", "{}\n"), 1'700'000'000);
-    ScratchHome::touch(home.write("p/b/new.jsonl", "{}\n"), 1'700'000'100);
+    TestHome home;
+    TestHome::touch(home.write("p/a/old.jsonl", "{}\n"), 1'700'000'000);
+    TestHome::touch(home.write("p/b/new.jsonl", "{}\n"), 1'700'000'100);
     Instant now = Instant{} + std::chrono::hours(1);
     SurveyCache cache([&] { return now; });
     for (int call = 0; call < 2; ++call) {
@@ -146,7 +146,7 @@ TEST(SurveyCache, WalksWholeAgainAfterItsInterval) {
 // Files a selection leaves out by name are neither counted nor listed, by a whole walk or by a
 // watched survey, however recently they were written.
 TEST(SurveyCache, LeavesOutExcludedNames) {
-    ScratchHome home;
+    TestHome home;
     home.build({"file p/a/s.jsonl", "touch p/a/s.jsonl=1767600000", "file p/a/sub/journal.jsonl",
                 "touch p/a/sub/journal.jsonl=1767609000", "file p/a/sub/agent-1.jsonl",
                 "touch p/a/sub/agent-1.jsonl=1767601000"});
@@ -163,7 +163,7 @@ TEST(SurveyCache, LeavesOutExcludedNames) {
         EXPECT_EQ(watched.count, 2u) << call;
         EXPECT_EQ(watched.recent, expected) << call;
         append(home / "p/a/sub/journal.jsonl");
-        ScratchHome::touch(home / "p/a/sub/journal.jsonl", 1767609000 + call);
+        TestHome::touch(home / "p/a/sub/journal.jsonl", 1767609000 + call);
     }
     EXPECT_TRUE(cache.watching());
 }

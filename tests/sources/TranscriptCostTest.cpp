@@ -1,4 +1,4 @@
-#include "TestHome.h"
+#include "AdapterCases.h"
 #include "sources/adapters/ClaudeCodeAdapter.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 
 // An assistant line of message `id` as builds that record cost write it: one line per content
 // block, each with the message's usage and its cost repeated.
@@ -36,10 +36,10 @@ TEST(TranscriptCost, EachMessageCostsOnceInTheRow) {
          "in=2 out=0 cost=0.25"},
     };
     for (const auto& [name, transcript, expected] : cases) {
-        ScratchHome home;
+        TestHome home;
         home.write(".claude/projects/-home-dev-app/s.jsonl", transcript);
         const auto read =
-            ClaudeCodeAdapter(home.path(), {}, fixedClock(fixtureNow()), fixedEnvironment({}))
+            ClaudeCodeAdapter(home.path(), {}, fixedClock(kFixtureNow), fixedEnvironment({}))
                 .readUsage();
         ASSERT_TRUE(read.row) << name;
         const std::string row = rowText(read.row);

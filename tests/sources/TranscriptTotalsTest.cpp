@@ -1,14 +1,15 @@
 #include "sources/adapters/TranscriptTotals.h"
 
-#include "TestHome.h"
+#include "AdapterCases.h"
 
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace korvo {
 namespace {
 
-using namespace korvo::testing;
+using namespace korvo::test;
 
 // One assistant line of message `id`, as Claude Code writes it, at 08:MM:00.
 std::string line(const std::string& id, int input, int output, int minute = 0) {
@@ -34,7 +35,7 @@ void overwrite(const std::filesystem::path& file, std::size_t at, const std::str
 // again replaces its earlier figures, a line still being written waits, and a file replaced,
 // shrunk or rewritten where it was read starts over. Bytes already read are not read again.
 TEST(TranscriptTotals, ReadsWhatWasAppendedAndStartsOverOnReplacement) {
-    ScratchHome home;
+    TestHome home;
     const auto file = home / "t.jsonl";
     // A line cut inside a character while it is written, "€" here, waits like any other.
     const std::string partial = "{\"n\":\"\u20AC\"," + line("C", 40, 4, 3).substr(1);
@@ -93,7 +94,7 @@ TEST(TranscriptTotals, LongFilesAreSummedOverTheirLastPart) {
         return text;
     };
     ASSERT_EQ(lines(1, 0).size(), 200u);
-    ScratchHome home;
+    TestHome home;
     const auto file = home.write("t.jsonl", lines(30, 0));
     const std::vector<std::pair<std::uintmax_t, std::vector<std::pair<int, double>>>> cases{
         {2000, {{0, 10}, {5, 15}, {11, 10}}}, // appended lines, then more than the limit
@@ -144,7 +145,7 @@ TEST(TranscriptTotals, OtherFiles) {
         {"missing", {}, "none"},
     };
     for (const auto& [name, steps, expected] : cases) {
-        ScratchHome home;
+        TestHome home;
         home.build(steps);
         TranscriptTotals totals;
         EXPECT_EQ(candidateText(totals.read(home / "t.jsonl")), expected) << name;

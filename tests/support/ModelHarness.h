@@ -8,14 +8,13 @@
 #include "platform/UrlOpener.h"
 #include "platform/SettingsUserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
-#include "support/CannedServer.h"
+#include "support/HostileRelay.h"
 #include "support/RelayProcess.h"
 #include "support/TestApplication.h"
+#include "support/TestHome.h"
 #include "support/ThreadRecordingKeychain.h"
 
-#include <QFile>
 #include <QNetworkAccessManager>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <atomic>
@@ -28,26 +27,16 @@ using namespace std::chrono_literals;
 
 namespace korvo::test {
 
-// The application object exists before any test builds a network manager or a server.
-struct ApplicationEnvironment final : ::testing::Environment {
-    void SetUp() override { testApp(); }
-};
-inline ::testing::Environment* const kApplicationEnvironment =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
-
 // Runs a model operation to its end on a nested event loop.
 template <class T> T finish(QCoro::Task<T>&& task) {
     return QCoro::waitFor(std::move(task));
 }
 
-// A canned relay answering 404 to anything not routed with answer().
-struct CannedRelay : CannedServer {
-    CannedRelay() : CannedServer(httpResponse(404, R"({"error":"nf"})")) {}
-    void answer(const QByteArray& methodAndPath, int status, const QByteArray& body) {
-        CannedServer::answer(methodAndPath, httpResponse(status, body));
-    }
+// A canned relay answering 404 to anything not routed with setAnswer().
+struct CannedRelay : HostileRelay {
+    CannedRelay() : HostileRelay(httpResponse(404, R"({"error":"nf"})")) {}
     bool lastRequestHas(const QByteArray& header) const {
-        return requests().back().contains("\r\n" + header + "\r\n");
+        return requests().back().raw.contains("\r\n" + header + "\r\n");
     }
 };
 
@@ -58,7 +47,8 @@ inline QStringList statuses(const ConnectorModel& m) {
             uploadStatusText(m.uploader().state())};
 }
 
-constexpr Instant kStart = instantFromUnixSeconds(1772356445); // 2026-03-01T09:14:05Z
+// The harness's clock starts here.
+inline constexpr Instant kStart = instantFromUnixSeconds(1772356445); // 2026-03-01T09:14:05Z
 
 // A clock the test sets; safe to read from worker threads.
 struct TestClock {
@@ -71,10 +61,7 @@ struct TestClock {
 };
 
 // Writes `bytes` to `path`; a file where a test needs a folder blocks everything beneath it.
-inline bool writeFile(const QString& path, const QByteArray& bytes = {}) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+bool writeFile(const QString& path, const QByteArray& bytes = {});
 
 // An adapter with fixed answers (a row, nothing, or a file it cannot parse) and a fixed
 // diagnostic.
@@ -120,35 +107,17 @@ struct Recorder final : Pasteboard, UrlOpener {
     QList<QUrl> urls;
 };
 
+// How the harness's model is built: an internal beta build with the adapters the test controls
+// (Claude Code and Codex) beside the demo source, or a release build, as the window sees it, with
+// the demo source only until a test adds tools.
+enum class HarnessBuild { internalBeta, release };
+
 // A model over a temporary home: QSettings in an INI file, the file keychain, an autostart
 // folder, a fixed host name and adapters the test controls. Intervals are short; nothing listens
 // at the relay and manifest addresses unless a test points the model elsewhere.
 class ModelHarness {
 public:
-    ModelHarness() {
-        writeFile(path(u"machine-info"_s), "PRETTY_HOSTNAME=\"Test Box\"\n");
-        options.home = path(u"home"_s).toStdString();
-        options.userDefaults = defaults;
-        options.keychainBackend = keychain;
-        options.network = &network;
-        pointAt(QUrl(u"http://127.0.0.1:9"_s));
-        options.clock = clock.clock();
-        options.environment = fixedEnvironment({});
-        options.buildInfo = BuildInfo{u"1.4.0"_s, u"42"_s, u"internal_beta"_s};
-        options.locale = QLocale(QLocale::English, QLocale::UnitedStates);
-        options.timeZone = QTimeZone::utc();
-        options.syncInterval = 1h;
-        options.wakeDelay = 50ms;
-        options.pairingPollInterval = 20ms;
-        options.loginItem = std::make_shared<XdgAutostartLoginItem>(
-            path(u"autostart"_s), u"korvo-connector.desktop"_s, u"/usr/bin/korvo-connector"_s);
-        options.hostInfo = std::make_shared<SystemHostInfo>(path(u"machine-info"_s));
-        options.pasteboard = recorder;
-        options.urlOpener = recorder;
-        options.realAdapters = AdapterList{claude, codex};
-        options.sourceAdapters =
-            AdapterList{std::make_shared<MockAdapter>(clock.clock()), claude, codex};
-    }
+    explicit ModelHarness(HarnessBuild build = HarnessBuild::internalBeta);
 
     // The relay and the manifest (in /download/linux/) at `base`.
     void pointAt(const QUrl& base) {
@@ -161,6 +130,11 @@ public:
         model_ = std::make_unique<ConnectorModel>(options);
         return *model_;
     }
+    // The model make() built last.
+    ConnectorModel& model() { return *model_; }
+    // Claude Code and Codex read from the fixture homes (bridge file with two windows; the tool's
+    // current session log shape), with the clock at the time those files describe.
+    void useFixtureTools();
     // Writes a sync space id and a device token as a finished pairing would.
     void storePairing(const QString& syncSpaceId = u"space_1"_s,
                       const std::string& token = "token") {
@@ -173,9 +147,11 @@ public:
             .read(KeychainStore::kDeviceTokenAccount);
     }
     std::optional<QString> stored(const QString& key) const { return defaults->string(key); }
-    QString path(const QString& name) const { return dir.filePath(name); }
+    QString path(const QString& name) const {
+        return QString::fromStdString(dir.filePath(name.toStdString()));
+    }
 
-    QTemporaryDir dir;
+    TestHome dir;
     TestClock clock;
     std::shared_ptr<SettingsUserDefaults> defaults =
         std::make_shared<SettingsUserDefaults>(path(u"settings.ini"_s));

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "PrivateBus.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDir>

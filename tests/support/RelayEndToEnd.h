@@ -14,7 +14,7 @@ class RelayEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(relay_->isRunning());
-        h_.pointAt(relay_->url());
+        h_.pointAt(urlOf(relay_->url()));
         h_.claude->report(h_.clock.now());
     }
 
@@ -44,13 +44,14 @@ protected:
     }
     // The relay comes back on the same port with the same database.
     void restartRelay() {
-        relay_ =
-            std::make_unique<RelayProcess>(h_.path(u"relay.db"_s), QStringList(), relay_->port());
+        relay_ = std::make_unique<RelayProcess>(h_.path(u"relay.db"_s).toStdString(),
+                                                std::vector<std::string>(), relay_->port());
         ASSERT_TRUE(relay_->isRunning());
     }
 
     ModelHarness h_;
-    std::unique_ptr<RelayProcess> relay_ = std::make_unique<RelayProcess>(h_.path(u"relay.db"_s));
+    std::unique_ptr<RelayProcess> relay_ =
+        std::make_unique<RelayProcess>(h_.path(u"relay.db"_s).toStdString());
     QString space_;
     std::string phoneToken_;
 };

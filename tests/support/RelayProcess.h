@@ -1,71 +1,57 @@
 #pragma once
 
-#include "TestApplication.h"
-#include "TestDatabase.h"
-
-#include <QProcess>
-#include <QUrl>
-#include <csignal>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace korvo::test {
 
-// korvo-relay (from KORVO_BIN_DIR) on 127.0.0.1 with its database at `db` (or in the schema of
-// KORVO_TEST_DB that stands for it: see testDatabase); `port` 0 takes a free
-// one, a fixed port lets a test start a second relay where the first one was. `extra` are more
-// arguments: --manifest, --environment, --clock-file. The relay is killed when this object goes,
-// also when an assertion ends the test early, and on Linux when the test program itself dies.
+// korvo-relay run as a child process on 127.0.0.1, for the tests, the load benchmark and the
+// screenshot tool. `port` 0 takes a free one; a fixed port lets a test start a second relay where
+// the first one was. `extra` are more arguments (--manifest, --environment, --clock-file). The
+// relay is killed when this object goes, also when an assertion ends a test early, and on Linux
+// when the thread that started it ends, so that a crashed test leaves no relay behind.
 class RelayProcess {
 public:
-    explicit RelayProcess(const QString& db, const QStringList& extra = {}, int port = 0) {
-        dieWithTheTest(process_);
-        process_.start(QStringLiteral(KORVO_BIN_DIR "/korvo-relay"),
-                       QStringList{QStringLiteral("--listen"),
-                                   QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--db"),
-                                   QString::fromStdString(testDatabase(db.toStdString()))} +
-                           extra);
-        QByteArray output; // "listening on http://127.0.0.1:PORT"
-        while (process_.waitForStarted(5000) && !output.contains('\n') &&
-               process_.waitForReadyRead(5000)) {
-            output += process_.readAllStandardOutput();
-        }
-        if (output.startsWith("listening on ")) {
-            port_ = output.mid(output.lastIndexOf(':') + 1).trimmed().toInt();
-        }
-    }
-    ~RelayProcess() { kill(); }
+    // A korvo-relay program other than the one of this build.
+    struct Executable {
+        std::filesystem::path path;
+    };
+
+    // The korvo-relay of this build with its state in `db`, or in the schema of KORVO_TEST_DB
+    // that stands for that file (see testDatabase).
+    explicit RelayProcess(const std::string& db, std::vector<std::string> extra = {}, int port = 0);
+    // `executable` with its state at `database` as given.
+    RelayProcess(const Executable& executable, const std::string& database,
+                 std::vector<std::string> extra = {}, int port = 0);
+    ~RelayProcess();
     RelayProcess(const RelayProcess&) = delete;
     RelayProcess& operator=(const RelayProcess&) = delete;
 
-    // False when the relay did not come up (its port line never arrived).
-    bool isRunning() const { return port_ > 0 && process_.state() == QProcess::Running; }
+    // False when the relay did not come up (its port line never arrived) or has ended since.
+    bool isRunning();
+    // 0 when the relay did not come up.
     int port() const { return port_; }
-    QUrl url(const QString& path = {}) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path));
-    }
+    pid_t pid() const { return pid_; }
+    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::string url(const std::string& path = {}) const { return baseURL() + path; }
 
-    // SIGTERM, then waits: the exit code, 0 after a clean shutdown; -1 when it did not exit.
-    int stop() {
-        process_.terminate();
-        const bool ended = process_.waitForFinished(10000);
-        return ended && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
+    // SIGTERM, then waits up to 10 s: the exit code, 0 after a clean shutdown; -1 when it did
+    // not exit by itself (it is killed then) or was not running.
+    int stop();
     // Sends a signal: SIGSTOP freezes it (connections are still accepted by the system, nothing
     // is answered), SIGCONT lets it go on.
-    void signal(int number) {
-        if (process_.state() == QProcess::Running) {
-            ::kill(static_cast<pid_t>(process_.processId()), number);
-        }
-    }
+    void signal(int number);
     // Ends it at once, as a crash would; its database stays.
-    void kill() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
+    void kill();
 
 private:
-    QProcess process_;
+    void start(const std::filesystem::path& executable, std::vector<std::string> args);
+    // Waits up to `milliseconds` for the child to end; its wait status, or -1.
+    int reap(int milliseconds);
+
+    pid_t pid_ = -1;
     int port_ = 0;
 };
 

@@ -3,46 +3,32 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QString>
-#include <csignal>
+#include <QUrl>
 #include <ostream>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
+#include <string>
 
 using namespace Qt::StringLiterals;
 
 // QString values in test failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-inline std::ostream& operator<<(std::ostream& out, const QString& text) {
-    PrintTo(text, &out);
-    return out;
-}
+void PrintTo(const QString& text, std::ostream* out);
+std::ostream& operator<<(std::ostream& out, const QString& text);
 
 namespace korvo::test {
 
 // Event loops, timers and D-Bus need an application object: the one the test program's main()
-// made (the widget tests make theirs), or else one shared by the tests of the process, never
-// destroyed: Qt's own globals outlive the tests' static objects otherwise.
-inline QCoreApplication& testApp() {
-    if (QCoreApplication* made = QCoreApplication::instance()) {
-        return *made;
-    }
-    static int argc = 1;
-    static char name[] = "korvo-tests";
-    static char* argv[] = {name, nullptr};
-    return *new QCoreApplication(argc, argv);
-}
+// made (support/TestMain.cpp, or the widget tests' own), or else one shared by the tests of the
+// process, never destroyed: Qt's own globals outlive the tests' static objects otherwise.
+QCoreApplication& testApp();
 inline void ensureApplication() {
     testApp();
 }
 
-// Makes the program that `process` starts die with the test program (on Linux).
-inline void dieWithTheTest([[maybe_unused]] QProcess& process) {
-#ifdef __linux__
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
+// An address given as text (RelayProcess::url()) as Qt takes it.
+inline QUrl urlOf(const std::string& text) {
+    return QUrl(QString::fromStdString(text));
 }
+
+// Makes the program that `process` starts die with the test program (on Linux).
+void dieWithTheTest(QProcess& process);
 
 } // namespace korvo::test

@@ -2,7 +2,6 @@
 // window manager and a tray host running, see scripts/with-tray-host), against a local
 // korvo-relay, in five states, each saved as a PNG into the folder named on the command line.
 
-#include "RelayProcess.h"
 #include "app/AppPalette.h"
 #include "app/ConnectorMenuView.h"
 #include "app/ConnectorWindowController.h"
@@ -19,6 +18,8 @@
 #include "platform/SettingsUserDefaults.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "sources/UsageAdapter.h"
+#include "support/RelayProcess.h"
+#include "support/TestHome.h"
 
 #include <QApplication>
 #include <QDir>
@@ -153,10 +154,14 @@ int main(int argc, char** argv) {
     }
     const QString output = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(output);
-    relayserver::TemporaryDirectory scratch;
+    test::TestHome scratch;
     const std::filesystem::path manifest = scratch.path() / "manifest.json";
-    relayserver::RelayProcess relay(argv[1], scratch.path() / "relay.db",
-                                    {"--manifest", manifest.string()});
+    test::RelayProcess relay(test::RelayProcess::Executable{argv[1]}, scratch.filePath("relay.db"),
+                             {"--manifest", manifest.string()});
+    if (relay.port() <= 0) {
+        std::fprintf(stderr, "korvo-screenshots: %s did not start\n", argv[1]);
+        return 1;
+    }
 
     KorvoConnectorApp::Options options;
     options.channel = KorvoBuildChannel::release;

@@ -2,6 +2,7 @@
 
 #include "support/PrivateBus.h"
 
+#include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QTest>
 #include <gtest/gtest.h>

@@ -1,17 +1,22 @@
 #include "platform/KeychainStore.h"
 
+#include "platform/FileKeychain.h"
 #include "platform/PlatformServices.h"
 #include "platform/linux/SecretServiceKeychain.h"
-#include "platform/FileKeychain.h"
 #include "support/PrivateHome.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -2,6 +2,8 @@
 
 #include "support/PrivateBus.h"
 
+#include <QDBusMessage>
+
 namespace korvo::test {
 
 // A private bus standing in for the system bus: the test emits logind's PrepareForSleep on it,

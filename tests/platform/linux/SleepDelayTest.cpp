@@ -1,6 +1,7 @@
 #include "LogindBus.h"
 #include "platform/linux/LogindPowerEvents.h"
 
+#include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVirtualObject>
 #include <QSignalSpy>

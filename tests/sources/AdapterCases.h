@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared by the source tests: temporary homes, the fixture homes under tests/fixtures, and
-// one-line renderings of what adapters report so that tables can state it whole.
+// Shared by the source tests: one-line renderings of what adapters report so that tables can
+// state it whole, and the table-driven runs of adapters over homes (support/TestHome.h).
 
 #include "model/Clock.h"
 #include "model/SnapshotJson.h"
@@ -9,122 +9,17 @@
 #include "sources/AdapterDiagnostic.h"
 #include "sources/fields/SanitizedUsageCandidate.h"
 #include "sources/io/Environment.h"
+#include "support/TestHome.h"
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-namespace korvo::testing {
-
-inline std::filesystem::path fixtureHome(const std::string& name) {
-    return std::filesystem::path(KORVO_FIXTURES_DIR) / name;
-}
-
-/// A temporary home directory for one test, removed with everything in it afterwards.
-class ScratchHome {
-public:
-    ScratchHome() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "korvo-home-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        root_ = pattern;
-    }
-    ~ScratchHome() {
-        std::error_code ignored;
-        // Make everything removable again, modes of 000 included.
-        for (auto it = std::filesystem::recursive_directory_iterator(root_, ignored);
-             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-            if (!it->is_symlink(ignored)) {
-                ::chmod(it->path().c_str(), 0700);
-            }
-            if (ignored) {
-                break;
-            }
-        }
-        std::filesystem::remove_all(root_, ignored);
-    }
-    ScratchHome(const ScratchHome&) = delete;
-    ScratchHome& operator=(const ScratchHome&) = delete;
-
-    const std::filesystem::path& path() const { return root_; }
-    std::filesystem::path operator/(std::string_view relative) const { return root_ / relative; }
-
-    /// Writes `content` to home-relative `relative`, creating the folders above it.
-    std::filesystem::path write(std::string_view relative, std::string_view content) const {
-        const auto file = root_ / relative;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        return file;
-    }
-
-    std::filesystem::path mkdir(std::string_view relative) const {
-        const auto dir = root_ / relative;
-        std::filesystem::create_directories(dir);
-        return dir;
-    }
-
-    /// Fills the home from steps: "fixture NAME", "dir PATH", "exe PATH", "fifo PATH",
-    /// "mode000 PATH" (of an existing entry), "link PATH=TARGET" (a symbolic link to a
-    /// home-relative target), "touch PATH=SECONDS" (the modification time of an existing entry,
-    /// in seconds since 1970) or "file PATH", the last optionally followed by "=CONTENT".
-    void build(const std::vector<std::string>& steps) const {
-        for (const auto& step : steps) {
-            const auto space = step.find(' ');
-            const std::string verb = step.substr(0, space);
-            const std::string rest = step.substr(space + 1);
-            if (verb == "fixture") { // hidden entries included
-                std::filesystem::copy(fixtureHome(rest), root_,
-                                      std::filesystem::copy_options::recursive |
-                                          std::filesystem::copy_options::overwrite_existing);
-            } else if (verb == "dir") {
-                mkdir(rest);
-            } else if (verb == "exe") {
-                ::chmod(write(rest, "#!/bin/sh\nexit 0\n").c_str(), 0755);
-            } else if (verb == "fifo") {
-                mkdir(std::filesystem::path(rest).parent_path().string());
-                ASSERT_EQ(::mkfifo((root_ / rest).c_str(), 0600), 0) << step;
-            } else if (verb == "mode000") {
-                ::chmod((root_ / rest).c_str(), 0);
-            } else if (verb == "touch") {
-                const auto equals = rest.find('=');
-                touch(root_ / rest.substr(0, equals), std::stoll(rest.substr(equals + 1)));
-            } else if (verb == "link") {
-                const auto equals = rest.find('=');
-                std::filesystem::create_symlink(root_ / rest.substr(equals + 1),
-                                                root_ / rest.substr(0, equals));
-            } else {
-                ASSERT_EQ(verb, "file") << step;
-                const auto equals = rest.find('=');
-                write(rest.substr(0, equals),
-                      equals == std::string::npos ? "" : rest.substr(equals + 1));
-            }
-        }
-    }
-
-    /// Sets the modification time of `file` to `secondsSince1970`.
-    static void touch(const std::filesystem::path& file, long long secondsSince1970) {
-        std::filesystem::last_write_time(
-            file, std::filesystem::file_time_type::clock::from_sys(
-                      std::chrono::sys_seconds{std::chrono::seconds{secondsSince1970}}));
-    }
-
-private:
-    std::filesystem::path root_;
-};
+namespace korvo::test {
 
 /// True when the process can read files whatever their mode (running as root).
 inline bool modesAreIgnored() {
     return ::geteuid() == 0;
-}
-
-/// The moment every fixture is read at.
-inline Instant fixtureNow() {
-    return *parseInternetDateTime("2026-01-05T09:00:00Z");
 }
 
 /// Named values on one line, each only when present: "in=3 label=5h".
@@ -202,7 +97,7 @@ struct Ladder {
     std::vector<std::string> checkedPaths;
 };
 
-/// A home, built by ScratchHome::build, and the rung its adapter must report.
+/// A home, built by TestHome::build, and the rung its adapter must report.
 struct LadderCase {
     std::string name;
     std::vector<std::string> home;
@@ -253,7 +148,7 @@ void expectRowsAndRungs(const std::vector<RowCase>& cases, Make make, const std:
                         const std::optional<std::vector<std::string>>& warnings) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.home.name);
-        ScratchHome home;
+        TestHome home;
         home.build(c.home.home);
         const auto adapter = make(home.path());
         const auto row = adapter.readUsage().row;
@@ -273,4 +168,4 @@ void expectRowsAndRungs(const std::vector<RowCase>& cases, Make make, const std:
     }
 }
 
-} // namespace korvo::testing
+} // namespace korvo::test
