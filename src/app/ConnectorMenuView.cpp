@@ -174,7 +174,7 @@ void ConnectorMenuView::refreshProviders() {
         if (row->text() != text) {
             row->setText(text);
         }
-        const Tint tint = statusTint(provider.status);
+        const Tint tint = statusTint(rowStatus(provider));
         if (row->data() != QVariant(int(tint))) {
             row->setData(int(tint));
             row->setIcon(statusDot(tint));

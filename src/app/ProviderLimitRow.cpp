@@ -36,7 +36,7 @@ RowTexts rowTexts(const ProviderUsage& provider, Instant now) {
     t.name = qs(provider.displayName);
     t.source = qs(sourceLabel(provider.source) + " · " + confidenceLabel(provider.confidence));
     t.figure = usageFigure(provider);
-    t.status = qs(providerStatusLabel(provider.status));
+    t.status = qs(providerStatusLabel(rowStatus(provider)));
     t.gauge = limitGaugeValue(provider);
     // A row without a percentage has nothing used to show and no window to reset.
     if (t.gauge) {
@@ -106,7 +106,7 @@ ProviderLimitRow::ProviderLimitRow(const ProviderUsage& provider, Instant now,
     // As tall as its lines, however tall the window: extra height goes below the page.
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     const RowTexts t = rowTexts(provider, now);
-    const Tint tint = statusTint(provider.status);
+    const Tint tint = statusTint(rowStatus(provider));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(4);

@@ -305,6 +305,17 @@ ProviderStatus statusForRemaining(double remainingPercent) {
     return ProviderStatus::ok;
 }
 
+ProviderStatus rowStatus(const ProviderUsage& row) {
+    const auto second = secondWindow(row);
+    const bool graded = row.status == ProviderStatus::ok || row.status == ProviderStatus::warning ||
+                        row.status == ProviderStatus::critical;
+    if (!second || !graded) {
+        return row.status;
+    }
+    // ok, warning, critical and limited are declared from the least to the most urgent.
+    return std::max(row.status, statusForRemaining(second->remainingPercent));
+}
+
 std::vector<std::pair<std::string, double>> tokenTextParts(std::string_view text) {
     std::vector<std::pair<std::string, double>> result;
     static constexpr std::string_view suffix = " tokens";

@@ -69,6 +69,11 @@ std::string secondWindowName(const SecondWindow& window);
 // at most 0 limited, at most 5 critical, at most 20 warning, else ok.
 ProviderStatus statusForRemaining(double remainingPercent);
 
+// The state a row shows: the tool's own, made worse by a second window that is closer to its
+// limit (a 5-hour window well within it while the weekly one is nearly used up reads as the
+// weekly one). Offline, stale and unknown rows keep their own state.
+ProviderStatus rowStatus(const ProviderUsage& row);
+
 // The tool's own token kinds in a remaining text made only of "<Label> <n> tokens" parts joined
 // with " · " ("Thought 90 tokens · Tool 25 tokens"); empty for any other text.
 std::vector<std::pair<std::string, double>> tokenTextParts(std::string_view text);

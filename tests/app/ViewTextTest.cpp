@@ -76,6 +76,15 @@ TEST(ProviderLimitRowTest, ShowsFiguresLinesAndGaugeInStatusColour) {
         EXPECT_EQ(test::visible(&shown, text)->palette().color(QPalette::WindowText), orange);
     }
     EXPECT_EQ(shown.gauge()->palette().color(QPalette::Highlight), orange);
+
+    // A first window well within its limit beside a weekly one nearly used up reads as the
+    // weekly one: the row is not "Ok" at a glance.
+    ProviderUsage weekly = codex;
+    weekly.status = ProviderStatus::ok;
+    weekly.usage.remainingText = "Weekly 3% remaining \u00B7 97% used";
+    ProviderLimitRow urgent(weekly, now);
+    EXPECT_TRUE(test::visible(&urgent, "Critical"));
+    EXPECT_FALSE(test::visible(&urgent, "Ok"));
 }
 
 // Something that happened reads as past even when it was stamped a moment after the clock was

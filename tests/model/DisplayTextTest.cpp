@@ -6,6 +6,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <tuple>
 
 namespace korvo {
 namespace {
@@ -276,6 +277,34 @@ TEST(DisplayText, SecondWindowTextHasOneReader) {
     }
     EXPECT_EQ(secondWindowName(SecondWindow{"7d", 1, 99, {}}), "7-day");
     EXPECT_EQ(secondWindowName(SecondWindow{"Weekly", 1, 99, {}}), "Weekly");
+}
+
+// The row's state is its most urgent window's: the weekly window nearly used up turns an "Ok" row
+// critical, never the other way round, and states that are not about quota stay.
+TEST(DisplayText, ARowShowsTheStateOfItsMostUrgentWindow) {
+    using S = ProviderStatus;
+    const auto make = [](S status, std::optional<std::string> text) {
+        ProviderUsage row;
+        row.status = status;
+        row.usage.remainingPercent = 55;
+        row.usage.remainingText = std::move(text);
+        return row;
+    };
+    const std::string weekly3 = "Weekly 3% remaining \u00B7 97% used";
+    const std::string weekly15 = "Weekly 15% remaining \u00B7 85% used";
+    const std::string weekly0 = "Weekly 0% remaining \u00B7 100% used";
+    const std::string weekly90 = "Weekly 90% remaining \u00B7 10% used";
+    const std::tuple<S, std::optional<std::string>, S> cases[] = {
+        {S::ok, weekly3, S::critical},      {S::ok, weekly15, S::warning},
+        {S::ok, weekly0, S::limited},       {S::ok, weekly90, S::ok},
+        {S::warning, weekly90, S::warning}, {S::critical, weekly15, S::critical},
+        {S::limited, weekly90, S::limited}, {S::offline, weekly3, S::offline},
+        {S::stale, weekly0, S::stale},      {S::unknown, weekly3, S::unknown},
+        {S::ok, std::nullopt, S::ok},       {S::ok, "Thought 9 tokens", S::ok},
+    };
+    for (const auto& [status, text, expected] : cases) {
+        EXPECT_EQ(rowStatus(make(status, text)), expected) << text.value_or("(none)");
+    }
 }
 
 TEST(DisplayText, TheBigFigureIsRemainingOrUsage) {
