@@ -3,10 +3,13 @@
 #include "AppTestSupport.h"
 #include "app/AppStyle.h"
 #include "app/ProviderLimitRow.h"
+#include "app/UsageSparkline.h"
 #include "model/DisplayText.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QProgressBar>
+#include <QTimeZone>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -85,6 +88,49 @@ TEST(ProviderLimitRowTest, ShowsFiguresLinesAndGaugeInStatusColour) {
     ProviderLimitRow urgent(weekly, now);
     EXPECT_TRUE(test::visible(&urgent, "Critical"));
     EXPECT_FALSE(test::visible(&urgent, "Ok"));
+}
+
+// An hour of steady use in a 5-hour window: the row draws the window's readings as a line and
+// states under it the pace that every surface takes from the same history. Without readings it
+// says so and draws nothing.
+TEST(ProviderLimitRowTest, DrawsTheWindowsReadingsAndStatesItsPace) {
+    const Instant now = test::kStart;
+    ProviderUsage claude = row(50, 50);
+    claude.id = "claude-code";
+    claude.displayName = "Claude Code";
+    claude.status = ProviderStatus::ok;
+    claude.window = UsageWindow{UsageWindowKind::rolling, "5h", std::nullopt, now + 3h};
+    UsageHistorySeries history;
+    for (int minute = 60; minute >= 0; minute -= 5) {
+        history["claude-code"].push_back(
+            UsagePoint{now - std::chrono::minutes(minute), 50.0 - minute * 0.5, now + 3h});
+    }
+    const ProviderPace pace = providerPace(claude, history, now, QTimeZone::utc());
+    ASSERT_EQ(pace.points.size(), 13U);
+    ASSERT_TRUE(pace.pace.limitAt.has_value());
+    EXPECT_TRUE(pace.text.startsWith("At this pace: limit at ")) << pace.text.toStdString();
+
+    ProviderLimitRow shown(claude, now, pace);
+    shown.resize(360, shown.sizeHint().height());
+    EXPECT_TRUE(test::visible(&shown, pace.text));
+    auto* line = shown.findChild<UsageSparkline*>();
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->points(), pace.points);
+    // The line is drawn: the sparkline holds pixels of more than one colour.
+    const QImage drawn = line->grab().toImage();
+    ASSERT_FALSE(drawn.isNull());
+    bool twoColours = false;
+    for (int y = 0; y < drawn.height() && !twoColours; ++y) {
+        for (int x = 0; x < drawn.width() && !twoColours; ++x) {
+            twoColours = drawn.pixel(x, y) != drawn.pixel(0, 0);
+        }
+    }
+    EXPECT_TRUE(twoColours);
+
+    const ProviderPace none = providerPace(claude, {}, now, QTimeZone::utc());
+    ProviderLimitRow bare(claude, now, none);
+    EXPECT_TRUE(test::visible(&bare, "Pace: not enough data yet"));
+    EXPECT_FALSE(bare.findChild<UsageSparkline*>());
 }
 
 // Something that happened reads as past even when it was stamped a moment after the clock was
