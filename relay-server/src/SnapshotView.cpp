@@ -75,8 +75,10 @@ void writeRow(std::string& out, const ProviderUsage& row, Instant now, const Ser
     o.text("id", row.id);
     o.text("title", row.displayName);
     o.text("subtitle", sourceLabel(row.source) + " · " + confidenceLabel(row.confidence));
-    o.text("status", rawValue(row.status));
-    o.text("statusText", providerStatusLabel(row.status));
+    // The row reads as its most urgent window, as on the desktop.
+    const ProviderStatus status = rowStatus(row);
+    o.text("status", rawValue(status));
+    o.text("statusText", providerStatusLabel(status));
     const UsageFigure figure = usageFigure(row);
     o.text("remaining", figure.figure);
     o.text("figureCaption", figure.caption);

@@ -1,7 +1,7 @@
 #include "SnapshotView.h"
-#include "support/TestSnapshot.h"
 #include "WebPage.h"
 #include "model/SnapshotJson.h"
+#include "support/TestSnapshot.h"
 
 #include <gtest/gtest.h>
 #include <simdjson.h>
@@ -87,6 +87,25 @@ TEST(SnapshotViewTest, RowsCarryTheDesktopTexts) {
           {"resetAt", "2027-01-15T09:40:00Z"},
           {"lowest", "40"},
           {"lowestWindow", "7-day"}}},
+        // A first window well within its limit beside a weekly one nearly used up: the row
+        // reads as the weekly one, as the desktop's does.
+        {row("Codex", ProviderStatus::ok,
+             {45, 55, {}, {}, {}, {}, "Weekly 3% remaining · 97% used"},
+             UsageWindow{UsageWindowKind::rolling, "5h", std::nullopt, kNow + 100min}),
+         {{"id", "id-Codex"},
+          {"title", "Codex"},
+          {"subtitle", "Local CLI · CLI reported"},
+          {"status", "critical"},
+          {"statusText", "Critical"},
+          {"remaining", "55%"},
+          {"figureCaption", "remaining"},
+          {"gauge", "55"},
+          {"used", "Used 45%"},
+          {"window", "Window 5h"},
+          {"reset", "Reset in 1 h 40 min"},
+          {"resetAt", "2027-01-15T09:40:00Z"},
+          {"lowest", "3"},
+          {"lowestWindow", "Weekly"}}},
     };
     UsageSnapshot snapshot = test::testSnapshot("ss_1");
     snapshot.providers.clear();
