@@ -49,7 +49,9 @@ TEST_F(SettingsFileTest, LocationFollowsTheVariableThenTheConfigurationFolder) {
             {{{"KORVO_SETTINGS_FILE", ""}}, home, "/home/me/.config/korvo-connector/settings.json"},
             {{}, "", ""},
         };
-    for (const auto& [variables, homeDir, expected] : cases) {
+    for (const auto& [given, homeDir, expected] : cases) {
+        // A named reference: clang before 16 cannot capture a structured binding.
+        const auto& variables = given;
         const auto environment = [&](std::string_view name) -> std::optional<std::string> {
             const auto found = variables.find(name);
             return found != variables.end() ? std::optional(found->second) : std::nullopt;
