@@ -1,5 +1,6 @@
 #include "model/SettingsFile.h"
 
+#include "model/SnapshotJson.h"
 #include "model/Utf8.h"
 
 #include <cerrno>
@@ -46,40 +47,6 @@ bool writeAll(int fd, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(wrote));
     }
     return true;
-}
-
-void appendJsonString(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (byte < 0x20) {
-                out += "\\u00";
-                out += kHex[byte >> 4];
-                out += kHex[byte & 0xF];
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
 }
 
 // Holds the lock file beside the settings for as long as it lives.
@@ -259,10 +226,10 @@ std::string SettingsFile::encode(const Members& members) {
     for (const auto& [key, member] : members) {
         text += separator;
         text += "  ";
-        appendJsonString(text, key);
+        text += jsonQuoted(key);
         text += ": ";
         if (member.isString) {
-            appendJsonString(text, member.text);
+            text += jsonQuoted(member.text);
         } else {
             text += member.text;
         }
