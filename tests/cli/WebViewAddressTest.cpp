@@ -7,7 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <memory>
 #include <thread>
+#include <vector>
 
 namespace korvo {
 namespace {
@@ -63,18 +65,30 @@ TEST(WebViewAddress, PairPrintsOnlyAnAddressOnTheRelayItself) {
         {"app/", ""},
         {"", ""},
     };
-    for (const auto& [webApp, shownPath] : cases) {
-        SCOPED_TRACE(webApp);
-        NamingRelay relay(webApp);
+    // Each case waits about two seconds for its code to expire, so they all run at once.
+    struct Case {
+        std::unique_ptr<NamingRelay> relay;
         test::PrivateHome home;
-        const auto ran = home.run({"--relay", QString::fromStdString(relay.url()), "pair"});
+        std::unique_ptr<QProcess> process;
+    };
+    std::vector<Case> running(cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        running[i].relay = std::make_unique<NamingRelay>(cases[i].first);
+        running[i].process = running[i].home.start(
+            {"--relay", QString::fromStdString(running[i].relay->url()), "pair"});
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string& shownPath = cases[i].second;
+        SCOPED_TRACE(cases[i].first);
+        const std::string url = running[i].relay->url();
+        const auto ran = test::finish(*running[i].process);
         EXPECT_EQ(ran.exitCode, 1) << ran.err; // the code expired
         EXPECT_THAT(ran.out, HasSubstr("Pairing code: 123456\n"));
         if (shownPath.empty()) {
             EXPECT_THAT(ran.out, Not(HasSubstr("Or open"))) << ran.out;
             EXPECT_THAT(ran.out, Not(HasSubstr("other.example")));
         } else {
-            EXPECT_THAT(ran.out, HasSubstr("Or open " + relay.url() + shownPath +
+            EXPECT_THAT(ran.out, HasSubstr("Or open " + url + shownPath +
                                            " on any phone and enter the code.\n"));
         }
     }
