@@ -591,13 +591,20 @@ bool RelayStore::putSnapshot(const std::string& syncSpaceId, const std::string& 
                              const std::string& body, UnixTime now, const std::string& deviceId,
                              const std::string& readings) {
     std::lock_guard lock(mutex_);
-    if (readings.empty()) {
-        writeSnapshot(syncSpaceId, snapshotId, body, now);
-        return true;
-    }
+    // The space may have gone since its device was authenticated (an unlink in between): then
+    // nothing is stored and the upload is refused, not answered as kept.
     Transaction transaction(db_);
+    {
+        Statement space(*this, "SELECT 1 FROM sync_spaces WHERE id = ?");
+        space.text(1, syncSpaceId);
+        if (!space.step()) {
+            return false; // rolled back: nothing was written
+        }
+    }
     writeSnapshot(syncSpaceId, snapshotId, body, now);
-    writeUsagePoint(syncSpaceId, deviceId, readings, now);
+    if (!readings.empty()) {
+        writeUsagePoint(syncSpaceId, deviceId, readings, now);
+    }
     transaction.commit();
     return true;
 }

@@ -145,6 +145,13 @@ TEST_F(RelayUsageSeriesStoreTest, TheSeriesGoesWithItsDeviceItsSpaceAndARevokedC
             break;
         }
         EXPECT_TRUE(series(kT0).empty()) << static_cast<int>(removal);
+        // An upload authenticated just before its space went is refused and stores nothing.
+        if (removal == Removal::lastDevice || removal == Removal::retention) {
+            EXPECT_FALSE(store_->putSnapshot(space_, "late", "{}", kT0 + 2, "CONNECTOR-1",
+                                             "claude\t1.0\t\n"));
+            EXPECT_FALSE(store_->latestSnapshot(space_)) << static_cast<int>(removal);
+            EXPECT_TRUE(series(kT0 + 2).empty());
+        }
     }
 }
 
