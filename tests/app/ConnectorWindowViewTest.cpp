@@ -24,6 +24,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSet>
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -35,6 +36,41 @@ namespace {
 using test::button;
 using test::enabled;
 using test::visible;
+
+// Tab walks every control of the page from the top: each one below the one before, or beside
+// it on the same line.
+void expectTabOrderFollowsTheLayout(const QWidget* root) {
+    QList<QWidget*> stops;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (w->isVisibleTo(root) && (w->focusPolicy() & Qt::TabFocus)) {
+            stops << w;
+        }
+    }
+    ASSERT_GT(stops.size(), 5);
+    const auto at = [&](const QWidget* w) { return w->mapTo(root, QPoint()); };
+    QWidget* first = *std::min_element(stops.begin(), stops.end(), [&](auto* a, auto* b) {
+        return std::pair(at(a).y(), at(a).x()) < std::pair(at(b).y(), at(b).x());
+    });
+    QList<QWidget*> order;
+    QWidget* w = first;
+    for (int steps = 0; steps < 1000 && order.size() < stops.size(); ++steps) {
+        if (stops.contains(w) && !order.contains(w)) {
+            order << w;
+        }
+        w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(order.size(), stops.size());
+    for (qsizetype i = 1; i < order.size(); ++i) {
+        const QPoint before = at(order[i - 1]);
+        const QPoint here = at(order[i]);
+        const bool sameLine = std::abs(here.y() - before.y()) < 8;
+        EXPECT_TRUE(here.y() > before.y() || (sameLine && here.x() > before.x()))
+            << order[i - 1]->metaObject()->className() << " "
+            << order[i - 1]->objectName().toStdString() << " at " << before.y() << ", then "
+            << order[i]->metaObject()->className() << " " << order[i]->objectName().toStdString()
+            << " at " << here.y();
+    }
+}
 
 class ConnectorWindowViewTest : public ::testing::Test {
 protected:
@@ -204,6 +240,8 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     harness.options.defaultRelayURL = test::urlOf(relay.url());
     viewClock = systemClock(); // the relay dates the session by the real clock
     const auto page = startedPage(KorvoBuildChannel::release);
+    page->show(); // shown, so that every row is laid out where a user sees it
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
     const QWidget* root = page->widget();
     PairingConnectorView* pairing = page->pairingView();
     EXPECT_FALSE(pairing->sessionRow()->isVisibleTo(root)); // no session yet, no QR row
@@ -227,7 +265,8 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     // by the second QR code, which opens the page with the code in the fragment, a part of the
     // address a browser never sends.
     ASSERT_TRUE(QTest::qWaitFor([&] { return pairing->webViewRow()->isVisibleTo(root); }));
-    EXPECT_TRUE(visible(root, "Or open " + QString::fromStdString(relay.url("/")) + " on any phone"))
+    EXPECT_TRUE(
+        visible(root, "Or open " + QString::fromStdString(relay.url("/")) + " on any phone"))
         << test::visibleLabelTexts(root).join(" | ").toStdString();
     const QImage webQr =
         pairing->webViewQrCodeView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -238,6 +277,7 @@ TEST_F(ConnectorWindowViewTest, PairingThroughTheWindowAgainstTheLocalRelay) {
     auto* webQrNode = QAccessible::queryAccessibleInterface(pairing->webViewQrCodeView());
     ASSERT_TRUE(webQrNode);
     EXPECT_EQ(webQrNode->text(QAccessible::Name), "Web view pairing QR code");
+    expectTabOrderFollowsTheLayout(root);
 
     // The phone claims the code it read; the poll completes the pairing and the window
     // switches to the connected panel.
@@ -722,30 +762,7 @@ TEST_F(ConnectorWindowViewTest, ScreenReadersKeyboardAndEscape) {
         QAccessible::queryAccessibleInterface(const_cast<QRCodeView*>(qr))->text(QAccessible::Name),
         "Pairing QR code");
 
-    // Tab order: each control is below the one before, or beside it on the same line.
-    QWidget* first = window->findChild<QAbstractButton*>(QStringLiteral("refreshNow"));
-    ASSERT_TRUE(first);
-    QList<QWidget*> order;
-    for (QWidget* w = first; order.size() < 60; w = w->nextInFocusChain()) {
-        if (order.contains(w)) {
-            break;
-        }
-        if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus) && w->window() == window &&
-            w != window->centralWidget() && window->centralWidget()->isAncestorOf(w)) {
-            order << w;
-        }
-    }
-    ASSERT_GT(order.size(), 5);
-    for (qsizetype i = 1; i < order.size(); ++i) {
-        const QPoint before = order[i - 1]->mapTo(window, QPoint());
-        const QPoint here = order[i]->mapTo(window, QPoint());
-        const bool sameLine = std::abs(here.y() - before.y()) < 8;
-        EXPECT_TRUE(here.y() > before.y() || (sameLine && here.x() > before.x()))
-            << order[i - 1]->metaObject()->className() << " "
-            << order[i - 1]->objectName().toStdString() << " at " << before.y() << ", then "
-            << order[i]->metaObject()->className() << " " << order[i]->objectName().toStdString()
-            << " at " << here.y();
-    }
+    expectTabOrderFollowsTheLayout(window->centralWidget());
 
     QTest::keyClick(window, Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 2000));
