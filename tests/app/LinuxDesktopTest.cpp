@@ -148,6 +148,7 @@ TEST(SwayScaleTest, WindowDrawnAtTheOutputScale) {
     }
     DesktopSession desktop;
     test::ModelHarness harness{test::HarnessBuild::release};
+    harness.useFixtureTools(); // the picture shows a window with its tools' rows
     KorvoConnectorApp app({harness.options, nullptr, KorvoBuildChannel::release, true,
                            std::make_shared<test::RecordingNotifier>()});
     app.launch();
